@@ -1,0 +1,19 @@
+#pragma once
+// The root of the platform's class tree. Only classes that are named at run
+// time (streamed components, error senders, log callers) override ClassName.
+
+#include <string>
+
+namespace plat {
+
+class TObject {
+ public:
+  TObject() = default;
+  TObject(const TObject&) = default;
+  TObject& operator=(const TObject&) = default;
+  virtual ~TObject() = default;
+
+  virtual std::string ClassName() const { return "TObject"; }
+};
+
+}  // namespace plat
