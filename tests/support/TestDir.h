@@ -1,0 +1,33 @@
+#pragma once
+// Test helpers: a temporary directory removed with its contents, and a forked
+// child that runs a function and reports its exit status.
+
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+
+  const std::string& Path() const { return path_; }
+  // Path of a name inside the directory.
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs body in a forked child, which exits with body's result (or 99 when it
+// throws). Returns the child's exit code, or -signal when a signal ended it.
+int RunInChild(const std::function<int()>& body);
+
+// Starts body in a forked child without waiting; WaitChild collects it.
+int StartChild(const std::function<int()>& body);
+int WaitChild(int pid);
+
+}  // namespace testsupport
