@@ -4,7 +4,7 @@
 // matcher and the helpers every layer of the engine uses.
 
 #include "engine/storage/zelCommonError.h"
-#include "engine/storage/zelCommonLog.h"
-#include "engine/storage/zelCommonLists.h"
 #include "engine/storage/zelCommonHash.h"
+#include "engine/storage/zelCommonLists.h"
+#include "engine/storage/zelCommonLog.h"
 #include "engine/storage/zelCommonText.h"

@@ -1,0 +1,336 @@
+#pragma once
+// Published properties: how a streamed class lists the properties that its
+// component text holds, in stream order, with their kind, getter, setter and
+// default. There is no general reflection; each class declares its list once:
+//
+//   const TPropList& PublishedProperties() const override {
+//     static const TPropList list =
+//         TPublished<TMyItem>(TCollectionItem::PublishedProperties())
+//             .Integer("Size", &TMyItem::Size, &TMyItem::SetSize, 0)
+//             .String("Caption", &TMyItem::Caption, &TMyItem::SetCaption)
+//             .Enumeration("Kind", &TMyItem::Kind, &TMyItem::SetKind, {"mkOne", "mkTwo"});
+//     return list;
+//   }
+//
+// Getters and setters are member functions or callables taking the object
+// (a lambda where a member function is overloaded).
+// The writer leaves out a property whose value equals its default. Integers,
+// Booleans, enumerations and sets have a default only when one is given;
+// strings default to "", floats and dates to 0, component references to none;
+// collections are always written.
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/Exceptions.h"
+
+namespace plat {
+
+enum TPropKind : uint8_t {
+  pkInteger,      // signed, int64_t in TPropValue, range MinValue..MaxValue
+  pkUnsigned,     // unsigned, uint64_t, range 0..MaxUnsigned
+  pkString,       // std::string
+  pkBoolean,      // bool
+  pkEnumeration,  // int64_t ordinal into ValueNames
+  pkFloat,        // double
+  pkDate,         // double (TDateTime)
+  pkSet,          // uint64_t, bit i for ValueNames[i]
+  pkCollection,   // no value: read and written through GetCollection
+  pkComponent     // TComponent*, written as the component's name
+};
+
+using TPropValue = std::variant<int64_t, uint64_t, std::string, bool, double, TComponent*>;
+
+struct TPropInfo {
+  std::string Name;
+  TPropKind Kind = pkInteger;
+  std::vector<std::string> ValueNames;
+  int64_t MinValue = 0;
+  int64_t MaxValue = 0;
+  uint64_t MaxUnsigned = 0;
+  std::optional<TPropValue> Default;
+  std::function<TPropValue(const TPersistent&)> Get;
+  std::function<void(TPersistent&, const TPropValue&)> Set;
+  std::function<TCollection&(TPersistent&)> GetCollection;
+
+  bool IsDefault(const TPropValue& Value) const { return Default.has_value() && *Default == Value; }
+};
+
+// The published properties of one class, inherited ones first.
+class TPropList {
+ public:
+  TPropList() = default;
+
+  // A name given twice replaces the earlier property in its place.
+  void Add(TPropInfo Info);
+  // By name, ignoring ASCII case; nullptr when there is none.
+  const TPropInfo* Find(const std::string& Name) const;
+  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+  const TPropInfo& operator[](int32_t Index) const { return items_.at(static_cast<size_t>(Index)); }
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ private:
+  std::vector<TPropInfo> items_;
+};
+
+// Builds the property list of class C (see the top of this file).
+template <class C>
+class TPublished {
+ public:
+  TPublished() = default;
+  explicit TPublished(const TPropList& Inherited) : list_(Inherited) {}
+
+  operator TPropList() const& { return list_; }
+  operator TPropList() && { return std::move(list_); }
+
+  // Any integral type but bool: signed ones are pkInteger, unsigned ones
+  // pkUnsigned, each with the range of the type.
+  template <class G, class S>
+  TPublished& Integer(std::string Name, G Get, S Set) {
+    return AddInteger(std::move(Name), std::move(Get), std::move(Set), std::nullopt);
+  }
+  template <class G, class S>
+  TPublished& Integer(std::string Name, G Get, S Set, int64_t Default) {
+    return AddInteger(std::move(Name), std::move(Get), std::move(Set), Default);
+  }
+
+  template <class G, class S>
+  TPublished& Boolean(std::string Name, G Get, S Set) {
+    return AddBoolean(std::move(Name), std::move(Get), std::move(Set), std::nullopt);
+  }
+  template <class G, class S>
+  TPublished& Boolean(std::string Name, G Get, S Set, bool Default) {
+    return AddBoolean(std::move(Name), std::move(Get), std::move(Set), Default);
+  }
+
+  template <class G, class S>
+  TPublished& String(std::string Name, G Get, S Set, std::string Default = std::string()) {
+    TPropInfo info = Make(std::move(Name), pkString);
+    info.Default = TPropValue(std::move(Default));
+    info.Get = [get = std::move(Get)](const TPersistent& object) {
+      return TPropValue(std::string(Call(get, object)));
+    };
+    info.Set = [set = std::move(Set)](TPersistent& object, const TPropValue& value) {
+      std::invoke(set, Object(object), std::get<std::string>(value));
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  template <class G, class S>
+  TPublished& Float(std::string Name, G Get, S Set, double Default = 0) {
+    return AddFloat(std::move(Name), pkFloat, std::move(Get), std::move(Set), Default);
+  }
+  template <class G, class S>
+  TPublished& Date(std::string Name, G Get, S Set, double Default = 0) {
+    return AddFloat(std::move(Name), pkDate, std::move(Get), std::move(Set), Default);
+  }
+
+  // Names lists the values by ordinal.
+  template <class G, class S>
+  TPublished& Enumeration(std::string Name, G Get, S Set, std::vector<std::string> Names) {
+    return AddEnumeration(std::move(Name), std::move(Get), std::move(Set), std::move(Names),
+                          std::nullopt);
+  }
+  template <class G, class S, class E>
+  TPublished& Enumeration(std::string Name, G Get, S Set, std::vector<std::string> Names,
+                          E Default) {
+    return AddEnumeration(std::move(Name), std::move(Get), std::move(Set), std::move(Names),
+                          static_cast<int64_t>(Default));
+  }
+
+  // The value is a TSet<E> or an unsigned bit mask; Names lists the elements
+  // by ordinal (at most 64).
+  template <class G, class S>
+  TPublished& Set(std::string Name, G Get, S Set, std::vector<std::string> Names) {
+    return AddSet(std::move(Name), std::move(Get), std::move(Set), std::move(Names), std::nullopt);
+  }
+  template <class G, class S, class T>
+  TPublished& Set(std::string Name, G Get, S Set, std::vector<std::string> Names, T Default) {
+    return AddSet(std::move(Name), std::move(Get), std::move(Set), std::move(Names), Bits(Default));
+  }
+
+  // Get returns the collection (a reference or a pointer); the reader clears
+  // and fills it in place.
+  template <class G>
+  TPublished& Collection(std::string Name, G Get) {
+    TPropInfo info = Make(std::move(Name), pkCollection);
+    info.GetCollection = [get = std::move(Get)](TPersistent& object) -> TCollection& {
+      decltype(auto) collection = std::invoke(get, Object(object));
+      if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(collection)>>) {
+        PLAT_ASSERT(collection != nullptr, "Published collection is missing");
+        return *collection;
+      } else {
+        return collection;
+      }
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  // A reference to a component of class T (Get returns T*). Setting a
+  // component of another class raises EConvertError.
+  template <class G, class S>
+  TPublished& Component(std::string Name, G Get, S Set) {
+    using T = std::remove_pointer_t<ValueOf<G>>;
+    static_assert(std::is_base_of_v<TComponent, T>, "a component property holds a TComponent*");
+    TPropInfo info = Make(Name, pkComponent);
+    info.Default = TPropValue(static_cast<TComponent*>(nullptr));
+    info.Get = [get = std::move(Get)](const TPersistent& object) {
+      return TPropValue(static_cast<TComponent*>(Call(get, object)));
+    };
+    info.Set = [set = std::move(Set), Name](TPersistent& object, const TPropValue& value) {
+      TComponent* component = std::get<TComponent*>(value);
+      T* typed = dynamic_cast<T*>(component);
+      if (component != nullptr && typed == nullptr) {
+        throw EConvertError("Component " + component->Name() + " of class " +
+                            component->ClassName() + " does not fit property " + Name);
+      }
+      std::invoke(set, Object(object), typed);
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+ private:
+  template <class G>
+  using ValueOf = std::remove_cvref_t<std::invoke_result_t<G&, C&>>;
+
+  static C& Object(TPersistent& object) { return static_cast<C&>(object); }
+  // Getters are called on a mutable object so that non-const ones work too;
+  // they must not change it.
+  template <class G>
+  static decltype(auto) Call(const G& get, const TPersistent& object) {
+    return std::invoke(get, static_cast<C&>(const_cast<TPersistent&>(object)));
+  }
+
+  static TPropInfo Make(std::string name, TPropKind kind) {
+    TPropInfo info;
+    info.Name = std::move(name);
+    info.Kind = kind;
+    return info;
+  }
+
+  template <class T>
+  static uint64_t Bits(T value) {
+    if constexpr (std::is_integral_v<T>) {
+      return static_cast<uint64_t>(value);
+    } else {
+      return value.Bits();
+    }
+  }
+
+  template <class G, class S>
+  TPublished& AddInteger(std::string name, G get, S set, std::optional<int64_t> def) {
+    using T = ValueOf<G>;
+    static_assert(std::is_integral_v<T> && !std::is_same_v<T, bool>, "an integer property");
+    if constexpr (std::is_signed_v<T>) {
+      TPropInfo info = Make(std::move(name), pkInteger);
+      info.MinValue = std::numeric_limits<T>::min();
+      info.MaxValue = std::numeric_limits<T>::max();
+      if (def) info.Default = TPropValue(*def);
+      info.Get = [get = std::move(get)](const TPersistent& object) {
+        return TPropValue(static_cast<int64_t>(Call(get, object)));
+      };
+      info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+        std::invoke(set, Object(object), static_cast<T>(std::get<int64_t>(value)));
+      };
+      list_.Add(std::move(info));
+    } else {
+      TPropInfo info = Make(std::move(name), pkUnsigned);
+      info.MaxUnsigned = std::numeric_limits<T>::max();
+      if (def) info.Default = TPropValue(static_cast<uint64_t>(*def));
+      info.Get = [get = std::move(get)](const TPersistent& object) {
+        return TPropValue(static_cast<uint64_t>(Call(get, object)));
+      };
+      info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+        std::invoke(set, Object(object), static_cast<T>(std::get<uint64_t>(value)));
+      };
+      list_.Add(std::move(info));
+    }
+    return *this;
+  }
+
+  template <class G, class S>
+  TPublished& AddBoolean(std::string name, G get, S set, std::optional<bool> def) {
+    TPropInfo info = Make(std::move(name), pkBoolean);
+    if (def) info.Default = TPropValue(*def);
+    info.Get = [get = std::move(get)](const TPersistent& object) {
+      return TPropValue(static_cast<bool>(Call(get, object)));
+    };
+    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+      std::invoke(set, Object(object), std::get<bool>(value));
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  template <class G, class S>
+  TPublished& AddFloat(std::string name, TPropKind kind, G get, S set, double def) {
+    using T = ValueOf<G>;
+    TPropInfo info = Make(std::move(name), kind);
+    info.Default = TPropValue(def);
+    info.Get = [get = std::move(get)](const TPersistent& object) {
+      return TPropValue(static_cast<double>(Call(get, object)));
+    };
+    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+      std::invoke(set, Object(object), static_cast<T>(std::get<double>(value)));
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  template <class G, class S>
+  TPublished& AddEnumeration(std::string name, G get, S set, std::vector<std::string> names,
+                             std::optional<int64_t> def) {
+    using T = ValueOf<G>;
+    TPropInfo info = Make(std::move(name), pkEnumeration);
+    info.ValueNames = std::move(names);
+    if (def) info.Default = TPropValue(*def);
+    info.Get = [get = std::move(get)](const TPersistent& object) {
+      return TPropValue(static_cast<int64_t>(Call(get, object)));
+    };
+    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+      std::invoke(set, Object(object), static_cast<T>(std::get<int64_t>(value)));
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  template <class G, class S>
+  TPublished& AddSet(std::string name, G get, S set, std::vector<std::string> names,
+                     std::optional<uint64_t> def) {
+    using T = ValueOf<G>;
+    PLAT_ASSERT(names.size() <= 64, "A set has at most 64 elements");
+    TPropInfo info = Make(std::move(name), pkSet);
+    info.ValueNames = std::move(names);
+    if (def) info.Default = TPropValue(*def);
+    info.Get = [get = std::move(get)](const TPersistent& object) {
+      return TPropValue(Bits(Call(get, object)));
+    };
+    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+      const uint64_t bits = std::get<uint64_t>(value);
+      if constexpr (std::is_integral_v<T>) {
+        std::invoke(set, Object(object), static_cast<T>(bits));
+      } else {
+        std::invoke(set, Object(object), T::FromBits(bits));
+      }
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  TPropList list_;
+};
+
+}  // namespace plat

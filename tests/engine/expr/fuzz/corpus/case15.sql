@@ -1,0 +1,1 @@
+COUNT substring REAL DOUBLE

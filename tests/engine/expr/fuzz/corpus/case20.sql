@@ -1,0 +1,2 @@
+group by ORDER
+ BY

@@ -1,0 +1,1 @@
+FOR UPDATE FOR x

@@ -1,0 +1,2 @@
+/* lead */ SELECT a -- x
+FROM t; SELECT COUNT(*) // tail

@@ -1,0 +1,1 @@
+junk SELECT a, b FROM t WHERE SUBSTRING(x FROM 1) = 'y' /* c */ GROUP BY a ORDER BY 1

@@ -1,0 +1,1 @@
+Name = 'x' /* why */ and Age > 3

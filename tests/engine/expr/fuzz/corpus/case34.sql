@@ -1,0 +1,1 @@
+SELECT * FROM t WHERE a = :A AND b = :a OR c = :B

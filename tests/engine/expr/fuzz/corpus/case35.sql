@@ -1,0 +1,1 @@
+INSERT INTO t VALUES (:x, :Y, :X); UPDATE t SET a = :y

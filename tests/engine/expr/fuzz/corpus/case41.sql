@@ -1,0 +1,2 @@
+SELECT a,
+  b c FROM t

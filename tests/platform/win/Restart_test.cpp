@@ -1,0 +1,105 @@
+#include "platform/win/Restart.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/os/Files.h"
+#include "platform/win/IniFiles.h"
+#include "platform/win/Registry.h"
+#include "platform/win/WinFiles.h"
+#include "platform/win/WinSystem.h"
+#include "platform/win/WinTestRoot.h"
+
+namespace plat::win {
+namespace {
+
+using wintest::WinRootTest;
+
+class RestartTest : public WinRootTest {
+ protected:
+  static void AddRunOnce(HKEY root, const std::string& name, const std::string& command) {
+    TRegistry reg;
+    reg.SetRootKey(root);
+    ASSERT_TRUE(reg.OpenKey(std::string("\\") + kRunOnceKey, true));
+    reg.WriteString(name, command);
+  }
+};
+
+TEST_F(RestartTest, AFileInUseIsReplacedAtTheRestartWhichThenRunsRunOnce) {
+  ForceDirectories("C:\\Kit");
+  WriteFile("C:\\Kit\\engine.dll", "old");
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const int child = testsupport::StartChild([&] {
+    TOSFile file;
+    if (!file.Open(HostPath("C:\\Kit\\engine.dll"), TFileAccess::faRead, TFileShare::fsDenyNone)) {
+      return 1;
+    }
+    char c = 1;
+    if (::write(ready[1], &c, 1) != 1 || ::read(release[0], &c, 1) != 1) return 2;
+    return 0;
+  });
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+
+  // What the installer does for a file in use: a sibling, a delayed move,
+  // a restart request and a command for after the restart.
+  EXPECT_FALSE(DeleteFile("C:\\Kit\\engine.dll"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  WriteFile("C:\\Kit\\engine.dll.1", "new");
+  ASSERT_TRUE(MoveFileEx("C:\\Kit\\engine.dll.1", "C:\\Kit\\engine.dll",
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+  ASSERT_TRUE(ExitWindowsEx(EWX_REBOOT));
+  AddRunOnce(HKEY_CURRENT_USER, "Second",
+             "Z:\\bin\\sh -c \"cat C:/dummy 2>/dev/null; echo user >> " + Root() + "/order\"");
+  AddRunOnce(HKEY_LOCAL_MACHINE, "First",
+             "Z:\\bin\\sh -c \"echo machine >> " + Root() + "/order\"");
+  AddRunOnce(HKEY_LOCAL_MACHINE, "Broken", "C:\\Kit\\engine.dll");
+
+  // The restart comes after every program has ended.
+  ASSERT_EQ(::write(release[1], &c, 1), 1);
+  EXPECT_EQ(testsupport::WaitChild(child), 0);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+
+  const TRestartReport report = ApplyPendingRestart(Root());
+  EXPECT_EQ(report.Applied, 1);
+  EXPECT_EQ(report.Ran, 2);
+  ASSERT_EQ(report.Failures.size(), 1u);  // the file that is no program
+  EXPECT_NE(report.Failures[0].find("RunOnce Broken"), std::string::npos);
+  EXPECT_EQ(ReadFile("C:\\Kit\\engine.dll"), "new");
+  EXPECT_FALSE(FileExists("C:\\Kit\\engine.dll.1"));
+  EXPECT_EQ(ReadFile("Z:" + Root() + "/order"), "machine\nuser\n");
+  EXPECT_TRUE(PendingRenames().empty());
+  EXPECT_FALSE(RestartRequested());
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey(std::string("\\") + kRunOnceKey, false));
+  EXPECT_TRUE(reg.GetValueNames().empty());
+}
+
+TEST_F(RestartTest, WininitRenamesOfTheOlderWindowsLineAreApplied) {
+  WriteFile("C:\\WINDOWS\\new.dll", "new");
+  WriteFile("C:\\WINDOWS\\old.dll", "old");
+  WriteFile("C:\\WINDOWS\\junk.tmp", "junk");
+  TIniFile ini("C:\\WINDOWS\\WININIT.INI");
+  ini.WriteString("Rename", "C:\\WINDOWS\\old.dll", "C:\\WINDOWS\\new.dll");
+  ini.WriteString("Rename", "NUL", "C:\\WINDOWS\\junk.tmp");
+  const TRestartReport report = ApplyPendingRestart(Root());
+  EXPECT_EQ(report.Applied, 2);
+  EXPECT_TRUE(report.Failures.empty());
+  EXPECT_EQ(ReadFile("C:\\WINDOWS\\old.dll"), "new");
+  EXPECT_FALSE(FileExists("C:\\WINDOWS\\junk.tmp"));
+  EXPECT_FALSE(FileExists("C:\\WINDOWS\\WININIT.INI"));
+  EXPECT_TRUE(FileExists("C:\\WINDOWS\\WININIT.BAK"));
+}
+
+TEST_F(RestartTest, AFailingRenameIsReportedAndNotRetried) {
+  ASSERT_TRUE(MoveFileEx("C:\\missing", "C:\\target", MOVEFILE_DELAY_UNTIL_REBOOT));
+  TRestartReport report = ApplyPendingRestart(Root());
+  EXPECT_EQ(report.Failures.size(), 1u);
+  report = ApplyPendingRestart(Root());
+  EXPECT_TRUE(report.Failures.empty());
+}
+
+}  // namespace
+}  // namespace plat::win
