@@ -1,0 +1,556 @@
+#include "engine/storage/zelDiskCache.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/rtl/Format.h"
+
+namespace zel {
+
+namespace {
+
+// Access flag bits that ask the write callback to encrypt.
+constexpr uint32_t kEncryptionFlags = 2 | 4;
+
+const char* StateName(TCachePageState State) {
+  switch (State) {
+    case cpEmpty:
+      return "Empty";
+    case cpClean:
+      return "Clean";
+    case cpDirty:
+      return "Dirty";
+  }
+  return "Empty";
+}
+
+// Number of shifts that turn an all-ones word into the mask of a page's base
+// address: log2 of the page size, rounded down.
+uint32_t MaskFor(int32_t PageSize) {
+  uint32_t mask = 0xFFFFFFFFu;
+  for (uint32_t size = static_cast<uint32_t>(PageSize); size > 1; size >>= 1) mask <<= 1;
+  return mask;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TCachePage
+
+TCachePage::TCachePage(plat::TCollection* Collection) : THashCollectionItem(Collection) {}
+
+TCachePage::~TCachePage() = default;
+
+std::string TCachePage::DisplayName() const {
+  return plat::Format("%d,%d,%d, ID %d",
+                      {Index(), int64_t{LowerAddress_}, int64_t{UpperAddress_}, ID()});
+}
+
+void TCachePage::SetPageSize(int32_t Value) {
+  if (Buffer_)
+    ZelDatabaseError(0x2185, "TCachePage.SetPageSize", "Cannot set page size on opened cache page",
+                     this);
+  PageSize_ = Value;
+}
+
+void TCachePage::OpenPage() {
+  if (PageSize_ <= 0) ZelDatabaseError(0x2185, "TCachePage.OpenPage", "Page size = 0", this);
+  Buffer_ = std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_));  // zero-filled
+  State_ = cpEmpty;
+}
+
+void TCachePage::ClosePage() {
+  Buffer_.reset();
+  State_ = cpEmpty;
+  LowerAddress_ = UpperAddress_ = PageOwner_ = 0;
+  RemoveAfterWrite_ = false;
+}
+
+// ---------------------------------------------------------------- TCacheMgr
+
+TCacheMgr::TCacheMgr(plat::TCollectionItemClass ItemClass)
+    : THashCollection(std::move(ItemClass)) {}
+
+TCacheMgr::~TCacheMgr() {
+  Close();
+}
+
+void TCacheMgr::Trace(const std::string& Line) {
+  if (Log_ != nullptr) Log_->Add(Line);
+}
+
+void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
+  Close();
+  PageCount_ = Count;
+  PageSize_ = PageSize;
+  LRUCounter_ = 0;
+  if (!ReadIO_) ZelDatabaseError(0x2751, "TCacheMgr.Open", "ReadIO", this);
+  if (!WriteIO_) ZelDatabaseError(0x2751, "TCacheMgr.Open", "WriteIO", this);
+  if (PageSize <= 0) ZelDatabaseError(0x2185, "TCacheMgr.Open", "Page size = 0", this);
+  AddressMask_ = MaskFor(PageSize);
+  for (int32_t i = 0; i < Count; ++i) AddPage();
+  Hits_ = 0;
+  Misses_ = 0;
+}
+
+void TCacheMgr::Close() {
+  Clear();
+  ById_.clear();
+  FirstID_ = 0;
+  InTransaction_ = false;
+  PageSize_ = 0;
+}
+
+TCachePage* TCacheMgr::AddPage() {
+  auto* page = static_cast<TCachePage*>(Add());
+  try {
+    page->SetPageSize(PageSize_);
+    page->OpenPage();
+  } catch (...) {
+    delete page;
+    throw;
+  }
+  if (ById_.empty()) FirstID_ = page->ID();
+  const auto slot = static_cast<size_t>(page->ID() - FirstID_);
+  if (slot >= ById_.size()) ById_.resize(slot + 1, nullptr);
+  ById_[slot] = page;
+  Trace("Add cache page");
+  return page;
+}
+
+void TCacheMgr::HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
+  Page->LowerAddress_ = Lower;
+  Page->UpperAddress_ = Upper;
+  Page->SetHashFromInts(Upper, Lower);
+  AddHashKey(Page->GetHashKey(), Page->ID());
+}
+
+void TCacheMgr::Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
+  if (Page->IsHashed()) {
+    if (Page->LowerAddress_ == Lower && Page->UpperAddress_ == Upper) return;
+    DeleteHashKey(Page);
+  }
+  HashInsert(Page, Lower, Upper);
+}
+
+void TCacheMgr::Empty(TCachePage* Page) {
+  if (Page->IsHashed()) DeleteHashKey(Page);
+  Page->State_ = cpEmpty;
+  Page->PageOwner_ = 0;
+  Page->LowerAddress_ = 0;
+  Page->UpperAddress_ = 0;
+  Page->RemoveAfterWrite_ = false;
+}
+
+TCachePage* TCacheMgr::Lookup(uint32_t Lower, uint32_t Upper) const {
+  uint8_t key[kHashKeySize];
+  for (int i = 0; i < 4; ++i) {
+    key[i] = static_cast<uint8_t>(Upper >> (8 * i));
+    key[4 + i] = static_cast<uint8_t>(Lower >> (8 * i));
+  }
+  // One probe of the hash gives the ID; the ID table gives the page.
+  const int64_t slot = int64_t{Hash().ValueOf(key, kHashKeySize)} - FirstID_;
+  if (slot < 0 || slot >= static_cast<int64_t>(ById_.size())) return nullptr;
+  return ById_[static_cast<size_t>(slot)];
+}
+
+int32_t TCacheMgr::FindPage(uint32_t Lower, uint32_t Upper) const {
+  const TCachePage* page = Lookup(Lower, Upper);
+  return page == nullptr ? -1 : page->Index();
+}
+
+bool TCacheMgr::IsBaseAddrInCache(uint32_t Position) const {
+  return Lookup(GetBaseAddress(Position), 0) != nullptr;
+}
+
+TCachePage* TCacheMgr::GetNextEmptyPage() {
+  TCachePage* oldest = nullptr;
+  int32_t oldestIndex = -1;
+  const int32_t count = Count();
+  for (int32_t i = 0; i < count; ++i) {
+    TCachePage* page = Pages(i);
+    if (page->State_ == cpEmpty) {
+      if (Log_ != nullptr) Trace("GetNextEmptyPage. EmptyPage: " + std::to_string(i));
+      return page;
+    }
+    if (page->State_ == cpClean && (oldest == nullptr || page->LRUFlag_ < oldest->LRUFlag_)) {
+      oldest = page;
+      oldestIndex = i;
+    }
+  }
+  if (InTransaction_ || oldest == nullptr) {
+    Trace("GetNextEmptyPage. Adding new page");
+    return AddPage();
+  }
+  if (Log_ != nullptr)
+    Trace("GetNextEmptyPage. Replacing OldestPage: " + std::to_string(oldestIndex));
+  Empty(oldest);
+  return oldest;
+}
+
+TCacheMgr::TSlot TCacheMgr::PageFor(uint32_t Lower, uint32_t Upper, uint32_t Owner) {
+  if (PageSize_ <= 0) ZelDatabaseError(0x2185, "TCacheMgr.PageFor", "Object not initialized", this);
+  TCachePage* page = Lookup(Lower, Upper);
+  if (page != nullptr) {
+    if (page->PageOwner_ == Owner) return {page, skHit};
+    // A page changed in the running transaction holds the only copy of its
+    // data: it is never re-read over, whoever asks for it.
+    if (page->State_ == cpDirty) return {page, skForeignDirty};
+    return {page, skReuse};
+  }
+  return {GetNextEmptyPage(), skVictim};
+}
+
+void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base,
+                      uint32_t AccessFlags) {
+  ++Misses_;
+  try {
+    ReadIO_(Page->Buffer(), Owner, Upper, Base, AccessFlags);
+  } catch (...) {
+    Empty(Page);
+    throw;
+  }
+  Page->PageOwner_ = Owner;
+  Page->State_ = cpClean;
+  Page->AccessFlags_ = AccessFlags;
+  Rekey(Page, Base, Upper);
+}
+
+int32_t TCacheMgr::TransferRead(void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
+                                uint32_t Position, int32_t Count, uint32_t AccessFlags) {
+  auto* out = static_cast<uint8_t*>(Buf);
+  int32_t remaining = Count;
+  uint32_t pos = Position;
+  while (remaining > 0) {
+    const uint32_t base = GetBaseAddress(pos);
+    const uint32_t offset = pos - base;
+    const uint32_t upper = UpperPerPage ? base + static_cast<uint32_t>(PageSize_) : Upper;
+    const TSlot slot = PageFor(base, upper, Owner);
+    if (slot.Kind == skHit || slot.Kind == skForeignDirty) {
+      ++Hits_;
+    } else {
+      Fetch(slot.Page, Owner, upper, base, AccessFlags);
+    }
+    const int32_t n = std::min<int32_t>(remaining, PageSize_ - static_cast<int32_t>(offset));
+    std::memcpy(out, slot.Page->Buffer() + offset, static_cast<size_t>(n));
+    Touch(slot.Page);
+    out += n;
+    pos += static_cast<uint32_t>(n);
+    remaining -= n;
+  }
+  return Count;
+}
+
+int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
+                                 uint32_t Position, int32_t Count, uint32_t AccessFlags) {
+  const auto* in = static_cast<const uint8_t*>(Buf);
+  int32_t remaining = Count;
+  uint32_t pos = Position;
+  while (remaining > 0) {
+    const uint32_t base = GetBaseAddress(pos);
+    const uint32_t offset = pos - base;
+    const uint32_t upper = UpperPerPage ? base + static_cast<uint32_t>(PageSize_) : Upper;
+    const int32_t n = std::min<int32_t>(remaining, PageSize_ - static_cast<int32_t>(offset));
+    const bool whole = n == PageSize_;
+    const TSlot slot = PageFor(base, upper, Owner);
+    TCachePage* page = slot.Page;
+    // A part written into another owner's changed page joins that page, which
+    // keeps its owner and encryption unless the writer asks for encryption
+    // itself: either way no byte that was to be encrypted reaches the disk
+    // in plain.
+    const bool keepOwner =
+        slot.Kind == skForeignDirty && !whole && (AccessFlags & kEncryptionFlags) == 0;
+    if (slot.Kind == skHit || slot.Kind == skForeignDirty || whole) {
+      ++Hits_;
+    } else {
+      Fetch(page, Owner, upper, base, AccessFlags);
+    }
+    std::memcpy(page->Buffer() + offset, in, static_cast<size_t>(n));
+    if (!keepOwner) {
+      page->PageOwner_ = Owner;
+      page->AccessFlags_ = AccessFlags;
+    }
+    if (InTransaction_) {
+      page->State_ = cpDirty;
+    } else {
+      try {
+        WriteIO_(page->Buffer(), page->PageOwner_, upper, base, page->AccessFlags_);
+      } catch (...) {
+        // The cache must not serve bytes the file never got.
+        Empty(page);
+        throw;
+      }
+      page->State_ = cpClean;
+    }
+    Rekey(page, base, upper);
+    Touch(page);
+    in += n;
+    pos += static_cast<uint32_t>(n);
+    remaining -= n;
+  }
+  return Count;
+}
+
+int32_t TCacheMgr::ReadCache(void* Buf, uint32_t Owner, uint32_t Upper, uint32_t Position,
+                             int32_t Count, uint32_t AccessFlags) {
+  return TransferRead(Buf, Owner, Upper, false, Position, Count, AccessFlags);
+}
+
+int32_t TCacheMgr::WriteCache(const void* Buf, uint32_t Owner, uint32_t Upper, uint32_t Position,
+                              int32_t Count, uint32_t AccessFlags) {
+  return TransferWrite(Buf, Owner, Upper, false, Position, Count, AccessFlags);
+}
+
+int32_t TCacheMgr::ReadCacheToPageBoundary(void* Buf, uint32_t Owner, uint32_t Position,
+                                           int32_t Count, uint32_t AccessFlags) {
+  return TransferRead(Buf, Owner, 0, true, Position, Count, AccessFlags);
+}
+
+int32_t TCacheMgr::WriteCacheToPageBoundary(const void* Buf, uint32_t Owner, uint32_t Position,
+                                            int32_t Count, uint32_t AccessFlags) {
+  return TransferWrite(Buf, Owner, 0, true, Position, Count, AccessFlags);
+}
+
+int32_t TCacheMgr::ReadCacheByRef(uint32_t Owner, uint32_t Upper, uint32_t Position, int32_t Count,
+                                  uint32_t AccessFlags, uint8_t*& Pointer) {
+  const uint32_t base = GetBaseAddress(Position);
+  const uint32_t offset = Position - base;
+  if (Count < 0 || offset + static_cast<uint32_t>(Count) > static_cast<uint32_t>(PageSize_))
+    ZelDatabaseError(0x2185, "TCacheMgr.ReadCacheByRef", "ReadCacheByRef - range crosses a page",
+                     this);
+  const TSlot slot = PageFor(base, Upper, Owner);
+  if (slot.Kind == skHit || slot.Kind == skForeignDirty) {
+    ++Hits_;
+  } else {
+    Fetch(slot.Page, Owner, Upper, base, AccessFlags);
+  }
+  Touch(slot.Page);
+  Pointer = slot.Page->Buffer() + offset;
+  return Count;
+}
+
+int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t Upper,
+                                   uint32_t Position, int32_t Count, uint32_t AccessFlags) {
+  if (Count != PageSize_)
+    ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - error in write size",
+                     this);
+  const uint32_t base = GetBaseAddress(Position);
+  TCachePage* page = Lookup(base, Upper);
+  if (page == nullptr || page->PageOwner_ != Owner)
+    ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - page not found", this);
+  page->AccessFlags_ = AccessFlags;
+  if (InTransaction_) {
+    page->State_ = cpDirty;
+  } else {
+    try {
+      WriteIO_(page->Buffer(), Owner, Upper, base, AccessFlags);
+    } catch (...) {
+      Empty(page);
+      throw;
+    }
+    page->State_ = cpClean;
+  }
+  Touch(page);
+  return Count;
+}
+
+void TCacheMgr::RemovePage(uint32_t Lower, uint32_t Upper) {
+  if (TCachePage* page = Lookup(Lower, Upper)) Empty(page);
+}
+
+void TCacheMgr::RemoveAfterWrite(uint32_t Lower, uint32_t Upper) {
+  if (TCachePage* page = Lookup(Lower, Upper)) page->RemoveAfterWrite_ = true;
+}
+
+void TCacheMgr::ClearCache() {
+  for (int32_t i = 0; i < Count(); ++i) Empty(Pages(i));
+}
+
+void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
+  for (int32_t i = 0; i < Count(); ++i) {
+    TCachePage* page = Pages(i);
+    if (page->State_ != cpEmpty && page->PageOwner_ == Owner) Empty(page);
+  }
+}
+
+void TCacheMgr::Commit() {
+  if (!InTransaction_) ZelDatabaseError(0x2811, "TCachePage.Commit", "", this);
+  for (int32_t i = 0; i < Count(); ++i) {
+    TCachePage* page = Pages(i);
+    if (page->State_ != cpDirty) continue;
+    WriteIO_(page->Buffer(), page->PageOwner_, page->UpperAddress_, page->LowerAddress_,
+             page->AccessFlags_);
+    if (page->RemoveAfterWrite_) {
+      Empty(page);
+    } else {
+      page->State_ = cpClean;
+    }
+  }
+  InTransaction_ = false;
+}
+
+void TCacheMgr::Rollback() {
+  if (!InTransaction_) ZelDatabaseError(0x2811, "TCacheMgr.Rollback", "", this);
+  for (int32_t i = 0; i < Count(); ++i) {
+    TCachePage* page = Pages(i);
+    if (page->State_ == cpDirty) Empty(page);
+  }
+  InTransaction_ = false;
+}
+
+void TCacheMgr::ResetPageCount(int32_t Count) {
+  PageCount_ = Count;
+  while (this->Count() < Count) AddPage();
+  while (this->Count() > Count) {
+    TCachePage* last = Pages(this->Count() - 1);
+    if (last->State_ == cpDirty) break;
+    Empty(last);
+    ById_[static_cast<size_t>(last->ID() - FirstID_)] = nullptr;
+    Delete(this->Count() - 1);
+  }
+}
+
+void TCacheMgr::DumpState() {
+  if (Log_ == nullptr) return;
+  Log_->Add(plat::Format("Cache dump: Hits %d  Misses %d", {Hits_, Misses_}));
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TCachePage* page = Pages(i);
+    Log_->Add(plat::Format("Page %d: Addr %d  Owner %d State %s LRUFlag %d",
+                           {i, int64_t{page->LowerAddress_}, int64_t{page->PageOwner_},
+                            StateName(page->State_), int64_t{page->LRUFlag_}}));
+  }
+}
+
+// ---------------------------------------------------------------- TCacheBlock
+
+void TCacheBlock::SetBlockSize(uint32_t Value) {
+  if (Buffer_)
+    ZelDatabaseError(0x2185, "TCacheBlock.SetBlockSize",
+                     "Cannot set Block size on opened cache Block", this);
+  BlockSize_ = Value;
+}
+
+// ---------------------------------------------------------------- TCacheBlockMgr
+
+TCacheBlockMgr::TCacheBlockMgr(plat::TCollectionItemClass ItemClass)
+    : plat::TCollection(std::move(ItemClass)) {}
+
+TCacheBlockMgr::~TCacheBlockMgr() {
+  Clear();
+}
+
+void TCacheBlockMgr::Open() {
+  if (!ReadIO_) ZelDatabaseError(0x2751, "TCacheBlockMgr.Open", "ReadIO", this);
+  if (!WriteIO_) ZelDatabaseError(0x2751, "TCacheBlockMgr.Open", "WriteIO", this);
+}
+
+void TCacheBlockMgr::Close() {
+  Clear();
+  InTransaction_ = false;
+}
+
+void TCacheBlockMgr::StartTransaction() {
+  Open();
+  InTransaction_ = true;
+}
+
+int32_t TCacheBlockMgr::FindBlock(uint32_t Low, uint32_t High) {
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TCacheBlock* block = Blocks(i);
+    if (block->HighAddress_ != High) continue;
+    if (block->LowAddress_ == Low) {
+      if (Log_ != nullptr) Log_->Add("Find Block: " + std::to_string(i));
+      return i;
+    }
+    if (block->LowAddress_ < Low && uint64_t{block->LowAddress_} + block->BlockSize_ > Low)
+      ZelDatabaseError(0x2183, "TCacheBlockMgr.FindBlock", "", this);
+  }
+  return -1;
+}
+
+void TCacheBlockMgr::ReadBlock(void* Buf, uint32_t Owner, uint32_t Size, uint32_t High,
+                               uint32_t Low, uint32_t AccessFlags) {
+  const int32_t index = FindBlock(Low, High);
+  if (index < 0) {
+    ++Misses_;
+    ReadIO_(static_cast<uint8_t*>(Buf), Owner, Size, High, Low, AccessFlags);
+    return;
+  }
+  const TCacheBlock* block = Blocks(index);
+  if (block->BlockOwner_ != Owner || block->BlockSize_ != Size)
+    ZelDatabaseError(0x2185, "TCacheBlockMgr.ReadBlock", "CacheBlock invalid", this);
+  ++Hits_;
+  std::memcpy(Buf, block->Buffer(), Size);
+}
+
+void TCacheBlockMgr::WriteBlock(const void* Buf, uint32_t Owner, uint32_t Size, uint32_t High,
+                                uint32_t Low, uint32_t AccessFlags) {
+  // Blocks reach the file as they are: data that asks for encryption must
+  // take the page path.
+  if ((AccessFlags & kEncryptionFlags) != 0)
+    ZelDatabaseError(0x2185, "TCacheBlockMgr.WriteBlock",
+                     "Encrypted data cannot be written as a block", this);
+  // Nothing would ever write a block held outside a transaction.
+  if (!InTransaction_) {
+    WriteIO_(static_cast<uint8_t*>(const_cast<void*>(Buf)), Owner, Size, High, Low, AccessFlags);
+    return;
+  }
+  TCacheBlock* block = nullptr;
+  const int32_t index = FindBlock(Low, High);
+  if (index < 0) {
+    // Two buffered blocks over the same bytes would overwrite each other at
+    // commit in an order that has nothing to do with the writes.
+    for (int32_t i = 0; i < Count(); ++i) {
+      const TCacheBlock* other = Blocks(i);
+      if (other->HighAddress_ == High && uint64_t{other->LowAddress_} < uint64_t{Low} + Size &&
+          uint64_t{Low} < uint64_t{other->LowAddress_} + other->BlockSize_)
+        ZelDatabaseError(0x2183, "TCacheBlockMgr.WriteBlock", "", this);
+    }
+    ++Misses_;
+    block = static_cast<TCacheBlock*>(Add());
+    block->SetBlockSize(Size);
+    block->Buffer_ = std::make_unique<uint8_t[]>(Size);
+    block->LowAddress_ = Low;
+    block->HighAddress_ = High;
+    block->BlockOwner_ = Owner;
+  } else {
+    block = Blocks(index);
+    if (block->BlockOwner_ != Owner || block->BlockSize_ != Size)
+      ZelDatabaseError(0x2185, "TCacheBlockMgr.WriteBlock", "CacheBlock invalid", this);
+    ++Hits_;
+  }
+  std::memcpy(block->Buffer(), Buf, Size);
+  block->AccessFlags_ = AccessFlags;
+  block->State_ = cpDirty;
+}
+
+void TCacheBlockMgr::Commit() {
+  if (!InTransaction_) ZelDatabaseError(0x2811, "TCacheBlockMgr.Commit", "", this);
+  for (int32_t i = 0; i < Count(); ++i) {
+    TCacheBlock* block = Blocks(i);
+    if (block->State_ != cpDirty) continue;
+    WriteIO_(block->Buffer(), block->BlockOwner_, block->BlockSize_, block->HighAddress_,
+             block->LowAddress_, block->AccessFlags_);
+    block->State_ = cpClean;
+  }
+  Clear();
+  InTransaction_ = false;
+}
+
+void TCacheBlockMgr::Rollback() {
+  if (!InTransaction_) ZelDatabaseError(0x2811, "TCacheBlockMgr.Rollback", "", this);
+  Clear();
+  InTransaction_ = false;
+}
+
+void TCacheBlockMgr::DumpState() {
+  if (Log_ == nullptr) return;
+  Log_->Add(plat::Format("Block cache dump: Hits %d  Misses %d", {Hits_, Misses_}));
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TCacheBlock* block = Blocks(i);
+    Log_->Add(plat::Format("Block %d: Addr %d  Size %d  Owner %d State %s",
+                           {i, int64_t{block->LowAddress_}, int64_t{block->BlockSize_},
+                            int64_t{block->BlockOwner_}, StateName(block->State_)}));
+  }
+}
+
+}  // namespace zel

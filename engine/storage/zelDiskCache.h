@@ -1,0 +1,267 @@
+#pragma once
+// Page caches of the database file. A page cache holds whole pages keyed by
+// (upper address, lower address), fetches missing pages through a read
+// callback and writes through a write callback: at once outside a transaction,
+// at commit inside one. Victims are chosen by least recent use among clean
+// pages; dirty pages are never evicted, so a transaction that touches more
+// pages than the cache holds makes it grow. The cache knows nothing of
+// encryption: the callbacks do that, driven by the access flags kept with
+// each page.
+//
+// The block buffer (TCacheBlockMgr) holds blocks of any size during a
+// transaction and writes them at commit.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "engine/storage/zelCommon.h"
+#include "platform/rtl/Collections.h"
+#include "platform/rtl/Lists.h"
+
+namespace zel {
+
+enum TCachePageState : uint8_t { cpEmpty, cpClean, cpDirty };
+
+// Moves one page between a cache and the file: buffer, owner (table ID),
+// upper address, lower address (the page's file position), access flags.
+using TIOTransferPageProc = std::function<void(uint8_t* Buffer, uint32_t Owner, uint32_t Upper,
+                                               uint32_t Lower, uint32_t AccessFlags)>;
+// The same for a block of Size bytes.
+using TIOTransferBlockProc =
+    std::function<void(uint8_t* Buffer, uint32_t Owner, uint32_t Size, uint32_t Upper,
+                       uint32_t Lower, uint32_t AccessFlags)>;
+
+class TCacheMgr;
+
+// One cached page. Invariant: Buffer holds PageSize bytes from Open until
+// Close; a page whose State is not cpEmpty is in its cache's hash under
+// (UpperAddress, LowerAddress), and an empty page is not.
+class TCachePage : public THashCollectionItem {
+ public:
+  explicit TCachePage(plat::TCollection* Collection);
+  ~TCachePage() override;
+
+  std::string ClassName() const override { return "TCachePage"; }
+  // "index,lower,upper, ID id".
+  std::string DisplayName() const override;
+
+  uint8_t* Buffer() const { return Buffer_.get(); }
+  uint32_t LowerAddress() const { return LowerAddress_; }
+  uint32_t PageOwner() const { return PageOwner_; }
+  int32_t PageSize() const { return PageSize_; }
+  uint32_t LRUFlag() const { return LRUFlag_; }
+  TCachePageState State() const { return State_; }
+  uint32_t AccessFlags() const { return AccessFlags_; }
+  uint32_t UpperAddress() const { return UpperAddress_; }
+  bool RemoveAfterWrite() const { return RemoveAfterWrite_; }
+
+  // Only while no buffer is allocated.
+  void SetPageSize(int32_t Value);
+  void SetRemoveAfterWrite(bool Value) { RemoveAfterWrite_ = Value; }
+
+  // Allocates the zero-filled buffer of PageSize bytes.
+  void OpenPage();
+  // Frees the buffer; the page becomes empty.
+  void ClosePage();
+
+ private:
+  friend class TCacheMgr;
+
+  std::unique_ptr<uint8_t[]> Buffer_;
+  uint32_t LowerAddress_ = 0;
+  uint32_t PageOwner_ = 0;
+  int32_t PageSize_ = 0;
+  uint32_t LRUFlag_ = 0;
+  TCachePageState State_ = cpEmpty;
+  uint32_t AccessFlags_ = 0;
+  uint32_t UpperAddress_ = 0;
+  bool RemoveAfterWrite_ = false;
+};
+
+// A page cache. Invariants:
+//  1. Every page has a buffer of PageSize bytes while the cache is open.
+//  2. The hash holds exactly the pages that are not cpEmpty, each under its
+//     (UpperAddress, LowerAddress); no two such pages share a key.
+//  3. Dirty pages exist only while InTransaction.
+class TCacheMgr : public THashCollection {
+ public:
+  explicit TCacheMgr(
+      plat::TCollectionItemClass ItemClass = plat::CollectionItemClass<TCachePage>());
+  ~TCacheMgr() override;
+
+  std::string ClassName() const override { return "TCacheMgr"; }
+
+  void SetReadIO(TIOTransferPageProc Value) { ReadIO_ = std::move(Value); }
+  void SetWriteIO(TIOTransferPageProc Value) { WriteIO_ = std::move(Value); }
+  void SetLog(plat::TStrings* Value) { Log_ = Value; }
+  void SetHits(int32_t Value) { Hits_ = Value; }
+  void SetMisses(int32_t Value) { Misses_ = Value; }
+
+  int32_t PageCount() const { return PageCount_; }
+  int32_t PageSize() const { return PageSize_; }
+  uint32_t AddressMask() const { return AddressMask_; }
+  uint32_t LRUCounter() const { return LRUCounter_; }
+  bool InTransaction() const { return InTransaction_; }
+  plat::TStrings* Log() const { return Log_; }
+  int32_t Hits() const { return Hits_; }
+  int32_t Misses() const { return Misses_; }
+  TCachePage* Pages(int32_t Index) const { return static_cast<TCachePage*>(Items(Index)); }
+
+  void Open(int32_t Count, int32_t PageSize);
+  void Close();
+
+  int32_t ReadCache(void* Buf, uint32_t Owner, uint32_t Upper, uint32_t Position, int32_t Count,
+                    uint32_t AccessFlags);
+  int32_t WriteCache(const void* Buf, uint32_t Owner, uint32_t Upper, uint32_t Position,
+                     int32_t Count, uint32_t AccessFlags);
+  // A range inside one page: Pointer is set into the cached page.
+  int32_t ReadCacheByRef(uint32_t Owner, uint32_t Upper, uint32_t Position, int32_t Count,
+                         uint32_t AccessFlags, uint8_t*& Pointer);
+  // Marks as written a whole page changed through a pointer from
+  // ReadCacheByRef.
+  int32_t WriteCacheByRef(const void* Buf, uint32_t Owner, uint32_t Upper, uint32_t Position,
+                          int32_t Count, uint32_t AccessFlags);
+  // Each page touched is keyed with the upper address of its own end (base
+  // address plus PageSize): the transaction cache's keys.
+  int32_t ReadCacheToPageBoundary(void* Buf, uint32_t Owner, uint32_t Position, int32_t Count,
+                                  uint32_t AccessFlags);
+  int32_t WriteCacheToPageBoundary(const void* Buf, uint32_t Owner, uint32_t Position,
+                                   int32_t Count, uint32_t AccessFlags);
+
+  int32_t FindPage(uint32_t Lower, uint32_t Upper) const;
+  uint32_t GetBaseAddress(uint32_t Position) const { return Position & AddressMask_; }
+  bool IsBaseAddrInCache(uint32_t Position) const;
+  void RemovePage(uint32_t Lower, uint32_t Upper);
+  void RemoveAfterWrite(uint32_t Lower, uint32_t Upper);
+  void ClearCache();
+  void ClearOwnedPages(uint32_t Owner);
+
+  void StartTransaction() { InTransaction_ = true; }
+  void Commit();
+  void Rollback();
+
+  void ResetPageCount(int32_t Count);
+  int64_t TotalCacheSize() const { return int64_t{Count()} * PageSize_; }
+  void DumpState();
+
+ private:
+  // How PageFor found the page for an access.
+  enum TSlotKind : uint8_t {
+    skHit,           // cached for this owner
+    skForeignDirty,  // changed in this transaction on behalf of another owner
+    skReuse,         // cached clean for another owner: reused in place
+    skVictim         // not cached: a free or evicted slot, not in the hash
+  };
+  struct TSlot {
+    TCachePage* Page;
+    TSlotKind Kind;
+  };
+
+  // The page cached under (Upper, Lower) whatever its owner, or null.
+  TCachePage* Lookup(uint32_t Lower, uint32_t Upper) const;
+  TSlot PageFor(uint32_t Lower, uint32_t Upper, uint32_t Owner);
+  // Reads a page from the file into Page and keys it; on failure the page is
+  // left empty.
+  void Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base, uint32_t AccessFlags);
+  TCachePage* GetNextEmptyPage();
+  TCachePage* AddPage();
+  void HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper);
+  void Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper);
+  void Empty(TCachePage* Page);
+  void Touch(TCachePage* Page) { Page->LRUFlag_ = LRUCounter_++; }
+  void Trace(const std::string& Line);
+  int32_t TransferRead(void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
+                       uint32_t Position, int32_t Count, uint32_t AccessFlags);
+  int32_t TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
+                        uint32_t Position, int32_t Count, uint32_t AccessFlags);
+
+  // Page of each collection ID from FirstID_ on (null once deleted): with the
+  // hash's ID this makes a lookup one probe.
+  std::vector<TCachePage*> ById_;
+  int32_t FirstID_ = 0;
+  int32_t PageCount_ = 0;
+  int32_t PageSize_ = 0;
+  uint32_t AddressMask_ = 0;
+  uint32_t LRUCounter_ = 0;
+  bool InTransaction_ = false;
+  plat::TStrings* Log_ = nullptr;
+  int32_t Misses_ = 0;
+  int32_t Hits_ = 0;
+  TIOTransferPageProc WriteIO_;
+  TIOTransferPageProc ReadIO_;
+};
+
+// One buffered block. Invariant: Buffer holds BlockSize bytes once opened.
+class TCacheBlock : public plat::TCollectionItem {
+ public:
+  explicit TCacheBlock(plat::TCollection* Collection) : plat::TCollectionItem(Collection) {}
+
+  std::string ClassName() const override { return "TCacheBlock"; }
+
+  uint8_t* Buffer() const { return Buffer_.get(); }
+  uint32_t LowAddress() const { return LowAddress_; }
+  uint32_t BlockOwner() const { return BlockOwner_; }
+  uint32_t BlockSize() const { return BlockSize_; }
+  TCachePageState State() const { return State_; }
+  uint32_t AccessFlags() const { return AccessFlags_; }
+  uint32_t HighAddress() const { return HighAddress_; }
+
+  // Only while no buffer is allocated.
+  void SetBlockSize(uint32_t Value);
+
+ private:
+  friend class TCacheBlockMgr;
+
+  std::unique_ptr<uint8_t[]> Buffer_;
+  uint32_t LowAddress_ = 0;
+  uint32_t BlockOwner_ = 0;
+  uint32_t BlockSize_ = 0;
+  TCachePageState State_ = cpEmpty;
+  uint32_t AccessFlags_ = 0;
+  uint32_t HighAddress_ = 0;
+};
+
+// Blocks written during a transaction, written at commit and dropped at
+// rollback. Outside a transaction a write goes straight through.
+class TCacheBlockMgr : public plat::TCollection {
+ public:
+  explicit TCacheBlockMgr(
+      plat::TCollectionItemClass ItemClass = plat::CollectionItemClass<TCacheBlock>());
+  ~TCacheBlockMgr() override;
+
+  std::string ClassName() const override { return "TCacheBlockMgr"; }
+
+  void SetReadIO(TIOTransferBlockProc Value) { ReadIO_ = std::move(Value); }
+  void SetWriteIO(TIOTransferBlockProc Value) { WriteIO_ = std::move(Value); }
+  void SetLog(plat::TStrings* Value) { Log_ = Value; }
+  bool InTransaction() const { return InTransaction_; }
+  int32_t Hits() const { return Hits_; }
+  int32_t Misses() const { return Misses_; }
+  TCacheBlock* Blocks(int32_t Index) const { return static_cast<TCacheBlock*>(Items(Index)); }
+
+  void Open();
+  void Close();
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+
+  void ReadBlock(void* Buf, uint32_t Owner, uint32_t Size, uint32_t High, uint32_t Low,
+                 uint32_t AccessFlags);
+  void WriteBlock(const void* Buf, uint32_t Owner, uint32_t Size, uint32_t High, uint32_t Low,
+                  uint32_t AccessFlags);
+  int32_t FindBlock(uint32_t Low, uint32_t High);
+  bool IsBaseAddrInCache(uint32_t Low) { return FindBlock(Low, 0) >= 0; }
+  void DumpState();
+
+ private:
+  bool InTransaction_ = false;
+  plat::TStrings* Log_ = nullptr;
+  int32_t Misses_ = 0;
+  int32_t Hits_ = 0;
+  TIOTransferBlockProc WriteIO_;
+  TIOTransferBlockProc ReadIO_;
+};
+
+}  // namespace zel
