@@ -32,6 +32,11 @@ class TDiskMgr::THeaderWriteScope {
   THeaderWriteScope& operator=(const THeaderWriteScope&) = delete;
   ~THeaderWriteScope() {
     if (done_ || heldBefore_) return;
+    try {
+      mgr_.ReleaseTableLock(0);
+    } catch (...) {
+      // Left to ReleaseAllLocks; the failure that got here is what matters.
+    }
     mgr_.HeaderReadLocked_ = mgr_.HeaderWriteLocked_ = false;
     if (mgr_.GlobalHdr_) {
       mgr_.GlobalHdr_->SetDirty(false);
@@ -140,6 +145,7 @@ void TDiskMgr::Open() {
   File_->SetOpenWriteExclusive(Exclusive_);
   if (File_->OpenZelFile(FileName_) <= 0)
     ZelDatabaseError(0x2101, "TDiskMgr.Open", "Error type of: " + GetOSErrorMsg(), this);
+  if (UseLocks_) OpenLocks();
   File_->SetCacheActive(true);
   CreateHeaderObjects();
   SetHeaderReadLock();
@@ -147,19 +153,27 @@ void TDiskMgr::Open() {
 }
 
 void TDiskMgr::Close() {
-  if (File_->CheckOpen()) {
+  // Every step runs even when one before it failed; the first failure is
+  // raised once the file, the locks and the lock file are let go.
+  std::exception_ptr failure;
+  const auto step = [&failure](auto&& Action) {
     try {
-      if (GlobalHdr_ && GlobalHdr_->Dirty() && !ReadOnly_) WriteHeader();
+      Action();
     } catch (...) {
-      File_->CloseZelFile();
-      Exclusive_ = false;
-      FreeHeaderObjects();
-      throw;
+      if (!failure) failure = std::current_exception();
     }
-    File_->CloseZelFile();
+  };
+  if (File_->CheckOpen()) {
+    step([this] {
+      if (GlobalHdr_ && GlobalHdr_->Dirty() && !ReadOnly_) WriteHeader();
+    });
+    step([this] { ReleaseAllLocks(); });
   }
+  step([this] { CloseLocks(); });
+  File_->CloseZelFile();
   Exclusive_ = false;
   FreeHeaderObjects();
+  if (failure) std::rethrow_exception(failure);
 }
 
 int64_t TDiskMgr::GetFileSize() {
@@ -181,10 +195,28 @@ void TDiskMgr::ReadHeader() {
 }
 
 void TDiskMgr::WriteHeader() {
-  if (!HeaderWriteLocked_) {
-    HeaderReadLocked_ = true;
-    HeaderWriteLocked_ = true;
-  }
+  // The write lock is taken for the write only: the caller keeps exactly the
+  // header lock it had (none, or a read lock), and the header in memory,
+  // which holds the changes to write, is not read again.
+  const bool heldBefore = HeaderReadLocked_ || HeaderWriteLocked_;
+  const bool upgrade = !HeaderWriteLocked_;
+  if (upgrade) SetTableLock(0, ltWrite);
+  struct TRestore {
+    TDiskMgr& Mgr;
+    bool Upgrade, HeldBefore;
+    ~TRestore() {
+      if (!Upgrade || !Mgr.LocksActive()) return;
+      try {
+        if (HeldBefore) {
+          Mgr.TableLockMgr_->ReleaseUpgrade(0);
+        } else {
+          Mgr.ReleaseTableLock(0);
+        }
+      } catch (...) {
+        // Unlocking never raises; a lock left is released with all others.
+      }
+    }
+  } restore{*this, upgrade, heldBefore};
   File_->WriteThroughZelFile(GlobalHdr_->Buffer(), GlobalHdr_->BaseAddress(),
                              GlobalHdr_->HdrSize());
   GlobalHdr_->SetDirty(false);
@@ -192,12 +224,14 @@ void TDiskMgr::WriteHeader() {
 
 void TDiskMgr::SetHeaderReadLock() {
   const bool heldBefore = HeaderReadLocked_ || HeaderWriteLocked_;
+  SetTableLock(0, ltRead);
   HeaderReadLocked_ = true;
   if (heldBefore) return;
   try {
     ReadHeader();
   } catch (...) {
     HeaderReadLocked_ = false;
+    ReleaseTableLock(0);
     throw;
   }
 }
@@ -205,6 +239,7 @@ void TDiskMgr::SetHeaderReadLock() {
 void TDiskMgr::SetHeaderWriteLock() {
   const bool heldBefore = HeaderReadLocked_ || HeaderWriteLocked_;
   const bool readBefore = HeaderReadLocked_;
+  if (!HeaderWriteLocked_) SetTableLock(0, ltWrite);
   HeaderReadLocked_ = true;
   HeaderWriteLocked_ = true;
   if (heldBefore) return;
@@ -213,15 +248,24 @@ void TDiskMgr::SetHeaderWriteLock() {
   } catch (...) {
     HeaderReadLocked_ = readBefore;
     HeaderWriteLocked_ = false;
+    ReleaseTableLock(0);
     throw;
   }
 }
 
 void TDiskMgr::ReleaseHeaderLock() {
-  // The lock goes whether or not the header could be written.
+  // The lock goes whether or not the header could be written; inside a
+  // transaction the table lock itself stays until the transaction ends.
   struct TClear {
     TDiskMgr& Mgr;
-    ~TClear() { Mgr.HeaderReadLocked_ = Mgr.HeaderWriteLocked_ = false; }
+    ~TClear() {
+      try {
+        Mgr.ReleaseTableLock(0);
+      } catch (...) {
+        // Unlocking never raises; a lock left is released with all others.
+      }
+      Mgr.HeaderReadLocked_ = Mgr.HeaderWriteLocked_ = false;
+    }
   } clear{*this};
   if (GlobalHdr_ && GlobalHdr_->Dirty()) WriteHeader();
 }
@@ -298,7 +342,14 @@ void TDiskMgr::DiskStartTransaction(bool Skip) {
 }
 
 void TDiskMgr::DiskCommit() {
+  // A header changed under a header lock the caller still holds would be
+  // lost when the locks go: it is written inside the transaction first.
+  if (GlobalHdr_ && GlobalHdr_->Dirty() && File_->GetTransactionActive() && !ReadOnly_)
+    WriteHeader();
+  // Nobody may read the tables while their pages reach the file.
+  if (LocksActive()) TableLockMgr_->UpgradeReadLocks();
   File_->Commit();
+  ReleaseAllLocks();
 }
 
 void TDiskMgr::DiskRollback() {
@@ -310,12 +361,16 @@ void TDiskMgr::DiskRollback() {
   } catch (...) {
     failure = std::current_exception();
   }
-  if (HeaderReadLocked_ || HeaderWriteLocked_) {
-    ReadHeader();
-  } else {
-    SetHeaderReadLock();
-    ReleaseHeaderLock();
+  try {
+    if (HeaderReadLocked_ || HeaderWriteLocked_) {
+      ReadHeader();
+    } else {
+      SetHeaderReadLock();
+    }
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
   }
+  ReleaseAllLocks();
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -12,6 +12,7 @@
 #include "engine/storage/zelDiskCache.h"
 #include "engine/storage/zelDiskFile.h"
 #include "engine/storage/zelDiskMap.h"
+#include "engine/storage/zelLockMgrUnit.h"
 #include "platform/rtl/Lists.h"
 #include "platform/rtl/Object.h"
 
@@ -24,9 +25,39 @@ inline constexpr int32_t ofReadWrite = 0x02;
 inline constexpr int32_t ofExclusive = 0x10;
 inline constexpr int32_t ofShared = 0x40;
 
+// The security header: 40 bytes at file offset 0x300, written and read past
+// the page cache.
+//   0x00 u32 size (40)   0x04 f64 creation time   0x0C u16 1   0x0E u16 1
+//   0x10 SHA-1 digest of the master key, five u32 words
+//   0x24 u32 CRC-32 of the 40 bytes with this field 0
+inline constexpr uint32_t SecurityHeaderAddress = 0x300;
+inline constexpr int32_t SecurityHeaderSize = 40;
+inline constexpr int32_t shSize = 0x00;
+inline constexpr int32_t shCreationTime = 0x04;
+inline constexpr int32_t shWord0C = 0x0C;
+inline constexpr int32_t shWord0E = 0x0E;
+inline constexpr int32_t shDigest = 0x10;
+inline constexpr int32_t shCRC = 0x24;
+
+struct TSecurityHeader {
+  uint32_t Size = SecurityHeaderSize;
+  double CreationTime = 0;
+  uint16_t Word0C = 1;
+  uint16_t Word0E = 1;
+  TSha1Digest Digest = {};
+  uint32_t CRC = 0;
+};
+
+// The header's 40 bytes, and back.
+void StoreSecurityHeader(const TSecurityHeader& Header, uint8_t* Buf);
+void LoadSecurityHeader(const uint8_t* Buf, TSecurityHeader& Header);
+
 // One database file. Invariants: GlobalHdr and MapPageMgr exist exactly
 // while the file is open (or being created); HeaderWriteLocked implies
-// HeaderReadLocked.
+// HeaderReadLocked; the user monitor and the three lock managers exist
+// together, only while a file that takes locks is open, and the header flags
+// are set only while the table lock manager (when there is one) holds a lock
+// of table 0.
 class TDiskMgr : public plat::TObject {
  public:
   TDiskMgr();
@@ -59,6 +90,16 @@ class TDiskMgr : public plat::TObject {
   bool UseLocks() const { return UseLocks_; }
   bool SkipTransactionLock() const { return SkipTransactionLock_; }
   bool IsOpen() const { return File_->CheckOpen() && GlobalHdr_ != nullptr; }
+  TDBUserMonitor* UserMonitor() const { return UserMonitor_.get(); }
+  TBaseLockMgr* TableLockMgr() const { return TableLockMgr_.get(); }
+  TBaseLockMgr* RecordLockMgr() const { return RecordLockMgr_.get(); }
+  TBaseLockMgr* TransactionLockMgr() const { return TransactionLockMgr_.get(); }
+  const std::string& MasterKey() const { return MasterKey_; }
+
+  // The lock file of a database file: the extension ".zel" (in any case)
+  // becomes ".lck"; with any other name every "." of the name becomes "_"
+  // before ".lck" is added (orders.dat gets orders_dat.lck).
+  static std::string GetLockFileName(const std::string& DatabaseName);
 
   // Creates the file with its system area and first map page; leaves it
   // closed.
@@ -68,6 +109,13 @@ class TDiskMgr : public plat::TObject {
 
   // The file's size, or its logical end during a transaction.
   int64_t GetFileSize();
+  void CopyCurrentFile(const std::string& Name);
+  static bool DoCopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
+  // Bytes held by the page cache, 0 when closed.
+  int64_t DiskCacheSize();
+  // Writes what a running transaction changed and goes on with it (its locks
+  // kept), then flushes the file's buffers.
+  void ForceToDisk();
 
   void ReadPages(uint32_t Address, int32_t Count, void* Buffer, uint32_t TableID,
                  uint32_t AccessFlags);
@@ -82,25 +130,71 @@ class TDiskMgr : public plat::TObject {
                          uint32_t Usage);
   void ReleasePages(uint32_t Address, int32_t Count);
   void DeleteOwnedPages(uint32_t TableID, uint32_t Usage, bool Exact);
+  // Any size at any address; the ByRef forms (cached accesses only) hand out
+  // or take back a pointer into the page cache.
+  void ReadCustomSize(uint32_t Address, int32_t Size, uint32_t TableID, uint32_t AccessFlags,
+                      void* Buffer);
+  void WriteCustomSize(uint32_t Address, int32_t Size, uint32_t TableID, uint32_t AccessFlags,
+                       const void* Buffer);
+  void ReadCustomSizeByRef(uint32_t Address, int32_t Size, uint32_t TableID, uint32_t AccessFlags,
+                           uint8_t*& Pointer);
+  void WriteCustomSizeByRef(uint32_t Address, int32_t Size, uint32_t TableID, uint32_t AccessFlags,
+                            const void* Buffer);
+  // Clears List and adds the address of every block of a fixed-size store:
+  // the store takes pages in runs of GetBestPageRequestSize bytes and packs
+  // blocks from the start of each run.
+  void ListAllocatedFixedBlocks(uint32_t BlockSize, uint32_t TableID, uint32_t Usage,
+                                std::vector<uint32_t>& List);
+  // The bytes a store of BlockSize blocks requests at a time: one page's
+  // worth when little is wasted, else the run of up to ten times that which
+  // leaves the smallest rest.
+  static uint32_t GetBestPageRequestSize(uint32_t BlockSize, uint32_t PageSize);
 
   void ReadHeader();
   void WriteHeader();
   void SetHeaderReadLock();
   void SetHeaderWriteLock();
   void ReleaseHeaderLock();
+  // The digest check of ReadSecurityHeader compares with MasterKey.
+  void ReadSecurityHeader(TSecurityHeader& Header);
+  void WriteSecurityHeader(TSecurityHeader& Header);
+  // The master key, and the Blowfish key of strongly encrypted tables; an
+  // empty key stands for the built-in default key.
+  void SetCryptKey(const std::string& Key);
 
   void DiskStartTransaction(bool Skip);
   void DiskCommit();
   void DiskRollback();
   bool IsTransactionActive() const { return File_->GetTransactionActive(); }
 
+  // Lock types ltRead and ltWrite. Without locks every request is granted as
+  // asked and every query answers ltRead. Inside a transaction a table or
+  // record lock first takes the table's transaction lock, a table write lock
+  // is granted as a read lock (commit upgrades it), and releases wait for
+  // the end of the transaction.
+  int32_t SetTableLock(uint32_t TableID, int32_t LockType);
+  void ReleaseTableLock(uint32_t TableID);
+  int32_t QueryTableLockStatus(uint32_t TableID) const;
+  int32_t SetRecordLock(uint32_t RecordAddress, uint32_t TableID);
+  void ReleaseRecordLock(uint32_t RecordAddress);
+  int32_t QueryRecordLockStatus(uint32_t RecordAddress) const;
+  // Every lock of the three managers, the header lock included.
+  void ReleaseAllLocks();
+  // One line per slot of the lock file; 0x2905 for a file without locks.
+  void GetCurrentUsers(plat::TStrings& List);
+
  private:
   class THeaderWriteScope;
+  class THeaderReadScope;
 
   void CheckPageSize(const char* Context) const;
   void CheckPageCount(int32_t Count, const char* Context) const;
   void CreateHeaderObjects();
   void FreeHeaderObjects();
+  void OpenLocks();
+  void CloseLocks();
+  bool LocksActive() const;
+  void CheckSize(int32_t Size, const char* Context) const;
 
   std::unique_ptr<TZelFile> File_;
   int32_t PageSize_ = 0;
@@ -117,6 +211,11 @@ class TDiskMgr : public plat::TObject {
   int32_t LockRetryCount_ = 10;
   bool UseLocks_ = false;
   bool SkipTransactionLock_ = false;
+  std::unique_ptr<TDBUserMonitor> UserMonitor_;
+  std::unique_ptr<TBaseLockMgr> TableLockMgr_;
+  std::unique_ptr<TBaseLockMgr> RecordLockMgr_;
+  std::unique_ptr<TBaseLockMgr> TransactionLockMgr_;
+  std::string MasterKey_;
   // One page of zeros that released pages are overwritten with.
   std::vector<uint8_t> ZeroPage_;
 };

@@ -61,6 +61,8 @@ class TZelFile : public plat::TObject {
   uint32_t TransactionFileEnd() const { return TransactionFileEnd_; }
 
   TCacheMgr& PageCache() { return *PageCache_; }
+  // The open file itself: the lock file's parent lock is a byte lock on it.
+  plat::TOSFile& OSFile() { return File_; }
   TCacheBlockMgr& BlockCache() { return *BlockCache_; }
   TCacheMgr& TransactionCache() { return *TransactionCache_; }
 

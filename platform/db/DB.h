@@ -140,6 +140,7 @@ using TUpdateStatusSet = TSet<TUpdateStatus>;
 enum TParamType : uint8_t { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
 
 class TDefCollection;
+class TField;
 
 // A collection item with a name that is unique (ignoring case) within its
 // definition collection.
@@ -209,6 +210,13 @@ class TFieldDef : public TNamedItem {
   int32_t FieldNo() const { return fieldNo_ > 0 ? fieldNo_ : Index() + 1; }
   void SetFieldNo(int32_t Value) { fieldNo_ = Value; }
 
+  // A field of the class that shows DataType, named, sized and marked
+  // required and read-only as this definition says, attached to the dataset
+  // that owns the definitions (if any) and owned by Owner (none: it belongs
+  // to that dataset). A type without a field class raises EDatabaseError
+  // "Field '%s' is of an unknown type".
+  TField* CreateField(TComponent* Owner) const;
+
   // From another TFieldDef: name, type, size, precision, attributes and
   // field number.
   void Assign(const TPersistent* Source) override;
@@ -240,6 +248,11 @@ class TFieldDefs : public TDefCollection {
   TFieldDef* Find(std::string_view Name) const;
   TFieldDef* Items(int32_t Index) const;
   TFieldDef* operator[](int32_t Index) const { return Items(Index); }
+  // Refills the definitions from the owning dataset (TDataSet::InitFieldDefs).
+  void Update();
+
+ protected:
+  using TDefCollection::Update;
 };
 
 class TIndexDef : public TNamedItem {
@@ -299,6 +312,12 @@ class TIndexDefs : public TDefCollection {
   // GetIndexForFields(Fields, false); none raises EDatabaseError
   // "No index for fields '%s'".
   TIndexDef* FindIndexForFields(std::string_view Fields) const;
+  // Brings the definitions up to date from the owning dataset
+  // (TDataSet::UpdateIndexDefs).
+  void Update();
+
+ protected:
+  using TDefCollection::Update;
 };
 
 }  // namespace plat

@@ -22,9 +22,12 @@ bool SetFileError(int error) {
 
 int OpenFlags(TFileAccess access) {
   switch (access) {
-    case TFileAccess::faRead: return O_RDONLY;
-    case TFileAccess::faWrite: return O_WRONLY;
-    case TFileAccess::faReadWrite: return O_RDWR;
+    case TFileAccess::faRead:
+      return O_RDONLY;
+    case TFileAccess::faWrite:
+      return O_WRONLY;
+    case TFileAccess::faReadWrite:
+      return O_RDWR;
   }
   return O_RDONLY;
 }
@@ -47,7 +50,9 @@ bool SetRangeLock(int fd, short type, uint64_t offset, uint64_t length) {
 
 }  // namespace
 
-TOSFile::~TOSFile() { Close(); }
+TOSFile::~TOSFile() {
+  Close();
+}
 
 bool TOSFile::Fail(int error) {
   lastError_ = error;
@@ -71,18 +76,20 @@ bool TOSFile::Open(const std::string& name, TFileAccess access, TFileShare share
   return true;
 }
 
-bool TOSFile::Create(const std::string& name, bool failIfExists) {
+bool TOSFile::Create(const std::string& name, bool failIfExists, TFileShare share) {
   Close();
   const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
   const int fd = ::open(name.c_str(), flags, 0666);
   if (fd < 0) return Fail(errno);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const int mode = share == TFileShare::fsExclusive ? LOCK_EX : LOCK_SH;
+  if (::flock(fd, mode | LOCK_NB) != 0) {
     const int error = errno == EWOULDBLOCK ? kSharingViolation : errno;
     ::close(fd);
     return Fail(error);
   }
-  // Truncate only once the exclusive lock shows nobody else has it open.
-  if (::ftruncate(fd, 0) != 0) {
+  // Truncate only once the exclusive lock shows nobody else has it open; a
+  // file made with O_EXCL is new and empty anyway.
+  if (!failIfExists && ::ftruncate(fd, 0) != 0) {
     const int error = errno;
     ::close(fd);
     return Fail(error);
@@ -257,6 +264,14 @@ bool FileIsReadOnly(const std::string& name) {
   return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && (st.st_mode & 0222) == 0;
 }
 
+bool FileIdentity(const std::string& name, uint64_t& device, uint64_t& inode) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return SetFileError(errno);
+  device = st.st_dev;
+  inode = st.st_ino;
+  return true;
+}
+
 bool ForceDirectories(const std::string& name) {
   if (name.empty()) return SetFileError(ENOENT);
   std::string path;
@@ -273,6 +288,8 @@ bool ForceDirectories(const std::string& name) {
   return true;
 }
 
-int LastFileError() { return lastFileError; }
+int LastFileError() {
+  return lastFileError;
+}
 
 }  // namespace plat

@@ -36,9 +36,12 @@ class TOSFile {
 
   // Each returns false and sets LastError() on failure.
   bool Open(const std::string& name, TFileAccess access, TFileShare share);
-  // Creates an empty file opened read-write and exclusive; an existing file is
-  // truncated unless failIfExists.
-  bool Create(const std::string& name, bool failIfExists = false);
+  // Creates an empty file opened read-write, by default exclusive; an existing
+  // file is truncated unless failIfExists. A file created with another share
+  // mode can be opened by others at once (a lock file, say, that other
+  // processes must reach while its creator still fills it).
+  bool Create(const std::string& name, bool failIfExists = false,
+              TFileShare share = TFileShare::fsExclusive);
   void Close();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -82,6 +85,10 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Copies a file; with failIfExists an existing target is left alone.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 int64_t FileSizeByName(const std::string& name);
+// Device and inode of the file a path names now; false when there is none.
+// Compared with TOSFile::Identity it tells whether an open handle still is
+// the file at that path (it may have been deleted and made anew).
+bool FileIdentity(const std::string& name, uint64_t& device, uint64_t& inode);
 // True when the file exists and carries no write permission bit.
 bool FileIsReadOnly(const std::string& name);
 bool ForceDirectories(const std::string& name);

@@ -21,6 +21,21 @@ std::string Hex(uint64_t Value) {
   return out.str();
 }
 
+constexpr uint32_t kSecurityOffset = 0x300;
+constexpr uint32_t kSecuritySize = 40;
+constexpr uint32_t kSecurityCRCField = 0x24;
+
+// The reflected CRC-32 (polynomial 0xEDB88320), bit by bit: slow and plain,
+// so that it shares nothing with the engine's table-driven one.
+uint32_t Crc32(const uint8_t* Data, size_t Length) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < Length; ++i) {
+    crc ^= Data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
 bool TableUsage(uint16_t Code) {
   const uint16_t usage = Code & 0xF;
   return usage == 1 || usage == 8 || usage == 9 || usage == 10;
@@ -65,6 +80,7 @@ bool IntegrityCheck::Run() {
   if (Load() && CheckHeader() && CheckChain()) {
     CheckEntries();
     CheckFreeLists();
+    CheckSecurityHeader();
     if (problems_.empty())
       for (const Check& extra : extras_) extra(*this);
   }
@@ -91,6 +107,22 @@ bool IntegrityCheck::Load() {
     return false;
   }
   return problems_.empty();
+}
+
+void IntegrityCheck::CheckSecurityHeader() {
+  std::vector<uint8_t> header(bytes_.begin() + kSecurityOffset,
+                              bytes_.begin() + kSecurityOffset + kSecuritySize);
+  bool written = false;
+  for (const uint8_t b : header) written = written || b != 0;
+  if (!written) return;  // a new file gets its security header later
+  if (U32(kSecurityOffset) != kSecuritySize)
+    Problem("security header size is " + std::to_string(U32(kSecurityOffset)) + ", not 40");
+  if (U16(kSecurityOffset + 0x0C) != 1 || U16(kSecurityOffset + 0x0E) != 1)
+    Problem("security header words at 0x0C and 0x0E are not 1 and 1");
+  const uint32_t stored = U32(kSecurityOffset + kSecurityCRCField);
+  for (uint32_t i = 0; i < 4; ++i) header[kSecurityCRCField + i] = 0;
+  if (Crc32(header.data(), header.size()) != stored)
+    Problem("security header CRC " + Hex(stored) + " does not match its bytes");
 }
 
 bool IntegrityCheck::CheckHeader() {

@@ -11,7 +11,9 @@
 //  - every free list is strictly ascending and holds exactly the free
 //    entries of its map page (nothing leaked, nothing listed twice);
 //  - FirstMapPageEmpty is 0 only when nothing is free, and otherwise names a
-//    map page with no free entries on any earlier one.
+//    map page with no free entries on any earlier one;
+//  - the security header at 0x300, once written (not all zero), has its
+//    size 40, the two words 1 and 1, and a CRC-32 that matches its bytes.
 //
 // Later checks (table stores, blob chains, B-trees) are added with AddCheck
 // or as members that Run calls; they find the loaded image and the map's
@@ -69,6 +71,7 @@ class IntegrityCheck {
   bool CheckChain();
   void CheckEntries();
   void CheckFreeLists();
+  void CheckSecurityHeader();
 
   std::string fileName_;
   int32_t pageSize_;
