@@ -1,0 +1,10 @@
+#pragma once
+// The data unit: the field layout of records and result rows
+// (zelDataFields.h), the record manager and blob slots (zelDataRecords.h),
+// table headers and the table map (zelDataTableHdr.h) and the read-ahead
+// buffer (zelDataReadAhead.h).
+
+#include "engine/storage/zelDataFields.h"
+#include "engine/storage/zelDataReadAhead.h"
+#include "engine/storage/zelDataRecords.h"
+#include "engine/storage/zelDataTableHdr.h"

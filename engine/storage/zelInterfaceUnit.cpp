@@ -1,0 +1,201 @@
+#include "engine/storage/zelInterfaceUnit.h"
+
+#include <cstring>
+#include <limits>
+
+#include "engine/storage/zelCommon.h"
+#include "platform/rtl/Format.h"
+
+namespace zel {
+
+// ---------------------------------------------------------------- TBaseIOInterface
+
+void TBaseIOInterface::NotImplemented(const char* Context) const {
+  ZelDatabaseError(0x2751, Context, "", this);
+}
+
+void TBaseIOInterface::Open() {
+  OwnerFlag_ = static_cast<uint16_t>((uint32_t{TableID_} << 4) | Usage_);
+}
+
+void TBaseIOInterface::Close() {}
+
+void TBaseIOInterface::Empty(bool) {
+  NotImplemented("TBaseIOInterface.Empty");
+}
+
+uint32_t TBaseIOInterface::AllocateNewAddress(int32_t, const void*) {
+  NotImplemented("TBaseIOInterface.AllocateNewAddress");
+}
+
+void TBaseIOInterface::ReleaseBlock(uint32_t, int32_t) {
+  NotImplemented("TBaseIOInterface.ReleaseBlock");
+}
+
+void TBaseIOInterface::WriteBlock(uint32_t, int32_t, const void*) {
+  NotImplemented("TBaseIOInterface.WriteBlock");
+}
+
+void TBaseIOInterface::WriteBlockByRef(uint32_t, int32_t, const void*) {}
+
+void TBaseIOInterface::ReadBlock(uint32_t, int32_t, void*) {}
+
+void TBaseIOInterface::ReadBlockByRef(uint32_t, int32_t, uint8_t*& P) {
+  P = nullptr;
+}
+
+void TBaseIOInterface::WriteBlockHeader(uint32_t, int32_t, const void*) {
+  NotImplemented("TBaseIOInterface.WriteBlockHeader");
+}
+
+void TBaseIOInterface::ReadBlockHeader(uint32_t, int32_t, void*) {}
+
+void TBaseIOInterface::ShowBlocks(plat::TStrings&) {}
+
+void TBaseIOInterface::ListBlocks(std::vector<uint32_t>&) {}
+
+bool TBaseIOInterface::CheckPageValid(uint32_t) {
+  return false;
+}
+
+void TBaseIOInterface::ShowStatus(plat::TStrings&) {}
+
+uint32_t TBaseIOInterface::GetNextMemoryBlockAddress(uint32_t) {
+  return 0;
+}
+
+bool TBaseIOInterface::CheckBlockAddressValid(uint32_t) {
+  return false;
+}
+
+void TBaseIOInterface::NotifyPageChange(uint32_t) {}
+
+// ---------------------------------------------------------------- TMemoryIOInterface
+
+TMemoryIOInterface::TMemoryIOInterface() {
+  IOMode_ = iomMemory;
+}
+
+TMemoryIOInterface::TBlock* TMemoryIOInterface::Find(uint32_t Addr) {
+  auto it = Blocks_.find(Addr);
+  return it == Blocks_.end() ? nullptr : &it->second;
+}
+
+void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char* Context,
+                                   const char* Message) const {
+  // A request larger than the block would reach past its buffer.
+  if (Size < 0 || Size > Block.Size) ZelDatabaseError(0x2185, Context, Message, this);
+}
+
+void TMemoryIOInterface::Empty(bool) {
+  Blocks_.clear();
+}
+
+uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
+  if (Size < 0 || Buf == nullptr)
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.AllocateNewAddress",
+                     "Write page error - nil pointer", this);
+  if (NextAddress_ == std::numeric_limits<uint32_t>::max())
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.AllocateNewAddress",
+                     "Memory block addresses exhausted", this);
+  // At least a whole block, so that a later read of BlockSize bytes stays
+  // inside it.
+  const int32_t capacity =
+      std::max<int32_t>(Size, static_cast<int32_t>(std::min<uint32_t>(BlockSize_, INT32_MAX)));
+  TBlock block;
+  block.Data = std::make_unique<uint8_t[]>(static_cast<size_t>(capacity > 0 ? capacity : 1));
+  block.Size = capacity;
+  if (Size > 0) std::memcpy(block.Data.get(), Buf, static_cast<size_t>(Size));
+  const uint32_t addr = NextAddress_++;
+  Blocks_.emplace(addr, std::move(block));
+  return addr;
+}
+
+void TMemoryIOInterface::ReleaseBlock(uint32_t Addr, int32_t) {
+  Blocks_.erase(Addr);
+}
+
+void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf) {
+  TBlock* block = Find(Addr);
+  if (block == nullptr) return;
+  if (Buf == nullptr)
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.WriteBlock", "Write page error - nil pointer",
+                     this);
+  CheckSize(*block, Size, "TMemoryIOInterface.WriteBlock", "Write page error - block too small");
+  if (Size > 0) std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
+}
+
+void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) {
+  TBlock* block = Find(Addr);
+  if (block == nullptr) return;
+  if (Buf == nullptr)
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.WriteBlockHeader",
+                     "Write header error - nil pointer", this);
+  CheckSize(*block, Size, "TMemoryIOInterface.WriteBlockHeader",
+            "Write header error - block too small");
+  if (Size > 0) std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
+}
+
+void TMemoryIOInterface::ReadBlock(uint32_t Addr, int32_t Size, void* Buf) {
+  TBlock* block = Find(Addr);
+  if (block == nullptr) {
+    if (DebugStrings_ != nullptr) {
+      DebugStrings_->Add(plat::Format("Read page error - address %u not listed", {Addr}));
+      for (const auto& [address, listed] : Blocks_)
+        DebugStrings_->Add(plat::Format("Listed block %u", {address}));
+    }
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock",
+                     "Read page error - block address not found", this);
+  }
+  if (Buf == block->Data.get())
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock", "Read page error - buffers equal",
+                     this);
+  if (Buf == nullptr)
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock", "Unassigned memory pointer", this);
+  CheckSize(*block, Size, "TMemoryIOInterface.ReadBlock", "Read page error - block too small");
+  if (Size > 0) std::memcpy(Buf, block->Data.get(), static_cast<size_t>(Size));
+}
+
+void TMemoryIOInterface::ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) {
+  TBlock* block = Find(Addr);
+  if (block == nullptr)
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlockByRef",
+                     "Read page error - block address not found", this);
+  CheckSize(*block, Size, "TMemoryIOInterface.ReadBlockByRef", "Read page error - block too small");
+  P = block->Data.get();
+}
+
+void TMemoryIOInterface::ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf) {
+  TBlock* block = Find(Addr);
+  if (block == nullptr) return;
+  if (Buf == nullptr)
+    ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlockHeader",
+                     "Read header error - nil pointer", this);
+  CheckSize(*block, Size, "TMemoryIOInterface.ReadBlockHeader",
+            "Read header error - block too small");
+  if (Size > 0 && Buf != block->Data.get())
+    std::memcpy(Buf, block->Data.get(), static_cast<size_t>(Size));
+}
+
+void TMemoryIOInterface::ListBlocks(std::vector<uint32_t>& List) {
+  List.clear();
+  List.reserve(Blocks_.size());
+  for (const auto& [address, block] : Blocks_) List.push_back(address);
+}
+
+bool TMemoryIOInterface::CheckPageValid(uint32_t Addr) {
+  return Find(Addr) != nullptr;
+}
+
+bool TMemoryIOInterface::CheckBlockAddressValid(uint32_t Addr) {
+  return Find(Addr) != nullptr;
+}
+
+uint32_t TMemoryIOInterface::GetNextMemoryBlockAddress(uint32_t Addr) {
+  // Numbers grow with allocation, so the next number is the next block in
+  // allocation order; this also holds when Addr itself was just released.
+  auto it = Blocks_.upper_bound(Addr);
+  return it == Blocks_.end() ? 0 : it->first;
+}
+
+}  // namespace zel
