@@ -254,6 +254,19 @@ inline uint64_t DecryptBlock(const TBlowfishData& d, uint64_t block) {
   return (uint64_t(r) << 32) | l;
 }
 
+// The piece after the last whole block, shorter than a block, is XORed with
+// the encrypted feedback in both directions, so the length stays as it is;
+// the feedback is kept for the next call.
+void FinishCBC(TBlowfishData& Data, uint64_t feedback, const uint8_t* in, uint8_t* out,
+               int32_t done, int32_t Length) {
+  if (done < Length) {
+    uint8_t pad[8];
+    StoreBE64(pad, EncryptBlock(Data, feedback));
+    for (int32_t j = 0; done + j < Length; ++j) out[done + j] = in[done + j] ^ pad[j];
+  }
+  StoreBE64(Data.LastBlock, feedback);
+}
+
 // ---------------------------------------------------------------- SHA-1
 
 constexpr TSha1Digest kSha1Initial = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
@@ -272,13 +285,8 @@ uint32_t CalcCRC(const void* Buffer, int32_t Length) {
 
 void GetSHA1FromString(const std::string& Text, TSha1Digest& Digest) {
   TSha1Stream stream;
-  size_t done = 0;
-  // Write takes a 32-bit count: feed longer texts in pieces.
-  while (done < Text.size()) {
-    const size_t piece = std::min<size_t>(Text.size() - done, 1u << 30);
-    stream.Write(Text.data() + done, static_cast<int32_t>(piece));
-    done += piece;
-  }
+  // Write takes a 32-bit count: longer texts go in pieces.
+  plat::WriteStreamData(stream, Text.data(), static_cast<int64_t>(Text.size()));
   stream.GetDigest(Digest);
 }
 
@@ -449,12 +457,7 @@ void BlowfishEncryptCBC(TBlowfishData& Data, const void* In, void* Out, int32_t 
     feedback = EncryptBlock(Data, LoadBE64(in + i) ^ feedback);
     StoreBE64(out + i, feedback);
   }
-  if (i < Length) {
-    uint8_t pad[8];
-    StoreBE64(pad, EncryptBlock(Data, feedback));
-    for (int32_t j = 0; i + j < Length; ++j) out[i + j] = in[i + j] ^ pad[j];
-  }
-  StoreBE64(Data.LastBlock, feedback);
+  FinishCBC(Data, feedback, in, out, i, Length);
 }
 
 void BlowfishDecryptCBC(TBlowfishData& Data, const void* In, void* Out, int32_t Length) {
@@ -467,12 +470,7 @@ void BlowfishDecryptCBC(TBlowfishData& Data, const void* In, void* Out, int32_t 
     StoreBE64(out + i, DecryptBlock(Data, cipher) ^ feedback);
     feedback = cipher;
   }
-  if (i < Length) {
-    uint8_t pad[8];
-    StoreBE64(pad, EncryptBlock(Data, feedback));
-    for (int32_t j = 0; i + j < Length; ++j) out[i + j] = in[i + j] ^ pad[j];
-  }
-  StoreBE64(Data.LastBlock, feedback);
+  FinishCBC(Data, feedback, in, out, i, Length);
 }
 
 // Pages pass through here on every read and write of an encrypted table: the

@@ -1002,11 +1002,7 @@ std::string WriteComponentText(const TComponent& Instance) {
 
 void WriteComponentText(TStream& Stream, const TComponent& Instance) {
   const std::string text = WriteComponentText(Instance);
-  for (size_t done = 0; done < text.size();) {
-    const auto piece = static_cast<int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
-    Stream.WriteBuffer(text.data() + done, piece);
-    done += static_cast<size_t>(piece);
-  }
+  WriteStreamData(Stream, text.data(), static_cast<int64_t>(text.size()));
 }
 
 void ReadComponentText(const std::string& Text, TComponent& Instance) {
@@ -1016,17 +1012,7 @@ void ReadComponentText(const std::string& Text, TComponent& Instance) {
 }
 
 void ReadComponentText(TStream& Stream, TComponent& Instance) {
-  const int64_t left = Stream.Size() - Stream.Position();
-  std::string text(static_cast<size_t>(std::max<int64_t>(left, 0)), '\0');
-  size_t done = 0;
-  while (done < text.size()) {
-    const auto piece = static_cast<int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
-    const int32_t got = Stream.Read(text.data() + done, piece);
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  text.resize(done);
-  ReadComponentText(text, Instance);
+  ReadComponentText(ReadStreamToEnd(Stream), Instance);
 }
 
 }  // namespace plat

@@ -35,6 +35,21 @@ std::string QuotedStr(const std::string& s, char quote) {
   return result;
 }
 
+// Runs body between BeginUpdate and EndUpdate; EndUpdate runs also when body
+// raises. (Not a guard object: an EndUpdate that raises through OnChange
+// must propagate, not end the program from a destructor.)
+template <class Body>
+void InUpdate(TStrings& strings, Body&& body) {
+  strings.BeginUpdate();
+  try {
+    body();
+  } catch (...) {
+    strings.EndUpdate();
+    throw;
+  }
+  strings.EndUpdate();
+}
+
 bool IsBlank(char c) {
   return c != 0 && static_cast<unsigned char>(c) <= ' ';
 }
@@ -225,8 +240,7 @@ int32_t TStrings::CompareStrings(const std::string& S1, const std::string& S2) c
 }
 
 void TStrings::Exchange(int32_t Index1, int32_t Index2) {
-  BeginUpdate();
-  try {
+  InUpdate(*this, [&] {
     const std::string s1 = Get(Index1);
     TObject* o1 = GetObject(Index1);
     const std::string s2 = Get(Index2);
@@ -235,26 +249,17 @@ void TStrings::Exchange(int32_t Index1, int32_t Index2) {
     PutObject(Index1, o2);
     Put(Index2, s1);
     PutObject(Index2, o1);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 void TStrings::Move(int32_t CurIndex, int32_t NewIndex) {
   if (CurIndex == NewIndex) return;
-  BeginUpdate();
-  try {
+  InUpdate(*this, [&] {
     const std::string s = Get(CurIndex);
     TObject* object = GetObject(CurIndex);
     Delete(CurIndex);
     InsertObject(NewIndex, s, object);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 int32_t TStrings::IndexOf(const std::string& S) const {
@@ -272,14 +277,9 @@ int32_t TStrings::IndexOfObject(TObject* AObject) const {
 }
 
 void TStrings::AddStrings(const TStrings& Strings) {
-  BeginUpdate();
-  try {
+  InUpdate(*this, [&] {
     for (int32_t i = 0; i < Strings.Count(); ++i) AddObject(Strings.Get(i), Strings.GetObject(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 int32_t TStrings::IndexOfName(const std::string& Name) const {
@@ -330,8 +330,7 @@ std::string TStrings::Text() const {
 }
 
 void TStrings::SetText(const std::string& Value) {
-  BeginUpdate();
-  try {
+  InUpdate(*this, [&] {
     Clear();
     size_t p = 0;
     while (p < Value.size()) {
@@ -341,11 +340,7 @@ void TStrings::SetText(const std::string& Value) {
       if (p < Value.size() && Value[p] == '\r') ++p;
       if (p < Value.size() && Value[p] == '\n') ++p;
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 std::string TStrings::DelimitedWith(char delimiter, char quote) const {
@@ -364,8 +359,7 @@ std::string TStrings::DelimitedWith(char delimiter, char quote) const {
 }
 
 void TStrings::SetDelimitedWith(const std::string& value, char delimiter, char quote) {
-  BeginUpdate();
-  try {
+  InUpdate(*this, [&] {
     Clear();
     const size_t n = value.size();
     size_t p = 0;
@@ -401,11 +395,7 @@ void TStrings::SetDelimitedWith(const std::string& value, char delimiter, char q
         } while (p < n && IsBlank(value[p]));
       }
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 std::string TStrings::DelimitedText() const {
@@ -425,27 +415,12 @@ void TStrings::SetCommaText(const std::string& Value) {
 }
 
 void TStrings::LoadFromStream(TStream& Stream) {
-  const int64_t left = Stream.Size() - Stream.Position();
-  std::string text(static_cast<size_t>(std::max<int64_t>(left, 0)), '\0');
-  size_t done = 0;
-  while (done < text.size()) {
-    const auto piece = static_cast<int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
-    const int32_t got = Stream.Read(text.data() + done, piece);
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  text.resize(done);
-  SetText(text);
+  SetText(ReadStreamToEnd(Stream));
 }
 
 void TStrings::SaveToStream(TStream& Stream) const {
   const std::string text = Text();
-  size_t done = 0;
-  while (done < text.size()) {
-    const auto piece = static_cast<int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
-    Stream.WriteBuffer(text.data() + done, piece);
-    done += static_cast<size_t>(piece);
-  }
+  WriteStreamData(Stream, text.data(), static_cast<int64_t>(text.size()));
 }
 
 void TStrings::LoadFromFile(const std::string& FileName) {
@@ -476,17 +451,12 @@ void TStrings::Assign(const TPersistent* Source) {
     return;
   }
   if (source == this) return;
-  BeginUpdate();
-  try {
+  InUpdate(*this, [&] {
     Clear();
     delimiter_ = source->delimiter_;
     quoteChar_ = source->quoteChar_;
     AddStrings(*source);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 // ---------------------------------------------------------------- TStringList

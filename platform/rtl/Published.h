@@ -117,12 +117,7 @@ class TPublished {
   TPublished& String(std::string Name, G Get, S Set, std::string Default = std::string()) {
     TPropInfo info = Make(std::move(Name), pkString);
     info.Default = TPropValue(std::move(Default));
-    info.Get = [get = std::move(Get)](const TPersistent& object) {
-      return TPropValue(std::string(Call(get, object)));
-    };
-    info.Set = [set = std::move(Set)](TPersistent& object, const TPropValue& value) {
-      std::invoke(set, Object(object), std::get<std::string>(value));
-    };
+    Bind<std::string>(info, std::move(Get), std::move(Set));
     list_.Add(std::move(info));
     return *this;
   }
@@ -221,6 +216,23 @@ class TPublished {
     return info;
   }
 
+  // Sets info's getter and setter for a value held in TPropValue as Stored:
+  // numbers and enumerations are cast to Stored on the way out and back to
+  // the getter's type on the way in; Booleans and strings pass as they are.
+  template <class Stored, class G, class S>
+  static void Bind(TPropInfo& info, G get, S set) {
+    info.Get = [get = std::move(get)](const TPersistent& object) {
+      return TPropValue(static_cast<Stored>(Call(get, object)));
+    };
+    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
+      if constexpr (std::is_same_v<Stored, bool> || std::is_same_v<Stored, std::string>) {
+        std::invoke(set, Object(object), std::get<Stored>(value));
+      } else {
+        std::invoke(set, Object(object), static_cast<ValueOf<G>>(std::get<Stored>(value)));
+      }
+    };
+  }
+
   template <class T>
   static uint64_t Bits(T value) {
     if constexpr (std::is_integral_v<T>) {
@@ -239,23 +251,13 @@ class TPublished {
       info.MinValue = std::numeric_limits<T>::min();
       info.MaxValue = std::numeric_limits<T>::max();
       if (def) info.Default = TPropValue(*def);
-      info.Get = [get = std::move(get)](const TPersistent& object) {
-        return TPropValue(static_cast<int64_t>(Call(get, object)));
-      };
-      info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
-        std::invoke(set, Object(object), static_cast<T>(std::get<int64_t>(value)));
-      };
+      Bind<int64_t>(info, std::move(get), std::move(set));
       list_.Add(std::move(info));
     } else {
       TPropInfo info = Make(std::move(name), pkUnsigned);
       info.MaxUnsigned = std::numeric_limits<T>::max();
       if (def) info.Default = TPropValue(static_cast<uint64_t>(*def));
-      info.Get = [get = std::move(get)](const TPersistent& object) {
-        return TPropValue(static_cast<uint64_t>(Call(get, object)));
-      };
-      info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
-        std::invoke(set, Object(object), static_cast<T>(std::get<uint64_t>(value)));
-      };
+      Bind<uint64_t>(info, std::move(get), std::move(set));
       list_.Add(std::move(info));
     }
     return *this;
@@ -265,27 +267,16 @@ class TPublished {
   TPublished& AddBoolean(std::string name, G get, S set, std::optional<bool> def) {
     TPropInfo info = Make(std::move(name), pkBoolean);
     if (def) info.Default = TPropValue(*def);
-    info.Get = [get = std::move(get)](const TPersistent& object) {
-      return TPropValue(static_cast<bool>(Call(get, object)));
-    };
-    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
-      std::invoke(set, Object(object), std::get<bool>(value));
-    };
+    Bind<bool>(info, std::move(get), std::move(set));
     list_.Add(std::move(info));
     return *this;
   }
 
   template <class G, class S>
   TPublished& AddFloat(std::string name, TPropKind kind, G get, S set, double def) {
-    using T = ValueOf<G>;
     TPropInfo info = Make(std::move(name), kind);
     info.Default = TPropValue(def);
-    info.Get = [get = std::move(get)](const TPersistent& object) {
-      return TPropValue(static_cast<double>(Call(get, object)));
-    };
-    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
-      std::invoke(set, Object(object), static_cast<T>(std::get<double>(value)));
-    };
+    Bind<double>(info, std::move(get), std::move(set));
     list_.Add(std::move(info));
     return *this;
   }
@@ -293,16 +284,10 @@ class TPublished {
   template <class G, class S>
   TPublished& AddEnumeration(std::string name, G get, S set, std::vector<std::string> names,
                              std::optional<int64_t> def) {
-    using T = ValueOf<G>;
     TPropInfo info = Make(std::move(name), pkEnumeration);
     info.ValueNames = std::move(names);
     if (def) info.Default = TPropValue(*def);
-    info.Get = [get = std::move(get)](const TPersistent& object) {
-      return TPropValue(static_cast<int64_t>(Call(get, object)));
-    };
-    info.Set = [set = std::move(set)](TPersistent& object, const TPropValue& value) {
-      std::invoke(set, Object(object), static_cast<T>(std::get<int64_t>(value)));
-    };
+    Bind<int64_t>(info, std::move(get), std::move(set));
     list_.Add(std::move(info));
     return *this;
   }

@@ -79,36 +79,79 @@ int64_t SeekTarget(int64_t offset, TSeekOrigin origin, int64_t position, int64_t
 // Whole chunks for the 32-bit buffer calls.
 constexpr int64_t kChunk = int64_t{1} << 30;
 
-void WriteAll(TStream& stream, const uint8_t* data, int64_t size) {
-  for (int64_t done = 0; done < size;) {
-    const auto piece = static_cast<int32_t>(std::min(size - done, kChunk));
-    stream.WriteBuffer(data + done, piece);
-    done += piece;
+// The memory and string streams differ only in the container that holds the
+// bytes (a std::vector<uint8_t> or a std::string); these do their work.
+
+template <class Bytes>
+int32_t ReadBytes(const Bytes& data, int64_t& position, void* buffer, int32_t count) {
+  const auto size = static_cast<int64_t>(data.size());
+  if (position < 0 || count <= 0 || position >= size) return 0;
+  const auto n = static_cast<int32_t>(std::min<int64_t>(count, size - position));
+  std::memcpy(buffer, data.data() + position, static_cast<size_t>(n));
+  position += n;
+  return n;
+}
+
+// Grows through the stream's own SetSize, so the size rules stay in one place.
+template <class Bytes>
+int32_t WriteBytes(TStream& stream, Bytes& data, int64_t& position, const void* buffer,
+                   int32_t count) {
+  int64_t end;
+  if (position < 0 || count <= 0 || __builtin_add_overflow(position, int64_t{count}, &end)) {
+    return 0;
   }
+  if (end > static_cast<int64_t>(data.size())) stream.SetSize(end);
+  std::memcpy(data.data() + position, buffer, static_cast<size_t>(count));
+  position = end;
+  return count;
+}
+
+template <class Bytes>
+void ResizeBytes(Bytes& data, int64_t& position, int64_t size, const char* outOfMemory) {
+  if (size < 0) throw EStreamError("Invalid stream size");
+  try {
+    data.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory(outOfMemory);
+  } catch (const std::length_error&) {
+    throw EOutOfMemory(outOfMemory);
+  }
+  if (position > size) position = size;
 }
 
 }  // namespace
 
+void WriteStreamData(TStream& Stream, const void* Data, int64_t Count) {
+  const auto* data = static_cast<const uint8_t*>(Data);
+  for (int64_t done = 0; done < Count;) {
+    const auto piece = static_cast<int32_t>(std::min(Count - done, kChunk));
+    Stream.WriteBuffer(data + done, piece);
+    done += piece;
+  }
+}
+
+std::string ReadStreamToEnd(TStream& Stream) {
+  const int64_t left = Stream.Size() - Stream.Position();
+  std::string text(static_cast<size_t>(std::max<int64_t>(left, 0)), '\0');
+  size_t done = 0;
+  while (done < text.size()) {
+    const auto piece = static_cast<int32_t>(std::min<size_t>(text.size() - done, kChunk));
+    const int32_t got = Stream.Read(text.data() + done, piece);
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  text.resize(done);
+  return text;
+}
+
 // ---------------------------------------------------------------- TMemoryStream
 
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {
-  const auto size = static_cast<int64_t>(data_.size());
-  if (position_ < 0 || count <= 0 || position_ >= size) return 0;
-  const auto n = static_cast<int32_t>(std::min<int64_t>(count, size - position_));
-  std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
-  position_ += n;
-  return n;
+  return ReadBytes(data_, position_, buffer, count);
 }
 
 int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
-  int64_t end;
-  if (position_ < 0 || count <= 0 || __builtin_add_overflow(position_, int64_t{count}, &end)) {
-    return 0;
-  }
-  if (end > static_cast<int64_t>(data_.size())) SetSize(end);
-  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
-  position_ = end;
-  return count;
+  return WriteBytes(*this, data_, position_, buffer, count);
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -117,15 +160,7 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TMemoryStream::SetSize(int64_t size) {
-  if (size < 0) throw EStreamError("Invalid stream size");
-  try {
-    data_.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory("Out of memory while expanding memory stream");
-  } catch (const std::length_error&) {
-    throw EOutOfMemory("Out of memory while expanding memory stream");
-  }
-  if (position_ > size) position_ = size;
+  ResizeBytes(data_, position_, size, "Out of memory while expanding memory stream");
 }
 
 void TMemoryStream::Clear() {
@@ -154,7 +189,7 @@ void TMemoryStream::LoadFromStream(TStream& Stream) {
 }
 
 void TMemoryStream::SaveToStream(TStream& Stream) const {
-  WriteAll(Stream, data_.data(), static_cast<int64_t>(data_.size()));
+  WriteStreamData(Stream, data_.data(), static_cast<int64_t>(data_.size()));
 }
 
 void TMemoryStream::LoadFromFile(const std::string& FileName) {
@@ -170,23 +205,11 @@ void TMemoryStream::SaveToFile(const std::string& FileName) const {
 // ---------------------------------------------------------------- TStringStream
 
 int32_t TStringStream::Read(void* buffer, int32_t count) {
-  const auto size = static_cast<int64_t>(data_.size());
-  if (position_ < 0 || count <= 0 || position_ >= size) return 0;
-  const auto n = static_cast<int32_t>(std::min<int64_t>(count, size - position_));
-  std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
-  position_ += n;
-  return n;
+  return ReadBytes(data_, position_, buffer, count);
 }
 
 int32_t TStringStream::Write(const void* buffer, int32_t count) {
-  int64_t end;
-  if (position_ < 0 || count <= 0 || __builtin_add_overflow(position_, int64_t{count}, &end)) {
-    return 0;
-  }
-  if (end > static_cast<int64_t>(data_.size())) SetSize(end);
-  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
-  position_ = end;
-  return count;
+  return WriteBytes(*this, data_, position_, buffer, count);
 }
 
 int64_t TStringStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -195,15 +218,7 @@ int64_t TStringStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TStringStream::SetSize(int64_t size) {
-  if (size < 0) throw EStreamError("Invalid stream size");
-  try {
-    data_.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory("Out of memory while expanding string stream");
-  } catch (const std::length_error&) {
-    throw EOutOfMemory("Out of memory while expanding string stream");
-  }
-  if (position_ > size) position_ = size;
+  ResizeBytes(data_, position_, size, "Out of memory while expanding string stream");
 }
 
 // ---------------------------------------------------------------- TFileStream

@@ -35,6 +35,13 @@ class TStream : public TObject {
   int64_t CopyFrom(TStream& source, int64_t count);
 };
 
+// Writes Count bytes in pieces that the 32-bit buffer calls take; raises
+// EWriteError as WriteBuffer does.
+void WriteStreamData(TStream& Stream, const void* Data, int64_t Count);
+// The bytes from the position to the end; fewer when the stream gives out
+// early.
+std::string ReadStreamToEnd(TStream& Stream);
+
 // A stream over a block of memory that grows as it is written. Writing past
 // the end fills the gap with zero bytes. Invariant: data_.size() is the size.
 class TMemoryStream : public TStream {

@@ -80,6 +80,14 @@ constexpr int64_t kScale = Currency::Scale;
   throw EZeroDivide("Floating point division by zero");
 }
 
+// The element at index of an array's data (nullptr: not an array).
+Variant& ArrayElement(VarArrayData* data, int32_t index) {
+  if (data == nullptr) RaiseNotArray();
+  int64_t pos = static_cast<int64_t>(index) - data->LowBound;
+  if (pos < 0 || pos >= static_cast<int64_t>(data->Items.size())) RaiseBadIndex();
+  return data->Items[static_cast<size_t>(pos)];
+}
+
 bool IsStrType(TVarType t) {
   return t == varString || t == varOleStr;
 }
@@ -115,6 +123,23 @@ bool FitsInt64(long double x) {
 
 bool Fits(__int128 x, int64_t lo, int64_t hi) {
   return x >= lo && x <= hi;
+}
+
+// A real rounded half to even as an Int64; overflow is reported as a
+// conversion of `from` into `target`.
+int64_t RoundToInt64(long double x, TVarType from, TVarType target) {
+  const long double r = RoundHalfEven(x);
+  if (!FitsInt64(r)) RaiseOverflow(from, target);
+  return static_cast<int64_t>(r);
+}
+
+// The currency units of a double (rounded half to even); false when it is
+// NaN or out of the currency range.
+bool ScaledUnits(double d, int64_t& units) {
+  const long double scaled = RoundHalfEven(static_cast<long double>(d) * kScale);
+  if (std::isnan(d) || !FitsInt64(scaled)) return false;
+  units = static_cast<int64_t>(scaled);
+  return true;
 }
 
 // Exact reading of a plain decimal text ("-12.3456", blanks around) into
@@ -197,9 +222,7 @@ int64_t ToIntegral(const Variant& v, TVarType target) {
     case varDate: {
       double d = VA::Real(v);
       if (std::isnan(d)) RaiseOverflow(t, target);
-      long double r = RoundHalfEven(d);
-      if (!FitsInt64(r)) RaiseOverflow(t, target);
-      return static_cast<int64_t>(r);
+      return RoundToInt64(d, t, target);
     }
     case varCurrency:
       return static_cast<int64_t>(DivRoundHalfEven(VA::Int(v), kScale));
@@ -210,9 +233,7 @@ int64_t ToIntegral(const Variant& v, TVarType target) {
       double d;
       if (!TryStrToFloat(VA::Str(v), d)) RaiseCast(t, target);
       if (std::isnan(d)) RaiseCast(t, target);
-      long double r = RoundHalfEven(d);
-      if (!FitsInt64(r)) RaiseOverflow(t, target);
-      return static_cast<int64_t>(r);
+      return RoundToInt64(d, t, target);
     }
     default:
       RaiseCast(t, target);
@@ -278,10 +299,9 @@ int64_t ToCurrencyUnits(const Variant& v) {
     }
     case varDouble:
     case varDate: {
-      double d = VA::Real(v);
-      long double scaled = RoundHalfEven(static_cast<long double>(d) * kScale);
-      if (std::isnan(d) || !FitsInt64(scaled)) RaiseOverflow(t, varCurrency);
-      return static_cast<int64_t>(scaled);
+      int64_t units;
+      if (!ScaledUnits(VA::Real(v), units)) RaiseOverflow(t, varCurrency);
+      return units;
     }
     case varCurrency:
       return VA::Int(v);
@@ -291,9 +311,8 @@ int64_t ToCurrencyUnits(const Variant& v) {
       if (ParseCurrencyText(VA::Str(v), units)) return units;
       double d;
       if (!TryStrToFloat(VA::Str(v), d)) RaiseCast(t, varCurrency);
-      long double scaled = RoundHalfEven(static_cast<long double>(d) * kScale);
-      if (std::isnan(d) || !FitsInt64(scaled)) RaiseOverflow(t, varCurrency);
-      return static_cast<int64_t>(scaled);
+      if (!ScaledUnits(d, units)) RaiseOverflow(t, varCurrency);
+      return units;
     }
     default:
       RaiseCast(t, varCurrency);
@@ -353,6 +372,19 @@ std::string ToText(const Variant& v) {
   }
 }
 
+// The value of a number-like variant as a long double.
+long double RealOf(const Variant& v) {
+  switch (VA::Type(v)) {
+    case varDouble:
+    case varDate:
+      return VA::Real(v);
+    case varCurrency:
+      return static_cast<long double>(VA::Int(v)) / kScale;
+    default:
+      return static_cast<long double>(ToIntegral(v, varDouble));
+  }
+}
+
 // ---- comparison ----
 
 int Sign(long double x) {
@@ -394,25 +426,14 @@ int CompareNumbers(const Variant& a, const Variant& b) {
     // A real meets a currency value: compare in currency when the real fits,
     // so that 0.1 equals the currency 0.1.
     const Variant& real = ka == NumKind::Real ? a : b;
-    long double scaled = RoundHalfEven(static_cast<long double>(VA::Real(real)) * kScale);
-    if (!std::isnan(VA::Real(real)) && FitsInt64(scaled)) {
-      int64_t ua = ka == NumKind::Currency ? VA::Int(a) : static_cast<int64_t>(scaled);
-      int64_t ub = kb == NumKind::Currency ? VA::Int(b) : static_cast<int64_t>(scaled);
+    int64_t scaled;
+    if (ScaledUnits(VA::Real(real), scaled)) {
+      int64_t ua = ka == NumKind::Currency ? VA::Int(a) : scaled;
+      int64_t ub = kb == NumKind::Currency ? VA::Int(b) : scaled;
       return Cmp(ua, ub);
     }
   }
-  auto real = [](const Variant& v) -> long double {
-    switch (VA::Type(v)) {
-      case varDouble:
-      case varDate:
-        return VA::Real(v);
-      case varCurrency:
-        return static_cast<long double>(VA::Int(v)) / kScale;
-      default:
-        return static_cast<long double>(ToIntegral(v, varDouble));
-    }
-  };
-  return Sign(real(a) - real(b));
+  return Sign(RealOf(a) - RealOf(b));
 }
 
 int Compare(const Variant& a, const Variant& b) {
@@ -478,21 +499,17 @@ Rank RankOf(TVarType t) {
   }
 }
 
-long double RealOf(const Variant& v) {
-  switch (VA::Type(v)) {
-    case varDouble:
-    case varDate:
-      return VA::Real(v);
-    case varCurrency:
-      return static_cast<long double>(VA::Int(v)) / kScale;
-    default:
-      return static_cast<long double>(ToIntegral(v, varDouble));
-  }
-}
-
 Variant CurrencyOrDouble(__int128 units, long double fallback) {
   if (Fits(units, INT64_MIN, INT64_MAX))
     return Variant(Currency::FromUnits(static_cast<int64_t>(units)));
+  return DoubleResult(fallback);
+}
+
+// The same for units not yet rounded (half to even).
+Variant RoundedCurrencyOrDouble(long double units, long double fallback) {
+  long double scaled = RoundHalfEven(units);
+  if (!std::isnan(scaled) && FitsInt64(scaled))
+    return Variant(Currency::FromUnits(static_cast<int64_t>(scaled)));
   return DoubleResult(fallback);
 }
 
@@ -503,9 +520,9 @@ Variant CurrencyArith(Op op, const Variant& a, const Variant& b) {
     TVarType t = VA::Type(v);
     if (t == varCurrency) return units = VA::Int(v), true;
     if (t == varDouble) {
-      long double scaled = RoundHalfEven(static_cast<long double>(VA::Real(v)) * kScale);
-      if (std::isnan(VA::Real(v)) || !FitsInt64(scaled)) return false;
-      return units = static_cast<int64_t>(scaled), true;
+      int64_t scaled;
+      if (!ScaledUnits(VA::Real(v), scaled)) return false;
+      return units = scaled, true;
     }
     return units = static_cast<__int128>(ToIntegral(v, varCurrency)) * kScale, true;
   };
@@ -526,18 +543,13 @@ Variant CurrencyArith(Op op, const Variant& a, const Variant& b) {
       if (VA::Type(other) != varDouble)
         return CurrencyOrDouble(
             static_cast<__int128>(VA::Int(cur)) * ToIntegral(other, varCurrency), ra * rb);
-      long double scaled = RoundHalfEven(static_cast<long double>(VA::Int(cur)) * VA::Real(other));
-      if (!std::isnan(scaled) && FitsInt64(scaled))
-        return Variant(Currency::FromUnits(static_cast<int64_t>(scaled)));
-      return DoubleResult(ra * rb);
+      return RoundedCurrencyOrDouble(static_cast<long double>(VA::Int(cur)) * VA::Real(other),
+                                     ra * rb);
     }
     case Op::Div: {
       if (rb == 0) RaiseZeroDivide();
       long double q = ra / rb;
-      long double scaled = RoundHalfEven(q * kScale);
-      if (!std::isnan(scaled) && FitsInt64(scaled))
-        return Variant(Currency::FromUnits(static_cast<int64_t>(scaled)));
-      return DoubleResult(q);
+      return RoundedCurrencyOrDouble(q * kScale, q);
     }
   }
   return Variant();
@@ -750,17 +762,11 @@ TDateTime Variant::AsDateTime() const {
 }
 
 const Variant& Variant::operator[](int32_t index) const {
-  if (!arr_) RaiseNotArray();
-  int64_t pos = static_cast<int64_t>(index) - arr_->LowBound;
-  if (pos < 0 || pos >= static_cast<int64_t>(arr_->Items.size())) RaiseBadIndex();
-  return arr_->Items[static_cast<size_t>(pos)];
+  return ArrayElement(arr_.get(), index);
 }
 
 void Variant::SetElement(int32_t index, Variant value) {
-  if (!arr_) RaiseNotArray();
-  int64_t pos = static_cast<int64_t>(index) - arr_->LowBound;
-  if (pos < 0 || pos >= static_cast<int64_t>(arr_->Items.size())) RaiseBadIndex();
-  Variant& slot = arr_->Items[static_cast<size_t>(pos)];
+  Variant& slot = ArrayElement(arr_.get(), index);
   if (arr_->ElementType == varVariant)
     slot = std::move(value);
   else

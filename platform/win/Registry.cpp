@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <span>
 
 #include "platform/win/RegistryStore.h"
 #include "platform/win/WinFileIO.h"
@@ -49,11 +50,27 @@ bool SplitKeyPath(const std::string& path, std::vector<std::string>& parts) {
   }
 }
 
-TRegKeyNode* WalkPath(TRegKeyNode& root, const std::vector<std::string>& parts) {
+TRegKeyNode* WalkPath(TRegKeyNode& root, std::span<const std::string> parts) {
   TRegKeyNode* node = &root;
   for (const std::string& part : parts) {
     node = node->FindSubKey(part);
     if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+// As WalkPath, adding the keys that are missing; created tells whether any
+// was added.
+TRegKeyNode* ForcePath(TRegKeyNode& root, std::span<const std::string> parts, bool& created) {
+  TRegKeyNode* node = &root;
+  created = false;
+  for (const std::string& part : parts) {
+    TRegKeyNode* sub = node->FindSubKey(part);
+    if (sub == nullptr) {
+      sub = node->AddSubKey(part);
+      created = true;
+    }
+    node = sub;
   }
   return node;
 }
@@ -222,12 +239,8 @@ class THiveParser {
     std::vector<std::string> parts;
     if (!SplitKeyPath(path, parts) || parts.empty()) Fail(number, "malformed key path");
     if (!SameName(parts[0], rootName_)) Fail(number, "key outside " + rootName_);
-    TRegKeyNode* node = &root;
-    for (size_t k = 1; k < parts.size(); ++k) {
-      TRegKeyNode* sub = node->FindSubKey(parts[k]);
-      node = sub != nullptr ? sub : node->AddSubKey(parts[k]);
-    }
-    return node;
+    bool created = false;
+    return ForcePath(root, std::span<const std::string>(parts).subspan(1), created);
   }
 
   void ValueLine(TRegKeyNode& key, const std::string& line, size_t number) const {
@@ -332,6 +345,23 @@ std::string LittleEndian(uint64_t value, size_t size) {
   return out;
 }
 
+// An empty hive of root, as a hive whose file does not exist yet reads.
+std::unique_ptr<TRegKeyNode> EmptyHive(HKEY root) {
+  auto empty = std::make_unique<TRegKeyNode>();
+  empty->Name = RootKeyName(root);
+  return empty;
+}
+
+// The text of a hive file; false when the file does not exist. Raises
+// ERegistryException when it exists and cannot be read.
+bool ReadHiveFile(const std::string& file, std::string& content) {
+  int error = 0;
+  if (ReadWholeFile(file, content, error)) return true;
+  if (error == ENOENT) return false;
+  throw ERegistryException("The registry file " + file + " cannot be read (" +
+                           std::strerror(error) + ")");
+}
+
 uint64_t FromLittleEndian(const std::string& data) {
   uint64_t value = 0;
   for (size_t i = data.size(); i > 0; --i) {
@@ -410,18 +440,9 @@ std::unique_ptr<TRegKeyNode> LoadHive(HKEY root) {
   const std::string file = HiveFileName(root);
   if (file.empty()) return nullptr;
   std::string content;
-  int error = 0;
   {
     TFileLockGuard lock(file + ".lock", false);
-    if (!ReadWholeFile(file, content, error)) {
-      if (error == ENOENT) {
-        auto empty = std::make_unique<TRegKeyNode>();
-        empty->Name = RootKeyName(root);
-        return empty;
-      }
-      throw ERegistryException("The registry file " + file + " cannot be read (" +
-                               std::strerror(error) + ")");
-    }
+    if (!ReadHiveFile(file, content)) return EmptyHive(root);
   }
   return ParseHive(content, RootKeyName(root), file);
 }
@@ -436,23 +457,26 @@ bool ChangeHive(HKEY root, const std::function<bool(TRegKeyNode&)>& change) {
                              std::strerror(lock.Error()) + ")");
   }
   std::string content;
-  int error = 0;
-  std::unique_ptr<TRegKeyNode> node;
-  if (ReadWholeFile(file, content, error)) {
-    node = ParseHive(content, RootKeyName(root), file);
-  } else if (error == ENOENT) {
-    node = std::make_unique<TRegKeyNode>();
-    node->Name = RootKeyName(root);
-  } else {
-    throw ERegistryException("The registry file " + file + " cannot be read (" +
-                             std::strerror(error) + ")");
-  }
+  const std::unique_ptr<TRegKeyNode> node =
+      ReadHiveFile(file, content) ? ParseHive(content, RootKeyName(root), file) : EmptyHive(root);
   if (!change(*node)) return false;
+  int error = 0;
   if (!ReplaceWholeFile(file, HiveText(*node), error)) {
     throw ERegistryException("The registry file " + file + " cannot be written (" +
                              std::strerror(error) + ")");
   }
   return true;
+}
+
+TRegKeyNode* FindKey(TRegKeyNode& root, const std::string& path) {
+  std::vector<std::string> parts;
+  return SplitKeyPath(path, parts) ? WalkPath(root, parts) : nullptr;
+}
+
+TRegKeyNode* ForceKey(TRegKeyNode& root, const std::string& path) {
+  std::vector<std::string> parts;
+  bool created = false;
+  return SplitKeyPath(path, parts) ? ForcePath(root, parts, created) : nullptr;
 }
 
 std::string MultiStringData(const std::vector<std::string>& items) {
@@ -513,16 +537,8 @@ bool TRegistry::Open(const std::string& key, bool canCreate, uint32_t access) {
   if (canCreate) {
     EnsureWindowsRoot();
     ChangeHive(rootKey_, [&](TRegKeyNode& root) {
-      TRegKeyNode* node = &root;
       bool created = false;
-      for (const std::string& part : parts) {
-        TRegKeyNode* sub = node->FindSubKey(part);
-        if (sub == nullptr) {
-          sub = node->AddSubKey(part);
-          created = true;
-        }
-        node = sub;
-      }
+      ForcePath(root, parts, created);
       return created;
     });
     found = true;
@@ -554,16 +570,8 @@ bool TRegistry::CreateKey(const std::string& key) {
   if (!SplitKeyPath(Resolve(key), parts) || parts.empty()) return false;
   EnsureWindowsRoot();
   ChangeHive(rootKey_, [&](TRegKeyNode& root) {
-    TRegKeyNode* node = &root;
     bool created = false;
-    for (const std::string& part : parts) {
-      TRegKeyNode* sub = node->FindSubKey(part);
-      if (sub == nullptr) {
-        sub = node->AddSubKey(part);
-        created = true;
-      }
-      node = sub;
-    }
+    ForcePath(root, parts, created);
     return created;
   });
   return true;
@@ -596,10 +604,8 @@ bool TRegistry::HasSubKeys() {
 bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
   info = TRegKeyInfo{};
   if (!open_) return false;
-  std::vector<std::string> parts;
-  if (!SplitKeyPath(currentPath_, parts)) return false;
   const auto root = LoadRoot();
-  const TRegKeyNode* node = WalkPath(*root, parts);
+  const TRegKeyNode* node = FindKey(*root, currentPath_);
   if (node == nullptr) return false;
   info.NumSubKeys = static_cast<int32_t>(node->SubKeys.size());
   info.NumValues = static_cast<int32_t>(node->Values.size());
@@ -615,10 +621,9 @@ bool TRegistry::GetKeyInfo(TRegKeyInfo& info) {
 
 std::vector<std::string> TRegistry::GetKeyNames() {
   std::vector<std::string> names;
-  std::vector<std::string> parts;
-  if (!open_ || !SplitKeyPath(currentPath_, parts)) return names;
+  if (!open_) return names;
   const auto root = LoadRoot();
-  if (const TRegKeyNode* node = WalkPath(*root, parts)) {
+  if (const TRegKeyNode* node = FindKey(*root, currentPath_)) {
     for (const auto& sub : node->SubKeys) names.push_back(sub->Name);
   }
   return names;
@@ -626,10 +631,9 @@ std::vector<std::string> TRegistry::GetKeyNames() {
 
 std::vector<std::string> TRegistry::GetValueNames() {
   std::vector<std::string> names;
-  std::vector<std::string> parts;
-  if (!open_ || !SplitKeyPath(currentPath_, parts)) return names;
+  if (!open_) return names;
   const auto root = LoadRoot();
-  if (const TRegKeyNode* node = WalkPath(*root, parts)) {
+  if (const TRegKeyNode* node = FindKey(*root, currentPath_)) {
     for (const TRegValue& value : node->Values) names.push_back(value.Name);
   }
   return names;
@@ -638,9 +642,7 @@ std::vector<std::string> TRegistry::GetValueNames() {
 const TRegValue* TRegistry::FindCurrentValue(const TRegKeyNode& root,
                                              const std::string& name) const {
   if (!open_) return nullptr;
-  std::vector<std::string> parts;
-  if (!SplitKeyPath(currentPath_, parts)) return nullptr;
-  const TRegKeyNode* node = WalkPath(const_cast<TRegKeyNode&>(root), parts);
+  const TRegKeyNode* node = FindKey(const_cast<TRegKeyNode&>(root), currentPath_);
   return node != nullptr ? node->FindValue(name) : nullptr;
 }
 
@@ -658,12 +660,10 @@ void TRegistry::PutData(const std::string& name, uint32_t type, const std::strin
   if (!open_ || (openAccess_ & KEY_SET_VALUE) == 0 || HasLineBreak(name)) {
     throw ERegistryException(FailedSet(name));
   }
-  std::vector<std::string> parts;
-  if (!SplitKeyPath(currentPath_, parts)) throw ERegistryException(FailedSet(name));
   EnsureWindowsRoot();
   bool keyFound = false;
   ChangeHive(rootKey_, [&](TRegKeyNode& root) {
-    TRegKeyNode* node = WalkPath(root, parts);
+    TRegKeyNode* node = FindKey(root, currentPath_);
     if (node == nullptr) return false;  // the key was deleted meanwhile
     keyFound = true;
     if (TRegValue* value = node->FindValue(name)) {
@@ -685,11 +685,9 @@ bool TRegistry::ValueExists(const std::string& name) {
 
 bool TRegistry::DeleteValue(const std::string& name) {
   if (!open_ || (openAccess_ & KEY_SET_VALUE) == 0) return false;
-  std::vector<std::string> parts;
-  if (!SplitKeyPath(currentPath_, parts)) return false;
   EnsureWindowsRoot();
   return ChangeHive(rootKey_, [&](TRegKeyNode& root) {
-    TRegKeyNode* node = WalkPath(root, parts);
+    TRegKeyNode* node = FindKey(root, currentPath_);
     if (node == nullptr) return false;
     const std::string upper = UpperName(name);
     for (auto it = node->Values.begin(); it != node->Values.end(); ++it) {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/win/Registry.h"
 
@@ -20,5 +21,12 @@ std::unique_ptr<TRegKeyNode> LoadHive(HKEY root);
 // returned (false for an unknown root key). Raises ERegistryException for a
 // damaged, unreadable or unwritable file; a damaged file is left as it is.
 bool ChangeHive(HKEY root, const std::function<bool(TRegKeyNode&)>& change);
+
+// The key at path ("A\B\C") below root; nullptr when a key on the way is
+// missing or the path is malformed (an empty part, a line break).
+TRegKeyNode* FindKey(TRegKeyNode& root, const std::string& path);
+// The same, adding the keys that are missing (nullptr only for a malformed
+// path).
+TRegKeyNode* ForceKey(TRegKeyNode& root, const std::string& path);
 
 }  // namespace plat::win

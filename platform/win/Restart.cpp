@@ -16,13 +16,21 @@ namespace {
 
 const std::string kNtPrefix = "\\?\?\\";
 
+// Drops the zero byte of the closing empty item, so that the list can be
+// split or appended to.
+void DropListEnd(std::string& data) {
+  if (data.size() >= 2 && data[data.size() - 1] == '\0' && data[data.size() - 2] == '\0') {
+    data.pop_back();
+  }
+}
+
 // The items of a pending-rename value. The empty item of a deletion is part
 // of the list, so the value is split on every zero byte; only the closing
 // empty item (two zero bytes at the end) ends it.
 std::vector<std::string> SplitPendingData(const std::string& data) {
   std::vector<std::string> items;
   std::string d = data;
-  if (d.size() >= 2 && d[d.size() - 1] == '\0' && d[d.size() - 2] == '\0') d.pop_back();
+  DropListEnd(d);
   size_t pos = 0;
   while (pos < d.size()) {
     const size_t end = d.find('\0', pos);
@@ -40,16 +48,8 @@ std::string StripNtPrefix(const std::string& path) {
   return path.compare(0, kNtPrefix.size(), kNtPrefix) == 0 ? path.substr(kNtPrefix.size()) : path;
 }
 
-std::string PendingData(const TRegKeyNode& root) {
-  const TRegKeyNode* node = &root;
-  std::string key = kSessionManagerKey;
-  size_t start = 0;
-  while (node != nullptr && start <= key.size()) {
-    size_t slash = key.find('\\', start);
-    if (slash == std::string::npos) slash = key.size();
-    node = node->FindSubKey(key.substr(start, slash - start));
-    start = slash + 1;
-  }
+std::string PendingData(TRegKeyNode& root) {
+  const TRegKeyNode* node = FindKey(root, kSessionManagerKey);
   const TRegValue* value = node != nullptr ? node->FindValue(kPendingRenameValue) : nullptr;
   return value != nullptr ? value->Data : std::string();
 }
@@ -113,23 +113,13 @@ void AddPendingRename(const std::string& source, const std::string& target, bool
   }
   // Read and write under one lock, so two processes adding at once keep both.
   ChangeHive(HKEY_LOCAL_MACHINE, [&](TRegKeyNode& hive) {
-    TRegKeyNode* node = &hive;
-    const std::string key = kSessionManagerKey;
-    size_t start = 0;
-    while (node != nullptr && start <= key.size()) {
-      size_t slash = key.find('\\', start);
-      if (slash == std::string::npos) slash = key.size();
-      node = node->FindSubKey(key.substr(start, slash - start));
-      start = slash + 1;
-    }
+    TRegKeyNode* node = FindKey(hive, kSessionManagerKey);
     if (node == nullptr) return false;
     std::string data;
     TRegValue* value = node->FindValue(kPendingRenameValue);
     if (value != nullptr) {
       data = value->Data;
-      if (data.size() >= 2 && data[data.size() - 1] == '\0' && data[data.size() - 2] == '\0') {
-        data.pop_back();
-      }
+      DropListEnd(data);
     }
     data += kNtPrefix + source + '\0';
     data += (target.empty() ? std::string() : (replaceExisting ? "!" : "") + kNtPrefix + target);
@@ -162,15 +152,7 @@ TRestartReport ApplyPendingRestart(const std::string& root) {
   ChangeHive(HKEY_LOCAL_MACHINE, [&](TRegKeyNode& hive) {
     data = PendingData(hive);
     if (data.empty()) return false;
-    TRegKeyNode* node = &hive;
-    const std::string key = kSessionManagerKey;
-    size_t start = 0;
-    while (node != nullptr && start <= key.size()) {
-      size_t slash = key.find('\\', start);
-      if (slash == std::string::npos) slash = key.size();
-      node = node->FindSubKey(key.substr(start, slash - start));
-      start = slash + 1;
-    }
+    TRegKeyNode* node = FindKey(hive, kSessionManagerKey);
     for (auto it = node->Values.begin(); it != node->Values.end(); ++it) {
       if (SameName(it->Name, kPendingRenameValue)) {
         node->Values.erase(it);

@@ -45,16 +45,8 @@ std::string UserFolderName() {
 
 void SetString(TRegKeyNode& root, const std::string& path, const std::string& name,
                const std::string& value) {
-  TRegKeyNode* node = &root;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('\\', start);
-    if (slash == std::string::npos) slash = path.size();
-    const std::string part = path.substr(start, slash - start);
-    TRegKeyNode* sub = node->FindSubKey(part);
-    node = sub != nullptr ? sub : node->AddSubKey(part);
-    start = slash + 1;
-  }
+  TRegKeyNode* node = ForceKey(root, path);
+  PLAT_ASSERT(node != nullptr, "Malformed key path of a seeded value");
   if (TRegValue* v = node->FindValue(name)) {
     v->Type = REG_SZ;
     v->Data = value + '\0';
@@ -103,6 +95,16 @@ void MakeWinFolder(const std::string& winPath) {
   MakeHostDirectories(HostPath(winPath));
 }
 
+// Makes each folder below base and records it under "Shell Folders".
+template <size_t N>
+void SeedFolders(TRegKeyNode& hive, const std::string& base, const TFolderSeed (&folders)[N]) {
+  for (const TFolderSeed& f : folders) {
+    const std::string path = base + "\\" + f.Relative;
+    MakeWinFolder(path);
+    SetString(hive, kShellFolders, f.Name, path);
+  }
+}
+
 // Lays out a new machine. Called with the seeding lock held and the
 // configuration file missing.
 void SeedMachine(const std::string& root) {
@@ -116,20 +118,12 @@ void SeedMachine(const std::string& root) {
   const std::string profile = "C:\\Documents and Settings\\" + UserFolderName();
   const std::string common = "C:\\Documents and Settings\\All Users";
   ChangeHive(HKEY_CURRENT_USER, [&](TRegKeyNode& hive) {
-    for (const TFolderSeed& f : kUserFolders) {
-      const std::string path = profile + "\\" + f.Relative;
-      MakeWinFolder(path);
-      SetString(hive, kShellFolders, f.Name, path);
-    }
+    SeedFolders(hive, profile, kUserFolders);
     SetString(hive, kShellFolders, "Fonts", "C:\\WINDOWS\\Fonts");
     return true;
   });
   ChangeHive(HKEY_LOCAL_MACHINE, [&](TRegKeyNode& hive) {
-    for (const TFolderSeed& f : kCommonFolders) {
-      const std::string path = common + "\\" + f.Relative;
-      MakeWinFolder(path);
-      SetString(hive, kShellFolders, f.Name, path);
-    }
+    SeedFolders(hive, common, kCommonFolders);
     SetString(hive, kCurrentVersion, "ProgramFilesDir", "C:\\Program Files");
     SetString(hive, kCurrentVersion, "CommonFilesDir", "C:\\Program Files\\Common Files");
     return true;
@@ -311,15 +305,7 @@ bool SHGetSpecialFolderPath(int32_t csidl, std::string& path) {
   for (const TMap& m : kMap) {
     if (m.Csidl != csidl) continue;
     const auto hive = LoadHive(m.Common ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER);
-    TRegKeyNode* node = hive.get();
-    size_t start = 0;
-    const std::string key = kShellFolders;
-    while (node != nullptr && start <= key.size()) {
-      size_t slash = key.find('\\', start);
-      if (slash == std::string::npos) slash = key.size();
-      node = node->FindSubKey(key.substr(start, slash - start));
-      start = slash + 1;
-    }
+    const TRegKeyNode* node = hive != nullptr ? FindKey(*hive, kShellFolders) : nullptr;
     const TRegValue* value = node != nullptr ? node->FindValue(m.Value) : nullptr;
     if (value == nullptr || (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ)) return false;
     path = WithoutTrailingBackslash(value->Data.substr(0, value->Data.find('\0')));
@@ -327,10 +313,7 @@ bool SHGetSpecialFolderPath(int32_t csidl, std::string& path) {
   }
   if (csidl == CSIDL_PROGRAM_FILES || csidl == CSIDL_PROGRAM_FILES_COMMON) {
     const auto hive = LoadHive(HKEY_LOCAL_MACHINE);
-    TRegKeyNode* node = hive.get();
-    for (const char* part : {"SOFTWARE", "Microsoft", "Windows", "CurrentVersion"}) {
-      node = node != nullptr ? node->FindSubKey(part) : nullptr;
-    }
+    const TRegKeyNode* node = hive != nullptr ? FindKey(*hive, kCurrentVersion) : nullptr;
     const TRegValue* value =
         node != nullptr
             ? node->FindValue(csidl == CSIDL_PROGRAM_FILES ? "ProgramFilesDir" : "CommonFilesDir")

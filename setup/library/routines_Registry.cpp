@@ -33,15 +33,18 @@ TRootKeys RootKeyFromHandle(plat::win::HKEY Key, TRootKeys Default) {
   return Default;
 }
 
-void WriteRegString(TRootKeys Root, const std::string& Key, const std::string& Name,
-                    const std::string& Value) {
-  const std::string message =
-      "Cannot install into registry. Key: " + Key + " Ident: " + Name + " Value " + Value;
+namespace {
+
+// Opens or creates Key and lets write store the value; any failure raises
+// EIRCannotWriteValue(message).
+template <class Write>
+void WriteRegValue(TRootKeys Root, const std::string& Key, const std::string& message,
+                   Write write) {
   try {
     TtrevRegistry registry;
     registry.SetRootKey(RootKeyHandle(Root));
     if (!registry.OpenKey(Key, true)) throw EIRCannotWriteValue(message);
-    registry.WriteString(Name, Value);
+    write(registry);
   } catch (const EIRCannotWriteValue&) {
     throw;
   } catch (const plat::Exception&) {
@@ -49,46 +52,48 @@ void WriteRegString(TRootKeys Root, const std::string& Key, const std::string& N
   }
 }
 
+// What read gives for the value Name of Key; Default when the key or the
+// value is missing or cannot be read.
+template <class T, class Read>
+T ReadRegValue(TRootKeys Root, const std::string& Key, const std::string& Name, T Default,
+               Read read) {
+  try {
+    TtrevRegistry registry(w::KEY_READ);
+    registry.SetRootKey(RootKeyHandle(Root));
+    if (!registry.KeyExists(Key) || !registry.OpenKeyReadOnly(Key) || !registry.ValueExists(Name)) {
+      return Default;
+    }
+    return read(registry);
+  } catch (const plat::Exception&) {
+    return Default;
+  }
+}
+
+}  // namespace
+
+void WriteRegString(TRootKeys Root, const std::string& Key, const std::string& Name,
+                    const std::string& Value) {
+  WriteRegValue(Root, Key,
+                "Cannot install into registry. Key: " + Key + " Ident: " + Name + " Value " + Value,
+                [&](TtrevRegistry& registry) { registry.WriteString(Name, Value); });
+}
+
 void WriteRegInteger(TRootKeys Root, const std::string& Key, const std::string& Name,
                      int32_t Value) {
-  try {
-    TtrevRegistry registry;
-    registry.SetRootKey(RootKeyHandle(Root));
-    if (!registry.OpenKey(Key, true)) throw EIRCannotWriteValue(Key);
-    registry.WriteInteger(Name, Value);
-  } catch (const EIRCannotWriteValue&) {
-    throw;
-  } catch (const plat::Exception&) {
-    throw EIRCannotWriteValue(Key);
-  }
+  WriteRegValue(Root, Key, Key,
+                [&](TtrevRegistry& registry) { registry.WriteInteger(Name, Value); });
 }
 
 std::string ReadRegString(TRootKeys Root, const std::string& Key, const std::string& Name,
                           const std::string& Default) {
-  try {
-    TtrevRegistry registry(w::KEY_READ);
-    registry.SetRootKey(RootKeyHandle(Root));
-    if (!registry.KeyExists(Key) || !registry.OpenKeyReadOnly(Key) || !registry.ValueExists(Name)) {
-      return Default;
-    }
-    return registry.ReadString(Name);
-  } catch (const plat::Exception&) {
-    return Default;
-  }
+  return ReadRegValue(Root, Key, Name, Default,
+                      [&](TtrevRegistry& registry) { return registry.ReadString(Name); });
 }
 
 int32_t ReadRegInteger(TRootKeys Root, const std::string& Key, const std::string& Name,
                        int32_t Default) {
-  try {
-    TtrevRegistry registry(w::KEY_READ);
-    registry.SetRootKey(RootKeyHandle(Root));
-    if (!registry.KeyExists(Key) || !registry.OpenKeyReadOnly(Key) || !registry.ValueExists(Name)) {
-      return Default;
-    }
-    return registry.ReadInteger(Name);
-  } catch (const plat::Exception&) {
-    return Default;
-  }
+  return ReadRegValue(Root, Key, Name, Default,
+                      [&](TtrevRegistry& registry) { return registry.ReadInteger(Name); });
 }
 
 void DeleteRegTree(TRootKeys Root, const std::string& Key) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/RtlTestSupport.h"
 
 namespace plat {
 namespace {
@@ -66,14 +67,7 @@ std::vector<int32_t> Ids(const TCollection& collection) {
   return result;
 }
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "no exception";
-}
+using rtltest::MessageOf;
 
 TEST(TCollectionTest, IdsAreNeverGivenTwice) {
   TWatchedCollection collection;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/RtlTestSupport.h"
 
 namespace plat {
 namespace {
@@ -209,14 +210,7 @@ void ExpectSame(const TSample& a, const TSample& b) {
   }
 }
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "no exception";
-}
+using rtltest::MessageOf;
 
 // A root with every kind of property set away from its default, two owned
 // components, references forwards and backwards, and items.

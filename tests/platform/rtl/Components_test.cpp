@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/RtlTestSupport.h"
 
 namespace plat {
 namespace {
@@ -47,14 +48,7 @@ class TLogged : public TComponent {
   std::vector<std::string>& log_;
 };
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "no exception";
-}
+using rtltest::MessageOf;
 
 TEST(TComponentTest, OwnerFreesInReverseOrder) {
   std::vector<std::string> log;

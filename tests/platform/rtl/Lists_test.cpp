@@ -11,6 +11,7 @@
 
 #include "platform/rtl/Collections.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/RtlTestSupport.h"
 #include "platform/rtl/Streams.h"
 #include "support/TestDir.h"
 
@@ -43,14 +44,7 @@ TStringList& Fill(TStringList& list, const Strings& lines) {
   return list;
 }
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "no exception";
-}
+using rtltest::MessageOf;
 
 // ---------------------------------------------------------------- TList
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/RtlTestSupport.h"
 #include "support/TestDir.h"
 
 namespace plat {
@@ -16,14 +17,7 @@ std::string Content(TMemoryStream& stream) {
   return std::string(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size()));
 }
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "no exception";
-}
+using rtltest::MessageOf;
 
 TEST(TMemoryStreamTest, ReadWriteSeekAndSize) {
   TMemoryStream stream;
@@ -110,6 +104,21 @@ TEST(TStringStreamTest, WritesInPlace) {
   TStringStream target;
   EXPECT_EQ(target.CopyFrom(memory, 0), 5);
   EXPECT_EQ(target.DataString(), "12345");
+}
+
+TEST(StreamHelpersTest, WriteAllAndReadFromThePositionToTheEnd) {
+  TStringStream stream;
+  const std::string text = "header|body";
+  WriteStreamData(stream, text.data(), static_cast<int64_t>(text.size()));
+  WriteStreamData(stream, nullptr, 0);
+  EXPECT_EQ(stream.DataString(), text);
+  stream.SetPosition(7);
+  EXPECT_EQ(ReadStreamToEnd(stream), "body");
+  EXPECT_EQ(stream.Position(), 11);
+  EXPECT_EQ(ReadStreamToEnd(stream), "");
+  // A position past the end reads nothing rather than a negative count.
+  stream.SetPosition(20);
+  EXPECT_EQ(ReadStreamToEnd(stream), "");
 }
 
 TEST(TFileStreamTest, CreateOpenAndResize) {

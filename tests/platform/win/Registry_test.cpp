@@ -260,5 +260,23 @@ TEST_F(RegistryTest, KeyInfoCountsSubkeysAndValues) {
   EXPECT_EQ(reg.GetKeyNames(), (std::vector<std::string>{"b", "Longer name"}));
 }
 
+TEST_F(RegistryTest, HiveKeysByPath) {
+  TRegKeyNode hive;
+  TRegKeyNode* made = ForceKey(hive, "Software\\Kit\\Sub");
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->Name, "Sub");
+  EXPECT_EQ(ForceKey(hive, "SOFTWARE\\kit\\sub"), made);  // no second key
+  EXPECT_EQ(hive.SubKeys.size(), 1u);
+  EXPECT_EQ(FindKey(hive, "software\\KIT\\Sub"), made);
+  EXPECT_EQ(FindKey(hive, "Software\\Kit\\Sub\\"), made);
+  EXPECT_EQ(FindKey(hive, ""), &hive);
+  EXPECT_EQ(FindKey(hive, "Software\\Other"), nullptr);
+  for (const char* bad : {"Software\\\\Kit", "\\Software", "Soft\nware"}) {
+    EXPECT_EQ(FindKey(hive, bad), nullptr) << bad;
+    EXPECT_EQ(ForceKey(hive, bad), nullptr) << bad;
+  }
+  EXPECT_EQ(hive.SubKeys.size(), 1u);
+}
+
 }  // namespace
 }  // namespace plat::win

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/os/Files.h"
+#include "platform/win/HeldFile.h"
 #include "platform/win/IniFiles.h"
 #include "platform/win/Registry.h"
 #include "platform/win/WinFiles.h"
@@ -28,20 +29,8 @@ class RestartTest : public WinRootTest {
 TEST_F(RestartTest, AFileInUseIsReplacedAtTheRestartWhichThenRunsRunOnce) {
   ForceDirectories("C:\\Kit");
   WriteFile("C:\\Kit\\engine.dll", "old");
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const int child = testsupport::StartChild([&] {
-    TOSFile file;
-    if (!file.Open(HostPath("C:\\Kit\\engine.dll"), TFileAccess::faRead, TFileShare::fsDenyNone)) {
-      return 1;
-    }
-    char c = 1;
-    if (::write(ready[1], &c, 1) != 1 || ::read(release[0], &c, 1) != 1) return 2;
-    return 0;
-  });
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  wintest::THeldFile held;
+  ASSERT_NO_FATAL_FAILURE(held.Hold("C:\\Kit\\engine.dll", TFileShare::fsDenyNone));
 
   // What the installer does for a file in use: a sibling, a delayed move,
   // a restart request and a command for after the restart.
@@ -58,9 +47,7 @@ TEST_F(RestartTest, AFileInUseIsReplacedAtTheRestartWhichThenRunsRunOnce) {
   AddRunOnce(HKEY_LOCAL_MACHINE, "Broken", "C:\\Kit\\engine.dll");
 
   // The restart comes after every program has ended.
-  ASSERT_EQ(::write(release[1], &c, 1), 1);
-  EXPECT_EQ(testsupport::WaitChild(child), 0);
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+  EXPECT_EQ(held.Release(), 0);
 
   const TRestartReport report = ApplyPendingRestart(Root());
   EXPECT_EQ(report.Applied, 1);

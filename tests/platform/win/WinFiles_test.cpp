@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/os/Files.h"
+#include "platform/win/HeldFile.h"
 #include "platform/win/IniFiles.h"
 #include "platform/win/Restart.h"
 #include "platform/win/WinSystem.h"
@@ -42,20 +43,8 @@ TEST_F(WinFilesTest, ReadOnlyIsTheWriteBitsAndOtherAttributesStayBesideTheFile) 
 TEST_F(WinFilesTest, AFileHeldByAnotherProcessCannotBeDeletedOrReplaced) {
   WriteFile("C:\\held.dll", "old");
   WriteFile("C:\\new.dll", "new");
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const int child = testsupport::StartChild([&] {
-    TOSFile file;  // the child's own handle
-    if (!file.Open(HostPath("C:\\held.dll"), TFileAccess::faRead, TFileShare::fsDenyWrite)) {
-      return 1;
-    }
-    char c = 1;
-    if (::write(ready[1], &c, 1) != 1 || ::read(release[0], &c, 1) != 1) return 2;
-    return 0;
-  });
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  wintest::THeldFile held;
+  ASSERT_NO_FATAL_FAILURE(held.Hold("C:\\held.dll", TFileShare::fsDenyWrite));
   EXPECT_TRUE(FileInUse("C:\\held.dll"));
   EXPECT_FALSE(DeleteFile("C:\\held.dll"));
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
@@ -64,9 +53,7 @@ TEST_F(WinFilesTest, AFileHeldByAnotherProcessCannotBeDeletedOrReplaced) {
   EXPECT_FALSE(MoveFileEx("C:\\new.dll", "C:\\held.dll", MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(ReadFile("C:\\held.dll"), "old");
-  ASSERT_EQ(::write(release[1], &c, 1), 1);
-  EXPECT_EQ(testsupport::WaitChild(child), 0);
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+  EXPECT_EQ(held.Release(), 0);
   EXPECT_FALSE(FileInUse("C:\\held.dll"));
   EXPECT_TRUE(MoveFileEx("C:\\new.dll", "C:\\held.dll", MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(ReadFile("C:\\held.dll"), "new");
