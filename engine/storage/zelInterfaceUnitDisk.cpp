@@ -301,9 +301,11 @@ void TDiskIOInterface::ReleaseBlock(uint32_t Addr, int32_t Size) {
   }
 }
 
-void TDiskIOInterface::Empty(bool DeletePages) {
+// Only this store's pages go back to the map: matching by table alone would
+// also free the pages of the table's other stores, whatever DeletePages says.
+void TDiskIOInterface::Empty(bool /*DeletePages*/) {
   CheckOpen("TDiskIOInterface.Empty");
-  DiskMgr_->DeleteOwnedPages(TableID_, Usage_, DeletePages);
+  DiskMgr_->DeleteOwnedPages(TableID_, Usage_, true);
   FirstEmptyValid_ = false;
 }
 

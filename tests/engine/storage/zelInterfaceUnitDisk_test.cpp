@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -127,6 +128,30 @@ TEST(DiskIOInterface, OpenChecksItsSettingsInOrder) {
   ExpectError(0x2185, "Not a global interface", [&] { store.GetGlobalFirstEmpty(); });
   db.mgr.Close();
   EXPECT_TRUE(testsupport::StoresAreIntact(name, {}));
+}
+
+TEST(DiskIOInterface, EmptyFreesOnlyItsOwnStore) {
+  testsupport::TempDir dir;
+  const std::string name = dir.File("empty.zel");
+  for (const bool deletePages : {false, true}) {
+    Db db(name);
+    auto records = db.Store(iuRecords, 100, 1);
+    auto blobs = db.Store(iuBlobBlocks, 512, 1);
+    const auto data = Block(100, 1);
+    const uint32_t record = records->AllocateNewAddress(100, data.data());
+    const auto blobData = Block(512, 2);
+    const uint32_t blob = blobs->AllocateNewAddress(512, blobData.data());
+    records->Empty(deletePages);
+    EXPECT_FALSE(records->FirstEmptyValid());
+    std::vector<uint32_t> pages;
+    db.mgr.ListAllocatedFixedBlocks(512, kTable, iuBlobBlocks, pages);
+    EXPECT_NE(std::find(pages.begin(), pages.end(), blob), pages.end()) << deletePages;
+    db.mgr.ListAllocatedFixedBlocks(100, kTable, iuRecords, pages);
+    EXPECT_EQ(std::find(pages.begin(), pages.end(), record), pages.end()) << deletePages;
+    blobs->Empty(true);
+    db.mgr.Close();
+    EXPECT_TRUE(testsupport::StoresAreIntact(name, {}));
+  }
 }
 
 TEST(DiskIOInterface, RunsAreUsedNewestFirstAndInOrder) {
