@@ -1,6 +1,7 @@
 #include "platform/rtl/Collections.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "platform/rtl/Exceptions.h"
@@ -95,7 +96,10 @@ void TCollection::InsertItem(TCollectionItem* Item) {
 }
 
 void TCollection::RemoveItem(TCollectionItem* Item) {
-  const auto it = std::find(items_.begin(), items_.end(), Item);
+  // Searched from the back: Clear and most deletions remove the last item,
+  // which keeps emptying a large collection linear.
+  const auto rit = std::find(items_.rbegin(), items_.rend(), Item);
+  const auto it = rit == items_.rend() ? items_.end() : std::next(rit).base();
   if (it != items_.end()) items_.erase(it);
   Item->collection_ = nullptr;
   Changed();
