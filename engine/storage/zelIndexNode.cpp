@@ -1,0 +1,416 @@
+// TNode: one B-tree page in memory.
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/storage/zelCommon.h"
+#include "engine/storage/zelIndexTree.h"
+
+namespace zel {
+
+using ix::LoadU16;
+using ix::LoadU32;
+using ix::StoreU32;
+
+namespace {
+
+[[noreturn]] void NodeError(const TNode* Node, const char* Context, const std::string& Detail) {
+  ZelDatabaseError(0x2185, Context, Detail, Node);
+}
+
+}  // namespace
+
+void TNode::CheckOpen(const char* Context) const {
+  if (Buffer_.empty()) NodeError(this, Context, "Node Buffer not allocated");
+}
+
+void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) {
+  Tree_ = Tree;
+  IOInterface_ = IOInterface;
+  PageSize_ = PageSize;
+  SlotSize_ = Tree->Format().MaximumKeySize();
+  Buffer_.assign(static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_), 0);
+  Address_ = 0;
+  Cursor_ = 0;
+}
+
+void TNode::CheckHeader() const {
+  const uint32_t leaf = LoadU32(Buffer_.data() + ndLeaf);
+  const int64_t used = LoadU32(Buffer_.data() + ndUsed);
+  if (leaf > 1)
+    ZelDatabaseErrorFmt(0x2305, "TNode.ReadNode", "Page %u has leaf flag %u", {Address_, leaf},
+                        this);
+  if (used > PageSize_ - NodeHeaderSize)
+    ZelDatabaseErrorFmt(0x2305, "TNode.ReadNode", "Page %u has %d bytes used",
+                        {Address_, static_cast<int32_t>(std::min<int64_t>(used, INT32_MAX))}, this);
+  if (Tree_->Format().KeyType() == ikFixed && used % SlotSize_ != 0)
+    ZelDatabaseErrorFmt(0x2305, "TNode.ReadNode", "Page %u has %d bytes used in slots of %d",
+                        {Address_, static_cast<int32_t>(used), SlotSize_}, this);
+}
+
+void TNode::ReadNode(uint32_t Addr, bool Force) {
+  CheckOpen("TNode.ReadNode");
+  // A page already here keeps its cursor: the tree's path relies on it.
+  if (!Force && Addr != 0 && Addr == Address_) return;
+  Cursor_ = 0;
+  Address_ = 0;
+  IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
+  Address_ = Addr;
+  try {
+    CheckHeader();
+  } catch (...) {
+    Address_ = 0;
+    throw;
+  }
+}
+
+void TNode::WriteNode() {
+  CheckOpen("TNode.WriteNode");
+  PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
+  IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
+}
+
+void TNode::SetAddress(uint32_t Addr) {
+  CheckOpen("TNode.SetAddress");
+  if (Addr == Address_) return;
+  const bool leaf = CheckIsLeaf();
+  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
+  SetLeaf(leaf);
+  Address_ = Addr;
+  Cursor_ = 0;
+}
+
+void TNode::ClearNode() {
+  CheckOpen("TNode.ClearNode");
+  const bool leaf = CheckIsLeaf();
+  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
+  SetLeaf(leaf);
+  Cursor_ = 0;
+}
+
+void TNode::SetLeaf(bool Leaf) {
+  StoreU32(Buffer_.data() + ndLeaf, Leaf ? 1 : 0);
+}
+
+bool TNode::CheckNodeFull() const {
+  return Used() + NodeHeaderSize + SlotSize_ >= PageSize_;
+}
+
+void TNode::CopyFrom(const TNode& Source) {
+  std::memcpy(Buffer_.data(), Source.Buffer_.data(),
+              std::min(Buffer_.size(), Source.Buffer_.size()));
+  Cursor_ = 0;
+}
+
+// ---------------------------------------------------------------- entries
+
+int32_t TNode::EntryLength(int32_t Pos) const {
+  const int32_t used = Used();
+  const int32_t min = Tree_->Format().MinimumKeySize();
+  if (Pos < 0 || Pos + min > used)
+    ZelDatabaseErrorFmt(0x2305, "TNode.EntryLength", "Entry at %d of page %u past %d used",
+                        {Pos, Address_, used}, this);
+  const int32_t len = LoadU16(Entries() + Pos);
+  if (len < min || len > SlotSize_ || Pos + len > used)
+    ZelDatabaseErrorFmt(0x2305, "TNode.EntryLength", "Entry at %d of page %u has length %d",
+                        {Pos, Address_, len}, this);
+  return len;
+}
+
+const uint8_t* TNode::EntryAt(int32_t Pos) const {
+  EntryLength(Pos);
+  return Entries() + Pos;
+}
+
+void TNode::CollectPositions() const {
+  Positions_.clear();
+  const int32_t used = Used();
+  for (int32_t pos = 0; pos < used;) {
+    Positions_.push_back(pos);
+    pos += EntryLength(pos);
+  }
+}
+
+int32_t TNode::GetCount() const {
+  if (Tree_->Format().KeyType() == ikFixed) return Used() / SlotSize_;
+  int32_t n = 0;
+  for (int32_t pos = 0; pos < Used(); pos += EntryLength(pos)) ++n;
+  return n;
+}
+
+int32_t TNode::PositionOfIndex(int32_t Index) const {
+  if (Tree_->Format().KeyType() == ikFixed) return std::min(Index * SlotSize_, Used());
+  int32_t pos = 0;
+  for (int32_t i = 0; i < Index && pos < Used(); ++i) pos += EntryLength(pos);
+  return pos;
+}
+
+int32_t TNode::IndexOfPosition(int32_t Pos) const {
+  if (Tree_->Format().KeyType() == ikFixed) return Pos / SlotSize_;
+  int32_t n = 0;
+  for (int32_t pos = 0; pos < Pos && pos < Used(); pos += EntryLength(pos)) ++n;
+  return n;
+}
+
+int32_t TNode::LastPosition() const {
+  if (Used() == 0) return 0;
+  return FindKeyByPosition(ksLE, Used() - 1);
+}
+
+int32_t TNode::FindKeyByPosition(TKeySearchType Type, int32_t Pos) const {
+  const int32_t used = Used();
+  if (Tree_->Format().KeyType() == ikFixed) {
+    switch (Type) {
+      case ksLE:
+        if (used == 0 || Pos < 0) return -1;
+        return (std::min(Pos, used - 1) / SlotSize_) * SlotSize_;
+      case ksEQ:
+        return Pos >= 0 && Pos < used && Pos % SlotSize_ == 0 ? Pos : -1;
+      case ksGE:
+        if (Pos <= 0) return 0;
+        return std::min(((Pos + SlotSize_ - 1) / SlotSize_) * SlotSize_, used);
+    }
+    return -1;
+  }
+  int32_t last = -1;
+  int32_t pos = 0;
+  while (pos < used) {
+    switch (Type) {
+      case ksLE:
+        if (pos > Pos) return last;
+        break;
+      case ksEQ:
+        if (pos == Pos) return pos;
+        if (pos > Pos) return -1;
+        break;
+      case ksGE:
+        if (pos >= Pos) return pos;
+        break;
+    }
+    last = pos;
+    pos += EntryLength(pos);
+  }
+  switch (Type) {
+    case ksLE:
+      return last;
+    case ksEQ:
+      return -1;
+    case ksGE:
+      return used;
+  }
+  return -1;
+}
+
+void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
+  CheckOpen("TNode.InsertKey");
+  const int32_t len = Tree_->Format().CheckedLength(Key, "TNode.InsertKey");
+  const int32_t used = Used();
+  PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
+  PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + len) <= Buffer_.size(),
+              "Index page buffer overflow");
+  uint8_t* e = Entries();
+  std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
+  std::memcpy(e + Pos, Key, static_cast<size_t>(len));
+  SetUsed(used + len);
+}
+
+void TNode::DeleteKey(int32_t Pos) {
+  CheckOpen("TNode.DeleteKey");
+  const int32_t used = Used();
+  if (Pos < 0 || Pos + 2 > used)
+    NodeError(this, "TNode.DeleteKey", "ReadPos is out of range: " + std::to_string(Pos));
+  const int32_t len = LoadU16(Entries() + Pos);
+  if (len == 0 || len > SlotSize_ || Pos + len > used)
+    NodeError(this, "TNode.DeleteKey", "Invalid key size in Delete key: " + std::to_string(len));
+  BlockDelete(Pos, len);
+  if (Cursor_ > Pos) Cursor_ = std::max(Pos, Cursor_ - len);
+}
+
+void TNode::UpdateKey(int32_t Pos, const uint8_t* Key) {
+  CheckOpen("TNode.UpdateKey");
+  const int32_t oldLen = EntryLength(Pos);
+  const int32_t newLen = Tree_->Format().CheckedLength(Key, "TNode.UpdateKey");
+  const int32_t used = Used();
+  uint8_t* e = Entries();
+  if (newLen != oldLen) {
+    PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + newLen - oldLen) <= Buffer_.size(),
+                "Index page buffer overflow");
+    std::memmove(e + Pos + newLen, e + Pos + oldLen, static_cast<size_t>(used - Pos - oldLen));
+    if (newLen < oldLen)
+      std::memset(e + used - (oldLen - newLen), 0, static_cast<size_t>(oldLen - newLen));
+    SetUsed(used + newLen - oldLen);
+  }
+  std::memcpy(e + Pos, Key, static_cast<size_t>(newLen));
+}
+
+void TNode::ReadKey(int32_t Pos, uint8_t* Key) const {
+  CheckOpen("TNode.ReadKey");
+  if (Pos < 0 || Pos >= Used())
+    NodeError(this, "TNode.ReadKey", "ReadPos is out of range: " + std::to_string(Pos));
+  const int32_t len = EntryLength(Pos);
+  std::memcpy(Key, Entries() + Pos, static_cast<size_t>(len));
+}
+
+void TNode::BlockInsert(int32_t Pos, int32_t Size, const TNode& Source, int32_t SourcePos) {
+  const int32_t used = Used();
+  PLAT_ASSERT(
+      Pos >= 0 && Pos <= used && Size >= 0 && SourcePos >= 0 && SourcePos + Size <= Source.Used(),
+      "Block move outside the pages");
+  PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + Size) <= Buffer_.size(),
+              "Index page buffer overflow");
+  uint8_t* e = Entries();
+  std::memmove(e + Pos + Size, e + Pos, static_cast<size_t>(used - Pos));
+  std::memcpy(e + Pos, Source.Entries() + SourcePos, static_cast<size_t>(Size));
+  SetUsed(used + Size);
+}
+
+void TNode::BlockDelete(int32_t Pos, int32_t Size) {
+  const int32_t used = Used();
+  PLAT_ASSERT(Pos >= 0 && Size >= 0 && Pos + Size <= used, "Block delete outside the page");
+  uint8_t* e = Entries();
+  std::memmove(e + Pos, e + Pos + Size, static_cast<size_t>(used - Pos - Size));
+  std::memset(e + used - Size, 0, static_cast<size_t>(Size));
+  SetUsed(used - Size);
+}
+
+void TNode::MoveBlock(int32_t Pos, int32_t Size, TNode& Dest, int32_t DestPos) {
+  Dest.BlockInsert(DestPos, Size, *this, Pos);
+  BlockDelete(Pos, Size);
+}
+
+const uint8_t* TNode::GetCurrentKey() const {
+  CheckOpen("TNode.GetCurrentKey");
+  if (Cursor_ < 0 || Cursor_ >= Used())
+    NodeError(this, "TNode.GetCurrentKey", "Node cursor out of range");
+  return EntryAt(Cursor_);
+}
+
+int64_t TNode::GetKeyNo() const {
+  return RecordsBefore(Cursor_) + (CheckIsLeaf() ? 1 : 0);
+}
+
+// ---------------------------------------------------------------- counting
+
+int64_t TNode::GetRecordCount(int32_t UpTo) const {
+  const int32_t used = Used();
+  const bool all = UpTo < 0 || UpTo >= used;
+  if (CheckIsLeaf()) {
+    if (all) return GetCount();
+    return IndexOfPosition(UpTo) + 1;
+  }
+  int64_t n = 0;
+  if (Tree_->Format().KeyType() == ikFixed) {
+    // Slots of one size: the used bytes were checked to be whole slots.
+    const int32_t end = all ? used : std::min(used, (UpTo / SlotSize_ + 1) * SlotSize_);
+    for (int32_t pos = 0; pos < end; pos += SlotSize_) n += LoadU32(Entries() + pos + keCount);
+    return n;
+  }
+  for (int32_t pos = 0; pos < used;) {
+    const int32_t len = EntryLength(pos);
+    n += LoadU32(Entries() + pos + keCount);
+    if (!all && pos >= UpTo) break;
+    pos += len;
+  }
+  return n;
+}
+
+int64_t TNode::RecordsBefore(int32_t Pos) const {
+  if (CheckIsLeaf()) return IndexOfPosition(Pos);
+  int64_t n = 0;
+  if (Tree_->Format().KeyType() == ikFixed) {
+    const int32_t end = std::min(Pos, Used());
+    for (int32_t pos = 0; pos < end; pos += SlotSize_) n += LoadU32(Entries() + pos + keCount);
+    return n;
+  }
+  for (int32_t pos = 0; pos < Pos && pos < Used();) {
+    const int32_t len = EntryLength(pos);
+    n += LoadU32(Entries() + pos + keCount);
+    pos += len;
+  }
+  return n;
+}
+
+// ---------------------------------------------------------------- cursor
+
+bool TNode::NextRecord() {
+  if (Cursor_ >= Used()) return false;
+  const int32_t next = Cursor_ + EntryLength(Cursor_);
+  if (next >= Used()) return false;
+  Cursor_ = next;
+  return true;
+}
+
+bool TNode::PriorRecord() {
+  if (Cursor_ <= 0 || Used() == 0) return false;
+  Cursor_ = FindKeyByPosition(ksLE, std::min(Cursor_, Used()) - 1);
+  return true;
+}
+
+void TNode::SetCursorToEnd(bool First) {
+  Cursor_ = First ? 0 : LastPosition();
+}
+
+void TNode::ForceCursorToPhysicalKey() {
+  if (Used() == 0) NodeError(this, "TNode.ForceCursorToPhysicalKey", "Node is empty");
+  if (Cursor_ >= Used()) Cursor_ = LastPosition();
+}
+
+// ---------------------------------------------------------------- search
+
+int32_t TNode::CompareAt(const TOptimizedSearchKey& Key, int32_t FieldCount, int32_t Pos) const {
+  return Tree_->Format().CompareToOptimizedKey(FieldCount, Key, Entries() + Pos);
+}
+
+int32_t TNode::SearchNode(const TOptimizedSearchKey& Key, int32_t FieldCount, bool UpperBound,
+                          int32_t& Pos) {
+  CheckOpen("TNode.SearchNode");
+  const bool fixed = Tree_->Format().KeyType() == ikFixed;
+  int32_t count;
+  if (fixed) {
+    count = Used() / SlotSize_;
+  } else {
+    CollectPositions();
+    count = static_cast<int32_t>(Positions_.size());
+  }
+  const auto position = [&](int32_t i) {
+    return fixed ? i * SlotSize_ : Positions_[static_cast<size_t>(i)];
+  };
+  // k := the first entry the search key does not lie beyond: lower bound,
+  // or upper bound when ties go right.
+  int32_t lo = 0;
+  int32_t hi = count;
+  int32_t cmpLeft = 1;
+  int32_t cmpRight = -1;
+  while (lo < hi) {
+    const int32_t mid = lo + (hi - lo) / 2;
+    const int32_t c = CompareAt(Key, FieldCount, position(mid));
+    if (c > 0 || (UpperBound && c == 0)) {
+      lo = mid + 1;
+      cmpLeft = c;
+    } else {
+      hi = mid;
+      cmpRight = c;
+    }
+  }
+  const int32_t k = lo;
+  int32_t r;
+  if (CheckIsLeaf()) {
+    if (k < count) {
+      Pos = position(k);
+      r = cmpRight;
+    } else {
+      Pos = Used();
+      r = 1;
+    }
+  } else if (k > 0) {
+    Pos = position(k - 1);
+    r = cmpLeft;
+  } else {
+    Pos = 0;
+    r = count > 0 ? cmpRight : 1;
+  }
+  Cursor_ = Pos;
+  return r;
+}
+
+}  // namespace zel

@@ -1,0 +1,920 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/storage/zelCommon.h"
+#include "engine/storage/zelDataUnit.h"
+#include "engine/storage/zelDisk.h"
+#include "engine/storage/zelIndexUnit.h"
+#include "platform/os/Files.h"
+#include "support/IntegrityCheckIndex.h"
+#include "support/TestDir.h"
+
+namespace zel {
+namespace {
+
+using plat::VarArrayOf;
+using plat::Variant;
+
+constexpr uint32_t kPage = 4096;
+constexpr uint16_t kTable = 7;
+constexpr uint16_t kIndexOwner = (kTable << 4) | iuIndexPages;
+
+template <class F>
+void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
+  try {
+    Action();
+    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
+    if (!Text.empty()) {
+      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
+    }
+  }
+}
+
+struct FieldDesc {
+  const char* Name;
+  plat::TFieldType Type;
+  int32_t Size = 0;
+  bool CaseInsensitive = false;
+  bool Descending = false;
+};
+
+// A record layout of the given fields and the key fields of one index over
+// them; a non-unique index gets the hidden record-number part, as tables
+// give it.
+struct Layout {
+  Layout(const std::vector<FieldDesc>& Columns, bool HiddenRecNo) {
+    for (size_t i = 0; i < Columns.size(); ++i) {
+      TInternalFieldItem* f = fields.Add();
+      f->SetFieldName(Columns[i].Name);
+      f->SetDataType(Columns[i].Type);
+      if (Columns[i].Size > 0) f->SetFieldSize(Columns[i].Size);
+      f->SetFieldIndex(static_cast<int32_t>(i));
+    }
+    fields.SetDefaultOffsets();
+    for (size_t i = 0; i < Columns.size(); ++i) {
+      const TInternalFieldItem* f = fields.GetIndex(static_cast<int32_t>(i));
+      TKeyFieldItem* k = keys.Add();
+      k->SetFieldName(f->FieldName());
+      k->SetDataType(f->DataType());
+      k->SetFieldSize(f->FieldSize());
+      k->SetRecBufOffset(f->DataOffset());
+      k->SetNullFlagOffset(f->NullFlagOffset());
+      k->SetSizeMarkerOffset(f->SizeMarkerOffset());
+      k->SetCaseInsensitive(Columns[i].CaseInsensitive);
+      k->SetDescending(Columns[i].Descending);
+    }
+    if (HiddenRecNo) {
+      TKeyFieldItem* k = keys.Add();
+      k->SetFieldName("_RecNo");
+      k->SetDataType(plat::ftInteger);
+      k->SetFieldSize(4);
+      k->SetRecBufOffset(rpLogicalRecordNo);
+      k->SetNullFlagOffset(-1);
+      k->SetHidden(true);
+    }
+  }
+
+  std::vector<uint8_t> NewRecord(int32_t RecNo) const {
+    std::vector<uint8_t> rec(static_cast<size_t>(fields.RecordSize()), 0);
+    rec[rpInUse] = 1;
+    std::memcpy(rec.data() + rpLogicalRecordNo, &RecNo, 4);
+    return rec;
+  }
+  const TInternalFieldItem& F(int32_t I) const { return *fields.GetIndex(I); }
+  void SetInt(std::vector<uint8_t>& R, int32_t I, int32_t V) const {
+    R[static_cast<size_t>(F(I).NullFlagOffset())] = 1;
+    std::memcpy(R.data() + F(I).DataOffset(), &V, 4);
+  }
+  void SetSmall(std::vector<uint8_t>& R, int32_t I, int16_t V) const {
+    R[static_cast<size_t>(F(I).NullFlagOffset())] = 1;
+    std::memcpy(R.data() + F(I).DataOffset(), &V, 2);
+  }
+  void SetFloat(std::vector<uint8_t>& R, int32_t I, double V) const {
+    R[static_cast<size_t>(F(I).NullFlagOffset())] = 1;
+    std::memcpy(R.data() + F(I).DataOffset(), &V, 8);
+  }
+  void SetString(std::vector<uint8_t>& R, int32_t I, const std::string& S) const {
+    R[static_cast<size_t>(F(I).NullFlagOffset())] = 1;
+    const uint16_t len = static_cast<uint16_t>(S.size());
+    std::memcpy(R.data() + F(I).SizeMarkerOffset(), &len, 2);
+    std::memcpy(R.data() + F(I).DataOffset(), S.data(), S.size());
+  }
+
+  TInternalFields fields;
+  TKeyFields keys;
+};
+
+// A database file with an index store on it, or a memory store.
+struct Storage {
+  explicit Storage(const std::string& FileName = "") {
+    if (FileName.empty()) {
+      store = std::make_unique<TMemoryIOInterface>();
+      store->SetBlockSize(kPage);
+      store->SetUsage(iuIndexPages);
+      store->Open();
+      return;
+    }
+    if (!plat::FileExists(FileName)) {
+      TDiskMgr creator;
+      creator.SetFileName(FileName);
+      creator.SetPageSize(kPage);
+      creator.CreateNewFile();
+    }
+    disk = std::make_unique<TDiskMgr>();
+    disk->SetFileName(FileName);
+    disk->SetPageSize(kPage);
+    disk->Open();
+    auto diskStore = std::make_unique<TDiskIOInterface>();
+    diskStore->SetDiskMgr(disk.get());
+    diskStore->SetTableID(kTable);
+    diskStore->SetUsage(iuIndexPages);
+    diskStore->SetBlockSize(kPage);
+    diskStore->SetAccessFlags(1);
+    diskStore->SetGlobalFirstEmptyOffset(ghIndexesFirstEmpty);
+    diskStore->Open();
+    store = std::move(diskStore);
+  }
+  ~Storage() {
+    store->Close();
+    store.reset();
+    if (disk) disk->Close();
+  }
+
+  std::unique_ptr<TDiskMgr> disk;
+  std::unique_ptr<TBaseIOInterface> store;
+};
+
+// One B-tree over a layout, with its root and depth kept here as a table
+// header would keep them.
+struct Tree {
+  Tree(const Layout& L, TBaseIOInterface& Store, TIndexKeyType KeyType, TSortOrder Order,
+       uint32_t Root = 0, uint32_t Depth = 0)
+      : root(Root), depth(Depth) {
+    tree.SetKeyFields(L.keys);
+    tree.SetPageSize(kPage);
+    tree.SetIndexKeyType(KeyType);
+    tree.SetDBStringCompare(Order == soANSI ? DBANSICompareStrings : DBASCIICompareStrings);
+    tree.ConnectToIFace(&Store, kPage, &root, &depth);
+    tree.Open();
+    if (root == 0) tree.CreateTree();
+  }
+
+  // Inserts the record's key with the address, the way a cursor does.
+  void Insert(const std::vector<uint8_t>& Rec, uint32_t Addr) {
+    tree.ConstructKeyBufFromRecBuf(Rec.data(), nullptr);
+    tree.SetKeyBufAddr(Addr);
+    tree.IndexSearch(stGE);
+    ASSERT_EQ(tree.InsertKey(), 0);
+  }
+  int32_t Search(const std::vector<uint8_t>& Rec, TIndexSearchType Type,
+                 const TSearchModifier* Modifier = nullptr,
+                 const TComparisonMarkers* Markers = nullptr) {
+    tree.ConstructKeyBufFromRecBuf(Rec.data(), Markers);
+    return tree.IndexSearch(Type, Modifier);
+  }
+
+  uint32_t root;
+  uint32_t depth;
+  TBTree tree;
+};
+
+testsupport::IndexPageSource StoreSource(TBaseIOInterface& Store) {
+  return [&Store](uint32_t Addr, std::vector<uint8_t>& Page) {
+    Page.assign(kPage, 0);
+    try {
+      Store.ReadBlock(Addr, kPage, Page.data());
+    } catch (const EZelDatabaseError&) {
+      return false;
+    }
+    return true;
+  };
+}
+
+testsupport::IndexTreeReport CheckTree(Tree& T, TBaseIOInterface& Store) {
+  testsupport::IndexTreeDesc desc;
+  desc.Root = T.root;
+  desc.Depth = T.depth;
+  desc.Unique = true;
+  desc.FixedKeySize = T.tree.IndexKeyType() == ikFixed ? T.tree.MaximumKeySize() : 0;
+  const TKeyFormat& format = T.tree.Format();
+  desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+    return format.CompareKeys(0, nullptr, nullptr, A, B);
+  };
+  return testsupport::CheckIndexTree(StoreSource(Store), desc);
+}
+
+// ---------------------------------------------------------------- fixed cases
+
+TEST(BTree, RefusesToOpenWithoutASortOrder) {
+  Layout l({{"I", plat::ftInteger}}, false);
+  Storage s;
+  uint32_t root = 0;
+  uint32_t depth = 0;
+  TBTree tree;
+  tree.SetKeyFields(l.keys);
+  tree.ConnectToIFace(s.store.get(), kPage, &root, &depth);
+  ExpectError(0x2185, "No sort order function assigned", [&] { tree.Open(); });
+}
+
+TEST(BTree, AnEmptyTreeFindsNothing) {
+  Layout l({{"I", plat::ftInteger}}, false);
+  Storage s;
+  Tree t(l, *s.store, ikFixed, soANSI);
+  EXPECT_EQ(t.depth, 1u);
+  std::vector<uint8_t> rec = l.NewRecord(1);
+  l.SetInt(rec, 0, 5);
+  for (TIndexSearchType type : {stLT, stLE, stEQ, stGE, stGT, stLEG})
+    EXPECT_NE(t.Search(rec, type), 0) << type;
+  EXPECT_EQ(t.tree.GetRecordCount(), 0);
+  EXPECT_EQ(t.tree.GetRecordNo(), 0);
+  EXPECT_EQ(t.tree.GetAddrOfRecNo(1), 0u);
+  EXPECT_FALSE(t.tree.NextRecord());
+  EXPECT_FALSE(t.tree.SetCursorToEnd(true));
+}
+
+TEST(BTree, AscendingInsertsSplitAndAllDeletesShrinkBack) {
+  // 118-byte fixed keys: a page splits when it has no room for one more,
+  // at the 34th key (34 x 118 + 16 + 118 >= 4096).
+  Layout l({{"I", plat::ftInteger}, {"P", plat::ftString, 101}}, false);
+  Storage s;
+  Tree t(l, *s.store, ikFixed, soANSI);
+  ASSERT_EQ(t.tree.MaximumKeySize(), 118);
+  const uint32_t root = t.root;
+  const auto insert = [&](int32_t v) {
+    std::vector<uint8_t> rec = l.NewRecord(v);
+    l.SetInt(rec, 0, v);
+    l.SetString(rec, 1, "pad");
+    t.Insert(rec, 0x1000 + static_cast<uint32_t>(v));
+  };
+  for (int32_t i = 0; i < 33; ++i) insert(i);
+  EXPECT_EQ(t.depth, 1u);
+  insert(33);
+  EXPECT_EQ(t.depth, 2u);
+  EXPECT_EQ(t.root, root);
+  auto report = CheckTree(t, *s.store);
+  EXPECT_TRUE(report.Ok()) << report.Report();
+  EXPECT_EQ(report.Records, 34u);
+  EXPECT_EQ(report.Pages.size(), 3u);
+
+  // Grow to three levels, then delete everything in a scattered order.
+  std::vector<int32_t> values;
+  for (int32_t i = 34; i < 3000; ++i) {
+    insert(i);
+    values.push_back(i);
+  }
+  EXPECT_EQ(t.depth, 3u);
+  EXPECT_EQ(t.root, root);
+  report = CheckTree(t, *s.store);
+  EXPECT_TRUE(report.Ok()) << report.Report();
+  for (int32_t i = 0; i < 34; ++i) values.push_back(i);
+  std::mt19937 rng(7);
+  std::shuffle(values.begin(), values.end(), rng);
+  for (size_t k = 0; k < values.size(); ++k) {
+    std::vector<uint8_t> rec = l.NewRecord(values[k]);
+    l.SetInt(rec, 0, values[k]);
+    l.SetString(rec, 1, "pad");
+    ASSERT_EQ(t.Search(rec, stEQ), 0) << values[k];
+    ASSERT_EQ(t.tree.DeleteKey(), 0);
+    if (k % 500 == 0) {
+      report = CheckTree(t, *s.store);
+      ASSERT_TRUE(report.Ok()) << report.Report();
+    }
+  }
+  EXPECT_EQ(t.root, root);
+  EXPECT_EQ(t.depth, 1u);
+  EXPECT_EQ(t.tree.GetRecordCount(), 0);
+  report = CheckTree(t, *s.store);
+  EXPECT_TRUE(report.Ok()) << report.Report();
+  EXPECT_EQ(report.Pages, std::vector<uint32_t>{root});
+  // Only the root is left in the store.
+  EXPECT_EQ(static_cast<TMemoryIOInterface&>(*s.store).BlockCount(), 1);
+}
+
+TEST(BTreeNode, EntriesOfVaryingLength) {
+  Layout l({{"S", plat::ftString, 41}}, false);
+  Storage s;
+  Tree t(l, *s.store, ikMinStringLen, soANSI);
+  TNode unopened;
+  ExpectError(0x2185, "Node Buffer not allocated", [&] { unopened.ClearNode(); });
+  TNode node;
+  node.Open(&t.tree, s.store.get(), kPage);
+  node.SetLeaf(true);
+  ExpectError(0x2185, "Node is empty", [&] { node.ForceCursorToPhysicalKey(); });
+  EXPECT_TRUE(node.CheckNodeEmpty());
+  // Keys of 14, 16 and 19 bytes at 0, 14 and 30.
+  for (const char* text : {"a", "ccc", "bbbbbb"}) {
+    std::vector<uint8_t> rec = l.NewRecord(1);
+    l.SetString(rec, 0, text);
+    t.tree.ConstructKeyBufFromRecBuf(rec.data(), nullptr);
+    node.InsertKey(node.Used(), t.tree.SearchKey());
+  }
+  EXPECT_EQ(node.Used(), 14 + 16 + 19);
+  EXPECT_EQ(node.GetCount(), 3);
+  struct Case {
+    TKeySearchType Type;
+    int32_t Pos;
+    int32_t Expected;
+  };
+  const std::vector<Case> cases = {
+      {ksLE, 0, 0},   {ksLE, 13, 0},  {ksLE, 14, 14}, {ksLE, 48, 30}, {ksLE, 99, 30},
+      {ksEQ, 14, 14}, {ksEQ, 15, -1}, {ksGE, 1, 14},  {ksGE, 30, 30}, {ksGE, 31, 49},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(node.FindKeyByPosition(c.Type, c.Pos), c.Expected) << c.Type << " " << c.Pos;
+  node.SetCursor(99);
+  ExpectError(0x2185, "Node cursor out of range", [&] { node.GetCurrentKey(); });
+  node.ForceCursorToPhysicalKey();
+  EXPECT_EQ(node.Cursor(), 30);
+  EXPECT_EQ(node.GetKeyNo(), 3);
+  std::vector<uint8_t> key(64);
+  ExpectError(0x2185, "ReadPos is out of range: 49", [&] { node.ReadKey(49, key.data()); });
+  // Replacing the middle key by a longer one moves the rest.
+  std::vector<uint8_t> rec = l.NewRecord(1);
+  l.SetString(rec, 0, "cccccccccc");
+  t.tree.ConstructKeyBufFromRecBuf(rec.data(), nullptr);
+  node.UpdateKey(14, t.tree.SearchKey());
+  EXPECT_EQ(node.Used(), 14 + 23 + 19);
+  EXPECT_EQ(node.FindKeyByPosition(ksLE, 40), 37);
+  node.DeleteKey(14);
+  EXPECT_EQ(node.Used(), 14 + 19);
+  // A zero length where an entry should start.
+  node.Data()[NodeHeaderSize + 14] = 0;
+  node.Data()[NodeHeaderSize + 15] = 0;
+  ExpectError(0x2185, "Invalid key size in Delete key: 0", [&] { node.DeleteKey(14); });
+  EXPECT_FALSE(node.CheckNodeFull());
+  EXPECT_TRUE(node.CheckNodeTooEmpty());
+  EXPECT_TRUE(node.RoomForKey(kPage - 16 - 33));
+  EXPECT_FALSE(node.RoomForKey(kPage - 16 - 32));
+}
+
+// Keys 10, 20, ..., 100 on one page.
+struct SmallTree : ::testing::Test {
+  SmallTree()
+      : l({{"A", plat::ftInteger}, {"B", plat::ftInteger}}, false),
+        t(l, *s.store, ikFixed, soANSI) {
+    for (int32_t i = 1; i <= 10; ++i) {
+      std::vector<uint8_t> rec = l.NewRecord(i);
+      l.SetInt(rec, 0, i * 10);
+      l.SetInt(rec, 1, i);
+      t.Insert(rec, static_cast<uint32_t>(i));
+    }
+  }
+  std::vector<uint8_t> Key(int32_t A, int32_t B) {
+    std::vector<uint8_t> rec = l.NewRecord(0);
+    l.SetInt(rec, 0, A);
+    l.SetInt(rec, 1, B);
+    return rec;
+  }
+  Layout l;
+  Storage s;
+  Tree t;
+};
+
+TEST_F(SmallTree, SearchTypesAtTheEnds) {
+  struct Case {
+    int32_t A;
+    TIndexSearchType Type;
+    uint32_t Addr;  // 0: not found
+  };
+  const std::vector<Case> cases = {
+      {100, stGT, 0}, {100, stGE, 10},  {100, stEQ, 10}, {5, stLE, 0},   {5, stLT, 0},
+      {5, stGE, 1},   {500, stLEG, 10}, {500, stLE, 10}, {55, stLEG, 6}, {55, stEQ, 0},
+      {50, stLT, 4},  {50, stGT, 6},    {10, stLT, 0},   {55, stLT, 5},  {-1, stLEG, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.A) + " type " + std::to_string(c.Type));
+    // Only the first field takes part: B is 0 in the search keys.
+    const TSearchModifier first{1, true};
+    const int32_t found = t.Search(Key(c.A, 0), c.Type, &first);
+    EXPECT_EQ(found == 0, c.Addr != 0);
+    if (found == 0) {
+      EXPECT_EQ(t.tree.GetRecAddr(), c.Addr);
+      EXPECT_EQ(t.tree.GetRecordNo(), static_cast<int32_t>(c.Addr));
+    }
+  }
+}
+
+TEST_F(SmallTree, LimitedSearchComparesTheLeadingFields) {
+  // (50, 0) is not a key, but A = 50 is.
+  EXPECT_NE(t.Search(Key(50, 0), stEQ), 0);
+  const TSearchModifier first{1, true};
+  EXPECT_EQ(t.Search(Key(50, 0), stEQ, &first), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 5u);
+  // Without LimitedSearch the count is ignored.
+  const TSearchModifier ignored{1, false};
+  EXPECT_NE(t.Search(Key(50, 0), stEQ, &ignored), 0);
+  // Markers: before or after every key with A = 50.
+  const TComparisonMarkers bof = {fcDefault, fcForceBOF};
+  const TComparisonMarkers eof = {fcDefault, fcForceEOF};
+  EXPECT_EQ(t.Search(Key(50, 999), stGE, nullptr, &bof), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 5u);
+  EXPECT_EQ(t.Search(Key(50, -999), stLE, nullptr, &eof), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 5u);
+  EXPECT_EQ(t.Search(Key(50, 0), stGT, nullptr, &eof), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 6u);
+}
+
+TEST_F(SmallTree, RecordNumbersAndMoves) {
+  ASSERT_TRUE(t.tree.SetCursorToEnd(true));
+  EXPECT_EQ(t.tree.GetRecordNo(), 1);
+  ASSERT_TRUE(t.tree.SetCursorToEnd(false));
+  EXPECT_EQ(t.tree.GetRecordNo(), t.tree.GetRecordCount());
+  EXPECT_FALSE(t.tree.NextRecord());
+  for (int32_t n = 1; n <= 10; ++n) {
+    EXPECT_EQ(t.tree.GetAddrOfRecNo(n), static_cast<uint32_t>(n));
+    EXPECT_EQ(t.tree.GetRecordNo(), n);
+  }
+  EXPECT_EQ(t.tree.GetAddrOfRecNo(11), 0u);
+  EXPECT_EQ(t.tree.GetAddrOfRecNo(0), 0u);
+  // Forgetting the pages keeps the cursor's place by key.
+  t.tree.GetAddrOfRecNo(4);
+  t.tree.InvalidateInternalBuffers();
+  EXPECT_TRUE(t.tree.NextRecord());
+  EXPECT_EQ(t.tree.GetRecAddr(), 5u);
+  EXPECT_EQ(t.tree.CurrentKeyAsStrings(), "50; 5");
+}
+
+TEST_F(SmallTree, ListsAroundTheCursor) {
+  const TSearchModifier first{1, true};
+  struct Case {
+    int32_t A;
+    TIndexSearchType Type;
+    std::vector<int32_t> Addrs;
+  };
+  const std::vector<Case> cases = {
+      {30, stEQ, {3}},
+      {30, stGE, {3, 4, 5, 6, 7, 8, 9, 10}},
+      {30, stGT, {4, 5, 6, 7, 8, 9, 10}},
+      {30, stLE, {1, 2, 3}},
+      {30, stLT, {1, 2}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(t.Search(Key(c.A, 0), c.Type, &first), 0);
+    TCompoundList list;
+    t.tree.ListMatchingRecords(t.tree.SearchKey(), 1, c.Type, 0, list);
+    std::vector<int32_t> addrs;
+    for (int32_t i = 0; i < list.Count(); ++i) {
+      addrs.push_back(ListEntryToInt(list.List1().Items(i)));
+      EXPECT_EQ(ListEntryToInt(list.List2().Items(i)), addrs.back());  // record numbers
+    }
+    EXPECT_EQ(addrs, c.Addrs) << c.Type;
+  }
+  // A stop address ends a forward walk after it.
+  ASSERT_EQ(t.Search(Key(30, 0), stGE, &first), 0);
+  TCompoundList stopped;
+  t.tree.ListMatchingRecords(t.tree.SearchKey(), 1, stGE, 5, stopped);
+  EXPECT_EQ(stopped.Count(), 3);
+
+  // Read-ahead: entries of the page around the cursor.
+  TReadAheadBuffer buffer;
+  buffer.Open(32, t.tree.MaximumKeySize(), 10000);
+  t.tree.GetAddrOfRecNo(5);
+  EXPECT_EQ(t.tree.ListReadAheadRecords(rdCenter, 4, buffer), 4);
+  ASSERT_EQ(buffer.Count(), 4);
+  EXPECT_EQ(buffer.Items(0)->RecNo(), 3);
+  EXPECT_EQ(buffer.Items(0)->RecAddr(), 3u);
+  EXPECT_EQ(buffer.Items(3)->RecAddr(), 6u);
+  EXPECT_EQ(t.tree.DecodeKeyBufAsStrings(buffer.Items(2)->KeyBuf()), "50; 5");
+  buffer.Invalidate();
+  EXPECT_EQ(t.tree.ListReadAheadRecords(rdBackwards, 20, buffer), 5);
+  EXPECT_EQ(buffer.Items(0)->RecNo(), 1);
+  buffer.Invalidate();
+  EXPECT_EQ(t.tree.ListReadAheadRecords(rdForwards, 20, buffer), 6);
+  EXPECT_EQ(buffer.Last()->RecNo(), 10);
+  // Listing the same records again into the filled buffer is a fault.
+  try {
+    t.tree.ListReadAheadRecords(rdForwards, 2, buffer);
+    ADD_FAILURE() << "no assertion";
+  } catch (const plat::EAssertionFailed& e) {
+    EXPECT_NE(e.Message().find("address twice"), std::string::npos) << e.Message();
+  }
+
+  // The hash gets every key's value of a field.
+  TZelBaseHash hash(64, 4, 64);
+  t.tree.FillHashTable(hash, 1);
+  for (int32_t b = 1; b <= 10; ++b) EXPECT_EQ(hash.ValueOf(&b, 4), b);
+}
+
+TEST(BTree, PartialSearchFindsEqualKeysAtTheEndOfThePriorPage) {
+  // Many keys with A = 5 spread over several leaves: a search on A alone
+  // must land on the very first of them, whatever page it is on.
+  Layout l({{"A", plat::ftInteger}}, true);
+  Storage s;
+  Tree t(l, *s.store, ikFixed, soANSI);
+  int32_t recNo = 0;
+  for (int32_t a : {3, 5, 7}) {
+    for (int32_t i = 0; i < 400; ++i) {
+      std::vector<uint8_t> rec = l.NewRecord(++recNo);
+      l.SetInt(rec, 0, a);
+      t.Insert(rec, static_cast<uint32_t>(recNo));
+    }
+  }
+  ASSERT_EQ(t.depth, 2u);
+  std::vector<uint8_t> rec = l.NewRecord(0);
+  l.SetInt(rec, 0, 5);
+  const TSearchModifier limited{0, true};  // the fields before the hidden one
+  for (TIndexSearchType type : {stEQ, stGE, stLEG}) {
+    ASSERT_EQ(t.Search(rec, type, &limited), 0);
+    EXPECT_EQ(t.tree.GetRecAddr(), 401u) << type;
+    EXPECT_EQ(t.tree.GetRecordNo(), 401) << type;
+  }
+  ASSERT_EQ(t.Search(rec, stLT, &limited), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 400u);
+  ASSERT_EQ(t.Search(rec, stLE, &limited), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 800u);
+  ASSERT_EQ(t.Search(rec, stGT, &limited), 0);
+  EXPECT_EQ(t.tree.GetRecAddr(), 801u);
+  ASSERT_EQ(t.Search(rec, stEQ, &limited), 0);
+  TCompoundList list;
+  t.tree.ListMatchingRecords(t.tree.SearchKey(), 1, stEQ, 0, list);
+  EXPECT_EQ(list.Count(), 400);
+}
+
+TEST(BTree, CorruptPagesAreReportedNotFollowed) {
+  Layout l({{"I", plat::ftInteger}}, false);
+  Storage s;
+  Tree t(l, *s.store, ikFixed, soANSI);
+  for (int32_t i = 0; i < 1000; ++i) {
+    std::vector<uint8_t> rec = l.NewRecord(i);
+    l.SetInt(rec, 0, i);
+    t.Insert(rec, static_cast<uint32_t>(i + 1));
+  }
+  ASSERT_EQ(t.depth, 2u);
+  auto report = CheckTree(t, *s.store);
+  ASSERT_TRUE(report.Ok()) << report.Report();
+  ASSERT_GE(report.Pages.size(), 4u);
+  const uint32_t first = report.Pages[1];
+  const uint32_t second = report.Pages[2];
+  uint8_t header[16];
+
+  // A loop in the sibling links: the second leaf points back at the first.
+  s.store->ReadBlockHeader(second, 16, header);
+  std::vector<uint8_t> saved(header, header + 16);
+  ix::StoreU32(header + ndNext, first);
+  s.store->WriteBlockHeader(second, 16, header);
+  t.tree.InvalidateInternalBuffers();
+  ExpectError(0x2305, "", [&] {
+    t.tree.SetCursorToEnd(true);
+    for (int32_t i = 0; i < 5000; ++i)
+      if (!t.tree.NextRecord()) break;
+  });
+  s.store->WriteBlockHeader(second, 16, saved.data());
+
+  // A used-bytes field beyond the page.
+  s.store->ReadBlockHeader(first, 16, header);
+  saved.assign(header, header + 16);
+  ix::StoreU32(header + ndUsed, 5000);
+  s.store->WriteBlockHeader(first, 16, header);
+  t.tree.InvalidateInternalBuffers();
+  ExpectError(0x2305, "", [&] { t.tree.SetCursorToEnd(true); });
+  // Used bytes that are no whole number of fixed-size keys.
+  ix::StoreU32(header + ndUsed, 31);
+  s.store->WriteBlockHeader(first, 16, header);
+  t.tree.InvalidateInternalBuffers();
+  ExpectError(0x2305, "", [&] { t.tree.GetAddrOfRecNo(3); });
+  s.store->WriteBlockHeader(first, 16, saved.data());
+  t.tree.InvalidateInternalBuffers();
+  EXPECT_EQ(t.tree.GetAddrOfRecNo(3), 3u);
+
+  // A stored depth the root does not agree with.
+  t.depth = 1;
+  t.tree.InvalidateInternalBuffers();
+  ExpectError(0x2305, "", [&] { t.tree.GetRecordCount(); });
+}
+
+TEST(BTree, VariableKeysHoldLongStringsWhole) {
+  // Keys of up to 400 bytes that differ only past byte 255.
+  Layout l({{"S", plat::ftString, 401}}, true);
+  Storage s;
+  Tree t(l, *s.store, ikMinStringLen, soANSI);
+  const std::string stem(300, 'k');
+  for (int32_t i = 0; i < 60; ++i) {
+    std::vector<uint8_t> rec = l.NewRecord(i + 1);
+    l.SetString(rec, 0, stem + std::to_string(1000 + (i * 37) % 60));
+    t.Insert(rec, static_cast<uint32_t>(i + 1));
+  }
+  auto report = CheckTree(t, *s.store);
+  ASSERT_TRUE(report.Ok()) << report.Report();
+  EXPECT_GE(t.depth, 2u);
+  std::vector<uint8_t> rec = l.NewRecord(0);
+  l.SetString(rec, 0, stem + "1042");
+  const TSearchModifier limited{1, true};
+  ASSERT_EQ(t.Search(rec, stEQ, &limited), 0);
+  EXPECT_EQ(t.tree.GetRecordNo(), 43);
+}
+
+// ---------------------------------------------------------------- model test
+
+// A key kind of the randomized test: its layout, how it fills a record from
+// a random generator, and the tree's key type and sort order.
+struct Kind {
+  std::string Name;
+  std::vector<FieldDesc> Fields;
+  TIndexKeyType KeyType;
+  TSortOrder Order;
+  int32_t Steps;
+  uint32_t MinDepth;
+};
+
+std::string RandomText(std::mt19937& Rng, int32_t MaxLen, bool MixedCase) {
+  static const char upper[] = "ABCDEFGH";
+  static const char lower[] = "abcdefgh";
+  std::string s;
+  const int32_t len = static_cast<int32_t>(Rng() % static_cast<uint32_t>(MaxLen + 1));
+  for (int32_t i = 0; i < len; ++i) {
+    const uint32_t r = Rng();
+    s += (MixedCase && (r & 8) != 0 ? upper : lower)[r % 4];
+  }
+  return s;
+}
+
+void FillRecord(const Kind& K, const Layout& L, std::vector<uint8_t>& Rec, std::mt19937& Rng) {
+  for (size_t i = 0; i < K.Fields.size(); ++i) {
+    const int32_t f = static_cast<int32_t>(i);
+    // Every fifth value of a multi-field key is null.
+    if (K.Fields.size() > 2 && Rng() % 5 == 0) continue;
+    switch (K.Fields[i].Type) {
+      case plat::ftInteger:
+        L.SetInt(Rec, f, static_cast<int32_t>(Rng() % 3000) - 1500);
+        break;
+      case plat::ftSmallint:
+        L.SetSmall(Rec, f, static_cast<int16_t>(Rng() % 7));
+        break;
+      case plat::ftFloat:
+        L.SetFloat(Rec, f, static_cast<double>(Rng() % 11) / 4.0 - 1.0);
+        break;
+      default:
+        // Short strings repeat, long ones make the tree deep.
+        L.SetString(Rec, f,
+                    RandomText(Rng, Rng() % 2 == 0 ? 3 : K.Fields[i].Size - 1,
+                               K.Fields[i].CaseInsensitive));
+        break;
+    }
+  }
+}
+
+class BTreeModel : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(BTreeModel, AgreesWithAMultisetAtEveryStep) {
+  const Kind& kind = GetParam();
+  const uint32_t seed =
+      20260 + static_cast<uint32_t>(kind.Steps) + static_cast<uint32_t>(kind.Name.size());
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  testsupport::TempDir dir;
+  const std::string file = dir.File("model.zel");
+  Layout l(kind.Fields, true);
+  uint32_t savedRoot = 0;
+  uint32_t savedDepth = 0;
+
+  // The model: every entry with its record, ordered by the whole key.
+  TKeyFormat format;
+  format.Setup(l.keys, 0, 0, kind.KeyType,
+               kind.Order == soANSI ? DBANSICompareStrings : DBASCIICompareStrings);
+  struct Entry {
+    std::vector<uint8_t> Key;
+    std::vector<uint8_t> Rec;
+    uint32_t Addr;
+  };
+  // A probe: the search key and how it is compared; Upper puts the entries
+  // equal to it on its left.
+  struct Probe {
+    const uint8_t* Key;
+    int32_t FieldCount;
+    const TComparisonMarkers* Markers;
+    bool Upper;
+  };
+  struct Less {
+    using is_transparent = void;
+    const TKeyFormat* F;
+    bool operator()(const Entry& A, const Entry& B) const {
+      return F->CompareKeys(0, nullptr, nullptr, A.Key.data(), B.Key.data()) < 0;
+    }
+    bool operator()(const Entry& A, const Probe& P) const {
+      const int32_t c = F->CompareKeys(P.FieldCount, P.Markers, nullptr, P.Key, A.Key.data());
+      return P.Upper ? c >= 0 : c > 0;
+    }
+    bool operator()(const Probe& P, const Entry& A) const {
+      const int32_t c = F->CompareKeys(P.FieldCount, P.Markers, nullptr, P.Key, A.Key.data());
+      return P.Upper ? c < 0 : c <= 0;
+    }
+  };
+  std::multiset<Entry, Less> model(Less{&format});
+  // The same entries unordered, to pick one at random cheaply.
+  std::vector<std::vector<uint8_t>> records;
+
+  {
+    Storage s(file);
+    Tree t(l, *s.store, kind.KeyType, kind.Order);
+    int32_t nextRecNo = 0;
+    const int32_t visible = static_cast<int32_t>(kind.Fields.size());
+    uint32_t maxDepth = 0;
+    for (int32_t step = 0; step < kind.Steps; ++step) {
+      SCOPED_TRACE("step " + std::to_string(step));
+      // Grow to about 3000 entries, then hover there.
+      const bool insert = model.empty() || (model.size() < 3000 ? rng() % 4 != 0 : rng() % 2 == 0);
+      if (insert) {
+        const int32_t recNo = ++nextRecNo;
+        Entry e{{}, l.NewRecord(recNo), 0x100u + static_cast<uint32_t>(recNo) * 4};
+        FillRecord(kind, l, e.Rec, rng);
+        e.Key.assign(static_cast<size_t>(format.MaximumKeySize()) + 1, 0);
+        format.BuildFromRecord(e.Key.data(), e.Rec.data());
+        ix::StoreU32(e.Key.data() + keAddress, e.Addr);
+        if (rng() % 4 == 0) {
+          // Without a search first the tree finds the place itself.
+          t.tree.ConstructKeyBufFromRecBuf(e.Rec.data(), nullptr);
+          t.tree.SetKeyBufAddr(e.Addr);
+          ASSERT_EQ(t.tree.InsertKey(), 0);
+        } else {
+          t.Insert(e.Rec, e.Addr);
+        }
+        records.push_back(e.Rec);
+        auto it = model.insert(std::move(e));
+        ASSERT_EQ(t.tree.GetRecAddr(), it->Addr);
+        if (step % 2 == 0) {
+          ASSERT_EQ(t.tree.GetRecordNo(), std::distance(model.begin(), it) + 1);
+        }
+      } else {
+        const size_t pick = rng() % records.size();
+        std::swap(records[pick], records.back());
+        const std::vector<uint8_t> rec = std::move(records.back());
+        records.pop_back();
+        ASSERT_EQ(t.Search(rec, stEQ), 0);
+        Entry probe{
+            std::vector<uint8_t>(static_cast<size_t>(format.MaximumKeySize()) + 1, 0), {}, 0};
+        format.BuildFromRecord(probe.Key.data(), rec.data());
+        auto it = model.find(probe);
+        ASSERT_NE(it, model.end());
+        ASSERT_EQ(t.tree.GetRecAddr(), it->Addr);
+        ASSERT_EQ(t.tree.DeleteKey(), 0);
+        model.erase(it);
+      }
+      ASSERT_EQ(t.tree.GetRecordCount(), static_cast<int32_t>(model.size()));
+      maxDepth = std::max(maxDepth, t.depth);
+
+      // Each search type once, with a probe near a stored key or random,
+      // on all fields, on the visible ones, on the first one, or with a
+      // marker on the hidden part.
+      std::vector<uint8_t> probeRec = l.NewRecord(static_cast<int32_t>(rng() % (nextRecNo + 2)));
+      if (!records.empty() && rng() % 3 != 0) {
+        probeRec = records[rng() % records.size()];
+      } else {
+        FillRecord(kind, l, probeRec, rng);
+      }
+      std::vector<uint8_t> probeKey(static_cast<size_t>(format.MaximumKeySize()) + 1, 0);
+      format.BuildFromRecord(probeKey.data(), probeRec.data());
+      TComparisonMarkers markers;
+      TSearchModifier modifier;
+      const TSearchModifier* mod = nullptr;
+      int32_t fieldCount = 0;
+      switch (rng() % 4) {
+        case 1:
+          modifier = {0, true};
+          fieldCount = visible;
+          mod = &modifier;
+          break;
+        case 2:
+          modifier = {1, true};
+          fieldCount = 1;
+          mod = &modifier;
+          break;
+        case 3:
+          markers.assign(static_cast<size_t>(visible) + 1, fcDefault);
+          markers.back() = rng() % 2 == 0 ? fcForceBOF : fcForceEOF;
+          break;
+        default:
+          break;
+      }
+      if (fieldCount >= visible + 1) fieldCount = 0;
+      const TComparisonMarkers* mk = markers.empty() ? nullptr : &markers;
+      const Probe lower{probeKey.data(), fieldCount, mk, false};
+      const Probe upper{probeKey.data(), fieldCount, mk, true};
+      const auto L = model.lower_bound(lower);
+      const auto U = model.lower_bound(upper);
+      // The record number of one search type a step.
+      const int32_t checkRecNo = static_cast<int32_t>(rng() % 6);
+      for (int32_t type = stLT; type <= stLEG; ++type) {
+        auto expected = model.end();
+        switch (type) {
+          case stEQ:
+            if (L != model.end() &&
+                format.CompareKeys(fieldCount, mk, nullptr, probeKey.data(), L->Key.data()) == 0)
+              expected = L;
+            break;
+          case stGE:
+            expected = L;
+            break;
+          case stGT:
+            expected = U;
+            break;
+          case stLE:
+            if (U != model.begin()) expected = std::prev(U);
+            break;
+          case stLT:
+            if (L != model.begin()) expected = std::prev(L);
+            break;
+          case stLEG:
+            expected =
+                L != model.end() ? L : (model.empty() ? model.end() : std::prev(model.end()));
+            break;
+        }
+        const int32_t r = t.Search(probeRec, static_cast<TIndexSearchType>(type), mod, mk);
+        ASSERT_EQ(r == 0, expected != model.end()) << "type " << type;
+        if (r != 0) continue;
+        ASSERT_EQ(t.tree.GetRecAddr(), expected->Addr) << "type " << type;
+        if (type == checkRecNo) {
+          ASSERT_EQ(t.tree.GetRecordNo(), std::distance(model.begin(), expected) + 1);
+        }
+      }
+
+      if (step % 2500 == 2499) {
+        const auto report = CheckTree(t, *s.store);
+        ASSERT_TRUE(report.Ok()) << report.Report();
+        ASSERT_EQ(report.Records, model.size());
+        // A few record numbers both ways.
+        for (int32_t k = 0; k < 5 && !model.empty(); ++k) {
+          const int32_t n = static_cast<int32_t>(rng() % model.size());
+          ASSERT_EQ(t.tree.GetAddrOfRecNo(n + 1), std::next(model.begin(), n)->Addr);
+        }
+      }
+    }
+    EXPECT_GE(maxDepth, kind.MinDepth);
+    savedRoot = t.root;
+    savedDepth = t.depth;
+  }
+
+  // Read back after reopening: the same entries in the same order, walking
+  // both ways.
+  {
+    Storage s(file);
+    Tree t(l, *s.store, kind.KeyType, kind.Order, savedRoot, savedDepth);
+    ASSERT_EQ(t.tree.GetRecordCount(), static_cast<int32_t>(model.size()));
+    auto it = model.begin();
+    if (t.tree.SetCursorToEnd(true)) {
+      do {
+        ASSERT_NE(it, model.end());
+        ASSERT_EQ(t.tree.GetRecAddr(), it->Addr);
+        ++it;
+      } while (t.tree.NextRecord());
+    }
+    EXPECT_EQ(it, model.end());
+    auto back = model.rbegin();
+    if (t.tree.SetCursorToEnd(false)) {
+      do {
+        ASSERT_EQ(t.tree.GetRecAddr(), back->Addr);
+        ++back;
+      } while (t.tree.PriorRecord());
+    }
+    EXPECT_EQ(back, model.rend());
+  }
+  EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
+    testsupport::IndexTreeDesc desc;
+    desc.Name = kind.Name;
+    desc.Root = savedRoot;
+    desc.Depth = savedDepth;
+    desc.Unique = true;
+    desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+      return format.CompareKeys(0, nullptr, nullptr, A, B);
+    };
+    const auto report = check.CheckTree(desc, kIndexOwner);
+    EXPECT_EQ(report.Records, model.size());
+    check.CheckNoStrayPages(kIndexOwner);
+  }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BTreeModel,
+    ::testing::Values(Kind{"integer", {{"I", plat::ftInteger}}, ikFixed, soANSI, 25000, 2},
+                      Kind{"caseinsensitive",
+                           {{"S", plat::ftString, 161, true}},
+                           ikMinStringLen,
+                           soANSI,
+                           25000,
+                           3},
+                      Kind{"descending",
+                           {{"D", plat::ftInteger, 0, false, true},
+                            {"T", plat::ftString, 41, true, true}},
+                           ikMinStringLen,
+                           soASCII,
+                           25000,
+                           2},
+                      Kind{"multifield",
+                           {{"A", plat::ftSmallint},
+                            {"B", plat::ftString, 51},
+                            {"C", plat::ftFloat, 0, false, true}},
+                           ikFixed,
+                           soANSI,
+                           25000,
+                           3}),
+    [](const ::testing::TestParamInfo<Kind>& Info) { return Info.param.Name; });
+
+}  // namespace
+}  // namespace zel
