@@ -21,7 +21,11 @@ constexpr size_t kMaxLine = 8192;
 constexpr int kMaxReplyLines = 256;
 constexpr int kMaxHeaders = 256;
 
-// The last response of a server, per thread as the library keeps it.
+// The last response of a server, per thread as the library keeps it. It
+// belongs to the call in progress: every call that opens, connects or sends
+// starts without one, and a read on a file or request hands back the reply of
+// its own transfer. A reply from an earlier exchange (another connection,
+// another test in the same process) is never reported for a later failure.
 thread_local std::string lastResponse;
 
 enum class TInetKind : uint8_t { ikSession, ikConnection, ikFtpFile, ikHttpRequest };
@@ -66,6 +70,7 @@ struct TFtpFile : TInetObject {
   int64_t Received = 0;
   bool Ended = false;
   uint32_t Failure = 0;  // a failed transfer keeps failing
+  std::string Response;  // the server's last reply on this transfer
 };
 
 struct THttpRequest : TInetObject {
@@ -83,6 +88,7 @@ struct THttpRequest : TInetObject {
   int64_t Received = 0;
   bool Ended = false;
   uint32_t Failure = 0;
+  std::string Response;  // the status line
 };
 
 // Open handles by number. A handle is a number, never a pointer, so a closed
@@ -325,6 +331,7 @@ bool FinishTransfer(TFtpFile& file, uint32_t& error) {
     Drop(c);
     return false;
   }
+  file.Response = lastResponse;
   if (code / 100 != 2) {
     error = ERROR_INTERNET_EXTENDED_ERROR;
     return false;
@@ -336,8 +343,19 @@ bool FinishTransfer(TFtpFile& file, uint32_t& error) {
   return true;
 }
 
+// A transfer whose data connection failed: the server's word on it is still
+// to come and would be read as the answer to the next command, so the
+// control connection starts afresh.
+bool FailFtpData(TFtpFile& file, uint32_t error) {
+  file.Failure = error;
+  file.Data.Close();
+  Drop(*file.Connection);
+  return Fail(error);
+}
+
 bool ReadFtpFile(TFtpFile& file, char* buffer, uint32_t count, uint32_t& got) {
   got = 0;
+  lastResponse = file.Response;
   if (file.Failure != 0) return Fail(file.Failure);
   uint32_t error = 0;
   while (got < count && !file.Ended) {
@@ -347,7 +365,11 @@ bool ReadFtpFile(TFtpFile& file, char* buffer, uint32_t count, uint32_t& got) {
       file.Received += n;
       continue;
     }
-    if (n < 0 || !FinishTransfer(file, error)) {
+    if (n < 0) {
+      got = 0;
+      return FailFtpData(file, error);
+    }
+    if (!FinishTransfer(file, error)) {
       file.Failure = error;
       file.Data.Close();
       file.Connection->TransferOpen = false;
@@ -442,6 +464,7 @@ bool ReadResponseHead(THttpRequest& request, uint32_t& error) {
     }
     request.StatusCode = std::stoi(line.substr(space + 1, 3));
     request.StatusText = line.size() > space + 5 ? line.substr(space + 5) : std::string();
+    request.Response = line;
     lastResponse = line;
     request.Headers.clear();
     for (int n = 0;; ++n) {
@@ -473,6 +496,7 @@ bool ReadResponseHead(THttpRequest& request, uint32_t& error) {
 bool ReadHttpBody(THttpRequest& request, char* buffer, uint32_t count, uint32_t& got) {
   got = 0;
   if (!request.Sent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+  lastResponse = request.Response;
   if (request.Failure != 0) return Fail(request.Failure);
   uint32_t error = 0;
   while (got < count && !request.Ended) {
@@ -528,6 +552,7 @@ HINTERNET InternetOpenA(const char* agent, uint32_t accessType, const char* prox
   (void)proxy;
   (void)proxyBypass;
   (void)flags;
+  lastResponse.clear();
   auto session = std::make_shared<TSession>();
   session->Agent = agent != nullptr ? agent : "";
   if (HasLineBreak(session->Agent)) return FailHandle(ERROR_INVALID_PARAMETER);
@@ -540,10 +565,9 @@ HINTERNET InternetConnectA(HINTERNET internet, const char* serverName, INTERNET_
                            uint32_t flags, uintptr_t context) {
   (void)flags;
   (void)context;
+  lastResponse.clear();
   const auto session = Lookup<TSession>(internet, TInetKind::ikSession);
   if (session == nullptr) return nullptr;
-  // A server's answers from before are not this server's.
-  lastResponse.clear();
   if (service != INTERNET_SERVICE_FTP && service != INTERNET_SERVICE_HTTP) {
     return FailHandle(ERROR_INVALID_PARAMETER);
   }
@@ -577,6 +601,7 @@ HINTERNET InternetConnectA(HINTERNET internet, const char* serverName, INTERNET_
 }
 
 bool FtpSetCurrentDirectoryA(HINTERNET connect, const char* directory) {
+  lastResponse.clear();
   const auto c = Lookup<TConnection>(connect, TInetKind::ikConnection);
   if (c == nullptr) return false;
   if (c->Service != INTERNET_SERVICE_FTP) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
@@ -592,7 +617,12 @@ bool FtpSetCurrentDirectoryA(HINTERNET connect, const char* directory) {
   }
   if (code / 100 != 2) return Fail(ERROR_INTERNET_EXTENDED_ERROR);
   // Relative paths build on the directory before, so remember where we are.
-  if (Command(*c, "PWD", error) == 257) {
+  const int32_t pwd = Command(*c, "PWD", error);
+  if (pwd == 0) {
+    Drop(*c);
+    return Fail(error);
+  }
+  if (pwd == 257) {
     const size_t open = lastResponse.find('"');
     const size_t close = lastResponse.rfind('"');
     if (open != std::string::npos && close > open) {
@@ -633,6 +663,7 @@ bool InternetQueryDataAvailable(HINTERNET file, uint32_t* bytesAvailable, uint32
                                 uintptr_t context) {
   (void)flags;
   (void)context;
+  lastResponse.clear();
   if (bytesAvailable == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   const std::shared_ptr<TInetObject> object = Handles().Find(file);
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
@@ -643,11 +674,13 @@ bool InternetQueryDataAvailable(HINTERNET file, uint32_t* bytesAvailable, uint32
   uint32_t failure = 0;
   if (object->Kind == TInetKind::ikFtpFile) {
     auto& f = static_cast<TFtpFile&>(*object);
+    lastResponse = f.Response;
     reader = f.DataReader.get();
     size = f.Size, received = f.Received, ended = f.Ended, failure = f.Failure;
   } else if (object->Kind == TInetKind::ikHttpRequest) {
     auto& r = static_cast<THttpRequest&>(*object);
     if (!r.Sent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    lastResponse = r.Response;
     reader = r.Reader.get();
     size = r.Length, received = r.Received, ended = r.Ended, failure = r.Failure;
   } else {
@@ -660,7 +693,12 @@ bool InternetQueryDataAvailable(HINTERNET file, uint32_t* bytesAvailable, uint32
   }
   uint32_t error = 0;
   if (ended || !reader->WaitData(error, kIoTimeoutMs)) {
-    if (!ended && error != 0) return Fail(error);
+    if (!ended && error != 0) {
+      if (object->Kind == TInetKind::ikFtpFile) {
+        return FailFtpData(static_cast<TFtpFile&>(*object), error);
+      }
+      return Fail(error);
+    }
     *bytesAvailable = 0;
     return Succeed();
   }
@@ -673,6 +711,7 @@ bool InternetReadFile(HINTERNET file, void* buffer, uint32_t bytesToRead, uint32
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *bytesRead = 0;
+  lastResponse.clear();
   const std::shared_ptr<TInetObject> object = Handles().Find(file);
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
   char* bytes = static_cast<char*>(buffer);
@@ -688,6 +727,7 @@ bool InternetReadFile(HINTERNET file, void* buffer, uint32_t bytesToRead, uint32
 HINTERNET FtpOpenFileA(HINTERNET connect, const char* fileName, uint32_t access, uint32_t flags,
                        uintptr_t context) {
   (void)context;
+  lastResponse.clear();
   const auto c = Lookup<TConnection>(connect, TInetKind::ikConnection);
   if (c == nullptr) return nullptr;
   if (c->Service != INTERNET_SERVICE_FTP) {
@@ -736,6 +776,7 @@ HINTERNET FtpOpenFileA(HINTERNET connect, const char* fileName, uint32_t access,
     return FailHandle(ERROR_INTERNET_EXTENDED_ERROR);
   }
   file->DataReader = std::make_unique<TInetReader>(file->Data);
+  file->Response = lastResponse;
   c->TransferOpen = true;
   SetLastError(ERROR_SUCCESS);
   return Handles().Add(std::move(file));
@@ -749,6 +790,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
   (void)acceptTypes;
   (void)flags;
   (void)context;
+  lastResponse.clear();
   const auto c = Lookup<TConnection>(connect, TInetKind::ikConnection);
   if (c == nullptr) return nullptr;
   if (c->Service != INTERNET_SERVICE_HTTP) {
@@ -768,10 +810,10 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
 
 bool HttpSendRequestA(HINTERNET request, const char* headers, uint32_t headersLength,
                       void* optional, uint32_t optionalLength) {
+  lastResponse.clear();
   const auto r = Lookup<THttpRequest>(request, TInetKind::ikHttpRequest);
   if (r == nullptr) return false;
   if (r->Sent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-  lastResponse.clear();
   const TConnection& c = *r->Connection;
   uint32_t error = 0;
   if (!r->Socket.Connect(c.Host, c.Port, error)) return Fail(error);

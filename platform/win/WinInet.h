@@ -19,10 +19,17 @@
 //     address of the control connection, never to one the server names. A
 //     transfer counts as complete only when the data ends and the server
 //     confirms it (2xx); anything else fails the read with the server's reply
-//     kept as the last response.
+//     kept as the last response. A data connection that fails takes the
+//     control connection with it (made again on its next use), so the reply
+//     still to come on the transfer is never read as the answer to a later
+//     command.
 //  5. The last error of the calling thread (GetLastError) holds the reason of
 //     a failure; the last server response of the thread is read with
-//     InternetGetLastResponseInfoA.
+//     InternetGetLastResponseInfoA. It is the response of the last call only:
+//     a call that opens, connects or sends starts without one, a read or
+//     query on a file or request gives that transfer's own last reply. A
+//     failure with no answer from the server leaves it empty, never holding
+//     the reply of an earlier exchange.
 //  6. A server name may carry a port ("host:8080" or "[::1]:8080"); it is
 //     used when the port argument is 0.
 

@@ -200,6 +200,7 @@ struct TFtpFile {
   std::string Content;
   size_t CutAfter = std::string::npos;  // data closed early, then 426
   bool AnnounceSize = true;             // answer SIZE
+  bool ResetData = false;               // with CutAfter: the data connection is reset, not closed
 };
 
 // Files by absolute path ("/pub/setup/files.1"); a directory exists when a
@@ -318,6 +319,11 @@ class TFtpServer {
             const TFtpFile& file = it->second;
             SendAll(fd, "150 Opening BINARY mode data connection\r\n");
             const bool sent = SendAll(data.Get(), file.Content.substr(0, file.CutAfter));
+            if (file.ResetData) {
+              // Closing with a zero linger time sends a reset instead of an end.
+              const linger reset{1, 0};
+              ::setsockopt(data.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            }
             data.Reset();
             reply = sent && file.CutAfter == std::string::npos
                         ? "226 Transfer complete"

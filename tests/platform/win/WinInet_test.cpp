@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/win/LoopbackServers.h"
 #include "platform/win/WinFiles.h"
@@ -374,6 +378,59 @@ TEST_F(WinInetFtpTest, ACutTransferFailsAndAnInterruptedOneLeavesTheConnectionUs
   std::string received;
   ASSERT_TRUE(ReadAll(file.Get(), received));
   EXPECT_EQ(received, "xyz");
+}
+
+TEST_F(WinInetFtpTest, AFailedDataConnectionLeavesNoReplyForTheNextCommand) {
+  const std::string content = Pattern(60000);
+  loopback::TFtpServer server(
+      {{"/reset.bin", {content, 20000, true, true}}, {"/ok.bin", {content}}});
+  Connect(server.HostName());
+  ASSERT_NE(connection_->Get(), nullptr);
+  {
+    THandle file(Open("reset.bin"));
+    ASSERT_NE(file.Get(), nullptr);
+    std::string received;
+    EXPECT_FALSE(ReadAll(file.Get(), received));
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_RESET);
+    // The reply of this transfer so far, not one of another.
+    EXPECT_EQ(LastResponse().substr(0, 4), "150 ");
+  }
+  // The "426" the server sends on the cut transfer is not the answer to the
+  // next file's commands.
+  THandle file(Open("ok.bin"));
+  ASSERT_NE(file.Get(), nullptr) << LastResponse();
+  std::string received;
+  ASSERT_TRUE(ReadAll(file.Get(), received));
+  EXPECT_EQ(received, content);
+  EXPECT_EQ(LastResponse(), "226 Transfer complete");
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 2);
+}
+
+TEST_F(WinInetFtpTest, AFailureWithoutAnAnswerShowsNoEarlierReply) {
+  auto server = std::make_unique<loopback::TFtpServer>(
+      std::map<std::string, loopback::TFtpFile>{{"/a.bin", {"abc"}}});
+  Connect(server->HostName());
+  ASSERT_NE(connection_->Get(), nullptr);
+  for (int i = 0; i < 2; ++i) {
+    THandle file(Open("a.bin"));
+    std::string received;
+    ASSERT_TRUE(ReadAll(file.Get(), received));
+    EXPECT_EQ(LastResponse(), "226 Transfer complete");
+  }
+  {  // Refused before a word with the server.
+    THandle file(Open("a.bin"));
+    EXPECT_EQ(Open("a.bin"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FTP_TRANSFER_IN_PROGRESS);
+    EXPECT_EQ(LastResponse(), "");
+    EXPECT_FALSE(FtpSetCurrentDirectoryA(connection_->Get(), "/"));
+    EXPECT_EQ(LastResponse(), "");
+  }
+  // The server goes away: the next file meets a closed connection.
+  server.reset();
+  EXPECT_EQ(Open("a.bin"), nullptr);
+  EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(LastResponse(), "");
 }
 
 TEST_F(WinInetFtpTest, NoServerMeansNoConnection) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -247,6 +249,38 @@ TEST_F(NetLocationTest, FtpFailuresCarryTheServersReply) {
     EXPECT_EQ(DownloadError(c.remote, std::string("C:\\Down\\") + c.remote), c.error) << c.remote;
   }
   EXPECT_TRUE(DownFolder().empty());
+}
+
+TEST_F(NetLocationTest, AFailureAfterDownloadsShowsNoReplyOfThem) {
+  const std::string content = Pattern(9000);
+  auto server = std::make_unique<loopback::TFtpServer>(
+      std::map<std::string, loopback::TFtpFile>{{"/pub/files.1", {content}}});
+  const std::string host = server->HostName();
+  Use(ipFTP, host, "pub");
+  location_->Download("files.1", "C:\\Down\\one.1");
+  location_->Download("files.1", "C:\\Down\\two.1");
+  EXPECT_EQ(ReadFile("C:\\Down\\two.1"), content);
+
+  // The server goes away between downloads: the connection kept for the next
+  // one is found closed, and no server answered this download.
+  server.reset();
+  EXPECT_EQ(DownloadError("files.1", "C:\\Down\\three.1"),
+            "ENIL_FTPOpenFile: Cannot open file files.1 on server. Error message "
+            "ERROR_INTERNET_CONNECTION_ABORTED. Server " +
+                host + ". Response from server ");
+  // The same for another location that meets no server at all.
+  TCustomNetInstallLocation other(nullptr);
+  other.LoginInformation().SetProtocol(ipFTP);
+  other.LoginInformation().SetHostname(host);
+  try {
+    other.Download("files.1", "C:\\Down\\four.1");
+    FAIL();
+  } catch (const ENIL_OpenService& e) {
+    EXPECT_EQ(e.Message(), "Cannot connect to host " + host +
+                               ". Error message ERROR_INTERNET_CANNOT_CONNECT. Server " + host +
+                               ". Response from server ");
+  }
+  EXPECT_EQ(DownFolder(), (std::vector<std::string>{"one.1", "two.1"}));
 }
 
 TEST_F(NetLocationTest, NoServerAndNoLibraryGiveTheirOwnErrors) {
