@@ -7,6 +7,7 @@
 
 #include "platform/db/DBConsts.h"
 #include "platform/db/DataSet.h"
+#include "platform/db/FieldNative.h"
 #include "platform/db/Fields.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Exceptions.h"
@@ -18,17 +19,8 @@ namespace plat {
 
 namespace {
 
-template <typename T>
-T LoadNative(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-void StoreNative(void* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
+using fieldnative::LoadNative;
+using fieldnative::StoreNative;
 
 bool IsIntegralVariant(const Variant& v) {
   switch (v.VarType()) {
@@ -114,6 +106,21 @@ ParseResult ParseCurrencyUnits(std::string_view text, int64_t& units) {
 // when no edit format is set, else the edit format.
 const std::string& NumberPicture(const TNumericField& field, bool displayText) {
   return displayText || field.EditFormat().empty() ? field.DisplayFormat() : field.EditFormat();
+}
+
+// An integer's text: through the number picture when one is set.
+std::string IntegerText(const TNumericField& field, int64_t value, bool displayText) {
+  const std::string& picture = NumberPicture(field, displayText);
+  return picture.empty() ? IntToStr(value) : FormatFloat(picture, static_cast<double>(value));
+}
+
+// Reads integer text typed into field. False for blank text, which the
+// caller stores as null.
+bool ParseIntegerText(const TField& field, const std::string& text, int64_t& value) {
+  if (Trim(text).empty()) return false;
+  if (!TryStrToInt64(text, value))
+    DatabaseErrorFmt(SInvalidIntegerValue, {text, field.DisplayName()});
+  return true;
 }
 
 // Text without a NUL: the native text formats end at the first NUL, so such
@@ -329,22 +336,18 @@ Variant TIntegerField::GetAsVariant() const {
 
 void TIntegerField::GetText(std::string& Text, bool DisplayText) const {
   int64_t value;
-  if (!ReadInt(value)) {
+  if (ReadInt(value))
+    Text = IntegerText(*this, value, DisplayText);
+  else
     Text.clear();
-    return;
-  }
-  const std::string& picture = NumberPicture(*this, DisplayText);
-  Text = picture.empty() ? IntToStr(value) : FormatFloat(picture, static_cast<double>(value));
 }
 
 void TIntegerField::SetAsString(const std::string& Value) {
-  if (Trim(Value).empty()) {
+  int64_t value = 0;
+  if (ParseIntegerText(*this, Value, value))
+    WriteInt(value);
+  else
     Clear();
-    return;
-  }
-  int64_t value;
-  if (!TryStrToInt64(Value, value)) DatabaseErrorFmt(SInvalidIntegerValue, {Value, DisplayName()});
-  WriteInt(value);
 }
 
 void TIntegerField::SetAsInteger(int32_t Value) {
@@ -422,22 +425,18 @@ Variant TLargeintField::GetAsVariant() const {
 
 void TLargeintField::GetText(std::string& Text, bool DisplayText) const {
   int64_t value = 0;
-  if (!ReadFixed(&value, sizeof value)) {
+  if (ReadFixed(&value, sizeof value))
+    Text = IntegerText(*this, value, DisplayText);
+  else
     Text.clear();
-    return;
-  }
-  const std::string& picture = NumberPicture(*this, DisplayText);
-  Text = picture.empty() ? IntToStr(value) : FormatFloat(picture, static_cast<double>(value));
 }
 
 void TLargeintField::SetAsString(const std::string& Value) {
-  if (Trim(Value).empty()) {
+  int64_t value = 0;
+  if (ParseIntegerText(*this, Value, value))
+    SetAsLargeInt(value);
+  else
     Clear();
-    return;
-  }
-  int64_t value;
-  if (!TryStrToInt64(Value, value)) DatabaseErrorFmt(SInvalidIntegerValue, {Value, DisplayName()});
-  SetAsLargeInt(value);
 }
 
 void TLargeintField::SetAsInteger(int32_t Value) {

@@ -7,6 +7,7 @@
 
 #include "platform/db/DBConsts.h"
 #include "platform/db/DataSet.h"
+#include "platform/db/FieldNative.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
@@ -14,6 +15,9 @@
 namespace plat {
 
 namespace {
+
+using fieldnative::LoadNative;
+using fieldnative::StoreNative;
 
 // Fixed values are read through a zero-filled stack buffer this large: their
 // DataSize (at most 8) and the slack a dataset may write.
@@ -37,18 +41,6 @@ class ValidateScope {
   bool& flag_;
   const void*& buffer_;
 };
-
-template <typename T>
-T LoadNative(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-void StoreNative(void* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
 
 }  // namespace
 
@@ -338,13 +330,17 @@ void TField::GetText(std::string& Text, bool) const {
   Text = GetAsString();
 }
 
-std::string TField::Text() const {
+std::string TField::TextFor(bool DisplayText) const {
   std::string text;
   if (OnGetText)
-    OnGetText(const_cast<TField*>(this), text, false);
+    OnGetText(const_cast<TField*>(this), text, DisplayText);
   else
-    GetText(text, false);
+    GetText(text, DisplayText);
   return text;
+}
+
+std::string TField::Text() const {
+  return TextFor(false);
 }
 
 void TField::SetText(const std::string& Value) {
@@ -355,12 +351,7 @@ void TField::SetText(const std::string& Value) {
 }
 
 std::string TField::DisplayText() const {
-  std::string text;
-  if (OnGetText)
-    OnGetText(const_cast<TField*>(this), text, true);
-  else
-    GetText(text, true);
-  return text;
+  return TextFor(true);
 }
 
 bool TField::GetData(void* Buffer) const {

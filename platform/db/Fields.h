@@ -231,6 +231,8 @@ class TField : public TComponent {
   // Lookup fields check their definition when the dataset binds them.
   void Bind(bool Binding);
   void CalcLookupValue();
+  // Text and DisplayText: OnGetText when assigned, else GetText.
+  std::string TextFor(bool DisplayText) const;
 
   TDataSet* dataSet_ = nullptr;
   std::string fieldName_;

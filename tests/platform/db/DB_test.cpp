@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "DbTestSupport.h"
 #include "platform/rtl/ComponentText.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Published.h"
@@ -13,13 +14,9 @@ namespace {
 
 using namespace plat;
 
+// Definitions report their errors as EDatabaseError; anything else fails.
 std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EDatabaseError& e) {
-    return e.Message();
-  }
-  return "";
+  return testdb::ErrorOf<EDatabaseError>(f);
 }
 
 // Stored table definitions keep field types by ordinal and the engine tests

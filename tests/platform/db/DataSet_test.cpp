@@ -7,22 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "DbTestSupport.h"
 #include "MemDataSet.h"
 #include "platform/db/DataSource.h"
 
 namespace {
 
 using namespace plat;
+using testdb::ErrorOf;
 using testdb::TMemDataSet;
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
 
 // A dataset of N records: ID 1..N and Name "rN".
 void Fill(TMemDataSet& ds, int n) {

@@ -6,21 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "DbTestSupport.h"
 #include "MemDataSet.h"
 
 namespace {
 
 using namespace plat;
+using testdb::ErrorOf;
 using testdb::TMemDataSet;
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
 
 // One field of every stored type, on a new record being inserted.
 class FieldsTest : public ::testing::Test {

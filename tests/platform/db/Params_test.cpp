@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "DbTestSupport.h"
 #include "MemDataSet.h"
 #include "platform/rtl/ComponentText.h"
 #include "platform/rtl/Published.h"
@@ -12,15 +13,7 @@
 namespace {
 
 using namespace plat;
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+using testdb::ErrorOf;
 
 TEST(Params, ByNameIgnoringCase) {
   TParams params;
