@@ -56,6 +56,22 @@ bool SameNameLists(const std::vector<std::string>& A, const std::vector<std::str
   return true;
 }
 
+// The first def of Defs named Name (any case), or null.
+template <class TDefs>
+auto FindDefByName(const TDefs& Defs, const std::string& Name) -> decltype(Defs.Items(0)) {
+  for (int32_t i = 0; i < Defs.Count(); ++i) {
+    if (plat::AnsiSameText(Defs.Items(i)->Name(), Name)) return Defs.Items(i);
+  }
+  return nullptr;
+}
+
+// What the number of requested defs alone says against the current ones.
+TDefChangeType CountChange(int32_t Requested, int32_t Current) {
+  if (Requested < Current) return dcDeleted;
+  if (Requested > Current) return dcAdded;
+  return dcNoChange;
+}
+
 bool ContainsName(const std::vector<std::string>& Names, const std::string& Name) {
   return std::any_of(Names.begin(), Names.end(),
                      [&](const std::string& n) { return plat::AnsiSameText(n, Name); });
@@ -162,10 +178,7 @@ void TRestructureFieldDefs::SwapDefs(int32_t Index1, int32_t Index2) {
 }
 
 TRestructureFieldDef* TRestructureFieldDefs::Find(const std::string& Name) const {
-  for (int32_t i = 0; i < Count(); ++i) {
-    if (plat::AnsiSameText(Items(i)->Name(), Name)) return Items(i);
-  }
-  return nullptr;
+  return FindDefByName(*this, Name);
 }
 
 plat::TFieldDef* TRestructureFieldDefs::FindSourceDef(const std::string& SourceName) const {
@@ -196,12 +209,7 @@ void TRestructureFieldDefs::ValidateAgainstOriginalDefs(plat::TFieldDefs* Curren
   TDefChangeType overall = dcAdded;
   std::vector<std::string> deleted;
   if (CurrentDefs != nullptr) {
-    overall = dcNoChange;
-    if (Count() < CurrentDefs->Count()) {
-      overall = dcDeleted;
-    } else if (Count() > CurrentDefs->Count()) {
-      overall = dcAdded;
-    }
+    overall = CountChange(Count(), CurrentDefs->Count());
     for (int32_t i = 0; i < Count(); ++i) {
       const TRestructureFieldDef& item = *Items(i);
       TDefChangeType status = dcAdded;
@@ -338,10 +346,7 @@ TRestructureIndexDef* TRestructureIndexDefs::AddAndSetIndexDef(
 }
 
 TRestructureIndexDef* TRestructureIndexDefs::Find(const std::string& Name) const {
-  for (int32_t i = 0; i < Count(); ++i) {
-    if (plat::AnsiSameText(Items(i)->Name(), Name)) return Items(i);
-  }
-  return nullptr;
+  return FindDefByName(*this, Name);
 }
 
 TRestructureIndexDef* TRestructureIndexDefs::FindSourceDef(const plat::TIndexDef* IndexDef) const {
@@ -471,12 +476,7 @@ void TRestructureIndexDefs::ValidateAgainstOriginalDefs(const plat::TIndexDefs* 
   if (CurrentDefs == nullptr) {
     for (auto& verdict : verdicts) verdict.Status = dcAdded;
   } else {
-    overall = dcNoChange;
-    if (Count() < CurrentDefs->Count()) {
-      overall = dcDeleted;
-    } else if (Count() > CurrentDefs->Count()) {
-      overall = dcAdded;
-    }
+    overall = CountChange(Count(), CurrentDefs->Count());
     for (int32_t i = 0; i < Count(); ++i) {
       verdicts[static_cast<size_t>(i)] = ClassifyIndex(*Items(i), FieldDefs);
       overall = std::max(overall, verdicts[static_cast<size_t>(i)].Status);

@@ -343,33 +343,33 @@ void TZelFile::CopyZelFile(const std::string& Name) {
 
 void TZelFile::EncryptPage(const uint8_t* Source, uint8_t* Target, uint32_t Owner,
                            uint32_t AccessFlags) {
-  if ((AccessFlags & afXOR) != 0) {
-    XORCryptBuf(Source, Target, XORKey_.data(), static_cast<int32_t>(Owner),
-                static_cast<int32_t>(XORKey_.size()), PageSize_);
-    return;
-  }
-  if (BlowKey_.empty())
-    ZelDatabaseError(0x2185, "TZelFile.EncryptPage",
-                     "Crypt key error (blowfish): Message was - Key not set", this);
-  // Every page starts from the same vector, so a page encrypts the same way
-  // whatever was written before it.
-  BlowfishReset(BlowfishData_);
-  BlowfishEncryptCFB(BlowfishData_, Source, Target, PageSize_);
-  BlowfishReset(BlowfishData_);
+  CryptPage(Source, Target, Owner, AccessFlags, true);
 }
 
 void TZelFile::DecryptPage(const uint8_t* Source, uint8_t* Target, uint32_t Owner,
                            uint32_t AccessFlags) {
+  CryptPage(Source, Target, Owner, AccessFlags, false);
+}
+
+void TZelFile::CryptPage(const uint8_t* Source, uint8_t* Target, uint32_t Owner,
+                         uint32_t AccessFlags, bool Encrypt) {
+  // The XOR scheme is its own inverse.
   if ((AccessFlags & afXOR) != 0) {
     XORCryptBuf(Source, Target, XORKey_.data(), static_cast<int32_t>(Owner),
                 static_cast<int32_t>(XORKey_.size()), PageSize_);
     return;
   }
   if (BlowKey_.empty())
-    ZelDatabaseError(0x2185, "TZelFile.DecryptPage",
+    ZelDatabaseError(0x2185, Encrypt ? "TZelFile.EncryptPage" : "TZelFile.DecryptPage",
                      "Crypt key error (blowfish): Message was - Key not set", this);
+  // Every page starts from the same vector, so a page encrypts the same way
+  // whatever was written before it.
   BlowfishReset(BlowfishData_);
-  BlowfishDecryptCFB(BlowfishData_, Source, Target, PageSize_);
+  if (Encrypt) {
+    BlowfishEncryptCFB(BlowfishData_, Source, Target, PageSize_);
+  } else {
+    BlowfishDecryptCFB(BlowfishData_, Source, Target, PageSize_);
+  }
   BlowfishReset(BlowfishData_);
 }
 

@@ -129,6 +129,8 @@ class TZelFile : public plat::TObject {
   // Scrambles or enciphers one page from Source into Target.
   void EncryptPage(const uint8_t* Source, uint8_t* Target, uint32_t Owner, uint32_t AccessFlags);
   void DecryptPage(const uint8_t* Source, uint8_t* Target, uint32_t Owner, uint32_t AccessFlags);
+  void CryptPage(const uint8_t* Source, uint8_t* Target, uint32_t Owner, uint32_t AccessFlags,
+                 bool Encrypt);
   // True when the access goes through cache A.
   bool UsesPageCache(uint32_t AccessFlags) const;
   // Refuses a range past the file size limit; logs a table ID out of range.

@@ -172,6 +172,21 @@ size_t CutAtCharBoundary(const std::string& S, size_t Max) {
   ZelDatabaseError(0x2305, Context, "Key values run past the key length");
 }
 
+// The size of the value of F stored at Key + P in a key of Length bytes;
+// P moves past a string's length prefix to the value itself. A value that
+// runs past the key is a corrupt key.
+inline int32_t StoredValueSize(const TKeyFormat::TField& F, const uint8_t* Key, int32_t& P,
+                               int32_t Length, const char* Context) {
+  int32_t size = F.CoreSize;
+  if (F.Kind == kvString || F.Kind == kvWideString) {
+    if (P + 2 > Length) CorruptKey(Context);
+    size = LoadU16(Key + P);
+    P += 2;
+  }
+  if (P + size > Length) CorruptKey(Context);
+  return size;
+}
+
 }  // namespace
 
 void TKeyFormat::Setup(const TKeyFields& Fields, int32_t BitmapSize, int32_t MaximumKeySize,
@@ -328,14 +343,7 @@ void TKeyFormat::Decode(const uint8_t* Key, const TComparisonMarkers* Markers,
     if (Markers != nullptr && i < Markers->size())
       s.Marker = static_cast<int8_t>(static_cast<int32_t>((*Markers)[i]) - 1);
     if ((Key[keBitmap + i / 8] & (0x80u >> (i % 8))) == 0) continue;
-    const TField& f = Fields_[i];
-    int32_t size = f.CoreSize;
-    if (f.Kind == kvString || f.Kind == kvWideString) {
-      if (p + 2 > len) CorruptKey("TBTree.ConstructKeyBuf");
-      size = LoadU16(Key + p);
-      p += 2;
-    }
-    if (p + size > len) CorruptKey("TBTree.ConstructKeyBuf");
+    const int32_t size = StoredValueSize(Fields_[i], Key, p, len, "TBTree.ConstructKeyBuf");
     s.HasValue = true;
     s.Value = Key + p;
     s.Size = size;
@@ -356,14 +364,8 @@ bool TKeyFormat::LocateValue(const uint8_t* Key, int32_t I, const uint8_t*& Valu
       if (i == I) return false;
       continue;
     }
-    const TField& f = Fields_[static_cast<size_t>(i)];
-    int32_t size = f.CoreSize;
-    if (f.Kind == kvString || f.Kind == kvWideString) {
-      if (p + 2 > len) CorruptKey("TKeyFormat.LocateValue");
-      size = LoadU16(Key + p);
-      p += 2;
-    }
-    if (p + size > len) CorruptKey("TKeyFormat.LocateValue");
+    const int32_t size =
+        StoredValueSize(Fields_[static_cast<size_t>(i)], Key, p, len, "TKeyFormat.LocateValue");
     if (i == I) {
       Value = Key + p;
       Size = size;
@@ -426,16 +428,8 @@ int32_t TKeyFormat::CompareKeys(int32_t FieldCount, const TComparisonMarkers* Ma
     if (hasA != hasB) {
       r = hasA ? 1 : -1;
     } else if (hasA) {
-      int32_t sa = f.CoreSize;
-      int32_t sb = f.CoreSize;
-      if (f.Kind == kvString || f.Kind == kvWideString) {
-        if (pa + 2 > lenA || pb + 2 > lenB) CorruptKey("TBTree.CompareKeys");
-        sa = LoadU16(KeyA + pa);
-        sb = LoadU16(KeyB + pb);
-        pa += 2;
-        pb += 2;
-      }
-      if (pa + sa > lenA || pb + sb > lenB) CorruptKey("TBTree.CompareKeys");
+      const int32_t sa = StoredValueSize(f, KeyA, pa, lenA, "TBTree.CompareKeys");
+      const int32_t sb = StoredValueSize(f, KeyB, pb, lenB, "TBTree.CompareKeys");
       r = CompareValues(f, KeyA + pa, sa, KeyB + pb, sb);
       pa += sa;
       pb += sb;
@@ -460,13 +454,7 @@ int32_t TKeyFormat::CompareToOptimizedKey(int32_t FieldCount, const TOptimizedSe
     if (a.HasValue != hasB) {
       r = a.HasValue ? 1 : -1;
     } else if (hasB) {
-      int32_t sb = f.CoreSize;
-      if (f.Kind == kvString || f.Kind == kvWideString) {
-        if (pb + 2 > lenB) CorruptKey("TBTree.CompareToOptimizedKey");
-        sb = LoadU16(KeyB + pb);
-        pb += 2;
-      }
-      if (pb + sb > lenB) CorruptKey("TBTree.CompareToOptimizedKey");
+      const int32_t sb = StoredValueSize(f, KeyB, pb, lenB, "TBTree.CompareToOptimizedKey");
       r = CompareValues(f, a.Value, a.Size, KeyB + pb, sb);
       pb += sb;
     }

@@ -19,17 +19,7 @@ void TInternalIndexDef::Assign(const plat::TPersistent* Source) {
     plat::TCollectionItem::Assign(Source);
     return;
   }
-  Hidden_ = src->Hidden_;
-  Primary_ = src->Primary_;
-  Unique_ = src->Unique_;
-  IndexName_ = src->IndexName_;
-  Maintained_ = src->Maintained_;
-  Memory_ = src->Memory_;
-  IndexPageSize_ = src->IndexPageSize_;
-  MaximumKeySize_ = src->MaximumKeySize_;
-  KeyDataOffset_ = src->KeyDataOffset_;
-  IndexSequence_ = src->IndexSequence_;
-  IndexKeyType_ = src->IndexKeyType_;
+  TIndexAttributes::operator=(*src);
 }
 
 const plat::TPropList& TInternalIndexDef::PublishedProperties() const {
@@ -87,32 +77,12 @@ TIndexManager* TIndexItem::Manager() const {
 
 void TIndexItem::Assign(const plat::TPersistent* Source) {
   if (const auto* def = dynamic_cast<const TInternalIndexDef*>(Source)) {
-    IndexName_ = def->IndexName();
-    Unique_ = def->Unique();
-    Primary_ = def->Primary();
-    Hidden_ = def->Hidden();
-    Maintained_ = def->Maintained();
-    Memory_ = def->Memory();
-    MaximumKeySize_ = def->MaximumKeySize();
-    KeyDataOffset_ = def->KeyDataOffset();
-    IndexPageSize_ = def->IndexPageSize();
-    IndexSequence_ = def->IndexSequence();
-    IndexKeyType_ = def->IndexKeyType();
+    TIndexAttributes::operator=(*def);
     KeyFields_->Clear();
     return;
   }
   if (const auto* item = dynamic_cast<const TIndexItem*>(Source)) {
-    IndexName_ = item->IndexName_;
-    Unique_ = item->Unique_;
-    Primary_ = item->Primary_;
-    Hidden_ = item->Hidden_;
-    Maintained_ = item->Maintained_;
-    Memory_ = item->Memory_;
-    MaximumKeySize_ = item->MaximumKeySize_;
-    KeyDataOffset_ = item->KeyDataOffset_;
-    IndexPageSize_ = item->IndexPageSize_;
-    IndexSequence_ = item->IndexSequence_;
-    IndexKeyType_ = item->IndexKeyType_;
+    TIndexAttributes::operator=(*item);
     KeyFields_->Assign(item->KeyFields_.get());
     Root_ = item->Root_;
     Depth_ = item->Depth_;

@@ -26,13 +26,10 @@ namespace zel {
 
 class TTableHeader;
 
-// One index of a table definition (stored with it).
-class TInternalIndexDef : public plat::TCollectionItem {
+// The settings an index definition and an open index share; copying one
+// copies them all.
+class TIndexAttributes {
  public:
-  explicit TInternalIndexDef(plat::TCollection* Collection) : plat::TCollectionItem(Collection) {}
-
-  std::string ClassName() const override { return "TInternalIndexDef"; }
-
   bool Hidden() const { return Hidden_; }
   void SetHidden(bool Value) { Hidden_ = Value; }
   bool Primary() const { return Primary_; }
@@ -56,10 +53,7 @@ class TInternalIndexDef : public plat::TCollectionItem {
   TIndexKeyType IndexKeyType() const { return IndexKeyType_; }
   void SetIndexKeyType(TIndexKeyType Value) { IndexKeyType_ = Value; }
 
-  void Assign(const plat::TPersistent* Source) override;
-  const plat::TPropList& PublishedProperties() const override;
-
- private:
+ protected:
   bool Hidden_ = false;
   bool Primary_ = false;
   bool Unique_ = false;
@@ -71,6 +65,17 @@ class TInternalIndexDef : public plat::TCollectionItem {
   int32_t KeyDataOffset_ = 0;
   int32_t IndexSequence_ = 0;
   TIndexKeyType IndexKeyType_ = ikFixed;
+};
+
+// One index of a table definition (stored with it).
+class TInternalIndexDef : public plat::TCollectionItem, public TIndexAttributes {
+ public:
+  explicit TInternalIndexDef(plat::TCollection* Collection) : plat::TCollectionItem(Collection) {}
+
+  std::string ClassName() const override { return "TInternalIndexDef"; }
+
+  void Assign(const plat::TPersistent* Source) override;
+  const plat::TPropList& PublishedProperties() const override;
 };
 
 class TInternalIndexDefs : public plat::TCollection {
@@ -98,7 +103,7 @@ class TIndexManager;
 // One open index of a table cursor. Invariant: while open, the tree is
 // connected to Root and Depth of this item and the key buffer holds
 // MaximumKeySize + 1 bytes.
-class TIndexItem : public plat::TCollectionItem {
+class TIndexItem : public plat::TCollectionItem, public TIndexAttributes {
  public:
   explicit TIndexItem(plat::TCollection* Collection);
   ~TIndexItem() override;
@@ -170,29 +175,6 @@ class TIndexItem : public plat::TCollectionItem {
   uint32_t Depth() const { return Depth_; }
   void SetDepth(uint32_t Value) { Depth_ = Value; }
 
-  bool Hidden() const { return Hidden_; }
-  void SetHidden(bool Value) { Hidden_ = Value; }
-  bool Primary() const { return Primary_; }
-  void SetPrimary(bool Value) { Primary_ = Value; }
-  bool Unique() const { return Unique_; }
-  void SetUnique(bool Value) { Unique_ = Value; }
-  const std::string& IndexName() const { return IndexName_; }
-  void SetIndexName(const std::string& Value) { IndexName_ = Value; }
-  bool Maintained() const { return Maintained_; }
-  void SetMaintained(bool Value) { Maintained_ = Value; }
-  bool Memory() const { return Memory_; }
-  void SetMemory(bool Value) { Memory_ = Value; }
-  uint32_t IndexPageSize() const { return IndexPageSize_; }
-  void SetIndexPageSize(uint32_t Value) { IndexPageSize_ = Value; }
-  int32_t MaximumKeySize() const { return MaximumKeySize_; }
-  void SetMaximumKeySize(int32_t Value) { MaximumKeySize_ = Value; }
-  int32_t KeyDataOffset() const { return KeyDataOffset_; }
-  void SetKeyDataOffset(int32_t Value) { KeyDataOffset_ = Value; }
-  int32_t IndexSequence() const { return IndexSequence_; }
-  void SetIndexSequence(int32_t Value) { IndexSequence_ = Value; }
-  TIndexKeyType IndexKeyType() const { return IndexKeyType_; }
-  void SetIndexKeyType(TIndexKeyType Value) { IndexKeyType_ = Value; }
-
  private:
   friend class TIndexManager;
 
@@ -202,17 +184,6 @@ class TIndexItem : public plat::TCollectionItem {
   // Root and Depth into the table header slot, when there is a header.
   void SaveHeaderSlot();
 
-  bool Hidden_ = false;
-  bool Primary_ = false;
-  bool Unique_ = false;
-  std::string IndexName_;
-  bool Maintained_ = false;
-  bool Memory_ = false;
-  uint32_t IndexPageSize_ = 0;
-  int32_t MaximumKeySize_ = 0;
-  int32_t KeyDataOffset_ = 0;
-  int32_t IndexSequence_ = 0;
-  TIndexKeyType IndexKeyType_ = ikFixed;
   uint32_t Root_ = 0;
   uint32_t Depth_ = 0;
   std::unique_ptr<TKeyFields> KeyFields_;

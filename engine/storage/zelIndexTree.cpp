@@ -427,31 +427,25 @@ int32_t TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* 
 }
 
 bool TBTree::NextRecord() {
-  CheckOpen("TBTree.NextRecord");
-  EnsurePath();
-  if (!Positioned_) return false;
-  DescentValidForInsert_ = false;
-  TNode& leaf = Leaf();
-  leaf.SetCursor(Positions_.back());
-  if (leaf.NextRecord()) {
-    Positions_.back() = leaf.Cursor();
-    return true;
-  }
-  return StepLeaf(true);
+  return StepRecord(true, "TBTree.NextRecord");
 }
 
 bool TBTree::PriorRecord() {
-  CheckOpen("TBTree.PriorRecord");
+  return StepRecord(false, "TBTree.PriorRecord");
+}
+
+bool TBTree::StepRecord(bool Forward, const char* Caller) {
+  CheckOpen(Caller);
   EnsurePath();
   if (!Positioned_) return false;
   DescentValidForInsert_ = false;
   TNode& leaf = Leaf();
   leaf.SetCursor(Positions_.back());
-  if (leaf.PriorRecord()) {
+  if (Forward ? leaf.NextRecord() : leaf.PriorRecord()) {
     Positions_.back() = leaf.Cursor();
     return true;
   }
-  return StepLeaf(false);
+  return StepLeaf(Forward);
 }
 
 bool TBTree::SetCursorToEnd(bool First) {
@@ -599,17 +593,7 @@ int32_t TBTree::InsertKey() {
   leaf.InsertKey(pos, SearchKey_.data());
   std::memcpy(RestoreKey_.data(), SearchKey_.data(), ix::LoadU16(SearchKey_.data()));
   Positions_.back() = pos;
-  try {
-    FixUpFrom(LeafLevel(), false);
-  } catch (...) {
-    InvalidateInternalBuffers();
-    Positioned_ = false;
-    PathStale_ = false;
-    throw;
-  }
-  PathStale_ = true;
-  Positioned_ = true;
-  DescentValidForInsert_ = false;
+  FixUpLeafChange(false);
   return 0;
 }
 
@@ -622,9 +606,15 @@ int32_t TBTree::DeleteKey() {
   leaf.ReadKey(pos, RestoreKey_.data());
   leaf.DeleteKey(pos);
   Positions_.back() = pos;
+  FixUpLeafChange(true);
+  return 0;
+}
+
+void TBTree::FixUpLeafChange(bool Deleting) {
   try {
-    FixUpFrom(LeafLevel(), true);
+    FixUpFrom(LeafLevel(), Deleting);
   } catch (...) {
+    // The buffered path may be half updated: drop it and the position.
     InvalidateInternalBuffers();
     Positioned_ = false;
     PathStale_ = false;
@@ -633,7 +623,6 @@ int32_t TBTree::DeleteKey() {
   PathStale_ = true;
   Positioned_ = true;
   DescentValidForInsert_ = false;
-  return 0;
 }
 
 void TBTree::FixUpFrom(int32_t Level, bool Deleting) {

@@ -317,6 +317,8 @@ class TBTree : public plat::TObject {
   int32_t CompareAt0(const TOptimizedSearchKey& Key, int32_t FieldCount) const;
   // Makes the cursor usable after a change: searches the key it was left on.
   void EnsurePath();
+  // Moves the cursor one record on or back; false at the end of the index.
+  bool StepRecord(bool Forward, const char* Caller);
   // Moves the path to the next or prior leaf; false at the end of the index.
   bool StepLeaf(bool Forward);
   uint32_t LeafCount(const TNode& Node) const;
@@ -325,6 +327,9 @@ class TBTree : public plat::TObject {
   void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child);
   // Works the changes of level Level upward to the root.
   void FixUpFrom(int32_t Level, bool Deleting);
+  // Fixes the tree up after a key went into or out of the current leaf and
+  // leaves the tree positioned on it; on a fault the buffered path is dropped.
+  void FixUpLeafChange(bool Deleting);
   TLevelChange SplitNode(int32_t Level);
   void SplitRoot();
   TLevelChange Rebalance(int32_t Level);

@@ -4,6 +4,8 @@
 #include <set>
 #include <sstream>
 
+#include "support/IntegrityCheckBytes.h"
+
 namespace testsupport {
 
 namespace {
@@ -14,12 +16,6 @@ constexpr uint16_t kSystemCode = 1;
 constexpr uint16_t kMapCode = 2;
 constexpr uint16_t kFreeBit = 0x8000;
 constexpr int32_t kEntriesOffset = 0x14;
-
-std::string Hex(uint64_t Value) {
-  std::ostringstream out;
-  out << "0x" << std::hex << Value;
-  return out.str();
-}
 
 constexpr uint32_t kSecurityOffset = 0x300;
 constexpr uint32_t kSecuritySize = 40;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "support/IntegrityCheckBytes.h"
+
 namespace testsupport {
 
 namespace {
@@ -17,13 +19,6 @@ constexpr int32_t kEntryCount = 2;
 constexpr int32_t kEntryAddress = 6;
 constexpr int32_t kEntryKey = 10;  // bitmap and values follow
 constexpr uint32_t kMaxDepth = 32;
-
-uint16_t Get16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
-uint32_t Get32(const uint8_t* P) {
-  return P[0] | (P[1] << 8) | (P[2] << 16) | (static_cast<uint32_t>(P[3]) << 24);
-}
 
 struct Walker {
   const IndexPageSource& source;
@@ -40,8 +35,8 @@ struct Walker {
   // The entries of a page (offsets into the page), or false when the page
   // is unreadable.
   bool Entries(uint32_t Addr, const std::vector<uint8_t>& Page, std::vector<int32_t>& Out) {
-    const uint32_t leaf = Get32(Page.data() + kLeaf);
-    const uint32_t used = Get32(Page.data() + kUsed);
+    const uint32_t leaf = LoadU32(Page.data() + kLeaf);
+    const uint32_t used = LoadU32(Page.data() + kUsed);
     if (leaf > 1)
       Problem("page " + std::to_string(Addr) + " has leaf flag " + std::to_string(leaf));
     if (used > static_cast<uint32_t>(desc.PageSize - kHeader)) {
@@ -50,7 +45,7 @@ struct Walker {
     }
     for (uint32_t pos = 0; pos < used;) {
       const uint8_t* e = Page.data() + kHeader + pos;
-      const uint32_t len = pos + 2 <= used ? Get16(e) : 0;
+      const uint32_t len = pos + 2 <= used ? LoadU16(e) : 0;
       if (len < kEntryKey + 1 || pos + len > used ||
           (desc.FixedKeySize > 0 && len != static_cast<uint32_t>(desc.FixedKeySize))) {
         Problem("page " + std::to_string(Addr) + " entry at " + std::to_string(pos) +
@@ -64,8 +59,8 @@ struct Walker {
   }
 
   bool SameKey(const uint8_t* A, const uint8_t* B) {
-    const uint16_t la = Get16(A);
-    const uint16_t lb = Get16(B);
+    const uint16_t la = LoadU16(A);
+    const uint16_t lb = LoadU16(B);
     return la == lb && std::equal(A + kEntryKey, A + la, B + kEntryKey);
   }
 
@@ -84,7 +79,7 @@ struct Walker {
     }
     std::vector<int32_t> entries;
     if (!Entries(Addr, page, entries)) return 0;
-    const bool leaf = Get32(page.data() + kLeaf) == 1;
+    const bool leaf = LoadU32(page.data() + kLeaf) == 1;
     const bool leafLevel = Level + 1 == desc.Depth;
     if (leaf != leafLevel) {
       Problem("page " + std::to_string(Addr) + " on level " + std::to_string(Level) +
@@ -94,7 +89,7 @@ struct Walker {
     if (entries.empty() && Level > 0) Problem("page " + std::to_string(Addr) + " is empty");
     if (!entries.empty()) {
       const uint8_t* e = page.data() + entries[0];
-      First.assign(e, e + Get16(e));
+      First.assign(e, e + LoadU16(e));
     }
     if (desc.Compare) {
       for (size_t i = 1; i < entries.size(); ++i) {
@@ -108,23 +103,23 @@ struct Walker {
       leaves.push_back(Addr);
       for (int32_t off : entries) {
         const uint8_t* e = page.data() + off;
-        report.LeafEntries.emplace_back(e, e + Get16(e));
+        report.LeafEntries.emplace_back(e, e + LoadU16(e));
       }
       return entries.size();
     }
-    if (Get32(page.data() + kNext) != 0 || Get32(page.data() + kPrior) != 0)
+    if (LoadU32(page.data() + kNext) != 0 || LoadU32(page.data() + kPrior) != 0)
       Problem("internal page " + std::to_string(Addr) + " has leaf links");
     uint64_t total = 0;
     for (int32_t off : entries) {
       const uint8_t* e = page.data() + off;
       std::vector<uint8_t> childFirst;
-      const uint64_t n = Walk(Get32(e + kEntryAddress), Level + 1, childFirst);
-      if (n != Get32(e + kEntryCount))
-        Problem("entry of child " + std::to_string(Get32(e + kEntryAddress)) + " counts " +
-                std::to_string(Get32(e + kEntryCount)) + " records, the child holds " +
+      const uint64_t n = Walk(LoadU32(e + kEntryAddress), Level + 1, childFirst);
+      if (n != LoadU32(e + kEntryCount))
+        Problem("entry of child " + std::to_string(LoadU32(e + kEntryAddress)) + " counts " +
+                std::to_string(LoadU32(e + kEntryCount)) + " records, the child holds " +
                 std::to_string(n));
       if (!childFirst.empty() && !SameKey(e, childFirst.data()))
-        Problem("entry of child " + std::to_string(Get32(e + kEntryAddress)) +
+        Problem("entry of child " + std::to_string(LoadU32(e + kEntryAddress)) +
                 " does not carry the child's first key");
       total += n;
     }
@@ -137,11 +132,11 @@ struct Walker {
       if (!source(leaves[i], page)) continue;
       const uint32_t prior = i == 0 ? 0 : leaves[i - 1];
       const uint32_t next = i + 1 == leaves.size() ? 0 : leaves[i + 1];
-      if (Get32(page.data() + kPrior) != prior || Get32(page.data() + kNext) != next)
+      if (LoadU32(page.data() + kPrior) != prior || LoadU32(page.data() + kNext) != next)
         Problem("leaf " + std::to_string(leaves[i]) + " links " +
-                std::to_string(Get32(page.data() + kPrior)) + "/" +
-                std::to_string(Get32(page.data() + kNext)) + ", expected " + std::to_string(prior) +
-                "/" + std::to_string(next));
+                std::to_string(LoadU32(page.data() + kPrior)) + "/" +
+                std::to_string(LoadU32(page.data() + kNext)) + ", expected " +
+                std::to_string(prior) + "/" + std::to_string(next));
     }
   }
 };

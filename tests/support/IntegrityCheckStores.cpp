@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "support/IntegrityCheckBytes.h"
+
 namespace testsupport {
 
 namespace {
@@ -22,12 +24,6 @@ constexpr uint16_t kHeaderStoreCode = 1;  // table 0, use 1
 constexpr int32_t kUserHeadersFirstEmpty = 0x1C;
 constexpr int32_t kSystemHeadersFirstEmpty = 0x20;
 constexpr uint32_t kMaxIndexes = 34;
-
-std::string Hex(uint64_t Value) {
-  std::ostringstream out;
-  out << "0x" << std::hex << Value;
-  return out.str();
-}
 
 bool AllZero(const uint8_t* P, uint64_t Count) {
   return std::all_of(P, P + Count, [](uint8_t b) { return b == 0; });

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "support/IntegrityCheckBytes.h"
+
 namespace testsupport {
 
 namespace {
@@ -12,16 +14,6 @@ constexpr uint32_t kIndexPage = 4096;
 constexpr uint32_t kPageHeader = 16;
 constexpr uint32_t kMaxIndexes = 34;
 constexpr uint32_t kMaxDepth = 32;
-
-std::string Hex(uint64_t Value) {
-  std::ostringstream out;
-  out << "0x" << std::hex << Value;
-  return out.str();
-}
-
-uint16_t U16(const uint8_t* P) {
-  return static_cast<uint16_t>(P[0] | (P[1] << 8));
-}
 
 }  // namespace
 
@@ -54,7 +46,7 @@ void CheckTables(IntegrityCheck& Check, StoreCheck& Stores) {
         const std::string where =
             "table " + std::to_string(id) + " index slot " + std::to_string(slot);
         const uint32_t root = Stores.U32(addr + 0x30 + 6 * slot);
-        const uint16_t depth = U16(Stores.At(addr + 0x34 + 6 * slot));
+        const uint16_t depth = LoadU16(Stores.At(addr + 0x34 + 6 * slot));
         if (root == 0 || depth == 0) {
           Stores.Problem(where + " has no root (root " + Hex(root) + ", depth " +
                          std::to_string(depth) + ")");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "platform/os/Files.h"
 #include "platform/rtl/Exceptions.h"
 #include "support/TestDir.h"
@@ -27,21 +28,10 @@ std::vector<uint8_t> Sample(size_t Size, uint32_t Seed = 1) {
   return data;
 }
 
-std::vector<uint8_t> Bytes(plat::TMemoryStream& S) {
-  const auto* p = static_cast<const uint8_t*>(S.Memory());
-  return p ? std::vector<uint8_t>(p, p + S.Size()) : std::vector<uint8_t>();
-}
+using storagetest::Bytes;
+using storagetest::Fill;
 
-void Fill(plat::TMemoryStream& S, const std::vector<uint8_t>& Data) {
-  S.Clear();
-  if (!Data.empty()) S.Write(Data.data(), static_cast<int32_t>(Data.size()));
-  S.SetPosition(0);
-}
-
-std::vector<uint8_t> FileBytes(const std::string& Name) {
-  std::ifstream in(Name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using storagetest::FileBytes;
 
 void WriteFile(const std::string& Name, const std::vector<uint8_t>& Data) {
   std::ofstream out(Name, std::ios::binary);

@@ -9,23 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataUnit.h"
 
 namespace zel::testdata {
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 template <class F>
 void ExpectAssertion(const std::string& Text, F&& Action) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDataTestSupport.h"
 #include "engine/storage/zelDataUnit.h"
@@ -30,16 +31,7 @@ const std::string kKey = "record-key";
 // stores and the two table maps.
 struct Db {
   explicit Db(const std::string& Name) {
-    if (!plat::FileExists(Name)) {
-      TDiskMgr creator;
-      creator.SetFileName(Name);
-      creator.SetPageSize(kPage);
-      creator.CreateNewFile();
-    }
-    mgr.SetFileName(Name);
-    mgr.SetPageSize(kPage);
-    mgr.Open();
-    mgr.SetCryptKey(kKey);
+    storagetest::OpenDatabaseFile(mgr, Name, kPage, kKey);
     for (auto* store : {&systemHeaders, &userHeaders}) {
       store->SetDiskMgr(&mgr);
       store->SetBlockSize(TableHeaderBlockSize);
@@ -88,16 +80,7 @@ struct Db {
 
 testsupport::StoreCheck::PageDecoder Decoder(uint32_t Flags) {
   return [Flags](uint32_t TableID, uint8_t* Page, int32_t Size) {
-    std::vector<uint8_t> out(static_cast<size_t>(Size));
-    if ((Flags & 2) != 0) {
-      XORCryptBuf(Page, out.data(), XORPageKey.data(), static_cast<int32_t>(TableID),
-                  static_cast<int32_t>(XORPageKey.size()), Size);
-    } else {
-      TBlowfishData data{};
-      BlowfishInit(data, kKey.data(), static_cast<int32_t>(kKey.size() * 8), nullptr);
-      BlowfishDecryptCFB(data, Page, out.data(), Size);
-    }
-    std::memcpy(Page, out.data(), out.size());
+    storagetest::DecryptPage((Flags & 2) != 0, kKey, TableID, Page, Size);
   };
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelDisk.h"
 #include "platform/os/Files.h"
 #include "support/IntegrityCheck.h"
@@ -14,26 +15,12 @@
 namespace zel {
 namespace {
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected " << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 constexpr int32_t kPage = 4096;
 constexpr uint32_t kTable = 7;
 
-std::vector<uint8_t> FileBytes(const std::string& Name) {
-  std::ifstream in(Name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using storagetest::FileBytes;
 
 std::vector<uint8_t> RawPage(const std::string& Name, uint32_t Page) {
   const std::vector<uint8_t> bytes = FileBytes(Name);

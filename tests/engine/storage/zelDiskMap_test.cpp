@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelDisk.h"
 #include "platform/os/Files.h"
 #include "support/IntegrityCheck.h"
@@ -15,18 +16,7 @@
 namespace zel {
 namespace {
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected " << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 // ---------------------------------------------------------------- global header
 

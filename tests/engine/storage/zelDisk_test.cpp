@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelDisk.h"
 #include "platform/os/Files.h"
 #include "support/IntegrityCheck.h"
@@ -13,18 +14,7 @@
 namespace zel {
 namespace {
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected " << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 std::vector<uint8_t> FileBytes(const std::string& Name) {
   std::ifstream in(Name, std::ios::binary);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelIndexUnit.h"
@@ -14,18 +15,7 @@ namespace {
 using plat::VarArrayOf;
 using plat::Variant;
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 struct FieldDesc {
   const char* Name;
@@ -51,14 +41,11 @@ struct Layout {
     fields.SetDefaultOffsets();
     for (size_t i = 0; i < Columns.size(); ++i) {
       const TInternalFieldItem* f = fields.GetIndex(static_cast<int32_t>(i));
-      TKeyFieldItem* k = keys.Add();
-      k->SetFieldName(f->FieldName());
+      TKeyFieldItem* k = storagetest::AddKeyField(keys, *f);
       k->SetIndexName("IX");
+      // The key keeps the declared type (a BCD field's record slot is laid
+      // out as currency).
       k->SetDataType(Columns[i].Type);
-      k->SetFieldSize(f->FieldSize());
-      k->SetRecBufOffset(f->DataOffset());
-      k->SetNullFlagOffset(f->NullFlagOffset());
-      k->SetSizeMarkerOffset(f->SizeMarkerOffset());
       k->SetCaseInsensitive(Columns[i].CaseInsensitive);
       k->SetDescending(Columns[i].Descending);
       k->SetKeyIndex(static_cast<int32_t>(i));

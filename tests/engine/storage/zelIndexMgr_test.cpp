@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
@@ -19,18 +20,7 @@ namespace {
 constexpr uint32_t kPage = 4096;
 constexpr uint16_t kTable = 9;
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 // A table of three fields (A integer, B string, C integer) with record
 // helpers, its index definitions and key fields.
@@ -64,14 +54,8 @@ struct Table {
     for (const std::string& field : Fields) {
       const TInternalFieldItem* f = fields.FindField(field);
       for (TKeyFields* target : {&keys, &own}) {
-        TKeyFieldItem* k = target->Add();
+        TKeyFieldItem* k = storagetest::AddKeyField(*target, *f);
         k->SetIndexName(Name);
-        k->SetFieldName(f->FieldName());
-        k->SetDataType(f->DataType());
-        k->SetFieldSize(f->FieldSize());
-        k->SetRecBufOffset(f->DataOffset());
-        k->SetNullFlagOffset(f->NullFlagOffset());
-        k->SetSizeMarkerOffset(f->SizeMarkerOffset());
         k->SetCaseInsensitive(CaseInsensitive && f->DataType() == plat::ftString);
       }
     }
@@ -388,13 +372,7 @@ TEST(TemporarySort, SortsAndFindsKeys) {
   const TInternalFieldItem* fc = table.fields.FindField("C");
   const TInternalFieldItem* fb = table.fields.FindField("B");
   for (const TInternalFieldItem* f : {fc, fb}) {
-    TKeyFieldItem* k = sort->KeyFields().Add();
-    k->SetFieldName(f->FieldName());
-    k->SetDataType(f->DataType());
-    k->SetFieldSize(f->FieldSize());
-    k->SetRecBufOffset(f->DataOffset());
-    k->SetNullFlagOffset(f->NullFlagOffset());
-    k->SetSizeMarkerOffset(f->SizeMarkerOffset());
+    TKeyFieldItem* k = storagetest::AddKeyField(sort->KeyFields(), *f);
     k->SetDescending(f == fc);
   }
   sort->Open(2);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
@@ -25,18 +26,7 @@ constexpr uint32_t kPage = 4096;
 constexpr uint16_t kTable = 7;
 constexpr uint16_t kIndexOwner = (kTable << 4) | iuIndexPages;
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 struct FieldDesc {
   const char* Name;
@@ -61,13 +51,7 @@ struct Layout {
     fields.SetDefaultOffsets();
     for (size_t i = 0; i < Columns.size(); ++i) {
       const TInternalFieldItem* f = fields.GetIndex(static_cast<int32_t>(i));
-      TKeyFieldItem* k = keys.Add();
-      k->SetFieldName(f->FieldName());
-      k->SetDataType(f->DataType());
-      k->SetFieldSize(f->FieldSize());
-      k->SetRecBufOffset(f->DataOffset());
-      k->SetNullFlagOffset(f->NullFlagOffset());
-      k->SetSizeMarkerOffset(f->SizeMarkerOffset());
+      TKeyFieldItem* k = storagetest::AddKeyField(keys, *f);
       k->SetCaseInsensitive(Columns[i].CaseInsensitive);
       k->SetDescending(Columns[i].Descending);
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDataTestSupport.h"
 #include "engine/storage/zelDisk.h"
@@ -28,9 +29,7 @@ constexpr uint32_t kPage = 4096;
 constexpr uint16_t kTable = 5;
 const std::string kKey = "secret-key";
 
-uint32_t U32(const uint8_t* P) {
-  return P[0] | (P[1] << 8) | (P[2] << 16) | (uint32_t(P[3]) << 24);
-}
+using storagetest::U32;
 
 // The access flags of the three encryption levels.
 struct Protection {
@@ -42,16 +41,7 @@ const std::vector<Protection> kProtections = {{"plain", 1}, {"xor", 3}, {"blowfi
 // Decrypts the pages of encrypted tables for the integrity checker.
 testsupport::StoreCheck::PageDecoder Decoder(uint32_t Flags) {
   return [Flags](uint32_t TableID, uint8_t* Page, int32_t Size) {
-    std::vector<uint8_t> out(static_cast<size_t>(Size));
-    if ((Flags & 2) != 0) {
-      XORCryptBuf(Page, out.data(), XORPageKey.data(), static_cast<int32_t>(TableID),
-                  static_cast<int32_t>(XORPageKey.size()), Size);
-    } else {
-      TBlowfishData data{};
-      BlowfishInit(data, kKey.data(), static_cast<int32_t>(kKey.size() * 8), nullptr);
-      BlowfishDecryptCFB(data, Page, out.data(), Size);
-    }
-    std::memcpy(Page, out.data(), out.size());
+    storagetest::DecryptPage((Flags & 2) != 0, kKey, TableID, Page, Size);
   };
 }
 
@@ -64,18 +54,7 @@ testsupport::StoreCheck::PageDecoder Decoder(uint32_t Flags) {
 
 // An open database file with the engine's page size.
 struct Db {
-  explicit Db(const std::string& Name) {
-    if (!plat::FileExists(Name)) {
-      TDiskMgr creator;
-      creator.SetFileName(Name);
-      creator.SetPageSize(kPage);
-      creator.CreateNewFile();
-    }
-    mgr.SetFileName(Name);
-    mgr.SetPageSize(kPage);
-    mgr.Open();
-    mgr.SetCryptKey(kKey);
-  }
+  explicit Db(const std::string& Name) { storagetest::OpenDatabaseFile(mgr, Name, kPage, kKey); }
   // A table store; a non-global one starts with FirstEmpty (valid).
   std::unique_ptr<TDiskIOInterface> Store(uint16_t Usage, uint32_t BlockSize, uint32_t Flags,
                                           uint32_t FirstEmpty = 0, int32_t GlobalOffset = 0,

@@ -8,24 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCommon.h"
 #include "platform/rtl/Lists.h"
 
 namespace zel {
 namespace {
 
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 std::vector<uint8_t> Sample(size_t Size, uint32_t Seed = 7) {
   std::vector<uint8_t> data(Size);
@@ -37,20 +27,10 @@ std::vector<uint8_t> Sample(size_t Size, uint32_t Seed = 7) {
   return data;
 }
 
-std::vector<uint8_t> Bytes(plat::TMemoryStream& S) {
-  const auto* p = static_cast<const uint8_t*>(S.Memory());
-  return p ? std::vector<uint8_t>(p, p + S.Size()) : std::vector<uint8_t>();
-}
+using storagetest::Bytes;
+using storagetest::Fill;
 
-void Fill(plat::TMemoryStream& S, const std::vector<uint8_t>& Data) {
-  S.Clear();
-  if (!Data.empty()) S.Write(Data.data(), static_cast<int32_t>(Data.size()));
-  S.SetPosition(0);
-}
-
-uint32_t U32(const uint8_t* P) {
-  return P[0] | (P[1] << 8) | (P[2] << 16) | (uint32_t(P[3]) << 24);
-}
+using storagetest::U32;
 
 // ---------------------------------------------------------------- base and memory stores
 

@@ -9,24 +9,13 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCommonError.h"
 #include "platform/os/Files.h"
 
 namespace zel::locktest {
 
-// Runs Action and expects an engine error with Code whose message holds Text.
-template <class F>
-void ExpectError(int32_t Code, const std::string& Text, F&& Action) {
-  try {
-    Action();
-    ADD_FAILURE() << "no error raised, expected 0x" << std::hex << Code;
-  } catch (const EZelDatabaseError& e) {
-    EXPECT_EQ(e.ErrorCode(), Code) << e.Message();
-    if (!Text.empty()) {
-      EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
-    }
-  }
-}
+using storagetest::ExpectError;
 
 // The error code Action raises, 0 when none (for forked children, which
 // report through their exit code).

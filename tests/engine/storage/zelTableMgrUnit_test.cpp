@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/StorageTestSupport.h"
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDataTableDefSupport.h"
 #include "engine/storage/zelDataTestSupport.h"
@@ -29,16 +30,7 @@ const std::string kKey = "table-key";
 // up the way the database component sets them up.
 struct Database {
   explicit Database(const std::string& Name) {
-    if (!plat::FileExists(Name)) {
-      TDiskMgr creator;
-      creator.SetFileName(Name);
-      creator.SetPageSize(kPage);
-      creator.CreateNewFile();
-    }
-    disk.SetFileName(Name);
-    disk.SetPageSize(kPage);
-    disk.Open();
-    disk.SetCryptKey(kKey);
+    storagetest::OpenDatabaseFile(disk, Name, kPage, kKey);
     const std::pair<TDiskIOInterface*, int32_t> stores[] = {{&userHeaders, 28},
                                                             {&systemHeaders, 32}};
     for (const auto& [store, offset] : stores) {
@@ -83,16 +75,7 @@ struct Database {
 // Decrypts the pages of encrypted tables for the integrity checker.
 testsupport::StoreCheck::PageDecoder Decoder(TEncryptionLevel Level) {
   return [Level](uint32_t TableID, uint8_t* Page, int32_t Size) {
-    std::vector<uint8_t> out(static_cast<size_t>(Size));
-    if (Level == encWeak) {
-      XORCryptBuf(Page, out.data(), XORPageKey.data(), static_cast<int32_t>(TableID),
-                  static_cast<int32_t>(XORPageKey.size()), Size);
-    } else {
-      TBlowfishData data{};
-      BlowfishInit(data, kKey.data(), static_cast<int32_t>(kKey.size() * 8), nullptr);
-      BlowfishDecryptCFB(data, Page, out.data(), Size);
-    }
-    std::memcpy(Page, out.data(), out.size());
+    storagetest::DecryptPage(Level == encWeak, kKey, TableID, Page, Size);
   };
 }
 
