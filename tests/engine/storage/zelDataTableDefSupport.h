@@ -33,7 +33,7 @@ inline bool Names(const std::string& List, const std::string& Name) {
 }
 
 // A definition of table Name with the fields of testdata::AllTypes() and
-// one index per spec, laid out for the engine's version.
+// one index per IndexSpec entry, laid out for the engine's version.
 inline std::unique_ptr<TTableDef> MakeDef(const std::string& Name, bool Memory,
                                           const std::vector<IndexSpec>& Indexes,
                                           TEncryptionLevel Level = encNone) {
