@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -607,6 +608,9 @@ struct Kind {
   int32_t Steps;
   uint32_t MinDepth;
 };
+
+// Names the kind in test output instead of dumping its bytes.
+void PrintTo(const Kind& K, std::ostream* Out) { *Out << K.Name; }
 
 std::string RandomText(std::mt19937& Rng, int32_t MaxLen, bool MixedCase) {
   static const char upper[] = "ABCDEFGH";
