@@ -13,6 +13,7 @@
 
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Lists.h"
 #include "platform/rtl/Strings.h"
 
 namespace plat {
@@ -65,7 +66,7 @@ std::string Describe(char c) {
 
 // ---------------------------------------------------------------- lexer
 
-enum class TokenKind : uint8_t { End, Identifier, Integer, Float, String, Symbol };
+enum class TokenKind : uint8_t { End, Identifier, Integer, Float, String, Symbol, Binary };
 
 struct Token {
   TokenKind kind;
@@ -126,6 +127,7 @@ class Lexer {
       return Number();
     }
     if (c == '\'' || c == '#') return String();
+    if (c == '{') return Binary();
     if (std::string_view("=:[]<>,+.-(){}").find(c) != std::string_view::npos) {
       ++p_;
       return Token{TokenKind::Symbol, std::string(1, c), line_};
@@ -160,6 +162,30 @@ class Lexer {
       Fail(line_, "Invalid number");
     }
     return Token{kind, std::string(text_.substr(start, p_ - start)), line_};
+  }
+
+  // Pairs of hexadecimal digits between braces, over any number of lines.
+  Token Binary() {
+    const int line = line_;
+    ++p_;
+    std::string value;
+    int high = -1;
+    while (true) {
+      SkipBlanks();
+      if (p_ >= text_.size()) Fail(line_, "Unterminated binary data");
+      const char c = text_[p_++];
+      if (c == '}') break;
+      if (!IsHexDigit(c)) Fail(line_, "Invalid character " + Describe(c) + " in binary data");
+      const int digit = IsDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10;
+      if (high < 0) {
+        high = digit;
+      } else {
+        value += static_cast<char>(high * 16 + digit);
+        high = -1;
+      }
+    }
+    if (high >= 0) Fail(line_, "Odd number of digits in binary data");
+    return Token{TokenKind::Binary, std::move(value), line};
   }
 
   // Quoted runs and #nn character codes written next to each other.
@@ -216,10 +242,19 @@ class Lexer {
 struct ItemNode;
 
 struct ValueNode {
-  enum Kind : uint8_t { kInteger, kFloat, kString, kIdent, kSet, kCollection } kind = kInteger;
+  enum Kind : uint8_t {
+    kInteger,
+    kFloat,
+    kString,
+    kIdent,
+    kSet,
+    kCollection,
+    kStrings,
+    kBinary
+  } kind = kInteger;
   int line = 0;
-  std::string text;                   // number text, string bytes or identifier path
-  std::vector<std::string> elements;  // of a set
+  std::string text;                   // number text, string bytes, identifier path or bytes
+  std::vector<std::string> elements;  // of a set, or the lines of a string list
   std::vector<ItemNode> items;        // of a collection
 };
 
@@ -236,6 +271,7 @@ struct ItemNode {
 
 struct ObjectNode {
   int line = 0;
+  bool inherited = false;  // "inherited": changes a component that exists already
   std::string name;
   std::string className;
   std::vector<PropNode> props;
@@ -289,9 +325,12 @@ class Parser {
   ObjectNode Object(int depth) {
     if (depth > kMaxDepth) Fail(Peek().line, "Objects nested too deeply");
     const Token& start = Take();
-    if (!IsWord(start, "object")) Unexpected(start, "'object'");
+    if (!IsWord(start, "object") && !IsWord(start, "inherited")) {
+      Unexpected(start, "'object'");
+    }
     ObjectNode node;
     node.line = start.line;
+    node.inherited = IsWord(start, "inherited");
     const std::string first = Identifier("Class name");
     if (IsSymbol(Peek(), ':')) {
       Take();
@@ -310,7 +349,7 @@ class Parser {
         Take();
         return node;
       }
-      if (IsWord(token, "object")) {
+      if (IsWord(token, "object") || IsWord(token, "inherited")) {
         node.children.push_back(Object(depth + 1));
       } else if (token.kind == TokenKind::Identifier) {
         node.props.push_back(Property(depth));
@@ -330,11 +369,27 @@ class Parser {
     return prop;
   }
 
+  // A string with its "+" continuations.
+  std::string JoinedString(const Token& first) {
+    std::string text = first.text;
+    while (IsSymbol(Peek(), '+')) {
+      Take();
+      const Token& next = Take();
+      if (next.kind != TokenKind::String) Unexpected(next, "String after '+'");
+      text += next.text;
+    }
+    return text;
+  }
+
   ValueNode Value(int depth) {
     const Token& token = Take();
     ValueNode value;
     value.line = token.line;
     switch (token.kind) {
+      case TokenKind::Binary:
+        value.kind = ValueNode::kBinary;
+        value.text = token.text;
+        return value;
       case TokenKind::Integer:
         value.kind = ValueNode::kInteger;
         value.text = token.text;
@@ -345,13 +400,7 @@ class Parser {
         return value;
       case TokenKind::String:
         value.kind = ValueNode::kString;
-        value.text = token.text;
-        while (IsSymbol(Peek(), '+')) {
-          Take();
-          const Token& next = Take();
-          if (next.kind != TokenKind::String) Unexpected(next, "String after '+'");
-          value.text += next.text;
-        }
+        value.text = JoinedString(token);
         return value;
       case TokenKind::Identifier:
         --i_;
@@ -367,6 +416,15 @@ class Parser {
       value.kind = ValueNode::kIdent;
       value.text = "-" + Take().text;
       return value;
+    }
+    if (IsSymbol(token, '(')) {
+      value.kind = ValueNode::kStrings;
+      while (true) {
+        const Token& next = Take();
+        if (IsSymbol(next, ')')) return value;
+        if (next.kind != TokenKind::String) Unexpected(next, "String or ')'");
+        value.elements.push_back(JoinedString(next));
+      }
     }
     if (IsSymbol(token, '[')) {
       value.kind = ValueNode::kSet;
@@ -483,6 +541,10 @@ std::string Shown(const ValueNode& node) {
       return "(a set)";
     case ValueNode::kCollection:
       return "(a collection)";
+    case ValueNode::kStrings:
+      return "(a list of strings)";
+    case ValueNode::kBinary:
+      return "(binary data)";
   }
   return std::string();
 }
@@ -497,15 +559,24 @@ class ComponentTextReader {
  public:
   explicit ComponentTextReader(TComponent& root) : root_(root) {}
 
-  void Read(const ObjectNode& node) {
+  // The texts of a form and of its ancestors, the farthest ancestor first:
+  // each later text names the class of the one before it only by
+  // "inherited", so only the last text's class is checked.
+  void Read(const std::vector<ObjectNode>& nodes) {
     try {
-      if (!SameText(node.className, root_.ClassName())) {
-        Fail(node.line, "Class " + node.className + " does not match " + root_.ClassName());
+      for (size_t i = 0; i < nodes.size(); ++i) {
+        const ObjectNode& node = nodes[i];
+        if (i + 1 == nodes.size() && !SameText(node.className, root_.ClassName())) {
+          Fail(node.line, "Class " + node.className + " does not match " + root_.ClassName());
+        }
+        if (node.inherited != (i > 0)) {
+          Fail(node.line, i > 0 ? "'inherited' expected" : "'object' expected");
+        }
+        if (!node.name.empty() && node.name != root_.Name()) {
+          Rename(root_, node.name, node.line);
+        }
+        ReadObject(node, root_, node.name.empty() ? root_.ClassName() : node.name);
       }
-      if (!node.name.empty() && node.name != root_.Name()) {
-        Rename(root_, node.name, node.line);
-      }
-      ReadObject(node, root_, node.name.empty() ? root_.ClassName() : node.name);
       for (const Fixup& fixup : fixups_) {
         TComponent* target = nullptr;
         if (!SameText(fixup.target, "nil")) {
@@ -560,6 +631,7 @@ class ComponentTextReader {
   }
 
   void MarkLoading(TComponent& component) {
+    if (std::find(loaded_.begin(), loaded_.end(), &component) != loaded_.end()) return;
     const bool wasLoading = component.state_.Contains(csLoading);
     const bool wasReading = component.state_.Contains(csReading);
     component.state_.Include(csLoading).Include(csReading);
@@ -594,6 +666,9 @@ class ComponentTextReader {
         seen.push_back(child.name);
       }
       TComponent* target = child.name.empty() ? nullptr : component.FindComponent(child.name);
+      if (child.inherited && target == nullptr) {
+        Fail(child.line, "Inherited component " + child.name + " not found");
+      }
       if (target != nullptr) {
         if (!SameText(target->ClassName(), child.className)) {
           Fail(child.line, "Component " + child.name + " is a " + target->ClassName() + ", not a " +
@@ -629,11 +704,40 @@ class ComponentTextReader {
   }
 
   void ReadProperty(const PropNode& prop, TPersistent& object, const std::string& path) {
-    const TPropInfo* info = object.PublishedProperties().Find(prop.name);
-    if (info == nullptr) {
+    ReadProperty(prop, prop.name, object, path);
+  }
+
+  // Name is what is left of the property's dotted name below object.
+  void ReadProperty(const PropNode& prop, const std::string& name, TPersistent& object,
+                    const std::string& path) {
+    const TPropInfo* info = object.PublishedProperties().Find(name);
+    const size_t dot = name.find('.');
+    if (info == nullptr && dot != std::string::npos) {
+      const std::string head = name.substr(0, dot);
+      const std::string rest = name.substr(dot + 1);
+      const TPropInfo* outer = object.PublishedProperties().Find(head);
+      if (outer != nullptr && outer->Kind == pkObject) {
+        ReadProperty(prop, rest, outer->GetObject(object), path + "." + outer->Name);
+        return;
+      }
+      if (outer != nullptr && outer->Kind == pkStrings && SameText(rest, "Strings")) {
+        if (prop.value.kind != ValueNode::kStrings) {
+          Fail(prop.line, "List of strings expected for property " + outer->Name);
+        }
+        ReadStrings(prop, outer->GetStrings(object), path + "." + outer->Name);
+        return;
+      }
+    }
+    if (info == nullptr || info->Kind == pkObject || info->Kind == pkStrings) {
       Fail(prop.line, "Property " + prop.name + " does not exist in " + object.ClassName());
     }
     switch (info->Kind) {
+      case pkMethod:
+        if (prop.value.kind != ValueNode::kIdent) {
+          Fail(prop.line, "Method name expected for event " + info->Name);
+        }
+        BindMethod(prop, *info, object);
+        return;
       case pkCollection:
         if (prop.value.kind != ValueNode::kCollection) {
           Fail(prop.line, "Collection expected for property " + info->Name);
@@ -650,6 +754,43 @@ class ComponentTextReader {
         SetValue(object, *info, Convert(prop.value, *info), prop.line, path);
         return;
     }
+  }
+
+  void ReadStrings(const PropNode& prop, TStrings& strings, const std::string& path) {
+    auto saved = std::make_shared<TStringList>();
+    saved->Assign(&strings);
+    TStrings* target = &strings;
+    undo_.push_back([target, saved] { target->Assign(saved.get()); });
+    try {
+      strings.BeginUpdate();
+      try {
+        strings.Clear();
+        for (const std::string& line : prop.value.elements) strings.Add(line);
+      } catch (...) {
+        strings.EndUpdate();
+        throw;
+      }
+      strings.EndUpdate();
+    } catch (const std::exception& e) {
+      Fail(prop.line, "Error reading " + path + ": " + e.what());
+    }
+  }
+
+  // Events bind to methods of the root component, found by name.
+  void BindMethod(const PropNode& prop, const TPropInfo& info, TPersistent& object) {
+    const std::any* method = nullptr;
+    const std::string& name = prop.value.text;
+    if (!SameText(name, "nil")) {
+      const auto* owner = dynamic_cast<const IMethodOwner*>(&root_);
+      method = owner == nullptr ? nullptr : owner->PublishedMethods().Find(name);
+      if (method == nullptr) {
+        Fail(prop.line, "Method " + name + " not found for event " + info.Name);
+      }
+      if (!info.FitsMethod(*method)) {
+        Fail(prop.line, "Method " + name + " does not fit event " + info.Name);
+      }
+    }
+    undo_.push_back(info.BindMethod(object, name, method));
   }
 
   void ReadCollection(const PropNode& prop, TCollection& collection, const std::string& path) {
@@ -725,6 +866,10 @@ class ComponentTextReader {
         }
         return TPropValue(number);
       }
+      case pkBinary:
+        if (value.kind != ValueNode::kBinary)
+          Fail(value.line, "Binary data expected for property " + name);
+        return TPropValue(value.text);
       case pkSet: {
         if (value.kind != ValueNode::kSet) Fail(value.line, "Set expected for property " + name);
         uint64_t bits = 0;
@@ -739,6 +884,9 @@ class ComponentTextReader {
       }
       case pkCollection:
       case pkComponent:
+      case pkObject:
+      case pkStrings:
+      case pkMethod:
         break;
     }
     Fail(value.line, "Invalid value for property " + name);
@@ -829,22 +977,56 @@ class ComponentTextWriter {
     out_ += Indent(indent) + "end" + kLineBreak;
   }
 
-  void WriteProperties(const TPersistent& object, int indent) {
+  // Prefix names the sub-object being written ("Font.").
+  void WriteProperties(const TPersistent& object, int indent, const std::string& prefix = "") {
+    auto& mutableObject = const_cast<TPersistent&>(object);
     for (const TPropInfo& info : object.PublishedProperties()) {
       if (info.Kind == pkCollection) {
-        WriteCollection(info, info.GetCollection(const_cast<TPersistent&>(object)), indent);
+        WriteCollection(prefix + info.Name, info.GetCollection(mutableObject), indent);
+        continue;
+      }
+      if (info.Kind == pkObject) {
+        WriteProperties(info.GetObject(mutableObject), indent, prefix + info.Name + ".");
+        continue;
+      }
+      if (info.Kind == pkStrings) {
+        WriteStrings(prefix + info.Name, info.GetStrings(mutableObject), indent);
         continue;
       }
       const TPropValue value = info.Get(object);
       if (info.IsDefault(value)) continue;
-      out_ += Indent(indent) + info.Name + " = ";
+      out_ += Indent(indent) + prefix + info.Name + " = ";
       WriteValue(info, value, indent);
       out_ += kLineBreak;
     }
   }
 
-  void WriteCollection(const TPropInfo& info, const TCollection& collection, int indent) {
-    out_ += Indent(indent) + info.Name + " = <";
+  void WriteStrings(const std::string& name, const TStrings& strings, int indent) {
+    if (strings.Count() == 0) return;
+    out_ += Indent(indent) + name + ".Strings = (" + kLineBreak;
+    for (int32_t i = 0; i < strings.Count(); ++i) {
+      out_ += Indent(indent + 2);
+      WriteString(strings.Strings(i), indent + 2);
+      if (i + 1 == strings.Count()) out_ += ")";
+      out_ += kLineBreak;
+    }
+  }
+
+  // Bytes as hexadecimal digits, 32 bytes a line.
+  void WriteBinary(const std::string& bytes, int indent) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    out_ += "{";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (i % 32 == 0) out_ += kLineBreak + Indent(indent + 2);
+      const auto byte = static_cast<unsigned char>(bytes[i]);
+      out_ += kDigits[byte >> 4];
+      out_ += kDigits[byte & 15];
+    }
+    out_ += "}";
+  }
+
+  void WriteCollection(const std::string& name, const TCollection& collection, int indent) {
+    out_ += Indent(indent) + name + " = <";
     if (collection.Count() == 0) {
       out_ += std::string(">") + kLineBreak;
       return;
@@ -904,10 +1086,18 @@ class ComponentTextWriter {
       case pkString:
         WriteString(std::get<std::string>(value), indent);
         return;
+      case pkBinary:
+        WriteBinary(std::get<std::string>(value), indent);
+        return;
+      case pkMethod:
+        out_ += std::get<std::string>(value);
+        return;
       case pkComponent:
         out_ += PathOf(std::get<TComponent*>(value), info);
         return;
       case pkCollection:
+      case pkObject:
+      case pkStrings:
         break;
     }
   }
@@ -1006,9 +1196,16 @@ void WriteComponentText(TStream& Stream, const TComponent& Instance) {
 }
 
 void ReadComponentText(const std::string& Text, TComponent& Instance) {
-  const std::vector<Token> tokens = Lexer(Text).Run();
-  const ObjectNode root = Parser(tokens).Root();
-  ComponentTextReader(Instance).Read(root);
+  ReadComponentTexts({Text}, Instance);
+}
+
+void ReadComponentTexts(const std::vector<std::string>& Texts, TComponent& Instance) {
+  std::vector<ObjectNode> roots;
+  for (const std::string& text : Texts) {
+    const std::vector<Token> tokens = Lexer(text).Run();
+    roots.push_back(Parser(tokens).Root());
+  }
+  ComponentTextReader(Instance).Read(roots);
 }
 
 void ReadComponentText(TStream& Stream, TComponent& Instance) {

@@ -24,9 +24,16 @@
 // True and False, component references by name (a dotted path below the
 // root), collections always (an empty one as "<>"). A property at its default
 // is left out.
+//
+// Forms add: sub-object properties by dotted name ("Font.Style = [fsBold]"),
+// string lists ("Items.Strings = (" one string a line ")"), binary data in
+// braces as hexadecimal digits, events bound by method name ("OnClick =
+// NextClick", or nil), and "inherited" in place of "object" for a component
+// that an ancestor's text made already (see ReadComponentTexts).
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/Published.h"
@@ -66,6 +73,13 @@ void WriteComponentText(TStream& Stream, const TComponent& Instance);
 // Instance as it was: properties are set back, collection items restored
 // (with their IDs), components made by the read freed.
 void ReadComponentText(const std::string& Text, TComponent& Instance);
+// Reads the texts of a form class and of its ancestors into Instance, as one
+// read: the farthest ancestor's text first (starting with "object"), then each
+// descendant's (starting with "inherited"). Only the last text's class is
+// checked against Instance. A nested "inherited" object must exist already; a
+// nested "object" is made as in ReadComponentText. References are resolved and
+// Loaded called once, after the last text.
+void ReadComponentTexts(const std::vector<std::string>& Texts, TComponent& Instance);
 // Reads from the stream's position to its end.
 void ReadComponentText(TStream& Stream, TComponent& Instance);
 

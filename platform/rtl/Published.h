@@ -18,9 +18,17 @@
 // Booleans, enumerations and sets have a default only when one is given;
 // strings default to "", floats and dates to 0, component references to none;
 // collections are always written.
+//
+// Forms need four more kinds: a sub-object whose properties are written with
+// its name in front ("Font.Name = 'Arial'"), a string list ("Lines.Strings =
+// ('a' 'b')"), binary data ("Picture.Data = {0A0B}") and events bound by the
+// name of a method of the root component ("OnClick = NextClick"; the root
+// lists its methods through IMethodOwner, the object keeps the bound names in
+// a TEventBindings that it gives the builder).
 
 #include <cstdint>
 #include <functional>
+#include <any>
 #include <initializer_list>
 #include <limits>
 #include <optional>
@@ -45,7 +53,48 @@ enum TPropKind : uint8_t {
   pkDate,         // double (TDateTime)
   pkSet,          // uint64_t, bit i for ValueNames[i]
   pkCollection,   // no value: read and written through GetCollection
-  pkComponent     // TComponent*, written as the component's name
+  pkComponent,    // TComponent*, written as the component's name
+  pkObject,       // no value: a TPersistent whose properties are read and written in place
+  pkStrings,      // no value: a TStrings read and written through GetStrings
+  pkBinary,       // std::string of bytes, written as hexadecimal digits in braces
+  pkMethod        // std::string: the name of the bound method (see BindMethod)
+};
+
+class TStrings;
+
+// The methods of a root component (a form) that component text may bind to
+// events by name. Each is held as a std::function of its own signature.
+class TMethodTable {
+ public:
+  template <class Sig>
+  void Add(std::string Name, std::function<Sig> Method) {
+    Put(std::move(Name), std::any(std::move(Method)));
+  }
+  // By name, ignoring ASCII case; nullptr when there is none.
+  const std::any* Find(const std::string& Name) const;
+
+ private:
+  void Put(std::string Name, std::any Method);
+  std::vector<std::pair<std::string, std::any>> methods_;
+};
+
+// Implemented by root components whose text binds events.
+class IMethodOwner {
+ public:
+  virtual ~IMethodOwner() = default;
+  virtual const TMethodTable& PublishedMethods() const = 0;
+};
+
+// The names of the methods that component text bound to one object's events,
+// kept so that the writer can write them back.
+class TEventBindings {
+ public:
+  // "" when the event is not bound by name.
+  std::string MethodName(const std::string& Event) const;
+  void SetMethodName(const std::string& Event, const std::string& Method);
+
+ private:
+  std::vector<std::pair<std::string, std::string>> names_;
 };
 
 using TPropValue = std::variant<int64_t, uint64_t, std::string, bool, double, TComponent*>;
@@ -61,6 +110,14 @@ struct TPropInfo {
   std::function<TPropValue(const TPersistent&)> Get;
   std::function<void(TPersistent&, const TPropValue&)> Set;
   std::function<TCollection&(TPersistent&)> GetCollection;
+  std::function<TPersistent&(TPersistent&)> GetObject;
+  std::function<TStrings&(TPersistent&)> GetStrings;
+  // Binds the method (nullptr unbinds) under its name and returns what
+  // restores the event as it was.
+  std::function<std::function<void()>(TPersistent&, const std::string& Name, const std::any* Method)>
+      BindMethod;
+  // Whether Method has the event's signature.
+  std::function<bool(const std::any& Method)> FitsMethod;
 
   bool IsDefault(const TPropValue& Value) const { return Default.has_value() && *Default == Value; }
 };
@@ -173,6 +230,72 @@ class TPublished {
     return *this;
   }
 
+  // A sub-object (Get returns a reference or a pointer to a TPersistent).
+  template <class G>
+  TPublished& Persistent(std::string Name, G Get) {
+    TPropInfo info = Make(std::move(Name), pkObject);
+    info.GetObject = [get = std::move(Get)](TPersistent& object) -> TPersistent& {
+      return Deref<TPersistent>(std::invoke(get, Object(object)));
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  // A string list (Get returns a reference or a pointer to a TStrings);
+  // written when it holds lines.
+  template <class G>
+  TPublished& Strings(std::string Name, G Get) {
+    TPropInfo info = Make(std::move(Name), pkStrings);
+    info.GetStrings = [get = std::move(Get)](TPersistent& object) -> TStrings& {
+      return Deref<TStrings>(std::invoke(get, Object(object)));
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  // Bytes held in a std::string; written when not empty.
+  template <class G, class S>
+  TPublished& Binary(std::string Name, G Get, S Set) {
+    TPropInfo info = Make(std::move(Name), pkBinary);
+    info.Default = TPropValue(std::string());
+    Bind<std::string>(info, std::move(Get), std::move(Set));
+    list_.Add(std::move(info));
+    return *this;
+  }
+
+  // An event: Field is the std::function member, Bindings the object's
+  // TEventBindings (a member function returning a reference).
+  template <class Sig, class B>
+  TPublished& Event(std::string Name, std::function<Sig> C::*Field, B Bindings) {
+    TPropInfo info = Make(Name, pkMethod);
+    info.Default = TPropValue(std::string());
+    info.Get = [Name, Bindings](const TPersistent& object) {
+      return TPropValue(Call(Bindings, object).MethodName(Name));
+    };
+    info.Set = [](TPersistent&, const TPropValue&) {
+      throw EConvertError("An event is bound through its method");
+    };
+    info.FitsMethod = [](const std::any& method) {
+      return std::any_cast<std::function<Sig>>(&method) != nullptr;
+    };
+    info.BindMethod = [Name, Field, Bindings](TPersistent& object, const std::string& method,
+                                             const std::any* value) -> std::function<void()> {
+      C& target = Object(object);
+      TEventBindings& names = std::invoke(Bindings, target);
+      std::function<Sig> oldHandler = target.*Field;
+      std::string oldName = names.MethodName(Name);
+      target.*Field = value == nullptr ? std::function<Sig>()
+                                       : std::any_cast<std::function<Sig>>(*value);
+      names.SetMethodName(Name, value == nullptr ? std::string() : method);
+      return [&target, &names, Field, Name, oldHandler, oldName] {
+        target.*Field = oldHandler;
+        names.SetMethodName(Name, oldName);
+      };
+    };
+    list_.Add(std::move(info));
+    return *this;
+  }
+
   // A reference to a component of class T (Get returns T*). Setting a
   // component of another class raises EConvertError.
   template <class G, class S>
@@ -202,6 +325,15 @@ class TPublished {
   using ValueOf = std::remove_cvref_t<std::invoke_result_t<G&, C&>>;
 
   static C& Object(TPersistent& object) { return static_cast<C&>(object); }
+  template <class T, class V>
+  static T& Deref(V&& value) {
+    if constexpr (std::is_pointer_v<std::remove_cvref_t<V>>) {
+      PLAT_ASSERT(value != nullptr, "Published sub-object is missing");
+      return *value;
+    } else {
+      return value;
+    }
+  }
   // Getters are called on a mutable object so that non-const ones work too;
   // they must not change it.
   template <class G>

@@ -505,7 +505,7 @@ TEST(ComponentTextTest, MalformedTextIsRefusedWithItsLine) {
        "Line 13: Error reading Root.Deep.Count: Count must not be negative"},
       {prefix + Lines({"  Count ? 1", "end"}), "Line 9: Invalid character '?'"},
       {prefix + Lines({"  Count 1", "end"}), "Line 9: '=' after Count expected"},
-      {prefix + Lines({"  Count = (1)", "end"}), "Line 9: Invalid property value '('"},
+      {prefix + Lines({"  Count = (1)", "end"}), "Line 9: String or ')' expected"},
       {prefix + Lines({"end", "end"}), "Line 10: End of text expected"},
       {prefix + "  Text = '" + std::string(1, '\0') + "'\r\nend",
        "Line 9: Invalid character #0 in string"},
