@@ -824,6 +824,11 @@ class ComponentTextReader {
     const std::string& name = info.Name;
     switch (info.Kind) {
       case pkInteger: {
+        if (value.kind == ValueNode::kIdent) {
+          for (const auto& ident : info.Idents) {
+            if (SameText(ident.first, value.text)) return TPropValue(ident.second);
+          }
+        }
         if (value.kind != ValueNode::kInteger)
           Fail(value.line, "Integer expected for property " + name);
         int64_t number = 0;
@@ -916,12 +921,24 @@ class ComponentTextReader {
         if (current == nullptr && !root_.Name().empty() && SameText(part, root_.Name())) {
           current = &root_;
         }
+        // Forms name their controls uniquely over the whole form, so a control
+        // nested in a panel is referred to by its name alone.
+        if (current == nullptr) current = FindBelow(root_, part);
       } else {
         current = current->FindComponent(part);
       }
       if (current == nullptr || dot == std::string::npos) return current;
       start = dot + 1;
     }
+  }
+
+  static TComponent* FindBelow(const TComponent& owner, const std::string& name) {
+    for (int32_t i = 0; i < owner.ComponentCount(); ++i) {
+      TComponent* child = owner.Components(i);
+      if (SameText(child->Name(), name)) return child;
+      if (TComponent* found = FindBelow(*child, name)) return found;
+    }
+    return nullptr;
   }
 
   TComponent& root_;
@@ -1047,7 +1064,9 @@ class ComponentTextWriter {
       case pkEnumeration: {
         const int64_t number = std::get<int64_t>(value);
         if (info.Kind == pkInteger) {
-          out_ += std::to_string(number);
+          const auto named = std::find_if(info.Idents.begin(), info.Idents.end(),
+                                          [number](const auto& ident) { return ident.second == number; });
+          out_ += named != info.Idents.end() ? named->first : std::to_string(number);
         } else if (number >= 0 && number < static_cast<int64_t>(info.ValueNames.size())) {
           out_ += info.ValueNames[static_cast<size_t>(number)];
         } else {

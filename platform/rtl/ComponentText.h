@@ -67,6 +67,10 @@ void WriteComponentText(TStream& Stream, const TComponent& Instance);
 // else made through the class registry. References are resolved once every
 // object is read; Loaded is then called on every component read, root first.
 //
+// A reference names a component below the root by its dotted path; a name
+// that is not one of the root's own components is looked for among all the
+// components below it.
+//
 // Errors raise EReadError "Line <n>: <what>": bad syntax, truncated text,
 // unknown classes and properties, values of the wrong kind or out of range,
 // unresolved references, and any failure of a setter. A failed read leaves

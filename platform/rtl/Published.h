@@ -106,6 +106,9 @@ struct TPropInfo {
   int64_t MinValue = 0;
   int64_t MaxValue = 0;
   uint64_t MaxUnsigned = 0;
+  // Named values of an integer property (colours, cursors): the reader takes
+  // the name for the number, the writer writes the name when there is one.
+  std::vector<std::pair<std::string, int64_t>> Idents;
   std::optional<TPropValue> Default;
   std::function<TPropValue(const TPersistent&)> Get;
   std::function<void(TPersistent&, const TPropValue&)> Set;
@@ -159,6 +162,17 @@ class TPublished {
   template <class G, class S>
   TPublished& Integer(std::string Name, G Get, S Set, int64_t Default) {
     return AddInteger(std::move(Name), std::move(Get), std::move(Set), Default);
+  }
+
+  // An integer whose values may be written by name (see TPropInfo::Idents).
+  template <class G, class S>
+  TPublished& NamedInteger(std::string Name, G Get, S Set, int64_t Default,
+                           std::vector<std::pair<std::string, int64_t>> Idents) {
+    AddInteger(std::move(Name), std::move(Get), std::move(Set), Default);
+    TPropInfo info = list_[list_.Count() - 1];
+    info.Idents = std::move(Idents);
+    list_.Add(std::move(info));
+    return *this;
   }
 
   template <class G, class S>
@@ -265,8 +279,9 @@ class TPublished {
 
   // An event: Field is the std::function member, Bindings the object's
   // TEventBindings (a member function returning a reference).
-  template <class Sig, class B>
-  TPublished& Event(std::string Name, std::function<Sig> C::*Field, B Bindings) {
+  template <class Sig, class Base, class B>
+  TPublished& Event(std::string Name, std::function<Sig> Base::*Field, B Bindings) {
+    static_assert(std::is_base_of_v<Base, C>, "the event is a member of the class");
     TPropInfo info = Make(Name, pkMethod);
     info.Default = TPropValue(std::string());
     info.Get = [Name, Bindings](const TPersistent& object) {
