@@ -13,9 +13,11 @@
 //       EIR...) are declared by the units that raise them.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Format.h"
 
 namespace setup {
 
@@ -51,9 +53,23 @@ class EProgramLauncherFailed : public EProgramLauncher {
   int32_t code_;
 };
 
-// The installer's translatable exception. Its message is the text it was
-// made with; the user-interface translator, when there is one, translates
-// the texts of this family.
-PLAT_DECLARE_EXCEPTION(IException, ECustomQuillaneAbnormal);
+// The text through the global translator (defined in cmp_TTranslator).
+std::string TranslateText(const std::string& Text);
+
+// The installer's translatable exception: its message is the text it was made
+// with, translated by the global translator when there is one. CreateFmt
+// translates the format first, then fills it in.
+class IException : public ECustomQuillaneAbnormal {
+ public:
+  explicit IException(const std::string& Msg) : ECustomQuillaneAbnormal(TranslateText(Msg)) {}
+  std::string ClassName() const override { return "IException"; }
+
+  template <class E = IException>
+  static E CreateFmt(const std::string& Fmt, std::initializer_list<plat::TVarRec> Args) {
+    E error(std::string{});
+    error.SetMessage(plat::Format(TranslateText(Fmt), Args));
+    return error;
+  }
+};
 
 }  // namespace setup
