@@ -367,12 +367,15 @@ void TScriptedDriver::Run(const TStep& Step, TCustomForm& Form) {
     if (SameText(args[0], "cancel") && !Step.Source.ends_with("'")) {
       button = Form.CancelButton();
     } else {
+      // As a person would: type the path, which chooses it in the tree when
+      // it exists, then press OK.
       if (edit != nullptr) {
         edit->SetText(args[0]);
         uint16_t key = 0;
         if (edit->OnKeyUp) edit->OnKeyUp(edit, key);
+      } else {
+        tree->SetSelectedPath(args[0]);
       }
-      tree->SetSelectedPath(args[0]);
       button = Form.DefaultButton();
     }
     if (button == nullptr) Fail(Step, "the folder dialog has no button to press");

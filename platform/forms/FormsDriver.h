@@ -36,8 +36,10 @@
 //   choose <control> '<item>'    chooses a list, combo, radio group or tab item
 //   answer <button>              answers the message box now shown
 //   input '<text>' | input cancel  answers the input query now shown
-//   folder '<path>' | folder cancel  in a folder dialog: selects the path
-//                                (in its path edit) and presses OK, or Cancel
+//   folder '<path>' | folder cancel  in a folder dialog: types the path into
+//                                its path edit (or chooses it in the tree
+//                                when there is no edit) and presses OK, or
+//                                presses Cancel
 //   after status <n>: <step>     runs the step inside ProcessMessages once
 //                                n status texts have been reported
 //
