@@ -72,6 +72,7 @@ const TPropList& TCustomForm::PublishedProperties() const {
 }
 
 void TCustomForm::LoadFormText(const std::vector<std::string>& Texts) {
+  RegisterStandardControls();
   ReadComponentTexts(Texts, *this);
   if (OnCreate) OnCreate(this);
 }
@@ -238,7 +239,7 @@ void TApplication::Run() {
     try {
       driver.Step(*mainForm_);
       if (mainForm_->ModalResult() != mrNone) mainForm_->Close();
-    } catch (const EScriptError&) {
+    } catch (const EDriverError&) {
       throw;
     } catch (const std::exception& e) {
       HandleException(e);

@@ -136,7 +136,8 @@ class TApplication : public TComponent {
 
   // Shows the main form and hands actions to the driver until the main form
   // closes or Terminate is called. An exception escaping an action goes to
-  // HandleException and the loop goes on.
+  // HandleException and the loop goes on; a driver that cannot go on
+  // (EDriverError) ends the loop with its exception.
   void Run();
   void Terminate() { terminated_ = true; }
   bool Terminated() const { return terminated_; }

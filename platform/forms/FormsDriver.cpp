@@ -453,8 +453,8 @@ void TAutomaticDriver::Step(TCustomForm& Form) {
     }
   }
   if (forward == nullptr) {
-    throw EInvalidOperation("Form " + Form.Name() + " " + QuoteText(Form.Caption()) +
-                            " has no forward button to press");
+    throw EDriverError("Form " + Form.Name() + " " + QuoteText(Form.Caption()) +
+                       " has no forward button to press");
   }
   forward->Click();
 }

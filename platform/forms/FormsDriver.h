@@ -45,6 +45,12 @@
 //
 // A step that does not fit what is shown, or running out of steps while a
 // form waits, raises EScriptError naming the script line.
+//
+// What the later parts of the setup program use: Application()->Driver()
+// .Status(text) for status texts, TProgressBar for progress (reported by
+// itself), MessageDlg and InputQuery (Dialogs.h) for questions, and
+// Application()->ProcessMessages() between steps of long work, where a
+// scripted "after status" step can press Cancel.
 
 #include <cstdint>
 #include <fstream>
@@ -58,7 +64,11 @@
 
 namespace plat {
 
-PLAT_DECLARE_EXCEPTION(EScriptError, Exception);
+// A driver that cannot go on (a script that does not fit, no forward button,
+// the end of terminal input). The application's loop passes it on instead
+// of reporting it and asking the driver again.
+PLAT_DECLARE_EXCEPTION(EDriverError, Exception);
+PLAT_DECLARE_EXCEPTION(EScriptError, EDriverError);
 
 class TProgressBar;
 
@@ -140,7 +150,8 @@ class TScriptedDriver : public TFormsDriver {
 
 // Presses the forward button of every form (its Default button, else the
 // first enabled button whose result is OK or Yes), takes each message box's
-// default button and every input query's proposed value.
+// default button and every input query's proposed value. A form without a
+// forward button raises EDriverError.
 class TAutomaticDriver : public TFormsDriver {
  public:
   std::string Name() const override { return "auto"; }
@@ -172,7 +183,7 @@ class TTerminalDriver : public TFormsDriver {
  private:
   void Draw(TCustomForm& Form);
   void Write(const std::string& Text);
-  // One key: a byte, or 27 for Escape; raises EInOutError at end of input.
+  // One key: a byte, or 27 for Escape; raises EDriverError at end of input.
   int ReadKey();
   std::string ReadLine(const std::string& Prompt, const std::string& Current);
 

@@ -75,7 +75,7 @@ int TTerminalDriver::ReadKey() {
     const ssize_t n = ::read(in_, &key, 1);
     if (n == 1) return key;
     if (n < 0 && errno == EINTR) continue;
-    throw EInOutError("End of input at the terminal");
+    throw EDriverError("End of input at the terminal");
   }
 }
 

@@ -312,7 +312,8 @@ TEST_F(FormsTest, TheAutomaticDriverPressesForwardAndTakesDefaults) {
 
   // Without a forward button it says so rather than loop.
   work.start->SetEnabled(false);
-  EXPECT_THROW(work.ShowModal(), EInvalidOperation);
+  EXPECT_THROW(work.ShowModal(), EDriverError);
+  EXPECT_TRUE(Application()->ModalForms().empty());
 }
 
 TEST_F(FormsTest, FocusTabOrderAndControlRules) {
@@ -391,6 +392,14 @@ TEST_F(FormsTest, TheApplicationRunsItsMainFormAndReportsExceptions) {
   testing::internal::CaptureStderr();
   application.HandleException(EAbort("quiet"));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(FormsTest, ADriverThatCannotGoOnEndsTheMainLoop) {
+  Application()->SetDriver(std::make_unique<TAutomaticDriver>());
+  TForm* main = Application()->CreateForm<TForm>();
+  main->SetName("Main");
+  new TLabel(main);  // nothing to press
+  EXPECT_THROW(Application()->Run(), EDriverError);
 }
 
 TEST_F(FormsTest, OnCloseQueryCanKeepAFormOpen) {
