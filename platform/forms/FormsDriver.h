@@ -171,7 +171,6 @@ class TTerminalDriver : public TFormsDriver {
   TTerminalDriver(int In = 0, int Out = 1);
   std::string Name() const override { return "terminal"; }
 
-  void FormShown(TCustomForm& Form) override;
   void Step(TCustomForm& Form) override;
   TModalResult MessageBox(const std::string& Text, TMsgDlgType Type,
                           TMsgDlgButtons Buttons) override;

@@ -103,10 +103,6 @@ std::string TTerminalDriver::ReadLine(const std::string& Prompt, const std::stri
   return line.empty() ? Current : line;
 }
 
-void TTerminalDriver::FormShown(TCustomForm& Form) {
-  TFormsDriver::FormShown(Form);
-}
-
 void TTerminalDriver::Draw(TCustomForm& Form) {
   shown_.clear();
   std::string screen = "\r\n== " + Form.Caption() + " ==\r\n";

@@ -142,7 +142,13 @@ class IntoScope {
 
 TLanguageString::TLanguageString(int32_t GLID, TLanguage* Language, int32_t LineIndex,
                                  const std::string& Text)
-    : TLanguageElement(GLID, Language, LineIndex), Text(Text.substr(0, 255)) {}
+    : TLanguageElement(GLID, Language, LineIndex), Text(Text) {
+  // At most 255 bytes, never half a character.
+  if (this->Text.size() <= 255) return;
+  size_t end = 255;
+  while (end > 0 && (static_cast<unsigned char>(this->Text[end]) & 0xC0) == 0x80) --end;
+  this->Text.resize(end);
+}
 
 // ---------------------------------------------------------------- TLangFormatStrings
 

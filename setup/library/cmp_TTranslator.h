@@ -68,7 +68,7 @@ class TLanguageElement : public plat::TObject {
 
 class TLanguageString : public TLanguageElement {
  public:
-  // Text is kept to its first 255 bytes.
+  // Text is kept to at most 255 bytes, cut at a character boundary.
   TLanguageString(int32_t GLID, TLanguage* Language, int32_t LineIndex, const std::string& Text);
   std::string Text;
 };

@@ -414,6 +414,58 @@ TEST_F(FormsTest, OnCloseQueryCanKeepAFormOpen) {
   EXPECT_EQ(driver.Remaining(), 0);
 }
 
+TEST_F(FormsTest, PagesPicturesAndListsFromFormText) {
+  TScriptedDriver& driver = Script(
+      "expect caption 'Options'\n"
+      "choose Pages 'Second'\n"
+      "choose Versions 'C++Builder 5'\n"
+      "click OK\n");
+  TForm form(nullptr);
+  RegisterStandardControls();
+  ReadComponentText(
+      "object Options: TForm\r\n"
+      "  Caption = 'Options'\r\n"
+      "  object Pages: TPageControl\r\n"
+      "    ActivePage = First\r\n"
+      "    object First: TTabSheet\r\n"
+      "      Caption = 'First'\r\n"
+      "      object Logo: TImage\r\n"
+      "        Picture.Data = {0102}\r\n"
+      "      end\r\n"
+      "    end\r\n"
+      "    object Second: TTabSheet\r\n"
+      "      Caption = 'Second'\r\n"
+      "      object Versions: TRadioGroup\r\n"
+      "        Items.Strings = (\r\n"
+      "          'Delphi 5'\r\n"
+      "          'C++Builder 5')\r\n"
+      "        ItemIndex = 0\r\n"
+      "      end\r\n"
+      "    end\r\n"
+      "  end\r\n"
+      "  object OK: TButton\r\n"
+      "    ModalResult = mrOk\r\n"
+      "  end\r\n"
+      "end\r\n",
+      form);
+  auto* pages = dynamic_cast<TPageControl*>(form.FindControl("Pages"));
+  ASSERT_EQ(pages->PageCount(), 2);
+  EXPECT_EQ(pages->ActivePage()->Name(), "First");
+  EXPECT_FALSE(pages->Pages(1)->Visible());
+  EXPECT_EQ(dynamic_cast<TImage*>(form.FindControl("Logo"))->Picture().Data(), "\x01\x02");
+  auto* versions = dynamic_cast<TRadioGroup*>(form.FindControl("Versions"));
+  EXPECT_EQ(versions->ItemIndex(), 0);
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  EXPECT_EQ(pages->ActivePageIndex(), 1);
+  EXPECT_TRUE(pages->Pages(1)->Visible());
+  EXPECT_FALSE(pages->Pages(0)->Visible());
+  EXPECT_EQ(versions->ItemIndex(), 1);
+  EXPECT_EQ(driver.Remaining(), 0);
+  // A choice on a hidden page is refused as a person could not make it.
+  Script("choose Pages 'First'\nchoose Versions 'Delphi 5'\n");
+  EXPECT_THROW(form.ShowModal(), EScriptError);
+}
+
 TEST(FormsDriverTest, TheEnvironmentChoosesTheDriver) {
   struct Case {
     const char* value;

@@ -84,6 +84,11 @@ TEST_F(TranslatorTest, LanguageTextParsesIntoStringsAndMemos) {
   EXPECT_EQ(translator_->LanguageCount(), 21);
   EXPECT_EQ(pt.FileName(), "trviPortugese.txt");
   EXPECT_EQ(translator_->LanguageByIdent(tlUser), nullptr);
+
+  // A string keeps at most 255 bytes and no half character.
+  const std::string longText = std::string(254, 'a') + "\xC3\xA7" + "tail";
+  SetText(pt, {"5;" + longText});
+  EXPECT_EQ(pt.StringByGLID(5)->Text, std::string(254, 'a'));
 }
 
 TEST_F(TranslatorTest, MalformedTextRaisesWithItsLineIndexAndLeavesNothing) {
