@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/FormsDriver.h"
 #include "platform/rtl/ComponentText.h"
+#include "support/TestDir.h"
 
 namespace plat {
 namespace {
@@ -481,6 +484,24 @@ TEST(FormsDriverTest, TheEnvironmentChoosesTheDriver) {
   EXPECT_THROW(CreateDriverFromEnvironment(), EInvalidOperation);
   unsetenv("ZEL_UI");
   EXPECT_EQ(QuoteText("it's\r\n"), "'it''s'#13#10");
+}
+
+TEST(FormsDriverTest, AScriptFileRunsAndItsTranscriptIsWritten) {
+  testsupport::TempDir dir;
+  {
+    std::ofstream script(dir.File("steps.txt"));
+    script << "# answer the question\nanswer No\n";
+  }
+  setenv("ZEL_UI", ("script:" + dir.File("steps.txt")).c_str(), 1);
+  setenv("ZEL_UI_TRANSCRIPT", dir.File("transcript.txt").c_str(), 1);
+  EXPECT_EQ(MessageDlg("Restart now?", mtConfirmation, TMsgDlgButtons{mbYes, mbNo}), mrNo);
+  FreeApplication();
+  unsetenv("ZEL_UI");
+  unsetenv("ZEL_UI_TRANSCRIPT");
+  std::ifstream in(dir.File("transcript.txt"));
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "message confirmation 'Restart now?' -> No\n");
 }
 
 }  // namespace
