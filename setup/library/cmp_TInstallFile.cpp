@@ -1,0 +1,436 @@
+#include "setup/library/cmp_TInstallFile.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "platform/rtl/Format.h"
+#include "platform/rtl/Strings.h"
+#include "platform/win/IniFiles.h"
+#include "platform/win/Registry.h"
+#include "platform/win/WinFiles.h"
+#include "platform/win/WinLibraries.h"
+#include "platform/win/WinPaths.h"
+#include "setup/library/cmp_TInstall.h"
+#include "setup/library/cmp_TProgramLauncher.h"
+#include "setup/library/cmp_TTrevCompress.h"
+#include "setup/library/routines_API.h"
+#include "setup/library/routines_Registry.h"
+#include "setup/library/routines_Strings.h"
+
+namespace setup {
+
+namespace w = plat::win;
+
+namespace {
+
+std::vector<TCustomInstallFile*>& FileList() {
+  static std::vector<TCustomInstallFile*> list;
+  return list;
+}
+
+// Which UniqueIDs living files hold.
+std::array<bool, TCustomInstallFile::kMaxUniqueID>& UsedIds() {
+  static std::array<bool, TCustomInstallFile::kMaxUniqueID> used{};
+  return used;
+}
+
+constexpr const char* kBlankDestination =
+    "Cannot compress,copy, or install the following file because it's destination directory is "
+    "blank. File is :%s";
+constexpr const char* kSharedDllsKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+// "Files", "Files1", ... "Files9": a record that fits in none of them is an
+// error, not an endless search.
+constexpr int32_t kFilesKeys = 10;
+
+std::string ShortOrSame(const std::string& Path) {
+  const std::string s = GetShortPath(Path);
+  return s.empty() ? Path : s;
+}
+
+TCustomInstall& RequireInstall() {
+  TCustomInstall* install = CurrentInstall();
+  if (install == nullptr) {
+    throw IEInstall("The TInstall could not either write or read unfinished business from the registry");
+  }
+  return *install;
+}
+
+}  // namespace
+
+const std::vector<TCustomInstallFile*>& InstallFiles() {
+  return FileList();
+}
+
+TCustomInstallFile::TCustomInstallFile(plat::TComponent* AOwner) : TFileRelated(AOwner) {
+  SetNet(false);
+  auto& used = UsedIds();
+  for (int32_t id = 0; id < kMaxUniqueID; ++id) {
+    if (!used[static_cast<size_t>(id)]) {
+      used[static_cast<size_t>(id)] = true;
+      uniqueID_ = id;
+      break;
+    }
+  }
+  FileList().push_back(this);
+}
+
+TCustomInstallFile::~TCustomInstallFile() {
+  if (uniqueID_ >= 0) UsedIds()[static_cast<size_t>(uniqueID_)] = false;
+  auto& list = FileList();
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+void TCustomInstallFile::SetUniqueID(int32_t Value) {
+  if (Value == uniqueID_) return;
+  auto& used = UsedIds();
+  if (Value < 0 || Value >= kMaxUniqueID || used[static_cast<size_t>(Value)]) {
+    throw IECustomInstallFile(plat::Format("The UniqueID %d of %s is not free", {Value, Name()}));
+  }
+  if (uniqueID_ >= 0) used[static_cast<size_t>(uniqueID_)] = false;
+  used[static_cast<size_t>(Value)] = true;
+  uniqueID_ = Value;
+}
+
+void TCustomInstallFile::SetContainer(TInstallContainer* Value) {
+  if (Value != nullptr && dynamic_cast<TFileContainer*>(Value) == nullptr) {
+    throw IECustomInstallFile(plat::Format(
+        "The following TInstallFile component %s requires the Container property to be a "
+        "component descended from the TFileContainer component",
+        {Name()}));
+  }
+  TFileRelated::SetContainer(Value);
+}
+
+TFileContainer* TCustomInstallFile::FileContainer() const {
+  return dynamic_cast<TFileContainer*>(Container());
+}
+
+std::string TCustomInstallFile::DestinationPath() {
+  return AddTrailingBackslash(GetFullDestDir()) + destName_;
+}
+
+void TCustomInstallFile::Report(int32_t Code, TFileStatusParameter* Status, TDiskParameter* Disk) {
+  TInformation information;
+  information.File = this;
+  information.Status = Status;
+  information.Disk = Disk;
+  if (Container() != nullptr) Container()->DoInformationEventControl(this, Code, information);
+}
+
+// --- The archive record -------------------------------------------------------------------
+
+void TCustomInstallFile::ReadInfoFromArchive() {
+  if (InstallRunActive() && recordRead_) return;
+  std::string archiveName;
+  if (HasLocalArchive()) {
+    archiveName = LocalArchive();
+  } else if (FileContainer() != nullptr && FileContainer()->HasLocalArchive()) {
+    archiveName = FileContainer()->LocalArchive();
+  } else {
+    archiveName = GetFullArchiveFile();
+  }
+  if (plat::Trim(archiveName).empty()) {
+    throw IECustomInstallFile(plat::Format(
+        "Cannot either compress or decompress the following file because it's archive file "
+        "property is blank. File is :%s",
+        {fileName_}));
+  }
+  TCustomInstall* install = CurrentInstall();
+  std::unique_ptr<TTrevCompress> temporary;
+  TTrevCompress* archive;
+  if (install != nullptr && w::SameName(archiveName, install->GetFullArchiveFile())) {
+    archive = &install->Archive();
+  } else {
+    temporary = std::make_unique<TTrevCompress>(nullptr);
+    archive = temporary.get();
+  }
+  archive->SetCompressedFile(archiveName);
+  const int32_t index = archive->IndexOfID(uniqueID_);
+  if (index < 0) return;  // extraction names the missing member
+  const TFileHeader& h = archive->FileHeaders().FileHeaders(index);
+  compressedSize_ = h.CompressedSize;
+  fileDateTime_ = h.FileDate;
+  uncompressedSize_ = h.UncompressedSize;
+  versionText_ = h.FileVersion.substr(0, 20);
+  recordRead_ = true;
+}
+
+// --- The run ------------------------------------------------------------------------------
+
+void TCustomInstallFile::ProcessHelpers() {
+  inUse_ = false;
+  extractName_.clear();
+  Report(info::kFileStart);
+  try {
+    if (OnBeforeInstall) OnBeforeInstall(this);
+  } catch (const plat::EAbort&) {
+    Report(info::kFileDone);
+    return;
+  }
+  if (plat::Trim(GetFullDestDir()).empty()) {
+    throw IECustomInstallFile(plat::Format(kBlankDestination, {fileName_}));
+  }
+  const std::string destination = DestinationPath();
+  bool copy = true;
+  if (w::FileExists(destination)) {
+    const int32_t decision = IsFileNewer(versionText_, destination, overwriteMode_, fileDateTime_);
+    if (decision == 1 || decision == 3) {
+      copy = false;
+    } else if (decision == 4) {
+      TInstallUI* ui = CurrentInstall() != nullptr ? CurrentInstall()->UI() : nullptr;
+      const std::string question = plat::Format("Copy This File %s?", {fileName_});
+      copy = ui == nullptr || ui->MessageBox(question, ibYesNo) == iaYes;
+    }
+  }
+  if (copy) {
+    try {
+      PrepareDestination(destination);
+    } catch (const plat::EAbort&) {
+      copy = false;
+    }
+  }
+  if (copy) {
+    TakeRecordedLocalArchive();
+    TCustomInstall* install = CurrentInstall();
+    if (install != nullptr && w::SameName(GetFullArchiveFile(), install->GetFullArchiveFile()) &&
+        !HasLocalArchive()) {
+      Extract(install->Archive());
+    } else {
+      TTrevCompress temporary(nullptr);
+      Extract(temporary);
+    }
+  } else {
+    Report(info::kFileSkipped);
+    AfterCopy();
+    if (OnAfterInstall) OnAfterInstall(this);
+    Report(info::kFileInstalled);
+    TInstallContainer::ProcessHelpers();
+  }
+  installedThisRun_ = true;
+}
+
+void TCustomInstallFile::PrepareDestination(const std::string& Destination) {
+  Report(info::kReplacing);
+  if (OnReplacing) OnReplacing(this);
+  if (!w::FileExists(Destination) || w::DeleteFile(Destination)) return;
+  // In use: extract beside it and leave the swap to the restart.
+  inUse_ = true;
+  const std::string dir = GetFullDestDir();
+  std::string sibling;
+  for (int32_t n = 1;; ++n) {
+    sibling = destName_ + "." + std::to_string(n);
+    if (!w::FileExists(AddTrailingBackslash(dir) + sibling)) break;
+    if (n == 9999) {
+      throw IECustomInstallFile(plat::Format("%s cannot find a free name beside %s",
+                                             {Name(), Destination}));
+    }
+  }
+  extractName_ = sibling;
+  const std::string oldShort = ShortOrSame(Destination);
+  const std::string temporary = AddTrailingBackslash(ShortOrSame(dir)) + sibling;
+  TCustomInstall& install = RequireInstall();
+  if (!kOSNTFamily.Contains(GetOSVersion())) {
+    w::TIniFile ini(AddTrailingBackslash(GetWindowsDir()) + "WININIT.INI");
+    ini.WriteString("Rename", oldShort, temporary);
+    install.SetReboot(true);
+    return;
+  }
+  install.SetReboot(true);
+  if (w::MoveFileEx(temporary, Destination,
+                    w::MOVEFILE_REPLACE_EXISTING | w::MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    return;
+  }
+  // The move could not be recorded: a batch run at the next start does it.
+  const std::string batchName = NewBatchFileName();
+  const bool written = WriteBatchFile(
+      batchName,
+      {"erase \"" + oldShort + "\"", "move \"" + temporary + "\" \"" + oldShort + "\""});
+  if (written) install.AddUnfinished(batchName, 1);
+  if (!written || !AddRunOnce("QuillaneBatFile", batchName, false)) {
+    throw IECustomInstallFile(plat::Format(
+        "%s cannot register a routine in the register to move the files after the computer is "
+        "reboot",
+        {Name()}));
+  }
+}
+
+void TCustomInstallFile::Extract(TTrevCompress& Archive) {
+  state_ = 2;
+  const std::string dir = GetFullDestDir();
+  w::ForceDirectories(dir);
+  TCustomInstall* install = CurrentInstall();
+  Archive.SetCompressedFile(HasLocalArchive() ? LocalArchive() : GetFullArchiveFile());
+  Archive.SetExtractDirectory(dir);
+  Archive.SetExtractAsName(extractName_.empty() ? destName_ : extractName_);
+  Archive.SetOverwrite(overwriteMode_);
+  struct TUnhook {
+    TTrevCompress& a;
+    ~TUnhook() {
+      a.OnAborted = nullptr;
+      a.OnNewDisk = nullptr;
+      a.OnStatus = nullptr;
+    }
+  } unhook{Archive};
+  Archive.OnAborted = [](plat::TObject*) { throw EAIUserAbort(); };
+  Archive.OnNewDisk = [this, &Archive](plat::TObject*, int32_t Disk, std::string& Path) {
+    TDiskParameter disk;
+    disk.Disk = Disk;
+    disk.Path = Path;
+    Report(info::kNewDisk, nullptr, &disk);
+    if (OnNewDisk) OnNewDisk(this, disk.Disk, disk.Path);
+    TCustomInstall* root = CurrentInstall();
+    if (!OnNewDisk && !disk.Handled && root != nullptr && root->UI() != nullptr) {
+      const std::string text = plat::Format("Please insert disk #%d", {Disk});
+      if (root->UI()->MessageBox(text, ibOKCancel) == iaCancel) Archive.SetAbort(true);
+    }
+    Path = RemoveTrailingBackslash(disk.Path);
+    SetMainArchiveDirectory(Path);
+  };
+  Archive.OnStatus = [this](plat::TObject*, TlzhFileStats& Stats) {
+    TFileStatusParameter status;
+    status.FileBytesDone = Stats.FileBytesDone;
+    status.FilePercentDone = Stats.FilePercentDone;
+    status.FileName = fileName_;
+    status.Finished = Stats.Finished;
+    if (OnStatus) OnStatus(this, status);
+    Broadcast(msg::kFileStatus, &status);
+    Report(info::kExtracting, &status);
+  };
+  Archive.FilesToProcess().Add(AddTrailingBackslash(includeFromDir_) + fileName_);
+  try {
+    Archive.Extract();
+    AfterCopy();
+    if (OnAfterInstall) OnAfterInstall(this);
+    Report(info::kFileInstalled);
+    TInstallContainer::ProcessHelpers();
+  } catch (...) {
+    if (install != nullptr && &Archive != &install->Archive() && Archive.Abort()) {
+      install->Archive().SetAbort(true);
+    }
+    state_ = 0;
+    throw;
+  }
+  if (install != nullptr && &Archive != &install->Archive() && Archive.Abort()) {
+    install->Archive().SetAbort(true);
+  }
+  try {
+    Broadcast(msg::kCloseCopyPages, nullptr);
+  } catch (...) {
+    if (install != nullptr) install->Archive().SetAbort(true);
+    state_ = 0;
+    throw;
+  }
+  state_ = 0;
+}
+
+void TCustomInstallFile::AfterCopy() {
+  const std::string dir = GetFullDestDir();
+  const std::string destination = DestinationPath();
+  if (registerAsHelp_) {
+    WriteRegString(hkLocalMachine, "\\SOFTWARE\\Microsoft\\Windows\\Help",
+                   plat::UpperCase(destName_), dir);
+  }
+  if (updateDLLCounter_) {
+    w::TRegistry reg;
+    reg.SetRootKey(w::HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKey(kSharedDllsKey, true)) {
+      throw IECustomInstallFile(plat::Format(
+          "Could not open the key SharedDLLs key in the registry. File component %s. "
+          "GetLastError return: %d",
+          {Name(), static_cast<int32_t>(w::GetLastError())}));
+    }
+    const std::string shortName = ShortOrSame(destination);
+    try {
+      reg.WriteInteger(shortName, reg.ReadInteger(shortName) + 1);
+    } catch (const plat::Exception&) {
+      try {
+        const int32_t count = reg.ValueExists(destination) ? reg.ReadInteger(destination) : 0;
+        reg.WriteInteger(destination, count + 1);
+      } catch (const plat::Exception&) {
+        throw IECustomInstallFile(
+            plat::Format("Cannot update the DLL count for the following file :%s:", {destination}));
+      }
+    }
+  }
+  if (inUse_) {
+    RequireInstall().AddUnfinished(Name(), 0);
+  } else if (activeX_) {
+    try {
+      RegisterActiveX();
+    } catch (const plat::Exception&) {
+      // Another server it needs may come later in the run: try once more at
+      // its end.
+      RequireInstall().AddComRetry(this);
+    }
+  }
+}
+
+void TCustomInstallFile::RegisterActiveX() {
+  const std::string dir = GetFullDestDir();
+  const std::string destination = DestinationPath();
+  if (plat::Trim(dir).empty() || !w::FileExists(destination)) {
+    throw IECustomInstallFile(plat::Format(kBlankDestination, {fileName_}));
+  }
+  const std::string ext = plat::UpperCase(w::ExtractWinFileExt(destination));
+  if (ext == ".EXE") {
+    TProgramLauncher launcher(nullptr);
+    launcher.SetFileName(destination);
+    launcher.SetParameters("/REGSERVER");
+    launcher.SetShowMode(smHide);
+    launcher.Execute();
+    return;
+  }
+  // Type libraries and in-process servers load into this process, which the
+  // virtual Windows can only do for its own system libraries.
+  const w::HMODULE module = w::LoadLibrary(destination);
+  if (module == nullptr) {
+    throw IECustomInstallFile(plat::Format(
+        "Could not register the ActiveX component, %s, because the LoadLibrary(%s) procedure "
+        "returned a value of 0. The file component is %s. The following value is the value of "
+        "the GetLastError function: %d",
+        {destination, destination, Name(), static_cast<int32_t>(w::GetLastError())}));
+  }
+  const w::FARPROC entry = w::GetProcAddress(module, "DllRegisterServer");
+  const uint32_t error = w::GetLastError();
+  w::FreeLibrary(module);
+  if (entry == nullptr) {
+    throw IECustomInstallFile(plat::Format(
+        "Could not register the ActiveX component, %s, because the DllRegisterServer function "
+        "could not be found. The file component is %s. The following value is the value of the "
+        "GetLastError function: %d",
+        {destination, Name(), static_cast<int32_t>(error)}));
+  }
+}
+
+void TCustomInstallFile::FinishAfterReboot() {
+  if (activeX_) RegisterActiveX();
+  SetFileAttributesFromSet(DestinationPath(), installAttributes_);
+}
+
+void TCustomInstallFile::WriteUninstallInfo(const std::string& Key) {
+  const std::string destination = DestinationPath();
+  if (activeX_) {
+    const std::string key = Key + "ActiveX";
+    const int32_t n = plat::StrToIntDef(ReadRegString(hkLocalMachine, key, "Entries", "0"), 0) + 1;
+    const std::string ext = plat::UpperCase(w::ExtractWinFileExt(destination));
+    const char* kind = ext == ".EXE" ? "0" : ext == ".TLB" ? "2" : "1";
+    WriteRegString(hkLocalMachine, key, "File" + std::to_string(n), destination + ";" + kind);
+    WriteRegString(hkLocalMachine, key, "Entries", std::to_string(n));
+    return;
+  }
+  for (int32_t attempt = 0;; ++attempt) {
+    const std::string key = Key + "Files" + (attempt == 0 ? "" : std::to_string(attempt));
+    try {
+      const int32_t n =
+          plat::StrToIntDef(ReadRegString(hkLocalMachine, key, "Entries", "0"), 0) + 1;
+      WriteRegString(hkLocalMachine, key, "File" + std::to_string(n), destination);
+      WriteRegString(hkLocalMachine, key, "Entries", std::to_string(n));
+      return;
+    } catch (const EIRCannotWriteValue&) {
+      if (attempt + 1 == kFilesKeys) throw;
+    }
+  }
+}
+
+}  // namespace setup

@@ -1,0 +1,412 @@
+#include "setup/library/cmp_TInstall.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "TestInstall.h"
+#include "platform/win/HeldFile.h"
+#include "platform/win/IniFiles.h"
+#include "platform/win/Processes.h"
+#include "platform/win/Registry.h"
+#include "platform/win/Restart.h"
+#include "platform/win/WinFiles.h"
+#include "platform/win/WinSystem.h"
+#include "platform/win/WinTestRoot.h"
+#include "setup/library/routines_Registry.h"
+
+namespace setup {
+namespace {
+
+namespace w = plat::win;
+using installtest::TRecordingUI;
+using installtest::TTestKit;
+
+const std::string kKitDir = "C:\\Program Files\\Ostra Kit";
+const std::string kProductKey =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ostra Kit";
+
+std::string Reg(const std::string& key, const std::string& name, w::HKEY root = w::HKEY_LOCAL_MACHINE) {
+  w::TRegistry reg;
+  reg.SetRootKey(root);
+  if (!reg.OpenKey(key, false)) return "<no key>";
+  if (!reg.ValueExists(name)) return "<no value>";
+  if (reg.GetDataType(name) == w::TRegDataType::rdInteger) return std::to_string(reg.ReadInteger(name));
+  return reg.ReadString(name);
+}
+
+bool KeyExists(const std::string& key, w::HKEY root = w::HKEY_LOCAL_MACHINE) {
+  w::TRegistry reg;
+  reg.SetRootKey(root);
+  return reg.KeyExists(key);
+}
+
+std::string ErrorOf(const std::function<void()>& operation) {
+  try {
+    operation();
+  } catch (const plat::Exception& e) {
+    return e.ClassName() + ": " + e.Message();
+  }
+  return "no error";
+}
+
+// The lines of a transcript that are not file progress.
+std::vector<std::string> Steps(const std::vector<std::string>& transcript) {
+  std::vector<std::string> steps;
+  for (const std::string& line : transcript) {
+    if (line.rfind("file ", 0) != 0) steps.push_back(line);
+  }
+  return steps;
+}
+
+class InstallTest : public wintest::WinRootTest {
+ protected:
+  void SetUp() override {
+    wintest::WinRootTest::SetUp();
+    kit_ = std::make_unique<TTestKit>();
+    kit_->BuildArchive("C:\\dist");
+    kit_->Install->SetUI(&ui_);
+  }
+  void TearDown() override {
+    kit_.reset();
+    wintest::WinRootTest::TearDown();
+  }
+
+  void Load(std::vector<std::string> arguments) {
+    kit_->Install->SetCommandLine(std::move(arguments));
+    kit_->Install->Loaded();
+  }
+
+  std::unique_ptr<TTestKit> kit_;
+  TRecordingUI ui_;
+};
+
+TEST_F(InstallTest, RunsEndToEndIntoAFreshWindows) {
+  std::string recordDuringRun;
+  kit_->Install->OnAfterInitialized = [&](TCustomInstall* install) {
+    recordDuringRun = install->RecordKey();
+    EXPECT_EQ(Reg(install->RecordKey(), "Path"), w::GetModuleFileName());
+  };
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+
+  // Files where their specifiers put them.
+  for (const auto& [dest, source] : std::vector<std::pair<std::string, std::string>>{
+           {kKitDir + "\\Bin\\engine.dll", "engine.dll"},
+           {kKitDir + "\\Help\\kit.hlp", "kit.hlp"},
+           {kKitDir + "\\readme.txt", "readme.txt"},
+           {kKitDir + "\\uninstall.exe", "uninstall.exe"}}) {
+    EXPECT_EQ(ReadFile(dest), ReadFile("C:\\src\\" + source)) << dest;
+  }
+  // Registry values, with the path specifier expanded and "%p" left alone
+  // where there is none.
+  const std::string key = "\\SOFTWARE\\Ostra\\Ostra Kit";
+  EXPECT_EQ(Reg(key, "InstallPath"), kKitDir + "\\Bin");
+  EXPECT_EQ(Reg(key, "Version"), "%p");
+  EXPECT_EQ(Reg(key, "Build"), "42");
+  EXPECT_EQ(Reg("\\SOFTWARE\\Microsoft\\Windows\\Help", "KIT.HLP"), kKitDir + "\\Help");
+
+  // The uninstall layout under the product key.
+  EXPECT_EQ(Reg(kProductKey, "DisplayName"), "Ostra Kit");
+  EXPECT_EQ(Reg(kProductKey, "UninstallString"), kKitDir + "\\uninstall.exe Ostra Kit");
+  EXPECT_EQ(Reg(kProductKey, "DisplayVersion"), "1.5");
+  EXPECT_EQ(Reg(kProductKey, "Publisher"), "Ostra");
+  EXPECT_EQ(Reg(kProductKey, "Comments"), "<no value>");
+  const std::string files = kProductKey + "\\Files";
+  EXPECT_EQ(Reg(files, "Entries"), "3");
+  EXPECT_EQ(Reg(files, "File1"), kKitDir + "\\Bin\\engine.dll");
+  EXPECT_EQ(Reg(files, "File2"), kKitDir + "\\Help\\kit.hlp");
+  EXPECT_EQ(Reg(files, "File3"), kKitDir + "\\readme.txt");
+  const std::string regKeys = kProductKey + "\\RegistryKeys";
+  EXPECT_EQ(Reg(regKeys, "Entries"), "1");
+  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1", "Key"), key);
+  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1", "Root"), "4");
+  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1\\Entries", "InstallPath"), kKitDir + "\\Bin");
+  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1\\Entries", "Build"), "");
+
+  // The per-setup record lived for the run only, and nothing asks for a
+  // restart.
+  EXPECT_EQ(recordDuringRun, "\\SOFTWARE\\Nubra\\Install\\Install0");
+  EXPECT_FALSE(KeyExists("\\SOFTWARE\\Nubra"));
+  EXPECT_FALSE(w::RestartRequested());
+  EXPECT_EQ(Reg(std::string("\\") + w::kRunOnceKey, kUnfinishedRunOnce, w::HKEY_CURRENT_USER),
+            "<no key>");
+
+  // The typed pass, in order.
+  const std::vector<std::string> expected = {"status Reading file information...",
+                                             "reset status",
+                                             "pages before install",
+                                             "status Installing registry keys...",
+                                             "reset status",
+                                             "pages good install",
+                                             "terminate"};
+  EXPECT_EQ(Steps(ui_.Transcript), expected);
+  // Each file reports itself finished; the last one completes the run.
+  ASSERT_FALSE(ui_.Transcript.empty());
+  const auto last = std::find_if(ui_.Transcript.rbegin(), ui_.Transcript.rend(),
+                                 [](const std::string& l) { return l.rfind("file ", 0) == 0; });
+  ASSERT_NE(last, ui_.Transcript.rend());
+  EXPECT_EQ(*last, "file uninstall.exe 100% overall 100%");
+  EXPECT_FALSE(kit_->Install->InRun());
+  EXPECT_TRUE(kit_->Install->Terminated());
+}
+
+TEST_F(InstallTest, CommandLineOptions) {
+  const std::string invalid =
+      "IException: Invalid parameter <%s>. Valid command line parameters are: -b (Build), -d "
+      "(Debug), -f (Transfer to floppies), -e (Called by self-extractor), -r (After reboot)";
+  auto refused = [&](const std::string& arg) {
+    std::string m = invalid;
+    return m.replace(m.find("%s"), 2, arg);
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{"-x"}, refused("-x")},
+      {{"setup"}, refused("setup")},
+      {{"-"}, refused("-")},
+      {{"*x", "-sC:\\dist"}, "no error"},
+      {{"-d"},
+       "IEInstall: You forgot to pass in the build directory. In Run | Parameters, follow this "
+       "format: -d \"-sC:\\My Build\""},
+      {{"-d", "-s "},
+       "IEInstall: You forgot to pass in the build directory. In Run | Parameters, follow this "
+       "format: -d \"-sC:\\My Build\""},
+      {{"-d", "-SC:\\dist", "*n"}, "no error"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ErrorOf([&] { Load(c.args); }), c.error) << c.args[0];
+  }
+  Load({"-s C:\\dist", "-n", "-nAgain"});
+  EXPECT_EQ(kit_->Install->OptionValue(coSource), " C:\\dist");
+  EXPECT_EQ(kit_->Install->SourceDir(), " C:\\dist\\");
+  EXPECT_TRUE(kit_->Install->HasOption(coNew));
+  EXPECT_EQ(kit_->Install->OptionValue(coNew), "Again");
+  EXPECT_FALSE(kit_->Install->HasOption(coDebug));
+
+  // Without -s a loading program's install refuses to run.
+  Load({});
+  kit_->Install->FirstActivation();
+  ASSERT_FALSE(ui_.Transcript.empty());
+  EXPECT_EQ(ui_.Transcript[0].rfind("pages bad install", 0), 0u);
+  EXPECT_EQ(ui_.Transcript[1].rfind("exception IEInstall: The path of the loading program was not "
+                                    "passed correctly.",
+                                    0),
+            0u);
+}
+
+TEST_F(InstallTest, AUserAbortOnTheFirstPageEndsAsAnAbort) {
+  ui_.AbortAt = dmBeforeInstall;
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  const std::vector<std::string> expected = {"status Reading file information...", "reset status",
+                                             "pages before install", "pages bad install",
+                                             "terminate"};
+  EXPECT_EQ(Steps(ui_.Transcript), expected);
+  EXPECT_TRUE(kit_->Install->Aborted());
+  EXPECT_FALSE(w::DirectoryExists(kKitDir));
+  EXPECT_FALSE(KeyExists("\\SOFTWARE\\Nubra"));
+}
+
+TEST_F(InstallTest, InstallTypesAndWindowsVersionsFilterContainers) {
+  // The help directory is for the compact install only, the readme for the
+  // NT line only (the machine says Windows 98).
+  kit_->Help->SetInstallTypes(TInstallTypeSet{itCompact});
+  kit_->Readme->SetOS(OSSet{oswinNT, oswin2K, oswinXP});
+  w::SetWindowsVersion(w::VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998, "");
+  kit_->Install->SetInstallTypes(TInstallTypeSet{itFull, itDefault});
+  Load({"-sC:\\dist"});
+  EXPECT_EQ(kit_->Install->InstallTypeIndex(), 1);
+  EXPECT_EQ(kit_->Help->InstallTypeIndex(), 1);
+  kit_->Install->FirstActivation();
+  EXPECT_TRUE(w::FileExists(kKitDir + "\\Bin\\engine.dll"));
+  EXPECT_FALSE(w::DirectoryExists(kKitDir + "\\Help"));
+  EXPECT_FALSE(w::FileExists(kKitDir + "\\readme.txt"));
+  EXPECT_FALSE(kit_->Readme->Include());
+  EXPECT_EQ(Reg(kProductKey + "\\Files", "Entries"), "1");
+}
+
+TEST_F(InstallTest, HelpersAreOrderedByTheirRegisteredType) {
+  TInstallContainer& root = *kit_->Install;
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < root.HelperCount(); ++i) names.push_back(root.Helpers(i)->Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"dirBin", "dirHelp", "fileReadme", "fileUninstall",
+                                             "regKit"}));
+  EXPECT_EQ(ErrorOf([&] { kit_->Bin->AddHelper(kit_->Install); }),
+            "IEInstallContainer: Circular reference");
+  EXPECT_EQ(ErrorOf([&] { root.AddHelper(nullptr); }),
+            "IEInstallContainer: Cannot add a blank base helper component to Install");
+  EXPECT_EQ(ErrorOf([&] { kit_->Engine->SetContainer(kit_->Registry); }),
+            "IECustomInstallFile: The following TInstallFile component fileEngine requires the "
+            "Container property to be a component descended from the TFileContainer component");
+  auto* group = new TCustomInstallGroup(kit_->Form.get());
+  EXPECT_EQ(ErrorOf([&] { group->SetContainer(kit_->Bin); }),
+            "IEInstallGroup: A TInstallGroup component can only be contained by a TInstall, or "
+            "another TInstallGroup component");
+  group->SetContainer(kit_->Install);
+  EXPECT_EQ(root.Helpers(0), group);
+  // A second file goes after the first.
+  auto* second = kit_->File("fileSecond", "second.txt", kit_->Install);
+  EXPECT_EQ(root.Helpers(5), second);
+  EXPECT_EQ(root.Helpers(6), kit_->Registry);
+}
+
+TEST_F(InstallTest, RegistryEntryMacros) {
+  TRegistryEntry* e = kit_->Registry->Entries().Add();
+  e->SetIdent("Macro");
+  e->SetPathSpecifier(kit_->Bin->PathSpecifier());
+  struct Case {
+    const char* text;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"%p", kKitDir + "\\Bin"},
+      {"%P\\lib", kKitDir + "\\Bin\\lib"},
+      {"100%%", "100%"},
+      {"a%bc", "abc"},
+      {"end%", "end"},
+      {"plain", "plain"},
+  };
+  for (const Case& c : cases) {
+    e->SetText(c.text);
+    EXPECT_EQ(e->ValueText(), c.value) << c.text;
+  }
+  struct KeyCase {
+    TKeySpecifier kind;
+    const char* key;
+  };
+  const KeyCase keys[] = {{ksAbsolute, "\\SOFTWARE\\MyStuff"},
+                          {ksCompanyName, "\\SOFTWARE\\Ostra"},
+                          {ksProductName, "\\SOFTWARE\\Ostra\\Ostra Kit"},
+                          {ksVersion, "\\SOFTWARE\\Ostra\\Ostra Kit\\1.5"}};
+  TCustomInstallRegistry reg(nullptr);
+  reg.SetKey("\\SOFTWARE\\MyStuff\\");
+  for (const KeyCase& k : keys) {
+    reg.SetKeySpecifierType(k.kind);
+    EXPECT_EQ(reg.FullKey(), k.key);
+  }
+}
+
+TEST_F(InstallTest, AnUnfinishedPathHoldingASemicolonSurvivesTheRestart) {
+  Load({"-sC:\\dist"});
+  kit_->Install->OnAfterInitialized = [](TCustomInstall* install) {
+    w::ForceDirectories("C:\\odd;dir");
+    std::ofstream(w::HostPath("C:\\odd;dir\\left;over.tmp")) << "x";
+    install->AddUnfinished("C:\\odd;dir\\left;over.tmp", 1);
+    install->AddUnfinished("fileReadme", 0);
+    install->SetReboot(true);
+  };
+  // A restart was asked for and then declined: the run still ends there.
+  kit_->Install->OnBeforeReboot = [](TCustomInstall*, bool& reboot) { reboot = false; };
+  kit_->Install->FirstActivation();
+  // The restart was registered; the application ends without the
+  // good-install pages.
+  EXPECT_EQ(Steps(ui_.Transcript).back(), "terminate");
+  EXPECT_EQ(std::count(ui_.Transcript.begin(), ui_.Transcript.end(), "pages good install"), 0);
+  const std::string command =
+      Reg(std::string("\\") + w::kRunOnceKey, kUnfinishedRunOnce, w::HKEY_CURRENT_USER);
+  EXPECT_EQ(command, "\"" + w::GetModuleFileName() + "\" -r \"-s" +
+                         w::ExtractWinFileDir(w::GetModuleFileName()) + "\"");
+  const std::string record = kit_->Install->RecordKey();
+  EXPECT_EQ(Reg(record + "\\Unfinished", "C:\\odd;dir\\left;over.tmp"), "1");
+  EXPECT_EQ(Reg(record, "Language"), "20");
+
+  // The continuation, in a new description.
+  kit_.reset();
+  kit_ = std::make_unique<TTestKit>();
+  kit_->Install->SetUI(&ui_);
+  ui_.Transcript.clear();
+  kit_->Readme->SetInstallAttributes(TTrevFileAttributesSet{tfaReadOnly});
+  Load({"-r", "-sC:\\dist"});
+  EXPECT_FALSE(w::FileExists("C:\\odd;dir\\left;over.tmp"));
+  EXPECT_NE(w::GetFileAttributes(kKitDir + "\\readme.txt") & w::FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(Steps(ui_.Transcript), (std::vector<std::string>{"pages good install", "terminate"}));
+  EXPECT_FALSE(KeyExists("\\SOFTWARE\\Nubra"));
+}
+
+// The kit as a separate setup program, a file of it held in use, and the
+// restart played by the restart tool.
+class InUseTest : public InstallTest {
+ protected:
+  static int Start(const std::string& program, const std::string& arguments) {
+    w::TProcessInformation process;
+    w::TStartupInfo startup;
+    const std::string winProgram = "Z:" + program;
+    if (!w::CreateProcess(winProgram, "\"" + winProgram + "\" " + arguments, false,
+                          w::NORMAL_PRIORITY_CLASS, "", startup, process)) {
+      return -1;
+    }
+    w::WaitForSingleObject(process, w::INFINITE);
+    return static_cast<int>(process.ExitCode);
+  }
+
+  void RunWithTheEngineInUse(const std::function<void()>& checkBeforeRestart) {
+    w::ForceDirectories(kKitDir + "\\Bin");
+    WriteFile(kKitDir + "\\Bin\\engine.dll", "old engine");
+    {
+      wintest::THeldFile held;
+      ASSERT_NO_FATAL_FAILURE(held.Hold(kKitDir + "\\Bin\\engine.dll", plat::TFileShare::fsDenyNone));
+      ASSERT_EQ(Start(ZEL_INSTALL_PROGRAM, "\"-sC:\\dist\""), 0) << ReadFile("C:\\transcript.txt");
+      EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "old engine");
+      EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll.1"), "the engine, new\n");
+      EXPECT_TRUE(w::RestartRequested());
+      const std::string record = "\\SOFTWARE\\Nubra\\Install\\Install0";
+      EXPECT_EQ(Reg(record + "\\Unfinished", "fileEngine"), "0");
+      checkBeforeRestart();
+      EXPECT_EQ(held.Release(), 0);
+    }
+    // The first run asked for the restart and ended without the good-install
+    // pages.
+    EXPECT_EQ(ReadFile("C:\\transcript.txt").find("pages good install"), std::string::npos);
+    EXPECT_NE(ReadFile("C:\\transcript.txt").find("pages reboot\nterminate\n"), std::string::npos);
+
+    ASSERT_EQ(Start(ZEL_WINRESTART, Root()), 0);
+    EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "the engine, new\n");
+    EXPECT_FALSE(w::FileExists(kKitDir + "\\Bin\\engine.dll.1"));
+    // The continuation finished the file and removed the record.
+    EXPECT_NE(w::GetFileAttributes(kKitDir + "\\Bin\\engine.dll") & w::FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(KeyExists("\\SOFTWARE\\Nubra"));
+    EXPECT_NE(ReadFile("C:\\transcript.txt").find("pages reboot\nterminate\npages good install\n"),
+              std::string::npos)
+        << ReadFile("C:\\transcript.txt");
+    EXPECT_FALSE(w::RestartRequested());
+    // The uninstall list names the file itself, not its stand-in.
+    EXPECT_EQ(Reg(kProductKey + "\\Files", "File1"), kKitDir + "\\Bin\\engine.dll");
+  }
+};
+
+TEST_F(InUseTest, OnTheNTLineThroughAPendingRename) {
+  RunWithTheEngineInUse([] {
+    const std::vector<w::TPendingRename> pending = w::PendingRenames();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].Source, kKitDir + "\\Bin\\engine.dll.1");
+    EXPECT_EQ(pending[0].Target, kKitDir + "\\Bin\\engine.dll");
+    EXPECT_TRUE(pending[0].ReplaceExisting);
+    const std::string command =
+        Reg(std::string("\\") + w::kRunOnceKey, kUnfinishedRunOnce, w::HKEY_CURRENT_USER);
+    const std::string program = "Z:" + std::string(ZEL_INSTALL_PROGRAM);
+    EXPECT_EQ(command, "\"" + w::WinPathFromHost(ZEL_INSTALL_PROGRAM) + "\" -r \"-s" +
+                           w::ExtractWinFileDir(w::WinPathFromHost(ZEL_INSTALL_PROGRAM)) + "\"");
+    (void)program;
+  });
+  EXPECT_TRUE(w::PendingRenames().empty());
+}
+
+TEST_F(InUseTest, OnWindows98ThroughWininit) {
+  w::SetWindowsVersion(w::VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998, "");
+  RunWithTheEngineInUse([] {
+    EXPECT_TRUE(w::PendingRenames().empty());
+    w::TIniFile ini(w::GetWindowsDirectory() + "\\WININIT.INI");
+    EXPECT_EQ(ini.ReadString("Rename", kKitDir + "\\Bin\\engine.dll", ""),
+              kKitDir + "\\Bin\\engine.dll.1");
+    // The older line keeps RunOnce for the machine.
+    EXPECT_NE(Reg(std::string("\\") + w::kRunOnceKey, kUnfinishedRunOnce), "<no key>");
+  });
+  EXPECT_FALSE(w::FileExists(w::GetWindowsDirectory() + "\\WININIT.INI"));
+}
+
+}  // namespace
+}  // namespace setup
