@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include "TestInstall.h"
+#include "platform/os/Os.h"
 #include "platform/win/HeldFile.h"
 #include "platform/win/IniFiles.h"
 #include "platform/win/Processes.h"
@@ -327,6 +329,60 @@ TEST_F(InstallTest, AnUnfinishedPathHoldingASemicolonSurvivesTheRestart) {
   EXPECT_FALSE(KeyExists("\\SOFTWARE\\Nubra"));
 }
 
+TEST_F(InstallTest, ProgramsRunAfterTheInstallUnlessVetoed) {
+  // Two batch files of the kit: one removes a marker, the other is vetoed.
+  WriteFile("C:\\marker", "x");
+  WriteFile("C:\\keep", "x");
+  for (const auto& [name, target] : {std::pair<std::string, std::string>{"after.bat", "C:\\marker"},
+                                     {"vetoed.bat", "C:\\keep"}}) {
+    TCustomInstallFile* f = kit_->File(("file_" + name.substr(0, name.size() - 4)).c_str(),
+                                       name.c_str(), kit_->Install);
+    f->SetRunAfterInstall(true);
+    WriteFile("C:\\src\\" + name, "ERASE \"" + target + "\"\r\n");
+    TTrevCompress archive(nullptr);
+    archive.SetCompressedFile("C:\\dist\\files.1");
+    archive.FilesToProcess().Add("C:\\src\\" + name);
+    archive.Compress(true, f->UniqueID());
+  }
+  std::vector<std::string> asked;
+  kit_->Install->OnBeforeRunFile = [&](TCustomInstall*, TCustomInstallFile* f, bool& run) {
+    asked.push_back(f->Name());
+    run = f->DestName() == "after.bat";
+  };
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  EXPECT_EQ(asked, (std::vector<std::string>{"file_after", "file_vetoed"}));
+  for (int i = 0; i < 500 && w::FileExists("C:\\marker"); ++i) plat::Sleep(10);
+  EXPECT_FALSE(w::FileExists("C:\\marker"));
+  EXPECT_TRUE(w::FileExists("C:\\keep"));
+}
+
+TEST_F(InstallTest, AComServerThatCannotRegisterIsRetriedAndFailsTheRun) {
+  kit_->Engine->SetActiveX(true);
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  const std::vector<std::string> steps = Steps(ui_.Transcript);
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps[steps.size() - 3], "pages bad install");
+  EXPECT_EQ(steps[steps.size() - 2].rfind("exception IECustomInstallFile: Could not register the "
+                                          "ActiveX component, " +
+                                              kKitDir + "\\Bin\\engine.dll, because the LoadLibrary",
+                                          0),
+            0u)
+      << steps[steps.size() - 2];
+  // Its uninstall record is the ActiveX one; the other files keep theirs.
+  EXPECT_EQ(Reg(kProductKey + "\\ActiveX", "File1"), kKitDir + "\\Bin\\engine.dll;1");
+  EXPECT_EQ(Reg(kProductKey + "\\Files", "File1"), kKitDir + "\\Help\\kit.hlp");
+}
+
+TEST_F(InstallTest, TheCleanUpNeverTouchesAFolderAPersonRanTheProgramFrom) {
+  // The test program runs from the build folder: -c leaves it alone.
+  Load({"-sC:\\dist", "-c"});
+  kit_->Install->FirstActivation();
+  EXPECT_TRUE(kit_->Install->PendingBatch().empty());
+  EXPECT_TRUE(w::FileExists(w::GetModuleFileName()));
+}
+
 // The kit as a separate setup program, a file of it held in use, and the
 // restart played by the restart tool.
 class InUseTest : public InstallTest {
@@ -378,6 +434,31 @@ class InUseTest : public InstallTest {
   }
 };
 
+// A loading program copied the setup program into a temporary folder and
+// asked for the clean-up: the copy and its folder go once the program ends.
+TEST_F(InUseTest, TheCleanUpRemovesTheLoadingProgramsTemporaryCopy) {
+  const std::string copy = "C:\\WINDOWS\\TEMP\\ld0001";
+  w::ForceDirectories(copy);
+  ASSERT_TRUE(w::CopyFile(w::WinPathFromHost(ZEL_INSTALL_PROGRAM), copy + "\\setup.exe", false));
+  std::filesystem::permissions(w::HostPath(copy + "\\setup.exe"),
+                               std::filesystem::perms::owner_all);
+  WriteFile(copy + "\\setup.dat", "x");
+  ASSERT_EQ(Start(w::HostPath(copy + "\\setup.exe"), "\"-sC:\\dist\" -c"), 0)
+      << ReadFile("C:\\transcript.txt");
+  EXPECT_EQ(ReadFile(kKitDir + "\\readme.txt"), "read me first\n");
+  // The batch runs on after the program; give it a moment.
+  for (int i = 0; i < 500 && w::DirectoryExists(copy); ++i) plat::Sleep(10);
+  EXPECT_FALSE(w::DirectoryExists(copy));
+  std::vector<std::string> left;
+  for (const w::TWinFindData& f : w::FindFiles("C:\\WINDOWS\\TEMP\\*.*")) left.push_back(f.Name);
+  for (int i = 0; i < 500 && !left.empty(); ++i) {
+    plat::Sleep(10);
+    left.clear();
+    for (const w::TWinFindData& f : w::FindFiles("C:\\WINDOWS\\TEMP\\*.*")) left.push_back(f.Name);
+  }
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
 TEST_F(InUseTest, OnTheNTLineThroughAPendingRename) {
   RunWithTheEngineInUse([] {
     const std::vector<w::TPendingRename> pending = w::PendingRenames();
@@ -387,10 +468,8 @@ TEST_F(InUseTest, OnTheNTLineThroughAPendingRename) {
     EXPECT_TRUE(pending[0].ReplaceExisting);
     const std::string command =
         Reg(std::string("\\") + w::kRunOnceKey, kUnfinishedRunOnce, w::HKEY_CURRENT_USER);
-    const std::string program = "Z:" + std::string(ZEL_INSTALL_PROGRAM);
     EXPECT_EQ(command, "\"" + w::WinPathFromHost(ZEL_INSTALL_PROGRAM) + "\" -r \"-s" +
                            w::ExtractWinFileDir(w::WinPathFromHost(ZEL_INSTALL_PROGRAM)) + "\"");
-    (void)program;
   });
   EXPECT_TRUE(w::PendingRenames().empty());
 }
