@@ -17,6 +17,7 @@
 #include "platform/win/WinSystem.h"
 #include "platform/win/WinTestRoot.h"
 #include "setup/library/routines_Registry.h"
+#include "setup/library/routines_Strings.h"
 
 namespace setup {
 namespace {
@@ -381,6 +382,84 @@ TEST_F(InstallTest, TheCleanUpNeverTouchesAFolderAPersonRanTheProgramFrom) {
   kit_->Install->FirstActivation();
   EXPECT_TRUE(kit_->Install->PendingBatch().empty());
   EXPECT_TRUE(w::FileExists(w::GetModuleFileName()));
+}
+
+TEST_F(InstallTest, ASelfExtractorCarriesTheArchiveAtTheOffsetItsTailNames) {
+  std::string block(56, '\0');
+  const uint32_t offset = 100;
+  for (int i = 0; i < 4; ++i) block[24 + i] = static_cast<char>(offset >> (8 * i));
+  WriteFile("C:\\dist\\setup.exe", std::string(offset, 'M') + ReadFile("C:\\dist\\files.1") + block);
+  w::DeleteFile("C:\\dist\\files.1");
+  std::string selfExtract;
+  kit_->Install->OnAfterInitialized = [&](TCustomInstall* install) {
+    selfExtract = Reg(install->RecordKey(), "SelfExtract");
+  };
+  Load({"-sC:\\dist", "-esetup.exe", "-c"});
+  EXPECT_EQ(kit_->Install->RestartCommand(), "\"" + w::GetModuleFileName() +
+                                                 "\" -r \"-esetup.exe\" \"-sC:\\dist\" -c");
+  kit_->Install->FirstActivation();
+  EXPECT_EQ(selfExtract, "C:\\dist\\setup.exe");
+  EXPECT_EQ(kit_->Install->Archive().Offset(), 100);
+  EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "the engine, new\n");
+
+  // A self-extractor too short for its tail.
+  kit_.reset();
+  kit_ = std::make_unique<TTestKit>();
+  kit_->Install->SetUI(&ui_);
+  ui_.Transcript.clear();
+  WriteFile("C:\\dist\\short.exe", "MZ");
+  Load({"-sC:\\dist", "-eshort.exe"});
+  kit_->Install->FirstActivation();
+  EXPECT_EQ(Steps(ui_.Transcript)[1],
+            "exception IEInstall: Could not read the extraction info from the archive file "
+            "C:\\dist\\short.exe when trying to find the correct offset into the self extracting "
+            "file");
+}
+
+TEST_F(InstallTest, PathSpecifiersExpandAndValidate) {
+  Load({"-sC:\\dist"});
+  auto expand = [&](const char* cls, TInstallContainer* object) {
+    return FindStandardSpecifier(cls)->Expand(object);
+  };
+  auto shell = [](int32_t csidl) {
+    std::string path;
+    w::SHGetSpecialFolderPath(csidl, path);
+    return path;
+  };
+  EXPECT_EQ(expand("TpsSystem", nullptr), RemoveTrailingBackslash(w::GetSystemDirectory()));
+  EXPECT_EQ(expand("TpsWindow", nullptr), RemoveTrailingBackslash(w::GetWindowsDirectory()));
+  EXPECT_EQ(expand("TpsInstallSource", nullptr), "C:\\dist");
+  EXPECT_EQ(expand("TpsMainInstall", kit_->Engine), kKitDir);
+  EXPECT_EQ(expand("TpsMainArchiveFile", kit_->Engine), "C:\\dist\\files.1");
+  EXPECT_EQ(expand("TpsContainerDestDir", kit_->Engine), kKitDir + "\\Bin");
+  EXPECT_EQ(expand("TpsContainerArchiveFile", kit_->Engine), "C:\\dist\\files.1");
+  EXPECT_EQ(expand("TpsRecent", nullptr), RemoveTrailingBackslash(shell(w::CSIDL_RECENT)));
+  EXPECT_EQ(expand("TpsCommonPrograms", nullptr),
+            RemoveTrailingBackslash(shell(w::CSIDL_COMMON_PROGRAMS)));
+  EXPECT_EQ(kit_->Bin->PathSpecifier()->GetDescription(), "Path into which dirBin will be installed");
+  // The install is a file container too: it made the first one.
+  EXPECT_EQ(kit_->Install->PathSpecifier()->Name(), "psFileContainer");
+  EXPECT_EQ(kit_->Bin->PathSpecifier()->Name(), "psFileContainer1");
+  EXPECT_EQ(kit_->Help->PathSpecifier()->Name(), "psFileContainer2");
+  w::SetWindowsVersion(w::VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998, "");
+  EXPECT_EQ(expand("TpsRecent", nullptr), "undefined");
+  EXPECT_EQ(expand("TpsCookies", nullptr), "");
+  EXPECT_EQ(expand("TpsCommonPrograms", nullptr), RemoveTrailingBackslash(shell(w::CSIDL_PROGRAMS)));
+
+  TPathSpecifier own(nullptr);
+  EXPECT_EQ(own.Expand(kit_->Engine), "");
+  own.OnGetPath = [](TInstallContainer* o, std::string& path) { path = "D:\\" + o->Name(); };
+  EXPECT_EQ(own.Expand(kit_->Engine), "D:\\fileEngine");
+
+  TCustomInstallFile loose(nullptr);
+  loose.SetName("loose");
+  EXPECT_EQ(ErrorOf([&] { loose.SetDestDirType(FindStandardSpecifier("TpsContainerDestDir")); }),
+            "IEPathSpecifier: Cannot use ddContainerDestDir for loose unless you assign a Container");
+  EXPECT_EQ(ErrorOf([&] { kit_->Install->SetDestDirType(FindStandardSpecifier("TpsMainInstall")); }),
+            "IEPathSpecifier: Cannot use the ddMainInstallDir path specifier for a TInstall "
+            "component");
+  EXPECT_EQ(ErrorOf([&] { kit_->Bin->SetDestDirType(kit_->Help->PathSpecifier()); }),
+            "IEPathSpecifier: A file container cannot reference another file container or group");
 }
 
 // The kit as a separate setup program, a file of it held in use, and the
