@@ -163,6 +163,18 @@ void TCustomInstall::Loaded() {
   if (HasOption(coReboot)) ContinueAfterReboot();
 }
 
+void TCustomInstall::SetDistributeType(TDistributeType Value) {
+  if (!ComponentState().Contains(plat::csDesigning)) {
+    throw IEInstall("DistributeType can only be set at design-time");
+  }
+  if (Value != dtTraditional && NetLocation() == nullptr) {
+    throw IEInstall(
+        "Must assign a net location via the NetLocation property before you can set the "
+        "distribute type");
+  }
+  distributeType_ = Value;
+}
+
 void TCustomInstall::SelectInstallType() {
   SetInstallTypeIndex(0);
   if (InstallTypes().Contains(itDefault)) {

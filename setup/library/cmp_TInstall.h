@@ -97,6 +97,8 @@ class TCustomInstall : public TFileContainer {
   bool NoUninstall() const { return noUninstall_; }
   void SetNoUninstall(bool Value) { noUninstall_ = Value; }
   TDistributeType DistributeType() const { return distributeType_; }
+  // Only while designing; a network distribution needs NetLocation first.
+  void SetDistributeType(TDistributeType Value);
   TInstallInformation& Information() { return information_; }
   TRegistrationInformation& RegistrationInformation() { return registration_; }
   TControlPanelExtensionInformation& win2KExtendedInformation() { return extended_; }

@@ -7,8 +7,11 @@
 #include "platform/rtl/Strings.h"
 #include "platform/win/Registry.h"
 #include "platform/win/WinFiles.h"
+#include "platform/win/WinPaths.h"
 #include "setup/library/cmp_TInstall.h"
 #include "setup/library/cmp_TInstallFile.h"
+#include "setup/library/cmp_TNetInstallLocation.h"
+#include "setup/library/routines_API.h"
 #include "setup/library/routines_Registry.h"
 #include "setup/library/routines_Strings.h"
 
@@ -259,6 +262,57 @@ void TInstallObject::Install() {
 void TFileRelated::ComponentRemoved(plat::TComponent* AComponent) {
   TInstallObject::ComponentRemoved(AComponent);
   if (archiveFileType_ == AComponent) archiveFileType_ = nullptr;
+  if (netLocation_ == AComponent) netLocation_ = nullptr;
+}
+
+void TFileRelated::SetNetLocation(TCustomNetInstallLocation* Value) {
+  netLocation_ = Value;
+  if (Value != nullptr) Value->FreeNotification(this);
+}
+
+void TFileRelated::Download() {
+  if (TakeRecordedLocalArchive()) return;
+  TCustomNetInstallLocation* location = nullptr;
+  for (TInstallContainer* c = this; c != nullptr && location == nullptr; c = c->Container()) {
+    if (auto* related = dynamic_cast<TFileRelated*>(c)) location = related->NetLocation();
+  }
+  TCustomInstall* install = CurrentInstall();
+  if (location == nullptr && install != nullptr) location = install->NetLocation();
+  if (location == nullptr) {
+    throw IEFileRel_NoNetLocation(
+        plat::Format("Could not find a net install location for %s", {Name()}));
+  }
+  if (!location->IsValid(location->LoginInformation())) {
+    throw IEFileRelated(plat::Format(
+        netLocation_ != nullptr
+            ? "%s could not install itself because the TNetLocation component's properties, in "
+              "the NetLocation property, have not been filled in"
+            : "%s could not install itself because the LoginInformation property of the TInstall "
+              "component has not been properly filled in",
+        {Name()}));
+  }
+  const std::string temporary = GetTempFile(false);
+  const std::string local =
+      temporary.substr(0, temporary.size() - w::ExtractWinFileExt(temporary).size()) + ".1";
+  try {
+    location->Download(Name() + ".1", local);
+  } catch (...) {
+    w::DeleteFile(local);
+    throw;
+  }
+  // An aborted download is an abort, and what came of it is no archive.
+  if (DownloadAbort() || !w::FileExists(local)) {
+    w::DeleteFile(local);
+    throw EAIUserAbort();
+  }
+  SetLocalArchive(local);
+  if (install != nullptr && !install->RecordKey().empty()) {
+    try {
+      WriteRegString(hkLocalMachine, install->RecordKey() + "\\" + Name(), "LocalFile", local);
+    } catch (const EIRCannotWriteValue&) {
+      // Without the note the copy is fetched again after a restart.
+    }
+  }
 }
 
 void TFileRelated::SetArchiveFileType(TCustomPathSpecifier* Value) {

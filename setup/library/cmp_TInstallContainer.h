@@ -32,6 +32,7 @@ namespace setup {
 
 class TCustomInstall;
 class TCustomInstallFile;
+class TCustomNetInstallLocation;
 class TTrevCompress;
 
 PLAT_DECLARE_EXCEPTION(IEInstallContainer, IException);
@@ -213,9 +214,18 @@ class TFileRelated : public TInstallObject {
   bool Net() const { return net_; }
   virtual void SetNet(bool Value) { net_ = Value; }
 
+  TCustomNetInstallLocation* NetLocation() const { return netLocation_; }
+  virtual void SetNetLocation(TCustomNetInstallLocation* Value);
+
   void SetContainer(TInstallContainer* Value) override;
   bool InstalledByContainer() const override { return true; }
   virtual std::string GetFullArchiveFile();
+  // Fetches this component's archive ("<Name>.1") from its network
+  // location (its own, else its containers', else the install's) into a
+  // temporary file, takes it as the local archive and records it under the
+  // per-setup record. A failed or aborted download (EAIUserAbort) leaves
+  // no file and no record behind.
+  virtual void Download();
   // The downloaded copy of the archive, when there is one.
   virtual bool HasLocalArchive() const { return !localArchive_.empty(); }
   const std::string& LocalArchive() const { return localArchive_; }
@@ -231,6 +241,7 @@ class TFileRelated : public TInstallObject {
   std::string archiveFile_;
   TCustomPathSpecifier* archiveFileType_ = nullptr;
   bool net_ = true;
+  TCustomNetInstallLocation* netLocation_ = nullptr;
   std::string localArchive_;
 };
 

@@ -128,6 +128,16 @@ void TCustomInstallFile::ReadInfoFromArchive() {
   } else if (FileContainer() != nullptr && FileContainer()->HasLocalArchive()) {
     archiveName = FileContainer()->LocalArchive();
   } else {
+    TCustomInstall* root = CurrentInstall();
+    const bool network = root != nullptr && root->DistributeType() != dtTraditional && Net();
+    if (network && FileContainer() == nullptr) {
+      throw IECustomInstallFile(plat::Format(
+          "%s cannot perform ReadInfoFromArchive because either no container is assigned or the "
+          "container is not TFileContainer",
+          {Name()}));
+    }
+    // Nothing fetched yet: the record is read from the copy once it is.
+    if (network) return;
     archiveName = GetFullArchiveFile();
   }
   if (plat::Trim(archiveName).empty()) {
@@ -193,12 +203,29 @@ void TCustomInstallFile::ProcessHelpers() {
   if (copy) {
     TakeRecordedLocalArchive();
     TCustomInstall* install = CurrentInstall();
-    if (install != nullptr && w::SameName(GetFullArchiveFile(), install->GetFullArchiveFile()) &&
-        !HasLocalArchive()) {
-      Extract(install->Archive());
+    const bool network = install != nullptr && install->DistributeType() != dtTraditional &&
+                         (Net() || install->DistributeType() == dtWeb);
+    if (network) {
+      // Its own archive when it has a location of its own or its version
+      // counts, else its container's, fetched once.
+      std::string local;
+      if (NetLocation() != nullptr || overwriteMode_ == owVersion || overwriteMode_ == owDate ||
+          overwriteMode_ == owVersionDate || FileContainer() == nullptr) {
+        if (!HasLocalArchive()) Download();
+        local = LocalArchive();
+      } else {
+        if (!FileContainer()->HasLocalArchive()) FileContainer()->Download();
+        local = FileContainer()->LocalArchive();
+      }
+      TTrevCompress temporary(nullptr);
+      Extract(temporary, local);
+    } else if (install != nullptr &&
+               w::SameName(GetFullArchiveFile(), install->GetFullArchiveFile()) &&
+               !HasLocalArchive()) {
+      Extract(install->Archive(), GetFullArchiveFile());
     } else {
       TTrevCompress temporary(nullptr);
-      Extract(temporary);
+      Extract(temporary, HasLocalArchive() ? LocalArchive() : GetFullArchiveFile());
     }
   } else {
     Report(info::kFileSkipped);
@@ -255,12 +282,12 @@ void TCustomInstallFile::PrepareDestination(const std::string& Destination) {
   }
 }
 
-void TCustomInstallFile::Extract(TTrevCompress& Archive) {
+void TCustomInstallFile::Extract(TTrevCompress& Archive, const std::string& ArchiveName) {
   state_ = 2;
   const std::string dir = GetFullDestDir();
   w::ForceDirectories(dir);
   TCustomInstall* install = CurrentInstall();
-  Archive.SetCompressedFile(HasLocalArchive() ? LocalArchive() : GetFullArchiveFile());
+  Archive.SetCompressedFile(ArchiveName);
   Archive.SetExtractDirectory(dir);
   Archive.SetExtractAsName(extractName_.empty() ? destName_ : extractName_);
   Archive.SetOverwrite(overwriteMode_);

@@ -101,7 +101,7 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   void Report(int32_t Code, TFileStatusParameter* Status = nullptr, TDiskParameter* Disk = nullptr);
   // Deletes an existing destination or sets up the in-use sibling.
   void PrepareDestination(const std::string& Destination);
-  void Extract(TTrevCompress& Archive);
+  void Extract(TTrevCompress& Archive, const std::string& ArchiveName);
   void AfterCopy();
   void InstallOwnHelpers();
 

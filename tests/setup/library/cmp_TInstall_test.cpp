@@ -10,12 +10,14 @@
 #include "platform/os/Os.h"
 #include "platform/win/HeldFile.h"
 #include "platform/win/IniFiles.h"
+#include "platform/win/LoopbackServers.h"
 #include "platform/win/Processes.h"
 #include "platform/win/Registry.h"
 #include "platform/win/Restart.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinSystem.h"
 #include "platform/win/WinTestRoot.h"
+#include "setup/library/cmp_TNetInstallLocation.h"
 #include "setup/library/routines_Registry.h"
 #include "setup/library/routines_Strings.h"
 
@@ -460,6 +462,71 @@ TEST_F(InstallTest, PathSpecifiersExpandAndValidate) {
             "component");
   EXPECT_EQ(ErrorOf([&] { kit_->Bin->SetDestDirType(kit_->Help->PathSpecifier()); }),
             "IEPathSpecifier: A file container cannot reference another file container or group");
+}
+
+TEST_F(InstallTest, ANetworkDistributionFetchesAContainersArchiveOnce) {
+  // dirBin's archive lies on a web server as "dirBin.1".
+  {
+    TTrevCompress archive(nullptr);
+    archive.SetCompressedFile("C:\\dist\\dirBin.1");
+    archive.FilesToProcess().Add("C:\\src\\engine.dll");
+    archive.Compress(false, kit_->Engine->UniqueID());
+  }
+  const std::string body = ReadFile("C:\\dist\\dirBin.1");
+  loopback::THttpServer server({{"/kit/dirBin.1", {200, "OK", body}},
+                                {"/kit/dirHelp.1", {200, "OK", std::string(30000, 'x')}}});
+  auto* location = new TCustomNetInstallLocation(kit_->Form.get());
+  location->LoginInformation().SetHostname(server.HostName());
+  location->LoginInformation().SetDirectory("kit");
+  kit_->Install->SetNetLocation(location);
+  EXPECT_EQ(ErrorOf([&] { kit_->Install->SetDistributeType(dtTraditionalNet); }),
+            "IEInstall: DistributeType can only be set at design-time");
+  kit_->Install->SetDesigning(true);
+  kit_->Install->SetDistributeType(dtTraditionalNet);
+  kit_->Install->SetDesigning(false);
+  kit_->Engine->SetNet(true);
+  kit_->Uninstaller->SetNet(false);  // the uninstaller is a network file unless told otherwise
+  std::string recorded;
+  kit_->Engine->OnAfterInstall = [&](TCustomInstallFile*) {
+    recorded = Reg(kit_->Install->RecordKey() + "\\dirBin", "LocalFile");
+  };
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "the engine, new\n");
+  EXPECT_EQ(ReadFile(kKitDir + "\\readme.txt"), "read me first\n");  // from the main archive
+  EXPECT_EQ(server.Requests().size(), 1u);
+  // The copy was noted while the run lasted and went with the record.
+  EXPECT_EQ(w::ExtractWinFileExt(recorded), ".1");
+  EXPECT_FALSE(w::FileExists(recorded));
+
+  // A download aborted halfway is an abort: nothing noted, nothing left.
+  kit_.reset();
+  kit_ = std::make_unique<TTestKit>();
+  kit_->Install->SetUI(&ui_);
+  ui_.Transcript.clear();
+  location = new TCustomNetInstallLocation(kit_->Form.get());
+  location->LoginInformation().SetHostname(server.HostName());
+  location->LoginInformation().SetDirectory("kit");
+  location->OnProgress = [](plat::TObject*, TCustomNetInstallLocation*, const char*, int32_t,
+                            int32_t, int32_t) { SetDownloadAbort(true); };
+  kit_->Install->SetNetLocation(location);
+  kit_->Install->SetDesigning(true);
+  kit_->Install->SetDistributeType(dtTraditionalNet);
+  kit_->Install->SetDesigning(false);
+  kit_->HelpFile->SetNet(true);
+  kit_->Uninstaller->SetNet(false);
+  std::vector<std::string> localFiles;
+  kit_->Install->OnAfterNotifyBadInstall = [&](TCustomInstall* install) {
+    localFiles.push_back(Reg(install->RecordKey() + "\\dirHelp", "LocalFile"));
+  };
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  SetDownloadAbort(false);
+  EXPECT_EQ(localFiles, std::vector<std::string>{"<no key>"});
+  EXPECT_EQ(Steps(ui_.Transcript).back(), "terminate");
+  EXPECT_EQ(std::count(ui_.Transcript.begin(), ui_.Transcript.end(), "pages bad install"), 1);
+  for (const w::TWinFindData& f : w::FindFiles("C:\\WINDOWS\\TEMP\\*.*")) ADD_FAILURE() << f.Name;
+  EXPECT_FALSE(w::FileExists(kKitDir + "\\Help\\kit.hlp"));
 }
 
 // The kit as a separate setup program, a file of it held in use, and the
