@@ -157,6 +157,31 @@ TEST_F(InstallTest, RunsEndToEndIntoAFreshWindows) {
   EXPECT_TRUE(kit_->Install->Terminated());
 }
 
+// A kit of empty files has nothing to count: its percentages never divide
+// by zero and a finished file is whole.
+TEST_F(InstallTest, PercentagesOfAnEmptyKit) {
+  TTrevCompress archive(nullptr);
+  archive.SetCompressedFile("C:\\dist\\files.1");
+  bool append = false;
+  for (TCustomInstallFile* f : kit_->Files()) {
+    WriteFile("C:\\src\\" + f->FileName(), "");
+    archive.FilesToProcess().Add("C:\\src\\" + f->FileName());
+    archive.Compress(append, f->UniqueID());
+    append = true;
+  }
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  std::vector<std::string> progress;
+  for (const std::string& line : ui_.Transcript) {
+    if (line.rfind("file ", 0) == 0) progress.push_back(line);
+  }
+  EXPECT_EQ(progress, (std::vector<std::string>{"file engine.dll 100% overall 100%",
+                                                "file kit.hlp 100% overall 100%",
+                                                "file readme.txt 100% overall 100%",
+                                                "file uninstall.exe 100% overall 100%"}));
+  EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "");
+}
+
 TEST_F(InstallTest, CommandLineOptions) {
   const std::string invalid =
       "IException: Invalid parameter <%s>. Valid command line parameters are: -b (Build), -d "
