@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <memory>
 
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/IniFiles.h"
 #include "platform/win/Registry.h"
+#include "platform/win/VersionInfo.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinLibraries.h"
 #include "platform/win/WinPaths.h"
@@ -92,6 +94,125 @@ void TCustomInstallFile::SetUniqueID(int32_t Value) {
   uniqueID_ = Value;
 }
 
+// --- Classification --------------------------------------------------------------------
+
+namespace {
+
+// True when the version resource of a source names it a self-registering
+// server.
+bool SelfRegistering(const std::string& Source) {
+  std::string block, translation, value;
+  if (!w::GetFileVersionInfo(Source, block) ||
+      !w::VerQueryValue(block, "\\VarFileInfo\\Translation", translation) ||
+      translation.size() < 4) {
+    return false;
+  }
+  const auto u16 = [&](size_t at) {
+    return static_cast<int32_t>(static_cast<uint8_t>(translation[at]) |
+                                static_cast<uint8_t>(translation[at + 1]) << 8);
+  };
+  char code[9];
+  std::snprintf(code, sizeof code, "%04X%04X", static_cast<unsigned>(u16(0)),
+                static_cast<unsigned>(u16(2)));
+  const std::string sub = std::string("\\StringFileInfo\\") + code + "\\OLESelfRegister";
+  return w::VerQueryValue(block, sub, value);
+}
+
+}  // namespace
+
+void TCustomInstallFile::SetFileName(const std::string& Value) {
+  fileName_ = Value;
+  Classify(chFileName);
+}
+
+void TCustomInstallFile::SetIncludeFromDir(const std::string& Value) {
+  includeFromDir_ = Value;
+  Classify(chIncludeFromDir);
+}
+
+void TCustomInstallFile::SetDestName(const std::string& Value) {
+  destName_ = Value;
+  Classify(chDestName);
+}
+
+void TCustomInstallFile::SetDestDir(const std::string& Value) {
+  TFileRelated::SetDestDir(Value);
+  Classify(chDestDir);
+}
+
+void TCustomInstallFile::SetDestDirType(TCustomPathSpecifier* Value) {
+  TFileRelated::SetDestDirType(Value);
+  Classify(chDestDirType);
+}
+
+void TCustomInstallFile::SetActiveX(bool Value) {
+  activeX_ = Value;
+  if (Value && !ComponentState().Contains(plat::csLoading)) SetFileType(iftSystemWideDLL);
+}
+
+void TCustomInstallFile::SetFileType(TInstallFileType Value) {
+  fileType_ = Value;
+  if (ComponentState().Contains(plat::csLoading)) return;
+  auto place = [this](const char* specifier, const char* dir) {
+    try {
+      TFileRelated::SetDestDirType(FindStandardSpecifier(specifier));
+      TFileRelated::SetDestDir(dir);
+    } catch (const IEPathSpecifier&) {
+      // Without an install or a form of specifiers the destination stays.
+    }
+  };
+  switch (Value) {
+    case iftNormal:
+      break;
+    case iftJustADLL:
+      overwriteMode_ = owVersionDate;
+      break;
+    case iftApplicationSpecificDLL:
+      overwriteMode_ = owVersionDate;
+      place("TpsMainInstall", "\\System");
+      break;
+    case iftVendorSharedDLL:
+      updateDLLCounter_ = true;
+      overwriteMode_ = owVersionDate;
+      place("TpsCommonFiles", "\\System");
+      break;
+    case iftSystemWideDLL:
+      updateDLLCounter_ = true;
+      overwriteMode_ = owVersionDate;
+      place("TpsSystem", "");
+      break;
+  }
+}
+
+void TCustomInstallFile::Classify(TChange Change) {
+  if (ComponentState().Contains(plat::csLoading)) return;
+  const std::string source = AddTrailingBackslash(includeFromDir_) + fileName_;
+  if (FileContainer() != nullptr &&
+      (Change == chContainer || Change == chFileName || Change == chIncludeFromDir)) {
+    for (int32_t i = 0; i < FileContainer()->HelperCount(); ++i) {
+      auto* other = dynamic_cast<TCustomInstallFile*>(FileContainer()->Helpers(i));
+      if (other == nullptr || other == this || other->fileName_.empty()) continue;
+      if (w::SameName(AddTrailingBackslash(other->includeFromDir_) + other->fileName_, source)) {
+        throw IEfcDuplicateFile(plat::Format("There is already a file with the name :%s", {source}));
+      }
+    }
+  }
+  const std::string ext = plat::UpperCase(w::ExtractWinFileExt(fileName_));
+  if (Change == chFileName && !plat::Trim(fileName_).empty()) destName_ = fileName_;
+  if (Change == chFileName || Change == chIncludeFromDir) {
+    registerAsHelp_ = ext == ".HLP" || ext == ".CNT";
+    const bool server = ext == ".TLB" || ext == ".OCX" ||
+                        (ext != ".EXE" && w::FileExists(source) && SelfRegistering(source));
+    SetActiveX(server);
+  }
+  if (Change == chDestDirType && DestDirType() != nullptr &&
+      (ext == ".DLL" || ext == ".OCX" || ext == ".BLL" || ext == ".EXE")) {
+    const std::string kind = DestDirType()->ClassName();
+    if (kind == "TpsWindow" || kind == "TpsBDEDLL") overwriteMode_ = owVersionDate;
+    if (kind == "TpsSystem" && fileType_ != iftSystemWideDLL) SetFileType(iftSystemWideDLL);
+  }
+}
+
 void TCustomInstallFile::SetContainer(TInstallContainer* Value) {
   if (Value != nullptr && dynamic_cast<TFileContainer*>(Value) == nullptr) {
     throw IECustomInstallFile(plat::Format(
@@ -100,6 +221,7 @@ void TCustomInstallFile::SetContainer(TInstallContainer* Value) {
         {Name()}));
   }
   TFileRelated::SetContainer(Value);
+  Classify(chContainer);
 }
 
 TFileContainer* TCustomInstallFile::FileContainer() const {

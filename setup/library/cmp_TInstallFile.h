@@ -40,18 +40,25 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   ~TCustomInstallFile() override;
   std::string ClassName() const override { return "TInstallFile"; }
 
+  // Outside loading, setting FileName, IncludeFromDir, DestName, DestDir,
+  // DestDirType or Container classifies the file once more (Classify).
   const std::string& FileName() const { return fileName_; }
-  void SetFileName(const std::string& Value) { fileName_ = Value; }
+  void SetFileName(const std::string& Value);
   const std::string& IncludeFromDir() const { return includeFromDir_; }
-  void SetIncludeFromDir(const std::string& Value) { includeFromDir_ = Value; }
+  void SetIncludeFromDir(const std::string& Value);
   const std::string& DestName() const { return destName_; }
-  void SetDestName(const std::string& Value) { destName_ = Value; }
+  void SetDestName(const std::string& Value);
+  void SetDestDir(const std::string& Value) override;
+  void SetDestDirType(TCustomPathSpecifier* Value) override;
   TTrevFileAttributesSet InstallAttributes() const { return installAttributes_; }
   void SetInstallAttributes(TTrevFileAttributesSet Value) { installAttributes_ = Value; }
   bool ActiveX() const { return activeX_; }
-  void SetActiveX(bool Value) { activeX_ = Value; }
+  // A COM server is a system-wide DLL.
+  void SetActiveX(bool Value);
   TInstallFileType FileType() const { return fileType_; }
-  void SetFileType(TInstallFileType Value) { fileType_ = Value; }
+  // Sets the overwrite mode, the DLL counter and the destination the kind
+  // of DLL calls for.
+  void SetFileType(TInstallFileType Value);
   TOverwriteType OverwriteMode() const { return overwriteMode_; }
   void SetOverwriteMode(TOverwriteType Value) { overwriteMode_ = Value; }
   bool RegisterAsHelp() const { return registerAsHelp_; }
@@ -98,6 +105,8 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
 
  protected:
   TFileContainer* FileContainer() const;
+  enum TChange : uint8_t { chFileName, chIncludeFromDir, chDestName, chDestDir, chDestDirType, chContainer };
+  void Classify(TChange Change);
   void Report(int32_t Code, TFileStatusParameter* Status = nullptr, TDiskParameter* Disk = nullptr);
   // Deletes an existing destination or sets up the in-use sibling.
   void PrepareDestination(const std::string& Destination);

@@ -18,6 +18,7 @@
 #include "platform/win/WinSystem.h"
 #include "platform/win/WinTestRoot.h"
 #include "setup/library/cmp_TNetInstallLocation.h"
+#include "setup/library/routines_ExpandPaths.h"
 #include "setup/library/routines_Registry.h"
 #include "setup/library/routines_Strings.h"
 
@@ -284,6 +285,33 @@ TEST_F(InstallTest, HelpersAreOrderedByTheirRegisteredType) {
   EXPECT_EQ(root.Helpers(6), kit_->Registry);
 }
 
+TEST_F(InstallTest, AFileIsClassifiedByItsNameAndDestination) {
+  struct Case {
+    const char* name;
+    bool help;
+    bool activeX;
+  };
+  const Case cases[] = {{"a.hlp", true, false}, {"b.CNT", true, false}, {"c.tlb", false, true},
+                        {"d.ocx", false, true}, {"e.dll", false, false}, {"f.exe", false, false}};
+  for (const Case& c : cases) {
+    TCustomInstallFile* f = kit_->File((std::string("file_") + c.name[0]).c_str(), c.name, kit_->Bin);
+    EXPECT_EQ(f->DestName(), c.name);
+    EXPECT_EQ(f->RegisterAsHelp(), c.help) << c.name;
+    EXPECT_EQ(f->ActiveX(), c.activeX) << c.name;
+  }
+  EXPECT_EQ(ErrorOf([&] { kit_->File("fileTwice", "engine.dll", kit_->Bin); }),
+            "IEfcDuplicateFile: There is already a file with the name :C:\\src\\engine.dll");
+  // Destinations and kinds of DLL.
+  TCustomInstallFile* dll = kit_->File("fileShared", "shared.dll", kit_->Bin);
+  dll->SetDestDirType(FindStandardSpecifier("TpsWindow"));
+  EXPECT_EQ(dll->OverwriteMode(), owVersionDate);
+  dll->SetFileType(iftVendorSharedDLL);
+  EXPECT_TRUE(dll->UpdateDLLCounter());
+  EXPECT_EQ(dll->GetFullDestDir(), CommonFilesPath() + "\\System");
+  dll->SetFileType(iftApplicationSpecificDLL);
+  EXPECT_EQ(dll->GetFullDestDir(), kKitDir + "\\System");
+}
+
 TEST_F(InstallTest, RegistryEntryMacros) {
   TRegistryEntry* e = kit_->Registry->Entries().Add();
   e->SetIdent("Macro");
@@ -387,6 +415,12 @@ TEST_F(InstallTest, ProgramsRunAfterTheInstallUnlessVetoed) {
 
 TEST_F(InstallTest, AComServerThatCannotRegisterIsRetriedAndFailsTheRun) {
   kit_->Engine->SetActiveX(true);
+  // A COM server is a system-wide DLL: it goes to the system folder ...
+  EXPECT_EQ(kit_->Engine->FileType(), iftSystemWideDLL);
+  EXPECT_EQ(kit_->Engine->GetFullDestDir(), RemoveTrailingBackslash(w::GetSystemDirectory()));
+  EXPECT_TRUE(kit_->Engine->UpdateDLLCounter());
+  // ... unless it is put back.
+  kit_->Engine->SetDestDirType(FindStandardSpecifier("TpsContainerDestDir"));
   Load({"-sC:\\dist"});
   kit_->Install->FirstActivation();
   const std::vector<std::string> steps = Steps(ui_.Transcript);
