@@ -11,6 +11,7 @@
 #include "setup/library/routines_ExpandPaths.h"
 #include "setup/library/routines_Registry.h"
 #include "setup/library/routines_Strings.h"
+#include "setup/library/specifiers_Office.h"
 
 namespace setup {
 
@@ -166,6 +167,11 @@ std::string ShellFolder(TInstallContainer*) {
   if constexpr (Win9x == -1) return "undefined";
   return std::string();
 }
+template <std::string (*Folder)()>
+std::string Office(TInstallContainer*) {
+  return Folder();
+}
+
 std::string QuickLaunch(TInstallContainer*) {
   const std::string appData = Shell(w::CSIDL_APPDATA);
   if (appData.empty()) return "undefined";
@@ -225,6 +231,19 @@ const std::vector<TTableSpecifier::TEntry> kStandard = {
      ShellFolder<w::CSIDL_COMMON_STARTMENU, w::CSIDL_STARTMENU>},
     {"TpsQuickLaunchMenu", "Path of the Quick Launch Toolbar Menu", "Quick Launch Toolbar menu",
      NoValidation, QuickLaunch},
+    // The office suite's folders.
+    {"TpsOfficeUserTemplates", "Path to the MS Office User Templates directory", "User Templates",
+     NoValidation, Office<OfficeUserTemplates>},
+    {"TpsOfficeWorkgroupTemplates", "Path to the MS Office Workgroup Templates directory",
+     "Workgroup Templates", NoValidation, Office<OfficeWorkgroupTemplates>},
+    {"TpsOfficeClipartDirectory", "Path to the MS Office Clipart directory", "Office Clipart dir",
+     NoValidation, Office<OfficeClipartDirectory>},
+    {"TpsOfficeStartupDirectory", "Path to the MS Office Startup directory", "Office Startup dir",
+     NoValidation, Office<OfficeStartupDirectory>},
+    {"TpsOfficeToolsDirectory", "Path to the MS Office Tools directory", "Office Tools dir",
+     NoValidation, Office<OfficeToolsDirectory>},
+    {"TpsOfficeFavoritesDirectory", "Path to the MS Office Favorites directory",
+     "Office Favorites dir", NoValidation, Office<OfficeFavoritesDirectory>},
 };
 
 }  // namespace

@@ -588,6 +588,52 @@ TEST_F(InstallTest, ANetworkDistributionFetchesAContainersArchiveOnce) {
   EXPECT_FALSE(w::FileExists(kKitDir + "\\Help\\kit.hlp"));
 }
 
+TEST_F(InstallTest, OfficeFoldersFollowTheSuitesVersion) {
+  auto expand = [](const char* cls) { return FindStandardSpecifier(cls)->Expand(nullptr); };
+  const std::string office = ProgramFilesPath() + "\\Microsoft Office\\";
+  // No suite: the usual folders.
+  EXPECT_EQ(expand("TpsOfficeUserTemplates"), office + "Templates");
+  EXPECT_EQ(expand("TpsOfficeWorkgroupTemplates"), office + "Templates");
+  EXPECT_EQ(expand("TpsOfficeClipartDirectory"), office + "Clipart");
+  EXPECT_EQ(expand("TpsOfficeStartupDirectory"), office + "Office\\Startup");
+  EXPECT_EQ(expand("TpsOfficeToolsDirectory"), office + "Office");
+  EXPECT_EQ(expand("TpsOfficeFavoritesDirectory"),
+            Reg("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                "Favorites", w::HKEY_CURRENT_USER) == "<no value>"
+                ? RemoveTrailingBackslash(w::GetWindowsDirectory()) + "\\Favorites"
+                : RemoveTrailingBackslash(Reg("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                                              "Explorer\\Shell Folders",
+                                              "Favorites", w::HKEY_CURRENT_USER)));
+  struct Case {
+    int version;
+    bool server;
+    const char* settings;  // where that version keeps its settings
+    const char* templates;
+  };
+  const Case cases[] = {
+      {8, true, "\\Software\\Microsoft\\Office\\8.0", "D:\\Templates8"},
+      {9, true, "\\Software\\Policies\\Microsoft\\Office\\9.0", "D:\\Templates9"},
+      {9, false, "\\Software\\Policies\\Microsoft\\Office\\9.0", nullptr},
+      {20, true, "\\Software\\Policies\\Microsoft\\Office\\20.0", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::string doc = "Word.Document." + std::to_string(c.version);
+    WriteRegString(hkClassesRoot, "\\Word.Document\\CurVer", "", doc);
+    WriteFile("C:\\winword.exe", "x");
+    WriteRegString(hkClassesRoot, "\\" + doc + "\\protocol\\StdFileEditing\\server", "",
+                   c.server ? "C:\\winword.exe" : "C:\\missing.exe");
+    WriteRegString(hkCurrentUser, std::string(c.settings) + "\\Common\\FileNew\\LocalTemplates",
+                   "", std::string("D:\\Templates") + std::to_string(c.version) + "\\");
+    WriteRegString(hkCurrentUser, std::string(c.settings) + "\\Word\\Options", "TOOLS-PATH",
+                   "D:\\Tools");
+    const std::string templates = c.templates != nullptr ? c.templates : office + "Templates";
+    EXPECT_EQ(expand("TpsOfficeUserTemplates"), templates) << c.version << c.server;
+    EXPECT_EQ(expand("TpsOfficeWorkgroupTemplates"), templates) << c.version;
+    EXPECT_EQ(expand("TpsOfficeToolsDirectory"), c.templates != nullptr ? "D:\\Tools" : office + "Office")
+        << c.version;
+  }
+}
+
 // The kit as a separate setup program, a file of it held in use, and the
 // restart played by the restart tool.
 class InUseTest : public InstallTest {
