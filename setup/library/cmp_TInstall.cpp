@@ -279,7 +279,9 @@ void TCustomInstall::Process() {
     if (OnAfterInstallObjects) OnAfterInstallObjects(this, archive_->Abort());
     if (unfinishedCount_ > 0 || reboot_) RegisterRestart();
     if (reboot_) {
-      WriteRegInteger(hkLocalMachine, recordKey_, "Language", kUserLanguage);
+      if (!recordKey_.empty()) {
+        WriteRegInteger(hkLocalMachine, recordKey_, "Language", kUserLanguage);
+      }
       while (reboot_) {
         Broadcast(msg::kRebootPages, nullptr);
         bool reboot = true;

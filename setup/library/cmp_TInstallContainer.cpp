@@ -85,6 +85,8 @@ void TInstallContainer::ComponentRemoved(plat::TComponent* AComponent) {
 void TInstallContainer::SetDestDirType(TCustomPathSpecifier* Value) {
   if (Value != nullptr && !Loading(*this)) Value->ValidateObject(this);
   destDirType_ = Value;
+  // Siblings on a form are not told of each other's end otherwise.
+  if (Value != nullptr) Value->FreeNotification(this);
 }
 
 void TInstallContainer::SetInstallTypes(TInstallTypeSet Value) {
@@ -318,6 +320,7 @@ void TFileRelated::Download() {
 void TFileRelated::SetArchiveFileType(TCustomPathSpecifier* Value) {
   if (Value != nullptr && !Loading(*this)) Value->ValidateObject(this);
   archiveFileType_ = Value;
+  if (Value != nullptr) Value->FreeNotification(this);
 }
 
 void TFileRelated::SetContainer(TInstallContainer* Value) {
@@ -350,6 +353,7 @@ TFileContainer::TFileContainer(plat::TComponent* AOwner) : TFileRelated(AOwner) 
   plat::TComponent* form = AOwner != nullptr ? AOwner : this;
   pathSpecifier_ = new TpsFileContainer(form);
   pathSpecifier_->SetFileContainer(this);
+  pathSpecifier_->FreeNotification(this);
   std::string name = "psFileContainer";
   for (int32_t n = 1; form->FindComponent(name) != nullptr; ++n) {
     name = "psFileContainer" + std::to_string(n);

@@ -56,6 +56,7 @@ void TRegistryEntry::SetPathSpecifier(TCustomPathSpecifier* Value) {
     Value->ValidateObject(Registry());
     text_ = "%p";
     entryType_ = retText;
+    if (Registry() != nullptr) Value->FreeNotification(Registry());
   }
   pathSpecifier_ = Value;
 }
