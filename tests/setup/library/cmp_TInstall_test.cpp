@@ -183,6 +183,46 @@ TEST_F(InstallTest, PercentagesOfAnEmptyKit) {
   EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "");
 }
 
+// Components of the types the typed pass installs besides registry keys.
+class TTypedComponent : public TInstallObject {
+ public:
+  TTypedComponent(plat::TComponent* owner, int32_t type, std::vector<std::string>& log)
+      : TInstallObject(owner), type_(type), log_(log) {}
+  int32_t RegisteredType() const override { return type_; }
+  void ProcessHelpers() override { log_.push_back(Name()); }
+
+ private:
+  int32_t type_;
+  std::vector<std::string>& log_;
+};
+
+TEST_F(InstallTest, TheTypedPassGoesTypeByTypeWithItsStatusTexts) {
+  std::vector<std::string> installed;
+  const std::pair<const char*, int32_t> made[] = {
+      {"links8000", 8000}, {"ini", 4000}, {"links7000", 7000}, {"late", 9054},
+      {"odbc", 2750},      {"bde", 3000}, {"silent", 8700}};
+  for (const auto& [name, type] : made) {
+    auto* c = new TTypedComponent(kit_->Form.get(), type, installed);
+    c->SetName(name);
+    c->SetContainer(kit_->Install);
+  }
+  Load({"-sC:\\dist"});
+  kit_->Install->FirstActivation();
+  EXPECT_EQ(installed, (std::vector<std::string>{"odbc", "bde", "links7000", "links8000", "ini",
+                                                 "silent", "late"}));
+  std::vector<std::string> statuses;
+  for (const std::string& line : Steps(ui_.Transcript)) {
+    if (line.rfind("status Installing", 0) == 0) statuses.push_back(line.substr(7));
+  }
+  // Shell links have two types with one text: it is shown for each.
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Installing ODBC drivers...",
+                                                "Installing Borland Database Engine aliases...",
+                                                "Installing shell links...",
+                                                "Installing shell links...",
+                                                "Installing INI files...",
+                                                "Installing registry keys..."}));
+}
+
 TEST_F(InstallTest, CommandLineOptions) {
   const std::string invalid =
       "IException: Invalid parameter <%s>. Valid command line parameters are: -b (Build), -d "
