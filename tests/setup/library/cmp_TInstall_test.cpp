@@ -223,6 +223,29 @@ TEST_F(InstallTest, TheTypedPassGoesTypeByTypeWithItsStatusTexts) {
                                                 "Installing registry keys..."}));
 }
 
+TEST_F(InstallTest, TheSetupRecordIsFoundByTheProgramsSizeAndDate) {
+  const std::string program = w::GetModuleFileName();
+  const double date = w::FileDateToDateTime(w::FileAge(program));
+  const int32_t size = static_cast<int32_t>(w::FileSize(program));
+  auto record = [&](const std::string& name, double created, int32_t bytes, bool complete) {
+    w::TRegistry reg;
+    reg.SetRootKey(w::HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(std::string(kInstallRecordKey) + "\\" + name, true));
+    reg.WriteString("Path", "D:\\elsewhere\\setup.exe");
+    reg.WriteFloat("CreationDate", created);
+    if (complete) reg.WriteInteger("Size", bytes);
+  };
+  record("Install0", date, size, false);     // unreadable: passed over
+  record("Install1", date, size + 1, true);  // another program
+  EXPECT_EQ(kit_->Install->FindSetupRecord(false), "");
+  EXPECT_EQ(kit_->Install->FindSetupRecord(true), std::string(kInstallRecordKey) + "\\Install2");
+  // The same program copied elsewhere finds its record and notes where it
+  // runs from now.
+  record("Install2", date, size, true);
+  EXPECT_EQ(kit_->Install->FindSetupRecord(false), std::string(kInstallRecordKey) + "\\Install2");
+  EXPECT_EQ(Reg(std::string(kInstallRecordKey) + "\\Install2", "Path"), program);
+}
+
 TEST_F(InstallTest, CommandLineOptions) {
   const std::string invalid =
       "IException: Invalid parameter <%s>. Valid command line parameters are: -b (Build), -d "
