@@ -7,6 +7,7 @@
 // manager message it broadcasts to the interface:
 //   -974 Status(Text)               -973 ResetStatus()
 //   -998 FileStatus(Status)         -993 NewDisk(Disk)
+//   -988 DownloadStatus(Status)
 //   -980 Pages(dmBeforeInstall)     -979 Pages(dmAfterGoodInstall)
 //   -978 Pages(dmAfterBadInstall)   -987 Pages(dmReboot)
 //   any other code: Notify(Code)    (pages that follow the run's phases)
@@ -53,6 +54,18 @@ class TDiskParameter : public plat::TObject {
   bool Handled = false;
 };
 
+// Progress of an archive being fetched from the network. Percentage is 0
+// while the total is unknown.
+class TDownloadStatusParameter : public plat::TObject {
+ public:
+  std::string ClassName() const override { return "TDownloadStatusParameter"; }
+  std::string FileName;
+  int32_t Total = 0;
+  int32_t Received = 0;
+  int32_t Percentage = 0;
+  int32_t LastValue = 0;  // the bytes of the chunk just received
+};
+
 class TInstallUI {
  public:
   virtual ~TInstallUI() = default;
@@ -61,6 +74,7 @@ class TInstallUI {
   virtual void ResetStatus() = 0;
   virtual void FileStatus(const TFileStatusParameter& Status) = 0;
   virtual void NewDisk(TDiskParameter& Disk) = 0;
+  virtual void DownloadStatus(const TDownloadStatusParameter& Status) = 0;
   virtual void Pages(TDialogMoment Moment) = 0;
   virtual void Notify(int32_t Code) = 0;
   virtual TInstallAnswer MessageBox(const std::string& Text, TInstallButtons Buttons) = 0;

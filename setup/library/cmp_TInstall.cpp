@@ -216,6 +216,9 @@ int32_t TCustomInstall::Broadcast(int32_t Code, plat::TObject* Param) {
     case msg::kNewDisk:
       if (auto* p = dynamic_cast<TDiskParameter*>(Param)) ui_->NewDisk(*p);
       break;
+    case msg::kDataReceived:
+      if (auto* p = dynamic_cast<TDownloadStatusParameter*>(Param)) ui_->DownloadStatus(*p);
+      break;
     case msg::kBeforeInstallPages:
       ui_->Pages(dmBeforeInstall);
       break;

@@ -296,6 +296,18 @@ void TFileRelated::Download() {
   const std::string temporary = GetTempFile(false);
   const std::string local =
       temporary.substr(0, temporary.size() - w::ExtractWinFileExt(temporary).size()) + ".1";
+  // Progress goes up the tree while this download lasts.
+  struct THook {
+    TCustomNetInstallLocation& l;
+    TNetProgressEvent saved;
+    ~THook() { l.OnDownloadStatus = saved; }
+  } hook{*location, location->OnDownloadStatus};
+  location->OnDownloadStatus = [this, &hook](plat::TObject* Sender, TCustomNetInstallLocation* L,
+                                             const char* Buffer, int32_t Size, int32_t Position,
+                                             int32_t Chunk) {
+    if (hook.saved) hook.saved(Sender, L, Buffer, Size, Position, Chunk);
+    DownloadStatus(Name() + ".1", Size, Position, Chunk);
+  };
   try {
     location->Download(Name() + ".1", local);
   } catch (...) {
@@ -314,6 +326,23 @@ void TFileRelated::Download() {
     } catch (const EIRCannotWriteValue&) {
       // Without the note the copy is fetched again after a restart.
     }
+  }
+}
+
+void TFileRelated::DownloadStatus(const std::string& File, int32_t Total, int32_t Received,
+                                  int32_t LastValue) {
+  TDownloadStatusParameter status;
+  status.FileName = File;
+  status.Total = Total;
+  status.Received = Received;
+  status.Percentage = Percent(Received, Total, false);
+  status.LastValue = LastValue;
+  if (OnDataReceived) OnDataReceived(this, status);
+  Broadcast(msg::kDataReceived, &status);
+  TInformation information;
+  information.Download = &status;
+  if (Container() != nullptr) {
+    Container()->DoInformationEventControl(this, info::kDownload, information);
   }
 }
 
@@ -466,6 +495,14 @@ void TFileContainer::DoInformationEventControl(TInstallContainer* Sender, int32_
         throw IEFileContainer("DoInformationEventControl says bad second parameter");
       }
       NewDisk(Param.File, *Param.Disk);
+      break;
+    case info::kDownload:
+      if (Param.Download == nullptr) {
+        throw IEFileContainer(plat::Format(
+            "The PO object passed to %s is not a TDownloadStatusParameter object", {Name()}));
+      }
+      if (OnDataReceived) OnDataReceived(this, *Param.Download);
+      Broadcast(msg::kDataReceived, Param.Download);
       break;
     case info::kFileDone:
     case info::kFileSkipped: {

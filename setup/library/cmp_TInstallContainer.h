@@ -95,6 +95,7 @@ struct TInformation {
   TCustomInstallFile* File = nullptr;
   TFileStatusParameter* Status = nullptr;
   TDiskParameter* Disk = nullptr;
+  TDownloadStatusParameter* Download = nullptr;
 };
 
 using TContainerNotifyEvent = std::function<void(TInstallContainer* Sender)>;
@@ -226,6 +227,11 @@ class TFileRelated : public TInstallObject {
   // per-setup record. A failed or aborted download (EAIUserAbort) leaves
   // no file and no record behind.
   virtual void Download();
+  // Reports the progress of a download of File up the tree.
+  virtual void DownloadStatus(const std::string& File, int32_t Total, int32_t Received,
+                              int32_t LastValue);
+
+  std::function<void(TFileRelated* Sender, TDownloadStatusParameter& Status)> OnDataReceived;
   // The downloaded copy of the archive, when there is one.
   virtual bool HasLocalArchive() const { return !localArchive_.empty(); }
   const std::string& LocalArchive() const { return localArchive_; }

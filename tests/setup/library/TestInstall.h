@@ -38,6 +38,9 @@ class TRecordingUI : public setup::TInstallUI {
   void NewDisk(setup::TDiskParameter& Disk) override {
     Add("new disk " + std::to_string(Disk.Disk));
   }
+  void DownloadStatus(const setup::TDownloadStatusParameter& S) override {
+    Add("download " + S.FileName + " " + std::to_string(S.Percentage) + "%");
+  }
   void Pages(setup::TDialogMoment Moment) override {
     static const char* names[] = {"before install", "good install", "bad install", "reboot"};
     Add(std::string("pages ") + names[Moment]);

@@ -617,6 +617,8 @@ TEST_F(InstallTest, ANetworkDistributionFetchesAContainersArchiveOnce) {
   EXPECT_EQ(ReadFile(kKitDir + "\\Bin\\engine.dll"), "the engine, new\n");
   EXPECT_EQ(ReadFile(kKitDir + "\\readme.txt"), "read me first\n");  // from the main archive
   EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_NE(std::find(ui_.Transcript.begin(), ui_.Transcript.end(), "download dirBin.1 100%"),
+            ui_.Transcript.end());
   // The copy was noted while the run lasted and went with the record.
   EXPECT_EQ(w::ExtractWinFileExt(recorded), ".1");
   EXPECT_FALSE(w::FileExists(recorded));
