@@ -699,6 +699,24 @@ TEST_F(InstallTest, OfficeFoldersFollowTheSuitesVersion) {
   }
 }
 
+TEST_F(InstallTest, AContinuationRefusesAnEntryWhoseKindIsNoNumber) {
+  const std::string record = kit_->Install->FindSetupRecord(true);
+  WriteRegString(hkLocalMachine, record + "\\Unfinished", "fileReadme", "soon");
+  Load({"-r", "-sC:\\dist"});
+  EXPECT_EQ(Steps(ui_.Transcript),
+            (std::vector<std::string>{"pages bad install",
+                                      "exception IEInstall: There is an invalid entry for the "
+                                      "unfinished install list fileReadme;soon",
+                                      "terminate"}));
+  // Without a record there is no business to finish.
+  kit_->Install->RemoveSetupRecord();
+  ui_.Transcript.clear();
+  Load({"-r", "-sC:\\dist"});
+  EXPECT_EQ(Steps(ui_.Transcript)[1],
+            "exception IEInstall: The TInstall could not either write or read unfinished "
+            "business from the registry");
+}
+
 // The kit as a separate setup program, a file of it held in use, and the
 // restart played by the restart tool.
 class InUseTest : public InstallTest {
