@@ -212,7 +212,8 @@ void TZelDataBase::CreateDatabase() {
     ZelDatabaseErrorFmt(0x271F, Context, SzelStringInvalidFmt, {MasterKey_, int32_t{4}, int32_t{100}},
                         this);
   const std::string file = FileName();
-  if (plat::FileExists(file)) ZelDatabaseError(0x3304, Context, file, this);
+  // An existing file is never overwritten.
+  if (plat::FileExists(file)) ZelDatabaseError(0x2184, Context, file, this);
   {
     TDiskMgr creator;
     creator.SetPageSize(DatabasePageSize);

@@ -281,7 +281,8 @@ void TZelDataSet::SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TF
                           {count, int32_t{1}, int32_t{MaxInternalFields}}, this);
     for (int32_t i = 0; i < count; ++i) {
       const plat::TFieldDef* fd = FieldDefs.Items(i);
-      ValidateObjectName(fd->Name(), "Field");
+      // The engine's own tables may use the reserved word ("ALL" privileges).
+      if (!InternalTableFlag_) ValidateObjectName(fd->Name(), "Field");
       if (fd->Name().empty() || fd->Name().size() > 40)
         ZelDatabaseErrorFmt(0x2736, Context, SzelStringInvalidFmt,
                             {fd->Name(), int32_t{1}, int32_t{40}}, this);

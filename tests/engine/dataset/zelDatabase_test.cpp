@@ -300,6 +300,36 @@ TEST_P(DatabaseSuite, TablesAreListedRenamedAndDeleted) {
   EXPECT_EQ(names.Strings(0), "Items");
 }
 
+TEST_P(DatabaseSuite, APostReleasesOnlyTheLockItTook) {
+  TZelTable& t = MakeItems();
+  t.Open();
+  t.AppendRecord({plat::Variant(), plat::Variant("one")});
+  EXPECT_FALSE(t.Locked());
+  t.SetLocked(true);
+  t.AppendRecord({plat::Variant(), plat::Variant("two")});
+  t.First();
+  t.Delete();
+  EXPECT_TRUE(t.Locked());
+  t.SetLocked(false);
+  EXPECT_FALSE(t.Locked());
+  EXPECT_EQ(t.RecordCount(), 1);
+}
+
+TEST_P(DatabaseSuite, OpeningATableConnectsItsDatabase) {
+  MakeItems();
+  // Memory tables live as long as the connection; a file keeps its tables.
+  if (Disk()) Db->SetConnected(false);
+  TZelTable& t = NewTable("Items");
+  t.Open();
+  EXPECT_TRUE(Db->Connected());
+  EXPECT_EQ(t.FieldCount(), 12);
+  t.Close();
+  ExpectError(0x2728, "", [&] {
+    TZelTable& missing = NewTable("Missing");
+    missing.Open();
+  });
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& Info) {
                            return Info.param ? std::string("Disk") : std::string("Memory");
@@ -425,6 +455,12 @@ TEST_F(DatabaseFile, TheMasterKeyOpensAnEncryptedDatabase) {
   t.Open();
   EXPECT_EQ(t.FieldByName("Text")->AsString(), "nightshade");
   t.Close();
+  // A renamed encrypted table still opens.
+  db->RenameTable("Secret", "Hidden");
+  t.SetTableName("Hidden");
+  t.Open();
+  EXPECT_EQ(t.FieldByName("Text")->AsString(), "nightshade");
+  t.Close();
   db->SetConnected(false);
 }
 
@@ -507,6 +543,105 @@ TEST_F(DatabaseFile, ADamagedCatalogueTextGivesAnEngineError) {
   Patch(static_cast<size_t>(at - b.begin()), std::vector<uint8_t>(needle.size(), '#'));
   db->SetConnected(true);
   ExpectError(0x2103, "Plain", [&] { t.Open(); });
+  db->SetConnected(false);
+}
+
+TEST_F(DatabaseFile, AFailedCreationLeavesNoFileAndAnExistingFileIsKept) {
+  auto db = Make();
+  db->SetReadOnly(true);
+  EXPECT_THROW(db->CreateDatabase(), EZelDatabaseError);
+  EXPECT_FALSE(plat::FileExists(File()));
+  EXPECT_FALSE(db->Connected());
+  db->SetReadOnly(false);
+  db->CreateDatabase();
+  const std::vector<uint8_t> made = Bytes();
+  ExpectError(0x2184, "", [&] { db->CreateDatabase(); });
+  EXPECT_EQ(Bytes(), made);
+  db->SetConnected(true);
+  ExpectError(0x2788, "", [&] { db->CreateDatabase(); });
+  db->SetConnected(false);
+}
+
+TEST_F(DatabaseFile, ALongMasterKeyCountsWhole) {
+  const std::string key(80, 'k');
+  Make(key)->CreateDatabase();
+  auto db = Make();
+  // The same first 56 characters are not the same key.
+  db->SetMasterKey(std::string(56, 'k') + std::string(24, 'x'));
+  ExpectError(0x2103, "", [&] { db->SetConnected(true); });
+  db->SetMasterKey(key);
+  db->SetConnected(true);
+  EXPECT_TRUE(db->Connected());
+  db->SetConnected(false);
+}
+
+TEST_F(DatabaseFile, TheLoginAsksOnlyWhatIsMissing) {
+  Make("opensesame")->CreateDatabase();
+  int32_t shown = 0;
+  int32_t flags = 0;
+  SetZelLoginDialogHook([&](TZelPasswordDialog& D) {
+    ++shown;
+    flags = (D.ebMasterKey.Enabled ? 1 : 0) | (D.ebUsername.Enabled ? 2 : 0);
+    D.ebMasterKey.SetText("opensesame");
+    return mrOk;
+  });
+  auto db = Make();
+  db->SetConnected(true);
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(flags, 1);
+  db->SetConnected(false);
+  // With the key given nothing is asked.
+  db->SetMasterKey("opensesame");
+  db->SetConnected(true);
+  EXPECT_EQ(shown, 1);
+  db->SetConnected(false);
+  // The event replaces the dialog.
+  int32_t asked = 0;
+  db->BeforeLogin = [&](plat::TObject*, std::string&, std::string&, std::string& Key) {
+    ++asked;
+    Key = "opensesame";
+  };
+  db->SetConnected(true);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(shown, 1);
+  db->SetConnected(false);
+  SetZelLoginDialogHook(nullptr);
+}
+
+TEST_F(DatabaseFile, EnforcedSecurityImpliesEncryption) {
+  auto db = Make();
+  db->SetEnforceSecurity(true);
+  db->SetMasterKey("guarded");
+  EXPECT_TRUE(db->UseEncryption());
+  ExpectError(0x2A0E, "", [&] { db->SetUseEncryption(false); });
+  db->CreateDatabase();
+  const std::vector<uint8_t> b = Bytes();
+  EXPECT_EQ(storagetest::U32(b.data() + 246), 2u);
+  EXPECT_EQ(storagetest::U32(b.data() + 0x300), 40u);
+}
+
+TEST_F(DatabaseFile, ARolledBackTransactionTakesItsRecordsAlongAfterAFlush) {
+  auto db = Make();
+  db->CreateDatabase();
+  db->SetConnected(true);
+  TZelTable t;
+  t.SetDataBase(db.get());
+  t.SetTableName("Kept");
+  t.FieldDefs().Add("N", plat::ftInteger);
+  t.IndexDefs().Add("ixN", "N", {plat::ixUnique});
+  t.CreateTable();
+  t.Open();
+  t.AppendRecord({plat::Variant(1)});
+  db->DiskMgr()->DiskStartTransaction(false);
+  t.AppendRecord({plat::Variant(2)});
+  t.AppendRecord({plat::Variant(3)});
+  t.Flush();
+  EXPECT_TRUE(db->InTransaction());
+  db->DiskMgr()->DiskRollback();
+  t.Close();
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 1);
+  t.Close();
   db->SetConnected(false);
 }
 
