@@ -278,6 +278,14 @@ void TZelDataBase::FlushBuffers() {
     DiskMgr_->ForceToDisk();
 }
 
+void TZelDataBase::GetCurrentUsers(plat::TStrings& List) {
+  CheckConnected(true);
+  if (IsMemoryDatabase() || DiskMgr_ == nullptr)
+    ZelDatabaseError(0x2905, "TZelDataBase.GetCurrentUsers",
+                     "Connection details unavailable on memory only databases", this);
+  DiskMgr_->GetCurrentUsers(List);
+}
+
 int64_t TZelDataBase::DatabaseSize() {
   CheckConnected(true);
   if (IsMemoryDatabase() || DiskMgr_ == nullptr) return 0;

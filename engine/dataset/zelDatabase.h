@@ -150,6 +150,8 @@ class TZelDataBase : public plat::TCustomConnection {
   void GetSystemTableNames(plat::TStrings& List);
   int32_t GetLocalConnectedUserCount(const std::string& TableName, bool Memory) const;
   void FlushBuffers();
+  // One line per connection through the lock file; 0x2905 without a file.
+  void GetCurrentUsers(plat::TStrings& List);
   int64_t DatabaseSize();
   static void SetMasterTableDef(TTableDef& Def, bool Encrypted, const std::string& Version);
 

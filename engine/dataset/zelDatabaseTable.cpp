@@ -196,6 +196,10 @@ plat::TRecordBuffer TZelBaseTable::GetActiveRecBuf() {
 
 plat::TGetResult TZelBaseTable::GetRecord(plat::TRecordBuffer Buffer, plat::TGetMode GetMode,
                                           bool) {
+  if (FirstFetchPending_) {
+    FirstFetchPending_ = false;
+    InternalCheckMasterRange();
+  }
   bool ok = false;
   plat::TGetResult failure = plat::grError;
   switch (GetMode) {
@@ -370,8 +374,23 @@ std::unique_ptr<plat::TStream> TZelBaseTable::CreateBlobStream(plat::TField* Fie
 // ---------------------------------------------------------------- editing
 
 void TZelBaseTable::InternalInitRecord(plat::TRecordBuffer Buffer) {
-  std::memset(Buffer, 0, static_cast<size_t>(RecordBufferSize() + 1));
   ClearBlobCache();
+  if (FilterBuffer_ == nullptr) {
+    InitializeNewRecord(Buffer, false);
+    return;
+  }
+  InitializeNewRecord(FilterBuffer_, false);
+  if (Buffer == FilterBuffer_) return;
+  {
+    // Defaults are written through the fields, into the filter buffer.
+    plat::TTempState temp(*this, plat::dsFilter);
+    for (int32_t i = 0; i < Fields().Count(); ++i) {
+      plat::TField* field = Fields().Fields(i);
+      if (field->FieldNo() >= 1 && !field->DefaultExpression().empty())
+        field->SetAsString(field->DefaultExpression());
+    }
+  }
+  std::memcpy(Buffer, FilterBuffer_, static_cast<size_t>(RecordBufferSize()));
 }
 
 void TZelBaseTable::InternalInsert() {
@@ -491,7 +510,27 @@ void TZelBaseTable::InternalOpen() {
   }
   SetBookmarkSize(ZelBookmarkSize);
   FilterBuffer_ = plat::AllocRecordMem(static_cast<size_t>(FrameworkBufferSize()));
+  FirstFetchPending_ = true;
   UpdateIndexDefs();
+}
+
+void TZelBaseTable::QueryInternalFieldDefs(TInternalFields& Fields) {
+  if (DataBase() == nullptr)
+    ZelDatabaseError(0x2780, "TZelBaseTable.QueryInternalFieldDefs", "", this);
+  const bool connected = DataBase()->Connected();
+  if (!connected) DataBase()->SetConnected(true);
+  TTableDef def;
+  def.SetMemory(Memory());
+  try {
+    DataBase()->QueryTableDef(TableName(), Memory(), def);
+  } catch (...) {
+    if (!connected) DataBase()->SetConnected(false);
+    throw;
+  }
+  if (!connected) DataBase()->SetConnected(false);
+  Fields.Assign(&def.InternalFields());
+  Fields.SetDefaultOffsets();
+  Fields.Open();
 }
 
 void TZelBaseTable::InternalClose() {
@@ -514,7 +553,12 @@ void TZelBaseTable::InternalInitFieldDefs() {
   const bool connected = DataBase()->Connected();
   if (opened) {
     if (!connected) DataBase()->SetConnected(true);
-    DataSetOpen();
+    try {
+      InternalOpenForDefs();
+    } catch (...) {
+      if (!connected) DataBase()->SetConnected(false);
+      throw;
+    }
   }
   try {
     FieldDefs().Clear();
@@ -541,13 +585,13 @@ void TZelBaseTable::InternalInitFieldDefs() {
     }
   } catch (...) {
     if (opened) {
-      DataSetClose();
+      InternalCloseForDefs();
       if (!connected) DataBase()->SetConnected(false);
     }
     throw;
   }
   if (opened) {
-    DataSetClose();
+    InternalCloseForDefs();
     if (!connected) DataBase()->SetConnected(false);
   }
 }

@@ -81,6 +81,16 @@ class TZelBaseTable : public TZelDataSet {
   void InternalSetToRecord(plat::TRecordBuffer Buffer) override;
   void InternalHandleException() override { throw; }
 
+  // Called once before the first record is fetched after opening (the table
+  // component applies its master range here).
+  virtual void InternalCheckMasterRange() {}
+  // Open and close the engine cursor only to read definitions.
+  virtual void InternalOpenForDefs() { DataSetOpen(); }
+  virtual void InternalCloseForDefs() { DataSetClose(); }
+  // The stored field definitions of TableName, laid out, without opening
+  // the table.
+  virtual void QueryInternalFieldDefs(TInternalFields& Fields);
+
   TRecordBufferStatus GetRecordStatus(const uint8_t* Buffer) const;
   void SetRecordStatus(uint8_t* Buffer, TRecordBufferStatus Status) const;
 
@@ -97,6 +107,7 @@ class TZelBaseTable : public TZelDataSet {
   bool CursorOpenFlag_ = false;
   bool CanModifyFlag_ = false;
   int32_t PendingSeek_ = 0;
+  bool FirstFetchPending_ = false;
 };
 
 class TZelTable : public TZelBaseTable {

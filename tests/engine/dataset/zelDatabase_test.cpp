@@ -330,6 +330,23 @@ TEST_P(DatabaseSuite, OpeningATableConnectsItsDatabase) {
   });
 }
 
+TEST_P(DatabaseSuite, NewRecordsTakeTheFieldsDefaults) {
+  TZelTable& t = MakeItems();
+  t.Open();
+  t.FieldByName("Qty")->SetDefaultExpression("42");
+  t.FieldByName("Name")->SetDefaultExpression("unnamed");
+  t.Append();
+  EXPECT_EQ(t.FieldByName("Qty")->AsInteger(), 42);
+  t.Post();
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "unnamed");
+  EXPECT_EQ(t.FieldByName("ID")->AsInteger(), 1);
+  t.Close();
+  TInternalFields fields;
+  t.QueryInternalFieldDefs(fields);
+  EXPECT_EQ(fields.Count(), 12);
+  EXPECT_GT(fields.RecordSize(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& Info) {
                            return Info.param ? std::string("Disk") : std::string("Memory");
@@ -641,6 +658,76 @@ TEST_F(DatabaseFile, ARolledBackTransactionTakesItsRecordsAlongAfterAFlush) {
   t.Close();
   t.Open();
   EXPECT_EQ(t.RecordCount(), 1);
+  t.Close();
+  db->SetConnected(false);
+}
+
+TEST_F(DatabaseFile, EncryptedTablesNeedAnEncryptedDatabase) {
+  auto db = Make();
+  db->CreateDatabase();
+  db->SetConnected(true);
+  TZelTable t;
+  t.SetDataBase(db.get());
+  t.SetTableName("Secret");
+  t.SetEncryptionLevel(encStrong);
+  t.FieldDefs().Add("N", plat::ftInteger);
+  ExpectError(0x2A0E, "", [&] { t.CreateTable(); });
+  t.SetEncryptionLevel(encNone);
+  t.SetMemory(true);
+  t.CreateTable();
+  EXPECT_TRUE(t.Exists());
+  plat::TStringList users;
+  db->GetCurrentUsers(users);
+  EXPECT_GE(users.Count(), 1);
+  db->SetConnected(false);
+  TZelDataBase memory;
+  memory.SetDataBaseName("Memory");
+  memory.SetConnected(true);
+  ExpectError(0x2905, "", [&] { memory.GetCurrentUsers(users); });
+}
+
+TEST_F(DatabaseFile, AnotherProcessSeesWhatWasWrittenAndWritesToo) {
+  {
+    auto db = Make();
+    db->SetExclusive(false);
+    db->CreateDatabase();
+    db->SetConnected(true);
+    TZelTable t;
+    t.SetDataBase(db.get());
+    t.SetTableName("Shared");
+    t.FieldDefs().Add("N", plat::ftInteger);
+    t.IndexDefs().Add("ixN", "N", {plat::ixUnique});
+    t.CreateTable();
+  }
+  auto db = Make();
+  db->SetExclusive(false);
+  db->SetLockRetryInterval(5);
+  db->SetConnected(true);
+  TZelTable t;
+  t.SetDataBase(db.get());
+  t.SetTableName("Shared");
+  t.Open();
+  t.AppendRecord({plat::Variant(1)});
+  const int code = testsupport::RunInChild([this] {
+    TZelDataBase other;
+    other.SetDataBaseName(File());
+    other.SetLockRetryInterval(5);
+    other.SetConnected(true);
+    TZelTable mine;
+    mine.SetDataBase(&other);
+    mine.SetTableName("Shared");
+    mine.Open();
+    if (mine.RecordCount() != 1) return 1;
+    for (int32_t n = 2; n <= 20; ++n) mine.AppendRecord({plat::Variant(n)});
+    mine.Close();
+    other.SetConnected(false);
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+  t.Refresh();
+  EXPECT_EQ(t.RecordCount(), 20);
+  t.Last();
+  EXPECT_EQ(t.FieldByName("N")->AsInteger(), 20);
   t.Close();
   db->SetConnected(false);
 }
