@@ -347,6 +347,50 @@ TEST_P(DatabaseSuite, NewRecordsTakeTheFieldsDefaults) {
   EXPECT_GT(fields.RecordSize(), 0);
 }
 
+TEST_P(DatabaseSuite, TheCursorWritesFieldsAndCountsAutoIncrements) {
+  TZelTable& t = NewTable("Codes");
+  t.FieldDefs().Add("ID", plat::ftAutoInc);
+  t.FieldDefs().Add("Code", plat::ftString, 10);
+  t.FieldDefs().Add("On", plat::ftBoolean);
+  t.IndexDefs().Add("pk", "ID", {plat::ixPrimary, plat::ixUnique});
+  t.CreateTable();
+  t.Open();
+  const int32_t code = t.GetFieldNo("code");
+  ASSERT_EQ(code, 1);
+  uint8_t* rec = t.RecordBuffer();
+
+  // Text: ten characters fit; eleven are refused raw and cut as a variant.
+  t.InitializeNewRecord(rec, false);
+  t.DataSetSetFieldData(code, 10, false, "0123456789");
+  ExpectError(0x2185, "out of range", [&] { t.DataSetSetFieldData(code, 11, false, "0123456789A"); });
+  t.DataSetSetFieldDataAsVariant(code, plat::Variant("abcdefghijkl"));
+  EXPECT_EQ(t.DataSetGetFieldDataAsVariant(code).AsString(), "abcdefghij");
+  t.DataSetSetFieldDataAsVariant(2, plat::Variant(2));
+  EXPECT_TRUE(t.DataSetGetFieldDataAsVariant(2).AsBoolean());
+  // A null field leaves the caller's bytes alone.
+  t.DataSetSetFieldDataAsVariant(code, plat::Variant::MakeNull());
+  char data[16] = "untouched";
+  bool isNull = false;
+  EXPECT_FALSE(t.DataSetGetFieldData(code, isNull, data));
+  EXPECT_TRUE(isNull);
+  EXPECT_STREQ(data, "untouched");
+
+  // An explicit auto-increment value above the counter moves it; one
+  // below leaves it.
+  struct TCase {
+    int32_t Given;
+    int32_t Expected;
+  };
+  for (const TCase& c : {TCase{10, 10}, TCase{5, 5}, TCase{0, 11}}) {
+    t.InitializeNewRecord(rec, false);
+    if (c.Given != 0) t.DataSetSetFieldDataAsVariant(0, plat::Variant(c.Given));
+    t.AddRecord(c.Given == 0);
+    EXPECT_EQ(t.DataSetGetFieldDataAsVariant(0).AsInteger(), c.Expected);
+  }
+  t.Refresh();
+  EXPECT_EQ(t.RecordCount(), 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& Info) {
                            return Info.param ? std::string("Disk") : std::string("Memory");
