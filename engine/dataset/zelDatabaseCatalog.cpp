@@ -377,15 +377,15 @@ void BuildInternalTableDef(TZelDataSet& Cursor, const char* Name,
   Cursor.SetInternalTableFlag(true);
   Cursor.SetTableName(Name);
   Cursor.SetEncryptionLevel(Encrypted ? encStrong : encNone);
-  plat::TFieldDefs fields;
-  for (const TSysField& f : Fields) fields.Add(f.Name, f.Type, f.Size);
-  plat::TIndexDefs indexes;
+  TRestructureFieldDefs fields;
+  for (const TSysField& f : Fields) fields.AddAndSetFieldDef(f.Name, f.Type, f.Size, 0, false, "");
+  TRestructureIndexDefs indexes;
   for (const TSysIndex& i : Indexes) {
     plat::TIndexOptions options{plat::ixCaseInsensitive};
     if (i.Unique) options.Include(plat::ixUnique);
-    indexes.Add(i.Name, i.Fields, options);
+    indexes.AddAndSetIndexDef(i.Name, i.Fields, "", "", options, nullptr);
   }
-  Cursor.SetTableDef(false, false, fields, indexes);
+  Cursor.SetTableDefFromRSDefs(false, fields, indexes);
   Cursor.TableDef().SetInternalTable(true);
 }
 

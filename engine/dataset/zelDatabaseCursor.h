@@ -156,6 +156,9 @@ class TZelDataSet : public plat::TDataSet {
   // --- Table definition building ---
   void SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TFieldDefs& FieldDefs,
                    const plat::TIndexDefs& IndexDefs);
+  // The same from restructure descriptors; deleted items are left out.
+  void SetTableDefFromRSDefs(bool IndexesOnly, const TRestructureFieldDefs& FieldDefs,
+                             const TRestructureIndexDefs& IndexDefs);
   void InternalCreateTable();
   void ValidateObjectName(const std::string& Name, const std::string& Context) const;
 

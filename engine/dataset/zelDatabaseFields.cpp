@@ -388,4 +388,31 @@ void TZelDataSet::SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TF
     addIndex(LogicalRecNoIndexName, LogicalRecNoIndexName, {}, "", "", 0);
 }
 
+void TZelDataSet::SetTableDefFromRSDefs(bool IndexesOnly, const TRestructureFieldDefs& FieldDefs,
+                                        const TRestructureIndexDefs& IndexDefs) {
+  plat::TFieldDefs fields;
+  for (int32_t i = 0; i < FieldDefs.Count(); ++i) {
+    const TRestructureFieldDef* f = FieldDefs.Items(i);
+    if (f->ChangeStatus() == dcDeleted) continue;
+    plat::TFieldDef* def = fields.AddFieldDef();
+    def->SetName(f->Name());
+    def->SetDataType(f->DataType());
+    def->SetSize(f->Size());
+    def->SetPrecision(f->Precision());
+    def->SetRequired(f->Required());
+  }
+  plat::TIndexDefs indexes;
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    const TRestructureIndexDef* x = IndexDefs.Items(i);
+    if (x->ChangeStatus() == dcDeleted) continue;
+    plat::TIndexDef* def = indexes.AddIndexDef();
+    def->SetName(x->Name());
+    def->SetFields(x->Fields());
+    def->SetCaseInsFields(x->CaseInsFields());
+    def->SetDescFields(x->DescFields());
+    def->SetOptions(x->Options());
+  }
+  SetTableDef(Memory_, IndexesOnly, fields, indexes);
+}
+
 }  // namespace zel

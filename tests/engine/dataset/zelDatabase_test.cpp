@@ -266,7 +266,16 @@ TEST_P(DatabaseSuite, DefinitionsAreCheckedBeforeAnythingIsMade) {
 }
 
 TEST_P(DatabaseSuite, TablesAreListedRenamedAndDeleted) {
-  MakeItems();
+  TZelTable& items = MakeItems();
+  plat::TStringList indexNames;
+  items.GetIndexNames(indexNames);
+  EXPECT_EQ(indexNames.CommaText(), "pkID,ixName,ixQty,ixWName");
+  items.SetIndexFieldNames("Qty");
+  items.Open();
+  EXPECT_EQ(items.IndexName(), "ixQty");
+  EXPECT_EQ(items.IndexFieldNames(), "Qty");
+  ExpectError(0x270D, "", [&] { items.SetIndexName("nope"); });
+  items.Close();
   TZelTable& other = NewTable("Orders");
   other.FieldDefs().Add("N", plat::ftInteger);
   other.CreateTable();
@@ -389,6 +398,26 @@ TEST_P(DatabaseSuite, TheCursorWritesFieldsAndCountsAutoIncrements) {
   }
   t.Refresh();
   EXPECT_EQ(t.RecordCount(), 3);
+}
+
+TEST_P(DatabaseSuite, RestructureDescriptorsBuildTheSameDefinitions) {
+  TZelTable& t = NewTable("FromDescriptors");
+  TRestructureFieldDefs fields;
+  fields.AddAndSetFieldDef("Kept", plat::ftString, 12, 0, true, "");
+  fields.AddAndSetFieldDef("Gone", plat::ftInteger, 0, 0, false, "")->SetChangeStatus(dcDeleted);
+  fields.AddAndSetFieldDef("Count", plat::ftInteger, 0, 0, false, "");
+  TRestructureIndexDefs indexes;
+  indexes.AddAndSetIndexDef("ixKept", "Kept", "", "Kept", {plat::ixUnique}, nullptr);
+  indexes.AddAndSetIndexDef("ixGone", "Gone", "", "", {}, nullptr)->SetChangeStatus(dcDeleted);
+  t.SetTableDefFromRSDefs(false, fields, indexes);
+  t.InternalCreateTable();
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 2);
+  EXPECT_TRUE(t.FieldByName("Kept")->Required());
+  ASSERT_EQ(t.IndexDefs().Count(), 1);
+  EXPECT_TRUE(t.IndexDefs().Items(0)->Options().Contains(plat::ixDescending));
+  for (const char* k : {"b", "c", "a"}) t.AppendRecord({plat::Variant(k)});
+  EXPECT_EQ(Column(t, "Kept"), (std::vector<std::string>{"c", "b", "a"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
