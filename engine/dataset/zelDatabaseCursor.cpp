@@ -257,6 +257,8 @@ void TZelDataSet::InternalOpenDataSet() {
         if (IsBlobFieldType(fields.GetIndex(i)->DataType()) && fields.GetIndex(i)->FieldSize() != 16)
           compress = false;
       BlobInterface_->SetUseCompression(compress);
+      BlobInterface_->SetOnCompressBlob(OnCompressBlob);
+      BlobInterface_->SetOnDecompressBlob(OnDecompressBlob);
       BlobInterface_->Open();
     }
     BlobBlockSize_ = def.DefaultBlobSize();

@@ -86,6 +86,11 @@ class TZelDataSet : public plat::TDataSet {
   // Always the definition's.
   const std::string& Version() const { return Version_; }
   void SetVersion(const std::string&) {}
+  // Handed to the blob interface when the cursor opens: compress a blob
+  // before it is stored (when the table compresses blobs), and decompress
+  // one stored with the user's own method.
+  TBlobInterface::TCompressBlobEvent OnCompressBlob;
+  TBlobInterface::TDecompressBlobEvent OnDecompressBlob;
   // One of the database's own catalogue or system tables: it does not join
   // the database's list of datasets.
   bool InternalTableFlag() const { return InternalTableFlag_; }
@@ -225,8 +230,10 @@ class TZelDataSet : public plat::TDataSet {
   // Reads the record the current index points at into the record buffer.
   void LoadFromIndex();
   // Writes or deletes the pending blobs of the record buffer; Written
-  // collects the chains made (for undo).
-  void WriteBlobsToInterface(bool Deleting, std::vector<std::pair<uint32_t, int32_t>>* Written);
+  // collects the chains made (for undo), Replaced the chains the record no
+  // longer uses once the change succeeds.
+  void WriteBlobsToInterface(bool Deleting, std::vector<std::pair<uint32_t, int32_t>>* Written,
+                             std::vector<std::pair<uint32_t, int32_t>>* Replaced);
   TBlob* BlobSlot(int32_t FieldNo, bool Create);
   void SetRecordTrailer(uint8_t* Buffer, uint32_t RecAddr, int32_t RecNo) const;
   static uint32_t BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize);

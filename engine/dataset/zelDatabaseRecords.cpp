@@ -136,7 +136,8 @@ void TZelDataSet::DataSetGetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t
 }
 
 void TZelDataSet::WriteBlobsToInterface(bool Deleting,
-                                        std::vector<std::pair<uint32_t, int32_t>>* Written) {
+                                        std::vector<std::pair<uint32_t, int32_t>>* Written,
+                                        std::vector<std::pair<uint32_t, int32_t>>* Replaced) {
   TInternalFields& fields = RecordMgr_->InternalFields();
   if (!fields.UsesBlobs()) return;
   for (int32_t i = 0; i < fields.Count(); ++i) {
@@ -151,21 +152,20 @@ void TZelDataSet::WriteBlobsToInterface(bool Deleting,
     }
     TBlob* slot = BlobSlot(i, false);
     if (slot == nullptr || slot->State() != bsModified) continue;
+    // A new value goes into a new chain; the old chain is given back only
+    // once the record no longer needs it (by the caller, after the change
+    // succeeded), so a failure part-way leaves the stored record whole.
+    if (addr != 0 && Replaced != nullptr) Replaced->emplace_back(addr, size);
     plat::TMemoryStream& stream = slot->Stream();
     stream.SetPosition(0);
     TDataCompressionMode mode = dcNone;
     int32_t value = 0;
-    if (stream.Size() == 0) {
-      if (addr != 0) BlobInterface_->DeleteBlob(addr, size);
-      addr = 0;
-      size = 0;
-    } else if (addr == 0) {
+    addr = 0;
+    size = 0;
+    if (stream.Size() > 0) {
       addr = BlobInterface_->InsertBlob(f->FieldName(), stream, mode, value);
       size = static_cast<int32_t>(stream.Size());
       if (Written != nullptr) Written->emplace_back(addr, size);
-    } else {
-      addr = BlobInterface_->EditBlob(f->FieldName(), addr, size, stream, mode, value);
-      size = static_cast<int32_t>(stream.Size());
     }
     ix::StoreU32(p, addr);
     ix::StoreU32(p + 4, static_cast<uint32_t>(size));
@@ -221,7 +221,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
   uint32_t addr = 0;
   int32_t inserted = 0;
   try {
-    WriteBlobsToInterface(false, &newBlobs);
+    WriteBlobsToInterface(false, &newBlobs, nullptr);
     addr = RecordMgr_->AddRecord(rec);
     for (; inserted < IndexMgr_->Count(); ++inserted) {
       TIndexItem* index = IndexMgr_->Items(inserted);
@@ -292,11 +292,11 @@ void TZelDataSet::UpdateRecord() {
 
   ix::StoreU32(rec + rpModificationStamp, ix::LoadU32(old + rpModificationStamp) + 1);
   const std::vector<uint8_t> before(RecBuf_);
-  std::vector<std::pair<uint32_t, int32_t>> newBlobs;
+  std::vector<std::pair<uint32_t, int32_t>> newBlobs, oldBlobs;
   size_t deleted = 0, inserted = 0;
   bool written = false;
   try {
-    WriteBlobsToInterface(false, &newBlobs);
+    WriteBlobsToInterface(false, &newBlobs, &oldBlobs);
     RecordMgr_->UpdateRecord(addr, rec);
     written = true;
     for (; deleted < changes.size(); ++deleted) {
@@ -335,6 +335,7 @@ void TZelDataSet::UpdateRecord() {
     RecBuf_ = before;
     throw;
   }
+  for (const auto& [blob, size] : oldBlobs) BlobInterface_->DeleteBlob(blob, size);
   TableDef_->TableHeader()->SetDirty(true);
   ClearBlobCache();
   SeekCurrentKey();
@@ -371,7 +372,7 @@ void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
                           {index->IndexName()}, this);
   }
   RecordMgr_->DeleteRecord(addr);
-  WriteBlobsToInterface(true, nullptr);
+  WriteBlobsToInterface(true, nullptr, nullptr);
   TableDef_->TableHeader()->SetDirty(true);
   CurrentRecordFlag_ = false;
   ClearBlobCache();

@@ -541,6 +541,58 @@ TEST_P(DatabaseSuite, RandomChangesKeepEveryIndexInStepWithAModel) {
   check();
 }
 
+// A change that fails part-way (here: the second blob of a record cannot be
+// stored) takes back what it wrote: no record, no blob chain, the old values.
+TEST_P(DatabaseSuite, AChangeThatFailsPartWayLeavesNothingBehind) {
+  TZelTable& t = NewTable("Docs");
+  t.FieldDefs().Add("ID", plat::ftAutoInc);
+  t.FieldDefs().Add("A", plat::ftMemo);
+  t.FieldDefs().Add("B", plat::ftMemo);
+  t.IndexDefs().Add("pk", "ID", {plat::ixPrimary, plat::ixUnique});
+  t.SetBlobCompression(true);
+  t.CreateTable();
+  bool failB = false;
+  t.OnCompressBlob = [&](const std::string& Field, plat::TStream&, plat::TStream&,
+                         TDataCompressionMode&, int32_t&) {
+    if (failB && Field == "B") ZelDatabaseError(0x2185, "test", "blob store refused");
+  };
+  t.Open();
+  const auto blocks = [&]() -> int32_t {
+    auto* store = dynamic_cast<TMemoryIOInterface*>(t.TableDef().BlobInterface());
+    return store != nullptr ? store->BlockCount() : -1;
+  };
+  t.AppendRecord({plat::Variant(), plat::Variant("first a"), plat::Variant("first b")});
+  const int32_t before = blocks();
+
+  failB = true;
+  t.Append();
+  t.FieldByName("A")->SetAsString(std::string(3000, 'a'));
+  t.FieldByName("B")->SetAsString("b");
+  ExpectError(0x2185, "refused", [&] { t.Post(); });
+  t.Cancel();
+  EXPECT_EQ(t.RecordCount(), 1);
+  EXPECT_EQ(blocks(), before);
+
+  t.First();
+  t.Edit();
+  t.FieldByName("A")->SetAsString(std::string(5000, 'x'));
+  t.FieldByName("B")->SetAsString("changed");
+  ExpectError(0x2185, "refused", [&] { t.Post(); });
+  t.Cancel();
+  EXPECT_EQ(blocks(), before);
+  t.Refresh();
+  EXPECT_EQ(t.FieldByName("A")->AsString(), "first a");
+  EXPECT_EQ(t.FieldByName("B")->AsString(), "first b");
+
+  failB = false;
+  t.Edit();
+  t.FieldByName("A")->SetAsString("second a");
+  t.Post();
+  EXPECT_EQ(t.FieldByName("A")->AsString(), "second a");
+  EXPECT_EQ(t.FieldByName("B")->AsString(), "first b");
+  EXPECT_EQ(blocks(), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& Info) {
                            return Info.param ? std::string("Disk") : std::string("Memory");
