@@ -1,6 +1,7 @@
 // The table cursor: settings, opening and closing, navigation and locks.
 #include "engine/dataset/zelDatabaseCursor.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/dataset/zelDatabase.h"
@@ -23,7 +24,8 @@ TZelDataSet::TZelDataSet(plat::TComponent* AOwner)
       TableDef_(std::make_unique<TTableDef>()),
       RecordMgr_(std::make_unique<TRecordMgr>()),
       IndexMgr_(std::make_unique<TIndexManager>()),
-      BlobInterface_(std::make_unique<TBlobInterface>()) {}
+      BlobInterface_(std::make_unique<TBlobInterface>()),
+      ReadAhead_(std::make_unique<TReadAheadBuffer>()) {}
 
 TZelDataSet::~TZelDataSet() {
   try {
@@ -184,6 +186,12 @@ bool TZelDataSet::DataSetOpen() {
     SavedReadOnly_ = ReadOnly_;
     ReadOnly_ = ReadOnly_ || (DataBase_->ReadOnly() && !Memory_);
     InternalOpenDataSet();
+    int32_t keySize = 0;
+    for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
+      keySize = std::max(keySize, IndexMgr_->Items(i)->MaximumKeySize() + 1);
+    ReadAhead_->Open(RecordSize_, keySize, ReadAheadValidPeriod);
+    // Memory tables are read where they lie.
+    UseReadAheadBuffer_ = !Memory_;
   } catch (...) {
     try {
       DataBase_->CloseTable(*TableDef_);
@@ -210,6 +218,9 @@ bool TZelDataSet::DataSetClose() {
     }
   }
   InternalCloseDataSet();
+  ReadAhead_->Close();
+  UseReadAheadBuffer_ = false;
+  ClearReadAheadMode();
   ReadOnly_ = SavedReadOnly_;
   CurrentRecordFlag_ = false;
   if (DataBase_ != nullptr) DataBase_->CloseTable(*TableDef_);
@@ -394,7 +405,10 @@ void TZelDataSet::ReadTableHeader() {
       def.BlobInterface()->SetFirstEmptyValid(true);
     }
   }
-  if (changed) ClearBlobCache();
+  if (changed) {
+    ClearBlobCache();
+    InvalidateReadAhead();
+  }
 }
 
 void TZelDataSet::WriteTableHeader() {
@@ -411,6 +425,7 @@ void TZelDataSet::WriteTableHeader() {
   if (header->Dirty()) {
     header->WriteHeader();
     LastModifiedFlag_ = header->GetModifiedFlag();
+    InvalidateReadAhead();
   }
 }
 
@@ -433,6 +448,7 @@ void TZelDataSet::InternalSetIndexName(const std::string& Name) {
   IndexName_ = item->IndexName();
   IndexMgr_->SetCurrentIndexName(IndexName_);
   CurrentRecordFlag_ = false;
+  InvalidateReadAhead();
 }
 
 uint32_t TZelDataSet::BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize) {
@@ -458,6 +474,7 @@ void TZelDataSet::LoadFromIndex() {
 
 bool TZelDataSet::DataSetMoveToEnd(bool Start) {
   CheckInternalActive();
+  if (ReadAheadMode_ == raReadAheadActive) ReadAheadMode_ = raReadAheadUninitialized;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   if (!index->BTree().SetCursorToEnd(Start)) return false;
@@ -471,23 +488,103 @@ bool TZelDataSet::DataSetLast() { return DataSetMoveToEnd(false); }
 bool TZelDataSet::DataSetNext() {
   CheckInternalActive();
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetFirst();
+  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(true)) return true;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   index->CreateKeyBuffer(RecBuf_.data());
   if (index->FullIndexSearch(stGT) != 0) return false;
   LoadFromIndex();
+  FillReadAheadBuffer(true);
   return true;
 }
 
 bool TZelDataSet::DataSetPrior() {
   CheckInternalActive();
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetLast();
+  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(false)) return true;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   index->CreateKeyBuffer(RecBuf_.data());
   if (index->FullIndexSearch(stLT) != 0) return false;
   LoadFromIndex();
+  FillReadAheadBuffer(false);
   return true;
+}
+
+// ---------------------------------------------------------------- read-ahead
+
+void TZelDataSet::SetReadAheadMode(TReadAheadMode Mode) {
+  if (ReadAheadCount_ == 0) ReadAheadMode_ = Mode;
+  ++ReadAheadCount_;
+}
+
+void TZelDataSet::ReleaseReadAheadMode() {
+  if (ReadAheadCount_ > 0) --ReadAheadCount_;
+  if (ReadAheadCount_ == 0) ReadAheadMode_ = raReadAheadInactive;
+}
+
+void TZelDataSet::ClearReadAheadMode() {
+  ReadAheadCount_ = 0;
+  ReadAheadMode_ = raReadAheadInactive;
+}
+
+void TZelDataSet::InvalidateReadAhead() {
+  ReadAhead_->Invalidate();
+  ReadAhead_->SetRecordCountValid(false);
+}
+
+bool TZelDataSet::GetFromReadAheadBuffer(bool Forward) {
+  if (!UseReadAheadBuffer_ || ReadAheadMode_ == raReadAheadInactive) return false;
+  // A change made through another cursor of this process shows at once: the
+  // table header they share says so.
+  const TTableHeader* header = TableDef_->TableHeader();
+  if (header == nullptr || header->GetModifiedFlag() != LastModifiedFlag_ || header->Dirty()) {
+    InvalidateReadAhead();
+    return false;
+  }
+  if (!ReadAhead_->IsValid(GetMSTimeMarker())) return false;
+  const uint32_t addr = BufferRecAddr(RecBuf_.data(), RecordSize_);
+  TReadAheadBufferItem* item =
+      Forward ? ReadAhead_->GetNextBufferItem(addr) : ReadAhead_->GetPriorBufferItem(addr);
+  if (item == nullptr) return false;
+  std::memcpy(RecBuf_.data(), item->RecBuf(), static_cast<size_t>(RecordSize_));
+  SetRecordTrailer(RecBuf_.data(), item->RecAddr(), item->RecNo());
+  CurrentRecordFlag_ = true;
+  return true;
+}
+
+void TZelDataSet::FillReadAheadBuffer(bool Forward) {
+  if (ReadAheadMode_ == raReadAheadInactive) return;
+  ReadAheadMode_ = raReadAheadActive;
+  if (!UseReadAheadBuffer_ || ReadAheadBufferSize_ < 2) return;
+  InvalidateReadAhead();
+  TIndexItem* index = CurrentIndex();
+  index->ListReadAheadRecords(Forward ? rdForwards : rdBackwards, ReadAheadBufferSize_, *ReadAhead_);
+  for (int32_t i = 0; i < ReadAhead_->Count(); ++i) {
+    TReadAheadBufferItem* item = ReadAhead_->Items(i);
+    RecordMgr_->ReadRecord(item->RecAddr(), item->RecBuf(), false);
+  }
+  ReadAhead_->SetValidTimeStamp(GetMSTimeMarker());
+}
+
+bool TZelDataSet::GetNextRecord() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetNextRecord();
+}
+
+int32_t TZelDataSet::GetNextRecords() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetNextRecords();
+}
+
+bool TZelDataSet::GetPriorRecord() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetPriorRecord();
+}
+
+int32_t TZelDataSet::GetPriorRecords() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetPriorRecords();
 }
 
 bool TZelDataSet::SeekCurrentKey() {

@@ -57,6 +57,16 @@ inline constexpr int32_t opDeleteDataBit = 1024;
 inline constexpr int32_t opReadDataBit = 2048;
 inline constexpr int32_t opUpdateDataBit = 4096;
 
+enum TReadAheadMode : uint8_t {
+  raReadAheadInactive,
+  raReadAheadUninitialized,
+  raReadAheadActive
+};
+
+// Milliseconds a batch of read-ahead records stays valid: what other
+// processes change shows after at most this long while browsing.
+inline constexpr uint32_t ReadAheadValidPeriod = 10000;
+
 // An encrypted table's AltName: its name scrambled with the built-in key.
 std::string ScrambleTableName(const std::string& Name);
 
@@ -132,6 +142,21 @@ class TZelDataSet : public plat::TDataSet {
   // Makes Name the current index (must exist; 0x270D otherwise).
   void InternalSetIndexName(const std::string& Name);
   TIndexManager& IndexManager() { return *IndexMgr_; }
+
+  // --- Read-ahead (disk tables, while the framework fetches rows) ---
+  int32_t ReadAheadBufferSize() const { return ReadAheadBufferSize_; }
+  void SetReadAheadBufferSize(int32_t Value) { ReadAheadBufferSize_ = Value; }
+  bool UseReadAheadBuffer() const { return UseReadAheadBuffer_; }
+  void SetUseReadAheadBuffer(bool Value) { UseReadAheadBuffer_ = Value; }
+  TReadAheadMode ReadAheadMode() const { return ReadAheadMode_; }
+  void SetReadAheadMode(TReadAheadMode Mode);
+  void ReleaseReadAheadMode();
+  void ClearReadAheadMode();
+  void InvalidateReadAhead();
+  bool GetNextRecord() override;
+  int32_t GetNextRecords() override;
+  bool GetPriorRecord() override;
+  int32_t GetPriorRecords() override;
 
   // --- Locks ---
   void LockTable() { InternalSetWriteLock(); }
@@ -229,6 +254,25 @@ class TZelDataSet : public plat::TDataSet {
   bool CheckRecordFlags(const uint8_t* Stored, const uint8_t* Expected, bool CheckStamp) const;
   // Reads the record the current index points at into the record buffer.
   void LoadFromIndex();
+  // The record after (Forward) or before the current one from the
+  // read-ahead batch; false when the batch cannot say.
+  bool GetFromReadAheadBuffer(bool Forward);
+  // Lists the records from the current one on in the direction of the move,
+  // with their data, for the next moves.
+  void FillReadAheadBuffer(bool Forward);
+  // Holds a read-ahead mode for one framework fetch.
+  class TReadAheadScope {
+   public:
+    explicit TReadAheadScope(TZelDataSet& DataSet) : DataSet_(DataSet) {
+      DataSet_.SetReadAheadMode(raReadAheadUninitialized);
+    }
+    ~TReadAheadScope() { DataSet_.ReleaseReadAheadMode(); }
+    TReadAheadScope(const TReadAheadScope&) = delete;
+    TReadAheadScope& operator=(const TReadAheadScope&) = delete;
+
+   private:
+    TZelDataSet& DataSet_;
+  };
   // Writes or deletes the pending blobs of the record buffer; Written
   // collects the chains made (for undo), Replaced the chains the record no
   // longer uses once the change succeeds.
@@ -270,6 +314,11 @@ class TZelDataSet : public plat::TDataSet {
   std::unique_ptr<TRecordMgr> RecordMgr_;
   std::unique_ptr<TIndexManager> IndexMgr_;
   std::unique_ptr<TBlobInterface> BlobInterface_;
+  std::unique_ptr<TReadAheadBuffer> ReadAhead_;
+  bool UseReadAheadBuffer_ = false;
+  int32_t ReadAheadBufferSize_ = 10;
+  TReadAheadMode ReadAheadMode_ = raReadAheadInactive;
+  int32_t ReadAheadCount_ = 0;
 
   int32_t RecordSize_ = 0;
   std::vector<uint8_t> RecBuf_;

@@ -468,6 +468,7 @@ void TZelBaseTable::InternalDelete() {
 
 void TZelBaseTable::InternalRefresh() {
   plat::TRecordBuffer buffer = ActiveBuffer();
+  InvalidateReadAhead();
   if (buffer == nullptr || IsEmpty()) return;
   std::memcpy(RecordBuffer(), buffer, static_cast<size_t>(RecordBufferSize()));
   if (!SeekCurrentKey()) PendingSeek_ = 2;

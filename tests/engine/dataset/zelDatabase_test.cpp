@@ -593,6 +593,40 @@ TEST_P(DatabaseSuite, AChangeThatFailsPartWayLeavesNothingBehind) {
   EXPECT_EQ(blocks(), before);
 }
 
+// Records read ahead for browsing never hide a change made through another
+// cursor of the same process.
+TEST_P(DatabaseSuite, ABrowsingCursorSeesAnotherCursorsChangesAtOnce) {
+  TZelTable& a = NewTable("Rows");
+  a.FieldDefs().Add("N", plat::ftInteger);
+  a.FieldDefs().Add("Text", plat::ftString, 10);
+  a.IndexDefs().Add("ixN", "N", {plat::ixUnique});
+  a.CreateTable();
+  a.Open();
+  for (int32_t n = 1; n <= 40; ++n)
+    a.AppendRecord({plat::Variant(n), plat::Variant("row " + std::to_string(n))});
+  TZelTable& b = NewTable("Rows");
+  b.Open();
+  a.First();
+  for (int i = 0; i < 4; ++i) a.Next();
+  EXPECT_EQ(a.FieldByName("N")->AsInteger(), 5);
+  b.SetRecNo(6);
+  b.Edit();
+  b.FieldByName("Text")->SetAsString("changed");
+  b.Post();
+  b.Next();
+  EXPECT_EQ(b.FieldByName("N")->AsInteger(), 7);
+  b.Delete();
+  a.Next();
+  EXPECT_EQ(a.FieldByName("Text")->AsString(), "changed");
+  a.Next();
+  EXPECT_EQ(a.FieldByName("N")->AsInteger(), 8);
+  int32_t forwards = 0, backwards = 0;
+  for (a.First(); !a.Eof(); a.Next()) ++forwards;
+  for (a.Last(); !a.Bof(); a.Prior()) ++backwards;
+  EXPECT_EQ(forwards, 39);
+  EXPECT_EQ(backwards, 39);
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& Info) {
                            return Info.param ? std::string("Disk") : std::string("Memory");
