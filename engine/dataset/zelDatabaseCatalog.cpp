@@ -214,12 +214,6 @@ void TZelDataBase::CreateDatabase() {
   const std::string file = FileName();
   // An existing file is never overwritten.
   if (plat::FileExists(file)) ZelDatabaseError(0x2184, Context, file, this);
-  {
-    TDiskMgr creator;
-    creator.SetPageSize(DatabasePageSize);
-    creator.SetFileName(file);
-    creator.CreateNewFile();
-  }
   const std::string owner = DBOwner();
   const int32_t level = EnforceSecurity_ ? 2 : UseEncryption_ ? 1 : 0;
   const bool useEncryption = UseEncryption_, enforceSecurity = EnforceSecurity_;
@@ -229,6 +223,12 @@ void TZelDataBase::CreateDatabase() {
   ix::StoreU32(DBDef_.data() + ddDefaultSortOrder, DefaultSortOrder_);
   ix::StoreU32(DBDef_.data() + ddSecurityLevel, static_cast<uint32_t>(level));
   try {
+    {
+      TDiskMgr creator;
+      creator.SetPageSize(DatabasePageSize);
+      creator.SetFileName(file);
+      creator.CreateNewFile();
+    }
     MemoryMgr_->Open();
     InternalCreateDiskInterfaces();
     InternalOpenDiskConnections();
