@@ -284,14 +284,14 @@ void TZelDataBase::SetMasterTableDef(TTableDef& Def, bool Encrypted, const std::
     plat::TFieldType Type;
     int32_t Size;
   } fields[] = {{"AutoID", plat::ftAutoInc, 0}, {"Name", plat::ftString, 41}, {"TableDef", plat::ftBlob, 0}};
-  for (const auto& spec : fields) {
+  for (const auto& item : fields) {
     TInternalFieldItem* field = Def.InternalFields().Add();
-    field->SetDataType(spec.Type);
-    if (spec.Size > 0) {
-      field->SetFieldSize(spec.Size);
+    field->SetDataType(item.Type);
+    if (item.Size > 0) {
+      field->SetFieldSize(item.Size);
       field->SetIsVariable(true);
     }
-    field->SetFieldName(spec.Name);
+    field->SetFieldName(item.Name);
     field->SetFieldIndex(Def.InternalFields().Count() - 1);
     field->SetFieldNo(Def.InternalFields().Count());
   }
