@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDataUnit.h"
@@ -19,6 +20,8 @@
 #include "engine/storage/zelIndexUnit.h"
 #include "engine/storage/zelInterfaceUnit.h"
 #include "engine/storage/zelTableMgrUnit.h"
+#include "platform/db/Fields.h"
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/Streams.h"
 
 namespace {
@@ -76,9 +79,9 @@ void ShowDigests() {
 //
 // The storage engine as it stands: a paged database file with transactions,
 // table definitions and their manager, records, blob chains and B-tree
-// indexes. The table cursor and the database component that will tie them
-// together are still to come, so the demo does their share by hand: it wires
-// up the table-header store, fills record buffers and keeps the indexes.
+// indexes, used by hand: the demo wires up the table-header store, fills
+// record buffers and keeps the indexes, which the database and table
+// components do for a host (the section after this one).
 
 constexpr int32_t kPageSize = 4096;
 const std::string kCryptKey = "demo key";
@@ -521,6 +524,126 @@ void ShowStorage() {
   ShowFile(file, tables);
 }
 
+// ---------------------------------------------------------------- Databases and tables
+//
+// The same kind of work through the database component and the table
+// component: the file keeps the definitions of its tables in its catalogue,
+// and the tables go through the dataset protocol a host's controls use.
+
+void PrintTable(zel::TZelTable& Table, const char* Title) {
+  std::printf("%s:\n", Title);
+  for (Table.First(); !Table.Eof(); Table.Next()) {
+    std::printf("  %2d  %-10s %6.2f  %-8s", Table.FieldByName("ID")->AsInteger(),
+                Table.FieldByName("Name")->AsString().c_str(),
+                Table.FieldByName("Price")->AsFloat(),
+                Table.FieldByName("InStock")->AsBoolean() ? "in stock" : "sold out");
+    const std::string notes = Table.FieldByName("Notes")->AsString();
+    if (!notes.empty()) std::printf("  notes: %zu bytes", notes.size());
+    std::printf("\n");
+  }
+}
+
+void ShowDatabase() {
+  Section("Databases and tables: TZelDataBase and TZelTable");
+  TTempFolder folder;
+  zel::TZelDataBase db;
+  db.SetDataBaseName(folder.File("shop.zel"));
+  db.SetExclusive(true);
+  db.SetUseEncryption(true);
+  db.SetMasterKey("demo master key");
+  db.CreateDatabase();
+  std::printf("created %s, encrypted with its master key\n", db.DataBaseName().c_str());
+
+  db.SetMasterKey("demo master key");
+  db.SetConnected(true);
+  {
+    zel::TZelTable parts;
+    parts.SetDataBase(&db);
+    parts.SetTableName("Parts");
+    parts.FieldDefs().Add("ID", plat::ftAutoInc);
+    parts.FieldDefs().Add("Name", plat::ftString, 20);
+    parts.FieldDefs().Add("Price", plat::ftFloat);
+    parts.FieldDefs().Add("InStock", plat::ftBoolean);
+    parts.FieldDefs().Add("Notes", plat::ftMemo);
+    parts.IndexDefs().Add("pkID", "ID", {plat::ixPrimary, plat::ixUnique});
+    parts.IndexDefs().Add("ixName", "Name",
+                          {plat::ixUnique, plat::ixCaseInsensitive, plat::ixDescending});
+    parts.CreateTable();
+    parts.Open();
+    for (const TPart& part : kParts) {
+      parts.Append();
+      parts.FieldByName("Name")->SetAsString(part.Name);
+      parts.FieldByName("Price")->SetAsFloat(part.Price);
+      parts.FieldByName("InStock")->SetAsBoolean(part.InStock);
+      if (part.ID == 3) parts.FieldByName("Notes")->SetAsString(SprocketNotes());
+      parts.Post();
+    }
+    std::printf("Parts holds %d records; the IDs came from the auto-increment field\n",
+                parts.RecordCount());
+    parts.Append();
+    parts.FieldByName("Name")->SetAsString("WIDGET");
+    try {
+      parts.Post();
+    } catch (const zel::EZelDatabaseError& e) {
+      std::printf("a second 'WIDGET': 0x%04X %s\n", static_cast<unsigned>(e.ErrorCode()),
+                  e.Message().c_str());
+      parts.Cancel();
+    }
+    parts.Close();
+
+    zel::TZelTable log;
+    log.SetDataBase(&db);
+    log.SetTableName("Log");
+    log.FieldDefs().Add("Line", plat::ftString, 40);
+    log.CreateTable();
+    log.Open();
+    for (const char* line : {"opened the shop", "counted the bolts", "closed"})
+      log.AppendRecord({plat::Variant(line)});
+    log.Close();
+  }
+  db.SetConnected(false);
+
+  std::printf("reopened:\n");
+  db.SetMasterKey("demo master key");
+  db.SetConnected(true);
+  plat::TStringList names;
+  db.GetTableNames(names, false);
+  for (int32_t i = 0; i < names.Count(); ++i) std::printf("  table %s\n", names.Strings(i).c_str());
+  zel::TZelTable parts;
+  parts.SetDataBase(&db);
+  parts.SetTableName("Parts");
+  parts.Open();
+  PrintTable(parts, "Parts by pkID");
+  parts.SetIndexName("ixName");
+  PrintTable(parts, "Parts by ixName (case-insensitive, descending)");
+  parts.SetRecNo(2);
+  parts.Edit();
+  parts.FieldByName("Price")->SetAsFloat(3.10);
+  parts.Post();
+  parts.Last();
+  parts.Delete();
+  parts.SetIndexName("pkID");
+  PrintTable(parts, "after a price change and deleting the last by name");
+  parts.Close();
+  zel::TZelTable log;
+  log.SetDataBase(&db);
+  log.SetTableName("Log");
+  log.Open();
+  std::printf("Log, in the order written (no index):\n");
+  for (log.First(); !log.Eof(); log.Next())
+    std::printf("  %s\n", log.FieldByName("Line")->AsString().c_str());
+  log.Close();
+  db.SetConnected(false);
+
+  db.SetMasterKey("not the key");
+  try {
+    db.SetConnected(true);
+  } catch (const zel::EZelDatabaseError& e) {
+    std::printf("with a wrong master key: 0x%04X %s\n", static_cast<unsigned>(e.ErrorCode()),
+                e.Message().c_str());
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -531,6 +654,7 @@ int main() {
   ShowDigests();
   try {
     ShowStorage();
+    ShowDatabase();
   } catch (const plat::Exception& e) {
     std::printf("failed: %s\n", e.Message().c_str());
     return 1;

@@ -1,0 +1,621 @@
+// The table cursor: settings, opening and closing, navigation and locks.
+#include "engine/dataset/zelDatabaseCursor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/dataset/zelDatabase.h"
+#include "engine/storage/zelCommon.h"
+#include "engine/storage/zelCrypt.h"
+#include "platform/db/DBConsts.h"
+
+namespace zel {
+
+std::string ScrambleTableName(const std::string& Name) {
+  std::string out(Name.size(), '\0');
+  if (!Name.empty())
+    XORCryptBuf(Name.data(), out.data(), XORPageKey.data(), 0,
+                static_cast<int32_t>(XORPageKey.size()), static_cast<int32_t>(Name.size()));
+  return out;
+}
+
+TZelDataSet::TZelDataSet(plat::TComponent* AOwner)
+    : plat::TDataSet(AOwner),
+      TableDef_(std::make_unique<TTableDef>()),
+      RecordMgr_(std::make_unique<TRecordMgr>()),
+      IndexMgr_(std::make_unique<TIndexManager>()),
+      BlobInterface_(std::make_unique<TBlobInterface>()),
+      ReadAhead_(std::make_unique<TReadAheadBuffer>()) {}
+
+TZelDataSet::~TZelDataSet() {
+  try {
+    DataSetClose();
+  } catch (...) {
+    // Nothing may leave a destructor; the table's connection is gone with it.
+  }
+  SetDataBase(nullptr);
+}
+
+// ---------------------------------------------------------------- settings
+
+void TZelDataSet::CheckInternalActive() const {
+  if (!Open_) plat::DatabaseError(plat::SDataSetClosed, this);
+}
+
+void TZelDataSet::CheckInternalInactive() const {
+  if (Open_) plat::DatabaseError(plat::SDataSetOpen, this);
+}
+
+void TZelDataSet::CheckConnected() const {
+  if (DataBase_ == nullptr) ZelDatabaseError(0x2780, "TZelDataSet.CheckConnected", "", this);
+}
+
+void TZelDataSet::SetDataBase(TZelDataBase* Value) {
+  if (Value == DataBase_) return;
+  CheckInternalInactive();
+  if (DataBase_ != nullptr) {
+    DataBase_->UnRegisterClient(this);
+    DataBase_->RemoveFreeNotification(this);
+  }
+  DataBase_ = Value;
+  if (DataBase_ != nullptr) {
+    if (!InternalTableFlag_) DataBase_->RegisterClient(this);
+    DataBase_->FreeNotification(this);
+  }
+}
+
+void TZelDataSet::Notification(plat::TComponent* AComponent, plat::TOperation Operation) {
+  plat::TDataSet::Notification(AComponent, Operation);
+  if (Operation == plat::opRemove && AComponent == DataBase_) {
+    try {
+      Close();
+      DataSetClose();
+    } catch (...) {
+      // The database is going; its tables go with it.
+    }
+    DataBase_ = nullptr;
+  }
+}
+
+void TZelDataSet::SetTableName(const std::string& Value) {
+  CheckInternalInactive();
+  if (Value == TableName_) return;
+  TableName_ = Value;
+  DataEvent(plat::dePropertyChange, 0);
+}
+
+void TZelDataSet::SetMemory(bool Value) {
+  CheckInternalInactive();
+  Memory_ = Value;
+}
+
+void TZelDataSet::SetReadOnly(bool Value) {
+  CheckInternalInactive();
+  ReadOnly_ = Value;
+}
+
+void TZelDataSet::SetEncryptionLevel(TEncryptionLevel Value) {
+  CheckInternalInactive();
+  EncryptionLevel_ = Value;
+}
+
+void TZelDataSet::SetSortOrder(TSortOrder Value) {
+  CheckInternalInactive();
+  SortOrder_ = Value;
+}
+
+void TZelDataSet::SetBlobBlockSize(int32_t Value) {
+  CheckInternalInactive();
+  BlobBlockSize_ = Value;
+}
+
+void TZelDataSet::SetBlobCompression(bool Value) {
+  CheckInternalInactive();
+  BlobCompression_ = Value;
+}
+
+bool TZelDataSet::GetExists() {
+  if (DataBase_ == nullptr || !DataBase_->Connected()) return false;
+  plat::TStringList names;
+  if (Memory_)
+    DataBase_->GetTableNames(names, true);
+  else if (!TableName_.empty() && TableName_[0] == '$')
+    DataBase_->GetSystemTableNames(names);
+  else
+    DataBase_->GetTableNames(names, false);
+  for (int32_t i = 0; i < names.Count(); ++i)
+    if (plat::SameText(names.Strings(i), TableName_)) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------- the refused framework side
+
+plat::TGetResult TZelDataSet::GetRecord(plat::TRecordBuffer, plat::TGetMode, bool) {
+  ZelDatabaseError(0x2181, "TZelDataSet.GetRecord", "", this);
+}
+void TZelDataSet::InternalClose() {
+  ZelDatabaseError(0x2181, "TZelDataSet.InternalClose", "", this);
+}
+void TZelDataSet::InternalInitFieldDefs() {
+  ZelDatabaseError(0x2181, "TZelDataSet.InternalInitFieldDefs", "", this);
+}
+void TZelDataSet::InternalOpen() {
+  ZelDatabaseError(0x2181, "TZelDataSet.InternalOpen", "", this);
+}
+bool TZelDataSet::IsCursorOpen() {
+  ZelDatabaseError(0x2181, "TZelDataSet.IsCursorOpen", "", this);
+}
+void TZelDataSet::InternalHandleException() {
+  ZelDatabaseError(0x2181, "TZelDataSet.InternalHandleException", "", this);
+}
+
+// The framework resyncs after every post and delete: the write lock that the
+// post or delete kept ends here; a lock the host took (Locked) stays.
+void TZelDataSet::Resync(plat::TResyncMode Mode) {
+  const bool hadLock = ReadLocked_ || WriteLocked_;
+  std::exception_ptr failure;
+  try {
+    if (!hadLock && Open_) InternalSetReadLock();
+    plat::TDataSet::Resync(Mode);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    if ((!hadLock || PostLockTaken_) && Open_) InternalReleaseLock();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  PostLockTaken_ = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+// ---------------------------------------------------------------- opening and closing
+
+bool TZelDataSet::DataSetOpen() {
+  static const char* const Context = "TZelDataSet.DataSetOpen";
+  CheckConnected();
+  if (TableName_.empty()) ZelDatabaseError(0x2728, Context, TableName_, this);
+  if (Open_) ZelDatabaseError(0x272F, Context, TableName_, this);
+  TableDef_->Clear();
+  TableDef_->SetMemory(Memory_);
+  DataBase_->OpenTable(TableName_, *TableDef_);
+  try {
+    if (TableDef_->Encrypted() &&
+        ScrambleTableName(TableDef_->AltName()) != TableDef_->TableName())
+      ZelDatabaseError(0x2301, Context, SzelCorruptEncryptionKey, this);
+    SavedReadOnly_ = ReadOnly_;
+    ReadOnly_ = ReadOnly_ || (DataBase_->ReadOnly() && !Memory_);
+    InternalOpenDataSet();
+    int32_t keySize = 0;
+    for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
+      keySize = std::max(keySize, IndexMgr_->Items(i)->MaximumKeySize() + 1);
+    ReadAhead_->Open(RecordSize_, keySize, ReadAheadValidPeriod);
+    // Memory tables are read where they lie.
+    UseReadAheadBuffer_ = !Memory_;
+  } catch (...) {
+    try {
+      DataBase_->CloseTable(*TableDef_);
+    } catch (...) {
+      // The open failure is the error to report.
+    }
+    throw;
+  }
+  return true;
+}
+
+void TZelDataSet::DataSetOpenConnected() {
+  SavedReadOnly_ = ReadOnly_;
+  InternalOpenDataSet();
+}
+
+bool TZelDataSet::DataSetClose() {
+  if (!Open_) return false;
+  if (ReadLocked_ || WriteLocked_) {
+    try {
+      InternalReleaseLock();
+    } catch (...) {
+      ReadLocked_ = WriteLocked_ = false;
+    }
+  }
+  InternalCloseDataSet();
+  ReadAhead_->Close();
+  UseReadAheadBuffer_ = false;
+  ClearReadAheadMode();
+  ReadOnly_ = SavedReadOnly_;
+  CurrentRecordFlag_ = false;
+  if (DataBase_ != nullptr) DataBase_->CloseTable(*TableDef_);
+  return true;
+}
+
+void TZelDataSet::InternalOpenDataSet() {
+  static const char* const Context = "TZelDataSet.InternalOpenDataSet";
+  if (Open_) ZelDatabaseError(0x272F, Context, TableName_, this);
+  TTableDef& def = *TableDef_;
+  DataBase_->LockTable(def, ltRead);
+  ReadLocked_ = true;
+  try {
+    def.Validate();
+    EncryptionLevel_ = def.EncryptionLevel();
+    for (int32_t i = 0; i < def.InternalFields().Count(); ++i)
+      def.InternalFields().GetIndex(i)->SetSourceField(def.InternalFields().GetIndex(i)->FieldName());
+    RecordSize_ = def.RecordSize();
+    if (RecordSize_ <= 0) ZelDatabaseErrorFmt(0x2185, Context, SzelValueInvalidFmt, {"RecordSize"}, this);
+    TInternalFields& fields = RecordMgr_->InternalFields();
+    fields.Assign(&def.InternalFields());
+    fields.SetDefaultOffsets();
+    fields.Open();
+    RecordMgr_->SetRecordSize(RecordSize_);
+    RecordMgr_->Open(def.RecordInterface());
+    RecBuf_.assign(static_cast<size_t>(RecordBufferSize()), 0);
+    OldRecBuf_.assign(static_cast<size_t>(RecordBufferSize()), 0);
+
+    IndexMgr_->SetIOInterface(def.IndexInterface());
+    IndexMgr_->SetTableHeader(def.TableHeader());
+    IndexMgr_->SetDBStringCompareFunction(def.SortOrder() == soASCII ? DBASCIICompareStrings
+                                                                      : DBANSICompareStrings);
+    def.KeyFields().SetKeyFieldLogicalFieldNumbers(def.InternalFields());
+    IndexMgr_->Assign(&def.InternalIndexDefs());
+    IndexMgr_->AssignKeyFields(def.KeyFields());
+    IndexMgr_->Open();
+
+    if (fields.UsesBlobs() && (!def.UsesBlobs() || def.DefaultBlobSize() <= 0))
+      ZelDatabaseErrorFmt(0x2185, Context, SzelValueInvalidFmt, {"DefaultBlobSize"}, this);
+    if (def.UsesBlobs()) {
+      BlobInterface_->SetIOInterface(def.BlobInterface());
+      BlobInterface_->SetBlobBlockSize(static_cast<uint32_t>(def.DefaultBlobSize()));
+      bool compress = def.BlobCompression();
+      for (int32_t i = 0; i < fields.Count(); ++i)
+        if (IsBlobFieldType(fields.GetIndex(i)->DataType()) && fields.GetIndex(i)->FieldSize() != 16)
+          compress = false;
+      BlobInterface_->SetUseCompression(compress);
+      BlobInterface_->SetOnCompressBlob(OnCompressBlob);
+      BlobInterface_->SetOnDecompressBlob(OnDecompressBlob);
+      BlobInterface_->Open();
+    }
+    BlobBlockSize_ = def.DefaultBlobSize();
+    BlobCompression_ = def.BlobCompression();
+
+    PLAT_ASSERT(IndexMgr_->Count() > 0, "No indexes exist");
+    if (IndexMgr_->Count() == 1 && IndexMgr_->Items(0)->IndexName() == LogicalRecNoIndexName) {
+      IndexName_ = LogicalRecNoIndexName;
+    } else if (IndexMgr_->FindIndex(IndexName_) == nullptr) {
+      for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
+        if (!IndexMgr_->Items(i)->Hidden()) {
+          IndexName_ = IndexMgr_->Items(i)->IndexName();
+          break;
+        }
+    }
+    IndexMgr_->SetCurrentIndexName(IndexName_);
+    HeaderSeen_ = false;
+    Open_ = true;
+    ReadTableHeader();
+    Version_ = def.Version();
+  } catch (...) {
+    Open_ = false;
+    ReadLocked_ = false;
+    try {
+      DataBase_->UnLockTable(def);
+      InternalCloseDataSet();
+    } catch (...) {
+      // The open failure is the error to report.
+    }
+    throw;
+  }
+  ReadLocked_ = false;
+  DataBase_->UnLockTable(def);
+}
+
+void TZelDataSet::InternalCloseDataSet() {
+  IndexMgr_->Close();
+  BlobInterface_->Close();
+  BlobInterface_->SetIOInterface(nullptr);
+  RecordMgr_->BlobMgr().Clear();
+  RecordMgr_->Close();
+  RecBuf_.clear();
+  OldRecBuf_.clear();
+  Open_ = false;
+  CurrentRecordFlag_ = false;
+  Version_.clear();
+}
+
+// ---------------------------------------------------------------- locks
+
+TZelDataSet::TCursorLock::TCursorLock(TZelDataSet& DataSet, bool Write) : DataSet_(DataSet) {
+  if (Write ? DataSet_.WriteLocked_ : (DataSet_.ReadLocked_ || DataSet_.WriteLocked_)) return;
+  // A read lock already held is kept: the write lock upgrades it and the
+  // release below ends both only when this scope took the first one.
+  const bool held = DataSet_.ReadLocked_;
+  if (Write)
+    DataSet_.InternalSetWriteLock();
+  else
+    DataSet_.InternalSetReadLock();
+  Taken_ = !held;
+}
+
+TZelDataSet::TCursorLock::~TCursorLock() {
+  if (!Taken_) return;
+  try {
+    DataSet_.InternalReleaseLock();
+  } catch (...) {
+    // The error that ended the scope, if any, is the one to report.
+  }
+}
+
+void TZelDataSet::InternalSetReadLock() {
+  CheckConnected();
+  DataBase_->LockTable(*TableDef_, ltRead);
+  ReadLocked_ = true;
+  ReadTableHeader();
+}
+
+void TZelDataSet::InternalSetWriteLock() {
+  CheckConnected();
+  if (ReadOnly_) ZelDatabaseError(0x2A0E, "TZelDataSet.InternalSetWriteLock", TableName_, this);
+  if (!TableDef_->Memory()) DataBase_->LockTable(*TableDef_, ltWrite);
+  WriteLocked_ = true;
+  ReadLocked_ = true;
+  ReadTableHeader();
+}
+
+void TZelDataSet::InternalReleaseLock() {
+  if (!ReadLocked_ && !WriteLocked_) return;
+  std::exception_ptr failure;
+  if (WriteLocked_) {
+    try {
+      WriteTableHeader();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  ReadLocked_ = WriteLocked_ = false;
+  if (DataBase_ != nullptr) DataBase_->UnLockTable(*TableDef_);
+  if (!TableDef_->Memory()) {
+    if (TableDef_->RecordInterface() != nullptr) TableDef_->RecordInterface()->SetFirstEmptyValid(false);
+    if (TableDef_->UsesBlobs() && TableDef_->BlobInterface() != nullptr)
+      TableDef_->BlobInterface()->SetFirstEmptyValid(false);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TZelDataSet::InternalSetRecordLock(uint32_t RecAddr) {
+  CheckConnected();
+  DataBase_->LockRecord(*TableDef_, RecAddr);
+}
+
+void TZelDataSet::InternalReleaseRecordLock(uint32_t RecAddr) {
+  if (DataBase_ != nullptr) DataBase_->UnLockRecord(*TableDef_, RecAddr);
+}
+
+void TZelDataSet::ReadTableHeader() {
+  if (!Open_) return;
+  TTableDef& def = *TableDef_;
+  TTableHeader* header = def.TableHeader();
+  if (header == nullptr) return;
+  header->ReadHeader();
+  const uint32_t flag = header->GetModifiedFlag();
+  const bool changed = !HeaderSeen_ || flag != LastModifiedFlag_;
+  LastModifiedFlag_ = flag;
+  HeaderSeen_ = true;
+  IndexMgr_->ReadIndexHeaders(changed);
+  if (!def.Memory()) {
+    def.RecordInterface()->SetFirstEmpty(header->GetRecordFirstEmpty());
+    def.RecordInterface()->SetFirstEmptyValid(true);
+    if (def.UsesBlobs() && def.BlobInterface() != nullptr) {
+      def.BlobInterface()->SetFirstEmpty(header->GetBlobFirstEmpty());
+      def.BlobInterface()->SetFirstEmptyValid(true);
+    }
+  }
+  if (changed) {
+    ClearBlobCache();
+    InvalidateReadAhead();
+  }
+}
+
+void TZelDataSet::WriteTableHeader() {
+  if (!Open_ || ReadOnly_) return;
+  TTableDef& def = *TableDef_;
+  TTableHeader* header = def.TableHeader();
+  if (header == nullptr) return;
+  if (!def.Memory()) {
+    header->SetRecordFirstEmpty(def.RecordInterface()->FirstEmpty());
+    if (def.UsesBlobs() && def.BlobInterface() != nullptr)
+      header->SetBlobFirstEmpty(def.BlobInterface()->FirstEmpty());
+  }
+  IndexMgr_->WriteIndexHeaders();
+  if (header->Dirty()) {
+    header->WriteHeader();
+    LastModifiedFlag_ = header->GetModifiedFlag();
+    InvalidateReadAhead();
+  }
+}
+
+// ---------------------------------------------------------------- navigation
+
+TIndexItem* TZelDataSet::CurrentIndex() const {
+  TIndexItem* item = IndexMgr_->FindIndex(IndexName_);
+  if (item == nullptr) ZelDatabaseErrorFmt(0x270D, "TZelDataSet.CurrentIndex", SzelIndexFmt, {IndexName_}, this);
+  return item;
+}
+
+void TZelDataSet::InternalSetIndexName(const std::string& Name) {
+  if (!Open_) {
+    IndexName_ = Name;
+    return;
+  }
+  TIndexItem* item = IndexMgr_->FindIndex(Name);
+  if (item == nullptr)
+    ZelDatabaseErrorFmt(0x270D, "TZelDataSet.InternalSetIndexName", SzelIndexFmt, {Name}, this);
+  IndexName_ = item->IndexName();
+  IndexMgr_->SetCurrentIndexName(IndexName_);
+  CurrentRecordFlag_ = false;
+  InvalidateReadAhead();
+}
+
+uint32_t TZelDataSet::BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize) {
+  return ix::LoadU32(Buffer + RecordSize + rbRecAddr);
+}
+
+void TZelDataSet::SetRecordTrailer(uint8_t* Buffer, uint32_t RecAddr, int32_t RecNo) const {
+  ix::StoreU32(Buffer + RecordSize_ + rbRecAddr, RecAddr);
+  ix::StoreU32(Buffer + RecordSize_ + rbRecNo, static_cast<uint32_t>(RecNo));
+  ix::StoreU32(Buffer + RecordSize_ + 8, 0);
+}
+
+void TZelDataSet::LoadFromIndex() {
+  TIndexItem* index = CurrentIndex();
+  const uint32_t addr = index->GetRecordAddress();
+  if (addr == 0)
+    ZelDatabaseError(0x2185, "TZelDataSet.LoadFromIndex",
+                     "The record cannot be found - the address is invalid", this);
+  RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
+  SetRecordTrailer(RecBuf_.data(), addr, index->GetRecordNo());
+  CurrentRecordFlag_ = true;
+}
+
+bool TZelDataSet::DataSetMoveToEnd(bool Start) {
+  CheckInternalActive();
+  if (ReadAheadMode_ == raReadAheadActive) ReadAheadMode_ = raReadAheadUninitialized;
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  if (!index->BTree().SetCursorToEnd(Start)) return false;
+  LoadFromIndex();
+  return true;
+}
+
+bool TZelDataSet::DataSetFirst() { return DataSetMoveToEnd(true); }
+bool TZelDataSet::DataSetLast() { return DataSetMoveToEnd(false); }
+
+bool TZelDataSet::DataSetNext() {
+  CheckInternalActive();
+  if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetFirst();
+  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(true)) return true;
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  index->CreateKeyBuffer(RecBuf_.data());
+  if (index->FullIndexSearch(stGT) != 0) return false;
+  LoadFromIndex();
+  FillReadAheadBuffer(true);
+  return true;
+}
+
+bool TZelDataSet::DataSetPrior() {
+  CheckInternalActive();
+  if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetLast();
+  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(false)) return true;
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  index->CreateKeyBuffer(RecBuf_.data());
+  if (index->FullIndexSearch(stLT) != 0) return false;
+  LoadFromIndex();
+  FillReadAheadBuffer(false);
+  return true;
+}
+
+// ---------------------------------------------------------------- read-ahead
+
+void TZelDataSet::SetReadAheadMode(TReadAheadMode Mode) {
+  if (ReadAheadCount_ == 0) ReadAheadMode_ = Mode;
+  ++ReadAheadCount_;
+}
+
+void TZelDataSet::ReleaseReadAheadMode() {
+  if (ReadAheadCount_ > 0) --ReadAheadCount_;
+  if (ReadAheadCount_ == 0) ReadAheadMode_ = raReadAheadInactive;
+}
+
+void TZelDataSet::ClearReadAheadMode() {
+  ReadAheadCount_ = 0;
+  ReadAheadMode_ = raReadAheadInactive;
+}
+
+void TZelDataSet::InvalidateReadAhead() {
+  ReadAhead_->Invalidate();
+  ReadAhead_->SetRecordCountValid(false);
+}
+
+bool TZelDataSet::GetFromReadAheadBuffer(bool Forward) {
+  if (!UseReadAheadBuffer_ || ReadAheadMode_ == raReadAheadInactive) return false;
+  // A change made through another cursor of this process shows at once: the
+  // table header they share says so.
+  const TTableHeader* header = TableDef_->TableHeader();
+  if (header == nullptr || header->GetModifiedFlag() != LastModifiedFlag_ || header->Dirty()) {
+    InvalidateReadAhead();
+    return false;
+  }
+  if (!ReadAhead_->IsValid(GetMSTimeMarker())) return false;
+  const uint32_t addr = BufferRecAddr(RecBuf_.data(), RecordSize_);
+  TReadAheadBufferItem* item =
+      Forward ? ReadAhead_->GetNextBufferItem(addr) : ReadAhead_->GetPriorBufferItem(addr);
+  if (item == nullptr) return false;
+  std::memcpy(RecBuf_.data(), item->RecBuf(), static_cast<size_t>(RecordSize_));
+  SetRecordTrailer(RecBuf_.data(), item->RecAddr(), item->RecNo());
+  CurrentRecordFlag_ = true;
+  return true;
+}
+
+void TZelDataSet::FillReadAheadBuffer(bool Forward) {
+  if (ReadAheadMode_ == raReadAheadInactive) return;
+  ReadAheadMode_ = raReadAheadActive;
+  if (!UseReadAheadBuffer_ || ReadAheadBufferSize_ < 2) return;
+  InvalidateReadAhead();
+  TIndexItem* index = CurrentIndex();
+  index->ListReadAheadRecords(Forward ? rdForwards : rdBackwards, ReadAheadBufferSize_, *ReadAhead_);
+  for (int32_t i = 0; i < ReadAhead_->Count(); ++i) {
+    TReadAheadBufferItem* item = ReadAhead_->Items(i);
+    RecordMgr_->ReadRecord(item->RecAddr(), item->RecBuf(), false);
+  }
+  ReadAhead_->SetValidTimeStamp(GetMSTimeMarker());
+}
+
+bool TZelDataSet::GetNextRecord() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetNextRecord();
+}
+
+int32_t TZelDataSet::GetNextRecords() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetNextRecords();
+}
+
+bool TZelDataSet::GetPriorRecord() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetPriorRecord();
+}
+
+int32_t TZelDataSet::GetPriorRecords() {
+  TReadAheadScope scope(*this);
+  return plat::TDataSet::GetPriorRecords();
+}
+
+bool TZelDataSet::SeekCurrentKey() {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  index->CreateKeyBuffer(RecBuf_.data());
+  if (index->FullIndexSearch(stEQ) != 0) return false;
+  LoadFromIndex();
+  return true;
+}
+
+int32_t TZelDataSet::DataSetGetRecordNo() const {
+  if (!Open_) return 0;
+  return static_cast<int32_t>(ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecNo));
+}
+
+bool TZelDataSet::DataSetSetRecordNo(int32_t RecNo) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  if (RecNo < 1 || RecNo > index->GetRecordCount()) return false;
+  if (index->SetRecordNo(RecNo) == 0) return false;
+  LoadFromIndex();
+  return true;
+}
+
+int32_t TZelDataSet::GetTotalRecordCount() {
+  if (!Open_) return 0;
+  TCursorLock lock(*this, false);
+  return CurrentIndex()->GetRecordCount();
+}
+
+}  // namespace zel

@@ -1,0 +1,337 @@
+#pragma once
+// TZelDataSet: the table cursor. One open table, positioned on one record of
+// one index. It owns its copy of the table definition (connected to the
+// master's stores by the database), a record manager, an index manager and a
+// blob interface, and it reads and writes records in its engine record
+// buffer. The dataset protocol is TZelBaseTable's (zelDatabaseTable.h).
+//
+// Engine record buffer (RecordSize + 12 bytes, zero-filled when made):
+//   0 .. RecordSize-1   the stored record (prefix: in-use flag, owner code,
+//                       logical record number, modification stamp)
+//   RecordSize          u32 the record's address in the record store
+//   RecordSize + 4      u32 the record's number in the current index
+//   RecordSize + 8      u32 0
+//
+// Rules:
+//  1. Every read of the stores runs under a read lock and every change under
+//     the write lock; a call takes a lock only when none is held and
+//     releases only what it took (TCursorLock).
+//  2. The table header and the index roots are reread after every lock is
+//     taken, and written back before the write lock is released.
+//  3. A key violation is found before anything is written; a failure after
+//     the record was written undoes the record, its blobs and the keys
+//     already inserted, so no record is ever left without its keys.
+//  4. The in-use count of the table is the master's, kept by the manager
+//     that owns the table: an open cursor is one user.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/zelDataUnit.h"
+#include "engine/storage/zelIndexUnit.h"
+#include "engine/storage/zelInterfaceUnit.h"
+#include "platform/db/DataSet.h"
+#include "platform/rtl/Streams.h"
+#include "platform/rtl/Variants.h"
+
+namespace zel {
+
+class TZelDataBase;
+
+// Offsets of the trailing fields of an engine record buffer, from RecordSize.
+inline constexpr int32_t rbRecAddr = 0;
+inline constexpr int32_t rbRecNo = 4;
+inline constexpr int32_t RecordBufferTrailer = 12;
+inline constexpr int32_t ZelBookmarkSize = 8;
+
+// The engine's version text, written into every new table and file.
+inline constexpr const char* ZelEngineVersion = "1.50.03";
+// The index of a table that has none of its own: the insertion order.
+inline constexpr const char* LogicalRecNoIndexName = "_LogicalRecNo";
+
+// Privilege bits the cursor checks.
+inline constexpr int32_t opInsertDataBit = 256;
+inline constexpr int32_t opDeleteDataBit = 1024;
+inline constexpr int32_t opReadDataBit = 2048;
+inline constexpr int32_t opUpdateDataBit = 4096;
+
+enum TReadAheadMode : uint8_t {
+  raReadAheadInactive,
+  raReadAheadUninitialized,
+  raReadAheadActive
+};
+
+// Milliseconds a batch of read-ahead records stays valid: what other
+// processes change shows after at most this long while browsing.
+inline constexpr uint32_t ReadAheadValidPeriod = 10000;
+
+// An encrypted table's AltName: its name scrambled with the built-in key.
+std::string ScrambleTableName(const std::string& Name);
+
+class TZelDataSet : public plat::TDataSet {
+ public:
+  explicit TZelDataSet(plat::TComponent* AOwner = nullptr);
+  ~TZelDataSet() override;
+  std::string ClassName() const override { return "TZelDataSet"; }
+
+  // --- Settings (changed only while the cursor is closed) ---
+  TZelDataBase* DataBase() const { return DataBase_; }
+  void SetDataBase(TZelDataBase* Value);
+  const std::string& TableName() const { return TableName_; }
+  void SetTableName(const std::string& Value);
+  bool Memory() const { return Memory_; }
+  void SetMemory(bool Value);
+  bool ReadOnly() const { return ReadOnly_; }
+  void SetReadOnly(bool Value);
+  TEncryptionLevel EncryptionLevel() const { return EncryptionLevel_; }
+  void SetEncryptionLevel(TEncryptionLevel Value);
+  TSortOrder SortOrder() const { return SortOrder_; }
+  void SetSortOrder(TSortOrder Value);
+  int32_t BlobBlockSize() const { return BlobBlockSize_; }
+  void SetBlobBlockSize(int32_t Value);
+  bool BlobCompression() const { return BlobCompression_; }
+  void SetBlobCompression(bool Value);
+  // Always the definition's.
+  const std::string& Version() const { return Version_; }
+  void SetVersion(const std::string&) {}
+  // Handed to the blob interface when the cursor opens: compress a blob
+  // before it is stored (when the table compresses blobs), and decompress
+  // one stored with the user's own method.
+  TBlobInterface::TCompressBlobEvent OnCompressBlob;
+  TBlobInterface::TDecompressBlobEvent OnDecompressBlob;
+  // One of the database's own catalogue or system tables: it does not join
+  // the database's list of datasets.
+  bool InternalTableFlag() const { return InternalTableFlag_; }
+  void SetInternalTableFlag(bool Value) { InternalTableFlag_ = Value; }
+  bool GetSystemTable() const { return TableDef_->InternalTable(); }
+
+  TTableDef& TableDef() { return *TableDef_; }
+  const TTableDef& TableDef() const { return *TableDef_; }
+  bool CursorOpen() const { return Open_; }
+  int32_t RecordSize() const { return RecordSize_; }
+  int32_t RecordBufferSize() const { return RecordSize_ + RecordBufferTrailer; }
+  uint8_t* RecordBuffer() { return RecBuf_.data(); }
+  bool HasCurrentRecord() const { return CurrentRecordFlag_; }
+
+  // --- Opening and closing the engine side ---
+  // Reads the definition through the database and opens on it.
+  bool DataSetOpen();
+  // Opens on a definition the database has already filled and connected
+  // (its catalogue tables).
+  void DataSetOpenConnected();
+  bool DataSetClose();
+  bool GetExists();
+
+  // --- Navigation over the current index ---
+  bool DataSetFirst();
+  bool DataSetLast();
+  bool DataSetNext();
+  bool DataSetPrior();
+  bool DataSetMoveToEnd(bool Start);
+  int32_t DataSetGetRecordNo() const;
+  bool DataSetSetRecordNo(int32_t RecNo);
+  int32_t GetTotalRecordCount();
+  int32_t GetCurrentRecordCount() { return GetTotalRecordCount(); }
+  // Re-seeks the current index on the record buffer's key (stEQ); true when
+  // the record is there.
+  bool SeekCurrentKey();
+  TIndexItem* CurrentIndex() const;
+  const std::string& CurrentIndexName() const { return IndexName_; }
+  // Makes Name the current index (must exist; 0x270D otherwise).
+  void InternalSetIndexName(const std::string& Name);
+  TIndexManager& IndexManager() { return *IndexMgr_; }
+
+  // --- Read-ahead (disk tables, while the framework fetches rows) ---
+  int32_t ReadAheadBufferSize() const { return ReadAheadBufferSize_; }
+  void SetReadAheadBufferSize(int32_t Value) { ReadAheadBufferSize_ = Value; }
+  bool UseReadAheadBuffer() const { return UseReadAheadBuffer_; }
+  void SetUseReadAheadBuffer(bool Value) { UseReadAheadBuffer_ = Value; }
+  TReadAheadMode ReadAheadMode() const { return ReadAheadMode_; }
+  void SetReadAheadMode(TReadAheadMode Mode);
+  void ReleaseReadAheadMode();
+  void ClearReadAheadMode();
+  void InvalidateReadAhead();
+  bool GetNextRecord() override;
+  int32_t GetNextRecords() override;
+  bool GetPriorRecord() override;
+  int32_t GetPriorRecords() override;
+
+  // --- Locks ---
+  void LockTable() { InternalSetWriteLock(); }
+  void ReadLockTable() { InternalSetReadLock(); }
+  void UnlockTable() { InternalReleaseLock(); }
+  bool ReadLocked() const { return ReadLocked_; }
+  bool WriteLocked() const { return WriteLocked_; }
+  void InternalSetReadLock();
+  void InternalSetWriteLock();
+  void InternalReleaseLock();
+  void InternalSetRecordLock(uint32_t RecAddr);
+  void InternalReleaseRecordLock(uint32_t RecAddr);
+
+  // --- Record changes ---
+  void AddRecord(bool AutoInc);
+  void UpdateRecord();
+  void DeleteRecord(const uint8_t* Buffer);
+  void DataSetEmptyTable();
+  void InitializeNewRecord(uint8_t* Buffer, bool KeyFlags);
+  void ClearRecord(uint8_t* Buffer);
+  // Reads the record at RecAddr into the record buffer; with Position the
+  // current index is set on it. With CheckFlags and a Buffer the stored
+  // record must still be the one Buffer holds (0x2204 otherwise).
+  bool SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Position, bool CheckFlags);
+  void ReadRecordBuffer(uint32_t RecAddr, uint8_t* Buffer);
+
+  // --- Table definition building ---
+  void SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TFieldDefs& FieldDefs,
+                   const plat::TIndexDefs& IndexDefs);
+  // The same from restructure descriptors; deleted items are left out.
+  void SetTableDefFromRSDefs(bool IndexesOnly, const TRestructureFieldDefs& FieldDefs,
+                             const TRestructureIndexDefs& IndexDefs);
+  void InternalCreateTable();
+  void ValidateObjectName(const std::string& Name, const std::string& Context) const;
+
+  // --- Field values by internal field number (0-based) ---
+  int32_t GetInternalFieldCount() const;
+  TInternalFieldItem* GetInternalField(int32_t FieldNo) const;
+  int32_t GetFieldNo(const std::string& Name) const;
+  bool IsFieldBlob(int32_t FieldNo) const;
+  bool GetIsFieldNullFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo) const;
+  int32_t InternalGetFieldLength(int32_t FieldNo, const uint8_t* RecBuf) const;
+  bool DataSetGetFieldDataFromRecBuf(int32_t FieldNo, bool& IsNull, void* Data,
+                                     const uint8_t* RecBuf) const;
+  bool DataSetGetFieldData(int32_t FieldNo, bool& IsNull, void* Data) const {
+    return DataSetGetFieldDataFromRecBuf(FieldNo, IsNull, Data, RecBuf_.data());
+  }
+  void DataSetSetFieldDataToRecBuf(int32_t FieldNo, int32_t Length, bool IsNull, const void* Data,
+                                   uint8_t* RecBuf) const;
+  void DataSetSetFieldData(int32_t FieldNo, int32_t Length, bool IsNull, const void* Data);
+  plat::Variant DataSetGetFieldDataFromRecBufAsVariant(const uint8_t* RecBuf,
+                                                       int32_t FieldNo) const;
+  plat::Variant DataSetGetFieldDataAsVariant(int32_t FieldNo) const {
+    return DataSetGetFieldDataFromRecBufAsVariant(RecBuf_.data(), FieldNo);
+  }
+  void DataSetSetFieldDataToRecBufAsVariant(uint8_t* RecBuf, int32_t FieldNo,
+                                            const plat::Variant& Value) const;
+  void DataSetSetFieldDataAsVariant(int32_t FieldNo, const plat::Variant& Value) {
+    DataSetSetFieldDataToRecBufAsVariant(RecBuf_.data(), FieldNo, Value);
+  }
+  // Blob fields: the value in RecBuf read from the blob store, or the
+  // pending value of the record being edited.
+  void DataSetGetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo,
+                                       plat::TStream& Stream, bool& IsNull);
+  // The new value of a blob field, written when the record is posted.
+  void DataSetSetFieldStream(int32_t FieldNo, bool IsNull, plat::TStream& Stream);
+  // Forgets the pending blob values.
+  void ClearBlobCache();
+  void CheckPrivilegePresent(int32_t Flags, int32_t Privilege) const;
+
+  // --- Checks ---
+  void CheckConnected() const;
+  void CheckInternalActive() const;
+  void CheckInternalInactive() const;
+
+  // The framework operations of the protocol are TZelBaseTable's; on the
+  // bare cursor they are refused.
+  plat::TGetResult GetRecord(plat::TRecordBuffer Buffer, plat::TGetMode GetMode,
+                             bool DoCheck) override;
+  void InternalClose() override;
+  void InternalInitFieldDefs() override;
+  void InternalOpen() override;
+  bool IsCursorOpen() override;
+  void InternalHandleException() override;
+
+  void Resync(plat::TResyncMode Mode) override;
+
+  void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
+
+ protected:
+  void InternalOpenDataSet();
+  void InternalCloseDataSet();
+  void ReadTableHeader();
+  void WriteTableHeader();
+  bool CheckRecordFlags(const uint8_t* Stored, const uint8_t* Expected, bool CheckStamp) const;
+  // Reads the record the current index points at into the record buffer.
+  void LoadFromIndex();
+  // The record after (Forward) or before the current one from the
+  // read-ahead batch; false when the batch cannot say.
+  bool GetFromReadAheadBuffer(bool Forward);
+  // Lists the records from the current one on in the direction of the move,
+  // with their data, for the next moves.
+  void FillReadAheadBuffer(bool Forward);
+  // Holds a read-ahead mode for one framework fetch.
+  class TReadAheadScope {
+   public:
+    explicit TReadAheadScope(TZelDataSet& DataSet) : DataSet_(DataSet) {
+      DataSet_.SetReadAheadMode(raReadAheadUninitialized);
+    }
+    ~TReadAheadScope() { DataSet_.ReleaseReadAheadMode(); }
+    TReadAheadScope(const TReadAheadScope&) = delete;
+    TReadAheadScope& operator=(const TReadAheadScope&) = delete;
+
+   private:
+    TZelDataSet& DataSet_;
+  };
+  // Writes or deletes the pending blobs of the record buffer; Written
+  // collects the chains made (for undo), Replaced the chains the record no
+  // longer uses once the change succeeds.
+  void WriteBlobsToInterface(bool Deleting, std::vector<std::pair<uint32_t, int32_t>>* Written,
+                             std::vector<std::pair<uint32_t, int32_t>>* Replaced);
+  TBlob* BlobSlot(int32_t FieldNo, bool Create);
+  void SetRecordTrailer(uint8_t* Buffer, uint32_t RecAddr, int32_t RecNo) const;
+  static uint32_t BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize);
+
+  // A lock for one call: taken when none is held, released only when it was
+  // taken here (also when the call fails).
+  class TCursorLock {
+   public:
+    TCursorLock(TZelDataSet& DataSet, bool Write);
+    ~TCursorLock();
+    TCursorLock(const TCursorLock&) = delete;
+    TCursorLock& operator=(const TCursorLock&) = delete;
+    bool Taken() const { return Taken_; }
+
+   private:
+    TZelDataSet& DataSet_;
+    bool Taken_ = false;
+  };
+
+  TZelDataBase* DataBase_ = nullptr;
+  std::string TableName_;
+  std::string IndexName_;
+  std::string Version_;
+  bool Memory_ = false;
+  bool ReadOnly_ = false;
+  bool SavedReadOnly_ = false;
+  TEncryptionLevel EncryptionLevel_ = encNone;
+  TSortOrder SortOrder_ = soANSI;
+  int32_t BlobBlockSize_ = DefaultBlobBlockSize;
+  bool BlobCompression_ = false;
+  bool InternalTableFlag_ = false;
+
+  std::unique_ptr<TTableDef> TableDef_;
+  std::unique_ptr<TRecordMgr> RecordMgr_;
+  std::unique_ptr<TIndexManager> IndexMgr_;
+  std::unique_ptr<TBlobInterface> BlobInterface_;
+  std::unique_ptr<TReadAheadBuffer> ReadAhead_;
+  bool UseReadAheadBuffer_ = false;
+  int32_t ReadAheadBufferSize_ = 10;
+  TReadAheadMode ReadAheadMode_ = raReadAheadInactive;
+  int32_t ReadAheadCount_ = 0;
+
+  int32_t RecordSize_ = 0;
+  std::vector<uint8_t> RecBuf_;
+  std::vector<uint8_t> OldRecBuf_;
+  bool Open_ = false;
+  bool ReadLocked_ = false;
+  bool WriteLocked_ = false;
+  bool CurrentRecordFlag_ = false;
+  uint32_t LastModifiedFlag_ = 0;
+  bool HeaderSeen_ = false;
+  // The write lock a post or delete took for the framework's following
+  // Resync to release.
+  bool PostLockTaken_ = false;
+};
+
+}  // namespace zel

@@ -1,0 +1,133 @@
+#pragma once
+// TZelBaseTable: the dataset protocol on the table cursor (record buffers,
+// bookmarks, fetching, editing, field values in the framework's native
+// formats, field definitions). TZelTable: the table component's face (table
+// and index choice, creating and emptying a table).
+//
+// Framework record buffer (S = RecordSize + 12, the engine record buffer):
+//   0 .. S-1                 a copy of the engine record buffer
+//   S                        unused
+//   S+1 .. S+CalcFieldsSize  calculated fields (has-value byte, then data)
+//   I = S+1+CalcFieldsSize   16-byte info area: I+4 the record status
+//                            (TRecordBufferStatus), I+5 the bookmark flag
+// A bookmark is 8 bytes: the record address, then the logical record number.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/dataset/zelDatabaseCursor.h"
+
+namespace zel {
+
+enum TRecordBufferStatus : uint8_t { rbBrowse, rbEdit, rbInsert, rbInvalid };
+
+class TZelBaseTable : public TZelDataSet {
+ public:
+  explicit TZelBaseTable(plat::TComponent* AOwner = nullptr);
+  ~TZelBaseTable() override;
+  std::string ClassName() const override { return "TZelBaseTable"; }
+
+  plat::TIndexDefs& IndexDefs() { return *IndexDefs_; }
+  // While the cursor holds a table lock; True takes the write lock, False
+  // releases it.
+  bool Locked() const { return ReadLocked() || WriteLocked(); }
+  void SetLocked(bool Value);
+  // Posts a pending edit, then has the database write its buffers.
+  void Flush();
+  bool CreateTable();
+  void EmptyTable();
+
+  // --- The record-buffer protocol ---
+  plat::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(plat::TRecordBuffer& Buffer) override;
+  plat::TGetResult GetRecord(plat::TRecordBuffer Buffer, plat::TGetMode GetMode,
+                             bool DoCheck) override;
+  int32_t GetRecordSize() override { return RecordBufferSize(); }
+  void GetBookmarkData(plat::TRecordBuffer Buffer, void* Data) override;
+  plat::TBookmarkFlag GetBookmarkFlag(plat::TRecordBuffer Buffer) override;
+  void SetBookmarkData(plat::TRecordBuffer Buffer, const void* Data) override;
+  void SetBookmarkFlag(plat::TRecordBuffer Buffer, plat::TBookmarkFlag Value) override;
+  bool BookmarkValid(const plat::TBookmark& Bookmark) override;
+  int32_t CompareBookmarks(const plat::TBookmark& Bookmark1,
+                           const plat::TBookmark& Bookmark2) override;
+  bool GetFieldData(plat::TField* Field, void* Buffer) override;
+  void SetFieldData(plat::TField* Field, const void* Buffer) override;
+  std::unique_ptr<plat::TStream> CreateBlobStream(plat::TField* Field,
+                                                  plat::TBlobStreamMode Mode) override;
+  bool GetCurrentRecord(plat::TRecordBuffer Buffer) override;
+  bool IsCursorOpen() override { return CursorOpenFlag_; }
+  bool GetCanModify() override;
+  int32_t GetRecordCount() override;
+  int32_t GetRecNo() override;
+  void SetRecNo(int32_t Value) override;
+  void UpdateIndexDefs() override;
+  void ClearCalcFields(plat::TRecordBuffer Buffer) override;
+
+  void InternalOpen() override;
+  void InternalClose() override;
+  void InternalInitFieldDefs() override;
+  void InternalFirst() override { PendingSeek_ = 2; }
+  void InternalLast() override { PendingSeek_ = 3; }
+  void InternalEdit() override;
+  void InternalInsert() override;
+  void InternalPost() override;
+  void InternalCancel() override;
+  void InternalDelete() override;
+  void InternalRefresh() override;
+  void InternalAddRecord(const void* Buffer, bool Append) override;
+  void InternalInitRecord(plat::TRecordBuffer Buffer) override;
+  void InternalGotoBookmark(const void* Bookmark) override;
+  void InternalSetToRecord(plat::TRecordBuffer Buffer) override;
+  void InternalHandleException() override { throw; }
+
+  // Called once before the first record is fetched after opening (the table
+  // component applies its master range here).
+  virtual void InternalCheckMasterRange() {}
+  // Open and close the engine cursor only to read definitions.
+  virtual void InternalOpenForDefs() { DataSetOpen(); }
+  virtual void InternalCloseForDefs() { DataSetClose(); }
+  // The stored field definitions of TableName, laid out, without opening
+  // the table.
+  virtual void QueryInternalFieldDefs(TInternalFields& Fields);
+
+  TRecordBufferStatus GetRecordStatus(const uint8_t* Buffer) const;
+  void SetRecordStatus(uint8_t* Buffer, TRecordBufferStatus Status) const;
+
+ protected:
+  // The framework buffer the state selects; nullptr when none.
+  plat::TRecordBuffer GetActiveRecBuf();
+  int32_t InfoOffset() const { return RecordBufferSize() + 1 + CalcFieldsSize(); }
+  int32_t FrameworkBufferSize() const { return InfoOffset() + 16; }
+  // The blob stream of a field, once it goes out of scope.
+  friend class TZelBlobStream;
+
+  std::unique_ptr<plat::TIndexDefs> IndexDefs_;
+  plat::TRecordBuffer FilterBuffer_ = nullptr;
+  bool CursorOpenFlag_ = false;
+  bool CanModifyFlag_ = false;
+  int32_t PendingSeek_ = 0;
+  bool FirstFetchPending_ = false;
+};
+
+class TZelTable : public TZelBaseTable {
+ public:
+  explicit TZelTable(plat::TComponent* AOwner = nullptr);
+  std::string ClassName() const override { return "TZelTable"; }
+
+  // "" while the table's natural order is current.
+  std::string IndexName() const;
+  void SetIndexName(const std::string& Value);
+  std::string IndexFieldNames() const;
+  void SetIndexFieldNames(const std::string& Value);
+  bool Exists() { return GetExists(); }
+  void GetIndexNames(plat::TStrings& List);
+
+ protected:
+  void InternalOpen() override;
+
+ private:
+  std::string IndexFieldNames_;
+};
+
+}  // namespace zel
