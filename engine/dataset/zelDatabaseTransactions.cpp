@@ -334,9 +334,10 @@ void TZelDataBase::DumpTableDefinitions() {
     }
   }
   plat::DeleteFile(TDiskMgr::GetLockFileName(tempFile));
-  if (plat::FileExists(dumpFile) && !plat::DeleteFile(dumpFile))
+  if ((plat::FileExists(dumpFile) && !plat::DeleteFile(dumpFile)) || !plat::RenameFile(tempFile, dumpFile)) {
+    plat::DeleteFile(tempFile);
     ZelDatabaseError(0x2480, Context, dumpFile, this);
-  if (!plat::RenameFile(tempFile, dumpFile)) ZelDatabaseError(0x2480, Context, dumpFile, this);
+  }
 }
 
 }  // namespace zel
