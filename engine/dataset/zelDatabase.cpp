@@ -266,8 +266,11 @@ bool TZelDataBase::RecordLockExists(const TTableDef& Def, uint32_t RecAddr) cons
 void TZelDataBase::SetLocked(bool Value) {
   if (Value == HeaderLocked_) return;
   if (Value) {
-    CheckConnected(false);
-    DiskMgr_->SetHeaderWriteLock();
+    // A database without a file has no header to lock: the flag is kept.
+    if (DiskMgr_ != nullptr && !IsMemoryDatabase()) {
+      CheckConnected(true);
+      DiskMgr_->SetHeaderWriteLock();
+    }
     HeaderLocked_ = true;
   } else {
     HeaderLocked_ = false;

@@ -106,6 +106,10 @@ TEST_F(SharedDatabase, OneTransactionPerConnectionAndItsErrors) {
   memory.SetConnected(true);
   ExpectError(0x2A80, "", [&] { memory.StartTransaction(); });
   EXPECT_FALSE(memory.InTransaction());
+  // No file, no header lock; the flag is kept.
+  memory.SetLocked(true);
+  EXPECT_TRUE(memory.Locked());
+  memory.SetLocked(false);
 
   auto db = Connect();
   ExpectError(0x2811, "", [&] { db->Commit(); });
@@ -115,6 +119,18 @@ TEST_F(SharedDatabase, OneTransactionPerConnectionAndItsErrors) {
   ExpectError(0x2810, "", [&] { db->StartTransaction(); });
   db->Commit();
   EXPECT_FALSE(db->InTransaction());
+
+  // Disconnecting in the middle of a transaction keeps none of it.
+  auto t = Table(*db);
+  t->Open();
+  db->StartTransaction();
+  t->AppendRecord({plat::Variant(4), plat::Variant(40)});
+  db->SetConnected(false);
+  EXPECT_FALSE(db->InTransaction());
+  db->SetConnected(true);
+  t->Open();
+  EXPECT_EQ(t->RecordCount(), 3);
+  t->Close();
   db->SetConnected(false);
 }
 
