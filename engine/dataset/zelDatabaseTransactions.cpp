@@ -298,6 +298,8 @@ void TZelDataBase::DumpTableDefinitions() {
   const std::string dumpFile = Directory_ + dumpName;
   const std::string tempName = dumpName + "~";
   const std::string tempFile = Directory_ + tempName;
+  // A database that has the dump's name is never replaced by its own dump.
+  if (plat::SameText(dumpName, DataBaseName_)) ZelDatabaseError(0x2703, Context, dumpFile, this);
   // The new dump is made under another name and replaces the old one only
   // once it is whole.
   plat::DeleteFile(tempFile);

@@ -408,6 +408,28 @@ TEST_F(DefinitionDump, AFailedDumpIsLoggedAndTheTableStands) {
   EXPECT_FALSE(plat::FileExists(Dir.File("dumped.zed~")));
   db->SetConnected(false);
   ASSERT_EQ(::rmdir(DumpFile().c_str()), 0);
+
+  // A database named like its dump keeps its tables.
+  TZelDataBase self;
+  self.SetDataBaseName(DumpFile());
+  self.SetExclusive(true);
+  self.CreateDatabase();
+  self.SetSaveTableDefinitions(true);
+  self.SetConnected(true);
+  Create(self, "Own");
+  TZelTable own;
+  own.SetDataBase(&self);
+  own.SetTableName("Own");
+  own.Open();
+  own.AppendRecord({plat::Variant(1), plat::Variant("kept")});
+  own.Close();
+  Create(self, "Second");
+  self.SetConnected(false);
+  self.SetConnected(true);
+  own.Open();
+  EXPECT_EQ(own.RecordCount(), 1);
+  own.Close();
+  self.SetConnected(false);
 }
 
 // ---------------------------------------------------------------- several processes
