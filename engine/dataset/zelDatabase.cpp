@@ -20,6 +20,8 @@ TZelDataBase::~TZelDataBase() {
   } catch (...) {
     // Nothing may leave a destructor.
   }
+  ObjectIDs_.reset();
+  Generators_.reset();
   MasterUser_.reset();
   MasterSystem_.reset();
   MemoryMgr_.reset();

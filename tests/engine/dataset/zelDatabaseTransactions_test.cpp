@@ -115,9 +115,18 @@ TEST_F(SharedDatabase, OneTransactionPerConnectionAndItsErrors) {
   ExpectError(0x2811, "", [&] { db->Rollback(); });
   db->StartTransaction();
   EXPECT_TRUE(db->InTransaction());
+  EXPECT_FALSE(db->DiskMgr()->SkipTransactionLock());
   ExpectError(0x2810, "", [&] { db->StartTransaction(); });
   db->Commit();
   EXPECT_FALSE(db->InTransaction());
+  // Only a running query without its second flag skips the transaction lock.
+  for (const bool flag : {false, true}) {
+    db->ActivateQueryMode(flag);
+    db->StartTransaction();
+    EXPECT_EQ(db->DiskMgr()->SkipTransactionLock(), !flag);
+    db->Rollback();
+  }
+  db->SetQueryActive(false);
 
   // Disconnecting in the middle of a transaction keeps none of it.
   auto t = Table(*db);
@@ -133,8 +142,18 @@ TEST_F(SharedDatabase, OneTransactionPerConnectionAndItsErrors) {
   db->SetConnected(false);
 }
 
+// A table whose refresh fails: the rollback goes on with the others.
+class TRefreshFails : public TZelTable {
+ public:
+  void InternalRefresh() override { ZelDatabaseError(0x2185, "TRefreshFails", "refresh", this); }
+};
+
 TEST_F(SharedDatabase, RollbackTakesInsertsAndEditsBackAndPutsDatasetsInOrder) {
   auto db = Connect();
+  TRefreshFails failing;
+  failing.SetDataBase(db.get());
+  failing.SetTableName("T");
+  failing.Open();
   auto t = Table(*db);
   auto other = Table(*db);
   t->Open();
@@ -171,6 +190,7 @@ TEST_F(SharedDatabase, RollbackTakesInsertsAndEditsBackAndPutsDatasetsInOrder) {
   t->SetLocked(false);
   t->Close();
   other->Close();
+  failing.Close();
   db->SetConnected(false);
   db = Connect();
   t = Table(*db);
