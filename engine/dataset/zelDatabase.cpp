@@ -20,6 +20,8 @@ TZelDataBase::~TZelDataBase() {
   } catch (...) {
     // Nothing may leave a destructor.
   }
+  ObjectIDs_.reset();
+  Generators_.reset();
   MasterUser_.reset();
   MasterSystem_.reset();
   MemoryMgr_.reset();
@@ -91,14 +93,22 @@ void TZelDataBase::SetDefaultSortOrder(TSortOrder Value) {
   DefaultSortOrder_ = Value;
 }
 
+// The lock managers of an open file take their settings when they are made:
+// a change while connected is handed to them too.
 void TZelDataBase::SetLockRetryMaximum(int32_t Value) {
   LockRetryMaximum_ = Value;
-  if (DiskMgr_ != nullptr) DiskMgr_->SetLockRetryCount(Value);
+  if (DiskMgr_ == nullptr) return;
+  DiskMgr_->SetLockRetryCount(Value);
+  for (TBaseLockMgr* mgr : {DiskMgr_->TableLockMgr(), DiskMgr_->RecordLockMgr()})
+    if (mgr != nullptr) mgr->SetLockRetryCount(Value);
 }
 
 void TZelDataBase::SetLockRetryInterval(int32_t Value) {
   LockRetryInterval_ = Value;
-  if (DiskMgr_ != nullptr) DiskMgr_->SetLockRetryInterval(Value);
+  if (DiskMgr_ == nullptr) return;
+  DiskMgr_->SetLockRetryInterval(Value);
+  for (TBaseLockMgr* mgr : {DiskMgr_->TableLockMgr(), DiskMgr_->RecordLockMgr()})
+    if (mgr != nullptr) mgr->SetLockRetryInterval(Value);
 }
 
 void TZelDataBase::SetMasterKey(const std::string& Value) {
@@ -223,31 +233,46 @@ void TZelDataBase::CloseDataSets() noexcept {
 
 // ---------------------------------------------------------------- locks
 
-void TZelDataBase::LockTable(const TTableDef& Def, int32_t LockType) {
-  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr) return;
-  DiskMgr_->SetTableLock(static_cast<uint32_t>(Def.TableID()), LockType);
+bool TZelDataBase::LockTable(const TTableDef& Def, int32_t LockType) {
+  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr) return false;
+  return DiskMgr_->SetTableLock(static_cast<uint32_t>(Def.TableID()), LockType) != ltNone;
 }
 
-void TZelDataBase::UnLockTable(const TTableDef& Def) {
-  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr || !DiskMgr_->IsOpen()) return;
+bool TZelDataBase::UnLockTable(const TTableDef& Def) {
+  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr || !DiskMgr_->IsOpen()) return false;
   DiskMgr_->ReleaseTableLock(static_cast<uint32_t>(Def.TableID()));
+  return true;
 }
 
-void TZelDataBase::LockRecord(const TTableDef& Def, uint32_t RecAddr) {
-  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr) return;
-  DiskMgr_->SetRecordLock(RecAddr, static_cast<uint32_t>(Def.TableID()));
+bool TZelDataBase::TableLockExists(const TTableDef& Def, int32_t LockType) const {
+  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr || !DiskMgr_->IsOpen()) return false;
+  return DiskMgr_->QueryTableLockStatus(static_cast<uint32_t>(Def.TableID())) == LockType;
 }
 
-void TZelDataBase::UnLockRecord(const TTableDef& Def, uint32_t RecAddr) {
-  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr || !DiskMgr_->IsOpen()) return;
+bool TZelDataBase::LockRecord(const TTableDef& Def, uint32_t RecAddr) {
+  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr) return false;
+  return DiskMgr_->SetRecordLock(RecAddr, static_cast<uint32_t>(Def.TableID())) != ltNone;
+}
+
+bool TZelDataBase::UnLockRecord(const TTableDef& Def, uint32_t RecAddr) {
+  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr || !DiskMgr_->IsOpen()) return false;
   DiskMgr_->ReleaseRecordLock(RecAddr);
+  return true;
+}
+
+bool TZelDataBase::RecordLockExists(const TTableDef& Def, uint32_t RecAddr) const {
+  if (Def.Memory() || IsMemoryDatabase() || DiskMgr_ == nullptr || !DiskMgr_->IsOpen()) return false;
+  return DiskMgr_->QueryRecordLockStatus(RecAddr) == ltWrite;
 }
 
 void TZelDataBase::SetLocked(bool Value) {
   if (Value == HeaderLocked_) return;
   if (Value) {
-    CheckConnected(false);
-    DiskMgr_->SetHeaderWriteLock();
+    // A database without a file has no header to lock: the flag is kept.
+    if (DiskMgr_ != nullptr && !IsMemoryDatabase()) {
+      CheckConnected(true);
+      DiskMgr_->SetHeaderWriteLock();
+    }
     HeaderLocked_ = true;
   } else {
     HeaderLocked_ = false;

@@ -33,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/dataset/zelDatabaseCursor.h"
 #include "engine/dataset/zelDatabaseTable.h"
@@ -155,14 +156,45 @@ class TZelDataBase : public plat::TCustomConnection {
   int64_t DatabaseSize();
   static void SetMasterTableDef(TTableDef& Def, bool Encrypted, const std::string& Version);
 
-  // --- Locks of the cursors ---
-  void LockTable(const TTableDef& Def, int32_t LockType);
-  void UnLockTable(const TTableDef& Def);
-  void LockRecord(const TTableDef& Def, uint32_t RecAddr);
-  void UnLockRecord(const TTableDef& Def, uint32_t RecAddr);
+  // --- Transactions (one per connection, database files only) ---
+  void StartTransaction();
+  void Commit();
+  // Undoes the file's transaction, then every dataset forgets what it held
+  // of it, cancels a pending edit or insert and is refreshed.
+  void Rollback();
+  void SetQueryActive(bool Value) { QueryActive_ = Value; }
+  void ActivateQueryMode(bool Flag) {
+    QueryActive_ = true;
+    QueryFlag_ = Flag;
+  }
+
+  // --- Locks of the cursors (tables in memory take none: false) ---
+  bool LockTable(const TTableDef& Def, int32_t LockType);
+  bool UnLockTable(const TTableDef& Def);
+  bool TableLockExists(const TTableDef& Def, int32_t LockType) const;
+  bool LockRecord(const TTableDef& Def, uint32_t RecAddr);
+  bool UnLockRecord(const TTableDef& Def, uint32_t RecAddr);
+  bool RecordLockExists(const TTableDef& Def, uint32_t RecAddr) const;
   // The header lock of the file (catalogue changes); Locked while held.
   bool Locked() const { return HeaderLocked_; }
   void SetLocked(bool Value);
+
+  // --- Generators (named counters of the file; names beginning with "$"
+  // are the engine's own and refused here) ---
+  void CreateGenerator(const std::string& Name, int32_t InitialValue, int32_t Step);
+  void DeleteGenerator(const std::string& Name);
+  // The next value; PeekOnly reads it without advancing.
+  int32_t GetGeneratorValue(const std::string& Name, bool PeekOnly);
+  bool QueryGenerator(const std::string& Name, int32_t& Value, int32_t& Step);
+  void GetGeneratorNames(plat::TStrings& List);
+  // The engine's own form: any name; a missing generator is made (starting
+  // at 1, step 1) when CreateIfMissing, else 0x2183.
+  int32_t InternalGetGenerator(const std::string& Name, bool CreateIfMissing);
+  // The object ID of a disk table, 0 when it has none (and for "ALL").
+  int32_t InternalGetObjectIDFromName(const std::string& Name);
+  // Writes the definitions of every user table into an empty database file
+  // beside this one (extension ".zed"), replacing an older dump.
+  void DumpTableDefinitions();
 
  protected:
   void DoConnect() override;
@@ -191,6 +223,22 @@ class TZelDataBase : public plat::TCustomConnection {
   void InternalOpenSystemTables();
   void InternalCloseSystemTables() noexcept;
   void CloseDataSets() noexcept;
+  void RefreshDataSets() noexcept;
+  void CancelDataSets() noexcept;
+  void RollbackDataSets() noexcept;
+  // The transaction ended: the locks of every cursor went with it.
+  void ForgetCursorLocks() noexcept;
+  // The database's own cursors (catalogue and system tables).
+  std::vector<TZelDataSet*> InternalCursors() const;
+  void CheckGeneratorsAvailable(const char* Context) const;
+  void CheckGeneratorName(const std::string& Name, const char* Context) const;
+  // Positions the generator cursor on Name; false when none.
+  bool FindGenerator(const std::string& Name);
+  int32_t NextGeneratorValue(const std::string& Name, bool PeekOnly, bool CreateIfMissing,
+                             const char* Context);
+  // Registers a new table name (or a renamed one) with its object ID.
+  void UpdateObjectID(const std::string& OldName, const std::string& NewName, int32_t ObjectID);
+  void DeleteObjectID(const std::string& Name);
   // The catalogue cursor of a definition (system or user).
   TZelDataSet& GetMasterTable(const TTableDef& Def);
   TBaseTableDefMgr& GetTableDefMgr(const TTableDef& Def);
@@ -224,6 +272,8 @@ class TZelDataBase : public plat::TCustomConnection {
   std::array<uint8_t, DBDefSize> DBDef_{};
   bool Connected_ = false;
   bool HeaderLocked_ = false;
+  bool QueryActive_ = false;
+  bool QueryFlag_ = false;
   uint32_t DatabasePrivileges_ = 0;
   int32_t TempPrivilegeStatus_ = 0;
 
@@ -235,6 +285,8 @@ class TZelDataBase : public plat::TCustomConnection {
   std::unique_ptr<TDiskTableDefMgr> UserMgr_;
   std::unique_ptr<TZelDataSet> MasterUser_;
   std::unique_ptr<TZelDataSet> MasterSystem_;
+  std::unique_ptr<TZelDataSet> ObjectIDs_;
+  std::unique_ptr<TZelDataSet> Generators_;
 };
 
 }  // namespace zel

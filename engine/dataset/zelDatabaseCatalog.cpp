@@ -4,6 +4,7 @@
 
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
+#include "engine/storage/zelCommonLog.h"
 #include "engine/storage/zelCrypt.h"
 #include "platform/os/Files.h"
 #include "platform/rtl/ComponentText.h"
@@ -455,11 +456,24 @@ void TZelDataBase::CreateSecurityTables() {
 
 void TZelDataBase::InternalOpenSystemTables() {
   MasterUser_ = OpenMasterTable(MasterTableUser, MasterTableUserID);
-  if (MinorVersion_ > 1) MasterSystem_ = OpenMasterTable(MasterTableSystem, MasterTableSystemID);
+  if (MinorVersion_ <= 1) return;
+  MasterSystem_ = OpenMasterTable(MasterTableSystem, MasterTableSystemID);
+  const auto open = [&](const char* Name, const char* IndexName) {
+    auto cursor = std::make_unique<TZelDataSet>();
+    cursor->SetInternalTableFlag(true);
+    cursor->SetDataBase(this);
+    cursor->SetTableName(Name);
+    cursor->SetReadOnly(ReadOnly_);
+    cursor->DataSetOpen();
+    cursor->InternalSetIndexName(IndexName);
+    return cursor;
+  };
+  ObjectIDs_ = open("$SYSTBL_OBJECTIDREF", "ixObjectName");
+  Generators_ = open("$SYSTBL_INTGENERATOR", "ixGenName");
 }
 
 void TZelDataBase::InternalCloseSystemTables() noexcept {
-  for (std::unique_ptr<TZelDataSet>* master : {&MasterUser_, &MasterSystem_}) {
+  for (std::unique_ptr<TZelDataSet>* master : {&ObjectIDs_, &Generators_, &MasterUser_, &MasterSystem_}) {
     try {
       if (*master != nullptr) (*master)->DataSetClose();
     } catch (...) {
@@ -491,7 +505,7 @@ bool TZelDataBase::FindCatalogueRow(TZelDataSet& Master, const std::string& Name
 
 // ---------------------------------------------------------------- tables
 
-void TZelDataBase::CreateTable(TTableDef& Def, bool, bool SetVersion) {
+void TZelDataBase::CreateTable(TTableDef& Def, bool DumpDefinitions, bool SetVersion) {
   CheckConnected(Def.Memory());
   if (Def.Memory()) {
     InternalCreateTable(Def, SetVersion);
@@ -499,6 +513,15 @@ void TZelDataBase::CreateTable(TTableDef& Def, bool, bool SetVersion) {
   }
   THeaderLock lock(*this);
   InternalCreateTable(Def, SetVersion);
+  if (!DumpDefinitions || !SaveTableDefinitions_) return;
+  // The table stands: a dump that cannot be written is logged, not raised.
+  try {
+    DumpTableDefinitions();
+  } catch (const std::exception& e) {
+    GDBLogger()->LogItem("TZelDataBase.CreateTable", std::string("Table definition dump failed: ") + e.what());
+  } catch (...) {
+    GDBLogger()->LogItem("TZelDataBase.CreateTable", "Table definition dump failed");
+  }
 }
 
 void TZelDataBase::InternalCreateTable(TTableDef& Def, bool SetVersion) {
@@ -533,7 +556,9 @@ void TZelDataBase::InternalUpdateTableDef(const std::string& Name, TTableDef& De
   TBaseTableDefMgr& mgr = GetTableDefMgr(Def);
   if (!IsNew && renaming && FindCatalogueRow(master, Name)) ZelDatabaseError(0x3304, Context, Name, this);
   const bool found = FindCatalogueRow(master, Def.TableName());
-  bool created = false;
+  const std::string oldName = Def.TableName();
+  const bool objectIDs = MinorVersion_ >= 2 && ObjectIDs_ != nullptr;
+  bool created = false, objectIDWritten = false;
   if (IsNew) {
     if (found) ZelDatabaseError(0x3304, Context, Def.TableName(), this);
     mgr.CreateTableDef(Def.TableName(), Def);
@@ -545,6 +570,11 @@ void TZelDataBase::InternalUpdateTableDef(const std::string& Name, TTableDef& De
     if (Def.Encrypted()) Def.SetAltName(ScrambleTableName(Name));
   }
   try {
+    if (objectIDs) {
+      const int32_t objectID = IsNew ? InternalGetGenerator("$INTGEN_OBJID", true) : 0;
+      UpdateObjectID(oldName, Def.TableName(), objectID);
+      objectIDWritten = true;
+    }
     const std::string text = plat::WriteComponentText(Def);
     plat::TMemoryStream stream;
     stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
@@ -556,7 +586,18 @@ void TZelDataBase::InternalUpdateTableDef(const std::string& Name, TTableDef& De
     else
       master.UpdateRecord();
   } catch (...) {
-    // No table without its catalogue row.
+    // No table without its catalogue row, no object ID without its table.
+    if (objectIDWritten) {
+      try {
+        if (IsNew)
+          DeleteObjectID(Def.TableName());
+        else
+          UpdateObjectID(Def.TableName(), oldName, 0);
+      } catch (...) {
+        // The first failure is the one to report.
+      }
+    }
+    if (!IsNew) Def.SetTableName(oldName);
     if (created) {
       try {
         mgr.DeleteTableDef(Def.TableName(), Def);
@@ -666,6 +707,7 @@ void TZelDataBase::DeleteTable(const std::string& Name, bool Memory) {
   if (!FindCatalogueRow(master, Name))
     ZelDatabaseError(0x2185, Context, "Unable to delete internal table definition: " + Name, this);
   master.DeleteRecord(nullptr);
+  if (MinorVersion_ >= 2 && ObjectIDs_ != nullptr) DeleteObjectID(def.TableName());
 }
 
 void TZelDataBase::GetTableNames(plat::TStrings& List, bool Memory) {

@@ -377,6 +377,27 @@ void TZelDataSet::InternalReleaseLock() {
   if (failure) std::rethrow_exception(failure);
 }
 
+void TZelDataSet::ForgetLocks() {
+  ReadLocked_ = WriteLocked_ = false;
+  PostLockTaken_ = false;
+  if (!Open_ || TableDef_->Memory()) return;
+  if (TableDef_->RecordInterface() != nullptr) TableDef_->RecordInterface()->SetFirstEmptyValid(false);
+  if (TableDef_->UsesBlobs() && TableDef_->BlobInterface() != nullptr)
+    TableDef_->BlobInterface()->SetFirstEmptyValid(false);
+}
+
+void TZelDataSet::DumpInternalCaches() {
+  ForgetLocks();
+  ClearBlobCache();
+  if (!Open_) return;
+  InvalidateReadAhead();
+  HeaderSeen_ = false;
+  // The header in memory may hold what the transaction changed: it must
+  // never be written back.
+  if (!TableDef_->Memory() && TableDef_->TableHeader() != nullptr)
+    TableDef_->TableHeader()->SetDirty(false);
+}
+
 void TZelDataSet::InternalSetRecordLock(uint32_t RecAddr) {
   CheckConnected();
   DataBase_->LockRecord(*TableDef_, RecAddr);

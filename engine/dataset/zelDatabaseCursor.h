@@ -169,6 +169,12 @@ class TZelDataSet : public plat::TDataSet {
   void InternalReleaseLock();
   void InternalSetRecordLock(uint32_t RecAddr);
   void InternalReleaseRecordLock(uint32_t RecAddr);
+  // The transaction ended and its locks with it: the flags follow, nothing
+  // is written.
+  void ForgetLocks();
+  // After a rollback: cached records, pending blobs and the table header
+  // read in the transaction are dropped; the next lock reads them again.
+  void DumpInternalCaches();
 
   // --- Record changes ---
   void AddRecord(bool AutoInc);

@@ -406,12 +406,19 @@ void TZelBaseTable::InternalEdit() {
     ZelDatabaseError(0x2185, Context, "Internal State error - RecBuf not available for editing",
                      this);
   const uint32_t addr = ix::LoadU32(buffer + RecordSize() + rbRecAddr);
-  if (!SetToRecord(addr, buffer, false, true) ||
-      ix::LoadU32(RecordBuffer() + rpModificationStamp) !=
-          ix::LoadU32(buffer + rpModificationStamp))
-    ZelDatabaseError(0x2204, Context, "", this);
-  std::memcpy(buffer, RecordBuffer(), static_cast<size_t>(RecordSize()));
+  // Locked first, then read again: nobody can change the record between the
+  // check and the lock.
   InternalSetRecordLock(addr);
+  try {
+    if (!SetToRecord(addr, buffer, false, true) ||
+        ix::LoadU32(RecordBuffer() + rpModificationStamp) !=
+            ix::LoadU32(buffer + rpModificationStamp))
+      ZelDatabaseError(0x2204, Context, "", this);
+  } catch (...) {
+    InternalReleaseRecordLock(addr);
+    throw;
+  }
+  std::memcpy(buffer, RecordBuffer(), static_cast<size_t>(RecordSize()));
   ClearBlobCache();
   SetRecordStatus(buffer, rbEdit);
 }
