@@ -245,7 +245,14 @@ void TExprEvaluator::Reset() {
 }
 
 bool TExprEvaluator::Evaluate() {
-  return TZelOpEvaluator::IsTrue(EvaluateValueExpr());
+  const plat::Variant value = EvaluateValueExpr();
+  try {
+    return TZelOpEvaluator::IsTrue(value);
+  } catch (const plat::EVariantError& error) {
+    // A value such as a text is no condition.
+    ZelDatabaseError(kErrSQL, "TExprEvaluator.Evaluate",
+                     error.Message() + " in expression " + NodeText(Root_->ExprNode()), this);
+  }
 }
 
 plat::Variant TExprEvaluator::EvaluateValueExpr() {

@@ -1,5 +1,6 @@
 #include "engine/expr/zelExprParser.h"
 
+#include <cmath>
 #include <string_view>
 
 #include "engine/expr/zelBaseParserOps.h"
@@ -291,8 +292,7 @@ void TZelExprParser::ConvertConstant(TZelExprNode* Node, plat::TFieldType Type,
       // A number with a fraction, or one an integer cannot hold, keeps its
       // value: narrowing it would change what the comparison selects.
       const double value = Node->Data().AsFloat();
-      if (value != static_cast<double>(static_cast<int64_t>(value)) || value < INT32_MIN ||
-          value > INT32_MAX) {
+      if (!(value >= INT32_MIN && value <= INT32_MAX) || value != std::trunc(value)) {
         Node->SetData(plat::Variant(value));
         Node->SetDataType(plat::ftFloat);
         return;

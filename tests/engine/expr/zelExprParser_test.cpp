@@ -78,6 +78,8 @@ TEST(ExprEvaluator, ConditionsSelectTheRowsTheyShould) {
       {"id = 1.5", {}},
       {"id > 1.5", {2, 3, 4}},
       {"id <= 2.0", {1, 2}},
+      {"id < 55555555555555555555", {1, 2, 3, 4}},
+      {"id > -55555555555555555555", {1, 2, 3, 4}},
       // Without ExcludeRelopNulls Null orders first and equals Null.
       {"salary < 1", {3, 4}, false},
       {"name = name", {1, 2, 3, 4}, false},
@@ -306,6 +308,8 @@ TEST(ExprEvaluator, FaultsOfTheDataAreEngineErrors) {
       {"EXTRACT(YEAR FROM name) = 1", 1, 0x2710},
       {"EXTRACT(YEAR FROM salary) = 1", 1, 0x2710},
       {"IDENT_CURRENT(gen) = 1", 1, 0x278D},
+      {"TRIM(name)", 1, 0x25AD},
+      {"name || 'x' = 1", 1, 0x25AD},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.text);
