@@ -49,10 +49,12 @@ std::string NodeText(const TZelExprNode* Node, int32_t Depth = 0) {
     const std::string text = NodeText(child, Depth + 1);
     return IsOperatorNode(child) ? "(" + text + ")" : text;
   };
-  if (IsOperatorNode(Node)) return operand(Node->Left()) + " " + token + " " + operand(Node->Right());
+  if (IsOperatorNode(Node))
+    return operand(Node->Left()) + " " + token + " " + operand(Node->Right());
   if (Node->Kind() == enkFunc && (Node->Left() != nullptr || Node->Right() != nullptr)) {
     std::string inner = NodeText(Node->Left(), Depth + 1);
-    if (Node->Right() != nullptr) inner += (inner.empty() ? "" : ", ") + NodeText(Node->Right(), Depth + 1);
+    if (Node->Right() != nullptr)
+      inner += (inner.empty() ? "" : ", ") + NodeText(Node->Right(), Depth + 1);
     return token + "(" + inner + ")";
   }
   return token;
@@ -62,9 +64,11 @@ std::string NodeText(const TZelExprNode* Node, int32_t Depth = 0) {
 // sequence counts as one character.
 std::size_t CharLength(std::string_view Text, std::size_t Pos) {
   const auto lead = static_cast<unsigned char>(Text[Pos]);
-  std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                                              : (lead >> 3) == 0x1E ? 4
-                                                                                    : 1;
+  std::size_t length = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x6  ? 2
+                       : (lead >> 4) == 0xE  ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 1;
   if (Pos + length > Text.size()) return 1;
   for (std::size_t i = 1; i < length; ++i)
     if ((static_cast<unsigned char>(Text[Pos + i]) & 0xC0) != 0x80) return 1;
@@ -262,9 +266,7 @@ plat::Variant TExprEvaluator::EvaluateValueExpr() {
   } catch (const plat::EVariantError& error) {
     // A value of the wrong kind for its operator (say, text in arithmetic).
     ZelDatabaseError(kErrSQL, "TExprEvaluator.EvaluateNode",
-                     error.Message() + " in expression " +
-                         (NodeText(Root_->ExprNode())),
-                     this);
+                     error.Message() + " in expression " + (NodeText(Root_->ExprNode())), this);
   }
 }
 
@@ -348,7 +350,8 @@ plat::Variant TExprEvaluator::EvaluateLogical(TExprEvaluatorNode* Node) {
   }
   const plat::Variant left = EvaluateNode(Node->Left());
   // The left side may decide alone: False for AND, True for OR.
-  if (!IsUnknownOrNull(left) && left.AsBoolean() == (op == zeoOR)) return plat::Variant(op == zeoOR);
+  if (!IsUnknownOrNull(left) && left.AsBoolean() == (op == zeoOR))
+    return plat::Variant(op == zeoOR);
   const plat::Variant right = EvaluateNode(Node->Right());
   TZelOpEvaluator::EvaluateLogicalExprAsVar(op, left, right, result);
   return result;
@@ -379,8 +382,8 @@ plat::Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node) {
   const bool rightQuantified = quantified(rightExpr);
   if (leftQuantified && rightQuantified) {
     // Two sets cannot be compared row by row.
-    ZelDatabaseError(kErrMultipleRows, "TExprEvaluator.EvaluateDualSubqueries",
-                     (NodeText(expr)), this);
+    ZelDatabaseError(kErrMultipleRows, "TExprEvaluator.EvaluateDualSubqueries", (NodeText(expr)),
+                     this);
   }
   if (leftQuantified) {
     const plat::Variant right = EvaluateNode(Node->Right());
@@ -472,10 +475,10 @@ plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
   // A case-insensitive field is read upper-cased; the list is folded alike.
   const bool fold = expr->CaseInsensitiveMatch() && plat::VarIsStr(value);
   const auto test = [&](const plat::Variant& candidate) {
-    const plat::Variant outcome =
-        Compare(zeoEQ, value,
-                fold && plat::VarIsStr(candidate) ? plat::Variant(plat::AnsiUpperCase(candidate.AsString()))
-                                                  : candidate);
+    const plat::Variant outcome = Compare(
+        zeoEQ, value,
+        fold && plat::VarIsStr(candidate) ? plat::Variant(plat::AnsiUpperCase(candidate.AsString()))
+                                          : candidate);
     if (outcome.IsEmpty())
       unknownSeen = true;
     else if (TZelOpEvaluator::IsTrue(outcome))
@@ -497,7 +500,9 @@ plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
     for (TExprEvaluatorNode* arg : Node->Args())
       if (test(EvaluateNode(arg))) break;
   }
-  plat::Variant result = found ? plat::Variant(true) : unknownSeen ? plat::Variant() : plat::Variant(false);
+  plat::Variant result = found         ? plat::Variant(true)
+                         : unknownSeen ? plat::Variant()
+                                       : plat::Variant(false);
   return expr->ParserToken()->Token() == zstNotIn ? Negate(result) : result;
 }
 
@@ -517,10 +522,11 @@ plat::Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node) {
     const plat::Variant escape = EvaluateNode(Node->Args()[0]);
     if (IsUnknownOrNull(escape)) return plat::Variant();
     const std::string escapeText = escape.AsString();
-    matched = escapeText.empty()
-                  ? MatchPatternedStrings(text, mask)
-                  : MatchWithEscape(text, mask,
-                                    std::string_view(escapeText).substr(0, CharLength(escapeText, 0)));
+    matched =
+        escapeText.empty()
+            ? MatchPatternedStrings(text, mask)
+            : MatchWithEscape(text, mask,
+                              std::string_view(escapeText).substr(0, CharLength(escapeText, 0)));
   } else {
     matched = MatchPatternedStrings(text, mask);
   }
@@ -622,9 +628,8 @@ plat::Variant TExprEvaluator::EvaluateCastExpr(TZelExprNode* Node, const plat::V
       case plat::ftFmtMemo:
       case plat::ftBlob:
       case plat::ftGraphic:
-        return plat::Variant(CutAtCharacter(Value.AsString(), Node->DataSize() > 0
-                                                                  ? Node->DataSize()
-                                                                  : -1));
+        return plat::Variant(
+            CutAtCharacter(Value.AsString(), Node->DataSize() > 0 ? Node->DataSize() : -1));
       case plat::ftDate:
         return plat::VarFromDateTime(std::trunc(Value.AsDateTime()));
       case plat::ftTime: {
@@ -657,19 +662,18 @@ plat::Variant TExprEvaluator::EvaluateCastExpr(TZelExprNode* Node, const plat::V
     ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateCastExpr",
                      error.Message() + " in expression " + (NodeText(Node)), this);
   }
-  ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateCastExpr",
-                   (NodeText(Node)), this);
+  ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateCastExpr", (NodeText(Node)), this);
 }
 
 plat::Variant TExprEvaluator::EvaluateExtractExpr(TZelExprNode* Node, const plat::Variant& Value) {
   if (Value.IsEmpty()) return Value;
   if (Value.IsNull()) return plat::Null();
-  const plat::TFieldType sourceType = Node->Right() != nullptr ? Node->Right()->DataType()
-                                                               : plat::ftUnknown;
+  const plat::TFieldType sourceType =
+      Node->Right() != nullptr ? Node->Right()->DataType() : plat::ftUnknown;
   if (sourceType != plat::ftUnknown && !ZelIsTemporalType(sourceType) &&
       !ZelIsStringType(sourceType))
-    ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateExtractExpr",
-                     (NodeText(Node)), this);
+    ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateExtractExpr", (NodeText(Node)),
+                     this);
   double dateTime = 0;
   try {
     dateTime = Value.AsDateTime();
@@ -699,9 +703,8 @@ plat::Variant TExprEvaluator::EvaluateExtractExpr(TZelExprNode* Node, const plat
 // ---------------------------------------------------------------------------
 // Result lists
 
-void TExprResultListGenerator::CreateResultList(TZelExprDataProvider& Provider,
-                                                TZelExprNode* Root, bool ExcludeRelopNulls,
-                                                TCompoundList& ResultList,
+void TExprResultListGenerator::CreateResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                                                bool ExcludeRelopNulls, TCompoundList& ResultList,
                                                 const TCompoundList& CandidateList) {
   if (!Provider.DBStringCompare())
     ZelDatabaseError(kErrNoStringCompare, "TExprResultListGenerator.CreateResultList");

@@ -45,9 +45,9 @@ namespace zel {
 
 // Compares A (LengthA bytes) with B (LengthB bytes): negative, zero or
 // positive. With Partial a shorter A that is a prefix of B is equal.
-using TZelDBStringCompare = std::function<int32_t(const char* A, const char* B, int32_t LengthA,
-                                                  int32_t LengthB, bool Partial,
-                                                  bool CaseInsensitive)>;
+using TZelDBStringCompare =
+    std::function<int32_t(const char* A, const char* B, int32_t LengthA, int32_t LengthB,
+                          bool Partial, bool CaseInsensitive)>;
 
 // The database behind a provider, for what an expression asks of it.
 class TZelDataProviderBaseDBInterface : public plat::TObject {

@@ -90,8 +90,8 @@ TZelExprOperator ZelOperatorOfText(const std::string& Text) {
   static constexpr struct {
     std::string_view Text;
     TZelExprOperator Operator;
-  } kOperators[] = {{"<", zeoLT},  {"<=", zeoLE},  {"=", zeoEQ},  {">=", zeoGE},
-                    {">", zeoGT},  {"<>", zeoNE},  {"+", zeoADD}, {"||", zeoADD},
+  } kOperators[] = {{"<", zeoLT},  {"<=", zeoLE}, {"=", zeoEQ},  {">=", zeoGE},
+                    {">", zeoGT},  {"<>", zeoNE}, {"+", zeoADD}, {"||", zeoADD},
                     {"-", zeoSUB}, {"*", zeoMUL}, {"/", zeoDIV}};
   for (const auto& entry : kOperators)
     if (entry.Text == Text) return entry.Operator;
@@ -469,9 +469,8 @@ TZelExprNode* TZelExprParser::ParsePredicate() {
     case zstIsNotNull: {
       TParserToken* token = CurrToken_;
       NextToken();
-      return MakeNode(enkLogicalOperator,
-                      token->Token() == zstIsNull ? zeoISBLANK : zeoNOTBLANK, x, nullptr, token,
-                      plat::ftBoolean);
+      return MakeNode(enkLogicalOperator, token->Token() == zstIsNull ? zeoISBLANK : zeoNOTBLANK, x,
+                      nullptr, token, plat::ftBoolean);
     }
     case zstBetween:
     case zstNotBetween:
@@ -717,8 +716,8 @@ TZelExprNode* TZelExprParser::ParsePrimary() {
     case zstNull:
     case zstTrue:
     case zstFalse: {
-      const plat::Variant value = token->Token() == zstNull ? plat::Null()
-                                                            : plat::Variant(token->Token() == zstTrue);
+      const plat::Variant value =
+          token->Token() == zstNull ? plat::Null() : plat::Variant(token->Token() == zstTrue);
       TZelExprNode* node = Target_->NewNode(enkConst, zeoCONST2, value, nullptr, nullptr, token);
       if (node == nullptr) return nullptr;
       node->SetScopeKind(zskConst);
@@ -847,8 +846,8 @@ TZelExprNode* TZelExprParser::ParseParameter() {
     return nullptr;
   }
   TParserToken* name = CurrToken_;
-  TZelExprNode* node = Target_->NewNode(enkParam, zeoPARAMETER, plat::Variant(name->Text()),
-                                        nullptr, nullptr, name);
+  TZelExprNode* node =
+      Target_->NewNode(enkParam, zeoPARAMETER, plat::Variant(name->Text()), nullptr, nullptr, name);
   if (node == nullptr) return nullptr;
   node->SetScopeKind(zskConst);
   NextToken();
@@ -903,7 +902,8 @@ TZelExprNode* TZelExprParser::ParseAggregate() {
   } else {
     node->SetDataType(plat::ftInteger);
   }
-  if (Options_.Contains(zpoExtractAggFuncExprText)) node->ParserToken()->SetRawTokenText(argumentText);
+  if (Options_.Contains(zpoExtractAggFuncExprText))
+    node->ParserToken()->SetRawTokenText(argumentText);
   return node;
 }
 
@@ -932,7 +932,8 @@ TZelExprNode* TZelExprParser::ParseStringFunction() {
       NextToken();
       right = ParseValueExpr();
       if (HasParseError()) return nullptr;
-      if (CurrToken_ != nullptr && (CurrentTokenType() == zstFor || CurrentTokenType() == zstComma)) {
+      if (CurrToken_ != nullptr &&
+          (CurrentTokenType() == zstFor || CurrentTokenType() == zstComma)) {
         NextToken();
         length = ParseValueExpr();
         if (HasParseError()) return nullptr;
@@ -1007,12 +1008,11 @@ TZelExprNode* TZelExprParser::ParseCast() {
   }
   if (!TZelDataConversionValidator::CheckDataConversionValid(operand->DataType(),
                                                              typeParser.DataType())) {
-    Fail(token, std::string(SzelTypeConversionErr) + " " + TypeName(operand->DataType()) +
-                    " to " + TypeName(typeParser.DataType()));
+    Fail(token, std::string(SzelTypeConversionErr) + " " + TypeName(operand->DataType()) + " to " +
+                    TypeName(typeParser.DataType()));
     return nullptr;
   }
-  TZelExprNode* node =
-      MakeNode(enkFunc, zeoFUNC2, nullptr, operand, token, typeParser.DataType());
+  TZelExprNode* node = MakeNode(enkFunc, zeoFUNC2, nullptr, operand, token, typeParser.DataType());
   if (node == nullptr) return nullptr;
   node->SetData(plat::Variant("CAST"));
   node->SetDataSize(typeParser.FieldSize());

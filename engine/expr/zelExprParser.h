@@ -122,10 +122,9 @@ class TZelExprParser : public TBaseParser {
   TZelExprNode* MakeNode(TZelExprNodeKind Kind, TZelExprOperator Operator, TZelExprNode* Left,
                          TZelExprNode* Right, const TParserToken* Token, plat::TFieldType Type);
   // Type errors of a predicate are reported at its operator Token.
-  TZelExprNode* MakeComparison(TZelExprOperator Operator, TZelExprNode* Left,
-                               TZelExprNode* Right, TParserToken* Token);
-  bool CheckPredicateTypes(TZelExprNode* X, TZelExprNode* Right, bool IsLike,
-                           TParserToken* Token);
+  TZelExprNode* MakeComparison(TZelExprOperator Operator, TZelExprNode* Left, TZelExprNode* Right,
+                               TParserToken* Token);
+  bool CheckPredicateTypes(TZelExprNode* X, TZelExprNode* Right, bool IsLike, TParserToken* Token);
   void ConvertTemporalOperands(TZelExprNode* X, TZelExprNode* Right);
   void CheckDataConversions(TZelExprNode* Left, TZelExprNode* Right, TParserToken* Token);
   void TypeCheckArithOp(TZelExprNode* Node, TParserToken* OperatorToken);

@@ -125,8 +125,7 @@ bool TZelGroupByParser::ExecuteGroupBy(TGroupByItems& Items, TParserStack* Stack
     else if (atEnd())
       SetError(CurrToken_, SzelColumnNameMissingErr);
   }
-  if (!atEnd() && !HasParseError())
-    SetError(CurrToken_, SzelGroupByTerminateErr);
+  if (!atEnd() && !HasParseError()) SetError(CurrToken_, SzelGroupByTerminateErr);
   return !HasParseError();
 }
 

@@ -34,8 +34,8 @@ struct ColumnDef {
 
 inline const std::vector<ColumnDef>& EmpColumns() {
   static const std::vector<ColumnDef> columns = {
-      {"id", plat::ftInteger, 0},    {"name", plat::ftString, 21}, {"salary", plat::ftFloat, 0},
-      {"hired", plat::ftDate, 0},    {"active", plat::ftBoolean, 0}, {"photo", plat::ftBlob, 0},
+      {"id", plat::ftInteger, 0},     {"name", plat::ftString, 21},   {"salary", plat::ftFloat, 0},
+      {"hired", plat::ftDate, 0},     {"active", plat::ftBoolean, 0}, {"photo", plat::ftBlob, 0},
       {"stamp", plat::ftDateTime, 0}, {"shift", plat::ftTime, 0}};
   return columns;
 }
@@ -61,9 +61,11 @@ inline plat::Variant StampValue(int32_t y, int32_t m, int32_t d, int32_t h, int3
 inline std::vector<Row> EmpRows() {
   const plat::Variant null = plat::Null();
   return {
-      {1, "Ann", 1000.5, DateValue(2001, 1, 15), true, "x", StampValue(2001, 1, 15, 10, 30, 15, 250),
+      {1, "Ann", 1000.5, DateValue(2001, 1, 15), true, "x",
+       StampValue(2001, 1, 15, 10, 30, 15, 250),
        plat::VarFromDateTime(plat::EncodeTime(8, 0, 0, 0))},
-      {2, "bob", 2000.0, DateValue(2005, 6, 30), false, null, StampValue(2005, 6, 30, 23, 59, 59, 0),
+      {2, "bob", 2000.0, DateValue(2005, 6, 30), false, null,
+       StampValue(2005, 6, 30, 23, 59, 59, 0),
        plat::VarFromDateTime(plat::EncodeTime(22, 0, 0, 0))},
       {3, null, null, null, null, null, null, null},
       {4, "Anna", 0.0, DateValue(2010, 12, 31), true, "yy", StampValue(2010, 12, 31, 0, 0, 0, 0),
@@ -157,7 +159,9 @@ class TableProvider : public TZelExprDataProvider {
 class JoinProvider : public TZelExprDataProvider {
  public:
   explicit JoinProvider(TZelDataProviderBaseDBInterface* DB = nullptr)
-      : TZelExprDataProvider(DB), Emp(EmpColumns(), EmpRows(), 0), Dept(DeptColumns(), DeptRows(), 100) {
+      : TZelExprDataProvider(DB),
+        Emp(EmpColumns(), EmpRows(), 0),
+        Dept(DeptColumns(), DeptRows(), 100) {
     AddColumns(*ProviderFields(), EmpColumns(), 0);
     SetDBStringCompare(TestStringCompare);
   }
@@ -182,12 +186,9 @@ class JoinProvider : public TZelExprDataProvider {
 // The rows of a subquery, by the name after its FROM.
 inline const std::map<std::string, std::vector<Row>>& SubqueryRows() {
   static const std::map<std::string, std::vector<Row>> rows = {
-      {"s_empty", {}},
-      {"s_one", {{2}}},
-      {"s_many", {{1}, {2}}},
-      {"s_null", {{2}, {plat::Null()}}},
-      {"s_two_cols", {{1, 2}}},
-      {"s_names", {{"Ann"}, {"bob"}}}};
+      {"s_empty", {}},          {"s_one", {{2}}},
+      {"s_many", {{1}, {2}}},   {"s_null", {{2}, {plat::Null()}}},
+      {"s_two_cols", {{1, 2}}}, {"s_names", {{"Ann"}, {"bob"}}}};
   return rows;
 }
 
@@ -241,11 +242,9 @@ struct ParsedExpr {
     Pre.SetParseSingleStack(true);
     Pre.PreParseTokens();
     Parser.SetTableList(&Tables);
-    Parser.SetParserNotifyEvent([this](TParserNotifyType Type, TBaseParser* Owner,
-                                       TParserStack* Stack, TZelExprNode* Node,
-                                       plat::Variant& Value) {
-      Notify(Type, Owner, Stack, Node, Value);
-    });
+    Parser.SetParserNotifyEvent(
+        [this](TParserNotifyType Type, TBaseParser* Owner, TParserStack* Stack, TZelExprNode* Node,
+               plat::Variant& Value) { Notify(Type, Owner, Stack, Node, Value); });
     TParserStack* stack = Pre.GetSingleStack();
     if (External != nullptr)
       Ok = ValueExpr ? Parser.ExecuteExternalValueExpr(*External, Options, stack)

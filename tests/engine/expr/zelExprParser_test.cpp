@@ -14,10 +14,10 @@
 namespace zel {
 namespace {
 
+using plat::Variant;
 using testing::AllOptions;
 using testing::JoinProvider;
 using testing::ParsedExpr;
-using plat::Variant;
 
 TZelParserOptions NoOptions() {
   return TZelParserOptions();
@@ -257,8 +257,7 @@ TEST(ExprEvaluator, ValueExpressionsComputeTheirValues) {
       {"CAST(id AS FLOAT)", 2, Variant(2.0)},
       {"CAST(salary AS MONEY)", 1, Variant(plat::Currency::FromDouble(1000.5))},
       {"CAST(stamp AS DATE)", 1, plat::VarFromDateTime(hired1)},
-      {"CAST(stamp AS TIME)", 1,
-       plat::VarFromDateTime(plat::EncodeTime(10, 30, 15, 250))},
+      {"CAST(stamp AS TIME)", 1, plat::VarFromDateTime(plat::EncodeTime(10, 30, 15, 250))},
       {"CAST(hired AS TIMESTAMP)", 1, plat::VarFromDateTime(hired1)},
       {"CAST('2001-01-15' AS DATE)", 1, plat::VarFromDateTime(hired1)},
       {"CAST(active AS BOOLEAN)", 4, Variant(true)},
@@ -281,10 +280,11 @@ TEST(ExprEvaluator, ValueExpressionsComputeTheirValues) {
     ASSERT_TRUE(parsed.Parse(c.text, AllOptions())) << parsed.Parser.GetErrorMsg();
     const Variant value = ValueAt(parsed, c.row);
     EXPECT_EQ(value.VarType(), c.expected.VarType()) << plat::VarToStr(value);
-    if (c.expected.VarType() == plat::varDate || c.expected.VarType() == plat::varDouble)
+    if (c.expected.VarType() == plat::varDate || c.expected.VarType() == plat::varDouble) {
       EXPECT_NEAR(value.AsFloat(), c.expected.AsFloat(), 1e-9);
-    else if (!c.expected.IsEmpty() && !c.expected.IsNull())
+    } else if (!c.expected.IsEmpty() && !c.expected.IsNull()) {
       EXPECT_TRUE(value == c.expected) << plat::VarToStr(value);
+    }
   }
 }
 
@@ -367,8 +367,7 @@ TEST(ExprEvaluator, ParametersAndCurrentDateTakeTheirData) {
   ASSERT_TRUE(parsed.Parse("id = :p OR hired = CURRENT_DATE", AllOptions()));
   parsed.SetParameter("p", Variant(2));
   EXPECT_EQ(Selected(parsed), (std::set<int32_t>{2}));
-  for (TZelExprNode* node = parsed.Parser.Expr()->FirstNode(); node != nullptr;
-       node = node->Next())
+  for (TZelExprNode* node = parsed.Parser.Expr()->FirstNode(); node != nullptr; node = node->Next())
     if (node->ParserToken()->Token() == zstCurrentDate)
       node->SetData(plat::VarFromDateTime(plat::EncodeDate(2010, 12, 31)));
   EXPECT_EQ(Selected(parsed), (std::set<int32_t>{2, 4}));
@@ -545,12 +544,11 @@ TEST(ExprParser, ExternalExpressionsAndCloning) {
 }
 
 TEST(ExprParser, HostileNestingIsRefusedNotOverflowed) {
-  for (const std::string& text :
-       {std::string(5000, '(') + "1", std::string("id = 1") + [] {
-          std::string s;
-          for (int i = 0; i < 5000; ++i) s += " OR id = 1";
-          return s;
-        }()}) {
+  for (const std::string& text : {std::string(5000, '(') + "1", std::string("id = 1") + [] {
+                                    std::string s;
+                                    for (int i = 0; i < 5000; ++i) s += " OR id = 1";
+                                    return s;
+                                  }()}) {
     ParsedExpr parsed;
     EXPECT_FALSE(parsed.Parse(text, AllOptions()));
     EXPECT_EQ(parsed.Parser.ErrorMsg(), "Invalid token");
@@ -579,7 +577,8 @@ TEST(ExprParser, BadTextsGiveTheirMessageAndPosition) {
       {"id = 1 )", "Expression incorrectly terminated Line 1, Character 8. Token ')'"},
       {"id =", "Expression incorrectly terminated Line 1, Character 5. Token ''"},
       {"(id = 1", "Missing Right Parenthesis Line 1, Character 8. Token ''"},
-      {"id BETWEEN 1 OR 2", "missing AND operator in between predicate Line 1, Character 14. Token 'OR'"},
+      {"id BETWEEN 1 OR 2",
+       "missing AND operator in between predicate Line 1, Character 14. Token 'OR'"},
       {"CAST(id)", "Missing AS operator in Cast expression Line 1, Character 8. Token ')'"},
       {"CAST(active AS FLOAT) = 1",
        "Cannot convert type Boolean to Float Line 1, Character 1. Token 'CAST'"},
@@ -625,7 +624,8 @@ TEST(ExprParser, BadTextsGiveTheirMessageAndPosition) {
       {"IDENT_CURRENT emp", "Missing Left Parenthesis Line 1, Character 15. Token 'emp'"},
       {"CAST(id AS DOUBLE)", "Unknown Datatype Line 1, Character 12. Token 'DOUBLE'"},
       {"CAST(id AS AUTOINC)", "Data type is invalid Line 1, Character 12. Token 'AUTOINC'"},
-      {"CAST(id AS VARCHAR()", "Data type length/precision not specified Line 1, Character 20. Token ')'"},
+      {"CAST(id AS VARCHAR()",
+       "Data type length/precision not specified Line 1, Character 20. Token ')'"},
       {"CAST(salary AS NUMERIC(10, x))", "Data type scale invalid Line 1, Character 28. Token 'x'"},
       {"CAST(id AS VARCHAR(10)", "Missing Right Parenthesis Line 1, Character 23. Token ''"},
       {"id = 1 AND\n  name = NULL",

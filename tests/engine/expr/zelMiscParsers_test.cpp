@@ -54,8 +54,8 @@ TEST(OrderByParser, ItemsKeepTheirWrittenForm) {
     ASSERT_TRUE(parser.ExecuteOrderBy(items, clause.Stack())) << parser.GetErrorMsg();
     std::vector<OrderView> got;
     for (int32_t i = 0; i < items.Count(); ++i)
-      got.push_back({items.Items(i)->FieldIndex(), items.Items(i)->SortKey(),
-                     items.Items(i)->Descending()});
+      got.push_back(
+          {items.Items(i)->FieldIndex(), items.Items(i)->SortKey(), items.Items(i)->Descending()});
     EXPECT_EQ(got, c.items);
   }
 }
@@ -137,7 +137,8 @@ TEST(MiscParsers, BadClausesGiveTheirMessageAndPosition) {
       {Order, "a DESC b", "Order By clause incorrectly terminated Line 1, Character 8. Token 'b'"},
       {Order, "a,", "Order By clause incorrectly terminated Line 1, Character 3. Token ''"},
       {Order, "0", "Order By clause incorrectly terminated Line 1, Character 1. Token '0'"},
-      {Order, "1.5 DESC", "Order By clause incorrectly terminated Line 1, Character 1. Token '1.5'"},
+      {Order, "1.5 DESC",
+       "Order By clause incorrectly terminated Line 1, Character 1. Token '1.5'"},
       {Group, "a,, b", "invalid column name descriptor Line 1, Character 3. Token ','"},
       {Group, ", a", "missing column name descriptor Line 1, Character 1. Token ','"},
       {Group, "a, 1", "missing column name descriptor Line 1, Character 4. Token '1'"},
@@ -147,7 +148,8 @@ TEST(MiscParsers, BadClausesGiveTheirMessageAndPosition) {
       {Type, "REAL", "Unknown Datatype Line 1, Character 1. Token 'REAL'"},
       {Type, "AUTOINC", "Data type is invalid Line 1, Character 1. Token 'AUTOINC'"},
       {Type, "VARCHAR(", "Data type length/precision not specified Line 1, Character 9. Token ''"},
-      {Type, "VARCHAR(-1)", "Data type length/precision not specified Line 1, Character 9. Token '-1'"},
+      {Type, "VARCHAR(-1)",
+       "Data type length/precision not specified Line 1, Character 9. Token '-1'"},
       {Type, "NUMERIC(10,x)", "Data type scale invalid Line 1, Character 12. Token 'x'"},
       {Type, "NUMERIC(10,-2)", "Data type scale invalid Line 1, Character 12. Token '-2'"},
       {Type, "VARCHAR(10", "Missing Right Parenthesis Line 1, Character 11. Token ''"},
