@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string_view>
+#include <vector>
 
 #include "engine/expr/zelBaseParserOps.h"
 #include "engine/expr/zelMiscParsers.h"
@@ -66,6 +67,32 @@ class TDepthGuard {
 };
 
 }  // namespace
+
+// The largest operand BETWEEN copies.
+constexpr int32_t kMaxCopiedNodes = 4096;
+
+// The number of nodes of a subtree (children and arguments), counted up to
+// just past Limit.
+int32_t SubtreeSize(const TZelExprNode* Node, int32_t Limit) {
+  if (Node == nullptr) return 0;
+  int32_t size = 1;
+  std::vector<const TZelExprNode*> pending = {Node};
+  while (!pending.empty() && size <= Limit) {
+    const TZelExprNode* node = pending.back();
+    pending.pop_back();
+    for (const TZelExprNode* next : {node->Left(), node->Right()})
+      if (next != nullptr) {
+        ++size;
+        pending.push_back(next);
+      }
+    for (const TZelExprNode* arg : node->Args())
+      if (arg != nullptr) {
+        ++size;
+        pending.push_back(arg);
+      }
+  }
+  return size;
+}
 
 // Adds the operators of one run to the parser's tree height for as long as
 // it lives.
@@ -527,7 +554,12 @@ TZelExprNode* TZelExprParser::ParseBetween(TZelExprNode* X) {
   TZelExprNode* high = ParseValueExpr();
   if (HasParseError()) return nullptr;
   // Each comparison needs its own operand node; a deep copy keeps the
-  // operand's arguments too.
+  // operand's arguments too. Copies of copies double with every nesting, so
+  // the operand's size is bounded.
+  if (SubtreeSize(X, kMaxCopiedNodes) > kMaxCopiedNodes) {
+    Fail(token, SzelInvalidToken);
+    return nullptr;
+  }
   TZelExprNode* x2 = Target_->CloneSubTree(X);
   TZelExprNode* first = MakeComparison(negated ? zeoLT : zeoGE, X, low, token);
   TZelExprNode* second = MakeComparison(negated ? zeoGT : zeoLE, x2, high, token);

@@ -544,11 +544,12 @@ TEST(ExprParser, ExternalExpressionsAndCloning) {
 }
 
 TEST(ExprParser, HostileNestingIsRefusedNotOverflowed) {
-  for (const std::string& text : {std::string(5000, '(') + "1", std::string("id = 1") + [] {
-                                    std::string s;
-                                    for (int i = 0; i < 5000; ++i) s += " OR id = 1";
-                                    return s;
-                                  }()}) {
+  std::string orRun = "id = 1";
+  for (int i = 0; i < 5000; ++i) orRun += " OR id = 1";
+  // Every BETWEEN copies its operand, so nested ones would double in size.
+  std::string between = "id";
+  for (int i = 0; i < 40; ++i) between = "(" + between + " BETWEEN 1 AND 2)";
+  for (const std::string& text : {std::string(5000, '(') + "1", orRun, between}) {
     ParsedExpr parsed;
     EXPECT_FALSE(parsed.Parse(text, AllOptions()));
     EXPECT_EQ(parsed.Parser.ErrorMsg(), "Invalid token");
