@@ -23,10 +23,12 @@
 // (TZelExpr::ResetSpecifiedNodes) before evaluating; left in place they are
 // unknown.
 //
-// Faults of the data raise engine errors: division by zero and values of the
-// wrong kind 0x25AD naming the expression, CAST and EXTRACT of a value they
-// cannot take 0x2710, a scalar subquery with more than one row 0x25B2 or more
-// than one column 0x25B8, IDENT_CURRENT without a generator 0x278D.
+// Faults of the data raise engine errors: division by zero, values of the
+// wrong kind and a condition that gives no Boolean 0x25AD naming the
+// expression; CAST and EXTRACT of a value they cannot take 0x2710; a scalar
+// subquery with more than one row, or a comparison of two quantified
+// subqueries, 0x25B2; a subquery with more than one column 0x25B8;
+// IDENT_CURRENT of an unknown generator 0x278D.
 // Misconfiguration (a missing provider, field or string comparison) fails an
 // internal assertion.
 
