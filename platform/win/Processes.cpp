@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/os/Os.h"
+#include "platform/win/BatchFiles.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinPaths.h"
 #include "platform/win/WinSystem.h"
@@ -108,6 +109,57 @@ bool Reap(TProcessInformation& process, bool wait) {
     return true;
   }
   return false;
+}
+
+// A batch runs in a process of its own through the interpreter; one it
+// cannot read is no program.
+bool StartBatch(const std::string& host, const std::string& currentDirectory,
+                TProcessInformation& processInformation) {
+  std::string text;
+  {
+    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return false;
+    }
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+  }
+  std::vector<TBatchCommand> commands;
+  std::string error;
+  if (!ParseBatch(text, commands, error)) {
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return false;
+  }
+  std::string hostDir;
+  if (!currentDirectory.empty()) {
+    if (!DirectoryExists(currentDirectory)) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    hostDir = HostPath(currentDirectory);
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  if (pid == 0) {
+    int code = 0;
+    try {
+      if (!hostDir.empty() && ::chdir(hostDir.c_str()) != 0) ::_exit(1);
+      RunBatch(commands);
+    } catch (...) {
+      code = 1;
+    }
+    ::_exit(code);
+  }
+  processInformation.dwProcessId = pid;
+  processInformation.Exited = false;
+  SetLastError(ERROR_SUCCESS);
+  return true;
 }
 
 }  // namespace
@@ -213,6 +265,9 @@ bool CreateProcess(const std::string& applicationName, const std::string& comman
   if (host.empty()) {
     SetLastError(error);
     return false;
+  }
+  if (host.size() > 4 && UpperName(host.substr(host.size() - 4)) == ".BAT") {
+    return StartBatch(host, currentDirectory, processInformation);
   }
   if (IsWindowsImage(host)) {
     SetLastError(ERROR_BAD_EXE_FORMAT);

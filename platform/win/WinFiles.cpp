@@ -520,7 +520,15 @@ bool MoveFileEx(const std::string& existingName, const std::string& newName, uin
   if ((flags & MOVEFILE_DELAY_UNTIL_REBOOT) != 0) {
     if (!IsNTPlatform()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
     if (existingName.empty()) return Fail(ERROR_INVALID_PARAMETER);
-    AddPendingRename(existingName, newName, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
+    // The restart runs in another folder: a relative name is recorded as
+    // the path it names now.
+    const auto full = [](const std::string& name) {
+      const TWinPathParts parts = SplitWinPath(name);
+      return name.empty() || (parts.Absolute && !parts.Drive.empty())
+                 ? name
+                 : WinPathFromHost(HostPath(name));
+    };
+    AddPendingRename(full(existingName), full(newName), (flags & MOVEFILE_REPLACE_EXISTING) != 0);
     return Succeed();
   }
   if (newName.empty()) return DeleteFile(existingName);

@@ -434,14 +434,15 @@ void TCustomNetInstallLocation::Download(const std::string& RemoteFile,
     uint32_t got = 0;
     ReadChunk(file_, buffer.data(), got);
     if (!ftp && got > 0) {
-      // An error page is not the file: by the server's status, or, where it
-      // gives none, by "404" near the start of the answer.
+      // An error page is not the file: by the server's status, or, only where
+      // it gives none, by "404" near the start of the answer (a file may
+      // well hold those bytes there).
       uint32_t status = 0;
       uint32_t length = sizeof status;
       const bool known = api_.HttpQueryInfo(
           file_, w::HTTP_QUERY_STATUS_CODE | w::HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr);
       const std::string head = plat::UpperCase(std::string(buffer.data(), std::min(got, 30u)));
-      if ((known && (status < 200 || status > 299)) || head.find("404") != std::string::npos) {
+      if (known ? (status < 200 || status > 299) : head.find("404") != std::string::npos) {
         Fail<ENIL_FileNotFound>(
             plat::Format("Could not find the file %s on the server", {RemoteFile}));
       }

@@ -36,10 +36,13 @@ int32_t Percent(int64_t part, int64_t whole) {
       std::nearbyint(static_cast<double>(part) * 100.0 / static_cast<double>(whole)));
 }
 
+// Sizes come from archive records, so a ratio can lie far outside what an
+// int32_t holds: it is clamped rather than converted out of range.
 int32_t Ratio(int64_t compressed, int64_t uncompressed) {
-  if (uncompressed <= 0) return 0;
-  return static_cast<int32_t>(
-      std::nearbyint(static_cast<double>(compressed) * 100.0 / static_cast<double>(uncompressed)));
+  if (uncompressed <= 0 || compressed <= 0) return 0;
+  const double ratio =
+      std::nearbyint(static_cast<double>(compressed) * 100.0 / static_cast<double>(uncompressed));
+  return ratio >= static_cast<double>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(ratio);
 }
 
 }  // namespace
@@ -157,7 +160,16 @@ void TTrevCompress::ReadFileHeaders() {
       bool valid = first >= 0 && last >= 0 && compressed > 0 && h.LastVolume >= h.FirstVolume &&
                    h.LastVolume <= kMaxVolume;
       if (valid && h.FirstVolume == h.LastVolume) valid = last == first + compressed - 1;
-      if (valid && h.FirstVolume != h.LastVolume) valid = last < compressed - 1;
+      if (valid && h.FirstVolume != h.LastVolume) {
+        // A spanning member fills its first volume from its first byte to
+        // that volume's end, every volume between whole, and its last one
+        // up to its last byte; no volume holds more than a position can
+        // address.
+        const int64_t firstVolumeEnd = h.FirstVolume == 1 ? size : int64_t{INT32_MAX};
+        const int64_t most = (firstVolumeEnd - first) +
+                             int64_t{h.LastVolume - h.FirstVolume - 1} * INT32_MAX + last + 1;
+        valid = last < compressed - 1 && compressed <= most;
+      }
       if (valid && flag == 0) {
         // One file: the data follows its record and the next record it.
         valid =

@@ -29,7 +29,9 @@ constexpr size_t kOutputBlock = 4096;
 std::string SafeFileName(const std::string& Name) {
   const size_t cut = Name.find_last_of("\\/:");
   const std::string name = cut == std::string::npos ? Name : Name.substr(cut + 1);
-  if (plat::Trim(name).empty() || name == "." || name == "..") {
+  // A NUL would cut the name short at the file system.
+  if (plat::Trim(name).empty() || name == "." || name == ".." ||
+      name.find('\0') != std::string::npos) {
     throw ETrevCompress(
         plat::Format("The name <%s> cannot be used for a file extracted from the archive", {Name}));
   }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "platform/os/Files.h"
 #include "platform/win/HeldFile.h"
 #include "platform/win/IniFiles.h"
@@ -86,6 +88,32 @@ TEST_F(RestartTest, AFailingRenameIsReportedAndNotRetried) {
   EXPECT_EQ(report.Failures.size(), 1u);
   report = ApplyPendingRestart(Root());
   EXPECT_TRUE(report.Failures.empty());
+}
+
+// The restart runs elsewhere: a relative name is recorded as the file it
+// named when the move was asked for.
+TEST_F(RestartTest, RelativeDelayedMovesAndDeletionsAreRecordedAbsolute) {
+  ForceDirectories("C:\\Kit");
+  WriteFile("C:\\Kit\\new.dll", "new");
+  WriteFile("C:\\Kit\\junk.tmp", "junk");
+  char* previous = ::getcwd(nullptr, 0);
+  ASSERT_EQ(::chdir(HostPath("C:\\Kit").c_str()), 0);
+  const bool moved = MoveFileEx("new.dll", "old.dll", MOVEFILE_DELAY_UNTIL_REBOOT);
+  const bool deleted = MoveFileEx("junk.tmp", "", MOVEFILE_DELAY_UNTIL_REBOOT);
+  ASSERT_EQ(::chdir(previous), 0);
+  ::free(previous);
+  ASSERT_TRUE(moved);
+  ASSERT_TRUE(deleted);
+  const std::vector<TPendingRename> pending = PendingRenames();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].Source, "C:\\Kit\\new.dll");
+  EXPECT_EQ(pending[0].Target, "C:\\Kit\\old.dll");
+  EXPECT_EQ(pending[1].Source, "C:\\Kit\\junk.tmp");
+  EXPECT_EQ(pending[1].Target, "");
+  const TRestartReport report = ApplyPendingRestart(Root());
+  EXPECT_EQ(report.Applied, 2);
+  EXPECT_EQ(ReadFile("C:\\Kit\\old.dll"), "new");
+  EXPECT_FALSE(FileExists("C:\\Kit\\junk.tmp"));
 }
 
 }  // namespace

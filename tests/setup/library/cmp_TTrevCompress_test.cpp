@@ -304,7 +304,7 @@ TEST_F(ArchiveTest, NamesNeverLeaveTheExtractDirectory) {
   CompressSources(colFastest);
   archive_->SetExtractDirectory("C:\\out\\");
   struct Case {
-    const char* name;
+    std::string name;
     const char* result;  // the file written in C:\out, or the refusal
   };
   const Case cases[] = {
@@ -315,6 +315,7 @@ TEST_F(ArchiveTest, NamesNeverLeaveTheExtractDirectory) {
       {"..", "refused"},
       {"a\\.", "refused"},
       {"dir\\", "refused"},
+      {std::string("ok\0.bin", 7), "refused"},  // the file system would see "ok"
       {"", "block.bin"},  // no name: the stored path's name
   };
   for (const Case& c : cases) {
@@ -417,6 +418,35 @@ TEST_F(ArchiveTest, CorruptArchivesFailWithTheirMessageAndLeaveNoFile) {
   missing.SetCompressedFile("C:\\dist\\nothing.1");
   EXPECT_EQ(ErrorOf([&] { missing.FileCount(); }),
             "ETrevCompress: Cannot open the compressed file C:\\dist\\nothing.1");
+}
+
+// Record sizes are input: a ratio far outside 32 bits is clamped, not
+// converted out of range.
+TEST_F(ArchiveTest, StatisticsOfExtremeRecordedSizes) {
+  WriteFile("C:\\src\\one.txt", Text(2000));
+  archive_->FilesToProcess().Add("C:\\src\\one.txt");
+  archive_->Compress(false, 3);
+  std::string bytes = HostRead("C:\\dist\\files.1");
+  // 30 MB of recorded data (a sparse tail) that unpacks to one byte.
+  const uint32_t compressed = 30u << 20;
+  PutU32(bytes, 5 + 140, compressed);
+  PutU32(bytes, 5 + 20, 181 + compressed - 1);
+  PutU32(bytes, 5 + 128, 181 + compressed);
+  PutU32(bytes, 5 + 132, 1);
+  WriteFile("C:\\dist\\big.1", bytes);
+  fs::resize_file(w::HostPath("C:\\dist\\big.1"), 181 + uint64_t{compressed});
+  TTrevCompress reader(nullptr);
+  reader.SetCompressedFile("C:\\dist\\big.1");
+  const TlzhFileStats stats = reader.FileStats(0);
+  EXPECT_EQ(stats.CompressionRatio, INT32_MAX);
+  EXPECT_EQ(stats.CompressedSize, int64_t{compressed});
+  // An empty member has no ratio.
+  PutU32(bytes, 5 + 132, 0);
+  WriteFile("C:\\dist\\big.1", bytes);
+  fs::resize_file(w::HostPath("C:\\dist\\big.1"), 181 + uint64_t{compressed});
+  reader.SetCompressedFile("C:\\dist\\other.1");
+  reader.SetCompressedFile("C:\\dist\\big.1");
+  EXPECT_EQ(reader.FileStats(0).CompressionRatio, 0);
 }
 
 TEST_F(ArchiveTest, AbortsLeaveTheOldFileAndAWholeArchive) {
@@ -587,6 +617,30 @@ TEST_F(FloppyTest, MissingDisksAndDisksTooSmall) {
             "ETrevCompress: Cannot open the compressed file C:\\nowhere\\files.2");
   EXPECT_EQ(calls, 4);
   EXPECT_TRUE(Folder("C:\\out").empty());
+
+  // A spanning member's recorded size is bounded by the volumes it spans:
+  // the rest of its first volume, whole volumes between, and its last
+  // volume up to its last byte.
+  {
+    const std::string good = HostRead("A:\\files.1");
+    ASSERT_EQ(U32(good, 5 + 176 + 144) & 0xFF, 1u);
+    ASSERT_EQ(U32(good, 5 + 176 + 16), 2u);  // the second member spans disks 1 and 2
+    const uint32_t exact = static_cast<uint32_t>(good.size()) - U32(good, 5 + 176 + 136) +
+                           U32(good, 5 + 176 + 20) + 1;
+    ASSERT_EQ(U32(good, 5 + 176 + 140), exact);
+    for (const uint32_t size : {exact + 1, 0xFFFFFF00u, 0x80000000u}) {
+      std::string bytes = good;
+      PutU32(bytes, 5 + 176 + 140, size);
+      WriteFile("A:\\files.1", bytes);
+      TTrevCompress reader(nullptr);
+      reader.SetCompressedFile("A:\\files.1");
+      EXPECT_EQ(ErrorOf([&] { reader.FileCount(); }),
+                "ETrevCompress: Could not read the file headers for the compressed file. The "
+                "Archive file could possible be corrupt")
+          << size;
+    }
+    WriteFile("A:\\files.1", good);
+  }
 
   // A first-volume field of 0 reads as volume 1.
   std::string bytes = HostRead("A:\\files.1");
