@@ -159,6 +159,11 @@ void TBaseInstallForm::PreviousPage() {
 
 void TBaseInstallForm::ActivatePage() { PrepareDialog(); }
 
+void TBaseInstallForm::DoShow() {
+  if (frame_ == nullptr) ActivatePage();
+  TBaseQuillaneForm::DoShow();
+}
+
 bool TBaseInstallForm::CancelDialog() {
   const bool confirmed = ConfirmAbort();
   if (confirmed) AbortDialog();

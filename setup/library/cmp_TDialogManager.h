@@ -150,6 +150,10 @@ class TBaseInstallForm : public TBaseQuillaneForm {
   // acts as AbortDialog.
   virtual bool CancelDialog();
 
+ protected:
+  // A page standing alone is activated when it is shown.
+  void DoShow() override;
+
  private:
   TCustomBaseInstallDlg* dc_ = nullptr;
   TDialogManager* dm_ = nullptr;
