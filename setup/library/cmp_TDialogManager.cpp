@@ -419,7 +419,8 @@ void TDialogManager::CopyStatus(const TFileStatusParameter* File,
     const TBIFList& registry = CopyPageRegistry();
     for (int32_t i = 0; i < registry.Count(); ++i) {
       const TBIFEntry entry = registry.Items(i);
-      std::unique_ptr<TBaseInstallForm> made(entry.Create(plat::Application()));
+      // Kept by the manager until -996 closes them.
+      std::unique_ptr<TBaseInstallForm> made(entry.Create(nullptr));
       auto* page = dynamic_cast<TBaseDuringCopyForm*>(made.get());
       if (page == nullptr || page->DM() != this) continue;
       if (entry.Dialog != nullptr) {
@@ -450,9 +451,7 @@ void TDialogManager::CloseCopyPages() {
   for (TBaseDuringCopyForm* page : pages) {
     if (page->Visible()) {
       page->Hide();
-      if (plat::Application() != nullptr) {
-        plat::Application()->Driver().FormClosed(*page, page->ModalResult());
-      }
+      plat::Application()->Driver().FormClosed(*page, page->ModalResult());
     }
     delete page;
   }

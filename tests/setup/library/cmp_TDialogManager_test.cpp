@@ -181,6 +181,15 @@ TEST_F(DialogTest, PagesComeInOrderSkippedOnesArePassedOverAndTheLastNextFinishe
   EXPECT_EQ(before->FormContainer(), nullptr);
 }
 
+TEST_F(DialogTest, TheAutomaticDriverGoesForwardToTheEnd) {
+  TDialogManager* before = Manager(TManagerType::dmBeforeInstall);
+  Dialog<TLicenseDlg>("dlgLicense");
+  AddTestPage("Options", 30, false, true);
+  plat::Application()->SetDriver(std::make_unique<plat::TAutomaticDriver>());
+  before->RunDialogs();
+  EXPECT_EQ(plat::Application()->Driver().Transcript().back(), "close DialogContainer mrOk");
+}
+
 TEST_F(DialogTest, AStageWithoutPagesShowsNothingAndTheFrameIsPlacedAsAsked) {
   TDialogManager* good = Manager(TManagerType::dmAfterGoodInstall);
   TWizardDriver& driver = Script("");
