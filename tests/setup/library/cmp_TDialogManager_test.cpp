@@ -38,6 +38,8 @@ class TTestPage : public TWizardPageForm {
     SetOrder(order);
   }
   bool SkipPage() override { return skip_; }
+  void LeavePage() override { Left.push_back(Caption()); }
+  static inline std::vector<std::string> Left;
 
  private:
   bool skip_;
@@ -49,6 +51,7 @@ class TWizardDriver : public plat::TScriptedDriver {
  public:
   using plat::TScriptedDriver::TScriptedDriver;
   void Step(plat::TCustomForm& Form) override {
+    if (OnStep) OnStep(Form);
     auto* page = dynamic_cast<TWizardPageForm*>(&Form);
     if (auto* frame = dynamic_cast<TBaseFormContainer*>(&Form)) {
       page = dynamic_cast<TWizardPageForm*>(frame->Pages(frame->CurrentPage()));
@@ -82,6 +85,7 @@ class TWizardDriver : public plat::TScriptedDriver {
   }
   std::vector<std::string> Pages;
   int32_t CancelAfter = 0;
+  std::function<void(plat::TCustomForm&)> OnStep;
 
  private:
   int32_t moves_ = 0;
@@ -179,6 +183,29 @@ TEST_F(DialogTest, PagesComeInOrderSkippedOnesArePassedOverAndTheLastNextFinishe
   EXPECT_EQ(driver.Transcript().back(), "close DialogContainer mrOk");
   EXPECT_EQ(driver.Remaining(), 0);
   EXPECT_EQ(before->FormContainer(), nullptr);
+}
+
+TEST_F(DialogTest, ChoosingATabLeavesThePageAndShowsTheChosenOne) {
+  TDialogManager* before = Manager(TManagerType::dmBeforeInstall);
+  AddTestPage("One", 1);
+  AddTestPage("Two", 2);
+  AddTestPage("Three", 3, false, true);
+  TTestPage::Left.clear();
+  TWizardDriver& driver = Script(
+      "expect caption 'Three'\n"
+      "click < Previous\n"
+      "click Next >\n"
+      "click Finish\n");
+  bool chosen = false;
+  driver.OnStep = [&](plat::TCustomForm& form) {
+    if (chosen) return;
+    chosen = true;
+    static_cast<TBaseFormContainer&>(form).Tabs()->SetTabIndex(2);
+  };
+  before->RunDialogs();
+  EXPECT_EQ(TTestPage::Left, std::vector<std::string>{"One"});
+  EXPECT_EQ(driver.Pages, (std::vector<std::string>{"Three PF", "Three PF", "Two PN", "Three PF"}));
+  EXPECT_EQ(driver.Remaining(), 0);
 }
 
 TEST_F(DialogTest, TheAutomaticDriverGoesForwardToTheEnd) {
