@@ -269,6 +269,23 @@ TEST_F(DialogTest, CancelAsksRefusingStaysConfirmingEndsOnTheBadInstallPage) {
   EXPECT_FALSE(w::DirectoryExists(kKitDir));
 }
 
+TEST_F(DialogTest, WithoutAManagerTheBadInstallPageShowsAloneOnItsMessage) {
+  Manager(TManagerType::dmBeforeInstall);
+  Dialog<TLicenseDlg>("dlgLicense");
+  auto* bad = Dialog<TBadInstallationDlg>("dlgBad");
+  ASSERT_EQ(bad->DialogManager(), nullptr);
+  TWizardDriver& driver = Script(
+      "click Cancel\n"
+      "answer Yes\n"
+      "click Finish\n");
+  Run();
+  EXPECT_EQ(driver.Remaining(), 0);
+  EXPECT_EQ(driver.Pages.back(), "Setup incomplete F");
+  EXPECT_TRUE(Contains(driver.Transcript(), "page BadInstallForm 'Setup incomplete'"));
+  EXPECT_EQ(driver.Transcript().back(), "close BadInstallForm mrOk");
+  EXPECT_TRUE(NoException());
+}
+
 // Writes engine.dll large enough to extract in several pieces and builds
 // the archive again.
 void MakeEngineLarge(TTestKit& kit) {
