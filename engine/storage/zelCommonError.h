@@ -32,14 +32,14 @@ class EZelDatabaseError : public plat::EDatabaseError {
 
   std::string ClassName() const override { return "EZelDatabaseError"; }
 
-  int32_t ErrorCode() const { return errorCode_; }
-  const std::string& TableMessage() const { return tableMessage_; }
-  const plat::TObject* Sender() const { return sender_; }
+  int32_t ErrorCode() const { return ErrorCode_; }
+  const std::string& TableMessage() const { return TableMessage_; }
+  const plat::TObject* Sender() const { return Sender_; }
 
  private:
-  int32_t errorCode_;
-  std::string tableMessage_;
-  const plat::TObject* sender_;
+  int32_t ErrorCode_;
+  std::string TableMessage_;
+  const plat::TObject* Sender_;
 };
 
 // The table entry an error is reported with: the first of entries 1 to 316

@@ -20,29 +20,29 @@ namespace {
 class THeaderScope {
  public:
   THeaderScope(TTableHeaderMgr& Mgr, uint32_t TableID)
-      : mgr_(Mgr), header_(Mgr.OpenTable(TableID)) {}
+      : Mgr_(Mgr), Header_(Mgr.OpenTable(TableID)) {}
   THeaderScope(const THeaderScope&) = delete;
   THeaderScope& operator=(const THeaderScope&) = delete;
   ~THeaderScope() {
-    if (header_ == nullptr) return;
+    if (Header_ == nullptr) return;
     try {
-      if (std::uncaught_exceptions() > 0) header_->SetDirty(false);
-      mgr_.CloseTable(header_);
+      if (std::uncaught_exceptions() > 0) Header_->SetDirty(false);
+      Mgr_.CloseTable(Header_);
     } catch (...) {
     }
   }
 
-  TTableHeader& operator*() const { return *header_; }
-  TTableHeader* operator->() const { return header_; }
+  TTableHeader& operator*() const { return *Header_; }
+  TTableHeader* operator->() const { return Header_; }
   // Closes now, so that a failure to write is reported.
   void Close() {
-    TTableHeader* header = std::exchange(header_, nullptr);
-    mgr_.CloseTable(header);
+    TTableHeader* header = std::exchange(Header_, nullptr);
+    Mgr_.CloseTable(header);
   }
 
  private:
-  TTableHeaderMgr& mgr_;
-  TTableHeader* header_;
+  TTableHeaderMgr& Mgr_;
+  TTableHeader* Header_;
 };
 
 }  // namespace
