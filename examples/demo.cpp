@@ -12,14 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/zelCommon.h"
-#include "engine/storage/zelCrypt.h"
-#include "engine/storage/zelDataUnit.h"
-#include "engine/storage/zelDisk.h"
-#include "engine/storage/zelIndexUnit.h"
-#include "engine/storage/zelInterfaceUnit.h"
-#include "engine/storage/zelTableMgrUnit.h"
-#include "platform/rtl/Streams.h"
+#include "zel15rd5.h"
 
 namespace {
 

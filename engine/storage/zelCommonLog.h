@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/storage/zelApi.h"
 #include "platform/rtl/Lists.h"
 #include "platform/rtl/Object.h"
 #include "platform/rtl/SyncObjs.h"
@@ -21,7 +22,7 @@ namespace zel {
 // LogItem, NamedMonitorDelta and NamedMonitorReset hold the global critical
 // section, so any thread may call them. The other members also take it where
 // they change the lists, but are meant for one thread at a time.
-class TDBLogger : public plat::TObject {
+class ZEL_API TDBLogger : public plat::TObject {
  public:
   static constexpr int32_t DefaultMaxLogItemCount = 500;
   static constexpr int32_t TraceSlotsUsed = 100;
@@ -93,7 +94,7 @@ class TDBLogger : public plat::TObject {
 
 // The engine's one logger, created on first use and freed when the engine is
 // unloaded; nullptr once it has been freed.
-TDBLogger* GDBLogger();
+ZEL_API TDBLogger* GDBLogger();
 
 // The one critical section that serialises the logger's writes. It outlives
 // the logger.
