@@ -9,6 +9,7 @@
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonText.h"
 #include "engine/storage/zelDisk.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -44,6 +45,18 @@ class THeaderScope {
   TTableHeaderMgr& Mgr_;
   TTableHeader* Header_;
 };
+
+// Opens a master's stores. When that fails, the header is closed again if
+// this connection opened it (CloseHeader).
+void OpenMaster(TTableHeaderMgr& Headers, TTableDef& Master, bool CloseHeader, TDiskMgr* Disk) {
+  const auto closeHeader = plat::OnScopeFailure([&] {
+    if (!CloseHeader) return;
+    TTableHeader* header = Master.TableHeader();
+    Master.SetTableHeader(nullptr);
+    Headers.CloseTable(header);
+  });
+  Master.InternalOpen(Disk);
+}
 
 }  // namespace
 
@@ -221,16 +234,13 @@ int32_t TDiskTableDefMgr::CreateTableDef(const std::string& Name, TTableDef& Def
   const uint32_t id = HeaderMgr_->AddTable(Def.InternalIndexDefs().Count());
   master->SetTableID(static_cast<int32_t>(id));
   master->SetOwnerFlag(id << 4);
-  try {
-    InitializeIndexInterface(*master);
-  } catch (...) {
+  {
     // Leave no half-made table behind.
-    try {
+    const auto removeTable = plat::OnScopeFailure([&] {
       DiskMgr(Context).DeleteOwnedPages(id, 0, false);
       HeaderMgr_->DeleteTable(id);
-    } catch (...) {
-    }
-    throw;
+    });
+    InitializeIndexInterface(*master);
   }
   Def.SetTableID(static_cast<int32_t>(id));
   Def.SetOwnerFlag(id << 4);
@@ -257,19 +267,7 @@ void TDiskTableDefMgr::OpenTableDefConnection(const std::string& Name, TTableDef
     const bool openedHeader = master->TableHeader() == nullptr;
     if (openedHeader)
       master->SetTableHeader(HeaderMgr_->OpenTable(static_cast<uint32_t>(master->TableID())));
-    try {
-      master->InternalOpen(&diskMgr);
-    } catch (...) {
-      if (openedHeader || fresh != nullptr) {
-        TTableHeader* header = master->TableHeader();
-        master->SetTableHeader(nullptr);
-        try {
-          HeaderMgr_->CloseTable(header);
-        } catch (...) {
-        }
-      }
-      throw;
-    }
+    OpenMaster(*HeaderMgr_, *master, openedHeader || fresh != nullptr, &diskMgr);
   }
   if (fresh != nullptr) Defs_.push_back(std::move(fresh));
   ConnectCopy(*master, Def);
@@ -459,19 +457,7 @@ void TMemoryTableDefMgr::OpenTableDefConnection(const std::string& Name, TTableD
     const bool openedHeader = master.TableHeader() == nullptr;
     if (openedHeader)
       master.SetTableHeader(HeaderMgr_->OpenTable(static_cast<uint32_t>(master.TableID())));
-    try {
-      master.InternalOpen(nullptr);
-    } catch (...) {
-      if (openedHeader) {
-        TTableHeader* header = master.TableHeader();
-        master.SetTableHeader(nullptr);
-        try {
-          HeaderMgr_->CloseTable(header);
-        } catch (...) {
-        }
-      }
-      throw;
-    }
+    OpenMaster(*HeaderMgr_, master, openedHeader, nullptr);
   }
   ConnectCopy(master, Def);
 }

@@ -13,6 +13,7 @@
 
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace plat {
@@ -498,7 +499,8 @@ class ComponentTextReader {
   explicit ComponentTextReader(TComponent& root) : root_(root) {}
 
   void Read(const ObjectNode& node) {
-    try {
+    {
+      const auto rollback = OnScopeFailure([this] { Rollback(); });
       if (!SameText(node.className, root_.ClassName())) {
         Fail(node.line, "Class " + node.className + " does not match " + root_.ClassName());
       }
@@ -517,9 +519,6 @@ class ComponentTextReader {
         }
         SetValue(*fixup.object, *fixup.info, TPropValue(target), fixup.line, fixup.path);
       }
-    } catch (...) {
-      Rollback();
-      throw;
     }
     for (auto& commit : commit_) commit();
     FinishLoading();
@@ -661,22 +660,17 @@ class ComponentTextReader {
     });
     commit_.push_back([target, detached] { target->FreeDetached(*detached); });
     collection.BeginUpdate();
-    try {
-      int index = 0;
-      for (const ItemNode& item : prop.value.items) {
-        TCollectionItem* added = nullptr;
-        try {
-          added = collection.Add();
-        } catch (const std::exception& e) {
-          Fail(item.line, "Cannot add an item to " + path + ": " + e.what());
-        }
-        ReadProperties(item.props, *added, path + "[" + std::to_string(index++) + "]");
+    const auto endUpdate = OnScopeExit([&collection] { collection.EndUpdate(); });
+    int index = 0;
+    for (const ItemNode& item : prop.value.items) {
+      TCollectionItem* added = nullptr;
+      try {
+        added = collection.Add();
+      } catch (const std::exception& e) {
+        Fail(item.line, "Cannot add an item to " + path + ": " + e.what());
       }
-    } catch (...) {
-      collection.EndUpdate();
-      throw;
+      ReadProperties(item.props, *added, path + "[" + std::to_string(index++) + "]");
     }
-    collection.EndUpdate();
   }
 
   TPropValue Convert(const ValueNode& value, const TPropInfo& info) {
