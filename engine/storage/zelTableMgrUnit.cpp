@@ -21,13 +21,13 @@ namespace {
 class THeaderScope {
  public:
   THeaderScope(TTableHeaderMgr& Mgr, uint32_t TableID)
-      : Mgr_(Mgr), Header_(Mgr.OpenTable(TableID)) {}
+      : Mgr_(Mgr), Header_(Mgr.OpenTable(TableID)), Exceptions_(std::uncaught_exceptions()) {}
   THeaderScope(const THeaderScope&) = delete;
   THeaderScope& operator=(const THeaderScope&) = delete;
   ~THeaderScope() {
     if (Header_ == nullptr) return;
     try {
-      if (std::uncaught_exceptions() > 0) Header_->SetDirty(false);
+      if (std::uncaught_exceptions() > Exceptions_) Header_->SetDirty(false);
       Mgr_.CloseTable(Header_);
     } catch (...) {
     }
@@ -44,6 +44,9 @@ class THeaderScope {
  private:
   TTableHeaderMgr& Mgr_;
   TTableHeader* Header_;
+  // Exceptions on their way when the step began: a scope opened while
+  // unwinding (in a destructor) still writes what its own step did.
+  int Exceptions_;
 };
 
 // Opens a master's stores. When that fails, the header is closed again if
