@@ -12,22 +12,28 @@
 #include <string>
 #include <vector>
 
-#include "engine/dataset/zelDatabase.h"
-#include "engine/storage/zelCommon.h"
-#include "engine/storage/zelCrypt.h"
-#include "engine/storage/zelDataUnit.h"
-#include "engine/storage/zelDisk.h"
-#include "engine/storage/zelIndexUnit.h"
-#include "engine/storage/zelInterfaceUnit.h"
-#include "engine/storage/zelTableMgrUnit.h"
-#include "platform/db/Fields.h"
-#include "platform/rtl/DateTime.h"
-#include "platform/rtl/Streams.h"
+#include "zel15rd5.h"
 
 namespace {
 
 void Section(const char* title) {
   std::printf("\n== %s\n", title);
+}
+
+// An engine message as a terminal shows it: the engine's texts break their
+// lines with CR LF, which becomes a line break indented by Indent (the
+// engine's next line begins with a blank of its own).
+std::string ForTerminal(const std::string& Message, size_t Indent) {
+  std::string out;
+  for (size_t i = 0; i < Message.size(); ++i) {
+    if (Message.compare(i, 2, "\r\n") == 0) {
+      out += "\n" + std::string(Indent, ' ');
+      ++i;
+    } else {
+      out += Message[i];
+    }
+  }
+  return out;
 }
 
 // Every engine failure leaves through one routine: it looks the code up in
@@ -38,7 +44,8 @@ void ShowErrors() {
     try {
       zel::ZelDatabaseError(code, "TDemo.ShowErrors", code == 0x2809 ? "Table CUSTOMERS" : "");
     } catch (const zel::EZelDatabaseError& e) {
-      std::printf("code 0x%04X: %s\n", static_cast<unsigned>(e.ErrorCode()), e.Message().c_str());
+      std::printf("code 0x%04X: %s\n", static_cast<unsigned>(e.ErrorCode()),
+                  ForTerminal(e.Message(), 12).c_str());
     }
   }
 }
@@ -656,7 +663,7 @@ int main() {
     ShowStorage();
     ShowDatabase();
   } catch (const plat::Exception& e) {
-    std::printf("failed: %s\n", e.Message().c_str());
+    std::printf("failed: %s\n", ForTerminal(e.Message(), 7).c_str());
     return 1;
   } catch (const std::exception& e) {
     std::printf("failed: %s\n", e.what());

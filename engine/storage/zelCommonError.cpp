@@ -27,9 +27,9 @@ std::string SenderName(const plat::TObject* Sender) {
 EZelDatabaseError::EZelDatabaseError(int32_t Code, const std::string& TableMessage,
                                      const std::string& CustomMsg, const plat::TObject* Sender)
     : plat::EDatabaseError(ComposeMessage(Code, TableMessage, CustomMsg)),
-      errorCode_(Code),
-      tableMessage_(TableMessage),
-      sender_(Sender) {}
+      ErrorCode_(Code),
+      TableMessage_(TableMessage),
+      Sender_(Sender) {}
 
 const ZelErr& ZelFindErr(int32_t Code) {
   for (int32_t i = 1; i < ZelErrCount - 1; ++i) {

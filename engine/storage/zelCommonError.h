@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelConsts.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
@@ -25,38 +26,38 @@ namespace zel {
 // because raisers are often const methods, and not owned: it may already be
 // gone when a handler far up the stack looks at it, so handlers must not
 // dereference it after the raiser's lifetime.
-class EZelDatabaseError : public plat::EDatabaseError {
+class ZEL_API EZelDatabaseError : public plat::EDatabaseError {
  public:
   EZelDatabaseError(int32_t Code, const std::string& TableMessage, const std::string& CustomMsg,
                     const plat::TObject* Sender = nullptr);
 
   std::string ClassName() const override { return "EZelDatabaseError"; }
 
-  int32_t ErrorCode() const { return errorCode_; }
-  const std::string& TableMessage() const { return tableMessage_; }
-  const plat::TObject* Sender() const { return sender_; }
+  int32_t ErrorCode() const { return ErrorCode_; }
+  const std::string& TableMessage() const { return TableMessage_; }
+  const plat::TObject* Sender() const { return Sender_; }
 
  private:
-  int32_t errorCode_;
-  std::string tableMessage_;
-  const plat::TObject* sender_;
+  int32_t ErrorCode_;
+  std::string TableMessage_;
+  const plat::TObject* Sender_;
 };
 
 // The table entry an error is reported with: the first of entries 1 to 316
 // whose 16-bit code equals Code, else entry 0 ("Error code unknown").
-const ZelErr& ZelFindErr(int32_t Code);
+ZEL_API const ZelErr& ZelFindErr(int32_t Code);
 
 // Looks Code up, logs the error under Context ("TClass.Method") and raises
 // EZelDatabaseError. CustomMsg, when not empty, is the detail shown after the
 // table's text.
-[[noreturn]] void ZelDatabaseError(int32_t Code, const std::string& Context,
-                                   const std::string& CustomMsg = "",
-                                   const plat::TObject* Sender = nullptr);
+[[noreturn]] ZEL_API void ZelDatabaseError(int32_t Code, const std::string& Context,
+                                           const std::string& CustomMsg = "",
+                                           const plat::TObject* Sender = nullptr);
 
 // As ZelDatabaseError, with the detail text made by Format(Fmt, Args).
-[[noreturn]] void ZelDatabaseErrorFmt(int32_t Code, const std::string& Context,
-                                      std::string_view Fmt,
-                                      std::initializer_list<plat::TVarRec> Args,
-                                      const plat::TObject* Sender = nullptr);
+[[noreturn]] ZEL_API void ZelDatabaseErrorFmt(int32_t Code, const std::string& Context,
+                                              std::string_view Fmt,
+                                              std::initializer_list<plat::TVarRec> Args,
+                                              const plat::TObject* Sender = nullptr);
 
 }  // namespace zel

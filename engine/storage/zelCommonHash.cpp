@@ -13,22 +13,22 @@ namespace zel {
 // ---------------------------------------------------------------- TZelBaseHash
 
 TZelBaseHash::TZelBaseHash(int32_t HashSize, int32_t KeySize, int32_t HashKeyMax)
-    : hashSize_(HashSize), keySize_(KeySize), hashKeyMax_(HashKeyMax) {
+    : HashSize_(HashSize), KeySize_(KeySize), HashKeyMax_(HashKeyMax) {
   PLAT_ASSERT(HashSize > 0 && KeySize > 0 && HashKeyMax >= 0, "BaseHash invalid size");
   PLAT_ASSERT(HashKeyMax <= HashSize, "BaseHash HashKeyMax above HashSize");
   PLAT_ASSERT(static_cast<uint64_t>(HashKeyMax) * static_cast<uint64_t>(KeySize) <=
                   static_cast<uint64_t>(std::numeric_limits<int32_t>::max()),
               "BaseHash key area too large");
-  buckets_.assign(static_cast<size_t>(HashSize), -1);
-  entries_.resize(static_cast<size_t>(HashKeyMax));
-  keys_.assign(static_cast<size_t>(HashKeyMax) * static_cast<size_t>(KeySize), 0);
-  free_.resize(static_cast<size_t>(HashKeyMax));
+  Buckets_.assign(static_cast<size_t>(HashSize), -1);
+  Entries_.resize(static_cast<size_t>(HashKeyMax));
+  Keys_.assign(static_cast<size_t>(HashKeyMax) * static_cast<size_t>(KeySize), 0);
+  Free_.resize(static_cast<size_t>(HashKeyMax));
   // Entries are handed out from index 0 upwards.
   for (int32_t i = 0; i < HashKeyMax; ++i) {
-    entries_[static_cast<size_t>(i)] = Entry{-1, i, 0};
-    free_[static_cast<size_t>(i)] = HashKeyMax - 1 - i;
+    Entries_[static_cast<size_t>(i)] = Entry{-1, i, 0};
+    Free_[static_cast<size_t>(i)] = HashKeyMax - 1 - i;
   }
-  freeTop_ = HashKeyMax;
+  FreeTop_ = HashKeyMax;
 }
 
 uint32_t TZelBaseHash::HashOf(const void* Key, int32_t Length) const {
@@ -40,37 +40,37 @@ uint32_t TZelBaseHash::HashOf(const void* Key, int32_t Length) const {
 
 int32_t TZelBaseHash::BucketOf(const void* Key, int32_t Length) const {
   PLAT_ASSERT(Length >= 0 && (Key != nullptr || Length == 0), "BaseHash invalid key");
-  return static_cast<int32_t>(HashOf(Key, Length) % static_cast<uint32_t>(hashSize_));
+  return static_cast<int32_t>(HashOf(Key, Length) % static_cast<uint32_t>(HashSize_));
 }
 
 bool TZelBaseHash::Matches(int32_t Entry, const void* Key, int32_t Length) const {
   const uint8_t* slot = KeySlot(Entry);
-  if (Length >= keySize_) return std::memcmp(slot, Key, static_cast<size_t>(keySize_)) == 0;
+  if (Length >= KeySize_) return std::memcmp(slot, Key, static_cast<size_t>(KeySize_)) == 0;
   return (Length == 0 || std::memcmp(slot, Key, static_cast<size_t>(Length)) == 0) &&
          slot[Length] == 0;
 }
 
 void TZelBaseHash::Add(const void* Key, int32_t Length, int32_t Value) {
-  PLAT_ASSERT(freeTop_ > 0, "BaseHash is full");
+  PLAT_ASSERT(FreeTop_ > 0, "BaseHash is full");
   const int32_t bucket = BucketOf(Key, Length);
-  const int32_t e = free_[static_cast<size_t>(--freeTop_)];
+  const int32_t e = Free_[static_cast<size_t>(--FreeTop_)];
   // The slot may hold an earlier key: zero it so that a short key ends in 0.
   // A key longer than the slot is cut to the slot's size.
-  uint8_t* slot = keys_.data() + static_cast<size_t>(e) * static_cast<size_t>(keySize_);
-  const size_t n = static_cast<size_t>(std::min(Length, keySize_));
-  std::memset(slot, 0, static_cast<size_t>(keySize_));
+  uint8_t* slot = Keys_.data() + static_cast<size_t>(e) * static_cast<size_t>(KeySize_);
+  const size_t n = static_cast<size_t>(std::min(Length, KeySize_));
+  std::memset(slot, 0, static_cast<size_t>(KeySize_));
   if (n > 0) std::memcpy(slot, Key, n);
-  Entry& entry = entries_[static_cast<size_t>(e)];
-  entry.value = Value;
-  entry.next = buckets_[static_cast<size_t>(bucket)];
-  buckets_[static_cast<size_t>(bucket)] = e;
-  ++count_;
+  Entry& entry = Entries_[static_cast<size_t>(e)];
+  entry.Value = Value;
+  entry.Next = Buckets_[static_cast<size_t>(bucket)];
+  Buckets_[static_cast<size_t>(bucket)] = e;
+  ++Count_;
 }
 
 int32_t TZelBaseHash::FindEntry(const void* Key, int32_t Length) const {
-  if (buckets_.empty()) return -1;
-  for (int32_t e = buckets_[static_cast<size_t>(BucketOf(Key, Length))]; e >= 0;
-       e = entries_[static_cast<size_t>(e)].next) {
+  if (Buckets_.empty()) return -1;
+  for (int32_t e = Buckets_[static_cast<size_t>(BucketOf(Key, Length))]; e >= 0;
+       e = Entries_[static_cast<size_t>(e)].Next) {
     if (Matches(e, Key, Length)) return e;
   }
   return -1;
@@ -82,43 +82,43 @@ bool TZelBaseHash::Find(const void* Key, int32_t Length) const {
 
 int32_t TZelBaseHash::ValueOf(const void* Key, int32_t Length) const {
   const int32_t e = FindEntry(Key, Length);
-  return e < 0 ? -1 : entries_[static_cast<size_t>(e)].value;
+  return e < 0 ? -1 : Entries_[static_cast<size_t>(e)].Value;
 }
 
 bool TZelBaseHash::Delete(const void* Key, int32_t Length) {
-  if (buckets_.empty()) return false;
-  int32_t* link = &buckets_[static_cast<size_t>(BucketOf(Key, Length))];
+  if (Buckets_.empty()) return false;
+  int32_t* link = &Buckets_[static_cast<size_t>(BucketOf(Key, Length))];
   while (*link >= 0) {
     const int32_t e = *link;
     if (Matches(e, Key, Length)) {
-      *link = entries_[static_cast<size_t>(e)].next;
-      entries_[static_cast<size_t>(e)].next = -1;
-      free_[static_cast<size_t>(freeTop_++)] = e;
-      --count_;
+      *link = Entries_[static_cast<size_t>(e)].Next;
+      Entries_[static_cast<size_t>(e)].Next = -1;
+      Free_[static_cast<size_t>(FreeTop_++)] = e;
+      --Count_;
       return true;
     }
-    link = &entries_[static_cast<size_t>(e)].next;
+    link = &Entries_[static_cast<size_t>(e)].Next;
   }
   return false;
 }
 
 void TZelBaseHash::GetPossibleMatchList(const void* Key, int32_t Length, plat::TList& List) const {
-  if (buckets_.empty()) return;
+  if (Buckets_.empty()) return;
   const int32_t bucket = Key == nullptr ? BucketOf(nullptr, 0) : BucketOf(Key, Length);
-  for (int32_t e = buckets_[static_cast<size_t>(bucket)]; e >= 0;
-       e = entries_[static_cast<size_t>(e)].next) {
+  for (int32_t e = Buckets_[static_cast<size_t>(bucket)]; e >= 0;
+       e = Entries_[static_cast<size_t>(e)].Next) {
     if (Key == nullptr || Matches(e, Key, Length)) {
-      List.Add(IntToListEntry(entries_[static_cast<size_t>(e)].value));
+      List.Add(IntToListEntry(Entries_[static_cast<size_t>(e)].Value));
     }
   }
 }
 
 bool TZelBaseHash::CheckForDuplicateValues() const {
   std::vector<int32_t> values;
-  values.reserve(static_cast<size_t>(count_));
-  for (int32_t head : buckets_) {
-    for (int32_t e = head; e >= 0; e = entries_[static_cast<size_t>(e)].next) {
-      values.push_back(entries_[static_cast<size_t>(e)].value);
+  values.reserve(static_cast<size_t>(Count_));
+  for (int32_t head : Buckets_) {
+    for (int32_t e = head; e >= 0; e = Entries_[static_cast<size_t>(e)].Next) {
+      values.push_back(Entries_[static_cast<size_t>(e)].Value);
     }
   }
   std::sort(values.begin(), values.end());
@@ -126,21 +126,21 @@ bool TZelBaseHash::CheckForDuplicateValues() const {
 }
 
 void TZelBaseHash::Clear() {
-  std::vector<int32_t>().swap(buckets_);
-  std::vector<Entry>().swap(entries_);
-  std::vector<uint8_t>().swap(keys_);
-  std::vector<int32_t>().swap(free_);
-  freeTop_ = 0;
-  count_ = 0;
+  std::vector<int32_t>().swap(Buckets_);
+  std::vector<Entry>().swap(Entries_);
+  std::vector<uint8_t>().swap(Keys_);
+  std::vector<int32_t>().swap(Free_);
+  FreeTop_ = 0;
+  Count_ = 0;
 }
 
 std::string TZelBaseHash::DumpHashValues() const {
   std::string out;
-  for (size_t b = 0; b < buckets_.size(); ++b) {
-    if (buckets_[b] < 0) continue;
+  for (size_t b = 0; b < Buckets_.size(); ++b) {
+    if (Buckets_[b] < 0) continue;
     out += "Bucket " + plat::IntToStr(static_cast<int32_t>(b)) + ":";
-    for (int32_t e = buckets_[b]; e >= 0; e = entries_[static_cast<size_t>(e)].next) {
-      out += " " + plat::IntToStr(entries_[static_cast<size_t>(e)].value);
+    for (int32_t e = Buckets_[b]; e >= 0; e = Entries_[static_cast<size_t>(e)].Next) {
+      out += " " + plat::IntToStr(Entries_[static_cast<size_t>(e)].Value);
     }
     out += "\n";
   }
@@ -149,12 +149,12 @@ std::string TZelBaseHash::DumpHashValues() const {
 
 std::string TZelBaseHash::DebugListKeys() const {
   std::string out;
-  for (int32_t head : buckets_) {
-    for (int32_t e = head; e >= 0; e = entries_[static_cast<size_t>(e)].next) {
+  for (int32_t head : Buckets_) {
+    for (int32_t e = head; e >= 0; e = Entries_[static_cast<size_t>(e)].Next) {
       out += "Entry " + plat::IntToStr(e) + ": value " +
-             plat::IntToStr(entries_[static_cast<size_t>(e)].value) + " key";
+             plat::IntToStr(Entries_[static_cast<size_t>(e)].Value) + " key";
       const uint8_t* slot = KeySlot(e);
-      for (int32_t i = 0; i < keySize_; ++i) out += " " + plat::IntToHex(int32_t{slot[i]}, 2);
+      for (int32_t i = 0; i < KeySize_; ++i) out += " " + plat::IntToHex(int32_t{slot[i]}, 2);
       out += "\n";
     }
   }

@@ -50,7 +50,7 @@ class TZelBaseHash : public plat::TObject {
   // matches Key; with Key nullptr, of every entry of the bucket an empty key
   // falls in.
   void GetPossibleMatchList(const void* Key, int32_t Length, plat::TList& List) const;
-  bool CheckHashFull() const { return freeTop_ == 0; }
+  bool CheckHashFull() const { return FreeTop_ == 0; }
   // True when two entries carry the same value.
   bool CheckForDuplicateValues() const;
   // Frees all storage: the hash is then empty and has no room (Add raises).
@@ -60,10 +60,10 @@ class TZelBaseHash : public plat::TObject {
   std::string DumpHashValues() const;
   std::string DebugListKeys() const;
 
-  int32_t Count() const { return count_; }
-  int32_t HashSize() const { return hashSize_; }
-  int32_t KeySize() const { return keySize_; }
-  int32_t HashKeyMax() const { return hashKeyMax_; }
+  int32_t Count() const { return Count_; }
+  int32_t HashSize() const { return HashSize_; }
+  int32_t KeySize() const { return KeySize_; }
+  int32_t HashKeyMax() const { return HashKeyMax_; }
 
   const std::string& SourceFieldName() const { return SourceFieldName_; }
   void SetSourceFieldName(const std::string& Value) { SourceFieldName_ = Value; }
@@ -72,9 +72,9 @@ class TZelBaseHash : public plat::TObject {
 
  private:
   struct Entry {
-    int32_t next;   // next entry in the bucket chain, -1 at the end
-    int32_t index;  // this entry's own index (its key slot)
-    int32_t value;
+    int32_t Next;   // next entry in the bucket chain, -1 at the end
+    int32_t Index;  // this entry's own index (its key slot)
+    int32_t Value;
   };
 
   int32_t BucketOf(const void* Key, int32_t Length) const;
@@ -82,18 +82,18 @@ class TZelBaseHash : public plat::TObject {
   int32_t FindEntry(const void* Key, int32_t Length) const;
   bool Matches(int32_t Entry, const void* Key, int32_t Length) const;
   const uint8_t* KeySlot(int32_t Entry) const {
-    return keys_.data() + static_cast<size_t>(Entry) * static_cast<size_t>(keySize_);
+    return Keys_.data() + static_cast<size_t>(Entry) * static_cast<size_t>(KeySize_);
   }
 
-  int32_t hashSize_ = 0;
-  int32_t keySize_ = 0;
-  int32_t hashKeyMax_ = 0;
-  std::vector<int32_t> buckets_;  // head entry of each chain, -1 when empty
-  std::vector<Entry> entries_;
-  std::vector<uint8_t> keys_;
-  std::vector<int32_t> free_;  // free entry indexes; free_[freeTop_ - 1] is the top
-  int32_t freeTop_ = 0;
-  int32_t count_ = 0;
+  int32_t HashSize_ = 0;
+  int32_t KeySize_ = 0;
+  int32_t HashKeyMax_ = 0;
+  std::vector<int32_t> Buckets_;  // head entry of each chain, -1 when empty
+  std::vector<Entry> Entries_;
+  std::vector<uint8_t> Keys_;
+  std::vector<int32_t> Free_;  // free entry indexes; Free_[FreeTop_ - 1] is the top
+  int32_t FreeTop_ = 0;
+  int32_t Count_ = 0;
   std::string SourceFieldName_;
   plat::TFieldType DataType_ = plat::ftUnknown;
 };

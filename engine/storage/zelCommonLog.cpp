@@ -10,11 +10,11 @@
 namespace zel {
 
 TDBLogger::TDBLogger()
-    : logList_(std::make_unique<plat::TStringList>()),
-      monitorList_(std::make_unique<plat::TStringList>()) {}
+    : LogList_(std::make_unique<plat::TStringList>()),
+      MonitorList_(std::make_unique<plat::TStringList>()) {}
 
 TDBLogger::~TDBLogger() {
-  if (!outputFileName_.empty()) SaveLogToFile(outputFileName_);
+  if (!OutputFileName_.empty()) SaveLogToFile(OutputFileName_);
 }
 
 void TDBLogger::LogItem(const std::string& Caller, const std::string& Text) {
@@ -22,8 +22,8 @@ void TDBLogger::LogItem(const std::string& Caller, const std::string& Text) {
   try {
     plat::TCriticalSectionGuard guard(GDBCriticalSection());
     // Checked before the append, so the list holds up to the limit + 1 lines.
-    if (maxLogItemCount_ > 0 && logList_->Count() > maxLogItemCount_) logList_->Delete(0);
-    logList_->Add(plat::Format("%10s; %30s : %s",
+    if (MaxLogItemCount_ > 0 && LogList_->Count() > MaxLogItemCount_) LogList_->Delete(0);
+    LogList_->Add(plat::Format("%10s; %30s : %s",
                                {plat::FormatDateTime("ddddd tt", plat::Now()), Caller, Text}));
   } catch (...) {
   }
@@ -31,26 +31,26 @@ void TDBLogger::LogItem(const std::string& Caller, const std::string& Text) {
 
 void TDBLogger::SetMaxLogItemCount(int32_t Value) {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
-  maxLogItemCount_ = Value;
-  if (Value > 0 && logList_->Count() > Value) {
+  MaxLogItemCount_ = Value;
+  if (Value > 0 && LogList_->Count() > Value) {
     // Leaves room for one line before the next trim.
-    const int32_t excess = logList_->Count() - Value + 1;
-    logList_->BeginUpdate();
-    for (int32_t i = 0; i < excess; ++i) logList_->Delete(0);
-    logList_->EndUpdate();
+    const int32_t excess = LogList_->Count() - Value + 1;
+    LogList_->BeginUpdate();
+    for (int32_t i = 0; i < excess; ++i) LogList_->Delete(0);
+    LogList_->EndUpdate();
   }
 }
 
 void TDBLogger::NamedMonitorDelta(const std::string& Name, int32_t Delta) {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
   // Counters wrap like the 32-bit integers they are.
-  const int64_t value = int64_t{plat::StrToIntDef(monitorList_->Values(Name), 0)} + Delta;
-  monitorList_->SetValues(Name, plat::IntToStr(static_cast<int32_t>(value)));
+  const int64_t value = int64_t{plat::StrToIntDef(MonitorList_->Values(Name), 0)} + Delta;
+  MonitorList_->SetValues(Name, plat::IntToStr(static_cast<int32_t>(value)));
 }
 
 void TDBLogger::NamedMonitorReset(const std::string& Name, int32_t Value) {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
-  monitorList_->SetValues(Name, plat::IntToStr(Value));
+  MonitorList_->SetValues(Name, plat::IntToStr(Value));
 }
 
 void TDBLogger::SaveLogToFile(const std::string& FileName) {
@@ -58,7 +58,7 @@ void TDBLogger::SaveLogToFile(const std::string& FileName) {
   std::string failure;
   try {
     plat::TCriticalSectionGuard guard(GDBCriticalSection());
-    logList_->SaveToFile(FileName);
+    LogList_->SaveToFile(FileName);
     return;
   } catch (const std::exception& e) {
     failure = e.what();
@@ -69,30 +69,30 @@ void TDBLogger::SaveLogToFile(const std::string& FileName) {
 
 void TDBLogger::Clear() {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
-  logList_->Clear();
-  monitorList_->Clear();
+  LogList_->Clear();
+  MonitorList_->Clear();
 }
 
 void TDBLogger::AddLogTraceItem(int32_t Caller, int32_t Event) {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
-  if (traceIndex_ >= TraceSlotsUsed) traceIndex_ = 0;
-  trace_[traceIndex_] = TTraceItem{Caller, Event};
-  ++traceIndex_;
+  if (TraceIndex_ >= TraceSlotsUsed) TraceIndex_ = 0;
+  Trace_[TraceIndex_] = TTraceItem{Caller, Event};
+  ++TraceIndex_;
 }
 
 void TDBLogger::ClearLogTrace() {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
-  trace_.fill(TTraceItem{});
-  traceIndex_ = 0;
+  Trace_.fill(TTraceItem{});
+  TraceIndex_ = 0;
 }
 
 void TDBLogger::DumpTraceToLog() {
   plat::TCriticalSectionGuard guard(GDBCriticalSection());
-  logList_->Add("TraceLog");
+  LogList_->Add("TraceLog");
   // Oldest first: from the next slot to be written round to the last one.
   for (int32_t n = 0; n < TraceSlotsUsed; ++n) {
-    const TTraceItem& item = trace_[(traceIndex_ + n) % TraceSlotsUsed];
-    logList_->Add(plat::Format("Caller %d  Event %d", {item.Caller, item.Event}));
+    const TTraceItem& item = Trace_[(TraceIndex_ + n) % TraceSlotsUsed];
+    LogList_->Add(plat::Format("Caller %d  Event %d", {item.Caller, item.Event}));
   }
 }
 

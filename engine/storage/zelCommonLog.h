@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/storage/zelApi.h"
 #include "platform/rtl/Lists.h"
 #include "platform/rtl/Object.h"
 #include "platform/rtl/SyncObjs.h"
@@ -21,7 +22,7 @@ namespace zel {
 // LogItem, NamedMonitorDelta and NamedMonitorReset hold the global critical
 // section, so any thread may call them. The other members also take it where
 // they change the lists, but are meant for one thread at a time.
-class TDBLogger : public plat::TObject {
+class ZEL_API TDBLogger : public plat::TObject {
  public:
   static constexpr int32_t DefaultMaxLogItemCount = 500;
   static constexpr int32_t TraceSlotsUsed = 100;
@@ -60,18 +61,18 @@ class TDBLogger : public plat::TObject {
 
   // The line list; callers that keep their own plain lines in the log (plans,
   // change logs) add to it directly.
-  plat::TStringList* LogList() const { return logList_.get(); }
-  plat::TStringList* MonitorList() const { return monitorList_.get(); }
+  plat::TStringList* LogList() const { return LogList_.get(); }
+  plat::TStringList* MonitorList() const { return MonitorList_.get(); }
 
-  int32_t TraceIndex() const { return traceIndex_; }
-  bool Active() const { return active_; }
-  void SetActive(bool Value) { active_ = Value; }
-  int32_t DumpMod() const { return dumpMod_; }
-  void SetDumpMod(int32_t Value) { dumpMod_ = Value; }
-  const std::string& OutputFileName() const { return outputFileName_; }
-  void SetOutputFileName(const std::string& Value) { outputFileName_ = Value; }
+  int32_t TraceIndex() const { return TraceIndex_; }
+  bool Active() const { return Active_; }
+  void SetActive(bool Value) { Active_ = Value; }
+  int32_t DumpMod() const { return DumpMod_; }
+  void SetDumpMod(int32_t Value) { DumpMod_ = Value; }
+  const std::string& OutputFileName() const { return OutputFileName_; }
+  void SetOutputFileName(const std::string& Value) { OutputFileName_ = Value; }
   // 0 or less: no limit.
-  int32_t MaxLogItemCount() const { return maxLogItemCount_; }
+  int32_t MaxLogItemCount() const { return MaxLogItemCount_; }
   // Trims a longer list so that Value - 1 lines remain.
   void SetMaxLogItemCount(int32_t Value);
 
@@ -81,19 +82,19 @@ class TDBLogger : public plat::TObject {
     int32_t Event = 0;
   };
 
-  std::unique_ptr<plat::TStringList> logList_;
-  std::unique_ptr<plat::TStringList> monitorList_;
-  std::array<TTraceItem, TraceSlotsUsed> trace_{};
-  int32_t traceIndex_ = 0;
-  bool active_ = false;
-  int32_t dumpMod_ = 0;
-  std::string outputFileName_;
-  int32_t maxLogItemCount_ = DefaultMaxLogItemCount;
+  std::unique_ptr<plat::TStringList> LogList_;
+  std::unique_ptr<plat::TStringList> MonitorList_;
+  std::array<TTraceItem, TraceSlotsUsed> Trace_{};
+  int32_t TraceIndex_ = 0;
+  bool Active_ = false;
+  int32_t DumpMod_ = 0;
+  std::string OutputFileName_;
+  int32_t MaxLogItemCount_ = DefaultMaxLogItemCount;
 };
 
 // The engine's one logger, created on first use and freed when the engine is
 // unloaded; nullptr once it has been freed.
-TDBLogger* GDBLogger();
+ZEL_API TDBLogger* GDBLogger();
 
 // The one critical section that serialises the logger's writes. It outlives
 // the logger.

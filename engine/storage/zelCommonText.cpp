@@ -115,10 +115,10 @@ inline size_t WideCharLen(const char* s, size_t i, size_t n) {
 class WideAsUtf8 {
  public:
   WideAsUtf8(const char* s, size_t n) {
-    char* out = local_;
-    if (3 * n > sizeof local_) {
-      heap_.resize(3 * n);
-      out = heap_.data();
+    char* out = Local_;
+    if (3 * n > sizeof Local_) {
+      Heap_.resize(3 * n);
+      out = Heap_.data();
     }
     size_t k = 0;
     for (size_t i = 0; i < n;) {
@@ -132,17 +132,17 @@ class WideAsUtf8 {
       }
       k += plat::EncodeUtf8(cp, out + k);
     }
-    text_ = std::string_view(out, k);
+    Text_ = std::string_view(out, k);
   }
   WideAsUtf8(const WideAsUtf8&) = delete;
   WideAsUtf8& operator=(const WideAsUtf8&) = delete;
 
-  std::string_view Text() const { return text_; }
+  std::string_view Text() const { return Text_; }
 
  private:
-  char local_[768];
-  std::string heap_;
-  std::string_view text_;
+  char Local_[768];
+  std::string Heap_;
+  std::string_view Text_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/storage/zelApi.h"
 #include "platform/db/DB.h"
 
 namespace plat {
@@ -34,8 +35,8 @@ using TDBStringCompare = int32_t (*)(const char* S1, const char* S2, int32_t Len
 
 // soANSI: the platform's pinned locale-aware collation (base letters, then
 // accents, then case; case ignored when CaseInsensitive).
-int32_t DBANSICompareStrings(const char* S1, const char* S2, int32_t Length1, int32_t Length2,
-                             bool CaseInsensitive, bool Partial);
+ZEL_API int32_t DBANSICompareStrings(const char* S1, const char* S2, int32_t Length1,
+                                     int32_t Length2, bool CaseInsensitive, bool Partial);
 // soASCII: byte order, the 26 ASCII letters folded when CaseInsensitive.
 int32_t DBASCIICompareStrings(const char* S1, const char* S2, int32_t Length1, int32_t Length2,
                               bool CaseInsensitive, bool Partial);
@@ -51,7 +52,7 @@ int32_t CompareReals(double A, double B);
 // character (a byte that starts no valid sequence counts as one character);
 // other characters match themselves, case-sensitive. There is no escape
 // character. Runs in O(len(Value) * len(Pattern)) at worst.
-bool MatchPatternedStrings(std::string_view Value, std::string_view Pattern);
+ZEL_API bool MatchPatternedStrings(std::string_view Value, std::string_view Pattern);
 
 // Bytes of a field's fixed part in a record; raises plat::Exception for a type
 // that has none.

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/storage/zelApi.h"
 #include "platform/rtl/Streams.h"
 
 namespace zel {
@@ -25,7 +26,7 @@ inline constexpr std::string_view DefaultBlowfishKey = "Tq7mWcR2vLx9Ks";
 
 // The reflected CRC-32 (polynomial 0xEDB88320, preset and final complement).
 // An empty or negative length gives 0.
-uint32_t CalcCRC(const void* Buffer, int32_t Length);
+ZEL_API uint32_t CalcCRC(const void* Buffer, int32_t Length);
 
 // ---------------------------------------------------------------- SHA-1
 
@@ -34,7 +35,7 @@ uint32_t CalcCRC(const void* Buffer, int32_t Length);
 using TSha1Digest = std::array<uint32_t, 5>;
 
 // SHA-1 of the string's bytes.
-void GetSHA1FromString(const std::string& Text, TSha1Digest& Digest);
+ZEL_API void GetSHA1FromString(const std::string& Text, TSha1Digest& Digest);
 
 // A write-only stream that digests what is written to it. Invariant:
 // 0 <= BlockIndex < 64 and Block[0..BlockIndex) holds the bytes of the block

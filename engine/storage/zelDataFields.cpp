@@ -5,6 +5,7 @@
 #include "engine/storage/zelDataFields.h"
 #include "platform/rtl/Published.h"
 #include "platform/rtl/Random.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -273,16 +274,11 @@ void TInternalFields::Assign(const plat::TPersistent* Source) {
   if (const auto* source = dynamic_cast<const TInternalFields*>(Source)) {
     if (source != this) {
       BeginUpdate();
-      try {
-        Clear();
-        DataVersion_ = source->DataVersion_;
-        for (int32_t i = 0; i < source->Count(); ++i) Add()->Assign(source->GetIndex(i));
-        FieldIndexMap_ = source->FieldIndexMap_;
-      } catch (...) {
-        EndUpdate();
-        throw;
-      }
-      EndUpdate();
+      const auto endUpdate = plat::OnScopeExit([this] { EndUpdate(); });
+      Clear();
+      DataVersion_ = source->DataVersion_;
+      for (int32_t i = 0; i < source->Count(); ++i) Add()->Assign(source->GetIndex(i));
+      FieldIndexMap_ = source->FieldIndexMap_;
     }
   } else {
     plat::TCollection::Assign(Source);
@@ -311,14 +307,9 @@ void TSearchFields::Assign(const plat::TPersistent* Source) {
   }
   if (source == this) return;
   BeginUpdate();
-  try {
-    Clear();
-    for (int32_t i = 0; i < source->Count(); ++i) Add()->Assign(source->GetIndex(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  const auto endUpdate = plat::OnScopeExit([this] { EndUpdate(); });
+  Clear();
+  for (int32_t i = 0; i < source->Count(); ++i) Add()->Assign(source->GetIndex(i));
 }
 
 }  // namespace zel

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelConsts.h"
 #include "platform/db/DB.h"
 #include "platform/rtl/Classes.h"
@@ -53,7 +54,7 @@ int32_t GetFieldCoreSize(plat::TFieldType Type, int32_t DataVersion);
 class TInternalFields;
 
 // One field of a record layout.
-class TInternalFieldItem : public plat::TCollectionItem {
+class ZEL_API TInternalFieldItem : public plat::TCollectionItem {
  public:
   explicit TInternalFieldItem(plat::TCollection* Collection);
 
@@ -136,7 +137,7 @@ class TInternalFieldItem : public plat::TCollectionItem {
 };
 
 // The fields of a record layout, in record order.
-class TInternalFields : public plat::TCollection {
+class ZEL_API TInternalFields : public plat::TCollection {
  public:
   explicit TInternalFields(plat::TPersistent* Owner = nullptr);
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelDataFields.h"
 #include "engine/storage/zelInterfaceUnit.h"
 #include "platform/rtl/Classes.h"
@@ -54,7 +55,7 @@ class TBlobMgr : public plat::TCollection {
 
 // Invariant: while open, InternalBuffer holds RecordSize bytes and the store
 // is set; the buffer changes only after the store call it follows returned.
-class TRecordMgr : public plat::TObject {
+class ZEL_API TRecordMgr : public plat::TObject {
  public:
   TRecordMgr();
   TRecordMgr(const TRecordMgr&) = delete;

@@ -7,6 +7,7 @@
 #include "engine/storage/zelDataTableHdr.h"
 #include "engine/storage/zelDisk.h"
 #include "platform/rtl/Published.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -237,23 +238,20 @@ void TTableDef::InternalOpen(TDiskMgr* DiskMgr) {
     store->SetAccessFlags(flags);
   }
 
-  index->Open();
-  try {
+  {
+    // A failed open closes again what it opened.
+    index->Open();
+    const auto closeIndex = plat::OnScopeFailure([&] { index->Close(); });
     if (usesBlobs) blob->Open();
-    try {
-      record->Open();
-      if (Memory_) {
-        // A memory table starts with an empty root page per index.
-        CreateEmptyIndexRoots(*this, *index, *TableHeader_, indexBlock);
-        TableHeader_->WriteHeader();
-      }
-    } catch (...) {
+    const auto closeBlob = plat::OnScopeFailure([&] {
       if (usesBlobs) blob->Close();
-      throw;
+    });
+    record->Open();
+    if (Memory_) {
+      // A memory table starts with an empty root page per index.
+      CreateEmptyIndexRoots(*this, *index, *TableHeader_, indexBlock);
+      TableHeader_->WriteHeader();
     }
-  } catch (...) {
-    index->Close();
-    throw;
   }
 
   OwnedIndex_ = std::move(index);

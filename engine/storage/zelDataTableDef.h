@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelCommonText.h"
 #include "engine/storage/zelDataFields.h"
 #include "engine/storage/zelIndexKeys.h"
@@ -47,7 +48,7 @@ inline constexpr int32_t DefaultIndexPageSize = 4096;
 inline constexpr uint32_t MaxIndexPageSize = 0x10000;
 inline constexpr int32_t DefaultBlobBlockSize = 512;
 
-class TTableDef : public plat::TComponent {
+class ZEL_API TTableDef : public plat::TComponent {
  public:
   explicit TTableDef(plat::TComponent* AOwner = nullptr);
   ~TTableDef() override;

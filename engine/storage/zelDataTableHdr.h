@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelInterfaceUnit.h"
 #include "platform/rtl/Classes.h"
 
@@ -56,7 +57,7 @@ class TTableHeaderMgr;
 // One table's header, shared by every opener in the process. Invariant: the
 // buffer, when allocated, holds HeaderSize bytes and every access is checked
 // against it.
-class TTableHeader : public plat::TCollectionItem {
+class ZEL_API TTableHeader : public plat::TCollectionItem {
  public:
   explicit TTableHeader(plat::TCollection* Collection);
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelDiskCache.h"
 #include "engine/storage/zelDiskFile.h"
 #include "engine/storage/zelDiskMap.h"
@@ -58,7 +59,7 @@ void LoadSecurityHeader(const uint8_t* Buf, TSecurityHeader& Header);
 // together, only while a file that takes locks is open, and the header flags
 // are set only while the table lock manager (when there is one) holds a lock
 // of table 0.
-class TDiskMgr : public plat::TObject {
+class ZEL_API TDiskMgr : public plat::TObject {
  public:
   TDiskMgr();
   TDiskMgr(const TDiskMgr&) = delete;

@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelCommon.h"
 #include "platform/rtl/Object.h"
 
@@ -131,7 +132,7 @@ class TGlobalHdr : public plat::TObject {
 // Reads and rewrites map pages through the disk manager, which holds the
 // header lock around every change. Everything read from a map page is
 // checked: a damaged map raises 0x2103 instead of being followed.
-class TMapPageMgr : public plat::TObject {
+class ZEL_API TMapPageMgr : public plat::TObject {
  public:
   // PageSize must be a power of two from 256 to 32768: entries address
   // pages by shifting, free links hold 15-bit offsets, and the system area

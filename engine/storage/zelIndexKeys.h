@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelCommonText.h"
 #include "platform/db/DB.h"
 #include "platform/rtl/Classes.h"
@@ -94,7 +95,7 @@ inline void StoreDouble(uint8_t* P, double V) {
 }  // namespace ix
 
 // One field of one index.
-class TKeyFieldItem : public plat::TCollectionItem {
+class ZEL_API TKeyFieldItem : public plat::TCollectionItem {
  public:
   explicit TKeyFieldItem(plat::TCollection* Collection) : plat::TCollectionItem(Collection) {}
 
@@ -163,7 +164,7 @@ class TKeyFieldItem : public plat::TCollectionItem {
 
 // The key fields of one index, or of all indexes of a table (each item names
 // its index). DataOffset is the number of null-bitmap bytes of a key.
-class TKeyFields : public plat::TCollection {
+class ZEL_API TKeyFields : public plat::TCollection {
  public:
   explicit TKeyFields(plat::TPersistent* Owner = nullptr);
 

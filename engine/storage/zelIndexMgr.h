@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelIndexKeys.h"
 #include "engine/storage/zelIndexTree.h"
 #include "engine/storage/zelInterfaceUnit.h"
@@ -28,7 +29,7 @@ class TTableHeader;
 
 // The settings an index definition and an open index share; copying one
 // copies them all.
-class TIndexAttributes {
+class ZEL_API TIndexAttributes {
  public:
   bool Hidden() const { return Hidden_; }
   void SetHidden(bool Value) { Hidden_ = Value; }
@@ -68,7 +69,7 @@ class TIndexAttributes {
 };
 
 // One index of a table definition (stored with it).
-class TInternalIndexDef : public plat::TCollectionItem, public TIndexAttributes {
+class ZEL_API TInternalIndexDef : public plat::TCollectionItem, public TIndexAttributes {
  public:
   explicit TInternalIndexDef(plat::TCollection* Collection) : plat::TCollectionItem(Collection) {}
 
@@ -78,7 +79,7 @@ class TInternalIndexDef : public plat::TCollectionItem, public TIndexAttributes 
   const plat::TPropList& PublishedProperties() const override;
 };
 
-class TInternalIndexDefs : public plat::TCollection {
+class ZEL_API TInternalIndexDefs : public plat::TCollection {
  public:
   explicit TInternalIndexDefs(plat::TPersistent* Owner = nullptr);
 
@@ -96,14 +97,14 @@ class TInternalIndexDefs : public plat::TCollection {
 // := count div 8 + 1 when it is 0, MaximumKeySize := what the fields need;
 // more than 500 bytes raises 0x2582 "Key size too large" with the index
 // name; IndexPageSize from the key size when it is 0.
-void CalculateIndexDefSizes(TInternalIndexDef& Def, const TKeyFields& IndexKeyFields);
+ZEL_API void CalculateIndexDefSizes(TInternalIndexDef& Def, const TKeyFields& IndexKeyFields);
 
 class TIndexManager;
 
 // One open index of a table cursor. Invariant: while open, the tree is
 // connected to Root and Depth of this item and the key buffer holds
 // MaximumKeySize + 1 bytes.
-class TIndexItem : public plat::TCollectionItem, public TIndexAttributes {
+class ZEL_API TIndexItem : public plat::TCollectionItem, public TIndexAttributes {
  public:
   explicit TIndexItem(plat::TCollection* Collection);
   ~TIndexItem() override;
@@ -192,7 +193,7 @@ class TIndexItem : public plat::TCollectionItem, public TIndexAttributes {
 };
 
 // The open indexes of one table cursor.
-class TIndexManager : public plat::TCollection {
+class ZEL_API TIndexManager : public plat::TCollection {
  public:
   TIndexManager();
   ~TIndexManager() override;

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelIndexKeys.h"
 #include "engine/storage/zelInterfaceUnit.h"
 
@@ -181,7 +182,7 @@ class TNode : public plat::TObject {
 };
 
 // One index as a B-tree of pages in an index block store.
-class TBTree : public plat::TObject {
+class ZEL_API TBTree : public plat::TObject {
  public:
   TBTree();
   TBTree(const TBTree&) = delete;

@@ -32,6 +32,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelComp.h"
 #include "engine/storage/zelConsts.h"
 #include "platform/rtl/Lists.h"
@@ -57,7 +58,7 @@ inline constexpr int32_t frHeaderSize = 0x10;
 
 // The abstract block store. Operations a store cannot do raise 0x2751
 // "Invalid procedure name"; the others do nothing or answer 0 or false.
-class TBaseIOInterface : public plat::TObject {
+class ZEL_API TBaseIOInterface : public plat::TObject {
  public:
   TBaseIOInterface() = default;
   TBaseIOInterface(const TBaseIOInterface&) = delete;
@@ -136,7 +137,7 @@ class TBaseIOInterface : public plat::TObject {
 // or one that reaches past the end of the file, or a link outside the file
 // raises 0x2103 instead of being followed. So does any block address outside
 // the file (or inside its first page).
-class TDiskIOInterface : public TBaseIOInterface {
+class ZEL_API TDiskIOInterface : public TBaseIOInterface {
  public:
   TDiskIOInterface();
 
@@ -220,7 +221,7 @@ class TMemoryIOInterface : public TBaseIOInterface {
 
 // Inserts, rewrites, reads and deletes blob chains in a blob block store,
 // optionally compressing them.
-class TBlobInterface : public plat::TObject {
+class ZEL_API TBlobInterface : public plat::TObject {
  public:
   // Called before a blob is stored; may compress Source into Dest and set
   // Mode and Value.

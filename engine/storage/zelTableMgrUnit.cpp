@@ -9,6 +9,7 @@
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonText.h"
 #include "engine/storage/zelDisk.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -20,30 +21,45 @@ namespace {
 class THeaderScope {
  public:
   THeaderScope(TTableHeaderMgr& Mgr, uint32_t TableID)
-      : mgr_(Mgr), header_(Mgr.OpenTable(TableID)) {}
+      : Mgr_(Mgr), Header_(Mgr.OpenTable(TableID)), Exceptions_(std::uncaught_exceptions()) {}
   THeaderScope(const THeaderScope&) = delete;
   THeaderScope& operator=(const THeaderScope&) = delete;
   ~THeaderScope() {
-    if (header_ == nullptr) return;
+    if (Header_ == nullptr) return;
     try {
-      if (std::uncaught_exceptions() > 0) header_->SetDirty(false);
-      mgr_.CloseTable(header_);
+      if (std::uncaught_exceptions() > Exceptions_) Header_->SetDirty(false);
+      Mgr_.CloseTable(Header_);
     } catch (...) {
     }
   }
 
-  TTableHeader& operator*() const { return *header_; }
-  TTableHeader* operator->() const { return header_; }
+  TTableHeader& operator*() const { return *Header_; }
+  TTableHeader* operator->() const { return Header_; }
   // Closes now, so that a failure to write is reported.
   void Close() {
-    TTableHeader* header = std::exchange(header_, nullptr);
-    mgr_.CloseTable(header);
+    TTableHeader* header = std::exchange(Header_, nullptr);
+    Mgr_.CloseTable(header);
   }
 
  private:
-  TTableHeaderMgr& mgr_;
-  TTableHeader* header_;
+  TTableHeaderMgr& Mgr_;
+  TTableHeader* Header_;
+  // Exceptions on their way when the step began: a scope opened while
+  // unwinding (in a destructor) still writes what its own step did.
+  int Exceptions_;
 };
+
+// Opens a master's stores. When that fails, the header is closed again if
+// this connection opened it (CloseHeader).
+void OpenMaster(TTableHeaderMgr& Headers, TTableDef& Master, bool CloseHeader, TDiskMgr* Disk) {
+  const auto closeHeader = plat::OnScopeFailure([&] {
+    if (!CloseHeader) return;
+    TTableHeader* header = Master.TableHeader();
+    Master.SetTableHeader(nullptr);
+    Headers.CloseTable(header);
+  });
+  Master.InternalOpen(Disk);
+}
 
 }  // namespace
 
@@ -221,16 +237,13 @@ int32_t TDiskTableDefMgr::CreateTableDef(const std::string& Name, TTableDef& Def
   const uint32_t id = HeaderMgr_->AddTable(Def.InternalIndexDefs().Count());
   master->SetTableID(static_cast<int32_t>(id));
   master->SetOwnerFlag(id << 4);
-  try {
-    InitializeIndexInterface(*master);
-  } catch (...) {
+  {
     // Leave no half-made table behind.
-    try {
+    const auto removeTable = plat::OnScopeFailure([&] {
       DiskMgr(Context).DeleteOwnedPages(id, 0, false);
       HeaderMgr_->DeleteTable(id);
-    } catch (...) {
-    }
-    throw;
+    });
+    InitializeIndexInterface(*master);
   }
   Def.SetTableID(static_cast<int32_t>(id));
   Def.SetOwnerFlag(id << 4);
@@ -257,19 +270,7 @@ void TDiskTableDefMgr::OpenTableDefConnection(const std::string& Name, TTableDef
     const bool openedHeader = master->TableHeader() == nullptr;
     if (openedHeader)
       master->SetTableHeader(HeaderMgr_->OpenTable(static_cast<uint32_t>(master->TableID())));
-    try {
-      master->InternalOpen(&diskMgr);
-    } catch (...) {
-      if (openedHeader || fresh != nullptr) {
-        TTableHeader* header = master->TableHeader();
-        master->SetTableHeader(nullptr);
-        try {
-          HeaderMgr_->CloseTable(header);
-        } catch (...) {
-        }
-      }
-      throw;
-    }
+    OpenMaster(*HeaderMgr_, *master, openedHeader || fresh != nullptr, &diskMgr);
   }
   if (fresh != nullptr) Defs_.push_back(std::move(fresh));
   ConnectCopy(*master, Def);
@@ -459,19 +460,7 @@ void TMemoryTableDefMgr::OpenTableDefConnection(const std::string& Name, TTableD
     const bool openedHeader = master.TableHeader() == nullptr;
     if (openedHeader)
       master.SetTableHeader(HeaderMgr_->OpenTable(static_cast<uint32_t>(master.TableID())));
-    try {
-      master.InternalOpen(nullptr);
-    } catch (...) {
-      if (openedHeader) {
-        TTableHeader* header = master.TableHeader();
-        master.SetTableHeader(nullptr);
-        try {
-          HeaderMgr_->CloseTable(header);
-        } catch (...) {
-        }
-      }
-      throw;
-    }
+    OpenMaster(*HeaderMgr_, master, openedHeader, nullptr);
   }
   ConnectCopy(master, Def);
 }

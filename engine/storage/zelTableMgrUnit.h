@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelDataRestructure.h"
 #include "engine/storage/zelDataTableDef.h"
 #include "engine/storage/zelDataTableHdr.h"
@@ -33,7 +34,7 @@ class TDiskMgr;
 inline constexpr uint32_t SystemTableBaseID = 1024;
 inline constexpr uint32_t UserTableBaseID = 1;
 
-class TBaseTableDefMgr : public plat::TObject {
+class ZEL_API TBaseTableDefMgr : public plat::TObject {
  public:
   TBaseTableDefMgr();
   TBaseTableDefMgr(const TBaseTableDefMgr&) = delete;
@@ -90,7 +91,7 @@ class TBaseTableDefMgr : public plat::TObject {
 
 // Tables in the database file. The header store and the disk manager behind
 // it belong to the database.
-class TDiskTableDefMgr : public TBaseTableDefMgr {
+class ZEL_API TDiskTableDefMgr : public TBaseTableDefMgr {
  public:
   TDiskTableDefMgr() = default;
   ~TDiskTableDefMgr() override;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/db/DataSource.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/Strings.h"
 
@@ -83,16 +84,12 @@ void TDataSet::SetActive(bool Value) {
   if (Active() == Value) return;
   if (Value) {
     DoBeforeOpen();
-    try {
-      OpenCursor(false);
-    } catch (...) {
-      state_ = dsInactive;
-      try {
+    {
+      const auto closeAgain = OnScopeFailure([this] {
+        state_ = dsInactive;
         CloseCursor();
-      } catch (...) {
-        // The open failure is the error to report.
-      }
-      throw;
+      });
+      OpenCursor(false);
     }
     SetState(dsBrowse);
     DoAfterOpen();
@@ -128,15 +125,11 @@ void TDataSet::CloseCursor() {
   FreeFieldBuffers();
   // The buffers stay until the descendant has closed: it may look at the
   // active record (to release its lock) while closing.
-  try {
-    InternalClose();
-  } catch (...) {
+  const auto freeBuffers = OnScopeExit([this] {
     ClearBuffers();
     FreeBuffers();
-    throw;
-  }
-  ClearBuffers();
-  FreeBuffers();
+  });
+  InternalClose();
 }
 
 void TDataSet::InitFieldDefs() {
@@ -278,14 +271,14 @@ void TDataSet::DoInsertAppend(bool Append) {
   eof_ = false;
   InternalInsert();
   SetState(dsInsert);
-  try {
+  {
+    const auto backToBrowse = OnScopeFailure([this] {
+      UpdateCursorPos();
+      FreeFieldBuffers();
+      SetState(dsBrowse);
+      Resync({});
+    });
     DoOnNewRecord();
-  } catch (...) {
-    UpdateCursorPos();
-    FreeFieldBuffers();
-    SetState(dsBrowse);
-    Resync({});
-    throw;
   }
   modified_ = false;
   DataEvent(deDataSetChange, 0);
@@ -406,14 +399,9 @@ void TDataSet::CheckBrowseMode() {
 void TDataSet::SetFields(const std::vector<Variant>& Values) {
   if (!IsEditMode(state_)) DatabaseError(SNotEditing, this);
   DisableControls();
-  try {
-    for (size_t i = 0; i < Values.size(); ++i)
-      if (!Values[i].IsEmpty()) fields_->Fields(static_cast<int32_t>(i))->AssignValue(Values[i]);
-  } catch (...) {
-    EnableControls();
-    throw;
-  }
-  EnableControls();
+  const auto enable = OnScopeExit([this] { EnableControls(); });
+  for (size_t i = 0; i < Values.size(); ++i)
+    if (!Values[i].IsEmpty()) fields_->Fields(static_cast<int32_t>(i))->AssignValue(Values[i]);
 }
 
 void TDataSet::InsertRecord(const std::vector<Variant>& Values) {

@@ -4,6 +4,7 @@
 
 #include "platform/db/DataSet.h"
 #include "platform/db/DataSource.h"
+#include "platform/rtl/ScopeGuard.h"
 
 namespace plat {
 
@@ -206,15 +207,10 @@ void TDataSet::Resync(TResyncMode Mode) {
   int32_t count = Mode.Contains(rmCenter) ? (bufferCount_ - 1) / 2 : activeRecord_;
   MoveBuffer(recordCount_, 0);
   ActivateBuffers();
-  try {
-    while (count > 0 && GetPriorRecord()) --count;
-    GetNextRecords();
-    GetPriorRecords();
-  } catch (...) {
-    DataEvent(deDataSetChange, 0);
-    throw;
-  }
-  DataEvent(deDataSetChange, 0);
+  const auto changed = OnScopeExit([this] { DataEvent(deDataSetChange, 0); });
+  while (count > 0 && GetPriorRecord()) --count;
+  GetNextRecords();
+  GetPriorRecords();
 }
 
 // ---- navigation ----
@@ -223,17 +219,15 @@ void TDataSet::First() {
   CheckBrowseMode();
   DoBeforeScroll();
   ClearBuffers();
-  try {
+  {
+    const auto changed = OnScopeExit([this] {
+      bof_ = true;
+      DataEvent(deDataSetChange, 0);
+    });
     InternalFirst();
     GetNextRecord();
     GetNextRecords();
-  } catch (...) {
-    bof_ = true;
-    DataEvent(deDataSetChange, 0);
-    throw;
   }
-  bof_ = true;
-  DataEvent(deDataSetChange, 0);
   DoAfterScroll();
 }
 
@@ -241,17 +235,15 @@ void TDataSet::Last() {
   CheckBrowseMode();
   DoBeforeScroll();
   ClearBuffers();
-  try {
+  {
+    const auto changed = OnScopeExit([this] {
+      eof_ = true;
+      DataEvent(deDataSetChange, 0);
+    });
     InternalLast();
     GetPriorRecord();
     GetPriorRecords();
-  } catch (...) {
-    eof_ = true;
-    DataEvent(deDataSetChange, 0);
-    throw;
   }
-  eof_ = true;
-  DataEvent(deDataSetChange, 0);
   DoAfterScroll();
 }
 
@@ -264,7 +256,8 @@ int32_t TDataSet::MoveBy(int32_t Distance) {
     eof_ = false;
     const int32_t oldRecordCount = recordCount_;
     int32_t scrollCount = 0;
-    try {
+    {
+      const auto changed = OnScopeFailure([this] { DataEvent(deDataSetChange, 0); });
       while (Distance > 0) {
         if (activeRecord_ < recordCount_ - 1) {
           ++activeRecord_;
@@ -300,9 +293,6 @@ int32_t TDataSet::MoveBy(int32_t Distance) {
         ++Distance;
         --moved;
       }
-    } catch (...) {
-      DataEvent(deDataSetChange, 0);
-      throw;
     }
     if (recordCount_ != oldRecordCount)
       DataEvent(deDataSetChange, 0);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/rtl/ScopeGuard.h"
+
 namespace plat {
 
 // ---- TDataSource ----
@@ -199,13 +201,8 @@ bool TDataLink::Edit() {
 
 void TDataLink::UpdateRecord() {
   updating_ = true;
-  try {
-    UpdateData();
-  } catch (...) {
-    updating_ = false;
-    throw;
-  }
-  updating_ = false;
+  const auto done = OnScopeExit([this] { updating_ = false; });
+  UpdateData();
 }
 
 void TDataLink::DataSetScrolled(int32_t) {
@@ -307,12 +304,8 @@ void TMasterDataLink::SetFieldNames(const std::string& Value) {
 void TMasterDataLink::ActiveChanged() {
   fields_.clear();
   if (Active()) {
-    try {
-      DataSet()->GetFieldList(fields_, fieldNames_);
-    } catch (...) {
-      fields_.clear();
-      throw;
-    }
+    const auto clear = OnScopeFailure([this] { fields_.clear(); });
+    DataSet()->GetFieldList(fields_, fieldNames_);
   }
   if (dataSet_ == nullptr || !dataSet_->Active() ||
       dataSet_->ComponentState().Contains(csDestroying))

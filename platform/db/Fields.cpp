@@ -10,6 +10,7 @@
 #include "platform/db/FieldNative.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace plat {
@@ -496,14 +497,9 @@ void TFields::CheckFieldNames(const std::string& FieldNames) const {
 
 void TFields::GetFieldNames(TStrings& List) const {
   List.BeginUpdate();
-  try {
-    List.Clear();
-    for (TField* field : fields_) List.Add(field->FieldName());
-  } catch (...) {
-    List.EndUpdate();
-    throw;
-  }
-  List.EndUpdate();
+  const auto endUpdate = OnScopeExit([&] { List.EndUpdate(); });
+  List.Clear();
+  for (TField* field : fields_) List.Add(field->FieldName());
 }
 
 void TFields::Add(TField* Field) {

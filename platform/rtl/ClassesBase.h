@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/rtl/Object.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -56,7 +57,7 @@ class TSet {
 
 // Something that can copy itself from a like object and describe its
 // published properties to the component text reader and writer.
-class TPersistent : public TObject {
+class PLAT_API TPersistent : public TObject {
  public:
   std::string ClassName() const override { return "TPersistent"; }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/rtl/ClassesBase.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -16,7 +17,7 @@ class TCollection;
 
 // An item lives in at most one collection; constructing an item with a
 // collection inserts it there, destroying it takes it out.
-class TCollectionItem : public TPersistent {
+class PLAT_API TCollectionItem : public TPersistent {
  public:
   explicit TCollectionItem(TCollection* Collection);
   TCollectionItem(const TCollectionItem&) = delete;
@@ -60,7 +61,7 @@ TCollectionItemClass CollectionItemClass() {
 // descendant whose items use its own members in their destructors should
 // Clear in its destructor. Invariant: every item in items_ has collection_ ==
 // this, and IDs in items_ are distinct and below nextID_.
-class TCollection : public TPersistent {
+class PLAT_API TCollection : public TPersistent {
  public:
   explicit TCollection(TCollectionItemClass ItemClass, TPersistent* Owner = nullptr);
   TCollection(const TCollection&) = delete;

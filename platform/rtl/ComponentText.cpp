@@ -14,6 +14,7 @@
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Lists.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace plat {
@@ -563,7 +564,8 @@ class ComponentTextReader {
   // each later text names the class of the one before it only by
   // "inherited", so only the last text's class is checked.
   void Read(const std::vector<ObjectNode>& nodes) {
-    try {
+    {
+      const auto rollback = OnScopeFailure([this] { Rollback(); });
       for (size_t i = 0; i < nodes.size(); ++i) {
         const ObjectNode& node = nodes[i];
         if (i + 1 == nodes.size() && !SameText(node.className, root_.ClassName())) {
@@ -588,9 +590,6 @@ class ComponentTextReader {
         }
         SetValue(*fixup.object, *fixup.info, TPropValue(target), fixup.line, fixup.path);
       }
-    } catch (...) {
-      Rollback();
-      throw;
     }
     for (auto& commit : commit_) commit();
     FinishLoading();
@@ -802,22 +801,17 @@ class ComponentTextReader {
     });
     commit_.push_back([target, detached] { target->FreeDetached(*detached); });
     collection.BeginUpdate();
-    try {
-      int index = 0;
-      for (const ItemNode& item : prop.value.items) {
-        TCollectionItem* added = nullptr;
-        try {
-          added = collection.Add();
-        } catch (const std::exception& e) {
-          Fail(item.line, "Cannot add an item to " + path + ": " + e.what());
-        }
-        ReadProperties(item.props, *added, path + "[" + std::to_string(index++) + "]");
+    const auto endUpdate = OnScopeExit([&collection] { collection.EndUpdate(); });
+    int index = 0;
+    for (const ItemNode& item : prop.value.items) {
+      TCollectionItem* added = nullptr;
+      try {
+        added = collection.Add();
+      } catch (const std::exception& e) {
+        Fail(item.line, "Cannot add an item to " + path + ": " + e.what());
       }
-    } catch (...) {
-      collection.EndUpdate();
-      throw;
+      ReadProperties(item.props, *added, path + "[" + std::to_string(index++) + "]");
     }
-    collection.EndUpdate();
   }
 
   TPropValue Convert(const ValueNode& value, const TPropInfo& info) {

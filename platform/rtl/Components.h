@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/rtl/ClassesBase.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -34,7 +35,7 @@ enum TOperation : uint8_t { opInsert, opRemove };
 // Invariants: every component in components_ has owner_ == this and the
 // non-empty names among them differ ignoring ASCII case; free-notification
 // links are mutual (a is in b's list exactly when b is in a's).
-class TComponent : public TPersistent {
+class PLAT_API TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* AOwner);
   TComponent(const TComponent&) = delete;

@@ -6,10 +6,11 @@
 #include <string>
 
 #include "platform/rtl/Object.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
-class Exception : public std::exception {
+class PLAT_API Exception : public std::exception {
  public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
   ~Exception() override = default;
@@ -24,7 +25,7 @@ class Exception : public std::exception {
 };
 
 #define PLAT_DECLARE_EXCEPTION(Name, Base)                         \
-  class Name : public Base {                                       \
+  class PLAT_API Name : public Base {                              \
    public:                                                         \
     using Base::Base;                                              \
     std::string ClassName() const override { return #Name; }       \

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/Strings.h"
 
@@ -36,18 +37,13 @@ std::string QuotedStr(const std::string& s, char quote) {
 }
 
 // Runs body between BeginUpdate and EndUpdate; EndUpdate runs also when body
-// raises. (Not a guard object: an EndUpdate that raises through OnChange
-// must propagate, not end the program from a destructor.)
+// raises. An EndUpdate that raises through OnChange after a sound body
+// propagates.
 template <class Body>
 void InUpdate(TStrings& strings, Body&& body) {
   strings.BeginUpdate();
-  try {
-    body();
-  } catch (...) {
-    strings.EndUpdate();
-    throw;
-  }
-  strings.EndUpdate();
+  const auto endUpdate = OnScopeExit([&] { strings.EndUpdate(); });
+  body();
 }
 
 bool IsBlank(char c) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/rtl/ClassesBase.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -20,7 +21,7 @@ using TListSortCompare = std::function<int32_t(void* Item1, void* Item2)>;
 
 // An ordered list of pointers. The engine also keeps 32-bit integers in it,
 // cast to pointers. Invariant: Count() <= Capacity() <= MaxListSize.
-class TList : public TObject {
+class PLAT_API TList : public TObject {
  public:
   TList() = default;
   TList(const TList&) = delete;
@@ -74,7 +75,7 @@ enum TDuplicates : uint8_t { dupIgnore, dupAccept, dupError };
 
 // The abstract list of strings. Descendants keep the strings; this class
 // builds the text forms (Text, CommaText, name=value pairs) on top of them.
-class TStrings : public TPersistent {
+class PLAT_API TStrings : public TPersistent {
  public:
   TStrings() = default;
   TStrings(const TStrings&) = delete;
@@ -165,7 +166,7 @@ using TStringListSortCompare =
 
 // Strings with objects in a vector. Objects are not freed by the list unless
 // OwnsObjects. Invariant: when Sorted, the strings are in CompareStrings order.
-class TStringList : public TStrings {
+class PLAT_API TStringList : public TStrings {
  public:
   explicit TStringList(bool OwnsObjects = false) : ownsObjects_(OwnsObjects) {}
   ~TStringList() override;

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "platform/rtl/Visibility.h"
+
 namespace plat {
 
-class TObject {
+class PLAT_API TObject {
  public:
   TObject() = default;
   TObject(const TObject&) = default;

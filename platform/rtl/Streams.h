@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "platform/rtl/Object.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
 enum class TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
 
-class TStream : public TObject {
+class PLAT_API TStream : public TObject {
  public:
   std::string ClassName() const override { return "TStream"; }
 
@@ -44,7 +45,7 @@ std::string ReadStreamToEnd(TStream& Stream);
 
 // A stream over a block of memory that grows as it is written. Writing past
 // the end fills the gap with zero bytes. Invariant: data_.size() is the size.
-class TMemoryStream : public TStream {
+class PLAT_API TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
   TMemoryStream(const TMemoryStream&) = delete;

@@ -6,6 +6,7 @@
 #include "platform/os/Files.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Published.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinPaths.h"
@@ -412,7 +413,11 @@ void TCustomNetInstallLocation::Download(const std::string& RemoteFile,
     file_ = nullptr;
     return closed;
   };
-  try {
+  {
+    const auto cleanUp = plat::OnScopeFailure([&] {
+      closeFile();
+      if (!tempFile.empty()) w::DeleteFile(tempFile);
+    });
     if (!ftp) {
       // The header text goes out as it has always been stored: its "\r\n"
       // are backslashes and letters, which servers take as part of the value.
@@ -471,10 +476,6 @@ void TCustomNetInstallLocation::Download(const std::string& RemoteFile,
           plat::Format("Could not find the file %s on the server", {RemoteFile}));
     }
     out.Close();
-  } catch (...) {
-    closeFile();
-    if (!tempFile.empty()) w::DeleteFile(tempFile);
-    throw;
   }
   if (!closeFile()) {
     w::DeleteFile(tempFile);

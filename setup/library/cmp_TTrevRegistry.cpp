@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/rtl/ScopeGuard.h"
+
 namespace setup {
 
 bool TtrevRegistry::DeleteKeyTree(const std::string& Key) {
@@ -10,8 +12,9 @@ bool TtrevRegistry::DeleteKeyTree(const std::string& Key) {
   const std::string oldPath = CurrentPath();
   const uint32_t oldAccess = Access();
   bool deleted = false;
-  try {
+  {
     SetAccess(plat::win::KEY_ALL_ACCESS);
+    const auto restoreAccess = plat::OnScopeExit([&] { SetAccess(oldAccess); });
     if (OpenKey("\\" + full, false)) {
       // The names are taken before anything is deleted: deleting while
       // walking the subkeys by index would skip every other one.
@@ -20,11 +23,7 @@ bool TtrevRegistry::DeleteKeyTree(const std::string& Key) {
     }
     CloseKey();
     deleted = DeleteKey("\\" + full);
-  } catch (...) {
-    SetAccess(oldAccess);
-    throw;
   }
-  SetAccess(oldAccess);
   if (wasOpen) OpenKey("\\" + oldPath, false);
   return deleted;
 }

@@ -3,9 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 
 namespace testsupport {
 
@@ -21,7 +24,17 @@ TempDir::~TempDir() {
 }
 
 int StartChild(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
+  // A loaded machine may refuse a fork for a moment (EAGAIN): try again a
+  // few times before giving up.
+  pid_t pid = -1;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    pid = ::fork();
+    if (pid >= 0 || errno != EAGAIN) break;
+    ::usleep(20000);
+  }
+  if (pid < 0) {
+    throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
+  }
   if (pid != 0) return pid;
   int code = 99;
   try {
@@ -33,13 +46,20 @@ int StartChild(const std::function<int()>& body) {
 }
 
 int WaitChild(int pid) {
+  // pid -1 or 0 would wait for any child of the test.
+  if (pid <= 0) throw std::invalid_argument("WaitChild: no child " + std::to_string(pid));
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(errno));
+    }
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
 }
 
-int RunInChild(const std::function<int()>& body) { return WaitChild(StartChild(body)); }
+int RunInChild(const std::function<int()>& body) {
+  return WaitChild(StartChild(body));
+}
 
 }  // namespace testsupport

@@ -27,7 +27,12 @@ class TempDir {
 int RunInChild(const std::function<int()>& body);
 
 // Starts body in a forked child without waiting; WaitChild collects it.
+// A fork that keeps failing raises std::runtime_error in the caller (the
+// test fails with the reason) instead of returning -1, which WaitChild would
+// take for "any child".
 int StartChild(const std::function<int()>& body);
+// Raises std::invalid_argument for a pid that names no single child, and
+// std::runtime_error when waitpid fails for another reason than a signal.
 int WaitChild(int pid);
 
 }  // namespace testsupport

@@ -149,7 +149,8 @@ TEST(DiskMgrLocks, AWriterWaitingOnAReaderTimesOutAndAnUpgradeNeedsToBeAlone) {
               [&] { mgr->SetTableLock(7, ltWrite); });
   const uint32_t elapsed = plat::GetTickCount() - start;
   EXPECT_GE(elapsed, 3u * 25u);
-  EXPECT_LT(elapsed, 1000u);
+  // Generous, for a loaded machine: it catches pauses taken in seconds.
+  EXPECT_LT(elapsed, 15000u);
   EXPECT_EQ(mgr->QueryTableLockStatus(7), ltNone);
 
   // A reader next to the other one fails to upgrade and keeps its read lock.

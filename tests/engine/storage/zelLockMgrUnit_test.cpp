@@ -326,7 +326,8 @@ TEST(LockMgr, ReadersShareATableAndAWriterTimesOut) {
               [&] { mgr->SetWriteLock(7, 0); });
   const uint32_t elapsed = plat::GetTickCount() - start;
   EXPECT_GE(elapsed, 3u * 25u);  // four tries, three pauses
-  EXPECT_LT(elapsed, 1000u);
+  // Generous, for a loaded machine: it catches pauses taken in seconds.
+  EXPECT_LT(elapsed, 15000u);
   EXPECT_EQ(mgr->GetLockCount(), 0);
 
   stop.Send();

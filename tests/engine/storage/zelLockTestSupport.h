@@ -65,7 +65,7 @@ class TSignal {
     const char c = 'x';
     [[maybe_unused]] const ssize_t n = ::write(fds_[1], &c, 1);
   }
-  bool Wait(int TimeoutMs = 5000) const {
+  bool Wait(int TimeoutMs = 30000) const {
     pollfd p{fds_[0], POLLIN, 0};
     if (::poll(&p, 1, TimeoutMs) != 1) return false;
     char c = 0;
