@@ -37,6 +37,7 @@
 
 #include "engine/dataset/zelDatabaseCursor.h"
 #include "engine/dataset/zelDatabaseTable.h"
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelDisk.h"
 #include "engine/storage/zelTableMgrUnit.h"
 #include "platform/db/Connection.h"
@@ -71,7 +72,7 @@ using TBeforeLoginEvent =
                        std::string& MasterKey)>;
 using TUpdateProgressProc = std::function<void(int32_t PercentDone, bool& Cancel)>;
 
-class TZelDataBase : public plat::TCustomConnection {
+class ZEL_API TZelDataBase : public plat::TCustomConnection {
  public:
   explicit TZelDataBase(plat::TComponent* AOwner = nullptr);
   ~TZelDataBase() override;

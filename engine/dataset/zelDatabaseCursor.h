@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelIndexUnit.h"
 #include "engine/storage/zelInterfaceUnit.h"
@@ -70,7 +71,7 @@ inline constexpr uint32_t ReadAheadValidPeriod = 10000;
 // An encrypted table's AltName: its name scrambled with the built-in key.
 std::string ScrambleTableName(const std::string& Name);
 
-class TZelDataSet : public plat::TDataSet {
+class ZEL_API TZelDataSet : public plat::TDataSet {
  public:
   explicit TZelDataSet(plat::TComponent* AOwner = nullptr);
   ~TZelDataSet() override;

@@ -17,12 +17,13 @@
 #include <string>
 
 #include "engine/dataset/zelDatabaseCursor.h"
+#include "engine/storage/zelApi.h"
 
 namespace zel {
 
 enum TRecordBufferStatus : uint8_t { rbBrowse, rbEdit, rbInsert, rbInvalid };
 
-class TZelBaseTable : public TZelDataSet {
+class ZEL_API TZelBaseTable : public TZelDataSet {
  public:
   explicit TZelBaseTable(plat::TComponent* AOwner = nullptr);
   ~TZelBaseTable() override;
@@ -110,7 +111,7 @@ class TZelBaseTable : public TZelDataSet {
   bool FirstFetchPending_ = false;
 };
 
-class TZelTable : public TZelBaseTable {
+class ZEL_API TZelTable : public TZelBaseTable {
  public:
   explicit TZelTable(plat::TComponent* AOwner = nullptr);
   std::string ClassName() const override { return "TZelTable"; }

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/storage/zelApi.h"
+
 namespace zel {
 
 // Colours the form uses.
@@ -36,7 +38,7 @@ struct TZelDialogControl {
   std::string Caption;
 };
 
-class TZelPasswordDialog {
+class ZEL_API TZelPasswordDialog {
  public:
   TZelPasswordDialog();
 
@@ -58,12 +60,12 @@ class TZelPasswordDialog {
 // Shows the form and returns its modal result.
 using TZelShowModalHook = std::function<int32_t(TZelPasswordDialog& Dialog)>;
 // Installs the hook; an empty one restores the default (Cancel).
-void SetZelLoginDialogHook(TZelShowModalHook Hook);
+ZEL_API void SetZelLoginDialogHook(TZelShowModalHook Hook);
 
 // Flags bit 0 asks for the master key, bit 1 for user name and password.
 // True on OK, and only then are the three strings replaced by the edits'
 // texts.
-bool ShowZelLoginDialog(const std::string& DatabaseName, int32_t Flags, std::string& MasterKey,
+ZEL_API bool ShowZelLoginDialog(const std::string& DatabaseName, int32_t Flags, std::string& MasterKey,
                         std::string& Password, std::string& UserName);
 
 }  // namespace zel

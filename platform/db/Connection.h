@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/rtl/Classes.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -16,7 +17,7 @@ class TDataSet;
 
 using TConnectChangeEvent = std::function<void(TObject* Sender, bool Connecting)>;
 
-class TCustomConnection : public TComponent {
+class PLAT_API TCustomConnection : public TComponent {
  public:
   explicit TCustomConnection(TComponent* AOwner) : TComponent(AOwner) {}
   ~TCustomConnection() override;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/rtl/Classes.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -144,7 +145,7 @@ class TField;
 
 // A collection item with a name that is unique (ignoring case) within its
 // definition collection.
-class TNamedItem : public TCollectionItem {
+class PLAT_API TNamedItem : public TCollectionItem {
  public:
   explicit TNamedItem(TCollection* Collection) : TCollectionItem(Collection) {}
   std::string ClassName() const override { return "TNamedItem"; }
@@ -164,7 +165,7 @@ class TNamedItem : public TCollectionItem {
 
 // Field or index definitions of a dataset. OnUpdate runs after every change
 // (once, after the outermost EndUpdate, inside BeginUpdate/EndUpdate).
-class TDefCollection : public TCollection {
+class PLAT_API TDefCollection : public TCollection {
  public:
   TDefCollection(TCollectionItemClass ItemClass, TPersistent* DataSet);
   std::string ClassName() const override { return "TDefCollection"; }
@@ -190,7 +191,7 @@ class TDefCollection : public TCollection {
 
 class TFieldDefs;
 
-class TFieldDef : public TNamedItem {
+class PLAT_API TFieldDef : public TNamedItem {
  public:
   explicit TFieldDef(TCollection* Collection) : TNamedItem(Collection) {}
   std::string ClassName() const override { return "TFieldDef"; }
@@ -232,7 +233,7 @@ class TFieldDef : public TNamedItem {
   int32_t fieldNo_ = 0;
 };
 
-class TFieldDefs : public TDefCollection {
+class PLAT_API TFieldDefs : public TDefCollection {
  public:
   explicit TFieldDefs(TPersistent* DataSet = nullptr);
   std::string ClassName() const override { return "TFieldDefs"; }
@@ -255,7 +256,7 @@ class TFieldDefs : public TDefCollection {
   using TDefCollection::Update;
 };
 
-class TIndexDef : public TNamedItem {
+class PLAT_API TIndexDef : public TNamedItem {
  public:
   explicit TIndexDef(TCollection* Collection) : TNamedItem(Collection) {}
   std::string ClassName() const override { return "TIndexDef"; }
@@ -289,7 +290,7 @@ class TIndexDef : public TNamedItem {
   std::string source_;
 };
 
-class TIndexDefs : public TDefCollection {
+class PLAT_API TIndexDefs : public TDefCollection {
  public:
   explicit TIndexDefs(TPersistent* DataSet = nullptr);
   std::string ClassName() const override { return "TIndexDefs"; }

@@ -39,6 +39,7 @@
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Variants.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -73,7 +74,7 @@ bool IsWriteMode(TDataSetState State);
 TRecordBuffer AllocRecordMem(size_t Size);
 void FreeRecordMem(TRecordBuffer Buffer) noexcept;
 
-class TDataSet : public TComponent {
+class PLAT_API TDataSet : public TComponent {
  public:
   explicit TDataSet(TComponent* AOwner);
   // A descendant whose cursor may be open calls Destroying() and Close() in

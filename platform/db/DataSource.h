@@ -12,6 +12,7 @@
 
 #include "platform/db/DataSet.h"
 #include "platform/rtl/Classes.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -21,7 +22,7 @@ using TDataChangeEvent = std::function<void(TObject* Sender, TField* Field)>;
 
 // Invariant: every link in links_ has this as its data source; when dataSet_
 // is set, this source is in its list of data sources.
-class TDataSource : public TComponent {
+class PLAT_API TDataSource : public TComponent {
  public:
   explicit TDataSource(TComponent* AOwner);
   ~TDataSource() override;
@@ -72,7 +73,7 @@ class TDataSource : public TComponent {
 // A window of BufferCount records of a data source's dataset. Active follows
 // the dataset being open; Editing follows its edit states. Its owner keeps it
 // (it is not a component) and its destructor leaves the data source.
-class TDataLink : public TPersistent {
+class PLAT_API TDataLink : public TPersistent {
  public:
   TDataLink() = default;
   TDataLink(const TDataLink&) = delete;
@@ -138,7 +139,7 @@ class TDataLink : public TPersistent {
 };
 
 // A link that drives a detail dataset.
-class TDetailDataLink : public TDataLink {
+class PLAT_API TDetailDataLink : public TDataLink {
  public:
   std::string ClassName() const override { return "TDetailDataLink"; }
 };
@@ -147,7 +148,7 @@ class TDetailDataLink : public TDataLink {
 // fields; OnMasterChange runs when the master moves to another record or one
 // of those fields changes, OnMasterDisable when the link goes inactive or has
 // no fields. Before the master moves, the detail's pending edit is posted.
-class TMasterDataLink : public TDetailDataLink {
+class PLAT_API TMasterDataLink : public TDetailDataLink {
  public:
   explicit TMasterDataLink(TDataSet* DataSet) : dataSet_(DataSet) {}
   std::string ClassName() const override { return "TMasterDataLink"; }

@@ -36,6 +36,7 @@
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Variants.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -74,7 +75,7 @@ using TFieldSetTextEvent = std::function<void(TField* Sender, const std::string&
 // dataset binds its fields; calculated and lookup fields get FieldNo -1 and an
 // Offset in the calculated-field area of the record buffer, which holds a
 // has-value byte at Offset followed by DataSize() bytes.
-class TField : public TComponent {
+class PLAT_API TField : public TComponent {
  public:
   explicit TField(TComponent* AOwner);
   ~TField() override;
@@ -258,7 +259,7 @@ class TField : public TComponent {
 
 // The fields of one dataset, in display order. It does not own them (see
 // TField).
-class TFields : public TObject {
+class PLAT_API TFields : public TObject {
  public:
   explicit TFields(TDataSet* DataSet) : dataSet_(DataSet) {}
   TFields(const TFields&) = delete;
@@ -301,7 +302,7 @@ class TFields : public TObject {
 // ftString and ftFixedChar: text of at most Size bytes (default 20), cut
 // nowhere: longer text is refused. FixedChar values read without trailing
 // blanks.
-class TStringField : public TField {
+class PLAT_API TStringField : public TField {
  public:
   explicit TStringField(TComponent* AOwner);
   std::string ClassName() const override { return "TStringField"; }
@@ -330,7 +331,7 @@ class TStringField : public TField {
 };
 
 // ftWideString: Size UTF-16 code units (default 20); AsString is UTF-8.
-class TWideStringField : public TStringField {
+class PLAT_API TWideStringField : public TStringField {
  public:
   explicit TWideStringField(TComponent* AOwner);
   std::string ClassName() const override { return "TWideStringField"; }
@@ -343,7 +344,7 @@ class TWideStringField : public TStringField {
 };
 
 // Numbers: DisplayFormat and EditFormat are FormatFloat pictures.
-class TNumericField : public TField {
+class PLAT_API TNumericField : public TField {
  public:
   explicit TNumericField(TComponent* AOwner) : TField(AOwner) {}
   std::string ClassName() const override { return "TNumericField"; }
@@ -359,7 +360,7 @@ class TNumericField : public TField {
 
 // ftInteger, and the base of the other integer fields. MinValue and MaxValue
 // narrow the type's range when either is not 0.
-class TIntegerField : public TNumericField {
+class PLAT_API TIntegerField : public TNumericField {
  public:
   explicit TIntegerField(TComponent* AOwner);
   std::string ClassName() const override { return "TIntegerField"; }
@@ -394,28 +395,28 @@ class TIntegerField : public TNumericField {
 };
 
 // ftSmallint: -32768 to 32767.
-class TSmallintField : public TIntegerField {
+class PLAT_API TSmallintField : public TIntegerField {
  public:
   explicit TSmallintField(TComponent* AOwner);
   std::string ClassName() const override { return "TSmallintField"; }
 };
 
 // ftWord: 0 to 65535.
-class TWordField : public TIntegerField {
+class PLAT_API TWordField : public TIntegerField {
  public:
   explicit TWordField(TComponent* AOwner);
   std::string ClassName() const override { return "TWordField"; }
 };
 
 // ftAutoInc: an integer the dataset assigns when it stores a new record.
-class TAutoIncField : public TIntegerField {
+class PLAT_API TAutoIncField : public TIntegerField {
  public:
   explicit TAutoIncField(TComponent* AOwner);
   std::string ClassName() const override { return "TAutoIncField"; }
 };
 
 // ftLargeint: 64-bit integers. AsInteger refuses values beyond 32 bits.
-class TLargeintField : public TNumericField {
+class PLAT_API TLargeintField : public TNumericField {
  public:
   explicit TLargeintField(TComponent* AOwner);
   std::string ClassName() const override { return "TLargeintField"; }
@@ -438,7 +439,7 @@ class TLargeintField : public TNumericField {
 
 // ftFloat (and ftCurrency through TCurrencyField). Only finite values are
 // stored. MinValue and MaxValue limit the value when either is not 0.
-class TFloatField : public TNumericField {
+class PLAT_API TFloatField : public TNumericField {
  public:
   explicit TFloatField(TComponent* AOwner);
   std::string ClassName() const override { return "TFloatField"; }
@@ -472,7 +473,7 @@ class TFloatField : public TNumericField {
 };
 
 // ftCurrency: a float field shown as money.
-class TCurrencyField : public TFloatField {
+class PLAT_API TCurrencyField : public TFloatField {
  public:
   explicit TCurrencyField(TComponent* AOwner);
   std::string ClassName() const override { return "TCurrencyField"; }
@@ -480,7 +481,7 @@ class TCurrencyField : public TFloatField {
 
 // ftBCD: fixed-point values with four decimals (a Currency). Size is the
 // number of decimals (0 to 4, default 4); values are kept exactly.
-class TBCDField : public TNumericField {
+class PLAT_API TBCDField : public TNumericField {
  public:
   explicit TBCDField(TComponent* AOwner);
   std::string ClassName() const override { return "TBCDField"; }
@@ -517,7 +518,7 @@ class TBCDField : public TNumericField {
 
 // ftBoolean. DisplayValues is "True text;False text" (default "True;False");
 // text is read back by a case-insensitive prefix of either.
-class TBooleanField : public TField {
+class PLAT_API TBooleanField : public TField {
  public:
   explicit TBooleanField(TComponent* AOwner);
   std::string ClassName() const override { return "TBooleanField"; }
@@ -542,7 +543,7 @@ class TBooleanField : public TField {
 
 // ftDateTime, and the base of TDateField and TTimeField. DisplayFormat is a
 // FormatDateTime picture.
-class TDateTimeField : public TField {
+class PLAT_API TDateTimeField : public TField {
  public:
   explicit TDateTimeField(TComponent* AOwner);
   std::string ClassName() const override { return "TDateTimeField"; }
@@ -568,14 +569,14 @@ class TDateTimeField : public TField {
 };
 
 // ftDate: the date part only.
-class TDateField : public TDateTimeField {
+class PLAT_API TDateField : public TDateTimeField {
  public:
   explicit TDateField(TComponent* AOwner);
   std::string ClassName() const override { return "TDateField"; }
 };
 
 // ftTime: the time of day only.
-class TTimeField : public TDateTimeField {
+class PLAT_API TTimeField : public TDateTimeField {
  public:
   explicit TTimeField(TComponent* AOwner);
   std::string ClassName() const override { return "TTimeField"; }
@@ -583,7 +584,7 @@ class TTimeField : public TDateTimeField {
 
 // ftBytes and ftVarBytes: raw bytes; AsString and Value carry them as a byte
 // string.
-class TBinaryField : public TField {
+class PLAT_API TBinaryField : public TField {
  public:
   std::string ClassName() const override { return "TBinaryField"; }
   void SetAsString(const std::string& Value) override;
@@ -597,7 +598,7 @@ class TBinaryField : public TField {
 };
 
 // ftBytes: exactly Size bytes (default 16); shorter values are padded with 0.
-class TBytesField : public TBinaryField {
+class PLAT_API TBytesField : public TBinaryField {
  public:
   explicit TBytesField(TComponent* AOwner);
   std::string ClassName() const override { return "TBytesField"; }
@@ -605,7 +606,7 @@ class TBytesField : public TBinaryField {
 };
 
 // ftVarBytes: up to Size bytes (default 16).
-class TVarBytesField : public TBinaryField {
+class PLAT_API TVarBytesField : public TBinaryField {
  public:
   explicit TVarBytesField(TComponent* AOwner);
   std::string ClassName() const override { return "TVarBytesField"; }
@@ -616,7 +617,7 @@ class TVarBytesField : public TBinaryField {
 // written through the dataset's CreateBlobStream; an empty blob is null.
 // Modified is set by blob streams that wrote the field and cleared when the
 // record is posted or cancelled.
-class TBlobField : public TField {
+class PLAT_API TBlobField : public TField {
  public:
   explicit TBlobField(TComponent* AOwner);
   std::string ClassName() const override { return "TBlobField"; }
@@ -648,14 +649,14 @@ class TBlobField : public TField {
 };
 
 // ftMemo: text.
-class TMemoField : public TBlobField {
+class PLAT_API TMemoField : public TBlobField {
  public:
   explicit TMemoField(TComponent* AOwner);
   std::string ClassName() const override { return "TMemoField"; }
 };
 
 // ftGraphic: a picture's bytes.
-class TGraphicField : public TBlobField {
+class PLAT_API TGraphicField : public TBlobField {
  public:
   explicit TGraphicField(TComponent* AOwner);
   std::string ClassName() const override { return "TGraphicField"; }

@@ -9,6 +9,7 @@
 #include "platform/db/DB.h"
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/Variants.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -20,7 +21,7 @@ class TParams;
 // takes it from the variant. Bound tells whether a value was given; setting it
 // false keeps the value (a parameter filled from a master dataset is marked
 // unbound so that the next run fills it again).
-class TParam : public TCollectionItem {
+class PLAT_API TParam : public TCollectionItem {
  public:
   explicit TParam(TCollection* Collection) : TCollectionItem(Collection) {}
   std::string ClassName() const override { return "TParam"; }
@@ -91,7 +92,7 @@ class TParam : public TCollectionItem {
   Variant value_;
 };
 
-class TParams : public TCollection {
+class PLAT_API TParams : public TCollection {
  public:
   explicit TParams(TPersistent* Owner = nullptr);
   std::string ClassName() const override { return "TParams"; }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/rtl/DateTime.h"
+#include "platform/rtl/Visibility.h"
 
 namespace plat {
 
@@ -78,7 +79,7 @@ struct VarArrayDataDeleter {
   void operator()(VarArrayData* data) const noexcept;
 };
 
-class Variant {
+class PLAT_API Variant {
  public:
   Variant() noexcept = default;
   ~Variant();
