@@ -105,6 +105,7 @@ class TInstallContainer : public plat::TComponent {
   explicit TInstallContainer(plat::TComponent* AOwner);
   ~TInstallContainer() override;
   std::string ClassName() const override { return "TInstallContainer"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   const std::string& DestDir() const { return destDir_; }
   virtual void SetDestDir(const std::string& Value) { destDir_ = Value; }
@@ -187,6 +188,7 @@ class TInstallObject : public TInstallContainer {
   explicit TInstallObject(plat::TComponent* AOwner) : TInstallContainer(AOwner) {}
   ~TInstallObject() override;
   std::string ClassName() const override { return "TInstallObject"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   TInstallContainer* Container() const override { return container_; }
   virtual void SetContainer(TInstallContainer* Value);
@@ -207,6 +209,7 @@ class TFileRelated : public TInstallObject {
  public:
   explicit TFileRelated(plat::TComponent* AOwner) : TInstallObject(AOwner) {}
   std::string ClassName() const override { return "TFileRelated"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   const std::string& ArchiveFile() const { return archiveFile_; }
   virtual void SetArchiveFile(const std::string& Value) { archiveFile_ = Value; }
@@ -262,6 +265,12 @@ class TFileContainer : public TFileRelated {
   explicit TFileContainer(plat::TComponent* AOwner);
   ~TFileContainer() override;
   std::string ClassName() const override { return "TFileContainer"; }
+  const plat::TPropList& PublishedProperties() const override;
+  // A container read from component text takes the specifier the text
+  // holds for it, else makes its own.
+  void Loaded() override;
+  // Takes Specifier as this container's own, freeing the one it made.
+  void AdoptPathSpecifier(TpsFileContainer* Specifier);
 
   const std::string& Description() const { return description_; }
   void SetDescription(const std::string& Value) { description_ = Value; }
@@ -298,6 +307,8 @@ class TFileContainer : public TFileRelated {
   bool ArchiveAborted() const;
 
  private:
+  void MakePathSpecifier();
+
   std::string description_;
   TpsFileContainer* pathSpecifier_ = nullptr;
   int32_t mode_ = 0;
