@@ -81,7 +81,16 @@ void DeleteKeyWhenEmpty(const std::string& Key) {
   if (reg.KeyExists(Key) && !HasSubKeys(Key)) reg.DeleteKey(Key);
 }
 
+std::vector<std::string>& ProgramArguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
 }  // namespace
+
+void SetProgramArguments(std::vector<std::string> Arguments) {
+  ProgramArguments() = std::move(Arguments);
+}
 
 TCustomInstall* CurrentInstall() {
   return TheInstall();
@@ -113,6 +122,7 @@ TCustomInstall::TCustomInstall(plat::TComponent* AOwner) : TFileContainer(AOwner
         "3) or TForm (Delphi 2.0,C++Builder 1.0)");
   }
   TheInstall() = this;
+  arguments_ = ProgramArguments();
   archive_ = new TTrevCompress(this);
   SetInstallTypes(TInstallTypeSet{itFull});
 }

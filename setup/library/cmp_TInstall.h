@@ -47,6 +47,11 @@ class TFormsInstallUI;
 // components and the path specifiers.
 void RegisterInstallClasses();
 
+// The program's arguments (without the program itself): an install read
+// from a form reads them when it is loaded, before anyone could hand them
+// to it. SetCommandLine replaces them for one install.
+void SetProgramArguments(std::vector<std::string> Arguments);
+
 enum TDistributeType : uint8_t { dtTraditional, dtWeb, dtTraditionalNet };
 
 // Command-line option bits, one per letter.
