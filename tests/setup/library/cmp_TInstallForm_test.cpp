@@ -283,5 +283,80 @@ TEST_F(InstallFormTest, WhatTheRunShowsIsTranslatedAndTheLanguageIsKeptForTheRes
   EXPECT_TRUE(plat::Application()->Terminated());
 }
 
+
+// Questions of the run are message boxes of the application: a script
+// declines to copy over a file the person has.
+TEST_F(InstallFormTest, AQuestionOfTheRunIsAMessageBoxTheDriverAnswers) {
+  w::ForceDirectories(installtest::kKitDir);
+  {
+    std::ofstream out(w::HostPath(installtest::kKitDir + "\\readme.txt"), std::ios::binary);
+    out << "my own notes";
+  }
+  auto* script = new plat::TScriptedDriver("answer No\n");
+  plat::Application()->SetDriver(std::unique_ptr<plat::TFormsDriver>(script));
+  std::string text = KitText("");
+  const std::string readme = "DestName = 'readme.txt'";
+  text.replace(text.find(readme), readme.size(), readme + "\n    OverwriteMode = owAsk");
+  RunKit(text);
+  EXPECT_EQ(script->Remaining(), 0);
+  EXPECT_EQ(installtest::ReadWinFile(installtest::kKitDir + "\\readme.txt"), "my own notes");
+  bool asked = false;
+  for (const std::string& line : script->Transcript()) {
+    if (line.find("'Copy This File readme.txt?' -> No") != std::string::npos) asked = true;
+  }
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(installtest::ReadWinFile(installtest::kKitDir + "\\Bin\\engine.dll"),
+            installtest::ReadWinFile("C:\\src\\engine.dll"));
+}
+
+// The rules of reading an install description and of its parts' lifetimes.
+TEST_F(InstallFormTest, ReadingAndFreeingTheDescription) {
+  plat::Application()->SetDriver(std::make_unique<plat::TAutomaticDriver>());
+  // An install lives on a form only.
+  plat::TComponent plain(nullptr);
+  try {
+    TCustomInstall install(&plain);
+    ADD_FAILURE() << "an install without a form";
+  } catch (const IEInstall& e) {
+    EXPECT_NE(e.Message().find("The Owner of the TInstall component must either be"),
+              std::string::npos);
+  }
+
+  // A stored id that a living file holds is refused; the read leaves
+  // nothing behind and the other file keeps its id.
+  TCustomInstallFile other(&plain);
+  other.SetUniqueID(12);
+  EXPECT_THROW(TKitForm(nullptr, KitText("")), plat::EReadError);
+  EXPECT_EQ(CurrentInstall(), nullptr);
+  EXPECT_EQ(other.UniqueID(), 12);
+  other.SetUniqueID(40);
+
+  // A file whose text gives no id takes the lowest free one once read.
+  std::string text = KitText("RunAutomatic = False");
+  const std::string id = "UniqueID = 0\n";
+  text.erase(text.find(id), id.size());
+  auto form = std::make_unique<TKitForm>(nullptr, text);
+  auto* uninstaller = dynamic_cast<TUninstallEXE*>(form->FindComponent("fileUninstall"));
+  ASSERT_NE(uninstaller, nullptr);
+  EXPECT_EQ(uninstaller->UniqueID(), 0);
+  EXPECT_TRUE(uninstaller->Net());
+
+  // Naming a container's specifier after another component renames that one.
+  auto* bin = dynamic_cast<TInstallDirectory*>(form->FindComponent("dirBin"));
+  ASSERT_NE(bin, nullptr);
+  plat::TComponent* holder = form->FindComponent("psProgramFiles");
+  ASSERT_NE(holder, nullptr);
+  bin->PathSpecifier()->SetName("psProgramFiles");
+  EXPECT_EQ(form->FindComponent("psProgramFiles"), bin->PathSpecifier());
+  EXPECT_EQ(holder->Name(), "nameClash");
+
+  // A directory takes its files and its specifier with it.
+  const int32_t before = form->ComponentCount();
+  delete bin;
+  EXPECT_EQ(form->FindComponent("fileEngine"), nullptr);
+  EXPECT_EQ(form->FindComponent("psProgramFiles"), nullptr);
+  EXPECT_EQ(form->ComponentCount(), before - 3);
+}
+
 }  // namespace
 }  // namespace setup
