@@ -257,7 +257,12 @@ TEST_F(InstallFormTest, WhatTheRunShowsIsTranslatedAndTheLanguageIsKeptForTheRes
           "1;Lendo os arquivos...\n2;Gravando o registro...\n");
   translator.SetTranslateIntoLanguage(tlPortugese);
 
-  TKitForm* form = RunKit(KitText("Reboot = True"));
+  std::string text = KitText("Reboot = True\n    HideMainForm = True");
+  text.replace(text.find("  Caption"), 0, "  Width = 400\n  Height = 300\n");
+  TKitForm* form = RunKit(text);
+  // Out of sight while the run goes on.
+  EXPECT_EQ(form->Left(), -800);
+  EXPECT_EQ(form->Top(), -600);
   unsetenv("ZEL_UI");
   EXPECT_EQ(plat::Application()->Driver().Name(), "auto");
   EXPECT_EQ(Statuses(), (std::vector<std::string>{"status 'Lendo os arquivos...'", "status ''",
@@ -307,6 +312,25 @@ TEST_F(InstallFormTest, AQuestionOfTheRunIsAMessageBoxTheDriverAnswers) {
   EXPECT_TRUE(asked);
   EXPECT_EQ(installtest::ReadWinFile(installtest::kKitDir + "\\Bin\\engine.dll"),
             installtest::ReadWinFile("C:\\src\\engine.dll"));
+}
+
+// A run that fails shows the error in a message box and ends the program.
+TEST_F(InstallFormTest, AFailedRunShowsItsErrorAndEnds) {
+  plat::Application()->SetDriver(std::make_unique<plat::TAutomaticDriver>());
+  std::string text = KitText("");
+  text.replace(text.find("FileName = 'engine.dll'"), 23, "FileName = 'missing.dll'");
+  RunKit(text);
+  EXPECT_TRUE(plat::Application()->Terminated());
+  std::vector<std::string> messages;
+  for (const std::string& line : plat::Application()->Driver().Transcript()) {
+    if (line.rfind("message ", 0) == 0) messages.push_back(line);
+  }
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("message error '", 0), 0u) << messages[0];
+  EXPECT_NE(messages[0].find("missing.dll"), std::string::npos) << messages[0];
+  // Only an abort drops the per-setup record; a failed run keeps it for
+  // the next one.
+  EXPECT_TRUE(KeyExists("\\SOFTWARE\\Nubra\\Install\\Install0"));
 }
 
 // The rules of reading an install description and of its parts' lifetimes.
