@@ -123,7 +123,7 @@ TCustomInstall::TCustomInstall(plat::TComponent* AOwner) : TFileContainer(AOwner
   }
   TheInstall() = this;
   arguments_ = ProgramArguments();
-  archive_ = new TTrevCompress(this);
+  archive_ = std::make_unique<TTrevCompress>(nullptr);
   SetInstallTypes(TInstallTypeSet{itFull});
 }
 

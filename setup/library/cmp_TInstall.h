@@ -229,7 +229,8 @@ class TCustomInstall : public TFileContainer {
   TRegistrationInformation registration_;
   TControlPanelExtensionInformation extended_;
   TBuildInfo buildInfo_;
-  TTrevCompress* archive_ = nullptr;  // owned as a component
+  // Not a component of the install: it is no part of the description.
+  std::unique_ptr<TTrevCompress> archive_;
   TInstallUI* ui_ = nullptr;
   std::unique_ptr<TFormsInstallUI> formsUI_;
   plat::TCustomForm* mainForm_ = nullptr;

@@ -333,6 +333,17 @@ TEST_F(InstallFormTest, AFailedRunShowsItsErrorAndEnds) {
   EXPECT_TRUE(KeyExists("\\SOFTWARE\\Nubra\\Install\\Install0"));
 }
 
+// What is read from a form is written back the same way, and reads again.
+TEST_F(InstallFormTest, AWrittenDescriptionReadsBackTheSame) {
+  std::string written;
+  {
+    TKitForm form(nullptr, KitText("RunAutomatic = False"));
+    written = plat::WriteComponentText(form);
+  }
+  TKitForm again(nullptr, written);
+  EXPECT_EQ(plat::WriteComponentText(again), written);
+}
+
 // The rules of reading an install description and of its parts' lifetimes.
 TEST_F(InstallFormTest, ReadingAndFreeingTheDescription) {
   plat::Application()->SetDriver(std::make_unique<plat::TAutomaticDriver>());
