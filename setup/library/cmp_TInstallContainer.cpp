@@ -632,8 +632,9 @@ const plat::TPropList& TInstallContainer::PublishedProperties() const {
           .Component("DestDirType", &TInstallContainer::DestDirType,
                      &TInstallContainer::SetDestDirType)
           .Boolean("Include", &TInstallContainer::Include, &TInstallContainer::SetInclude, true)
-          .Set("InstallTypes", &TInstallContainer::InstallTypes, &TInstallContainer::SetInstallTypes,
-               kInstallTypeNames, TInstallTypeSet{itFull, itDefault, itCompact})
+          .Set("InstallTypes", &TInstallContainer::InstallTypes,
+               &TInstallContainer::SetInstallTypes, kInstallTypeNames,
+               TInstallTypeSet{itFull, itDefault, itCompact})
           .Set("OS", &TInstallContainer::OS, &TInstallContainer::SetOS, kOSNames)
           .Boolean("Uninstall", &TInstallContainer::Uninstall, &TInstallContainer::SetUninstall,
                    true);

@@ -37,11 +37,10 @@ TInstallAnswer TFormsInstallUI::MessageBox(const std::string& Text, TInstallButt
       return plat::MessageDlg(Text, plat::mtConfirmation, plat::mbOKCancel) == plat::mrOk
                  ? iaOK
                  : iaCancel;
-    case ibYesNo:
-      return plat::MessageDlg(Text, plat::mtConfirmation, plat::TMsgDlgButtons{plat::mbYes, plat::mbNo}) ==
-                     plat::mrYes
-                 ? iaYes
-                 : iaNo;
+    case ibYesNo: {
+      const plat::TMsgDlgButtons yesNo{plat::mbYes, plat::mbNo};
+      return plat::MessageDlg(Text, plat::mtConfirmation, yesNo) == plat::mrYes ? iaYes : iaNo;
+    }
     case ibOK:
       break;
   }

@@ -1,10 +1,9 @@
 #include "setup/library/cmp_TInstallRegistry.h"
 
-#include "platform/rtl/Published.h"
-
 #include <algorithm>
 
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/Registry.h"
 #include "setup/library/cmp_TInstall.h"
