@@ -189,7 +189,20 @@ const plat::TPropList& TCustomInstall::PublishedProperties() const {
                        {"dtTraditional", "dtWeb", "dtTraditionalNet"}, dtTraditional)
           .Persistent("Information", &T::Information)
           .Persistent("RegistrationInformation", &T::RegistrationInformation)
-          .Persistent("win2KExtendedInformation", &T::win2KExtendedInformation);
+          .Persistent("win2KExtendedInformation", &T::win2KExtendedInformation)
+          .Event("OnAfterInitialized", &T::OnAfterInitialized, &T::EventBindings)
+          .Event("OnBeforeReadArchiveInfo", &T::OnBeforeReadArchiveInfo, &T::EventBindings)
+          .Event("OnAfterReadArchiveInfo", &T::OnAfterReadArchiveInfo, &T::EventBindings)
+          .Event("OnBeforeReboot", &T::OnBeforeReboot, &T::EventBindings)
+          .Event("OnFailedReboot", &T::OnFailedReboot, &T::EventBindings)
+          .Event("OnBeforeNotifyGoodInstall", &T::OnBeforeNotifyGoodInstall, &T::EventBindings)
+          .Event("OnAfterNotifyGoodInstall", &T::OnAfterNotifyGoodInstall, &T::EventBindings)
+          .Event("OnBeforeNotifyBadInstall", &T::OnBeforeNotifyBadInstall, &T::EventBindings)
+          .Event("OnAfterNotifyBadInstall", &T::OnAfterNotifyBadInstall, &T::EventBindings)
+          .Event("OnBeforeCleanup", &T::OnBeforeCleanup, &T::EventBindings)
+          .Event("OnBeforeRunFile", &T::OnBeforeRunFile, &T::EventBindings)
+          .Event("OnBeforeShutdown", &T::OnBeforeShutdown, &T::EventBindings)
+          .Event("OnUserAbort", &T::OnUserAbort, &T::EventBindings);
   return list;
 }
 

@@ -637,7 +637,9 @@ const plat::TPropList& TInstallContainer::PublishedProperties() const {
                TInstallTypeSet{itFull, itDefault, itCompact})
           .Set("OS", &TInstallContainer::OS, &TInstallContainer::SetOS, kOSNames)
           .Boolean("Uninstall", &TInstallContainer::Uninstall, &TInstallContainer::SetUninstall,
-                   true);
+                   true)
+          .Event("OnBeforeProcess", &TInstallContainer::OnBeforeProcess, &TInstallContainer::EventBindings)
+          .Event("OnAfterProcess", &TInstallContainer::OnAfterProcess, &TInstallContainer::EventBindings);
   return list;
 }
 
@@ -663,7 +665,12 @@ const plat::TPropList& TFileRelated::PublishedProperties() const {
 const plat::TPropList& TFileContainer::PublishedProperties() const {
   static const plat::TPropList list =
       plat::TPublished<TFileContainer>(TFileRelated::PublishedProperties())
-          .String("Description", &TFileContainer::Description, &TFileContainer::SetDescription);
+          .String("Description", &TFileContainer::Description, &TFileContainer::SetDescription)
+          .Event("OnBeforeInstallObjects", &TFileContainer::OnBeforeInstallObjects, &TFileContainer::EventBindings)
+          .Event("OnAfterInstallObjects", &TFileContainer::OnAfterInstallObjects, &TFileContainer::EventBindings)
+          .Event("OnStatus", &TFileContainer::OnStatus, &TFileContainer::EventBindings)
+          .Event("OnNewDisk", &TFileContainer::OnNewDisk, &TFileContainer::EventBindings)
+          .Event("OnReplacing", &TFileContainer::OnReplacing, &TFileContainer::EventBindings);
   return list;
 }
 

@@ -24,6 +24,7 @@
 
 #include "platform/rtl/ClassesBase.h"
 #include "platform/rtl/Components.h"
+#include "platform/rtl/Published.h"
 #include "setup/library/cmp_InstallUI.h"
 #include "setup/library/routines_API.h"
 #include "setup/library/specifiers_Standard.h"
@@ -157,6 +158,8 @@ class TInstallContainer : public plat::TComponent {
 
   TContainerNotifyEvent OnBeforeProcess;
   TContainerNotifyEvent OnAfterProcess;
+  // The names of the form's methods that its text bound to the events.
+  plat::TEventBindings& EventBindings() { return eventBindings_; }
 
  protected:
   void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
@@ -174,6 +177,7 @@ class TInstallContainer : public plat::TComponent {
   bool uninstall_ = true;
   bool processed_ = false;
   TInstallContainer* messageTarget_ = nullptr;
+  plat::TEventBindings eventBindings_;
 };
 
 // The global container list, in creation order.

@@ -118,7 +118,12 @@ const plat::TPropList& TCustomInstallFile::PublishedProperties() const {
                   &TCustomInstallFile::SetRunParameters)
           .Boolean("UpdateDLLCounter", &TCustomInstallFile::UpdateDLLCounter,
                    &TCustomInstallFile::SetUpdateDLLCounter, false)
-          .Integer("UniqueID", &TCustomInstallFile::UniqueID, &TCustomInstallFile::SetUniqueID);
+          .Integer("UniqueID", &TCustomInstallFile::UniqueID, &TCustomInstallFile::SetUniqueID)
+          .Event("OnBeforeInstall", &TCustomInstallFile::OnBeforeInstall, &TCustomInstallFile::EventBindings)
+          .Event("OnAfterInstall", &TCustomInstallFile::OnAfterInstall, &TCustomInstallFile::EventBindings)
+          .Event("OnReplacing", &TCustomInstallFile::OnReplacing, &TCustomInstallFile::EventBindings)
+          .Event("OnStatus", &TCustomInstallFile::OnStatus, &TCustomInstallFile::EventBindings)
+          .Event("OnNewDisk", &TCustomInstallFile::OnNewDisk, &TCustomInstallFile::EventBindings);
   return list;
 }
 

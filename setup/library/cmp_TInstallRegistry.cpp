@@ -147,7 +147,8 @@ const plat::TPropList& TCustomInstallRegistry::PublishedProperties() const {
                        {"hkClassesRoot", "hkCurrentConfig", "hkCurrentUser", "hkDynData",
                         "hkLocalMachine", "hkUsers"},
                        hkLocalMachine)
-          .Collection("Entries", &TCustomInstallRegistry::Entries);
+          .Collection("Entries", &TCustomInstallRegistry::Entries)
+          .Event("OnBeforeWriteEntry", &TCustomInstallRegistry::OnBeforeWriteEntry, &TCustomInstallRegistry::EventBindings);
   return list;
 }
 

@@ -48,6 +48,7 @@ const char* const kKitText = R"(object KitForm: TKitForm
     Information.CompanyName = 'Ostra'
     Information.ProductName = 'Ostra Kit'
     Information.Version = '1.5'
+    OnAfterInitialized = InstallInitialized
     #REBOOT#
   end
   object dirBin: TInstallDirectory
@@ -140,10 +141,14 @@ class TKitForm : public plat::TForm {
  public:
   TKitForm(plat::TComponent* owner, const std::string& text) : plat::TForm(owner) {
     Methods().Add<void(plat::TObject*)>("FormActivate", [this](plat::TObject*) { ++Activations; });
+    Methods().Add<void(TCustomInstall*)>("InstallInitialized", [this](TCustomInstall* install) {
+      RecordDuringRun = install->RecordKey();
+    });
     LoadFormText({text});
   }
   std::string ClassName() const override { return "TKitForm"; }
   int Activations = 0;
+  std::string RecordDuringRun;
 };
 
 class InstallFormTest : public wintest::WinRootTest {
@@ -229,6 +234,8 @@ TEST_F(InstallFormTest, ADescriptionReadFromFormTextInstallsEndToEnd) {
   // Files where their specifiers put them, each from its own archive member,
   // the registry values and uninstall layout, the record gone.
   installtest::ExpectKitInstalled();
+  // The install's events reach the form's methods: the record existed then.
+  EXPECT_EQ(form->RecordDuringRun, "\\SOFTWARE\\Nubra\\Install\\Install0");
 
   // The typed pass, in order, as the driver saw it.
   EXPECT_EQ(Statuses(), (std::vector<std::string>{"status 'Reading file information...'",
