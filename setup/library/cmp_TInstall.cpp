@@ -4,7 +4,10 @@
 #include <cmath>
 #include <fstream>
 
+#include "platform/forms/Forms.h"
 #include "platform/os/Files.h"
+#include "platform/rtl/ComponentText.h"
+#include "platform/rtl/Published.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
@@ -13,6 +16,11 @@
 #include "platform/win/WinPaths.h"
 #include "platform/win/WinSystem.h"
 #include "setup/library/cmp_TInstallFile.h"
+#include "setup/library/cmp_TInstallFormsUI.h"
+#include "setup/library/cmp_TInstallRegistry.h"
+#include "setup/library/cmp_TNetInstallLocation.h"
+#include "setup/library/cmp_TTranslator.h"
+#include "setup/library/cmp_TUninstallEXE.h"
 #include "setup/library/cmp_TProgramLauncher.h"
 #include "setup/library/cmp_TTrevCompressRecord.h"
 #include "setup/library/routines_API.h"
@@ -39,8 +47,6 @@ constexpr const char* kNoUnfinished =
     "The TInstall could not either write or read unfinished business from the registry";
 constexpr const char* kQuillaneKey = "\\Software\\Quillane";
 constexpr const char* kNubraKey = "\\SOFTWARE\\Nubra";
-// The language saved for the continuation when no translator chose one.
-constexpr int32_t kUserLanguage = 20;
 // The block at the end of a self-extractor and the archive offset in it.
 constexpr int64_t kSelfExtractBlock = 56;
 constexpr size_t kOffArchiveOffset = 24;
@@ -75,7 +81,16 @@ void DeleteKeyWhenEmpty(const std::string& Key) {
   if (reg.KeyExists(Key) && !HasSubKeys(Key)) reg.DeleteKey(Key);
 }
 
+std::vector<std::string>& ProgramArguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
 }  // namespace
+
+void SetProgramArguments(std::vector<std::string> Arguments) {
+  ProgramArguments() = std::move(Arguments);
+}
 
 TCustomInstall* CurrentInstall() {
   return TheInstall();
@@ -101,12 +116,19 @@ TCustomInstall::TCustomInstall(plat::TComponent* AOwner) : TFileContainer(AOwner
         "The TInstall component does not currently support the use of 2 TInstall components in "
         "the same project");
   }
+  if (dynamic_cast<plat::TCustomForm*>(AOwner) == nullptr) {
+    throw IEInstall(
+        "The Owner of the TInstall component must either be a class of type TCustomForm (Delphi "
+        "3) or TForm (Delphi 2.0,C++Builder 1.0)");
+  }
   TheInstall() = this;
-  archive_ = new TTrevCompress(this);
+  arguments_ = ProgramArguments();
+  archive_ = std::make_unique<TTrevCompress>(nullptr);
   SetInstallTypes(TInstallTypeSet{itFull});
 }
 
 TCustomInstall::~TCustomInstall() {
+  UnhookMainForm();
   if (TheInstall() == this) TheInstall() = nullptr;
   if (!pendingBatch_.empty()) {
     try {
@@ -117,6 +139,86 @@ TCustomInstall::~TCustomInstall() {
     } catch (const plat::Exception&) {
       // Only the temporary copy stays behind; nobody is left to tell.
     }
+  }
+}
+
+// --- Form text -------------------------------------------------------------------------------
+
+const plat::TPropList& TControlPanelExtensionInformation::PublishedProperties() const {
+  using T = TControlPanelExtensionInformation;
+  auto text = [](std::string T::*field) {
+    return std::make_pair([field](T& o) { return o.*field; },
+                          [field](T& o, const std::string& v) { o.*field = v; });
+  };
+  auto [commentsGet, commentsSet] = text(&T::Comments);
+  auto [contactGet, contactSet] = text(&T::Contact);
+  auto [helpLinkGet, helpLinkSet] = text(&T::HelpLink);
+  auto [telephoneGet, telephoneSet] = text(&T::HelpTelephone);
+  auto [productGet, productSet] = text(&T::ProductID);
+  auto [aboutGet, aboutSet] = text(&T::URLInfoAbout);
+  auto [updateGet, updateSet] = text(&T::URLUpdateInfo);
+  static const plat::TPropList list =
+      plat::TPublished<T>()
+          .String("Comments", commentsGet, commentsSet)
+          .String("Contact", contactGet, contactSet)
+          .Component("DisplayIcon", [](T& o) { return o.DisplayIcon; },
+                     [](T& o, TCustomInstallFile* v) { o.DisplayIcon = v; })
+          .String("HelpLink", helpLinkGet, helpLinkSet)
+          .String("HelpTelephone", telephoneGet, telephoneSet)
+          .String("ProductID", productGet, productSet)
+          .Component("ReadMe", [](T& o) { return o.ReadMe; },
+                     [](T& o, TCustomInstallFile* v) { o.ReadMe = v; })
+          .String("URLInfoAbout", aboutGet, aboutSet)
+          .String("URLUpdateInfo", updateGet, updateSet);
+  return list;
+}
+
+const plat::TPropList& TCustomInstall::PublishedProperties() const {
+  using T = TCustomInstall;
+  static const plat::TPropList list =
+      plat::TPublished<T>(TFileContainer::PublishedProperties())
+          .Set("InstallTypes", &T::InstallTypes, &T::SetInstallTypes,
+               {"itFull", "itDefault", "itCompact", "itCustom"}, TInstallTypeSet{itFull})
+          .Boolean("AutoMaximizeWindow", &T::AutoMaximizeWindow, &T::SetAutoMaximizeWindow, true)
+          .Boolean("HideMainForm", &T::HideMainForm, &T::SetHideMainForm, false)
+          .Boolean("RunAutomatic", &T::RunAutomatic, &T::SetRunAutomatic, true)
+          .Boolean("UseLoadingProgram", &T::UseLoadingProgram, &T::SetUseLoadingProgram, true)
+          .Boolean("Reboot", &T::Reboot, &T::SetReboot, false)
+          .Boolean("NoUninstall", &T::NoUninstall, &T::SetNoUninstall, false)
+          .Enumeration("DistributeType", &T::DistributeType, &T::SetDistributeType,
+                       {"dtTraditional", "dtWeb", "dtTraditionalNet"}, dtTraditional)
+          .Persistent("Information", &T::Information)
+          .Persistent("RegistrationInformation", &T::RegistrationInformation)
+          .Persistent("win2KExtendedInformation", &T::win2KExtendedInformation)
+          .Event("OnAfterInitialized", &T::OnAfterInitialized, &T::EventBindings)
+          .Event("OnBeforeReadArchiveInfo", &T::OnBeforeReadArchiveInfo, &T::EventBindings)
+          .Event("OnAfterReadArchiveInfo", &T::OnAfterReadArchiveInfo, &T::EventBindings)
+          .Event("OnBeforeReboot", &T::OnBeforeReboot, &T::EventBindings)
+          .Event("OnFailedReboot", &T::OnFailedReboot, &T::EventBindings)
+          .Event("OnBeforeNotifyGoodInstall", &T::OnBeforeNotifyGoodInstall, &T::EventBindings)
+          .Event("OnAfterNotifyGoodInstall", &T::OnAfterNotifyGoodInstall, &T::EventBindings)
+          .Event("OnBeforeNotifyBadInstall", &T::OnBeforeNotifyBadInstall, &T::EventBindings)
+          .Event("OnAfterNotifyBadInstall", &T::OnAfterNotifyBadInstall, &T::EventBindings)
+          .Event("OnBeforeCleanup", &T::OnBeforeCleanup, &T::EventBindings)
+          .Event("OnBeforeRunFile", &T::OnBeforeRunFile, &T::EventBindings)
+          .Event("OnBeforeShutdown", &T::OnBeforeShutdown, &T::EventBindings)
+          .Event("OnUserAbort", &T::OnUserAbort, &T::EventBindings);
+  return list;
+}
+
+void RegisterInstallClasses() {
+  plat::RegisterClass<TCustomInstall>("TInstall");
+  plat::RegisterClass<TInstallDirectory>("TInstallDirectory");
+  plat::RegisterClass<TCustomInstallGroup>("TInstallGroup");
+  plat::RegisterClass<TCustomInstallFile>("TInstallFile");
+  plat::RegisterClass<TUninstallEXE>("TUninstallEXE");
+  plat::RegisterClass<TCustomInstallRegistry>("TInstallRegistry");
+  plat::RegisterClass<TpsFileContainer>("TpsFileContainer");
+  plat::RegisterClass<TPathSpecifier>("TPathSpecifier");
+  for (const TTableSpecifier::TEntry& entry : StandardSpecifierClasses()) {
+    plat::RegisterClass(entry.ClassName, [&entry](plat::TComponent* owner) -> plat::TComponent* {
+      return new TTableSpecifier(owner, entry);
+    });
   }
 }
 
@@ -158,12 +260,61 @@ void TCustomInstall::Loaded() {
   recordKey_ = FindSetupRecord(false);
   archive_->SetCompressedFile(GetFullArchiveFile());
   SelectInstallType();
+  mainForm_ = plat::Application()->MainForm();
+  if (mainForm_ == nullptr) mainForm_ = dynamic_cast<plat::TCustomForm*>(Owner());
+  if (mainForm_ == nullptr && runAutomatic_) {
+    throw IEInstall(
+        "Application.MainForm is undefined and the TInstall is not on a form. Therefore, "
+        "therefore the TInstall can't run the installation automatically");
+  }
+  if (mainForm_ != nullptr) mainForm_->FreeNotification(this);
+  if (ui_ == nullptr) {
+    formsUI_ = std::make_unique<TFormsInstallUI>();
+    ui_ = formsUI_.get();
+  }
   // Building and copying to floppies belong to the build side.
   if (HasOption(coBuild) || HasOption(coFloppies)) return;
-  if (HasOption(coReboot)) ContinueAfterReboot();
+  if (HasOption(coReboot)) {
+    ContinueAfterReboot();
+    return;
+  }
+  HookMainForm();
+}
+
+void TCustomInstall::HookMainForm() {
+  if (mainForm_ == nullptr || hooked_) return;
+  previousActivate_ = mainForm_->OnActivate;
+  mainForm_->OnActivate = [this](plat::TObject*) { FirstActivation(); };
+  hooked_ = true;
+}
+
+void TCustomInstall::UnhookMainForm() {
+  if (!hooked_) return;
+  hooked_ = false;
+  // A form that owns the install and is going away has no handler left to
+  // put back.
+  if (mainForm_ != nullptr && !mainForm_->ComponentState().Contains(plat::csDestroying)) {
+    mainForm_->OnActivate = previousActivate_;
+  }
+  previousActivate_ = nullptr;
+}
+
+void TCustomInstall::Notification(plat::TComponent* AComponent, plat::TOperation Operation) {
+  TFileContainer::Notification(AComponent, Operation);
+  if (Operation == plat::opRemove && AComponent == mainForm_) {
+    mainForm_ = nullptr;
+    hooked_ = false;
+    previousActivate_ = nullptr;
+  }
 }
 
 void TCustomInstall::SetDistributeType(TDistributeType Value) {
+  // A form read at run time brings the value chosen while designing; its
+  // net location is fixed up after it.
+  if (ComponentState().Contains(plat::csLoading)) {
+    distributeType_ = Value;
+    return;
+  }
   if (!ComponentState().Contains(plat::csDesigning)) {
     throw IEInstall("DistributeType can only be set at design-time");
   }
@@ -189,7 +340,19 @@ void TCustomInstall::SelectInstallType() {
 void TCustomInstall::FirstActivation() {
   if (runStarted_) return;
   runStarted_ = true;
-  if (runAutomatic_) Process();
+  if (mainForm_ != nullptr) {
+    if (previousActivate_) previousActivate_(mainForm_);
+    // The forms here have no window state: a maximised form is one that
+    // keeps its place, so AutoMaximizeWindow asks for nothing more.
+    if (hideMainForm_) {
+      mainForm_->SetLeft(-2 * mainForm_->Width());
+      mainForm_->SetTop(-2 * mainForm_->Height());
+    }
+  }
+  if (runAutomatic_) {
+    UnhookMainForm();
+    Process();
+  }
 }
 
 bool TCustomInstall::ConfirmUserAbort() {
@@ -205,7 +368,7 @@ int32_t TCustomInstall::Broadcast(int32_t Code, plat::TObject* Param) {
   if (ui_ == nullptr) return result;
   switch (Code) {
     case msg::kStatus:
-      if (auto* p = dynamic_cast<TMessageParameter*>(Param)) ui_->Status(p->Text);
+      if (auto* p = dynamic_cast<TMessageParameter*>(Param)) ui_->Status(TranslateText(p->Text));
       break;
     case msg::kResetStatus:
       ui_->ResetStatus();
@@ -283,7 +446,9 @@ void TCustomInstall::Process() {
     if (unfinishedCount_ > 0 || reboot_) RegisterRestart();
     if (reboot_) {
       if (!recordKey_.empty()) {
-        WriteRegInteger(hkLocalMachine, recordKey_, "Language", kUserLanguage);
+        const TTranslator* translator = GlobalTranslator();
+        WriteRegInteger(hkLocalMachine, recordKey_, "Language",
+                        translator != nullptr ? translator->TranslateIntoLanguage() : tlUser);
       }
       while (reboot_) {
         Broadcast(msg::kRebootPages, nullptr);
@@ -295,7 +460,8 @@ void TCustomInstall::Process() {
             if (OnFailedReboot) {
               OnFailedReboot(this);
             } else if (ui_ != nullptr) {
-              ui_->MessageBox("Could not reboot windows. Please manually reboot windows.", ibOK);
+              ui_->MessageBox(
+                  TranslateText("Could not reboot windows. Please manually reboot windows."), ibOK);
             }
           }
           break;
@@ -591,6 +757,13 @@ void TCustomInstall::ContinueAfterReboot() {
   try {
     recordKey_ = FindSetupRecord(false);
     if (recordKey_.empty()) throw IEInstall(kNoUnfinished);
+    if (TTranslator* translator = GlobalTranslator()) {
+      const int32_t language = ReadRegInteger(hkLocalMachine, recordKey_, "Language",
+                                              translator->TranslateIntoLanguage());
+      if (language >= 0 && language <= tlVietnamese) {
+        translator->SetTranslateIntoLanguage(static_cast<TTrevLanguage>(language));
+      }
+    }
     // The subject stays the value's name and the kind its data, so a path
     // holding ";" comes back whole.
     std::vector<std::pair<std::string, std::string>> entries;

@@ -26,14 +26,31 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/Classes.h"
 #include "setup/library/cmp_InstallUI.h"
 #include "setup/library/cmp_TInstallContainer.h"
 #include "setup/library/cmp_TInstallInformation.h"
 #include "setup/library/cmp_TTrevCompress.h"
 
+namespace plat {
+class TCustomForm;
+}
+
 namespace setup {
 
 PLAT_DECLARE_EXCEPTION(IEInstall, IException);
+
+class TFormsInstallUI;
+
+// Makes the install description's classes known to the reader of component
+// text: the install, directories, groups, files, the uninstaller, registry
+// components and the path specifiers.
+void RegisterInstallClasses();
+
+// The program's arguments (without the program itself): an install read
+// from a form reads them when it is loaded, before anyone could hand them
+// to it. SetCommandLine replaces them for one install.
+void SetProgramArguments(std::vector<std::string> Arguments);
 
 enum TDistributeType : uint8_t { dtTraditional, dtWeb, dtTraditionalNet };
 
@@ -64,6 +81,7 @@ bool WriteBatchFile(const std::string& Name, const std::vector<std::string>& Lin
 class TControlPanelExtensionInformation : public plat::TPersistent {
  public:
   std::string ClassName() const override { return "TControlPanelExtensionInformation"; }
+  const plat::TPropList& PublishedProperties() const override;
   std::string Comments, Contact, HelpLink, HelpTelephone, ProductID, URLInfoAbout, URLUpdateInfo;
   TCustomInstallFile* DisplayIcon = nullptr;
   TCustomInstallFile* ReadMe = nullptr;
@@ -82,12 +100,18 @@ using TInstallNotifyEvent = std::function<void(TCustomInstall* Sender)>;
 
 class TCustomInstall : public TFileContainer {
  public:
-  // Raises IEInstall when an install exists already.
+  // Raises IEInstall when an install exists already or the owner is no form.
   explicit TCustomInstall(plat::TComponent* AOwner);
   ~TCustomInstall() override;
   std::string ClassName() const override { return "TInstall"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   // --- Properties.
+  bool AutoMaximizeWindow() const { return autoMaximizeWindow_; }
+  void SetAutoMaximizeWindow(bool Value) { autoMaximizeWindow_ = Value; }
+  // Moves the main form out of sight when the run starts.
+  bool HideMainForm() const { return hideMainForm_; }
+  void SetHideMainForm(bool Value) { hideMainForm_ = Value; }
   bool RunAutomatic() const { return runAutomatic_; }
   void SetRunAutomatic(bool Value) { runAutomatic_ = Value; }
   bool UseLoadingProgram() const { return useLoadingProgram_; }
@@ -107,7 +131,8 @@ class TCustomInstall : public TFileContainer {
   TTrevCompress& Archive() { return *archive_; }
 
   // The user interface of the run (not owned; nullptr: nobody is asked and
-  // every question takes its first answer).
+  // every question takes its first answer). Loading without one takes the
+  // application's forms (TFormsInstallUI).
   void SetUI(TInstallUI* Value) { ui_ = Value; }
   TInstallUI* UI() const { return ui_; }
 
@@ -123,7 +148,10 @@ class TCustomInstall : public TFileContainer {
   const std::string& SourceDir() const { return sourceDir_; }
   // 0 (itFull) unless InstallTypes holds itDefault (1) or itCompact (2).
   void SelectInstallType();
-  // What the main form's first activation does: the run, with RunAutomatic.
+  // The form whose first activation starts the run (found by Loaded).
+  plat::TCustomForm* MainForm() const { return mainForm_; }
+  // What the main form's first activation does: the form's own handler,
+  // then the run, with RunAutomatic.
   void FirstActivation();
 
   // --- The run.
@@ -167,8 +195,13 @@ class TCustomInstall : public TFileContainer {
   TBoolVarEvent OnBeforeShutdown;
   TBoolVarEvent OnUserAbort;
 
+ protected:
+  void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
+
  private:
   void HandleRunException(std::exception_ptr Error);
+  void HookMainForm();
+  void UnhookMainForm();
   void ReadSelfExtractInfo();
   void ReadArchiveInformation();
   void InstallTypedPass();
@@ -185,6 +218,8 @@ class TCustomInstall : public TFileContainer {
   void TerminateApplication();
   std::string DistributablesProgramFile() const;
 
+  bool autoMaximizeWindow_ = true;
+  bool hideMainForm_ = false;
   bool runAutomatic_ = true;
   bool useLoadingProgram_ = true;
   bool reboot_ = false;
@@ -194,8 +229,13 @@ class TCustomInstall : public TFileContainer {
   TRegistrationInformation registration_;
   TControlPanelExtensionInformation extended_;
   TBuildInfo buildInfo_;
-  TTrevCompress* archive_ = nullptr;  // owned as a component
+  // Not a component of the install: it is no part of the description.
+  std::unique_ptr<TTrevCompress> archive_;
   TInstallUI* ui_ = nullptr;
+  std::unique_ptr<TFormsInstallUI> formsUI_;
+  plat::TCustomForm* mainForm_ = nullptr;
+  plat::TNotifyEvent previousActivate_;
+  bool hooked_ = false;
 
   std::vector<std::string> arguments_;
   TCommandOptions options_;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/Registry.h"
 #include "platform/win/WinFiles.h"
@@ -379,7 +381,13 @@ bool TFileRelated::TakeRecordedLocalArchive() {
 // --- TFileContainer ----------------------------------------------------------------------------
 
 TFileContainer::TFileContainer(plat::TComponent* AOwner) : TFileRelated(AOwner) {
-  plat::TComponent* form = AOwner != nullptr ? AOwner : this;
+  // A container made by the reader of a form waits for the text: the
+  // specifier stored for it there is its own (see Loaded).
+  if (AOwner == nullptr || !Loading(*AOwner)) MakePathSpecifier();
+}
+
+void TFileContainer::MakePathSpecifier() {
+  plat::TComponent* form = Owner() != nullptr ? Owner() : this;
   pathSpecifier_ = new TpsFileContainer(form);
   pathSpecifier_->SetFileContainer(this);
   pathSpecifier_->FreeNotification(this);
@@ -390,7 +398,45 @@ TFileContainer::TFileContainer(plat::TComponent* AOwner) : TFileRelated(AOwner) 
   pathSpecifier_->SetName(name);
 }
 
+void TFileContainer::Loaded() {
+  TFileRelated::Loaded();
+  if (pathSpecifier_ != nullptr || Owner() == nullptr) {
+    if (pathSpecifier_ == nullptr) MakePathSpecifier();
+    return;
+  }
+  for (int32_t i = 0; i < Owner()->ComponentCount(); ++i) {
+    auto* s = dynamic_cast<TpsFileContainer*>(Owner()->Components(i));
+    if (s != nullptr && s->FileContainer() == this) {
+      AdoptPathSpecifier(s);
+      return;
+    }
+  }
+  MakePathSpecifier();
+}
+
+void TFileContainer::AdoptPathSpecifier(TpsFileContainer* Specifier) {
+  if (Specifier == pathSpecifier_ || Specifier == nullptr) return;
+  TpsFileContainer* made = pathSpecifier_;
+  pathSpecifier_ = Specifier;
+  Specifier->SetFileContainer(this);
+  Specifier->FreeNotification(this);
+  if (made != nullptr && made->FileContainer() == this) {
+    made->SetFileContainer(nullptr);
+    std::unique_ptr<TpsFileContainer> own(made);
+  }
+}
+
 TFileContainer::~TFileContainer() {
+  // Its files go with it.
+  std::vector<TCustomInstallFile*> files;
+  for (int32_t i = 0; i < HelperCount(); ++i) {
+    auto* f = dynamic_cast<TCustomInstallFile*>(Helpers(i));
+    if (f != nullptr && f->Container() == this &&
+        !f->ComponentState().Contains(plat::csDestroying)) {
+      files.push_back(f);
+    }
+  }
+  for (TCustomInstallFile* f : files) std::unique_ptr<TCustomInstallFile> own(f);
   if (pathSpecifier_ != nullptr) {
     pathSpecifier_->SetFileContainer(nullptr);
     if (!pathSpecifier_->ComponentState().Contains(plat::csDestroying)) {
@@ -564,6 +610,68 @@ void TCustomInstallGroup::SetContainer(TInstallContainer* Value) {
         "TInstallGroup component");
   }
   TFileContainer::SetContainer(Value);
+}
+
+}  // namespace setup
+
+namespace setup {
+
+namespace {
+
+const std::vector<std::string> kInstallTypeNames = {"itFull", "itDefault", "itCompact", "itCustom"};
+const std::vector<std::string> kOSNames = {"os31win32", "oswin95",  "oswinNT", "oswinNT351",
+                                           "osUnidentified", "osLinux", "oswin2K", "oswin98",
+                                           "oswinME", "oswinXP"};
+
+}  // namespace
+
+const plat::TPropList& TInstallContainer::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TInstallContainer>(plat::TComponent::PublishedProperties())
+          .String("DestDir", &TInstallContainer::DestDir, &TInstallContainer::SetDestDir)
+          .Component("DestDirType", &TInstallContainer::DestDirType,
+                     &TInstallContainer::SetDestDirType)
+          .Boolean("Include", &TInstallContainer::Include, &TInstallContainer::SetInclude, true)
+          .Set("InstallTypes", &TInstallContainer::InstallTypes,
+               &TInstallContainer::SetInstallTypes, kInstallTypeNames,
+               TInstallTypeSet{itFull, itDefault, itCompact})
+          .Set("OS", &TInstallContainer::OS, &TInstallContainer::SetOS, kOSNames)
+          .Boolean("Uninstall", &TInstallContainer::Uninstall, &TInstallContainer::SetUninstall,
+                   true)
+          .Event("OnBeforeProcess", &TInstallContainer::OnBeforeProcess, &TInstallContainer::EventBindings)
+          .Event("OnAfterProcess", &TInstallContainer::OnAfterProcess, &TInstallContainer::EventBindings);
+  return list;
+}
+
+const plat::TPropList& TInstallObject::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TInstallObject>(TInstallContainer::PublishedProperties())
+          .Component("Container", &TInstallObject::Container, &TInstallObject::SetContainer)
+          .Integer("Order", &TInstallObject::Order, &TInstallObject::SetOrder, -1);
+  return list;
+}
+
+const plat::TPropList& TFileRelated::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TFileRelated>(TInstallObject::PublishedProperties())
+          .String("ArchiveFile", &TFileRelated::ArchiveFile, &TFileRelated::SetArchiveFile)
+          .Component("ArchiveFileType", &TFileRelated::ArchiveFileType,
+                     &TFileRelated::SetArchiveFileType)
+          .Boolean("Net", &TFileRelated::Net, &TFileRelated::SetNet, true)
+          .Component("NetLocation", &TFileRelated::NetLocation, &TFileRelated::SetNetLocation);
+  return list;
+}
+
+const plat::TPropList& TFileContainer::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TFileContainer>(TFileRelated::PublishedProperties())
+          .String("Description", &TFileContainer::Description, &TFileContainer::SetDescription)
+          .Event("OnBeforeInstallObjects", &TFileContainer::OnBeforeInstallObjects, &TFileContainer::EventBindings)
+          .Event("OnAfterInstallObjects", &TFileContainer::OnAfterInstallObjects, &TFileContainer::EventBindings)
+          .Event("OnStatus", &TFileContainer::OnStatus, &TFileContainer::EventBindings)
+          .Event("OnNewDisk", &TFileContainer::OnNewDisk, &TFileContainer::EventBindings)
+          .Event("OnReplacing", &TFileContainer::OnReplacing, &TFileContainer::EventBindings);
+  return list;
 }
 
 }  // namespace setup

@@ -24,6 +24,7 @@
 
 #include "platform/rtl/ClassesBase.h"
 #include "platform/rtl/Components.h"
+#include "platform/rtl/Published.h"
 #include "setup/library/cmp_InstallUI.h"
 #include "setup/library/routines_API.h"
 #include "setup/library/specifiers_Standard.h"
@@ -105,6 +106,7 @@ class TInstallContainer : public plat::TComponent {
   explicit TInstallContainer(plat::TComponent* AOwner);
   ~TInstallContainer() override;
   std::string ClassName() const override { return "TInstallContainer"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   const std::string& DestDir() const { return destDir_; }
   virtual void SetDestDir(const std::string& Value) { destDir_ = Value; }
@@ -156,6 +158,8 @@ class TInstallContainer : public plat::TComponent {
 
   TContainerNotifyEvent OnBeforeProcess;
   TContainerNotifyEvent OnAfterProcess;
+  // The names of the form's methods that its text bound to the events.
+  plat::TEventBindings& EventBindings() { return eventBindings_; }
 
  protected:
   void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
@@ -173,6 +177,7 @@ class TInstallContainer : public plat::TComponent {
   bool uninstall_ = true;
   bool processed_ = false;
   TInstallContainer* messageTarget_ = nullptr;
+  plat::TEventBindings eventBindings_;
 };
 
 // The global container list, in creation order.
@@ -187,6 +192,7 @@ class TInstallObject : public TInstallContainer {
   explicit TInstallObject(plat::TComponent* AOwner) : TInstallContainer(AOwner) {}
   ~TInstallObject() override;
   std::string ClassName() const override { return "TInstallObject"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   TInstallContainer* Container() const override { return container_; }
   virtual void SetContainer(TInstallContainer* Value);
@@ -207,6 +213,7 @@ class TFileRelated : public TInstallObject {
  public:
   explicit TFileRelated(plat::TComponent* AOwner) : TInstallObject(AOwner) {}
   std::string ClassName() const override { return "TFileRelated"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   const std::string& ArchiveFile() const { return archiveFile_; }
   virtual void SetArchiveFile(const std::string& Value) { archiveFile_ = Value; }
@@ -262,6 +269,12 @@ class TFileContainer : public TFileRelated {
   explicit TFileContainer(plat::TComponent* AOwner);
   ~TFileContainer() override;
   std::string ClassName() const override { return "TFileContainer"; }
+  const plat::TPropList& PublishedProperties() const override;
+  // A container read from component text takes the specifier the text
+  // holds for it, else makes its own.
+  void Loaded() override;
+  // Takes Specifier as this container's own, freeing the one it made.
+  void AdoptPathSpecifier(TpsFileContainer* Specifier);
 
   const std::string& Description() const { return description_; }
   void SetDescription(const std::string& Value) { description_ = Value; }
@@ -298,6 +311,8 @@ class TFileContainer : public TFileRelated {
   bool ArchiveAborted() const;
 
  private:
+  void MakePathSpecifier();
+
   std::string description_;
   TpsFileContainer* pathSpecifier_ = nullptr;
   int32_t mode_ = 0;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/IniFiles.h"
 #include "platform/win/Registry.h"
@@ -15,6 +16,7 @@
 #include "platform/win/WinPaths.h"
 #include "setup/library/cmp_TInstall.h"
 #include "setup/library/cmp_TProgramLauncher.h"
+#include "setup/library/cmp_TTranslator.h"
 #include "setup/library/cmp_TTrevCompress.h"
 #include "setup/library/routines_API.h"
 #include "setup/library/routines_Registry.h"
@@ -66,6 +68,11 @@ const std::vector<TCustomInstallFile*>& InstallFiles() {
 
 TCustomInstallFile::TCustomInstallFile(plat::TComponent* AOwner) : TFileRelated(AOwner) {
   SetNet(false);
+  if (AOwner == nullptr || !AOwner->ComponentState().Contains(plat::csLoading)) TakeFreeID();
+  FileList().push_back(this);
+}
+
+void TCustomInstallFile::TakeFreeID() {
   auto& used = UsedIds();
   for (int32_t id = 0; id < kMaxUniqueID; ++id) {
     if (!used[static_cast<size_t>(id)]) {
@@ -74,7 +81,50 @@ TCustomInstallFile::TCustomInstallFile(plat::TComponent* AOwner) : TFileRelated(
       break;
     }
   }
-  FileList().push_back(this);
+}
+
+void TCustomInstallFile::Loaded() {
+  TFileRelated::Loaded();
+  if (uniqueID_ < 0) TakeFreeID();
+}
+
+const plat::TPropList& TCustomInstallFile::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TCustomInstallFile>(TFileRelated::PublishedProperties())
+          .Boolean("Net", &TCustomInstallFile::Net, &TCustomInstallFile::SetNet, false)
+          .String("FileName", &TCustomInstallFile::FileName, &TCustomInstallFile::SetFileName)
+          .String("IncludeFromDir", &TCustomInstallFile::IncludeFromDir,
+                  &TCustomInstallFile::SetIncludeFromDir)
+          .String("DestName", &TCustomInstallFile::DestName, &TCustomInstallFile::SetDestName)
+          .Set("InstallAttributes", &TCustomInstallFile::InstallAttributes,
+               &TCustomInstallFile::SetInstallAttributes,
+               {"tfaArchive", "tfaCompressed", "tfaDirectory", "tfaHidden", "tfaNormal",
+                "tfaOffline", "tfaReadOnly", "tfaSystem", "tfaTemporary"},
+               TTrevFileAttributesSet{})
+          .Boolean("ActiveX", &TCustomInstallFile::ActiveX, &TCustomInstallFile::SetActiveX, false)
+          .Enumeration("FileType", &TCustomInstallFile::FileType, &TCustomInstallFile::SetFileType,
+                       {"iftNormal", "iftJustADLL", "iftApplicationSpecificDLL",
+                        "iftVendorSharedDLL", "iftSystemWideDLL"},
+                       iftNormal)
+          .Enumeration("OverwriteMode", &TCustomInstallFile::OverwriteMode,
+                       &TCustomInstallFile::SetOverwriteMode,
+                       {"owAlways", "owNever", "owVersion", "owDate", "owVersionDate", "owAsk"},
+                       owAlways)
+          .Boolean("RegisterAsHelp", &TCustomInstallFile::RegisterAsHelp,
+                   &TCustomInstallFile::SetRegisterAsHelp, false)
+          .Boolean("RunAfterInstall", &TCustomInstallFile::RunAfterInstall,
+                   &TCustomInstallFile::SetRunAfterInstall, false)
+          .String("RunParameters", &TCustomInstallFile::RunParameters,
+                  &TCustomInstallFile::SetRunParameters)
+          .Boolean("UpdateDLLCounter", &TCustomInstallFile::UpdateDLLCounter,
+                   &TCustomInstallFile::SetUpdateDLLCounter, false)
+          .Integer("UniqueID", &TCustomInstallFile::UniqueID, &TCustomInstallFile::SetUniqueID)
+          .Event("OnBeforeInstall", &TCustomInstallFile::OnBeforeInstall, &TCustomInstallFile::EventBindings)
+          .Event("OnAfterInstall", &TCustomInstallFile::OnAfterInstall, &TCustomInstallFile::EventBindings)
+          .Event("OnReplacing", &TCustomInstallFile::OnReplacing, &TCustomInstallFile::EventBindings)
+          .Event("OnStatus", &TCustomInstallFile::OnStatus, &TCustomInstallFile::EventBindings)
+          .Event("OnNewDisk", &TCustomInstallFile::OnNewDisk, &TCustomInstallFile::EventBindings);
+  return list;
 }
 
 TCustomInstallFile::~TCustomInstallFile() {
@@ -311,7 +361,7 @@ void TCustomInstallFile::ProcessHelpers() {
       copy = false;
     } else if (decision == 4) {
       TInstallUI* ui = CurrentInstall() != nullptr ? CurrentInstall()->UI() : nullptr;
-      const std::string question = plat::Format("Copy This File %s?", {fileName_});
+      const std::string question = plat::Format(TranslateText("Copy This File %s?"), {fileName_});
       copy = ui == nullptr || ui->MessageBox(question, ibYesNo) == iaYes;
     }
   }
@@ -430,7 +480,7 @@ void TCustomInstallFile::Extract(TTrevCompress& Archive, const std::string& Arch
     if (OnNewDisk) OnNewDisk(this, disk.Disk, disk.Path);
     TCustomInstall* root = CurrentInstall();
     if (!OnNewDisk && !disk.Handled && root != nullptr && root->UI() != nullptr) {
-      const std::string text = plat::Format("Please insert disk #%d", {Disk});
+      const std::string text = plat::Format(TranslateText("Please insert disk #%d"), {Disk});
       if (root->UI()->MessageBox(text, ibOKCancel) == iaCancel) Archive.SetAbort(true);
     }
     Path = RemoveTrailingBackslash(disk.Path);

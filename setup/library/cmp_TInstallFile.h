@@ -39,6 +39,10 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   explicit TCustomInstallFile(plat::TComponent* AOwner);
   ~TCustomInstallFile() override;
   std::string ClassName() const override { return "TInstallFile"; }
+  const plat::TPropList& PublishedProperties() const override;
+  // A file read from a form takes the lowest free UniqueID when the text
+  // gave it none.
+  void Loaded() override;
 
   // Outside loading, setting FileName, IncludeFromDir, DestName, DestDir,
   // DestDirType or Container classifies the file once more (Classify).
@@ -70,7 +74,9 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   bool UpdateDLLCounter() const { return updateDLLCounter_; }
   void SetUpdateDLLCounter(bool Value) { updateDLLCounter_ = Value; }
   int32_t UniqueID() const { return uniqueID_; }
-  // Raises IECustomInstallFile for an id out of range or held by another file.
+  // Raises IECustomInstallFile for an id out of range or held by another
+  // file. A file made by the reader of a form holds no id until its stored
+  // one is read, so the ids of one form never clash among themselves.
   void SetUniqueID(int32_t Value);
 
   // Only a file container may hold a file.
@@ -113,6 +119,7 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   void Extract(TTrevCompress& Archive, const std::string& ArchiveName);
   void AfterCopy();
   void InstallOwnHelpers();
+  void TakeFreeID();
 
  private:
   std::string fileName_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/Registry.h"
 #include "setup/library/cmp_TInstall.h"
@@ -36,29 +37,49 @@ TCustomInstallRegistry* TRegistryEntry::Registry() const {
                                  : nullptr;
 }
 
+bool TRegistryEntry::Loading() const {
+  return Registry() != nullptr && Registry()->ComponentState().Contains(plat::csLoading);
+}
+
 void TRegistryEntry::SetText(const std::string& Value) {
   text_ = Value;
-  entryType_ = retText;
+  if (!Loading()) entryType_ = retText;
 }
 
 void TRegistryEntry::SetInteger(int32_t Value) {
   integer_ = Value;
-  entryType_ = retInteger;
+  if (!Loading()) entryType_ = retInteger;
 }
 
 void TRegistryEntry::SetBoolean(bool Value) {
   boolean_ = Value;
-  entryType_ = retBoolean;
+  if (!Loading()) entryType_ = retBoolean;
 }
 
 void TRegistryEntry::SetPathSpecifier(TCustomPathSpecifier* Value) {
   if (Value != nullptr) {
-    Value->ValidateObject(Registry());
-    text_ = "%p";
-    entryType_ = retText;
+    if (!Loading()) {
+      Value->ValidateObject(Registry());
+      text_ = "%p";
+      entryType_ = retText;
+    }
     if (Registry() != nullptr) Value->FreeNotification(Registry());
   }
   pathSpecifier_ = Value;
+}
+
+const plat::TPropList& TRegistryEntry::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TRegistryEntry>(plat::TCollectionItem::PublishedProperties())
+          .String("Ident", &TRegistryEntry::Ident, &TRegistryEntry::SetIdent)
+          .Enumeration("EntryType", &TRegistryEntry::EntryType, &TRegistryEntry::SetEntryType,
+                       {"retText", "retInteger", "retBoolean"}, retText)
+          .String("Text", &TRegistryEntry::Text, &TRegistryEntry::SetText)
+          .Component("PathSpecifier", &TRegistryEntry::PathSpecifier,
+                     &TRegistryEntry::SetPathSpecifier)
+          .Integer("Integer", &TRegistryEntry::Integer, &TRegistryEntry::SetInteger, 0)
+          .Boolean("Boolean", &TRegistryEntry::Boolean, &TRegistryEntry::SetBoolean, false);
+  return list;
 }
 
 std::string TRegistryEntry::ValueText() const {
@@ -111,6 +132,24 @@ void TCustomInstallRegistry::ComponentRemoved(plat::TComponent* AComponent) {
   if (AComponent == CurrentInstall() && keySpecifierType_ != ksAbsolute) {
     keySpecifierType_ = ksAbsolute;
   }
+}
+
+const plat::TPropList& TCustomInstallRegistry::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TCustomInstallRegistry>(TInstallObject::PublishedProperties())
+          .String("Key", &TCustomInstallRegistry::Key, &TCustomInstallRegistry::SetKey,
+                  "\\SOFTWARE\\MyStuff")
+          .Enumeration("KeySpecifierType", &TCustomInstallRegistry::KeySpecifierType,
+                       &TCustomInstallRegistry::SetKeySpecifierType,
+                       {"ksAbsolute", "ksCompanyName", "ksProductName", "ksVersion"}, ksAbsolute)
+          .Enumeration("RootKey", &TCustomInstallRegistry::RootKey,
+                       &TCustomInstallRegistry::SetRootKey,
+                       {"hkClassesRoot", "hkCurrentConfig", "hkCurrentUser", "hkDynData",
+                        "hkLocalMachine", "hkUsers"},
+                       hkLocalMachine)
+          .Collection("Entries", &TCustomInstallRegistry::Entries)
+          .Event("OnBeforeWriteEntry", &TCustomInstallRegistry::OnBeforeWriteEntry, &TCustomInstallRegistry::EventBindings);
+  return list;
 }
 
 void TCustomInstallRegistry::SetKeySpecifierType(TKeySpecifier Value) {

@@ -32,6 +32,7 @@ class TRegistryEntry : public plat::TCollectionItem {
  public:
   explicit TRegistryEntry(plat::TCollection* Collection);
   std::string ClassName() const override { return "TRegistryEntry"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   const std::string& Ident() const { return ident_; }
   void SetIdent(const std::string& Value) { ident_ = Value; }
@@ -53,6 +54,8 @@ class TRegistryEntry : public plat::TCollectionItem {
 
  private:
   friend class TCustomInstallRegistry;
+  // While the owning component is read from a form, values are only stored.
+  bool Loading() const;
   std::string ident_;
   TRegistryEntryType entryType_ = retText;
   std::string text_;
@@ -81,6 +84,7 @@ class TCustomInstallRegistry : public TInstallObject {
   explicit TCustomInstallRegistry(plat::TComponent* AOwner);
   ~TCustomInstallRegistry() override;
   std::string ClassName() const override { return "TInstallRegistry"; }
+  const plat::TPropList& PublishedProperties() const override;
 
   const std::string& Key() const { return key_; }
   void SetKey(const std::string& Value) { key_ = Value; }

@@ -1,5 +1,7 @@
 #include "setup/library/cmp_TUninstallEXE.h"
 
+#include "platform/rtl/Published.h"
+
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
 #include "setup/library/cmp_TInstall.h"
@@ -14,6 +16,13 @@ TUninstallEXE::TUninstallEXE(plat::TComponent* AOwner) : TCustomInstallFile(AOwn
 
 TUninstallEXE::~TUninstallEXE() {
   if (TCustomInstall* install = CurrentInstall()) install->BuildInfo().AddUninstallOnCreate = false;
+}
+
+const plat::TPropList& TUninstallEXE::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TUninstallEXE>(TCustomInstallFile::PublishedProperties())
+          .Boolean("Net", &TUninstallEXE::Net, &TUninstallEXE::SetNet, true);
+  return list;
 }
 
 void TUninstallEXE::WriteUninstallInfo(const std::string& Key) {

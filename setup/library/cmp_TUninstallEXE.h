@@ -14,6 +14,7 @@ class TUninstallEXE : public TCustomInstallFile {
   explicit TUninstallEXE(plat::TComponent* AOwner);
   ~TUninstallEXE() override;
   std::string ClassName() const override { return "TUninstallEXE"; }
+  const plat::TPropList& PublishedProperties() const override;
   void WriteUninstallInfo(const std::string& Key) override;
 };
 

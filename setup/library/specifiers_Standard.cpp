@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
+#include "platform/rtl/Strings.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinSystem.h"
 #include "setup/library/cmp_TInstall.h"
@@ -276,6 +278,39 @@ TStandardPathSpecifier::~TStandardPathSpecifier() {
 }
 
 // --- TpsFileContainer ---------------------------------------------------------------------
+
+const plat::TPropList& TPathSpecifier::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TPathSpecifier>(plat::TComponent::PublishedProperties())
+          .String("Description", &TPathSpecifier::GetDescription, &TPathSpecifier::SetDescription,
+                  "My cool new path specifier");
+  return list;
+}
+
+const plat::TPropList& TpsFileContainer::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TpsFileContainer>(plat::TComponent::PublishedProperties())
+          .Component("FileContainer", &TpsFileContainer::FileContainer,
+                     &TpsFileContainer::SetFileContainer);
+  return list;
+}
+
+void TpsFileContainer::Loaded() {
+  TStandardPathSpecifier::Loaded();
+  if (fileContainer_ != nullptr) fileContainer_->AdoptPathSpecifier(this);
+}
+
+void TpsFileContainer::SetName(const std::string& NewName) {
+  plat::TComponent* holder = Owner() != nullptr ? Owner()->FindComponent(NewName) : nullptr;
+  if (holder != nullptr && holder != this && !NewName.empty()) {
+    std::string other = "nameClash";
+    for (int32_t n = 1; Owner()->FindComponent(other) != nullptr; ++n) {
+      other = "nameClash" + std::to_string(n);
+    }
+    holder->SetName(other);
+  }
+  TStandardPathSpecifier::SetName(NewName);
+}
 
 void TpsFileContainer::ValidateObject(TInstallContainer* Object) {
   if (dynamic_cast<TFileContainer*>(Object) != nullptr ||

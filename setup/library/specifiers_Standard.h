@@ -50,6 +50,7 @@ class TPathSpecifier : public TCustomPathSpecifier {
  public:
   using TCustomPathSpecifier::TCustomPathSpecifier;
   std::string ClassName() const override { return "TPathSpecifier"; }
+  const plat::TPropList& PublishedProperties() const override;
   std::string GetDescription() const override { return description_; }
   void SetDescription(const std::string& Value) { description_ = Value; }
 
@@ -69,6 +70,12 @@ class TpsFileContainer : public TStandardPathSpecifier {
  public:
   using TStandardPathSpecifier::TStandardPathSpecifier;
   std::string ClassName() const override { return "TpsFileContainer"; }
+  const plat::TPropList& PublishedProperties() const override;
+  // Read from a form, it replaces the specifier its container made.
+  void Loaded() override;
+  // A component of the owner holding the name already is renamed
+  // "nameClash" + a number first.
+  void SetName(const std::string& NewName) override;
   TFileContainer* FileContainer() const { return fileContainer_; }
   void SetFileContainer(TFileContainer* Value) { fileContainer_ = Value; }
   void ValidateObject(TInstallContainer* Object) override;

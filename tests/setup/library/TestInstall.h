@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/forms/Forms.h"
 #include "platform/rtl/Components.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinPaths.h"
@@ -87,7 +88,7 @@ inline const std::vector<std::pair<std::string, std::string>>& KitSources() {
 
 // The description on a form of its own.
 struct TTestKit {
-  std::unique_ptr<plat::TComponent> Form = std::make_unique<plat::TComponent>(nullptr);
+  std::unique_ptr<plat::TComponent> Form = std::make_unique<plat::TForm>(nullptr);
   setup::TCustomInstall* Install;
   setup::TInstallDirectory* Bin;
   setup::TInstallDirectory* Help;

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "TestInstall.h"
+#include "TestInstallChecks.h"
 #include "platform/os/Os.h"
 #include "platform/win/HeldFile.h"
 #include "platform/win/IniFiles.h"
@@ -26,27 +27,13 @@ namespace setup {
 namespace {
 
 namespace w = plat::win;
+using installtest::ExpectKitInstalled;
+using installtest::KeyExists;
+using installtest::kKitDir;
+using installtest::kProductKey;
+using installtest::Reg;
 using installtest::TRecordingUI;
 using installtest::TTestKit;
-
-const std::string kKitDir = "C:\\Program Files\\Ostra Kit";
-const std::string kProductKey =
-    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ostra Kit";
-
-std::string Reg(const std::string& key, const std::string& name, w::HKEY root = w::HKEY_LOCAL_MACHINE) {
-  w::TRegistry reg;
-  reg.SetRootKey(root);
-  if (!reg.OpenKey(key, false)) return "<no key>";
-  if (!reg.ValueExists(name)) return "<no value>";
-  if (reg.GetDataType(name) == w::TRegDataType::rdInteger) return std::to_string(reg.ReadInteger(name));
-  return reg.ReadString(name);
-}
-
-bool KeyExists(const std::string& key, w::HKEY root = w::HKEY_LOCAL_MACHINE) {
-  w::TRegistry reg;
-  reg.SetRootKey(root);
-  return reg.KeyExists(key);
-}
 
 std::string ErrorOf(const std::function<void()>& operation) {
   try {
@@ -97,47 +84,8 @@ TEST_F(InstallTest, RunsEndToEndIntoAFreshWindows) {
   Load({"-sC:\\dist"});
   kit_->Install->FirstActivation();
 
-  // Files where their specifiers put them.
-  for (const auto& [dest, source] : std::vector<std::pair<std::string, std::string>>{
-           {kKitDir + "\\Bin\\engine.dll", "engine.dll"},
-           {kKitDir + "\\Help\\kit.hlp", "kit.hlp"},
-           {kKitDir + "\\readme.txt", "readme.txt"},
-           {kKitDir + "\\uninstall.exe", "uninstall.exe"}}) {
-    EXPECT_EQ(ReadFile(dest), ReadFile("C:\\src\\" + source)) << dest;
-  }
-  // Registry values, with the path specifier expanded and "%p" left alone
-  // where there is none.
-  const std::string key = "\\SOFTWARE\\Ostra\\Ostra Kit";
-  EXPECT_EQ(Reg(key, "InstallPath"), kKitDir + "\\Bin");
-  EXPECT_EQ(Reg(key, "Version"), "%p");
-  EXPECT_EQ(Reg(key, "Build"), "42");
-  EXPECT_EQ(Reg("\\SOFTWARE\\Microsoft\\Windows\\Help", "KIT.HLP"), kKitDir + "\\Help");
-
-  // The uninstall layout under the product key.
-  EXPECT_EQ(Reg(kProductKey, "DisplayName"), "Ostra Kit");
-  EXPECT_EQ(Reg(kProductKey, "UninstallString"), kKitDir + "\\uninstall.exe Ostra Kit");
-  EXPECT_EQ(Reg(kProductKey, "DisplayVersion"), "1.5");
-  EXPECT_EQ(Reg(kProductKey, "Publisher"), "Ostra");
-  EXPECT_EQ(Reg(kProductKey, "Comments"), "<no value>");
-  const std::string files = kProductKey + "\\Files";
-  EXPECT_EQ(Reg(files, "Entries"), "3");
-  EXPECT_EQ(Reg(files, "File1"), kKitDir + "\\Bin\\engine.dll");
-  EXPECT_EQ(Reg(files, "File2"), kKitDir + "\\Help\\kit.hlp");
-  EXPECT_EQ(Reg(files, "File3"), kKitDir + "\\readme.txt");
-  const std::string regKeys = kProductKey + "\\RegistryKeys";
-  EXPECT_EQ(Reg(regKeys, "Entries"), "1");
-  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1", "Key"), key);
-  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1", "Root"), "4");
-  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1\\Entries", "InstallPath"), kKitDir + "\\Bin");
-  EXPECT_EQ(Reg(regKeys + "\\RegistryKey1\\Entries", "Build"), "");
-
-  // The per-setup record lived for the run only, and nothing asks for a
-  // restart.
+  ExpectKitInstalled();
   EXPECT_EQ(recordDuringRun, "\\SOFTWARE\\Nubra\\Install\\Install0");
-  EXPECT_FALSE(KeyExists("\\SOFTWARE\\Nubra"));
-  EXPECT_FALSE(w::RestartRequested());
-  EXPECT_EQ(Reg(std::string("\\") + w::kRunOnceKey, kUnfinishedRunOnce, w::HKEY_CURRENT_USER),
-            "<no key>");
 
   // The typed pass, in order.
   const std::vector<std::string> expected = {"status Reading file information...",
