@@ -120,8 +120,11 @@ void TDiskMgr::CreateNewFile() {
     MapPageMgr_->AdjustMapPageFlags(ocSystemArea, 0, static_cast<int32_t>(SystemAreaPages));
     MapPageMgr_->AdjustMapPageFlags(ocMapPage, firstMap, 1);
   } catch (...) {
+    // Half a system area is no database: the name is given back, as it was
+    // before the call.
     File_->CloseZelFile();
     FreeHeaderObjects();
+    plat::FileSystem().DeleteFile(FileName_);
     throw;
   }
   File_->CloseZelFile();

@@ -10,29 +10,14 @@
 #include <vector>
 
 #include "engine/storage/PartsDatabase.h"
-#include "engine/storage/StorageTestSupport.h"
+#include "engine/storage/PartsDatabaseCheck.h"
 #include "platform/os/Files.h"
-#include "support/IntegrityCheckTables.h"
 #include "support/TestDir.h"
 
 namespace zel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Decrypts the encrypted table's pages for the integrity checker.
-testsupport::StoreCheck::PageDecoder PartsDecoder() {
-  return [](uint32_t TableID, uint8_t* Page, int32_t Size) {
-    storagetest::DecryptPage(false, partsdb::kCryptKey, TableID, Page, Size);
-  };
-}
-
-std::set<uint32_t> EncryptedTables() {
-  std::set<uint32_t> ids;
-  for (const partsdb::TTableSpec& spec : partsdb::PartsTables())
-    if (spec.Level != encNone) ids.insert(static_cast<uint32_t>(spec.TableID));
-  return ids;
-}
 
 // The sample the fuzz target's seed was made from reads back whole. With
 // ZEL_FUZZ_SEED_DIR set it is also copied there, to refresh the seed.
@@ -50,7 +35,7 @@ TEST(DamagedFile, SampleReadsBackWhole) {
     }
   }
   EXPECT_NO_THROW(partsdb::ReadEverything(name));
-  EXPECT_TRUE(testsupport::TablesAreIntact(name, {}, PartsDecoder(), EncryptedTables()));
+  EXPECT_TRUE(partsdb::PartsAreIntact(name));
   if (const char* seeds = std::getenv("ZEL_FUZZ_SEED_DIR"))
     fs::copy_file(name, fs::path(seeds) / "parts.zel", fs::copy_options::overwrite_existing);
 }
