@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/storage/PartsDatabase.h"
 #include "engine/storage/PartsDatabaseCheck.h"
+#include "engine/storage/StorageTestSupport.h"
 #include "platform/os/Files.h"
 #include "support/TestDir.h"
 
@@ -38,6 +41,80 @@ TEST(DamagedFile, SampleReadsBackWhole) {
   EXPECT_TRUE(partsdb::PartsAreIntact(name));
   if (const char* seeds = std::getenv("ZEL_FUZZ_SEED_DIR"))
     fs::copy_file(name, fs::path(seeds) / "parts.zel", fs::copy_options::overwrite_existing);
+}
+
+void WriteBytes(const std::string& Name, const std::vector<uint8_t>& Bytes) {
+  std::ofstream out(Name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+void PutU32(std::vector<uint8_t>& Bytes, size_t At, uint32_t Value) {
+  for (int i = 0; i < 4; ++i) Bytes[At + i] = static_cast<uint8_t>(Value >> (8 * i));
+}
+
+// Opening and reading a damaged file raises the engine's corruption error
+// (0x2103) or its index's (0x2305), whose message holds Text.
+void ExpectCorruption(const std::string& Name, const std::string& Text) {
+  try {
+    partsdb::ReadEverything(Name);
+    ADD_FAILURE() << "damage not noticed";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_TRUE(e.ErrorCode() == 0x2103 || e.ErrorCode() == 0x2305) << e.Message();
+    EXPECT_NE(e.Message().find(Text), std::string::npos) << e.Message();
+  }
+}
+
+TEST(DamagedFile, TableHeaderSlotsAndIndexCount) {
+  testsupport::TempDir dir;
+  const std::string name = dir.File("parts.zel");
+  partsdb::BuildSample(name);
+  const std::vector<uint8_t> sample = storagetest::FileBytes(name);
+  // The user table map's first entry: the plain table's ID and header.
+  const size_t map = 3 * partsdb::kPageSize;
+  ASSERT_EQ(storagetest::U32(sample.data() + map), 1u);
+  const size_t header = storagetest::U32(sample.data() + map + 4);
+  const size_t count = header + 0x24, slot0 = header + 0x30, slot1 = header + 0x36;
+  ASSERT_EQ(storagetest::U32(sample.data() + count), 2u);
+  const struct {
+    const char* What;
+    size_t At;
+    uint32_t Value;
+    int Width;
+    const char* Text;
+  } cases[] = {
+      {"slot 0 with a root but depth 0", slot0 + 4, 0, 2, "index slot 0 is damaged"},
+      {"slot 1 with a depth but no root", slot1, 0, 4, "index slot 1 is damaged"},
+      {"both of slot 1 zero", slot1, 0, 6, "no tree for index ixName"},
+      {"more indexes than the header holds", count, 1000, 4, "index count 1000"},
+      {"a negative index count", count, 0xFFFFFFFF, 4, "index count"},
+      {"fewer indexes than the table has", count, 1, 4, "no slot for index ixName"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::vector<uint8_t> bytes = sample;
+    if (c.Width == 4) {
+      PutU32(bytes, c.At, c.Value);
+    } else {
+      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(c.At), c.Width, uint8_t{0});
+    }
+    WriteBytes(name, bytes);
+    ExpectCorruption(name, c.Text);
+    plat::DeleteFile(TDiskMgr::GetLockFileName(name));
+  }
+}
+
+// A byte changed inside the zlib stream of a memo.
+TEST(DamagedFile, CompressedBlobThatDoesNotInflate) {
+  testsupport::TempDir dir;
+  const std::string name = dir.File("parts.zel");
+  partsdb::BuildSample(name);
+  std::vector<uint8_t> bytes = storagetest::FileBytes(name);
+  const uint8_t magic[] = {0x1F, 0x8B, 0x08};
+  const auto stream = std::search(bytes.begin(), bytes.end(), std::begin(magic), std::end(magic));
+  ASSERT_NE(stream, bytes.end()) << "no compressed memo in the plain table";
+  for (int i = 20; i < 40; ++i) stream[i] ^= 0x5A;
+  WriteBytes(name, bytes);
+  ExpectCorruption(name, "Blob Notes");
 }
 
 TEST(DamagedFile, KeptFuzzInputsGiveOnlyEngineErrors) {
