@@ -222,6 +222,15 @@ class TTable {
     }
   }
 
+  // The records' addresses in the order of the index.
+  std::vector<uint32_t> Addresses(const std::string& Index) {
+    std::vector<uint32_t> addresses;
+    TIndexItem* index = Indexes_.FindIndex(Index);
+    for (bool more = index->BTree().SetCursorToEnd(true); more; more = index->NextKey())
+      addresses.push_back(index->GetRecordAddress());
+    return addresses;
+  }
+
   // The records in the order of the index, each with its memo.
   std::vector<TPart> InOrder(const std::string& Index) {
     std::vector<TPart> parts;

@@ -117,6 +117,53 @@ TEST(DamagedFile, CompressedBlobThatDoesNotInflate) {
   ExpectCorruption(name, "Blob Notes");
 }
 
+// The integrity checker builds every index entry's key from its record.
+TEST(DamagedFile, CheckerFindsARecordThatNoLongerMatchesItsKey) {
+  testsupport::TempDir dir;
+  const std::string name = dir.File("parts.zel");
+  partsdb::BuildSample(name);
+  uint32_t record = 0;
+  {
+    partsdb::TDatabase db(name);
+    partsdb::TTable parts(db.Tables, *partsdb::MakePartsDef("Parts", encNone, 1));
+    record = parts.Addresses("pkID").at(2);  // ID 3, "Sprocket"
+  }
+  std::vector<uint8_t> bytes = storagetest::FileBytes(name);
+  const std::string sprocket = "Sprocket";
+  const auto at = std::search(bytes.begin() + record, bytes.begin() + record + 64, sprocket.begin(),
+                              sprocket.end());
+  ASSERT_NE(at, bytes.begin() + record + 64);
+  *at = 'T';
+  WriteBytes(name, bytes);
+  const ::testing::AssertionResult intact = partsdb::PartsAreIntact(name);
+  EXPECT_FALSE(intact);
+  EXPECT_NE(std::string(intact.message()).find("index slot 1 entry"), std::string::npos)
+      << intact.message();
+  EXPECT_NE(std::string(intact.message()).find("the key does not match the record"),
+            std::string::npos);
+}
+
+// A table map naming a header in the file's last bytes: the checker reports
+// it and reads nothing past the end.
+TEST(DamagedFile, CheckerReportsAHeaderAtTheEndOfTheFile) {
+  testsupport::TempDir dir;
+  const std::string name = dir.File("parts.zel");
+  partsdb::BuildSample(name);
+  std::vector<uint8_t> bytes = storagetest::FileBytes(name);
+  for (const uint32_t fromEnd : {0x40u, 0x31u, 0x100u - 6}) {
+    SCOPED_TRACE(fromEnd);
+    std::vector<uint8_t> damaged = bytes;
+    PutU32(damaged, 3 * partsdb::kPageSize + 4, static_cast<uint32_t>(bytes.size() - fromEnd));
+    // A plausible header there: the table's ID, size and the most indexes.
+    const size_t header = bytes.size() - fromEnd;
+    PutU32(damaged, header, 1);
+    PutU32(damaged, header + 8, 0x100);
+    PutU32(damaged, header + 0x24, 34);
+    WriteBytes(name, damaged);
+    EXPECT_FALSE(partsdb::PartsAreIntact(name));
+  }
+}
+
 TEST(DamagedFile, KeptFuzzInputsGiveOnlyEngineErrors) {
   const char* source = std::getenv("ZEL_TEST_SOURCE_DIR");
   if (source == nullptr) GTEST_SKIP() << "ZEL_TEST_SOURCE_DIR not set (ctest sets it)";
