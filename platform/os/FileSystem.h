@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/rtl/Streams.h"
+
 namespace plat {
 
 enum class TFileAccess : uint8_t { faRead, faWrite, faReadWrite };
@@ -82,6 +84,30 @@ void SetFileSystem(TFileSystem* fileSystem);
 // Copies the whole of source into target from their starts; false when a
 // read or write failed or the sizes differ at the end.
 bool CopyFileContent(TFile& source, TFile& target);
+
+// A stream over a file of the installed file system, for the engine's own
+// file-to-file work. The modes are TFileStream's: fmCreate makes the file
+// anew (or empties it), otherwise fmOpenRead, fmOpenWrite or
+// fmOpenReadWrite with a share mode. Raises EFCreateError or EFOpenError as
+// TFileStream does; a read or write that fails moves fewer bytes.
+class TFileSystemStream : public TStream {
+ public:
+  TFileSystemStream(const std::string& fileName, uint16_t mode);
+  TFileSystemStream(const TFileSystemStream&) = delete;
+  TFileSystemStream& operator=(const TFileSystemStream&) = delete;
+
+  std::string ClassName() const override { return "TFileSystemStream"; }
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override;
+  void SetSize(int64_t size) override;
+
+ private:
+  std::unique_ptr<TFile> file_;
+  int64_t position_ = 0;
+};
 
 // Whether a file's LastError() says that the name does not exist, or that it
 // exists already (a Create with failIfExists).
