@@ -1,5 +1,6 @@
 #include "support/FaultingFileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace testsupport {
