@@ -43,12 +43,12 @@ class FaultingFileSystem::File : public plat::TFile {
   int64_t Size() override { return native_->Size(); }
   bool SetSize(int64_t Size) override {
     error_ = 0;
-    if (Ask(opTruncate) != vPass) return Fail() == 0;
+    if (Ask(opTruncate) != vPass) return Refuse();
     return native_->SetSize(Size);
   }
   bool Flush() override {
     error_ = 0;
-    if (Ask(opFlush) != vPass) return Fail() == 0;
+    if (Ask(opFlush) != vPass) return Refuse();
     return native_->Flush();
   }
   bool Identity(uint64_t& Device, uint64_t& Inode) override {
@@ -67,9 +67,14 @@ class FaultingFileSystem::File : public plat::TFile {
     if (!owner_.target_.empty() && native_->Name() != owner_.target_) return vPass;
     return owner_.Next(Op);
   }
+  // A failed transfer (-1) or call (false), as the disk's I/O error.
   int64_t Fail() {
     error_ = EIO;
     return -1;
+  }
+  bool Refuse() {
+    error_ = EIO;
+    return false;
   }
 
   FaultingFileSystem& owner_;

@@ -105,6 +105,16 @@ const std::vector<Operation>& Operations() {
          db.Close();
        },
        false},
+      {"forced to disk", BuildSample,
+       [](const std::string& Name, int) {
+         TDatabase db(Name);
+         db.Disk.DiskStartTransaction(false);
+         AddParts(db, 10);
+         db.Disk.ForceToDisk();
+         db.Disk.DiskCommit();
+         db.Close();
+       },
+       false},
       {"rollback", BuildSample,
        [](const std::string& Name, int) {
          TDatabase db(Name);
