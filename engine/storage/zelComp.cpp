@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/os/Files.h"
+#include "platform/os/FileSystem.h"
 #include "platform/rtl/Exceptions.h"
 
 namespace zel {
@@ -352,13 +352,13 @@ void TGZip::UnCompress(plat::TStream& Source, plat::TStream& Dest) {
 }
 
 void TGZip::AfterFileOperation(const std::string& SourceFile) {
-  if (DeleteSource_) plat::DeleteFile(SourceFile);
+  if (DeleteSource_) plat::FileSystem().DeleteFile(SourceFile);
 }
 
 void TGZip::Compress(const std::string& SourceFile, const std::string& DestFile) {
   {
-    plat::TFileStream source(SourceFile, plat::fmOpenRead | plat::fmShareDenyWrite);
-    plat::TFileStream dest(DestFile, plat::fmCreate);
+    plat::TFileSystemStream source(SourceFile, plat::fmOpenRead | plat::fmShareDenyWrite);
+    plat::TFileSystemStream dest(DestFile, plat::fmCreate);
     Compress(source, dest);
   }
   AfterFileOperation(SourceFile);
@@ -366,8 +366,8 @@ void TGZip::Compress(const std::string& SourceFile, const std::string& DestFile)
 
 void TGZip::UnCompress(const std::string& SourceFile, const std::string& DestFile) {
   {
-    plat::TFileStream source(SourceFile, plat::fmOpenRead | plat::fmShareDenyWrite);
-    plat::TFileStream dest(DestFile, plat::fmCreate);
+    plat::TFileSystemStream source(SourceFile, plat::fmOpenRead | plat::fmShareDenyWrite);
+    plat::TFileSystemStream dest(DestFile, plat::fmCreate);
     UnCompress(source, dest);
   }
   AfterFileOperation(SourceFile);

@@ -112,6 +112,22 @@ TBaseIOInterface& TTableHeader::Store(const char* Context) const {
   return *mgr->IOInterface();
 }
 
+void TTableHeader::CheckIndexSlots(const std::vector<uint8_t>& Buffer) const {
+  const uint32_t count = LoadU32(Buffer.data() + thIndexCount);
+  const uint64_t end = thIndexSlots + uint64_t{thIndexSlotSize} * count;
+  if (end > Buffer.size())
+    ZelDatabaseError(0x2103, "TTableHeader.ReadHeader",
+                     "Table header index count " + std::to_string(count) + " is out of range",
+                     this);
+  // A tree has a root page and a depth, an unused slot neither.
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* slot = Buffer.data() + thIndexSlots + thIndexSlotSize * i;
+    if ((LoadU32(slot) == 0) != ((slot[4] | slot[5]) == 0))
+      ZelDatabaseError(0x2103, "TTableHeader.ReadHeader",
+                       "Table header index slot " + std::to_string(i) + " is damaged", this);
+  }
+}
+
 void TTableHeader::ReadHeader() {
   TBaseIOInterface& store = Store("TTableHeader.ReadHeader");
   const uint32_t oldFlag = LoadU32(Buffer_.data() + thModifiedFlag);
@@ -121,6 +137,7 @@ void TTableHeader::ReadHeader() {
   // is not this table's header any more.
   if (LoadU32(buffer.data() + thHeaderSize) != Buffer_.size())
     ZelDatabaseError(0x2103, "TTableHeader.ReadHeader", "Table header size is invalid", this);
+  CheckIndexSlots(buffer);
   Buffer_.swap(buffer);
   Dirty_ = false;
   const uint32_t newFlag = LoadU32(Buffer_.data() + thModifiedFlag);

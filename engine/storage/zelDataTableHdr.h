@@ -120,6 +120,9 @@ class ZEL_API TTableHeader : public plat::TCollectionItem {
   int32_t SlotOffset(int32_t I, const char* Context) const;
   void CheckOffset(int32_t Offset, int32_t Width, const char* Context) const;
   TBaseIOInterface& Store(const char* Context) const;
+  // Raises 0x2103 when a header read from the file has an index count its
+  // size cannot hold, or a slot with a root but no depth (or the reverse).
+  void CheckIndexSlots(const std::vector<uint8_t>& Buffer) const;
 
   std::vector<uint8_t> Buffer_;
   bool Dirty_ = false;

@@ -99,7 +99,7 @@ void TDiskMgr::FreeHeaderObjects() {
 void TDiskMgr::CreateNewFile() {
   Close();
   CheckPageSize("TDiskMgr.CreateNewFile");
-  if (plat::FileExists(FileName_))
+  if (plat::FileSystem().FileExists(FileName_))
     ZelDatabaseError(0x2B23, "TDiskMgr.CreateNewFile", FileName_, this);
   File_->SetPageSize(PageSize_);
   // Refused when the name appeared since the check: nobody's file is
@@ -120,8 +120,11 @@ void TDiskMgr::CreateNewFile() {
     MapPageMgr_->AdjustMapPageFlags(ocSystemArea, 0, static_cast<int32_t>(SystemAreaPages));
     MapPageMgr_->AdjustMapPageFlags(ocMapPage, firstMap, 1);
   } catch (...) {
+    // Half a system area is no database: the name is given back, as it was
+    // before the call.
     File_->CloseZelFile();
     FreeHeaderObjects();
+    plat::FileSystem().DeleteFile(FileName_);
     throw;
   }
   File_->CloseZelFile();
@@ -132,9 +135,9 @@ void TDiskMgr::Open() {
   Close();
   if (PageSize_ == 0) ZelDatabaseError(0x2185, "TDiskMgr.Open", "PageSize is 0", this);
   CheckPageSize("TDiskMgr.Open");
-  if (!plat::FileExists(FileName_)) ZelDatabaseError(0x2B02, "TDiskMgr.Open", FileName_, this);
+  if (!plat::FileSystem().FileExists(FileName_)) ZelDatabaseError(0x2B02, "TDiskMgr.Open", FileName_, this);
   // Only a file that may be written shares locks with other processes.
-  UseLocks_ = !plat::FileIsReadOnly(FileName_);
+  UseLocks_ = !plat::FileSystem().FileIsReadOnly(FileName_);
   File_->SetXORKeyBuf(XORPageKey.data(), static_cast<int32_t>(XORPageKey.size()));
   Exclusive_ = (OpenFlags_ & 0x70) == ofExclusive;
   ReadOnly_ = (OpenFlags_ & 7) == ofReadOnly;

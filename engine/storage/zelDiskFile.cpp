@@ -32,7 +32,8 @@ plat::TFileShare ShareFor(bool ReadExclusive, bool WriteExclusive) {
 }  // namespace
 
 TZelFile::TZelFile()
-    : PageCache_(std::make_unique<TCacheMgr>()),
+    : File_(plat::FileSystem().NewFile()),
+      PageCache_(std::make_unique<TCacheMgr>()),
       BlockCache_(std::make_unique<TCacheBlockMgr>()),
       TransactionCache_(std::make_unique<TCacheMgr>()) {
   auto readPage = [this](uint8_t* Buffer, uint32_t Owner, uint32_t Upper, uint32_t Position,
@@ -62,7 +63,7 @@ TZelFile::~TZelFile() {
 }
 
 int32_t TZelFile::Handle() const {
-  return File_.IsOpen() ? std::max(File_.Handle(), 1) : 0;
+  return File_->IsOpen() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------- keys
@@ -94,7 +95,8 @@ void TZelFile::SetBlowKeyBuf(const void* Buf, int32_t Len) {
 
 int32_t TZelFile::CreateZelFile(const std::string& Name, bool FailIfExists) {
   Shutdown(false);
-  if (!File_.Create(Name, FailIfExists)) return -1;
+  File_ = plat::FileSystem().NewFile();
+  if (!File_->Create(Name, FailIfExists)) return -1;
   return Handle();
 }
 
@@ -104,12 +106,13 @@ int32_t TZelFile::OpenZelFile(const std::string& Name) {
   if (XORKey_.empty())
     ZelDatabaseError(0x2185, "TZelFile.OpenZelFile", "Crypt key not set before opening", this);
   Shutdown(false);
-  if (!File_.Open(Name, AccessFor(OpenRead_, OpenWrite_),
+  File_ = plat::FileSystem().NewFile();
+  if (!File_->Open(Name, AccessFor(OpenRead_, OpenWrite_),
                   ShareFor(OpenReadExclusive_, OpenWriteExclusive_)))
     ZelDatabaseError(0x2101, "TZelFile.OpenZelFile",
                      "Unable to open file. Error type of: " + GetOSErrorMsg(), this);
   try {
-    const int64_t size = File_.Size();
+    const int64_t size = File_->Size();
     const int64_t quarter = size < 0 ? 0 : (size / PageSize_) / 4;
     const int32_t cacheSize = static_cast<int32_t>(std::clamp<int64_t>(quarter, 50, 1000));
     PageCache_->Open(cacheSize, PageSize_);
@@ -133,7 +136,7 @@ void TZelFile::Shutdown(bool DropKeys) {
   TransactionCache_->Close();
   TransactionActive_ = false;
   TransactionFileEnd_ = 0;
-  File_.Close();
+  File_->Close();
   ScratchBuffer_.reset();
   if (!DropKeys) return;
   XORKey_.clear();
@@ -217,7 +220,7 @@ uint32_t TZelFile::SeekAndAppendZelFile(const void* Buf, int32_t Count, uint32_t
 }
 
 int64_t TZelFile::SeekZelEof() {
-  const int64_t size = File_.Size();
+  const int64_t size = File_->Size();
   if (size < 0 || !TransactionActive_) return size;
   // Another process may have appended since the transaction began; what this
   // transaction appends goes after that.
@@ -258,7 +261,7 @@ void TZelFile::ReleasePage(uint32_t Position, const void* Buf) {
 void TZelFile::StartTransaction() {
   if (TransactionActive_) ZelDatabaseError(0x2810, "TZelFile.StartTransaction", "", this);
   if (!CheckOpen()) ZelDatabaseError(0x2101, "TZelFile.StartTransaction", "", this);
-  const int64_t size = File_.Size();
+  const int64_t size = File_->Size();
   if (size < 0)
     ZelDatabaseError(0x2102, "TZelFile.StartTransaction", "Unable to get file size", this);
   if (size > kMaxFileSize) ZelDatabaseError(0x2580, "TZelFile.StartTransaction", "", this);
@@ -310,31 +313,18 @@ void TZelFile::Rollback() {
 
 void TZelFile::FlushBuffers() {
   if (!CheckOpen()) return;
-  if (!File_.Flush())
+  if (!File_->Flush())
     ZelDatabaseError(0x2102, "TZelFile.FlushBuffers", "The file buffers could not be flushed",
                      this);
 }
 
 void TZelFile::CopyZelFile(const std::string& Name) {
   if (!CheckOpen()) ZelDatabaseError(0x2101, "TZelFile.CopyZelFile", "", this);
-  plat::TOSFile target;
-  if (!target.Create(Name))
+  const std::unique_ptr<plat::TFile> target = plat::FileSystem().NewFile();
+  if (!target->Create(Name))
     ZelDatabaseError(0x2102, "TZelFile.CopyZelFile", "The file could not be copied correctly",
                      this);
-  uint8_t chunk[4096];
-  int64_t position = 0;
-  for (;;) {
-    const int64_t got = File_.ReadAt(position, chunk, sizeof chunk);
-    if (got < 0)
-      ZelDatabaseError(0x2102, "TZelFile.CopyZelFile", "The file could not be copied correctly",
-                       this);
-    if (got > 0 && target.WriteAt(position, chunk, got) != got)
-      ZelDatabaseError(0x2102, "TZelFile.CopyZelFile", "The file could not be copied correctly",
-                       this);
-    position += got;
-    if (got < static_cast<int64_t>(sizeof chunk)) break;
-  }
-  if (target.Size() != File_.Size())
+  if (!plat::CopyFileContent(*File_, *target))
     ZelDatabaseError(0x2102, "TZelFile.CopyZelFile", "The file could not be copied correctly",
                      this);
 }
@@ -379,7 +369,7 @@ void TZelFile::ReadPage(uint8_t* Buffer, uint32_t Owner, uint32_t /*Upper*/, uin
   if (crypt && (!ScratchBuffer_ || ((AccessFlags & afXOR) != 0 && XORKey_.empty())))
     ZelDatabaseError(0x2185, "TZelFile.ReadPage", "Object not initialized", this);
   uint8_t* target = crypt ? ScratchBuffer_.get() : Buffer;
-  if (File_.ReadAt(Position, target, PageSize_) != PageSize_)
+  if (File_->ReadAt(Position, target, PageSize_) != PageSize_)
     ZelDatabaseError(0x2401, "TZelFile.ReadPage", "Unable to complete file read operation", this);
   if (crypt) DecryptPage(target, Buffer, Owner, AccessFlags);
 }
@@ -394,19 +384,19 @@ void TZelFile::WritePage(uint8_t* Buffer, uint32_t Owner, uint32_t /*Upper*/, ui
     EncryptPage(Buffer, ScratchBuffer_.get(), Owner, AccessFlags);
     source = ScratchBuffer_.get();
   }
-  if (File_.WriteAt(Position, source, PageSize_) != PageSize_)
+  if (File_->WriteAt(Position, source, PageSize_) != PageSize_)
     ZelDatabaseError(0x2402, "TZelFile.WritePage", "Unable to complete file write operation", this);
 }
 
 void TZelFile::ReadPlain(void* Buf, uint32_t Position, int32_t Count, const char* Context) {
   if (Count <= 0) return;
-  if (File_.ReadAt(Position, Buf, Count) != Count)
+  if (File_->ReadAt(Position, Buf, Count) != Count)
     ZelDatabaseError(0x2401, Context, "Unable to complete file read operation", this);
 }
 
 void TZelFile::WritePlain(const void* Buf, uint32_t Position, int32_t Count, const char* Context) {
   if (Count <= 0) return;
-  if (File_.WriteAt(Position, Buf, Count) != Count)
+  if (File_->WriteAt(Position, Buf, Count) != Count)
     ZelDatabaseError(0x2402, Context, "Unable to complete file write operation", this);
 }
 

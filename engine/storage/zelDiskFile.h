@@ -22,7 +22,7 @@
 
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDiskCache.h"
-#include "platform/os/Files.h"
+#include "platform/os/FileSystem.h"
 #include "platform/rtl/Object.h"
 
 namespace zel {
@@ -41,7 +41,8 @@ class TZelFile : public plat::TObject {
 
   std::string ClassName() const override { return "TZelFile"; }
 
-  // The operating system's handle, 0 when closed.
+  // 1 while the file is open, 0 when closed (the file system behind it need
+  // not be the operating system's, so there is no descriptor to give).
   int32_t Handle() const;
   bool CheckOpen() const { return Handle() > 0; }
 
@@ -62,7 +63,7 @@ class TZelFile : public plat::TObject {
 
   TCacheMgr& PageCache() { return *PageCache_; }
   // The open file itself: the lock file's parent lock is a byte lock on it.
-  plat::TOSFile& OSFile() { return File_; }
+  plat::TFile& OSFile() { return *File_; }
   TCacheBlockMgr& BlockCache() { return *BlockCache_; }
   TCacheMgr& TransactionCache() { return *TransactionCache_; }
 
@@ -136,7 +137,8 @@ class TZelFile : public plat::TObject {
   // Refuses a range past the file size limit; logs a table ID out of range.
   void CheckAccess(uint32_t TableID, uint32_t Position, int32_t Count, const char* Context) const;
 
-  plat::TOSFile File_;
+  // Made by the installed file system at each open or create.
+  std::unique_ptr<plat::TFile> File_;
   std::unique_ptr<uint8_t[]> ScratchBuffer_;
   std::vector<uint8_t> XORKey_;
   std::vector<uint8_t> BlowKey_;

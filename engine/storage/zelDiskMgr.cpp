@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/storage/zelDisk.h"
-#include "platform/os/Files.h"
+#include "platform/os/FileSystem.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Random.h"
 #include "platform/rtl/Strings.h"
@@ -129,7 +129,7 @@ std::string TDiskMgr::GetLockFileName(const std::string& DatabaseName) {
 void TDiskMgr::OpenLocks() {
   UserMonitor_ = std::make_unique<TDBUserMonitor>(&File_->OSFile(), GetLockFileName(FileName_));
   UserMonitor_->Open(GetCurrentUser(), GetCurrentComputer());
-  plat::TOSFile* lockFile = UserMonitor_->LockFileHandle();
+  plat::TFile* lockFile = UserMonitor_->LockFileHandle();
 
   TableLockMgr_ = TBaseLockMgr::GetLockManager(lockFile, TableLockBase, TableLockRegion);
   TableLockMgr_->SetLockRetryCount(LockRetryCount_);
@@ -303,7 +303,12 @@ void TDiskMgr::CopyCurrentFile(const std::string& Name) {
 }
 
 bool TDiskMgr::DoCopyFile(const std::string& Source, const std::string& Target, bool FailIfExists) {
-  return plat::CopyFile(Source, Target, FailIfExists);
+  plat::TFileSystem& files = plat::FileSystem();
+  const std::unique_ptr<plat::TFile> source = files.NewFile();
+  const std::unique_ptr<plat::TFile> target = files.NewFile();
+  return source->Open(Source, plat::TFileAccess::faRead, plat::TFileShare::fsDenyNone) &&
+         target->Create(Target, FailIfExists, plat::TFileShare::fsDenyNone) &&
+         plat::CopyFileContent(*source, *target);
 }
 
 int64_t TDiskMgr::DiskCacheSize() {

@@ -266,7 +266,18 @@ void TIndexManager::AssignKeyFields(const TKeyFields& KeyFields) {
 void TIndexManager::Open() {
   if (DBStringCompare_ == nullptr)
     ZelDatabaseError(0x2185, "TIndexManager.Open", "No sort order function assigned");
+  // Each index's slot comes from the file: a header without it, or with an
+  // empty one, is damaged.
+  for (int32_t i = 0; i < Count(); ++i)
+    if (TableHeader_ != nullptr && Items(i)->IndexSequence() >= TableHeader_->GetIndexCount())
+      ZelDatabaseError(0x2103, "TIndexManager.Open",
+                       "Table header has no slot for index " + Items(i)->IndexName());
   ReadIndexHeaders(false);
+  for (int32_t i = 0; i < Count(); ++i)
+    if (TableHeader_ != nullptr && IOInterface_ != nullptr &&
+        (Items(i)->Root() == 0 || Items(i)->Depth() == 0))
+      ZelDatabaseError(0x2103, "TIndexManager.Open",
+                       "Table header holds no tree for index " + Items(i)->IndexName());
   CountVisible();
   for (int32_t i = 0; i < Count(); ++i) Items(i)->Open();
   Opened_ = true;

@@ -247,7 +247,18 @@ int64_t TBlobInterface::ReadBlob(const std::string& FieldName, uint32_t Addr, in
   if (Mode == dcZelZLib) {
     TempStream_->Clear();
     ReadRawChain(Addr, *TempStream_);
-    DecompressFromTempStream(Dest);
+    // A stream that does not inflate was damaged in the file: the host
+    // catches the engine's corruption error, not the compressor's text.
+    try {
+      DecompressFromTempStream(Dest);
+    } catch (const EZelDatabaseError&) {
+      throw;
+    } catch (const plat::Exception& e) {
+      ZelDatabaseError(0x2103, "TBlobInterface.ReadBlob",
+                       "Blob " + FieldName + " at " + std::to_string(Addr) +
+                           " does not decompress: " + e.Message(),
+                       this);
+    }
     return Dest.Size();
   }
   if (Mode == dcZelCustom)

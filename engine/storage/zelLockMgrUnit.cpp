@@ -1,7 +1,6 @@
 #include "engine/storage/zelLockMgrUnit.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -69,9 +68,10 @@ class TDBUserMonitor::TParentLockGuard {
   bool held_;
 };
 
-TDBUserMonitor::TDBUserMonitor(plat::TOSFile* DatabaseHandle, std::string LockFileName)
+TDBUserMonitor::TDBUserMonitor(plat::TFile* DatabaseHandle, std::string LockFileName)
     : DatabaseHandle_(DatabaseHandle),
       LockFileName_(std::move(LockFileName)),
+      LockFile_(plat::FileSystem().NewFile()),
       SlotBuffer_(std::make_unique<char[]>(LockFileSlotSize + 1)),
       LockErrMsg_(SzelLckFileLockErr) {}
 
@@ -85,7 +85,7 @@ TDBUserMonitor::~TDBUserMonitor() {
   CloseHandle();
 }
 
-bool TDBUserMonitor::LockWithRetries(plat::TOSFile& File, uint64_t Offset, uint64_t Length) {
+bool TDBUserMonitor::LockWithRetries(plat::TFile& File, uint64_t Offset, uint64_t Length) {
   for (int32_t attempt = 0;; ++attempt) {
     if (File.LockRange(Offset, Length)) return true;
     if (attempt == kMutexRetries) return false;
@@ -99,14 +99,14 @@ void TDBUserMonitor::LockMutex(const char* Context) {
     return;
   }
   // A closed monitor has no file to lock: say so at once instead of retrying.
-  if (!LockFile_.IsOpen()) ZelDatabaseError(0x2101, Context, "", this);
-  if (!LockWithRetries(LockFile_, 0, 1)) ZelDatabaseError(0x2809, Context, LockErrMsg_, this);
+  if (!LockFile_->IsOpen()) ZelDatabaseError(0x2101, Context, "", this);
+  if (!LockWithRetries(*LockFile_, 0, 1)) ZelDatabaseError(0x2809, Context, LockErrMsg_, this);
   MutexDepth_ = 1;
 }
 
 void TDBUserMonitor::UnlockMutex() {
   if (MutexDepth_ <= 0) return;
-  if (--MutexDepth_ == 0) LockFile_.UnlockRange(0, 1);
+  if (--MutexDepth_ == 0) LockFile_->UnlockRange(0, 1);
 }
 
 bool TDBUserMonitor::LockParent(const char* Context) {
@@ -125,37 +125,37 @@ void TDBUserMonitor::UnlockParent() {
 }
 
 void TDBUserMonitor::CloseHandle() {
-  LockFile_.Close();
+  LockFile_->Close();
   MutexDepth_ = 0;
   SlotLockOffset_ = 0;
 }
 
 void TDBUserMonitor::CreateLockFileIfMissing() {
-  if (plat::FileExists(LockFileName_)) return;
+  if (plat::FileSystem().FileExists(LockFileName_)) return;
   TParentLockGuard parent(*this, "TDBUserMonitor.Open");
-  if (plat::FileExists(LockFileName_)) return;
-  plat::TOSFile created;
+  if (plat::FileSystem().FileExists(LockFileName_)) return;
+  const std::unique_ptr<plat::TFile> created = plat::FileSystem().NewFile();
   // Made without an exclusive share mode, so that processes that find it at
   // once can open it; they never take slot 0's place (slots start at 4096).
-  if (!created.Create(LockFileName_, true, plat::TFileShare::fsDenyNone)) {
-    if (created.LastError() == EEXIST) return;
+  if (!created->Create(LockFileName_, true, plat::TFileShare::fsDenyNone)) {
+    if (plat::IsAlreadyExistsError(created->LastError())) return;
     ZelDatabaseError(0x2101, "TDBUserMonitor.Open",
                      "Lock File could not be created: " + LockFileName_, this);
   }
   const std::vector<char> header(LockFileSlotSize, 0);
-  if (created.WriteAt(0, header.data(), LockFileSlotSize) != LockFileSlotSize)
+  if (created->WriteAt(0, header.data(), LockFileSlotSize) != LockFileSlotSize)
     ZelDatabaseError(0x2402, "TDBUserMonitor.Open", "Unable to complete lock file creation", this);
 }
 
 bool TDBUserMonitor::HandleIsCurrentFile() {
   uint64_t device = 0, inode = 0, pathDevice = 0, pathInode = 0;
-  if (!LockFile_.Identity(device, inode)) return false;
-  if (!plat::FileIdentity(LockFileName_, pathDevice, pathInode)) return false;
+  if (!LockFile_->Identity(device, inode)) return false;
+  if (!plat::FileSystem().FileIdentity(LockFileName_, pathDevice, pathInode)) return false;
   return device == pathDevice && inode == pathInode;
 }
 
 int64_t TDBUserMonitor::LockFileSize(const char* Context) {
-  const int64_t size = LockFile_.Size();
+  const int64_t size = LockFile_->Size();
   if (size < 0) ZelDatabaseError(0x2102, Context, "The lock file could not be opened", this);
   if (size >= LockFileMaxSize)
     ZelDatabaseError(0x250E, Context, "The lock file has grown too large", this);
@@ -164,7 +164,7 @@ int64_t TDBUserMonitor::LockFileSize(const char* Context) {
 
 std::string TDBUserMonitor::ReadSlot(int64_t Offset, const char* Context) {
   std::memset(SlotBuffer_.get(), 0, LockFileSlotSize + 1);
-  if (LockFile_.ReadAt(Offset, SlotBuffer_.get(), LockFileSlotSize) < 0)
+  if (LockFile_->ReadAt(Offset, SlotBuffer_.get(), LockFileSlotSize) < 0)
     ZelDatabaseError(0x2401, Context, "The lock file could not be read", this);
   // The buffer's extra byte stays zero, so the text ends inside it.
   return std::string(SlotBuffer_.get());
@@ -173,7 +173,7 @@ std::string TDBUserMonitor::ReadSlot(int64_t Offset, const char* Context) {
 void TDBUserMonitor::WriteSlot(int64_t Offset, const std::string& Text, const char* Context) {
   std::memset(SlotBuffer_.get(), 0, LockFileSlotSize + 1);
   std::memcpy(SlotBuffer_.get(), Text.data(), std::min<size_t>(Text.size(), LockFileSlotSize - 1));
-  if (LockFile_.WriteAt(Offset, SlotBuffer_.get(), LockFileSlotSize) != LockFileSlotSize)
+  if (LockFile_->WriteAt(Offset, SlotBuffer_.get(), LockFileSlotSize) != LockFileSlotSize)
     ZelDatabaseError(0x2402, Context, "Unable to complete lock file creation", this);
 }
 
@@ -207,7 +207,7 @@ void TDBUserMonitor::LockSlotByte(int64_t SlotOffset) {
   SlotLockOffset_ = 0;
   const uint64_t start = UserSlotLockBase + static_cast<uint64_t>(SlotOffset);
   for (uint64_t byte = start; byte < start + LockFileSlotSize; ++byte) {
-    if (LockFile_.LockRange(byte, 1)) {
+    if (LockFile_->LockRange(byte, 1)) {
       SlotLockOffset_ = byte;
       return;
     }
@@ -218,14 +218,14 @@ bool TDBUserMonitor::FreeSlotIfUnused(int64_t SlotOffset, const char* Context) {
   const uint64_t start = UserSlotLockBase + static_cast<uint64_t>(SlotOffset);
   // A range that cannot be locked whole has a live connection (perhaps this
   // handle's own byte); only a range locked here is unlocked again.
-  if (!LockFile_.LockRange(start, LockFileSlotSize)) return false;
+  if (!LockFile_->LockRange(start, LockFileSlotSize)) return false;
   try {
     WriteSlot(SlotOffset, std::string(), Context);
   } catch (...) {
-    LockFile_.UnlockRange(start, LockFileSlotSize);
+    LockFile_->UnlockRange(start, LockFileSlotSize);
     throw;
   }
-  LockFile_.UnlockRange(start, LockFileSlotSize);
+  LockFile_->UnlockRange(start, LockFileSlotSize);
   return true;
 }
 
@@ -242,11 +242,11 @@ void TDBUserMonitor::Open(const std::string& UserName, const std::string& Comput
     if (round == kMaxOpenRounds)
       ZelDatabaseError(0x2101, kContext, "The lock file could not be opened", this);
     CreateLockFileIfMissing();
-    if (!LockFile_.Open(LockFileName_, plat::TFileAccess::faReadWrite,
+    if (!LockFile_->Open(LockFileName_, plat::TFileAccess::faReadWrite,
                         plat::TFileShare::fsDenyNone)) {
       // Deleted between the check and the open by a process closing its
       // last connection: make it again.
-      if (LockFile_.LastError() == ENOENT) continue;
+      if (plat::IsNotFoundError(LockFile_->LastError())) continue;
       ZelDatabaseError(0x2101, kContext, "The lock file could not be opened", this);
     }
     try {
@@ -270,8 +270,8 @@ void TDBUserMonitor::Open(const std::string& UserName, const std::string& Comput
 
 void TDBUserMonitor::Close() {
   static const char* const kContext = "TDBUserMonitor.Close";
-  if (!LockFile_.IsOpen()) return;
-  if (SlotLockOffset_ != 0) LockFile_.UnlockRange(SlotLockOffset_, 1);
+  if (!LockFile_->IsOpen()) return;
+  if (SlotLockOffset_ != 0) LockFile_->UnlockRange(SlotLockOffset_, 1);
   SlotLockOffset_ = 0;
   try {
     TMutexGuard mutex(*this, kContext);
@@ -286,7 +286,7 @@ void TDBUserMonitor::Close() {
         // Deleted while the mutex and the parent lock are held: an opener
         // that already has the file open finds, once it gets the mutex, that
         // the path no longer names its file and starts again.
-        plat::DeleteFile(LockFileName_);
+        plat::FileSystem().DeleteFile(LockFileName_);
         if (hasParent) UnlockParent();
       }
     }
@@ -307,8 +307,8 @@ int32_t TDBUserMonitor::SweepLockFile() {
       // A free slot may still be the range of a connection whose slot text
       // was lost; only an unlockable range counts.
       const uint64_t start = UserSlotLockBase + static_cast<uint64_t>(offset);
-      if (LockFile_.LockRange(start, LockFileSlotSize)) {
-        LockFile_.UnlockRange(start, LockFileSlotSize);
+      if (LockFile_->LockRange(start, LockFileSlotSize)) {
+        LockFile_->UnlockRange(start, LockFileSlotSize);
       } else {
         ++inUse;
       }
@@ -328,8 +328,8 @@ int32_t TDBUserMonitor::CountConnectionsForUser(uint64_t RangeStart) {
 // Only a range locked here is unlocked: a byte this handle holds fails to
 // lock like anybody else's and is counted, never released.
 int32_t TDBUserMonitor::CountLockedBytes(uint64_t Start, uint64_t Length) {
-  if (LockFile_.LockRange(Start, Length)) {
-    LockFile_.UnlockRange(Start, Length);
+  if (LockFile_->LockRange(Start, Length)) {
+    LockFile_->UnlockRange(Start, Length);
     return 0;
   }
   if (Length == 1) return 1;
@@ -385,7 +385,7 @@ void TDBUserMonitor::DebugDumpStatus(plat::TStrings& List) {
 
 // ---------------------------------------------------------------- TBaseLockMgr
 
-TBaseLockMgr::TBaseLockMgr(plat::TOSFile* LockFileHandle, uint64_t BaseAddress, uint32_t RegionSize)
+TBaseLockMgr::TBaseLockMgr(plat::TFile* LockFileHandle, uint64_t BaseAddress, uint32_t RegionSize)
     : LockFileHandle_(LockFileHandle),
       Locks_(std::make_unique<TLockCollection>()),
       RegionSize_(RegionSize),
@@ -399,7 +399,7 @@ TBaseLockMgr::~TBaseLockMgr() {
   Locks_->Clear();
 }
 
-std::unique_ptr<TBaseLockMgr> TBaseLockMgr::GetLockManager(plat::TOSFile* LockFileHandle,
+std::unique_ptr<TBaseLockMgr> TBaseLockMgr::GetLockManager(plat::TFile* LockFileHandle,
                                                            uint64_t BaseAddress,
                                                            uint32_t RegionSize) {
   return std::make_unique<TWinLockMgr>(LockFileHandle, BaseAddress, RegionSize);

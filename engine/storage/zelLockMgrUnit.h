@@ -33,7 +33,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/os/Files.h"
+#include "platform/os/FileSystem.h"
 #include "platform/rtl/Collections.h"
 #include "platform/rtl/Lists.h"
 #include "platform/rtl/Object.h"
@@ -62,7 +62,7 @@ inline constexpr uint64_t ParentLockOffset = 0x2000;
 class TDBUserMonitor : public plat::TObject {
  public:
   // DatabaseHandle may be null: the parent lock is then skipped.
-  TDBUserMonitor(plat::TOSFile* DatabaseHandle, std::string LockFileName);
+  TDBUserMonitor(plat::TFile* DatabaseHandle, std::string LockFileName);
   TDBUserMonitor(const TDBUserMonitor&) = delete;
   TDBUserMonitor& operator=(const TDBUserMonitor&) = delete;
   ~TDBUserMonitor() override;
@@ -71,7 +71,7 @@ class TDBUserMonitor : public plat::TObject {
 
   void Open(const std::string& UserName, const std::string& ComputerName);
   void Close();
-  bool IsOpen() const { return LockFile_.IsOpen(); }
+  bool IsOpen() const { return LockFile_->IsOpen(); }
 
   // One line per slot: its text, empty for a free slot.
   void GetCurrentUsers(plat::TStrings& List);
@@ -92,7 +92,7 @@ class TDBUserMonitor : public plat::TObject {
   // The byte this connection holds, 0 when none.
   uint64_t SlotLockOffset() const { return SlotLockOffset_; }
   // The lock file's handle, on which the lock managers lock their regions.
-  plat::TOSFile* LockFileHandle() { return &LockFile_; }
+  plat::TFile* LockFileHandle() { return LockFile_.get(); }
   const std::string& LockErrMsg() const { return LockErrMsg_; }
   void SetLockErrMsg(const std::string& Value) { LockErrMsg_ = Value; }
 
@@ -101,7 +101,7 @@ class TDBUserMonitor : public plat::TObject {
   class TParentLockGuard;
 
   // One try, then up to 20 more 100 ms apart; false when all failed.
-  static bool LockWithRetries(plat::TOSFile& File, uint64_t Offset, uint64_t Length);
+  static bool LockWithRetries(plat::TFile& File, uint64_t Offset, uint64_t Length);
   void LockMutex(const char* Context);
   void UnlockMutex();
   // Tries once, or raises; false only without a database handle.
@@ -127,10 +127,11 @@ class TDBUserMonitor : public plat::TObject {
   void CloseHandle();
   int32_t CountLockedBytes(uint64_t Start, uint64_t Length);
 
-  plat::TOSFile* DatabaseHandle_;
+  plat::TFile* DatabaseHandle_;
   std::string LockFileName_;
   std::string UserEntry_;
-  plat::TOSFile LockFile_;
+  // Made by the installed file system when the monitor is made.
+  std::unique_ptr<plat::TFile> LockFile_;
   uint64_t SlotLockOffset_ = 0;
   // A slot's bytes plus a terminating zero.
   std::unique_ptr<char[]> SlotBuffer_;
@@ -167,7 +168,7 @@ class TLockCollection : public plat::TCollection {
 // is held.
 class TBaseLockMgr : public plat::TObject {
  public:
-  TBaseLockMgr(plat::TOSFile* LockFileHandle, uint64_t BaseAddress, uint32_t RegionSize);
+  TBaseLockMgr(plat::TFile* LockFileHandle, uint64_t BaseAddress, uint32_t RegionSize);
   TBaseLockMgr(const TBaseLockMgr&) = delete;
   TBaseLockMgr& operator=(const TBaseLockMgr&) = delete;
   // Releases every lock still held.
@@ -176,7 +177,7 @@ class TBaseLockMgr : public plat::TObject {
   std::string ClassName() const override { return "TBaseLockMgr"; }
 
   // The manager of the platform's byte-range locks.
-  static std::unique_ptr<TBaseLockMgr> GetLockManager(plat::TOSFile* LockFileHandle,
+  static std::unique_ptr<TBaseLockMgr> GetLockManager(plat::TFile* LockFileHandle,
                                                       uint64_t BaseAddress, uint32_t RegionSize);
 
   // True, or raises 0x2809 once every try failed.
@@ -228,7 +229,7 @@ class TBaseLockMgr : public plat::TObject {
   TLockItem* FindLock(uint32_t ID, int32_t Type) const;
   void PauseAfterFailedTry() const;
 
-  plat::TOSFile* LockFileHandle_;
+  plat::TFile* LockFileHandle_;
   std::unique_ptr<TLockCollection> Locks_;
   uint32_t RegionSize_;
   bool BeepOnLockRetry_ = false;

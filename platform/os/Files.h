@@ -15,56 +15,45 @@
 #include <utility>
 #include <vector>
 
-namespace plat {
+#include "platform/os/FileSystem.h"
 
-enum class TFileAccess : uint8_t { faRead, faWrite, faReadWrite };
-// Other openers are refused by a flock: "shared" modes take a shared flock,
-// "exclusive" an exclusive one.
-enum class TFileShare : uint8_t { fsDenyNone, fsDenyRead, fsDenyWrite, fsExclusive };
+namespace plat {
 
 // errno value reported when another handle's share mode refuses an open.
 inline constexpr int kSharingViolation = 0x10020;
 // errno value reported when a byte range is already locked.
 inline constexpr int kLockViolation = 0x10021;
 
-class TOSFile {
+// The native file. A file created with a share mode other than exclusive
+// can be opened by others at once (a lock file, say, that other processes
+// must reach while its creator still fills it).
+class TOSFile : public TFile {
  public:
   TOSFile() = default;
   TOSFile(const TOSFile&) = delete;
   TOSFile& operator=(const TOSFile&) = delete;
-  ~TOSFile();
+  ~TOSFile() override;
 
-  // Each returns false and sets LastError() on failure.
-  bool Open(const std::string& name, TFileAccess access, TFileShare share);
-  // Creates an empty file opened read-write, by default exclusive; an existing
-  // file is truncated unless failIfExists. A file created with another share
-  // mode can be opened by others at once (a lock file, say, that other
-  // processes must reach while its creator still fills it).
+  bool Open(const std::string& name, TFileAccess access, TFileShare share) override;
   bool Create(const std::string& name, bool failIfExists = false,
-              TFileShare share = TFileShare::fsExclusive);
-  void Close();
+              TFileShare share = TFileShare::fsExclusive) override;
+  void Close() override;
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const override { return fd_ >= 0; }
   int Handle() const { return fd_; }
-  const std::string& Name() const { return name_; }
-  int LastError() const { return lastError_; }
+  const std::string& Name() const override { return name_; }
+  int LastError() const override { return lastError_; }
 
-  // Moves up to count bytes at position; returns the count moved or -1.
-  int64_t ReadAt(int64_t position, void* buffer, int64_t count);
-  int64_t WriteAt(int64_t position, const void* buffer, int64_t count);
-  int64_t Size();
-  bool SetSize(int64_t size);
-  bool Flush();
-  // Device and inode of the open file.
-  bool Identity(uint64_t& device, uint64_t& inode);
+  int64_t ReadAt(int64_t position, void* buffer, int64_t count) override;
+  int64_t WriteAt(int64_t position, const void* buffer, int64_t count) override;
+  int64_t Size() override;
+  bool SetSize(int64_t size) override;
+  bool Flush() override;
+  bool Identity(uint64_t& device, uint64_t& inode) override;
 
-  // Exclusive lock of [offset, offset + length): fails at once when another
-  // handle holds an overlapping range or this handle holds one already.
-  bool LockRange(uint64_t offset, uint64_t length);
-  // Releases a range exactly as it was locked.
-  bool UnlockRange(uint64_t offset, uint64_t length);
-  // Releases every range this handle holds.
-  void UnlockAll();
+  bool LockRange(uint64_t offset, uint64_t length) override;
+  bool UnlockRange(uint64_t offset, uint64_t length) override;
+  void UnlockAll() override;
 
  private:
   bool Fail(int error);

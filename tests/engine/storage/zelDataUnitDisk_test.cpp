@@ -182,6 +182,8 @@ TEST(TableHeadersOnDisk, IdsMapsAndHeadersSurviveReopen) {
     TTableHeader* header = db.userTables.OpenTable(12);
     EXPECT_EQ(header->GetIndexCount(), 2);
     header->SetIndexRoot(0, 0x12345000);
+    header->SetIndexDepth(0, 2);
+    header->SetIndexRoot(1, 0x6000);
     header->SetIndexDepth(1, 4);
     header->SetRecordAutoIncVal(500);
     header->SetGenerator1(-7);

@@ -294,8 +294,9 @@ TEST(IndexManager, RefusesBadSettings) {
   mgr.SetDBStringCompareFunction(DBASCIICompareStrings);
   ExpectError(0x2185, "IO Interface is unassigned", [&] { mgr.Open(); });
   mgr.SetIOInterface(&store);
-  // Slot 0 holds no root yet.
-  ExpectError(0x2185, "Not initialized", [&] { mgr.Open(); });
+  // Slot 0 holds no root yet: the header, as if read from a file, is
+  // damaged.
+  ExpectError(0x2103, "holds no tree for index ByA", [&] { mgr.Open(); });
 }
 
 TEST(IndexManager, IndexesInADatabaseFile) {

@@ -58,7 +58,7 @@ struct LockFixture {
 };
 
 // True when Handle still is the file at Name.
-bool SameFile(TOSFile& Handle, const std::string& Name) {
+bool SameFile(plat::TFile& Handle, const std::string& Name) {
   uint64_t d1 = 0, i1 = 0, d2 = 0, i2 = 0;
   return Handle.Identity(d1, i1) && plat::FileIdentity(Name, d2, i2) && d1 == d2 && i1 == i2;
 }
