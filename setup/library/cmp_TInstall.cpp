@@ -452,7 +452,7 @@ void TCustomInstall::Process() {
       }
       while (reboot_) {
         Broadcast(msg::kRebootPages, nullptr);
-        bool reboot = true;
+        bool reboot = reboot_;
         if (OnBeforeReboot) OnBeforeReboot(this, reboot);
         reboot_ = reboot;
         if (reboot_) {
