@@ -143,10 +143,14 @@ bool TSecurityManager::Logon(const std::string& UserName, const std::string& Pas
   if (!FindUser(UserName, true)) {
     if (UserName != AdministratorUserName || FindGroup(AdministratorsGroupName))
       ZelDatabaseError(0x2734, Context, "");
-    // A database nobody has logged on to yet: its administrator is made.
-    InternalAddGroup(AdministratorsGroupName);
-    const int32_t groupID = GetGroupIDFromName(AdministratorsGroupName);
-    InternalAddUser(AdministratorUserName, BootstrapPassword, groupID);
+    // A database nobody has logged on to yet: its administrator is made,
+    // the group and the user together or neither (a group left alone would
+    // lock everybody out).
+    InTransaction(Context, [&] {
+      InternalAddGroup(AdministratorsGroupName);
+      const int32_t groupID = GetGroupIDFromName(AdministratorsGroupName);
+      InternalAddUser(AdministratorUserName, BootstrapPassword, groupID);
+    });
     if (!FindUser(UserName, true)) ZelDatabaseError(0x2734, Context, "");
   } else {
     TSha1Digest digest;
