@@ -213,6 +213,10 @@ TEST_F(SecuredDatabase, RightsOnATableDecideWhatItsCursorMayDo) {
     EXPECT_FALSE(t.FieldByName("Secret")->Visible());
     EXPECT_EQ(t.FieldByName("Name")->AsString(), "one");
     EXPECT_FALSE(t.CanModify());
+    // The framework refuses to start an insert into a dataset that cannot
+    // be modified.
+    EXPECT_ANY_THROW(t.Insert());
+    EXPECT_EQ(t.State(), plat::dsBrowse);
     // The engine's own insert and delete are refused as well.
     t.InitializeNewRecord(t.RecordBuffer(), false);
     ExpectError(0x2980, "Items", [&] { t.AddRecord(false); });
