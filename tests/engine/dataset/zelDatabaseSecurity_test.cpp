@@ -101,6 +101,15 @@ class SecuredDatabase : public ::testing::Test {
     Db.SecurityManager().SetPrivileges(p, true);
   }
 
+  // The table Name of Db, opened through the dataset.
+  static std::unique_ptr<TZelTable> OpenTable(TZelDataBase& Db, const std::string& Name) {
+    auto t = std::make_unique<TZelTable>();
+    t->SetDataBase(&Db);
+    t->SetTableName(Name);
+    t->Open();
+    return t;
+  }
+
   // Runs Action on each row of the users table.
   static void EachUser(TZelDataBase& Db, const std::function<void(TZelDataSet&)>& Action) {
     TZelDataSet users;
@@ -205,10 +214,8 @@ TEST_F(SecuredDatabase, RightsOnATableDecideWhatItsCursorMayDo) {
   }
   {
     auto bob = Connect("bob", "pw");
-    TZelTable t;
-    t.SetDataBase(bob.get());
-    t.SetTableName("Items");
-    t.Open();
+    auto table = OpenTable(*bob, "Items");
+    TZelTable& t = *table;
     EXPECT_TRUE(t.FieldByName("Name")->Visible());
     EXPECT_FALSE(t.FieldByName("Secret")->Visible());
     EXPECT_EQ(t.FieldByName("Name")->AsString(), "one");
@@ -237,10 +244,8 @@ TEST_F(SecuredDatabase, RightsOnATableDecideWhatItsCursorMayDo) {
   }
   {
     auto eve = Connect("eve", "pw");
-    TZelTable t;
-    t.SetDataBase(eve.get());
-    t.SetTableName("Items");
-    t.Open();
+    auto table = OpenTable(*eve, "Items");
+    TZelTable& t = *table;
     EXPECT_TRUE(t.CanModify());
     EXPECT_TRUE(t.FieldByName("ID")->ReadOnly());
     t.Edit();
@@ -254,10 +259,8 @@ TEST_F(SecuredDatabase, RightsOnATableDecideWhatItsCursorMayDo) {
   }
   // What was refused changed nothing; the allowed edit stands.
   auto admin = Connect("administrator", "quindo");
-  TZelTable t;
-  t.SetDataBase(admin.get());
-  t.SetTableName("Items");
-  t.Open();
+  auto table = OpenTable(*admin, "Items");
+  TZelTable& t = *table;
   EXPECT_EQ(t.RecordCount(), 1);
   EXPECT_EQ(t.FieldByName("Name")->AsString(), "uno");
   EXPECT_TRUE(t.FieldByName("Secret")->Visible());
@@ -276,10 +279,8 @@ TEST_F(SecuredDatabase, RightsOnAllTablesServeATableWithoutItsOwn) {
            {opExecuteObj, "Hidden", "ALL"}});
   }
   auto bob = Connect("bob", "pw");
-  TZelTable t;
-  t.SetDataBase(bob.get());
-  t.SetTableName("Items");
-  t.Open();
+  auto table = OpenTable(*bob, "Items");
+  TZelTable& t = *table;
   EXPECT_TRUE(t.FieldByName("Secret")->Visible());
   t.Close();
   // "Hidden" has a right of its own, so those on all tables do not apply to
