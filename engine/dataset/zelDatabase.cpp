@@ -10,7 +10,10 @@
 namespace zel {
 
 TZelDataBase::TZelDataBase(plat::TComponent* AOwner)
-    : plat::TCustomConnection(AOwner), MemoryMgr_(std::make_unique<TMemoryTableDefMgr>()) {
+    : plat::TCustomConnection(AOwner),
+      SecurityMgr_(std::make_unique<TSecurityManager>()),
+      Privileges_(std::make_unique<TPrivileges>()),
+      MemoryMgr_(std::make_unique<TMemoryTableDefMgr>()) {
   InitDBDef();
 }
 
@@ -30,6 +33,8 @@ TZelDataBase::~TZelDataBase() {
   SystemHeaders_.reset();
   UserHeaders_.reset();
   DiskMgr_.reset();
+  SecurityMgr_.reset();
+  Privileges_.reset();
 }
 
 // ---------------------------------------------------------------- properties
@@ -170,7 +175,10 @@ void TZelDataBase::DoConnect() {
       DiskMgr_->ReadSecurityHeader(header);
     }
     InternalOpenSystemTables();
-    DatabasePrivileges_ = 0x7FFFFFFF;
+    if (NeedSecurity())
+      SecuredLogon(username, password);
+    else
+      DatabasePrivileges_ = 0x7FFFFFFF;
   } catch (...) {
     MasterKey_.clear();
     try {
@@ -212,6 +220,8 @@ void TZelDataBase::DoDisconnect() {
     InternalCloseDiskConnections();
   }
   MemoryMgr_->Close();
+  Privileges_->ClearPrivileges();
+  Privileges_->SetGroupName("");
   DatabasePrivileges_ = 0;
   TempPrivilegeStatus_ = 0;
   MasterKey_.clear();

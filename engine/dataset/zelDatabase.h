@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "engine/dataset/zelDatabaseCursor.h"
+#include "engine/dataset/zelDatabaseSecurity.h"
 #include "engine/dataset/zelDatabaseTable.h"
 #include "engine/storage/zelApi.h"
 #include "engine/storage/zelDisk.h"
@@ -137,6 +138,17 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   // Whether a transaction of the database file is running.
   bool InTransaction() const;
   TDiskMgr* DiskMgr() const { return DiskMgr_.get(); }
+
+  // --- Security (databases with enforced security) ---
+  TSecurityManager& SecurityManager() const { return *SecurityMgr_; }
+  // The logged-on group's rights as a host reads them.
+  const TPrivileges& Privileges() const { return *Privileges_; }
+  // The logged-on group's system privileges as bits.
+  uint32_t DatabasePrivileges() const { return DatabasePrivileges_; }
+  // Whether the logged-on group holds the object privilege PrivilegeConst on
+  // the table Name ("ALL" for all tables); always without enforced security.
+  bool QueryObjectPrivilegeExists(TDatabaseObjectType ObjectType, const std::string& Name,
+                                  int32_t PrivilegeConst);
 
   // --- Tables ---
   void CreateTable(TTableDef& Def, bool DumpDefinitions, bool SetVersion);
@@ -255,6 +267,13 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void SetDBText(int32_t Offset, int32_t Units, const std::string& Text);
   std::string GetDBText(int32_t Offset, int32_t Units) const;
   void Login(std::string& Username, std::string& Password, int32_t Flags);
+  // Logs on through the security manager until it succeeds or the host
+  // gives up; loads the group's rights.
+  void SecuredLogon(std::string& Username, std::string& Password);
+  void InternalSetDatabasePrivileges();
+  void InternalCheckCanOpenDataObject(TDatabaseObjectType ObjectType, const std::string& Name);
+  // Refuses a catalogue change of a table without the privilege (0x2980).
+  void CheckObjectPrivilege(const std::string& Name, int32_t PrivilegeConst, const char* Context);
 
   std::string DataBaseName_;
   std::string Directory_;
@@ -278,6 +297,8 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   uint32_t DatabasePrivileges_ = 0;
   int32_t TempPrivilegeStatus_ = 0;
 
+  std::unique_ptr<TSecurityManager> SecurityMgr_;
+  std::unique_ptr<TPrivileges> Privileges_;
   std::unique_ptr<TMemoryTableDefMgr> MemoryMgr_;
   std::unique_ptr<TDiskMgr> DiskMgr_;
   std::unique_ptr<TDiskIOInterface> SystemHeaders_;
@@ -288,6 +309,8 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   std::unique_ptr<TZelDataSet> MasterSystem_;
   std::unique_ptr<TZelDataSet> ObjectIDs_;
   std::unique_ptr<TZelDataSet> Generators_;
+  // Groups, users, object and system privileges, while security is in force.
+  std::array<std::unique_ptr<TZelDataSet>, 4> SecurityTables_;
 };
 
 }  // namespace zel

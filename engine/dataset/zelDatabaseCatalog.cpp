@@ -470,9 +470,25 @@ void TZelDataBase::InternalOpenSystemTables() {
   };
   ObjectIDs_ = open("$SYSTBL_OBJECTIDREF", "ixObjectName");
   Generators_ = open("$SYSTBL_INTGENERATOR", "ixGenName");
+  if (!NeedSecurity()) return;
+  SecurityTables_[0] = open("$SYSTBL_SECGROUPS", "ixGroupName");
+  SecurityTables_[1] = open("$SYSTBL_SECUSERS", "ixUserName");
+  SecurityTables_[2] = open("$SYSTBL_SECOBJPRIV", "ixGroupPriv");
+  SecurityTables_[3] = open("$SYSTBL_SECSYSPRIV", "ixGroupPriv");
+  SecurityMgr_->Open(this, SecurityTables_[1].get(), ObjectIDs_.get(), SecurityTables_[3].get(),
+                     SecurityTables_[2].get(), SecurityTables_[0].get());
 }
 
 void TZelDataBase::InternalCloseSystemTables() noexcept {
+  SecurityMgr_->Close();
+  for (std::unique_ptr<TZelDataSet>& table : SecurityTables_) {
+    try {
+      if (table != nullptr) table->DataSetClose();
+    } catch (...) {
+      // Disconnecting goes on: the file is closed whatever a table reports.
+    }
+    table.reset();
+  }
   for (std::unique_ptr<TZelDataSet>* master : {&ObjectIDs_, &Generators_, &MasterUser_, &MasterSystem_}) {
     try {
       if (*master != nullptr) (*master)->DataSetClose();
@@ -511,6 +527,8 @@ void TZelDataBase::CreateTable(TTableDef& Def, bool DumpDefinitions, bool SetVer
     InternalCreateTable(Def, SetVersion);
     return;
   }
+  if (!Def.InternalTable())
+    CheckObjectPrivilege("ALL", MapObjectPrivTypeToConst(opCreateObj), "TZelDataBase.CreateTable");
   THeaderLock lock(*this);
   InternalCreateTable(Def, SetVersion);
   if (!DumpDefinitions || !SaveTableDefinitions_) return;
@@ -656,8 +674,10 @@ void TZelDataBase::QueryTableDef(const std::string& Name, bool Memory, TTableDef
 void TZelDataBase::OpenTable(const std::string& Name, TTableDef& Def) {
   CheckConnected(Def.Memory());
   InternalGetTableDef(Name, Def);
+  const bool secured = NeedSecurity() && !Def.Memory() && !Def.InternalTable();
+  if (secured) InternalCheckCanOpenDataObject(doTable, Name);
   GetTableDefMgr(Def).OpenTableDefConnection(Def.TableName(), Def);
-  GrantAll(Def);
+  SecurityMgr_->InternalSetTablePrivileges(Def, !secured);
 }
 
 void TZelDataBase::CloseTable(TTableDef& Def) {
@@ -681,6 +701,7 @@ void TZelDataBase::RenameTable(const std::string& OldName, const std::string& Ne
   def.SetMemory(false);
   InternalGetTableDef(OldName, def);
   def.SetLastModDate(plat::Now());
+  CheckObjectPrivilege(def.TableName(), MapObjectPrivTypeToConst(opAlterObj), Context);
   if (GetLocalConnectedUserCount(OldName, false) > 0)
     ZelDatabaseErrorFmt(0x2787, Context, SzelTableInUseFmt, {OldName}, this);
   InternalUpdateTableDef(NewName, def, false);
@@ -693,6 +714,7 @@ void TZelDataBase::DeleteTable(const std::string& Name, bool Memory) {
   TTableDef def;
   def.SetMemory(Memory);
   InternalGetTableDef(Name, def);
+  if (!Memory) CheckObjectPrivilege(def.TableName(), MapObjectPrivTypeToConst(opDeleteObj), Context);
   if (GetLocalConnectedUserCount(Name, Memory) > 0)
     ZelDatabaseErrorFmt(0x2745, Context, SzelTableInUseFmt, {Name}, this);
   if (Memory) {

@@ -99,6 +99,8 @@ std::vector<TZelDataSet*> TZelDataBase::InternalCursors() const {
   std::vector<TZelDataSet*> cursors;
   for (const std::unique_ptr<TZelDataSet>* own : {&MasterUser_, &MasterSystem_, &ObjectIDs_, &Generators_})
     if (*own != nullptr) cursors.push_back(own->get());
+  for (const std::unique_ptr<TZelDataSet>& own : SecurityTables_)
+    if (own != nullptr) cursors.push_back(own.get());
   for (int32_t i = 0; i < DataSetCount(); ++i)
     if (auto* cursor = dynamic_cast<TZelDataSet*>(DataSets(i))) cursors.push_back(cursor);
   return cursors;
