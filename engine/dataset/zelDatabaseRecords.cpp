@@ -112,6 +112,7 @@ void TZelDataSet::ClearBlobCache() {
 void TZelDataSet::DataSetSetFieldStream(int32_t FieldNo, bool IsNull, plat::TStream& Stream) {
   if (!IsFieldBlob(FieldNo))
     ZelDatabaseErrorFmt(0x2710, "TZelDataSet.DataSetSetFieldStream", "%d", {FieldNo}, this);
+  CheckPrivilegePresent(GetInternalField(FieldNo)->PrivilegeFlags(), opInsertDataBit);
   TBlob* slot = BlobSlot(FieldNo, true);
   slot->Stream().Clear();
   if (!IsNull && Stream.Size() > 0) slot->Stream().CopyFrom(Stream, 0);

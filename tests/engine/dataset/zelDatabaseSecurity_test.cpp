@@ -62,7 +62,7 @@ class SecuredDatabase : public ::testing::Test {
     return db;
   }
 
-  // The administrator's first logon, a table "Items" (ID, Name, Secret) with
+  // The administrator's first logon, a table "Items" (ID, Name, Secret, Notes) with
   // one row, a table "Hidden", and the group "staff".
   std::unique_ptr<TZelDataBase> Prepare() {
     auto db = Connect("administrator", "x");
@@ -73,6 +73,7 @@ class SecuredDatabase : public ::testing::Test {
       t.FieldDefs().Add("ID", plat::ftInteger);
       t.FieldDefs().Add("Name", plat::ftString, 20);
       t.FieldDefs().Add("Secret", plat::ftString, 20);
+      t.FieldDefs().Add("Notes", plat::ftMemo);
       t.IndexDefs().Add("ixID", "ID", {plat::ixPrimary, plat::ixUnique});
       t.CreateTable();
       t.Open();
@@ -254,6 +255,11 @@ TEST_F(SecuredDatabase, RightsOnATableDecideWhatItsCursorMayDo) {
     t.Insert();
     ExpectError(0x2980, "Items", [&] { t.Post(); });
     t.Cancel();
+    // Writing a blob needs the insert right on its field.
+    plat::TMemoryStream notes;
+    notes.Write("note", 4);
+    const int32_t notesNo = t.FieldByName("Notes")->FieldNo() - 1;
+    ExpectError(0x2980, "Items", [&] { t.DataSetSetFieldStream(notesNo, false, notes); });
     EXPECT_EQ(t.RecordCount(), 1);
     t.Close();
   }
