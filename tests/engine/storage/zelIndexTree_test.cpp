@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -903,6 +904,102 @@ INSTANTIATE_TEST_SUITE_P(
                            25000,
                            3}),
     [](const ::testing::TestParamInfo<Kind>& Info) { return Info.param.Name; });
+
+// ---------------------------------------------------------------- stored bytes
+
+uint64_t FileDigest(const std::string& Name) {
+  std::FILE* in = std::fopen(Name.c_str(), "rb");
+  if (in == nullptr) return 0;
+  uint64_t h = 1469598103934665603ull;
+  uint8_t buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
+    for (size_t i = 0; i < n; ++i) h = (h ^ buf[i]) * 1099511628211ull;
+  std::fclose(in);
+  return h;
+}
+
+// A fixed run of inserts and deletes, inside transactions and outside them,
+// must leave exactly the bytes it always left: files written by one build
+// are read by every other, so changes to how pages are cached, searched or
+// written must not show in the file. The digests were taken from the build
+// the file format was settled with.
+TEST(BTreeFile, AFixedRunLeavesTheSameBytes) {
+  struct Case {
+    Kind Key;
+    uint64_t Digest;
+  };
+  const Case cases[] = {
+      {{"integer", {{"I", plat::ftInteger}}, ikFixed, soANSI, 0, 0}, 4760294779358391094ull},
+      {{"string", {{"S", plat::ftString, 161, true}}, ikMinStringLen, soANSI, 0, 0}, 13205739726651378090ull},
+      {{"twofields",
+        {{"D", plat::ftInteger, 0, false, true}, {"T", plat::ftString, 41, true, true}},
+        ikMinStringLen,
+        soASCII,
+        0,
+        0},
+       2406882470900060789ull},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Key.Name);
+    testsupport::TempDir dir;
+    const std::string file = dir.File("bytes.zel");
+    Layout l(c.Key.Fields, true);
+    std::mt19937 rng(4242);
+    uint32_t root = 0;
+    uint32_t depth = 0;
+    int32_t count = 0;
+    {
+      Storage s(file);
+      Tree t(l, *s.store, c.Key.KeyType, c.Key.Order);
+      std::vector<std::vector<uint8_t>> records;
+      int32_t recNo = 0;
+      const auto insert = [&] {
+        ++recNo;
+        std::vector<uint8_t> rec = l.NewRecord(recNo);
+        FillRecord(c.Key, l, rec, rng);
+        t.Insert(rec, 0x100u + static_cast<uint32_t>(recNo) * 4);
+        records.push_back(std::move(rec));
+      };
+      const auto remove = [&] {
+        const size_t pick = rng() % records.size();
+        std::swap(records[pick], records.back());
+        ASSERT_EQ(t.Search(records.back(), stEQ), 0);
+        ASSERT_EQ(t.tree.DeleteKey(), 0);
+        records.pop_back();
+      };
+      s.disk->DiskStartTransaction(false);
+      for (int32_t i = 0; i < 4000; ++i) insert();
+      s.disk->DiskCommit();
+      // Outside a transaction every change goes to the file at once.
+      for (int32_t i = 0; i < 600; ++i) rng() % 2 == 0 ? insert() : remove();
+      s.disk->DiskStartTransaction(false);
+      for (int32_t i = 0; i < 2500; ++i) remove();
+      for (int32_t i = 0; i < 500; ++i) insert();
+      s.disk->DiskCommit();
+      root = t.root;
+      depth = t.depth;
+      count = t.tree.GetRecordCount();
+      ASSERT_EQ(count, static_cast<int32_t>(records.size()));
+    }
+    EXPECT_EQ(FileDigest(file), c.Digest) << std::hex << FileDigest(file);
+    EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
+      testsupport::IndexTreeDesc desc;
+      desc.Name = c.Key.Name;
+      desc.Root = root;
+      desc.Depth = depth;
+      desc.Unique = true;
+      TKeyFormat format;
+      format.Setup(l.keys, 0, 0, c.Key.KeyType,
+                   c.Key.Order == soANSI ? DBANSICompareStrings : DBASCIICompareStrings);
+      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B);
+      };
+      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, static_cast<size_t>(count));
+      check.CheckNoStrayPages(kIndexOwner);
+    }));
+  }
+}
 
 }  // namespace
 }  // namespace zel
