@@ -32,6 +32,7 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) 
   Buffer_.assign(static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_), 0);
   Address_ = 0;
   Cursor_ = 0;
+  PositionsValid_ = false;
 }
 
 void TNode::CheckHeader() const {
@@ -54,6 +55,7 @@ void TNode::ReadNode(uint32_t Addr, bool Force) {
   if (!Force && Addr != 0 && Addr == Address_) return;
   Cursor_ = 0;
   Address_ = 0;
+  PositionsValid_ = false;
   IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
   Address_ = Addr;
   try {
@@ -73,19 +75,21 @@ void TNode::WriteNode() {
 void TNode::SetAddress(uint32_t Addr) {
   CheckOpen("TNode.SetAddress");
   if (Addr == Address_) return;
-  const bool leaf = CheckIsLeaf();
-  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
-  SetLeaf(leaf);
+  Wipe(CheckIsLeaf());
   Address_ = Addr;
   Cursor_ = 0;
 }
 
 void TNode::ClearNode() {
   CheckOpen("TNode.ClearNode");
-  const bool leaf = CheckIsLeaf();
-  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
-  SetLeaf(leaf);
+  Wipe(CheckIsLeaf());
   Cursor_ = 0;
+}
+
+void TNode::Wipe(bool Leaf) {
+  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
+  SetLeaf(Leaf);
+  PositionsValid_ = false;
 }
 
 void TNode::SetLeaf(bool Leaf) {
@@ -100,6 +104,7 @@ void TNode::CopyFrom(const TNode& Source) {
   std::memcpy(Buffer_.data(), Source.Buffer_.data(),
               std::min(Buffer_.size(), Source.Buffer_.size()));
   Cursor_ = 0;
+  PositionsValid_ = false;
 }
 
 // ---------------------------------------------------------------- entries
@@ -122,34 +127,34 @@ const uint8_t* TNode::EntryAt(int32_t Pos) const {
   return Entries() + Pos;
 }
 
-void TNode::CollectPositions() const {
+const std::vector<int32_t>& TNode::Positions() const {
+  if (PositionsValid_) return Positions_;
   Positions_.clear();
   const int32_t used = Used();
   for (int32_t pos = 0; pos < used;) {
     Positions_.push_back(pos);
     pos += EntryLength(pos);
   }
+  PositionsValid_ = true;
+  return Positions_;
 }
 
 int32_t TNode::GetCount() const {
   if (Tree_->Format().KeyType() == ikFixed) return Used() / SlotSize_;
-  int32_t n = 0;
-  for (int32_t pos = 0; pos < Used(); pos += EntryLength(pos)) ++n;
-  return n;
+  return static_cast<int32_t>(Positions().size());
 }
 
 int32_t TNode::PositionOfIndex(int32_t Index) const {
   if (Tree_->Format().KeyType() == ikFixed) return std::min(Index * SlotSize_, Used());
-  int32_t pos = 0;
-  for (int32_t i = 0; i < Index && pos < Used(); ++i) pos += EntryLength(pos);
-  return pos;
+  if (Index <= 0) return 0;
+  const std::vector<int32_t>& p = Positions();
+  return static_cast<size_t>(Index) < p.size() ? p[static_cast<size_t>(Index)] : Used();
 }
 
 int32_t TNode::IndexOfPosition(int32_t Pos) const {
   if (Tree_->Format().KeyType() == ikFixed) return Pos / SlotSize_;
-  int32_t n = 0;
-  for (int32_t pos = 0; pos < Pos && pos < Used(); pos += EntryLength(pos)) ++n;
-  return n;
+  const std::vector<int32_t>& p = Positions();
+  return static_cast<int32_t>(std::lower_bound(p.begin(), p.end(), Pos) - p.begin());
 }
 
 int32_t TNode::LastPosition() const {
@@ -172,31 +177,20 @@ int32_t TNode::FindKeyByPosition(TKeySearchType Type, int32_t Pos) const {
     }
     return -1;
   }
-  int32_t last = -1;
-  int32_t pos = 0;
-  while (pos < used) {
-    switch (Type) {
-      case ksLE:
-        if (pos > Pos) return last;
-        break;
-      case ksEQ:
-        if (pos == Pos) return pos;
-        if (pos > Pos) return -1;
-        break;
-      case ksGE:
-        if (pos >= Pos) return pos;
-        break;
-    }
-    last = pos;
-    pos += EntryLength(pos);
-  }
+  const std::vector<int32_t>& p = Positions();
   switch (Type) {
-    case ksLE:
-      return last;
-    case ksEQ:
-      return -1;
-    case ksGE:
-      return used;
+    case ksLE: {
+      const auto it = std::upper_bound(p.begin(), p.end(), Pos);
+      return it == p.begin() ? -1 : *(it - 1);
+    }
+    case ksEQ: {
+      const auto it = std::lower_bound(p.begin(), p.end(), Pos);
+      return it != p.end() && *it == Pos ? Pos : -1;
+    }
+    case ksGE: {
+      const auto it = std::lower_bound(p.begin(), p.end(), Pos);
+      return it == p.end() ? used : *it;
+    }
   }
   return -1;
 }
@@ -305,11 +299,9 @@ int64_t TNode::GetRecordCount(int32_t UpTo) const {
     for (int32_t pos = 0; pos < end; pos += SlotSize_) n += LoadU32(Entries() + pos + keCount);
     return n;
   }
-  for (int32_t pos = 0; pos < used;) {
-    const int32_t len = EntryLength(pos);
+  for (const int32_t pos : Positions()) {
     n += LoadU32(Entries() + pos + keCount);
     if (!all && pos >= UpTo) break;
-    pos += len;
   }
   return n;
 }
@@ -322,10 +314,9 @@ int64_t TNode::RecordsBefore(int32_t Pos) const {
     for (int32_t pos = 0; pos < end; pos += SlotSize_) n += LoadU32(Entries() + pos + keCount);
     return n;
   }
-  for (int32_t pos = 0; pos < Pos && pos < Used();) {
-    const int32_t len = EntryLength(pos);
+  for (const int32_t pos : Positions()) {
+    if (pos >= Pos) break;
     n += LoadU32(Entries() + pos + keCount);
-    pos += len;
   }
   return n;
 }
@@ -369,8 +360,7 @@ int32_t TNode::SearchNode(const TOptimizedSearchKey& Key, int32_t FieldCount, bo
   if (fixed) {
     count = Used() / SlotSize_;
   } else {
-    CollectPositions();
-    count = static_cast<int32_t>(Positions_.size());
+    count = static_cast<int32_t>(Positions().size());
   }
   const auto position = [&](int32_t i) {
     return fixed ? i * SlotSize_ : Positions_[static_cast<size_t>(i)];

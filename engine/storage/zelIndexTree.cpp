@@ -149,8 +149,7 @@ void TBTree::CreateTree() {
   CheckOpen("TBTree.CreateTree");
   TNode& root = *Scratch_;
   root.Invalidate();
-  std::fill(root.Buffer_.begin(), root.Buffer_.end(), uint8_t{0});
-  root.SetLeaf(true);
+  root.Wipe(true);
   const uint32_t addr = AllocatePage(root);
   *RootRef_ = addr;
   *DepthRef_ = 1;
@@ -681,8 +680,7 @@ TBTree::TLevelChange TBTree::SplitNode(int32_t Level) {
   if (split <= 0) split = node.EntryLength(0);
   const bool leaf = node.CheckIsLeaf();
   right.Invalidate();
-  std::fill(right.Buffer_.begin(), right.Buffer_.end(), uint8_t{0});
-  right.SetLeaf(leaf);
+  right.Wipe(leaf);
   node.MoveBlock(split, used - split, right, 0);
   const uint32_t oldNext = node.GetNext();
   if (leaf) {
@@ -709,8 +707,7 @@ void TBTree::SplitRoot() {
   copy.CopyFrom(root);
   const uint32_t copyAddr = AllocatePage(copy);
   if (root.CheckIsLeaf()) PatchLink(rightAddr, ndPrior, copyAddr);
-  std::fill(root.Buffer_.begin(), root.Buffer_.end(), uint8_t{0});
-  root.SetLeaf(false);
+  root.Wipe(false);
   copy.ReadKey(0, WorkKey_.data());
   StoreU32(WorkKey_.data() + keAddress, copyAddr);
   StoreU32(WorkKey_.data() + keCount, LeafCount(copy));

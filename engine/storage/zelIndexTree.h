@@ -159,15 +159,19 @@ class TNode : public plat::TObject {
 
   void SetUsed(int32_t Value) {
     ix::StoreU32(Buffer_.data() + ndUsed, static_cast<uint32_t>(Value));
+    PositionsValid_ = false;
   }
+  // Zeroes the whole buffer and sets the leaf flag.
+  void Wipe(bool Leaf);
   uint8_t* Entries() { return Buffer_.data() + NodeHeaderSize; }
   const uint8_t* Entries() const { return Buffer_.data() + NodeHeaderSize; }
   void CheckOpen(const char* Context) const;
   // Checks what was read: leaf flag, used bytes, fixed-size slots.
   void CheckHeader() const;
-  // Gathers the positions of the entries (for a binary search over keys of
-  // varying length), checking every length.
-  void CollectPositions() const;
+  // The positions of the entries of a page of keys of varying length,
+  // gathered (checking every length) once per page image and kept until the
+  // entries change.
+  const std::vector<int32_t>& Positions() const;
   int32_t CompareAt(const TOptimizedSearchKey& Key, int32_t FieldCount, int32_t Pos) const;
 
   TBTree* Tree_ = nullptr;
@@ -178,6 +182,7 @@ class TNode : public plat::TObject {
   uint32_t Address_ = 0;
   int32_t Cursor_ = 0;
   mutable std::vector<int32_t> Positions_;
+  mutable bool PositionsValid_ = false;
 };
 
 // One index as a B-tree of pages in an index block store.
