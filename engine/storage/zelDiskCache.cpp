@@ -1,6 +1,7 @@
 #include "engine/storage/zelDiskCache.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/rtl/Format.h"
@@ -94,8 +95,13 @@ void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
 
 void TCacheMgr::Close() {
   Clear();
-  ById_.clear();
-  FirstID_ = 0;
+  Table_.clear();
+  TableShift_ = 64;
+  TableUsed_ = 0;
+  Oldest_ = Newest_ = nullptr;
+  EmptyBits_.clear();
+  EmptyCount_ = 0;
+  EmptyWordHint_ = 0;
   InTransaction_ = false;
   PageSize_ = 0;
 }
@@ -109,32 +115,124 @@ TCachePage* TCacheMgr::AddPage() {
     delete page;
     throw;
   }
-  if (ById_.empty()) FirstID_ = page->ID();
-  const auto slot = static_cast<size_t>(page->ID() - FirstID_);
-  if (slot >= ById_.size()) ById_.resize(slot + 1, nullptr);
-  ById_[slot] = page;
+  page->Slot_ = Count() - 1;
+  SetEmptyBit(page->Slot_, true);
+  // Room for every page at half load keeps probes short.
+  if (static_cast<size_t>(Count()) * 2 > Table_.size()) TableGrow();
   Trace("Add cache page");
   return page;
+}
+
+void TCacheMgr::SetEmptyBit(int32_t Slot, bool Empty) {
+  const size_t word = static_cast<size_t>(Slot) / 64;
+  const uint64_t bit = uint64_t{1} << (static_cast<uint32_t>(Slot) % 64);
+  if (word >= EmptyBits_.size()) EmptyBits_.resize(word + 1, 0);
+  const bool was = (EmptyBits_[word] & bit) != 0;
+  if (was == Empty) return;
+  if (Empty) {
+    EmptyBits_[word] |= bit;
+    ++EmptyCount_;
+    EmptyWordHint_ = std::min(EmptyWordHint_, word);
+  } else {
+    EmptyBits_[word] &= ~bit;
+    --EmptyCount_;
+  }
+}
+
+void TCacheMgr::SetState(TCachePage* Page, TCachePageState State) {
+  if ((Page->State_ == cpEmpty) != (State == cpEmpty)) SetEmptyBit(Page->Slot_, State == cpEmpty);
+  Page->State_ = State;
+}
+
+void TCacheMgr::Unlist(TCachePage* Page) {
+  if (!Page->Listed_) return;
+  (Page->Older_ != nullptr ? Page->Older_->Newer_ : Oldest_) = Page->Newer_;
+  (Page->Newer_ != nullptr ? Page->Newer_->Older_ : Newest_) = Page->Older_;
+  Page->Older_ = Page->Newer_ = nullptr;
+  Page->Listed_ = false;
+}
+
+void TCacheMgr::Touch(TCachePage* Page) {
+  Page->LRUFlag_ = LRUCounter_++;
+  if (Page->Listed_ && Page == Newest_) return;
+  Unlist(Page);
+  Page->Older_ = Newest_;
+  (Newest_ != nullptr ? Newest_->Newer_ : Oldest_) = Page;
+  Newest_ = Page;
+  Page->Listed_ = true;
+}
+
+size_t TCacheMgr::TableHome(uint32_t Lower, uint32_t Upper) const {
+  const uint64_t key = (uint64_t{Upper} << 32) | Lower;
+  return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> TableShift_);
+}
+
+void TCacheMgr::TableInsert(TCachePage* Page) {
+  const size_t mask = Table_.size() - 1;
+  size_t i = TableHome(Page->LowerAddress_, Page->UpperAddress_);
+  while (Table_[i] != nullptr) i = (i + 1) & mask;
+  Table_[i] = Page;
+  ++TableUsed_;
+}
+
+void TCacheMgr::TableRemove(TCachePage* Page) {
+  const size_t mask = Table_.size() - 1;
+  size_t i = TableHome(Page->LowerAddress_, Page->UpperAddress_);
+  while (Table_[i] != Page) {
+    PLAT_ASSERT(Table_[i] != nullptr, "Cache page missing from its address table");
+    i = (i + 1) & mask;
+  }
+  // Shifts back the entries of the run after i that may not stay behind the
+  // hole, so that every probe still reaches its entry.
+  for (size_t j = (i + 1) & mask; Table_[j] != nullptr; j = (j + 1) & mask) {
+    const size_t home = TableHome(Table_[j]->LowerAddress_, Table_[j]->UpperAddress_);
+    if (((j - home) & mask) >= ((j - i) & mask)) {
+      Table_[i] = Table_[j];
+      i = j;
+    }
+  }
+  Table_[i] = nullptr;
+  --TableUsed_;
+}
+
+void TCacheMgr::TableGrow() {
+  size_t size = std::max<size_t>(Table_.size(), 64);
+  while (size / 2 < static_cast<size_t>(std::max(TableUsed_ + 1, Count()))) size *= 2;
+  if (size == Table_.size()) return;
+  std::vector<TCachePage*> old;
+  old.swap(Table_);
+  Table_.assign(size, nullptr);
+  TableShift_ = 64;
+  for (size_t s = size; s > 1; s >>= 1) --TableShift_;
+  TableUsed_ = 0;
+  for (TCachePage* page : old)
+    if (page != nullptr) TableInsert(page);
 }
 
 void TCacheMgr::HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
   Page->LowerAddress_ = Lower;
   Page->UpperAddress_ = Upper;
-  Page->SetHashFromInts(Upper, Lower);
-  AddHashKey(Page->GetHashKey(), Page->ID());
+  if (TableUsed_ + 1 > static_cast<int32_t>(Table_.size() / 2)) TableGrow();
+  TableInsert(Page);
+  Page->Keyed_ = true;
 }
 
 void TCacheMgr::Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
-  if (Page->IsHashed()) {
+  if (Page->Keyed_) {
     if (Page->LowerAddress_ == Lower && Page->UpperAddress_ == Upper) return;
-    DeleteHashKey(Page);
+    TableRemove(Page);
+    Page->Keyed_ = false;
   }
   HashInsert(Page, Lower, Upper);
 }
 
 void TCacheMgr::Empty(TCachePage* Page) {
-  if (Page->IsHashed()) DeleteHashKey(Page);
-  Page->State_ = cpEmpty;
+  if (Page->Keyed_) {
+    TableRemove(Page);
+    Page->Keyed_ = false;
+  }
+  Unlist(Page);
+  SetState(Page, cpEmpty);
   Page->PageOwner_ = 0;
   Page->LowerAddress_ = 0;
   Page->UpperAddress_ = 0;
@@ -142,20 +240,18 @@ void TCacheMgr::Empty(TCachePage* Page) {
 }
 
 TCachePage* TCacheMgr::Lookup(uint32_t Lower, uint32_t Upper) const {
-  uint8_t key[kHashKeySize];
-  for (int i = 0; i < 4; ++i) {
-    key[i] = static_cast<uint8_t>(Upper >> (8 * i));
-    key[4 + i] = static_cast<uint8_t>(Lower >> (8 * i));
+  if (TableUsed_ == 0) return nullptr;
+  const size_t mask = Table_.size() - 1;
+  for (size_t i = TableHome(Lower, Upper);; i = (i + 1) & mask) {
+    TCachePage* page = Table_[i];
+    if (page == nullptr) return nullptr;
+    if (page->LowerAddress_ == Lower && page->UpperAddress_ == Upper) return page;
   }
-  // One probe of the hash gives the ID; the ID table gives the page.
-  const int64_t slot = int64_t{Hash().ValueOf(key, kHashKeySize)} - FirstID_;
-  if (slot < 0 || slot >= static_cast<int64_t>(ById_.size())) return nullptr;
-  return ById_[static_cast<size_t>(slot)];
 }
 
 int32_t TCacheMgr::FindPage(uint32_t Lower, uint32_t Upper) const {
   const TCachePage* page = Lookup(Lower, Upper);
-  return page == nullptr ? -1 : page->Index();
+  return page == nullptr ? -1 : page->Slot_;
 }
 
 bool TCacheMgr::IsBaseAddrInCache(uint32_t Position) const {
@@ -163,26 +259,25 @@ bool TCacheMgr::IsBaseAddrInCache(uint32_t Position) const {
 }
 
 TCachePage* TCacheMgr::GetNextEmptyPage() {
-  TCachePage* oldest = nullptr;
-  int32_t oldestIndex = -1;
-  const int32_t count = Count();
-  for (int32_t i = 0; i < count; ++i) {
-    TCachePage* page = Pages(i);
-    if (page->State_ == cpEmpty) {
-      if (Log_ != nullptr) Trace("GetNextEmptyPage. EmptyPage: " + std::to_string(i));
-      return page;
-    }
-    if (page->State_ == cpClean && (oldest == nullptr || page->LRUFlag_ < oldest->LRUFlag_)) {
-      oldest = page;
-      oldestIndex = i;
-    }
+  if (EmptyCount_ > 0) {
+    while (EmptyBits_[EmptyWordHint_] == 0) ++EmptyWordHint_;
+    const int32_t slot = static_cast<int32_t>(EmptyWordHint_ * 64) +
+                         std::countr_zero(EmptyBits_[EmptyWordHint_]);
+    if (Log_ != nullptr) Trace("GetNextEmptyPage. EmptyPage: " + std::to_string(slot));
+    return Pages(slot);
   }
-  if (InTransaction_ || oldest == nullptr) {
+  // Inside a transaction the cache grows rather than drop a clean page.
+  TCachePage* oldest = nullptr;
+  if (!InTransaction_) {
+    oldest = Oldest_;
+    while (oldest != nullptr && oldest->State_ != cpClean) oldest = oldest->Newer_;
+  }
+  if (oldest == nullptr) {
     Trace("GetNextEmptyPage. Adding new page");
     return AddPage();
   }
   if (Log_ != nullptr)
-    Trace("GetNextEmptyPage. Replacing OldestPage: " + std::to_string(oldestIndex));
+    Trace("GetNextEmptyPage. Replacing OldestPage: " + std::to_string(oldest->Slot_));
   Empty(oldest);
   return oldest;
 }
@@ -210,7 +305,7 @@ void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t
     throw;
   }
   Page->PageOwner_ = Owner;
-  Page->State_ = cpClean;
+  SetState(Page, cpClean);
   Page->AccessFlags_ = AccessFlags;
   Rekey(Page, Base, Upper);
 }
@@ -270,7 +365,7 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
       page->AccessFlags_ = AccessFlags;
     }
     if (InTransaction_) {
-      page->State_ = cpDirty;
+      SetState(page, cpDirty);
     } else {
       try {
         WriteIO_(page->Buffer(), page->PageOwner_, upper, base, page->AccessFlags_);
@@ -279,7 +374,7 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
         Empty(page);
         throw;
       }
-      page->State_ = cpClean;
+      SetState(page, cpClean);
     }
     Rekey(page, base, upper);
     Touch(page);
@@ -339,7 +434,7 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
     ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - page not found", this);
   page->AccessFlags_ = AccessFlags;
   if (InTransaction_) {
-    page->State_ = cpDirty;
+    SetState(page, cpDirty);
   } else {
     try {
       WriteIO_(page->Buffer(), Owner, Upper, base, AccessFlags);
@@ -347,7 +442,7 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
       Empty(page);
       throw;
     }
-    page->State_ = cpClean;
+    SetState(page, cpClean);
   }
   Touch(page);
   return Count;
@@ -382,7 +477,7 @@ void TCacheMgr::Commit() {
     if (page->RemoveAfterWrite_) {
       Empty(page);
     } else {
-      page->State_ = cpClean;
+      SetState(page, cpClean);
     }
   }
   InTransaction_ = false;
@@ -404,7 +499,7 @@ void TCacheMgr::ResetPageCount(int32_t Count) {
     TCachePage* last = Pages(this->Count() - 1);
     if (last->State_ == cpDirty) break;
     Empty(last);
-    ById_[static_cast<size_t>(last->ID() - FirstID_)] = nullptr;
+    SetEmptyBit(last->Slot_, false);
     Delete(this->Count() - 1);
   }
 }

@@ -4,7 +4,10 @@
 // callback and writes through a write callback: at once outside a transaction,
 // at commit inside one. Victims are chosen by least recent use among clean
 // pages; dirty pages are never evicted, so a transaction that touches more
-// pages than the cache holds makes it grow. The cache knows nothing of
+// pages than the cache holds makes it grow. Finding a page, a free slot or
+// the victim takes constant time: pages are found through an address table
+// of their own, free slots through a bit per slot, and the pages in use are
+// kept in a list in order of use. The cache knows nothing of
 // encryption: the callbacks do that, driven by the access flags kept with
 // each page.
 //
@@ -78,13 +81,24 @@ class TCachePage : public THashCollectionItem {
   uint32_t AccessFlags_ = 0;
   uint32_t UpperAddress_ = 0;
   bool RemoveAfterWrite_ = false;
+  // The page's position in its cache (pages leave a cache only from the end).
+  int32_t Slot_ = -1;
+  // Listed in the cache's address table under (UpperAddress, LowerAddress).
+  bool Keyed_ = false;
+  // Neighbours in the cache's list of pages in use, least recent first.
+  TCachePage* Older_ = nullptr;
+  TCachePage* Newer_ = nullptr;
+  bool Listed_ = false;
 };
 
 // A page cache. Invariants:
 //  1. Every page has a buffer of PageSize bytes while the cache is open.
-//  2. The hash holds exactly the pages that are not cpEmpty, each under its
-//     (UpperAddress, LowerAddress); no two such pages share a key.
+//  2. The address table holds exactly the pages that are not cpEmpty, each
+//     under its (UpperAddress, LowerAddress); no two such pages share a key.
 //  3. Dirty pages exist only while InTransaction.
+//  4. The use list holds exactly the pages that are not cpEmpty, in the
+//     order of their LRUFlag; the empty bits are set exactly for the empty
+//     pages' slots.
 class TCacheMgr : public THashCollection {
  public:
   explicit TCacheMgr(
@@ -170,17 +184,31 @@ class TCacheMgr : public THashCollection {
   void HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper);
   void Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper);
   void Empty(TCachePage* Page);
-  void Touch(TCachePage* Page) { Page->LRUFlag_ = LRUCounter_++; }
+  // Sets a page's state, keeping the empty bits.
+  void SetState(TCachePage* Page, TCachePageState State);
+  void SetEmptyBit(int32_t Slot, bool Empty);
+  void Touch(TCachePage* Page);
+  void Unlist(TCachePage* Page);
+  // The address table: open addressing with linear probing.
+  size_t TableHome(uint32_t Lower, uint32_t Upper) const;
+  void TableInsert(TCachePage* Page);
+  void TableRemove(TCachePage* Page);
+  void TableGrow();
   void Trace(const std::string& Line);
   int32_t TransferRead(void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
                        uint32_t Position, int32_t Count, uint32_t AccessFlags);
   int32_t TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
                         uint32_t Position, int32_t Count, uint32_t AccessFlags);
 
-  // Page of each collection ID from FirstID_ on (null once deleted): with the
-  // hash's ID this makes a lookup one probe.
-  std::vector<TCachePage*> ById_;
-  int32_t FirstID_ = 0;
+  std::vector<TCachePage*> Table_;
+  int32_t TableShift_ = 64;
+  int32_t TableUsed_ = 0;
+  TCachePage* Oldest_ = nullptr;
+  TCachePage* Newest_ = nullptr;
+  std::vector<uint64_t> EmptyBits_;
+  int32_t EmptyCount_ = 0;
+  // No empty bit is set in the words before this one.
+  size_t EmptyWordHint_ = 0;
   int32_t PageCount_ = 0;
   int32_t PageSize_ = 0;
   uint32_t AddressMask_ = 0;
