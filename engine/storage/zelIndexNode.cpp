@@ -131,9 +131,14 @@ const std::vector<int32_t>& TNode::Positions() const {
   if (PositionsValid_) return Positions_;
   Positions_.clear();
   const int32_t used = Used();
+  const int32_t min = Tree_->Format().MinimumKeySize();
+  const uint8_t* e = Entries();
+  // The checks of EntryLength, on every entry once.
   for (int32_t pos = 0; pos < used;) {
+    const int32_t len = pos + min <= used ? LoadU16(e + pos) : 0;
+    if (len < min || len > SlotSize_ || pos + len > used) EntryLength(pos);
     Positions_.push_back(pos);
-    pos += EntryLength(pos);
+    pos += len;
   }
   PositionsValid_ = true;
   return Positions_;
