@@ -580,6 +580,15 @@ void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child) {
   Parent.UpdateKey(Pos, WorkKey_.data());
 }
 
+bool TBTree::EntryMatchesChild(const TNode& Parent, int32_t Pos, const TNode& Child) const {
+  if (Child.CheckNodeEmpty()) return false;
+  const uint8_t* entry = Parent.EntryAt(Pos);
+  const uint8_t* first = Child.EntryAt(0);
+  const uint16_t len = ix::LoadU16(first);
+  return ix::LoadU16(entry) == len && LoadU32(entry + keAddress) == Child.Address() &&
+         std::memcmp(entry + keBitmap, first + keBitmap, static_cast<size_t>(len - keBitmap)) == 0;
+}
+
 int32_t TBTree::InsertKey() {
   CheckOpen("TBTree.InsertKey");
   if (!DescentValidForInsert_ || PathStale_ || !PathPrepared_) {
@@ -637,7 +646,15 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         node.DeleteKey(sib);
         pos = sib;
       }
-      UpdateParentEntry(node, pos, child);
+      if (childChange.Kind == chNone && EntryMatchesChild(node, pos, child)) {
+        // One record more or less below an entry whose key stays: its count
+        // moves by one, with no recount of the child.
+        uint8_t* entry = const_cast<uint8_t*>(node.EntryAt(pos));
+        const uint32_t count = LoadU32(entry + keCount);
+        StoreU32(entry + keCount, Deleting ? count - 1 : count + 1);
+      } else {
+        UpdateParentEntry(node, pos, child);
+      }
       const int32_t next = pos + node.EntryLength(pos);
       switch (childChange.Kind) {
         case chMerged:

@@ -335,6 +335,8 @@ class TBTree : public plat::TObject {
   // Fixes the tree up after a key went into or out of the current leaf and
   // leaves the tree positioned on it; on a fault the buffered path is dropped.
   void FixUpLeafChange(bool Deleting);
+  // Parent's entry at Pos carries Child's address and first key.
+  bool EntryMatchesChild(const TNode& Parent, int32_t Pos, const TNode& Child) const;
   TLevelChange SplitNode(int32_t Level);
   void SplitRoot();
   TLevelChange Rebalance(int32_t Level);
