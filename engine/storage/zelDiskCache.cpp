@@ -162,36 +162,36 @@ void TCacheMgr::Touch(TCachePage* Page) {
   Page->Listed_ = true;
 }
 
-size_t TCacheMgr::TableHome(uint32_t Lower, uint32_t Upper) const {
-  const uint64_t key = (uint64_t{Upper} << 32) | Lower;
-  return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> TableShift_);
+size_t TCacheMgr::TableHome(uint64_t Key) const {
+  return static_cast<size_t>((Key * 0x9E3779B97F4A7C15ull) >> TableShift_);
 }
 
 void TCacheMgr::TableInsert(TCachePage* Page) {
   const size_t mask = Table_.size() - 1;
-  size_t i = TableHome(Page->LowerAddress_, Page->UpperAddress_);
-  while (Table_[i] != nullptr) i = (i + 1) & mask;
-  Table_[i] = Page;
+  const uint64_t key = TableKey(Page->LowerAddress_, Page->UpperAddress_);
+  size_t i = TableHome(key);
+  while (Table_[i].Page != nullptr) i = (i + 1) & mask;
+  Table_[i] = {key, Page};
   ++TableUsed_;
 }
 
 void TCacheMgr::TableRemove(TCachePage* Page) {
   const size_t mask = Table_.size() - 1;
-  size_t i = TableHome(Page->LowerAddress_, Page->UpperAddress_);
-  while (Table_[i] != Page) {
-    PLAT_ASSERT(Table_[i] != nullptr, "Cache page missing from its address table");
+  size_t i = TableHome(TableKey(Page->LowerAddress_, Page->UpperAddress_));
+  while (Table_[i].Page != Page) {
+    PLAT_ASSERT(Table_[i].Page != nullptr, "Cache page missing from its address table");
     i = (i + 1) & mask;
   }
   // Shifts back the entries of the run after i that may not stay behind the
   // hole, so that every probe still reaches its entry.
-  for (size_t j = (i + 1) & mask; Table_[j] != nullptr; j = (j + 1) & mask) {
-    const size_t home = TableHome(Table_[j]->LowerAddress_, Table_[j]->UpperAddress_);
+  for (size_t j = (i + 1) & mask; Table_[j].Page != nullptr; j = (j + 1) & mask) {
+    const size_t home = TableHome(Table_[j].Key);
     if (((j - home) & mask) >= ((j - i) & mask)) {
       Table_[i] = Table_[j];
       i = j;
     }
   }
-  Table_[i] = nullptr;
+  Table_[i] = {0, nullptr};
   --TableUsed_;
 }
 
@@ -199,14 +199,14 @@ void TCacheMgr::TableGrow() {
   size_t size = std::max<size_t>(Table_.size(), 64);
   while (size / 2 < static_cast<size_t>(std::max(TableUsed_ + 1, Count()))) size *= 2;
   if (size == Table_.size()) return;
-  std::vector<TCachePage*> old;
+  std::vector<TTableEntry> old;
   old.swap(Table_);
-  Table_.assign(size, nullptr);
+  Table_.assign(size, TTableEntry{0, nullptr});
   TableShift_ = 64;
   for (size_t s = size; s > 1; s >>= 1) --TableShift_;
   TableUsed_ = 0;
-  for (TCachePage* page : old)
-    if (page != nullptr) TableInsert(page);
+  for (const TTableEntry& entry : old)
+    if (entry.Page != nullptr) TableInsert(entry.Page);
 }
 
 void TCacheMgr::HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
@@ -242,10 +242,11 @@ void TCacheMgr::Empty(TCachePage* Page) {
 TCachePage* TCacheMgr::Lookup(uint32_t Lower, uint32_t Upper) const {
   if (TableUsed_ == 0) return nullptr;
   const size_t mask = Table_.size() - 1;
-  for (size_t i = TableHome(Lower, Upper);; i = (i + 1) & mask) {
-    TCachePage* page = Table_[i];
-    if (page == nullptr) return nullptr;
-    if (page->LowerAddress_ == Lower && page->UpperAddress_ == Upper) return page;
+  const uint64_t key = TableKey(Lower, Upper);
+  for (size_t i = TableHome(key);; i = (i + 1) & mask) {
+    const TTableEntry& entry = Table_[i];
+    if (entry.Page == nullptr) return nullptr;
+    if (entry.Key == key) return entry.Page;
   }
 }
 

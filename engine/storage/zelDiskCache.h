@@ -190,7 +190,10 @@ class TCacheMgr : public THashCollection {
   void Touch(TCachePage* Page);
   void Unlist(TCachePage* Page);
   // The address table: open addressing with linear probing.
-  size_t TableHome(uint32_t Lower, uint32_t Upper) const;
+  static uint64_t TableKey(uint32_t Lower, uint32_t Upper) {
+    return (uint64_t{Upper} << 32) | Lower;
+  }
+  size_t TableHome(uint64_t Key) const;
   void TableInsert(TCachePage* Page);
   void TableRemove(TCachePage* Page);
   void TableGrow();
@@ -200,7 +203,11 @@ class TCacheMgr : public THashCollection {
   int32_t TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
                         uint32_t Position, int32_t Count, uint32_t AccessFlags);
 
-  std::vector<TCachePage*> Table_;
+  struct TTableEntry {
+    uint64_t Key;  // upper address in the high half, lower in the low half
+    TCachePage* Page;  // null: a free entry
+  };
+  std::vector<TTableEntry> Table_;
   int32_t TableShift_ = 64;
   int32_t TableUsed_ = 0;
   TCachePage* Oldest_ = nullptr;
