@@ -232,6 +232,7 @@ void TCacheMgr::Empty(TCachePage* Page) {
     Page->Keyed_ = false;
   }
   Unlist(Page);
+  Page->Notes_.Valid = false;
   SetState(Page, cpEmpty);
   Page->PageOwner_ = 0;
   Page->LowerAddress_ = 0;
@@ -248,6 +249,11 @@ TCachePage* TCacheMgr::Lookup(uint32_t Lower, uint32_t Upper) const {
     if (entry.Page == nullptr) return nullptr;
     if (entry.Key == key) return entry.Page;
   }
+}
+
+TPageNotes* TCacheMgr::PageNotes(uint32_t Owner, uint32_t Upper, uint32_t Position) {
+  TCachePage* page = Lookup(GetBaseAddress(Position), Upper);
+  return page != nullptr && page->PageOwner_ == Owner ? &page->Notes_ : nullptr;
 }
 
 int32_t TCacheMgr::FindPage(uint32_t Lower, uint32_t Upper) const {
@@ -305,6 +311,7 @@ void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t
     Empty(Page);
     throw;
   }
+  Page->Notes_.Valid = false;
   Page->PageOwner_ = Owner;
   SetState(Page, cpClean);
   Page->AccessFlags_ = AccessFlags;
@@ -361,6 +368,7 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
       Fetch(page, Owner, upper, base, AccessFlags);
     }
     std::memcpy(page->Buffer() + offset, in, static_cast<size_t>(n));
+    page->Notes_.Valid = false;
     if (!keepOwner) {
       page->PageOwner_ = Owner;
       page->AccessFlags_ = AccessFlags;
@@ -434,6 +442,7 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
   if (page == nullptr || page->PageOwner_ != Owner)
     ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - page not found", this);
   page->AccessFlags_ = AccessFlags;
+  page->Notes_.Valid = false;
   if (InTransaction_) {
     SetState(page, cpDirty);
   } else {

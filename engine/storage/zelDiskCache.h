@@ -38,6 +38,15 @@ using TIOTransferBlockProc =
 
 class TCacheMgr;
 
+// What a reader worked out from a cached page's bytes (such as where its
+// entries start), kept with the page so that the next reader need not work
+// it out again. The cache drops it (Valid false) whenever the page's bytes
+// change or the page leaves the cache.
+struct TPageNotes {
+  std::vector<int32_t> Offsets;
+  bool Valid = false;
+};
+
 // One cached page. Invariant: Buffer holds PageSize bytes from Open until
 // Close; a page whose State is not cpEmpty is in its cache's hash under
 // (UpperAddress, LowerAddress), and an empty page is not.
@@ -89,6 +98,7 @@ class TCachePage : public THashCollectionItem {
   TCachePage* Older_ = nullptr;
   TCachePage* Newer_ = nullptr;
   bool Listed_ = false;
+  TPageNotes Notes_;
 };
 
 // A page cache. Invariants:
@@ -145,6 +155,9 @@ class TCacheMgr : public THashCollection {
                                    int32_t Count, uint32_t AccessFlags);
 
   int32_t FindPage(uint32_t Lower, uint32_t Upper) const;
+  // The notes of the page cached for Owner under (Upper, the base of
+  // Position); null when it is not cached. Valid until the next access.
+  TPageNotes* PageNotes(uint32_t Owner, uint32_t Upper, uint32_t Position);
   uint32_t GetBaseAddress(uint32_t Position) const { return Position & AddressMask_; }
   bool IsBaseAddrInCache(uint32_t Position) const;
   void RemovePage(uint32_t Lower, uint32_t Upper);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/storage/zelCommon.h"
+#include "engine/storage/zelDiskCache.h"
 #include "engine/storage/zelIndexTree.h"
 
 namespace zel {
@@ -64,12 +65,35 @@ void TNode::ReadNode(uint32_t Addr, bool Force) {
     Address_ = 0;
     throw;
   }
+  if (Tree_->Format().KeyType() == ikFixed) return;
+  // Entry positions are worked out once per cached page and kept with it.
+  TPageNotes* notes = IOInterface_->BlockNotes(Addr);
+  if (notes == nullptr) return;
+  if (notes->Valid) {
+    Positions_ = notes->Offsets;
+    PositionsValid_ = true;
+    return;
+  }
+  try {
+    notes->Offsets = Positions();
+    notes->Valid = true;
+  } catch (const EZelDatabaseError&) {
+    // A damaged entry is reported where it is used, as before.
+  }
 }
 
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
   IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
+  // The page now holds this buffer's bytes: its entry positions, when known,
+  // go with it.
+  if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
+    if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+      notes->Offsets = Positions_;
+      notes->Valid = true;
+    }
+  }
 }
 
 void TNode::SetAddress(uint32_t Addr) {

@@ -41,6 +41,7 @@
 namespace zel {
 
 class TDiskMgr;
+struct TPageNotes;
 
 enum TIOMode : uint8_t { iomNone, iomMemory, iomDiskFixedSize, iomDiskVariableSize };
 
@@ -77,6 +78,9 @@ class TBaseIOInterface : public plat::TObject {
   virtual void ReadBlock(uint32_t Addr, int32_t Size, void* Buf);
   // P points at the stored bytes, valid until the next access to the store.
   virtual void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P);
+  // Notes kept with the cached page at Addr, valid until the next access to
+  // the store; null where the store keeps none.
+  virtual TPageNotes* BlockNotes(uint32_t /*Addr*/) { return nullptr; }
   virtual void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf);
   virtual void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf);
   virtual void ShowBlocks(plat::TStrings& Strings);
@@ -151,6 +155,7 @@ class TDiskIOInterface : public TBaseIOInterface {
   void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) override;
   void ReadBlock(uint32_t Addr, int32_t Size, void* Buf) override;
   void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) override;
+  TPageNotes* BlockNotes(uint32_t Addr) override;
   void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) override;
   void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf) override;
   void ListBlocks(std::vector<uint32_t>& List) override;

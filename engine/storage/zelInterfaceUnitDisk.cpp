@@ -155,6 +155,10 @@ void TDiskIOInterface::ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) 
   DiskMgr_->ReadCustomSizeByRef(Addr, Size, TableID_, AccessFlags_, P);
 }
 
+TPageNotes* TDiskIOInterface::BlockNotes(uint32_t Addr) {
+  return DiskMgr_ != nullptr ? DiskMgr_->PageNotes(Addr, TableID_, AccessFlags_) : nullptr;
+}
+
 void TDiskIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) {
   CheckOpen("TDiskIOInterface.WriteBlockByRef");
   CheckRange(Addr, Size, "TDiskIOInterface.WriteBlockByRef");

@@ -905,6 +905,76 @@ INSTANTIATE_TEST_SUITE_P(
                            3}),
     [](const ::testing::TestParamInfo<Kind>& Info) { return Info.param.Name; });
 
+// Two cursors' trees over one index: what one changes, the other sees in
+// full once told to drop its loaded pages, however the pages were cached
+// and whatever it had worked out from them before.
+TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("two.zel");
+  Layout l({{"S", plat::ftString, 60}}, true);
+  std::mt19937 rng(77);
+  std::vector<std::pair<uint32_t, uint32_t>> trees;
+  {
+  Storage s(file);
+  for (const bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
+    Tree a(l, *s.store, ikMinStringLen, soANSI);
+    std::vector<std::vector<uint8_t>> records;
+    if (inTransaction) s.disk->DiskStartTransaction(false);
+    for (int32_t i = 1; i <= 1500; ++i) {
+      records.push_back(l.NewRecord(i));
+      l.SetString(records.back(), 0, RandomText(rng, 59, false));
+      a.Insert(records.back(), 0x100u + static_cast<uint32_t>(i) * 4);
+    }
+    Tree b(l, *s.store, ikMinStringLen, soANSI, a.root, a.depth);
+    for (const auto& rec : records) ASSERT_EQ(b.Search(rec, stEQ), 0);
+    // The first tree deletes every other key and inserts longer ones, which
+    // moves entries on every page.
+    for (size_t i = 0; i < records.size(); i += 2) {
+      ASSERT_EQ(a.Search(records[i], stEQ), 0);
+      ASSERT_EQ(a.tree.DeleteKey(), 0);
+    }
+    std::vector<std::vector<uint8_t>> added;
+    for (int32_t i = 0; i < 500; ++i) {
+      added.push_back(l.NewRecord(5000 + i));
+      l.SetString(added.back(), 0, std::string(59, static_cast<char>('a' + i % 8)));
+      a.Insert(added.back(), 0x40000u + static_cast<uint32_t>(i) * 4);
+    }
+    b.root = a.root;
+    b.depth = a.depth;
+    b.tree.InvalidateInternalBuffers();
+    for (size_t i = 0; i < records.size(); ++i) {
+      const int32_t r = b.Search(records[i], stEQ);
+      if (i % 2 == 0) {
+        EXPECT_NE(r, 0) << "deleted key " << i << " still found";
+      } else {
+        ASSERT_EQ(r, 0) << "key " << i;
+        EXPECT_EQ(b.tree.GetRecAddr(), 0x100u + static_cast<uint32_t>(i + 1) * 4);
+      }
+    }
+    for (const auto& rec : added) ASSERT_EQ(b.Search(rec, stEQ), 0);
+    EXPECT_EQ(b.tree.GetRecordCount(), 750 + 500);
+    if (inTransaction) s.disk->DiskCommit();
+    trees.emplace_back(a.root, a.depth);
+  }
+  }
+  TKeyFormat format;
+  format.Setup(l.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
+  EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
+    for (const auto& [root, depth] : trees) {
+      testsupport::IndexTreeDesc desc;
+      desc.Root = root;
+      desc.Depth = depth;
+      desc.Unique = true;
+      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B);
+      };
+      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, 1250u);
+    }
+    check.CheckNoStrayPages(kIndexOwner);
+  }));
+}
+
 // ---------------------------------------------------------------- stored bytes
 
 uint64_t FileDigest(const std::string& Name) {
