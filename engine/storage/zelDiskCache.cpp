@@ -154,6 +154,10 @@ void TCacheMgr::Unlist(TCachePage* Page) {
 
 void TCacheMgr::Touch(TCachePage* Page) {
   Page->LRUFlag_ = LRUCounter_++;
+  if (!Page->Listed_ || !InTransaction_) MoveToNewest(Page);
+}
+
+void TCacheMgr::MoveToNewest(TCachePage* Page) {
   if (Page->Listed_ && Page == Newest_) return;
   Unlist(Page);
   Page->Older_ = Newest_;
@@ -477,6 +481,23 @@ void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
   }
 }
 
+void TCacheMgr::StartTransaction() {
+  if (!InTransaction_) TransactionFrom_ = LRUCounter_;
+  InTransaction_ = true;
+}
+
+void TCacheMgr::EndTransaction() {
+  const uint32_t span = LRUCounter_ - TransactionFrom_;
+  std::vector<TCachePage*> used;
+  for (TCachePage* page = Oldest_; page != nullptr; page = page->Newer_)
+    if (page->LRUFlag_ - TransactionFrom_ < span) used.push_back(page);
+  std::sort(used.begin(), used.end(), [this](const TCachePage* A, const TCachePage* B) {
+    return A->LRUFlag_ - TransactionFrom_ < B->LRUFlag_ - TransactionFrom_;
+  });
+  InTransaction_ = false;
+  for (TCachePage* page : used) MoveToNewest(page);
+}
+
 void TCacheMgr::Commit() {
   if (!InTransaction_) ZelDatabaseError(0x2811, "TCachePage.Commit", "", this);
   for (int32_t i = 0; i < Count(); ++i) {
@@ -490,7 +511,7 @@ void TCacheMgr::Commit() {
       SetState(page, cpClean);
     }
   }
-  InTransaction_ = false;
+  EndTransaction();
 }
 
 void TCacheMgr::Rollback() {
@@ -499,7 +520,7 @@ void TCacheMgr::Rollback() {
     TCachePage* page = Pages(i);
     if (page->State_ == cpDirty) Empty(page);
   }
-  InTransaction_ = false;
+  EndTransaction();
 }
 
 void TCacheMgr::ResetPageCount(int32_t Count) {
