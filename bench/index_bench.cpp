@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
 #include "engine/storage/zelIndexUnit.h"
@@ -33,20 +34,7 @@ namespace {
 
 constexpr uint32_t kPage = 4096;
 
-// A temporary folder removed with its files.
-struct TempFolder {
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelbenchXXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string File(const std::string& Name) const { return path + "/" + Name; }
-  std::string path;
-};
+using bench::TempFolder;
 
 std::vector<int32_t> ShuffledKeys(int64_t N, uint32_t Seed) {
   std::vector<int32_t> keys(static_cast<size_t>(N));
@@ -63,15 +51,7 @@ std::vector<int32_t> ShuffledKeys(int64_t N, uint32_t Seed) {
 class EngineIndex {
  public:
   explicit EngineIndex(const std::string& FileName) {
-    {
-      zel::TDiskMgr creator;
-      creator.SetFileName(FileName);
-      creator.SetPageSize(kPage);
-      creator.CreateNewFile();
-    }
-    disk_.SetFileName(FileName);
-    disk_.SetPageSize(kPage);
-    disk_.Open();
+    bench::OpenNewDatabase(disk_, FileName, kPage);
     store_.SetDiskMgr(&disk_);
     store_.SetTableID(1);
     store_.SetUsage(zel::iuIndexPages);

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "engine/storage/zelCommonText.h"
+#include "bench/BenchSupport.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
 #include "engine/storage/zelIndexMgr.h"
@@ -54,19 +55,7 @@ struct Settings {
   int32_t Repetitions = 3;
 };
 
-struct TempFolder {
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelrowbenchXXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string File(const std::string& Name) const { return path + "/" + Name; }
-  std::string path;
-};
+using bench::TempFolder;
 
 // The name stored with key K: distinct per key, of varying length, and not
 // in key order.
@@ -120,15 +109,7 @@ Work MakeWork(const Settings& S) {
 class EngineTable {
  public:
   explicit EngineTable(const std::string& FileName) {
-    {
-      zel::TDiskMgr creator;
-      creator.SetFileName(FileName);
-      creator.SetPageSize(kPage);
-      creator.CreateNewFile();
-    }
-    disk_.SetFileName(FileName);
-    disk_.SetPageSize(kPage);
-    disk_.Open();
+    bench::OpenNewDatabase(disk_, FileName, kPage);
     headers_.SetDiskMgr(&disk_);
     headers_.SetBlockSize(256);
     headers_.SetGlobalFirstEmptyOffset(28);
