@@ -55,12 +55,14 @@ void TCachePage::SetPageSize(int32_t Value) {
 
 void TCachePage::OpenPage() {
   if (PageSize_ <= 0) ZelDatabaseError(0x2185, "TCachePage.OpenPage", "Page size = 0", this);
-  Buffer_ = std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_));  // zero-filled
+  Owned_ = std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_));  // zero-filled
+  Buffer_ = Owned_.get();
   State_ = cpEmpty;
 }
 
 void TCachePage::ClosePage() {
-  Buffer_.reset();
+  Owned_.reset();
+  Buffer_ = nullptr;
   State_ = cpEmpty;
   LowerAddress_ = UpperAddress_ = PageOwner_ = 0;
   RemoveAfterWrite_ = false;
@@ -95,6 +97,8 @@ void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
 
 void TCacheMgr::Close() {
   Clear();
+  BufferBlocks_.clear();
+  BlockPagesLeft_ = 0;
   Table_.clear();
   TableShift_ = 64;
   TableUsed_ = 0;
@@ -110,7 +114,18 @@ TCachePage* TCacheMgr::AddPage() {
   auto* page = static_cast<TCachePage*>(Add());
   try {
     page->SetPageSize(PageSize_);
-    page->OpenPage();
+    if (PageSize_ <= 0) page->OpenPage();  // raises
+    // One allocation per 16 pages: a cache that grows page by page inside a
+    // transaction would otherwise spend its time in the allocator.
+    constexpr int32_t kBlockPages = 16;
+    if (BlockPagesLeft_ == 0) {
+      BufferBlocks_.push_back(
+          std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_) * kBlockPages));
+      BlockPagesLeft_ = kBlockPages;
+    }
+    const auto used = static_cast<size_t>(kBlockPages - BlockPagesLeft_--);
+    page->Buffer_ = BufferBlocks_.back().get() + static_cast<size_t>(PageSize_) * used;
+    page->State_ = cpEmpty;
   } catch (...) {
     delete page;
     throw;

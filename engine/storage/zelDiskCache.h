@@ -59,7 +59,7 @@ class TCachePage : public THashCollectionItem {
   // "index,lower,upper, ID id".
   std::string DisplayName() const override;
 
-  uint8_t* Buffer() const { return Buffer_.get(); }
+  uint8_t* Buffer() const { return Buffer_; }
   uint32_t LowerAddress() const { return LowerAddress_; }
   uint32_t PageOwner() const { return PageOwner_; }
   int32_t PageSize() const { return PageSize_; }
@@ -81,7 +81,9 @@ class TCachePage : public THashCollectionItem {
  private:
   friend class TCacheMgr;
 
-  std::unique_ptr<uint8_t[]> Buffer_;
+  // Buffer_ is Owned_, or PageSize bytes of a block of its cache's.
+  uint8_t* Buffer_ = nullptr;
+  std::unique_ptr<uint8_t[]> Owned_;
   uint32_t LowerAddress_ = 0;
   uint32_t PageOwner_ = 0;
   int32_t PageSize_ = 0;
@@ -226,6 +228,9 @@ class TCacheMgr : public THashCollection {
     TCachePage* Page;  // null: a free entry
   };
   std::vector<TTableEntry> Table_;
+  // Page buffers come from blocks of several pages, freed at Close.
+  std::vector<std::unique_ptr<uint8_t[]>> BufferBlocks_;
+  int32_t BlockPagesLeft_ = 0;
   int32_t TableShift_ = 64;
   int32_t TableUsed_ = 0;
   TCachePage* Oldest_ = nullptr;
