@@ -119,8 +119,10 @@ TCachePage* TCacheMgr::AddPage() {
     // transaction would otherwise spend its time in the allocator.
     constexpr int32_t kBlockPages = 16;
     if (BlockPagesLeft_ == 0) {
+      // Not cleared: a slot's bytes are always filled whole (read from the
+      // file or written) before anything reads them.
       BufferBlocks_.push_back(
-          std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_) * kBlockPages));
+          std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(PageSize_) * kBlockPages));
       BlockPagesLeft_ = kBlockPages;
     }
     const auto used = static_cast<size_t>(kBlockPages - BlockPagesLeft_--);
