@@ -231,10 +231,22 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
   PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
   PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + len) <= Buffer_.size(),
               "Index page buffer overflow");
+  // Known entry positions follow the insert instead of being walked again.
+  const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
   uint8_t* e = Entries();
   std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
   std::memcpy(e + Pos, Key, static_cast<size_t>(len));
   SetUsed(used + len);
+  if (at < 0) return;
+  const auto it = Positions_.insert(Positions_.begin() + at, Pos);
+  for (auto next = it + 1; next != Positions_.end(); ++next) *next += len;
+  PositionsValid_ = true;
+}
+
+int32_t TNode::EntryIndexAt(int32_t Pos, int32_t Used) const {
+  const auto it = std::lower_bound(Positions_.begin(), Positions_.end(), Pos);
+  if (it == Positions_.end() ? Pos != Used : *it != Pos) return -1;
+  return static_cast<int32_t>(it - Positions_.begin());
 }
 
 void TNode::DeleteKey(int32_t Pos) {
@@ -245,8 +257,20 @@ void TNode::DeleteKey(int32_t Pos) {
   const int32_t len = LoadU16(Entries() + Pos);
   if (len == 0 || len > SlotSize_ || Pos + len > used)
     NodeError(this, "TNode.DeleteKey", "Invalid key size in Delete key: " + std::to_string(len));
+  int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
+  // The entry must end where the next one starts for the positions to stay.
+  if (at >= 0) {
+    const size_t next = static_cast<size_t>(at) + 1;
+    if (static_cast<size_t>(at) == Positions_.size() ||
+        (next < Positions_.size() ? Positions_[next] : used) != Pos + len)
+      at = -1;
+  }
   BlockDelete(Pos, len);
   if (Cursor_ > Pos) Cursor_ = std::max(Pos, Cursor_ - len);
+  if (at < 0) return;
+  const auto it = Positions_.erase(Positions_.begin() + at);
+  for (auto next = it; next != Positions_.end(); ++next) *next -= len;
+  PositionsValid_ = true;
 }
 
 void TNode::UpdateKey(int32_t Pos, const uint8_t* Key) {

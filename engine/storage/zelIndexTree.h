@@ -172,6 +172,9 @@ class TNode : public plat::TObject {
   // gathered (checking every length) once per page image and kept until the
   // entries change.
   const std::vector<int32_t>& Positions() const;
+  // The index of the entry at Pos in the known positions (the count when Pos
+  // is Used), -1 when Pos starts no entry.
+  int32_t EntryIndexAt(int32_t Pos, int32_t Used) const;
   int32_t CompareAt(const TOptimizedSearchKey& Key, int32_t FieldCount, int32_t Pos) const;
 
   TBTree* Tree_ = nullptr;
