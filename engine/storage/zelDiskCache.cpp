@@ -83,6 +83,7 @@ void TCacheMgr::Trace(const std::string& Line) {
 
 void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
   Close();
+  ++*Changes_;
   PageCount_ = Count;
   PageSize_ = PageSize;
   LRUCounter_ = 0;
@@ -96,6 +97,7 @@ void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
 }
 
 void TCacheMgr::Close() {
+  ++*Changes_;
   Clear();
   BufferBlocks_.clear();
   BlockPagesLeft_ = 0;
@@ -248,6 +250,7 @@ void TCacheMgr::Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
 }
 
 void TCacheMgr::Empty(TCachePage* Page) {
+  ++*Changes_;
   if (Page->Keyed_) {
     TableRemove(Page);
     Page->Keyed_ = false;
@@ -326,6 +329,7 @@ TCacheMgr::TSlot TCacheMgr::PageFor(uint32_t Lower, uint32_t Upper, uint32_t Own
 void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base,
                       uint32_t AccessFlags) {
   ++Misses_;
+  ++*Changes_;
   try {
     ReadIO_(Page->Buffer(), Owner, Upper, Base, AccessFlags);
   } catch (...) {
@@ -389,6 +393,7 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
       Fetch(page, Owner, upper, base, AccessFlags);
     }
     std::memcpy(page->Buffer() + offset, in, static_cast<size_t>(n));
+    ++*Changes_;
     page->Notes_.Valid = false;
     if (!keepOwner) {
       page->PageOwner_ = Owner;
@@ -464,6 +469,7 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
     ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - page not found", this);
   page->AccessFlags_ = AccessFlags;
   page->Notes_.Valid = false;
+  ++*Changes_;
   if (InTransaction_) {
     SetState(page, cpDirty);
   } else {

@@ -135,6 +135,10 @@ class TCacheMgr : public THashCollection {
   int32_t Hits() const { return Hits_; }
   int32_t Misses() const { return Misses_; }
   TCachePage* Pages(int32_t Index) const { return static_cast<TCachePage*>(Items(Index)); }
+  // Counts every change of a cached page's bytes or of the page a buffer
+  // holds: a reader that keeps a pointer into a page takes it again when the
+  // count moved. Shared, so that such a reader may outlive the cache.
+  const std::shared_ptr<uint64_t>& Changes() const { return Changes_; }
 
   void Open(int32_t Count, int32_t PageSize);
   void Close();
@@ -228,6 +232,7 @@ class TCacheMgr : public THashCollection {
     TCachePage* Page;  // null: a free entry
   };
   std::vector<TTableEntry> Table_;
+  std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
   // Page buffers come from blocks of several pages, freed at Close.
   std::vector<std::unique_ptr<uint8_t[]>> BufferBlocks_;
   int32_t BlockPagesLeft_ = 0;

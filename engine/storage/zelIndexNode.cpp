@@ -31,14 +31,16 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) 
   PageSize_ = PageSize;
   SlotSize_ = Tree->Format().MaximumKeySize();
   Buffer_.assign(static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_), 0);
+  DropView();
   Address_ = 0;
   Cursor_ = 0;
   PositionsValid_ = false;
 }
 
 void TNode::CheckHeader() const {
-  const uint32_t leaf = LoadU32(Buffer_.data() + ndLeaf);
-  const int64_t used = LoadU32(Buffer_.data() + ndUsed);
+  const uint8_t* page = View_ != nullptr ? View_ : Buffer_.data();
+  const uint32_t leaf = LoadU32(page + ndLeaf);
+  const int64_t used = LoadU32(page + ndUsed);
   if (leaf > 1)
     ZelDatabaseErrorFmt(0x2305, "TNode.ReadNode", "Page %u has leaf flag %u", {Address_, leaf},
                         this);
@@ -57,17 +59,31 @@ void TNode::ReadNode(uint32_t Addr, bool Force) {
   Cursor_ = 0;
   Address_ = 0;
   PositionsValid_ = false;
-  IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
+  DropView();
+  Load(Addr);
+}
+
+void TNode::Load(uint32_t Addr) {
+  TPageNotes* notes = nullptr;
+  View_ = IOInterface_->BlockInPlace(Addr, PageSize_, notes, Changes_);
+  if (View_ != nullptr) {
+    Seen_ = *Changes_;
+  } else {
+    Changes_.reset();
+    IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
+    notes = nullptr;
+  }
   Address_ = Addr;
   try {
     CheckHeader();
   } catch (...) {
     Address_ = 0;
+    DropView();
     throw;
   }
   if (Tree_->Format().KeyType() == ikFixed) return;
   // Entry positions are worked out once per cached page and kept with it.
-  TPageNotes* notes = IOInterface_->BlockNotes(Addr);
+  if (notes == nullptr) notes = IOInterface_->BlockNotes(Addr);
   if (notes == nullptr) return;
   if (notes->Valid) {
     Positions_ = notes->Offsets;
@@ -82,8 +98,48 @@ void TNode::ReadNode(uint32_t Addr, bool Force) {
   }
 }
 
+void TNode::TakeViewAgain() const {
+  // The cache changed since the page was taken: its buffer may hold another
+  // page now, or this page with other bytes. Take it again, positions too.
+  auto* self = const_cast<TNode*>(this);
+  const uint32_t addr = Address_;
+  const int32_t cursor = Cursor_;
+  self->DropView();
+  self->PositionsValid_ = false;
+  self->Load(addr);
+  self->Cursor_ = cursor;
+}
+
+void TNode::Own() {
+  const uint8_t* page = Page();
+  if (View_ == nullptr) return;
+  std::memcpy(Buffer_.data(), page, static_cast<size_t>(PageSize_));
+  DropView();
+}
+
+uint8_t* TNode::MutableEntryAt(int32_t Pos) {
+  EntryLength(Pos);
+  return Entries() + Pos;
+}
+
+bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
+  if (View_ == nullptr) return false;
+  EntryLength(Pos);
+  if (View_ == nullptr) return false;
+  StoreU32(View_ + NodeHeaderSize + Pos + keCount, Count);
+  // The entries stay where they are: their known positions stay with the
+  // page when it is marked written.
+  TPageNotes* notes = IOInterface_->BlockNotes(Address_);
+  const bool known = notes != nullptr && notes->Valid;
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  if (known) notes->Valid = true;
+  return true;
+}
+
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
+  // A page read in place and not changed is the cached page itself.
+  if (View_ != nullptr) return;
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
   IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
   // The page now holds this buffer's bytes: its entry positions, when known,
@@ -111,13 +167,14 @@ void TNode::ClearNode() {
 }
 
 void TNode::Wipe(bool Leaf) {
+  DropView();
   std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
   SetLeaf(Leaf);
   PositionsValid_ = false;
 }
 
 void TNode::SetLeaf(bool Leaf) {
-  StoreU32(Buffer_.data() + ndLeaf, Leaf ? 1 : 0);
+  StoreU32(MutablePage() + ndLeaf, Leaf ? 1 : 0);
 }
 
 bool TNode::CheckNodeFull() const {
@@ -125,8 +182,11 @@ bool TNode::CheckNodeFull() const {
 }
 
 void TNode::CopyFrom(const TNode& Source) {
-  std::memcpy(Buffer_.data(), Source.Buffer_.data(),
-              std::min(Buffer_.size(), Source.Buffer_.size()));
+  const uint8_t* from = Source.Page();
+  const size_t size = Source.View_ != nullptr ? static_cast<size_t>(Source.PageSize_)
+                                              : std::min(Buffer_.size(), Source.Buffer_.size());
+  DropView();
+  std::memcpy(Buffer_.data(), from, std::min(Buffer_.size(), size));
   Cursor_ = 0;
   PositionsValid_ = false;
 }

@@ -134,7 +134,8 @@ void TBTree::ReleasePage(uint32_t Addr) {
 
 void TBTree::PatchLink(uint32_t Addr, int32_t Offset, uint32_t Value) {
   const auto patch = [&](TNode& node) {
-    if (node.Address() == Addr) StoreU32(node.Data() + Offset, Value);
+    // A node read in place sees the patched cached page.
+    if (node.Address() == Addr && !node.InPlace()) StoreU32(node.Data() + Offset, Value);
   };
   for (auto& level : Levels_) patch(*level);
   patch(*Spare_);
@@ -485,7 +486,11 @@ const uint8_t* TBTree::GetCurrentKeyBuf() {
   CheckOpen("TBTree.GetCurrentKeyBuf");
   EnsurePath();
   if (!Positioned_) return nullptr;
-  return Leaf().EntryAt(Positions_.back());
+  // The caller keeps the key while it reads other pages: it must not point
+  // into a cached page that may be dropped meanwhile.
+  TNode& leaf = Leaf();
+  leaf.MutablePage();
+  return leaf.EntryAt(Positions_.back());
 }
 
 int32_t TBTree::CompareKeyToCurrentKeyBuf(int32_t FieldCount, const uint8_t* Key,
@@ -570,8 +575,7 @@ uint32_t TBTree::LeafCount(const TNode& Node) const {
 void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child) {
   if (Child.CheckNodeEmpty()) {
     // Only a root's only child can be empty, and the root takes it over.
-    uint8_t* entry = const_cast<uint8_t*>(Parent.EntryAt(Pos));
-    StoreU32(entry + keCount, 0);
+    StoreU32(Parent.MutableEntryAt(Pos) + keCount, 0);
     return;
   }
   Child.ReadKey(0, WorkKey_.data());
@@ -648,10 +652,11 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
       }
       if (childChange.Kind == chNone && EntryMatchesChild(node, pos, child)) {
         // One record more or less below an entry whose key stays: its count
-        // moves by one, with no recount of the child.
-        uint8_t* entry = const_cast<uint8_t*>(node.EntryAt(pos));
-        const uint32_t count = LoadU32(entry + keCount);
-        StoreU32(entry + keCount, Deleting ? count - 1 : count + 1);
+        // moves by one, with no recount of the child, in the cached page
+        // itself where the page is read in place.
+        const uint32_t count = node.EntryCount(pos);
+        const uint32_t moved = Deleting ? count - 1 : count + 1;
+        if (!node.SetCountInPlace(pos, moved)) StoreU32(node.MutableEntryAt(pos) + keCount, moved);
       } else {
         UpdateParentEntry(node, pos, child);
       }

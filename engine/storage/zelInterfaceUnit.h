@@ -81,6 +81,15 @@ class TBaseIOInterface : public plat::TObject {
   // Notes kept with the cached page at Addr, valid until the next access to
   // the store; null where the store keeps none.
   virtual TPageNotes* BlockNotes(uint32_t /*Addr*/) { return nullptr; }
+  // The page of Size bytes at Addr where the store's page cache holds it,
+  // with its notes and the cache's change count (the pointer stays good
+  // while the count stands); null where the store reads through no page
+  // cache of that page size. The page may be changed in place and then
+  // marked written with WriteBlockByRef.
+  virtual uint8_t* BlockInPlace(uint32_t /*Addr*/, int32_t /*Size*/, TPageNotes*& /*Notes*/,
+                                std::shared_ptr<uint64_t>& /*Changes*/) {
+    return nullptr;
+  }
   virtual void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf);
   virtual void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf);
   virtual void ShowBlocks(plat::TStrings& Strings);
@@ -156,6 +165,8 @@ class TDiskIOInterface : public TBaseIOInterface {
   void ReadBlock(uint32_t Addr, int32_t Size, void* Buf) override;
   void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) override;
   TPageNotes* BlockNotes(uint32_t Addr) override;
+  uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
+                        std::shared_ptr<uint64_t>& Changes) override;
   void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) override;
   void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf) override;
   void ListBlocks(std::vector<uint32_t>& List) override;
@@ -180,6 +191,9 @@ class TDiskIOInterface : public TBaseIOInterface {
   uint32_t PageSize() const;
 
   std::vector<uint8_t> Buffer_;
+  // A new run of pages is put together here; all zero between uses, so that
+  // only the bytes a run sets are cleared again.
+  std::vector<uint8_t> NewPages_;
   bool Opened_ = false;
   // A size the file is known to have reached; refreshed before an address
   // beyond it is refused.
