@@ -16,6 +16,7 @@
 #include "engine/storage/zelIndexUnit.h"
 #include "platform/os/Files.h"
 #include "support/IntegrityCheckIndex.h"
+#include "support/IntegrityCheckStores.h"
 #include "support/TestDir.h"
 
 namespace zel {
@@ -1069,6 +1070,71 @@ TEST(BTreeFile, AFixedRunLeavesTheSameBytes) {
       check.CheckNoStrayPages(kIndexOwner);
     }));
   }
+}
+
+// Index pages of an enciphered store are read and changed in the page cache
+// itself: the cache holds them in plain, and only its write to the file
+// enciphers, so after inserts and deletes inside and outside transactions
+// no key may lie in the file in plain, and the tree reads back whole.
+TEST(BTreeFile, EncipheredPagesChangedInPlaceNeverReachTheFileInPlain) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("enciphered.zel");
+  Layout l({{"S", plat::ftString, 41}}, true);
+  const auto record = [&](int32_t RecNo) {
+    std::vector<uint8_t> rec = l.NewRecord(RecNo);
+    l.SetString(rec, 0, "plainkey" + std::to_string(RecNo * 7919 % 100003));
+    return rec;
+  };
+  uint32_t root = 0;
+  uint32_t depth = 0;
+  std::set<int32_t> kept;
+  {
+    Storage s(file);
+    s.disk->SetCryptKey("");
+    s.store->SetAccessFlags(1 | 4);
+    Tree t(l, *s.store, ikMinStringLen, soANSI);
+    s.disk->DiskStartTransaction(false);
+    for (int32_t n = 1; n <= 3000; ++n) {
+      t.Insert(record(n), 0x100u + static_cast<uint32_t>(n) * 4);
+      kept.insert(n);
+    }
+    s.disk->DiskCommit();
+    // Outside a transaction every change goes to the file at once.
+    for (int32_t n = 1; n <= 400; n += 2) {
+      ASSERT_EQ(t.Search(record(n), stEQ), 0);
+      ASSERT_EQ(t.tree.DeleteKey(), 0);
+      kept.erase(n);
+      t.Insert(record(3000 + n), 0x100u + static_cast<uint32_t>(3000 + n) * 4);
+      kept.insert(3000 + n);
+    }
+    root = t.root;
+    depth = t.depth;
+    ASSERT_GE(depth, 2u);
+  }
+  std::string bytes;
+  {
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) bytes.append(buf, n);
+    std::fclose(in);
+  }
+  EXPECT_EQ(bytes.find("plainkey"), std::string::npos);
+  {
+    Storage s(file);
+    s.disk->SetCryptKey("");
+    s.store->SetAccessFlags(1 | 4);
+    Tree t(l, *s.store, ikMinStringLen, soANSI, root, depth);
+    EXPECT_EQ(t.tree.GetRecordCount(), static_cast<int32_t>(kept.size()));
+    for (const int32_t n : kept) {
+      ASSERT_EQ(t.Search(record(n), stEQ), 0) << n;
+      EXPECT_EQ(t.tree.GetRecAddr(), 0x100u + static_cast<uint32_t>(n) * 4);
+    }
+  }
+  // The map and the pages' owners; the enciphered pages themselves are not
+  // read by the checker.
+  EXPECT_TRUE(testsupport::StoresAreIntact(file, [](testsupport::StoreCheck&) {}, {}, {kTable}));
 }
 
 }  // namespace
