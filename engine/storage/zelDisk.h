@@ -141,6 +141,8 @@ class ZEL_API TDiskMgr : public plat::TObject {
                            uint8_t*& Pointer);
   void WriteCustomSizeByRef(uint32_t Address, int32_t Size, uint32_t TableID, uint32_t AccessFlags,
                             const void* Buffer);
+  // The notes the page cache keeps with the page at Address, if it has it.
+  TPageNotes* PageNotes(uint32_t Address, uint32_t TableID, uint32_t AccessFlags);
   // Clears List and adds the address of every block of a fixed-size store:
   // the store takes pages in runs of GetBestPageRequestSize bytes and packs
   // blocks from the start of each run.

@@ -1,6 +1,7 @@
 #include "engine/storage/zelDiskCache.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/rtl/Format.h"
@@ -54,12 +55,14 @@ void TCachePage::SetPageSize(int32_t Value) {
 
 void TCachePage::OpenPage() {
   if (PageSize_ <= 0) ZelDatabaseError(0x2185, "TCachePage.OpenPage", "Page size = 0", this);
-  Buffer_ = std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_));  // zero-filled
+  Owned_ = std::make_unique<uint8_t[]>(static_cast<size_t>(PageSize_));  // zero-filled
+  Buffer_ = Owned_.get();
   State_ = cpEmpty;
 }
 
 void TCachePage::ClosePage() {
-  Buffer_.reset();
+  Owned_.reset();
+  Buffer_ = nullptr;
   State_ = cpEmpty;
   LowerAddress_ = UpperAddress_ = PageOwner_ = 0;
   RemoveAfterWrite_ = false;
@@ -80,6 +83,7 @@ void TCacheMgr::Trace(const std::string& Line) {
 
 void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
   Close();
+  ++*Changes_;
   PageCount_ = Count;
   PageSize_ = PageSize;
   LRUCounter_ = 0;
@@ -93,9 +97,17 @@ void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
 }
 
 void TCacheMgr::Close() {
+  ++*Changes_;
   Clear();
-  ById_.clear();
-  FirstID_ = 0;
+  BufferBlocks_.clear();
+  BlockPagesLeft_ = 0;
+  Table_.clear();
+  TableShift_ = 64;
+  TableUsed_ = 0;
+  Oldest_ = Newest_ = nullptr;
+  EmptyBits_.clear();
+  EmptyCount_ = 0;
+  EmptyWordHint_ = 0;
   InTransaction_ = false;
   PageSize_ = 0;
 }
@@ -104,37 +116,148 @@ TCachePage* TCacheMgr::AddPage() {
   auto* page = static_cast<TCachePage*>(Add());
   try {
     page->SetPageSize(PageSize_);
-    page->OpenPage();
+    if (PageSize_ <= 0) page->OpenPage();  // raises
+    // One allocation per 16 pages: a cache that grows page by page inside a
+    // transaction would otherwise spend its time in the allocator.
+    constexpr int32_t kBlockPages = 16;
+    if (BlockPagesLeft_ == 0) {
+      // Not cleared: a slot's bytes are always filled whole (read from the
+      // file or written) before anything reads them.
+      BufferBlocks_.push_back(
+          std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(PageSize_) * kBlockPages));
+      BlockPagesLeft_ = kBlockPages;
+    }
+    const auto used = static_cast<size_t>(kBlockPages - BlockPagesLeft_--);
+    page->Buffer_ = BufferBlocks_.back().get() + static_cast<size_t>(PageSize_) * used;
+    page->State_ = cpEmpty;
   } catch (...) {
     delete page;
     throw;
   }
-  if (ById_.empty()) FirstID_ = page->ID();
-  const auto slot = static_cast<size_t>(page->ID() - FirstID_);
-  if (slot >= ById_.size()) ById_.resize(slot + 1, nullptr);
-  ById_[slot] = page;
+  page->Slot_ = Count() - 1;
+  SetEmptyBit(page->Slot_, true);
+  // Room for every page at half load keeps probes short.
+  if (static_cast<size_t>(Count()) * 2 > Table_.size()) TableGrow();
   Trace("Add cache page");
   return page;
+}
+
+void TCacheMgr::SetEmptyBit(int32_t Slot, bool Empty) {
+  const size_t word = static_cast<size_t>(Slot) / 64;
+  const uint64_t bit = uint64_t{1} << (static_cast<uint32_t>(Slot) % 64);
+  if (word >= EmptyBits_.size()) EmptyBits_.resize(word + 1, 0);
+  const bool was = (EmptyBits_[word] & bit) != 0;
+  if (was == Empty) return;
+  if (Empty) {
+    EmptyBits_[word] |= bit;
+    ++EmptyCount_;
+    EmptyWordHint_ = std::min(EmptyWordHint_, word);
+  } else {
+    EmptyBits_[word] &= ~bit;
+    --EmptyCount_;
+  }
+}
+
+void TCacheMgr::SetState(TCachePage* Page, TCachePageState State) {
+  if ((Page->State_ == cpEmpty) != (State == cpEmpty)) SetEmptyBit(Page->Slot_, State == cpEmpty);
+  Page->State_ = State;
+}
+
+void TCacheMgr::Unlist(TCachePage* Page) {
+  if (!Page->Listed_) return;
+  (Page->Older_ != nullptr ? Page->Older_->Newer_ : Oldest_) = Page->Newer_;
+  (Page->Newer_ != nullptr ? Page->Newer_->Older_ : Newest_) = Page->Older_;
+  Page->Older_ = Page->Newer_ = nullptr;
+  Page->Listed_ = false;
+}
+
+void TCacheMgr::Touch(TCachePage* Page) {
+  Page->LRUFlag_ = LRUCounter_++;
+  if (!Page->Listed_ || !InTransaction_) MoveToNewest(Page);
+}
+
+void TCacheMgr::MoveToNewest(TCachePage* Page) {
+  if (Page->Listed_ && Page == Newest_) return;
+  Unlist(Page);
+  Page->Older_ = Newest_;
+  (Newest_ != nullptr ? Newest_->Newer_ : Oldest_) = Page;
+  Newest_ = Page;
+  Page->Listed_ = true;
+}
+
+size_t TCacheMgr::TableHome(uint64_t Key) const {
+  return static_cast<size_t>((Key * 0x9E3779B97F4A7C15ull) >> TableShift_);
+}
+
+void TCacheMgr::TableInsert(TCachePage* Page) {
+  const size_t mask = Table_.size() - 1;
+  const uint64_t key = TableKey(Page->LowerAddress_, Page->UpperAddress_);
+  size_t i = TableHome(key);
+  while (Table_[i].Page != nullptr) i = (i + 1) & mask;
+  Table_[i] = {key, Page};
+  ++TableUsed_;
+}
+
+void TCacheMgr::TableRemove(TCachePage* Page) {
+  const size_t mask = Table_.size() - 1;
+  size_t i = TableHome(TableKey(Page->LowerAddress_, Page->UpperAddress_));
+  while (Table_[i].Page != Page) {
+    PLAT_ASSERT(Table_[i].Page != nullptr, "Cache page missing from its address table");
+    i = (i + 1) & mask;
+  }
+  // Shifts back the entries of the run after i that may not stay behind the
+  // hole, so that every probe still reaches its entry.
+  for (size_t j = (i + 1) & mask; Table_[j].Page != nullptr; j = (j + 1) & mask) {
+    const size_t home = TableHome(Table_[j].Key);
+    if (((j - home) & mask) >= ((j - i) & mask)) {
+      Table_[i] = Table_[j];
+      i = j;
+    }
+  }
+  Table_[i] = {0, nullptr};
+  --TableUsed_;
+}
+
+void TCacheMgr::TableGrow() {
+  size_t size = std::max<size_t>(Table_.size(), 64);
+  while (size / 2 < static_cast<size_t>(std::max(TableUsed_ + 1, Count()))) size *= 2;
+  if (size == Table_.size()) return;
+  std::vector<TTableEntry> old;
+  old.swap(Table_);
+  Table_.assign(size, TTableEntry{0, nullptr});
+  TableShift_ = 64;
+  for (size_t s = size; s > 1; s >>= 1) --TableShift_;
+  TableUsed_ = 0;
+  for (const TTableEntry& entry : old)
+    if (entry.Page != nullptr) TableInsert(entry.Page);
 }
 
 void TCacheMgr::HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
   Page->LowerAddress_ = Lower;
   Page->UpperAddress_ = Upper;
-  Page->SetHashFromInts(Upper, Lower);
-  AddHashKey(Page->GetHashKey(), Page->ID());
+  if (TableUsed_ + 1 > static_cast<int32_t>(Table_.size() / 2)) TableGrow();
+  TableInsert(Page);
+  Page->Keyed_ = true;
 }
 
 void TCacheMgr::Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
-  if (Page->IsHashed()) {
+  if (Page->Keyed_) {
     if (Page->LowerAddress_ == Lower && Page->UpperAddress_ == Upper) return;
-    DeleteHashKey(Page);
+    TableRemove(Page);
+    Page->Keyed_ = false;
   }
   HashInsert(Page, Lower, Upper);
 }
 
 void TCacheMgr::Empty(TCachePage* Page) {
-  if (Page->IsHashed()) DeleteHashKey(Page);
-  Page->State_ = cpEmpty;
+  ++*Changes_;
+  if (Page->Keyed_) {
+    TableRemove(Page);
+    Page->Keyed_ = false;
+  }
+  Unlist(Page);
+  Page->Notes_.Valid = false;
+  SetState(Page, cpEmpty);
   Page->PageOwner_ = 0;
   Page->LowerAddress_ = 0;
   Page->UpperAddress_ = 0;
@@ -142,20 +265,24 @@ void TCacheMgr::Empty(TCachePage* Page) {
 }
 
 TCachePage* TCacheMgr::Lookup(uint32_t Lower, uint32_t Upper) const {
-  uint8_t key[kHashKeySize];
-  for (int i = 0; i < 4; ++i) {
-    key[i] = static_cast<uint8_t>(Upper >> (8 * i));
-    key[4 + i] = static_cast<uint8_t>(Lower >> (8 * i));
+  if (TableUsed_ == 0) return nullptr;
+  const size_t mask = Table_.size() - 1;
+  const uint64_t key = TableKey(Lower, Upper);
+  for (size_t i = TableHome(key);; i = (i + 1) & mask) {
+    const TTableEntry& entry = Table_[i];
+    if (entry.Page == nullptr) return nullptr;
+    if (entry.Key == key) return entry.Page;
   }
-  // One probe of the hash gives the ID; the ID table gives the page.
-  const int64_t slot = int64_t{Hash().ValueOf(key, kHashKeySize)} - FirstID_;
-  if (slot < 0 || slot >= static_cast<int64_t>(ById_.size())) return nullptr;
-  return ById_[static_cast<size_t>(slot)];
+}
+
+TPageNotes* TCacheMgr::PageNotes(uint32_t Owner, uint32_t Upper, uint32_t Position) {
+  TCachePage* page = Lookup(GetBaseAddress(Position), Upper);
+  return page != nullptr && page->PageOwner_ == Owner ? &page->Notes_ : nullptr;
 }
 
 int32_t TCacheMgr::FindPage(uint32_t Lower, uint32_t Upper) const {
   const TCachePage* page = Lookup(Lower, Upper);
-  return page == nullptr ? -1 : page->Index();
+  return page == nullptr ? -1 : page->Slot_;
 }
 
 bool TCacheMgr::IsBaseAddrInCache(uint32_t Position) const {
@@ -163,26 +290,25 @@ bool TCacheMgr::IsBaseAddrInCache(uint32_t Position) const {
 }
 
 TCachePage* TCacheMgr::GetNextEmptyPage() {
-  TCachePage* oldest = nullptr;
-  int32_t oldestIndex = -1;
-  const int32_t count = Count();
-  for (int32_t i = 0; i < count; ++i) {
-    TCachePage* page = Pages(i);
-    if (page->State_ == cpEmpty) {
-      if (Log_ != nullptr) Trace("GetNextEmptyPage. EmptyPage: " + std::to_string(i));
-      return page;
-    }
-    if (page->State_ == cpClean && (oldest == nullptr || page->LRUFlag_ < oldest->LRUFlag_)) {
-      oldest = page;
-      oldestIndex = i;
-    }
+  if (EmptyCount_ > 0) {
+    while (EmptyBits_[EmptyWordHint_] == 0) ++EmptyWordHint_;
+    const int32_t slot = static_cast<int32_t>(EmptyWordHint_ * 64) +
+                         std::countr_zero(EmptyBits_[EmptyWordHint_]);
+    if (Log_ != nullptr) Trace("GetNextEmptyPage. EmptyPage: " + std::to_string(slot));
+    return Pages(slot);
   }
-  if (InTransaction_ || oldest == nullptr) {
+  // Inside a transaction the cache grows rather than drop a clean page.
+  TCachePage* oldest = nullptr;
+  if (!InTransaction_) {
+    oldest = Oldest_;
+    while (oldest != nullptr && oldest->State_ != cpClean) oldest = oldest->Newer_;
+  }
+  if (oldest == nullptr) {
     Trace("GetNextEmptyPage. Adding new page");
     return AddPage();
   }
   if (Log_ != nullptr)
-    Trace("GetNextEmptyPage. Replacing OldestPage: " + std::to_string(oldestIndex));
+    Trace("GetNextEmptyPage. Replacing OldestPage: " + std::to_string(oldest->Slot_));
   Empty(oldest);
   return oldest;
 }
@@ -203,14 +329,16 @@ TCacheMgr::TSlot TCacheMgr::PageFor(uint32_t Lower, uint32_t Upper, uint32_t Own
 void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base,
                       uint32_t AccessFlags) {
   ++Misses_;
+  ++*Changes_;
   try {
     ReadIO_(Page->Buffer(), Owner, Upper, Base, AccessFlags);
   } catch (...) {
     Empty(Page);
     throw;
   }
+  Page->Notes_.Valid = false;
   Page->PageOwner_ = Owner;
-  Page->State_ = cpClean;
+  SetState(Page, cpClean);
   Page->AccessFlags_ = AccessFlags;
   Rekey(Page, Base, Upper);
 }
@@ -265,12 +393,14 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
       Fetch(page, Owner, upper, base, AccessFlags);
     }
     std::memcpy(page->Buffer() + offset, in, static_cast<size_t>(n));
+    ++*Changes_;
+    page->Notes_.Valid = false;
     if (!keepOwner) {
       page->PageOwner_ = Owner;
       page->AccessFlags_ = AccessFlags;
     }
     if (InTransaction_) {
-      page->State_ = cpDirty;
+      SetState(page, cpDirty);
     } else {
       try {
         WriteIO_(page->Buffer(), page->PageOwner_, upper, base, page->AccessFlags_);
@@ -279,7 +409,7 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
         Empty(page);
         throw;
       }
-      page->State_ = cpClean;
+      SetState(page, cpClean);
     }
     Rekey(page, base, upper);
     Touch(page);
@@ -338,8 +468,10 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
   if (page == nullptr || page->PageOwner_ != Owner)
     ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - page not found", this);
   page->AccessFlags_ = AccessFlags;
+  page->Notes_.Valid = false;
+  ++*Changes_;
   if (InTransaction_) {
-    page->State_ = cpDirty;
+    SetState(page, cpDirty);
   } else {
     try {
       WriteIO_(page->Buffer(), Owner, Upper, base, AccessFlags);
@@ -347,7 +479,7 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
       Empty(page);
       throw;
     }
-    page->State_ = cpClean;
+    SetState(page, cpClean);
   }
   Touch(page);
   return Count;
@@ -372,6 +504,23 @@ void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
   }
 }
 
+void TCacheMgr::StartTransaction() {
+  if (!InTransaction_) TransactionFrom_ = LRUCounter_;
+  InTransaction_ = true;
+}
+
+void TCacheMgr::EndTransaction() {
+  const uint32_t span = LRUCounter_ - TransactionFrom_;
+  std::vector<TCachePage*> used;
+  for (TCachePage* page = Oldest_; page != nullptr; page = page->Newer_)
+    if (page->LRUFlag_ - TransactionFrom_ < span) used.push_back(page);
+  std::sort(used.begin(), used.end(), [this](const TCachePage* A, const TCachePage* B) {
+    return A->LRUFlag_ - TransactionFrom_ < B->LRUFlag_ - TransactionFrom_;
+  });
+  InTransaction_ = false;
+  for (TCachePage* page : used) MoveToNewest(page);
+}
+
 void TCacheMgr::Commit() {
   if (!InTransaction_) ZelDatabaseError(0x2811, "TCachePage.Commit", "", this);
   for (int32_t i = 0; i < Count(); ++i) {
@@ -382,10 +531,10 @@ void TCacheMgr::Commit() {
     if (page->RemoveAfterWrite_) {
       Empty(page);
     } else {
-      page->State_ = cpClean;
+      SetState(page, cpClean);
     }
   }
-  InTransaction_ = false;
+  EndTransaction();
 }
 
 void TCacheMgr::Rollback() {
@@ -394,7 +543,7 @@ void TCacheMgr::Rollback() {
     TCachePage* page = Pages(i);
     if (page->State_ == cpDirty) Empty(page);
   }
-  InTransaction_ = false;
+  EndTransaction();
 }
 
 void TCacheMgr::ResetPageCount(int32_t Count) {
@@ -404,7 +553,7 @@ void TCacheMgr::ResetPageCount(int32_t Count) {
     TCachePage* last = Pages(this->Count() - 1);
     if (last->State_ == cpDirty) break;
     Empty(last);
-    ById_[static_cast<size_t>(last->ID() - FirstID_)] = nullptr;
+    SetEmptyBit(last->Slot_, false);
     Delete(this->Count() - 1);
   }
 }

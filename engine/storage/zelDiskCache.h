@@ -4,7 +4,10 @@
 // callback and writes through a write callback: at once outside a transaction,
 // at commit inside one. Victims are chosen by least recent use among clean
 // pages; dirty pages are never evicted, so a transaction that touches more
-// pages than the cache holds makes it grow. The cache knows nothing of
+// pages than the cache holds makes it grow. Finding a page, a free slot or
+// the victim takes constant time: pages are found through an address table
+// of their own, free slots through a bit per slot, and the pages in use are
+// kept in a list in order of use. The cache knows nothing of
 // encryption: the callbacks do that, driven by the access flags kept with
 // each page.
 //
@@ -35,6 +38,15 @@ using TIOTransferBlockProc =
 
 class TCacheMgr;
 
+// What a reader worked out from a cached page's bytes (such as where its
+// entries start), kept with the page so that the next reader need not work
+// it out again. The cache drops it (Valid false) whenever the page's bytes
+// change or the page leaves the cache.
+struct TPageNotes {
+  std::vector<int32_t> Offsets;
+  bool Valid = false;
+};
+
 // One cached page. Invariant: Buffer holds PageSize bytes from Open until
 // Close; a page whose State is not cpEmpty is in its cache's hash under
 // (UpperAddress, LowerAddress), and an empty page is not.
@@ -47,7 +59,7 @@ class TCachePage : public THashCollectionItem {
   // "index,lower,upper, ID id".
   std::string DisplayName() const override;
 
-  uint8_t* Buffer() const { return Buffer_.get(); }
+  uint8_t* Buffer() const { return Buffer_; }
   uint32_t LowerAddress() const { return LowerAddress_; }
   uint32_t PageOwner() const { return PageOwner_; }
   int32_t PageSize() const { return PageSize_; }
@@ -69,7 +81,9 @@ class TCachePage : public THashCollectionItem {
  private:
   friend class TCacheMgr;
 
-  std::unique_ptr<uint8_t[]> Buffer_;
+  // Buffer_ is Owned_, or PageSize bytes of a block of its cache's.
+  uint8_t* Buffer_ = nullptr;
+  std::unique_ptr<uint8_t[]> Owned_;
   uint32_t LowerAddress_ = 0;
   uint32_t PageOwner_ = 0;
   int32_t PageSize_ = 0;
@@ -78,13 +92,26 @@ class TCachePage : public THashCollectionItem {
   uint32_t AccessFlags_ = 0;
   uint32_t UpperAddress_ = 0;
   bool RemoveAfterWrite_ = false;
+  // The page's position in its cache (pages leave a cache only from the end).
+  int32_t Slot_ = -1;
+  // Listed in the cache's address table under (UpperAddress, LowerAddress).
+  bool Keyed_ = false;
+  // Neighbours in the cache's list of pages in use, least recent first.
+  TCachePage* Older_ = nullptr;
+  TCachePage* Newer_ = nullptr;
+  bool Listed_ = false;
+  TPageNotes Notes_;
 };
 
 // A page cache. Invariants:
 //  1. Every page has a buffer of PageSize bytes while the cache is open.
-//  2. The hash holds exactly the pages that are not cpEmpty, each under its
-//     (UpperAddress, LowerAddress); no two such pages share a key.
+//  2. The address table holds exactly the pages that are not cpEmpty, each
+//     under its (UpperAddress, LowerAddress); no two such pages share a key.
 //  3. Dirty pages exist only while InTransaction.
+//  4. The use list holds exactly the pages that are not cpEmpty, in the
+//     order of their LRUFlag outside a transaction (inside one, pages used
+//     in it may stand where they were); the empty bits are set exactly for
+//     the empty pages' slots.
 class TCacheMgr : public THashCollection {
  public:
   explicit TCacheMgr(
@@ -108,6 +135,10 @@ class TCacheMgr : public THashCollection {
   int32_t Hits() const { return Hits_; }
   int32_t Misses() const { return Misses_; }
   TCachePage* Pages(int32_t Index) const { return static_cast<TCachePage*>(Items(Index)); }
+  // Counts every change of a cached page's bytes or of the page a buffer
+  // holds: a reader that keeps a pointer into a page takes it again when the
+  // count moved. Shared, so that such a reader may outlive the cache.
+  const std::shared_ptr<uint64_t>& Changes() const { return Changes_; }
 
   void Open(int32_t Count, int32_t PageSize);
   void Close();
@@ -131,6 +162,9 @@ class TCacheMgr : public THashCollection {
                                    int32_t Count, uint32_t AccessFlags);
 
   int32_t FindPage(uint32_t Lower, uint32_t Upper) const;
+  // The notes of the page cached for Owner under (Upper, the base of
+  // Position); null when it is not cached. Valid until the next access.
+  TPageNotes* PageNotes(uint32_t Owner, uint32_t Upper, uint32_t Position);
   uint32_t GetBaseAddress(uint32_t Position) const { return Position & AddressMask_; }
   bool IsBaseAddrInCache(uint32_t Position) const;
   void RemovePage(uint32_t Lower, uint32_t Upper);
@@ -138,7 +172,7 @@ class TCacheMgr : public THashCollection {
   void ClearCache();
   void ClearOwnedPages(uint32_t Owner);
 
-  void StartTransaction() { InTransaction_ = true; }
+  void StartTransaction();
   void Commit();
   void Rollback();
 
@@ -170,17 +204,50 @@ class TCacheMgr : public THashCollection {
   void HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper);
   void Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper);
   void Empty(TCachePage* Page);
-  void Touch(TCachePage* Page) { Page->LRUFlag_ = LRUCounter_++; }
+  // Sets a page's state, keeping the empty bits.
+  void SetState(TCachePage* Page, TCachePageState State);
+  void SetEmptyBit(int32_t Slot, bool Empty);
+  void Touch(TCachePage* Page);
+  void MoveToNewest(TCachePage* Page);
+  void Unlist(TCachePage* Page);
+  // Puts the pages used since the transaction started at the end of the use
+  // list, in order of use, and ends the transaction.
+  void EndTransaction();
+  // The address table: open addressing with linear probing.
+  static uint64_t TableKey(uint32_t Lower, uint32_t Upper) {
+    return (uint64_t{Upper} << 32) | Lower;
+  }
+  size_t TableHome(uint64_t Key) const;
+  void TableInsert(TCachePage* Page);
+  void TableRemove(TCachePage* Page);
+  void TableGrow();
   void Trace(const std::string& Line);
   int32_t TransferRead(void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
                        uint32_t Position, int32_t Count, uint32_t AccessFlags);
   int32_t TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
                         uint32_t Position, int32_t Count, uint32_t AccessFlags);
 
-  // Page of each collection ID from FirstID_ on (null once deleted): with the
-  // hash's ID this makes a lookup one probe.
-  std::vector<TCachePage*> ById_;
-  int32_t FirstID_ = 0;
+  struct TTableEntry {
+    uint64_t Key;  // upper address in the high half, lower in the low half
+    TCachePage* Page;  // null: a free entry
+  };
+  std::vector<TTableEntry> Table_;
+  std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
+  // Page buffers come from blocks of several pages, freed at Close.
+  std::vector<std::unique_ptr<uint8_t[]>> BufferBlocks_;
+  int32_t BlockPagesLeft_ = 0;
+  int32_t TableShift_ = 64;
+  int32_t TableUsed_ = 0;
+  TCachePage* Oldest_ = nullptr;
+  TCachePage* Newest_ = nullptr;
+  // LRUCounter at the start of the transaction. Nothing is dropped inside a
+  // transaction, so pages used in it keep their place in the use list until
+  // it ends.
+  uint32_t TransactionFrom_ = 0;
+  std::vector<uint64_t> EmptyBits_;
+  int32_t EmptyCount_ = 0;
+  // No empty bit is set in the words before this one.
+  size_t EmptyWordHint_ = 0;
   int32_t PageCount_ = 0;
   int32_t PageSize_ = 0;
   uint32_t AddressMask_ = 0;

@@ -87,6 +87,15 @@ class TZelFile : public plat::TObject {
   // Cached accesses only: Pointer is set into the cached page.
   int32_t SeekAndReadZelFileByRef(uint32_t Position, int32_t Count, uint32_t TableID,
                                   uint32_t AccessFlags, uint8_t*& Pointer);
+  // The notes kept with the page cached at Position, null when the access
+  // does not go through the page cache or the page is not there.
+  TPageNotes* PageNotes(uint32_t Position, uint32_t TableID, uint32_t AccessFlags) {
+    return UsesPageCache(AccessFlags) ? PageCache_->PageNotes(TableID, 0, Position) : nullptr;
+  }
+  // The page cache an access of AccessFlags goes through, null when none.
+  TCacheMgr* PageCacheFor(uint32_t AccessFlags) {
+    return UsesPageCache(AccessFlags) ? PageCache_.get() : nullptr;
+  }
   // Marks a page changed through such a pointer as written.
   int32_t SeekAndWriteZelFileByRef(const void* Buf, uint32_t Position, int32_t Count,
                                    uint32_t TableID, uint32_t AccessFlags);

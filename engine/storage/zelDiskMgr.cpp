@@ -259,6 +259,10 @@ void TDiskMgr::WriteCustomSizeByRef(uint32_t Address, int32_t Size, uint32_t Tab
   File_->SeekAndWriteZelFileByRef(Buffer, Address, Size, TableID, AccessFlags);
 }
 
+TPageNotes* TDiskMgr::PageNotes(uint32_t Address, uint32_t TableID, uint32_t AccessFlags) {
+  return File_->PageNotes(Address, TableID, AccessFlags);
+}
+
 uint32_t TDiskMgr::GetBestPageRequestSize(uint32_t BlockSize, uint32_t PageSize) {
   if (BlockSize == 0 || PageSize == 0)
     ZelDatabaseError(0x2185, "TDiskMgr.GetBestPageRequestSize", "Block or page size is 0");

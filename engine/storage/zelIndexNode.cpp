@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/storage/zelCommon.h"
+#include "engine/storage/zelDiskCache.h"
 #include "engine/storage/zelIndexTree.h"
 
 namespace zel {
@@ -30,13 +31,16 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) 
   PageSize_ = PageSize;
   SlotSize_ = Tree->Format().MaximumKeySize();
   Buffer_.assign(static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_), 0);
+  DropView();
   Address_ = 0;
   Cursor_ = 0;
+  PositionsValid_ = false;
 }
 
 void TNode::CheckHeader() const {
-  const uint32_t leaf = LoadU32(Buffer_.data() + ndLeaf);
-  const int64_t used = LoadU32(Buffer_.data() + ndUsed);
+  const uint8_t* page = View_ != nullptr ? View_ : Buffer_.data();
+  const uint32_t leaf = LoadU32(page + ndLeaf);
+  const int64_t used = LoadU32(page + ndUsed);
   if (leaf > 1)
     ZelDatabaseErrorFmt(0x2305, "TNode.ReadNode", "Page %u has leaf flag %u", {Address_, leaf},
                         this);
@@ -54,42 +58,123 @@ void TNode::ReadNode(uint32_t Addr, bool Force) {
   if (!Force && Addr != 0 && Addr == Address_) return;
   Cursor_ = 0;
   Address_ = 0;
-  IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
+  PositionsValid_ = false;
+  DropView();
+  Load(Addr);
+}
+
+void TNode::Load(uint32_t Addr) {
+  TPageNotes* notes = nullptr;
+  View_ = IOInterface_->BlockInPlace(Addr, PageSize_, notes, Changes_);
+  if (View_ != nullptr) {
+    Seen_ = *Changes_;
+  } else {
+    Changes_.reset();
+    IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
+    notes = nullptr;
+  }
   Address_ = Addr;
   try {
     CheckHeader();
   } catch (...) {
     Address_ = 0;
+    DropView();
     throw;
   }
+  if (Tree_->Format().KeyType() == ikFixed) return;
+  // Entry positions are worked out once per cached page and kept with it.
+  if (notes == nullptr) notes = IOInterface_->BlockNotes(Addr);
+  if (notes == nullptr) return;
+  if (notes->Valid) {
+    Positions_ = notes->Offsets;
+    PositionsValid_ = true;
+    return;
+  }
+  try {
+    notes->Offsets = Positions();
+    notes->Valid = true;
+  } catch (const EZelDatabaseError&) {
+    // A damaged entry is reported where it is used, as before.
+  }
+}
+
+void TNode::TakeViewAgain() const {
+  // The cache changed since the page was taken: its buffer may hold another
+  // page now, or this page with other bytes. Take it again, positions too.
+  auto* self = const_cast<TNode*>(this);
+  const uint32_t addr = Address_;
+  const int32_t cursor = Cursor_;
+  self->DropView();
+  self->PositionsValid_ = false;
+  self->Load(addr);
+  self->Cursor_ = cursor;
+}
+
+void TNode::Own() {
+  const uint8_t* page = Page();
+  if (View_ == nullptr) return;
+  std::memcpy(Buffer_.data(), page, static_cast<size_t>(PageSize_));
+  DropView();
+}
+
+uint8_t* TNode::MutableEntryAt(int32_t Pos) {
+  EntryLength(Pos);
+  return Entries() + Pos;
+}
+
+bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
+  if (View_ == nullptr) return false;
+  EntryLength(Pos);
+  if (View_ == nullptr) return false;
+  StoreU32(View_ + NodeHeaderSize + Pos + keCount, Count);
+  // The entries stay where they are: their known positions stay with the
+  // page when it is marked written.
+  TPageNotes* notes = IOInterface_->BlockNotes(Address_);
+  const bool known = notes != nullptr && notes->Valid;
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  if (known) notes->Valid = true;
+  return true;
 }
 
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
+  // A page read in place and not changed is the cached page itself.
+  if (View_ != nullptr) return;
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
   IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
+  // The page now holds this buffer's bytes: its entry positions, when known,
+  // go with it.
+  if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
+    if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+      notes->Offsets = Positions_;
+      notes->Valid = true;
+    }
+  }
 }
 
 void TNode::SetAddress(uint32_t Addr) {
   CheckOpen("TNode.SetAddress");
   if (Addr == Address_) return;
-  const bool leaf = CheckIsLeaf();
-  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
-  SetLeaf(leaf);
+  Wipe(CheckIsLeaf());
   Address_ = Addr;
   Cursor_ = 0;
 }
 
 void TNode::ClearNode() {
   CheckOpen("TNode.ClearNode");
-  const bool leaf = CheckIsLeaf();
-  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
-  SetLeaf(leaf);
+  Wipe(CheckIsLeaf());
   Cursor_ = 0;
 }
 
+void TNode::Wipe(bool Leaf) {
+  DropView();
+  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
+  SetLeaf(Leaf);
+  PositionsValid_ = false;
+}
+
 void TNode::SetLeaf(bool Leaf) {
-  StoreU32(Buffer_.data() + ndLeaf, Leaf ? 1 : 0);
+  StoreU32(MutablePage() + ndLeaf, Leaf ? 1 : 0);
 }
 
 bool TNode::CheckNodeFull() const {
@@ -97,9 +182,13 @@ bool TNode::CheckNodeFull() const {
 }
 
 void TNode::CopyFrom(const TNode& Source) {
-  std::memcpy(Buffer_.data(), Source.Buffer_.data(),
-              std::min(Buffer_.size(), Source.Buffer_.size()));
+  const uint8_t* from = Source.Page();
+  const size_t size = Source.View_ != nullptr ? static_cast<size_t>(Source.PageSize_)
+                                              : std::min(Buffer_.size(), Source.Buffer_.size());
+  DropView();
+  std::memcpy(Buffer_.data(), from, std::min(Buffer_.size(), size));
   Cursor_ = 0;
+  PositionsValid_ = false;
 }
 
 // ---------------------------------------------------------------- entries
@@ -122,34 +211,39 @@ const uint8_t* TNode::EntryAt(int32_t Pos) const {
   return Entries() + Pos;
 }
 
-void TNode::CollectPositions() const {
+const std::vector<int32_t>& TNode::Positions() const {
+  if (PositionsValid_) return Positions_;
   Positions_.clear();
   const int32_t used = Used();
+  const int32_t min = Tree_->Format().MinimumKeySize();
+  const uint8_t* e = Entries();
+  // The checks of EntryLength, on every entry once.
   for (int32_t pos = 0; pos < used;) {
+    const int32_t len = pos + min <= used ? LoadU16(e + pos) : 0;
+    if (len < min || len > SlotSize_ || pos + len > used) EntryLength(pos);
     Positions_.push_back(pos);
-    pos += EntryLength(pos);
+    pos += len;
   }
+  PositionsValid_ = true;
+  return Positions_;
 }
 
 int32_t TNode::GetCount() const {
   if (Tree_->Format().KeyType() == ikFixed) return Used() / SlotSize_;
-  int32_t n = 0;
-  for (int32_t pos = 0; pos < Used(); pos += EntryLength(pos)) ++n;
-  return n;
+  return static_cast<int32_t>(Positions().size());
 }
 
 int32_t TNode::PositionOfIndex(int32_t Index) const {
   if (Tree_->Format().KeyType() == ikFixed) return std::min(Index * SlotSize_, Used());
-  int32_t pos = 0;
-  for (int32_t i = 0; i < Index && pos < Used(); ++i) pos += EntryLength(pos);
-  return pos;
+  if (Index <= 0) return 0;
+  const std::vector<int32_t>& p = Positions();
+  return static_cast<size_t>(Index) < p.size() ? p[static_cast<size_t>(Index)] : Used();
 }
 
 int32_t TNode::IndexOfPosition(int32_t Pos) const {
   if (Tree_->Format().KeyType() == ikFixed) return Pos / SlotSize_;
-  int32_t n = 0;
-  for (int32_t pos = 0; pos < Pos && pos < Used(); pos += EntryLength(pos)) ++n;
-  return n;
+  const std::vector<int32_t>& p = Positions();
+  return static_cast<int32_t>(std::lower_bound(p.begin(), p.end(), Pos) - p.begin());
 }
 
 int32_t TNode::LastPosition() const {
@@ -172,31 +266,20 @@ int32_t TNode::FindKeyByPosition(TKeySearchType Type, int32_t Pos) const {
     }
     return -1;
   }
-  int32_t last = -1;
-  int32_t pos = 0;
-  while (pos < used) {
-    switch (Type) {
-      case ksLE:
-        if (pos > Pos) return last;
-        break;
-      case ksEQ:
-        if (pos == Pos) return pos;
-        if (pos > Pos) return -1;
-        break;
-      case ksGE:
-        if (pos >= Pos) return pos;
-        break;
-    }
-    last = pos;
-    pos += EntryLength(pos);
-  }
+  const std::vector<int32_t>& p = Positions();
   switch (Type) {
-    case ksLE:
-      return last;
-    case ksEQ:
-      return -1;
-    case ksGE:
-      return used;
+    case ksLE: {
+      const auto it = std::upper_bound(p.begin(), p.end(), Pos);
+      return it == p.begin() ? -1 : *(it - 1);
+    }
+    case ksEQ: {
+      const auto it = std::lower_bound(p.begin(), p.end(), Pos);
+      return it != p.end() && *it == Pos ? Pos : -1;
+    }
+    case ksGE: {
+      const auto it = std::lower_bound(p.begin(), p.end(), Pos);
+      return it == p.end() ? used : *it;
+    }
   }
   return -1;
 }
@@ -208,10 +291,22 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
   PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
   PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + len) <= Buffer_.size(),
               "Index page buffer overflow");
+  // Known entry positions follow the insert instead of being walked again.
+  const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
   uint8_t* e = Entries();
   std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
   std::memcpy(e + Pos, Key, static_cast<size_t>(len));
   SetUsed(used + len);
+  if (at < 0) return;
+  const auto it = Positions_.insert(Positions_.begin() + at, Pos);
+  for (auto next = it + 1; next != Positions_.end(); ++next) *next += len;
+  PositionsValid_ = true;
+}
+
+int32_t TNode::EntryIndexAt(int32_t Pos, int32_t Used) const {
+  const auto it = std::lower_bound(Positions_.begin(), Positions_.end(), Pos);
+  if (it == Positions_.end() ? Pos != Used : *it != Pos) return -1;
+  return static_cast<int32_t>(it - Positions_.begin());
 }
 
 void TNode::DeleteKey(int32_t Pos) {
@@ -222,8 +317,20 @@ void TNode::DeleteKey(int32_t Pos) {
   const int32_t len = LoadU16(Entries() + Pos);
   if (len == 0 || len > SlotSize_ || Pos + len > used)
     NodeError(this, "TNode.DeleteKey", "Invalid key size in Delete key: " + std::to_string(len));
+  int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
+  // The entry must end where the next one starts for the positions to stay.
+  if (at >= 0) {
+    const size_t next = static_cast<size_t>(at) + 1;
+    if (static_cast<size_t>(at) == Positions_.size() ||
+        (next < Positions_.size() ? Positions_[next] : used) != Pos + len)
+      at = -1;
+  }
   BlockDelete(Pos, len);
   if (Cursor_ > Pos) Cursor_ = std::max(Pos, Cursor_ - len);
+  if (at < 0) return;
+  const auto it = Positions_.erase(Positions_.begin() + at);
+  for (auto next = it; next != Positions_.end(); ++next) *next -= len;
+  PositionsValid_ = true;
 }
 
 void TNode::UpdateKey(int32_t Pos, const uint8_t* Key) {
@@ -305,11 +412,9 @@ int64_t TNode::GetRecordCount(int32_t UpTo) const {
     for (int32_t pos = 0; pos < end; pos += SlotSize_) n += LoadU32(Entries() + pos + keCount);
     return n;
   }
-  for (int32_t pos = 0; pos < used;) {
-    const int32_t len = EntryLength(pos);
+  for (const int32_t pos : Positions()) {
     n += LoadU32(Entries() + pos + keCount);
     if (!all && pos >= UpTo) break;
-    pos += len;
   }
   return n;
 }
@@ -322,10 +427,9 @@ int64_t TNode::RecordsBefore(int32_t Pos) const {
     for (int32_t pos = 0; pos < end; pos += SlotSize_) n += LoadU32(Entries() + pos + keCount);
     return n;
   }
-  for (int32_t pos = 0; pos < Pos && pos < Used();) {
-    const int32_t len = EntryLength(pos);
+  for (const int32_t pos : Positions()) {
+    if (pos >= Pos) break;
     n += LoadU32(Entries() + pos + keCount);
-    pos += len;
   }
   return n;
 }
@@ -369,8 +473,7 @@ int32_t TNode::SearchNode(const TOptimizedSearchKey& Key, int32_t FieldCount, bo
   if (fixed) {
     count = Used() / SlotSize_;
   } else {
-    CollectPositions();
-    count = static_cast<int32_t>(Positions_.size());
+    count = static_cast<int32_t>(Positions().size());
   }
   const auto position = [&](int32_t i) {
     return fixed ? i * SlotSize_ : Positions_[static_cast<size_t>(i)];

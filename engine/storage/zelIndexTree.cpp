@@ -134,7 +134,8 @@ void TBTree::ReleasePage(uint32_t Addr) {
 
 void TBTree::PatchLink(uint32_t Addr, int32_t Offset, uint32_t Value) {
   const auto patch = [&](TNode& node) {
-    if (node.Address() == Addr) StoreU32(node.Data() + Offset, Value);
+    // A node read in place sees the patched cached page.
+    if (node.Address() == Addr && !node.InPlace()) StoreU32(node.Data() + Offset, Value);
   };
   for (auto& level : Levels_) patch(*level);
   patch(*Spare_);
@@ -149,8 +150,7 @@ void TBTree::CreateTree() {
   CheckOpen("TBTree.CreateTree");
   TNode& root = *Scratch_;
   root.Invalidate();
-  std::fill(root.Buffer_.begin(), root.Buffer_.end(), uint8_t{0});
-  root.SetLeaf(true);
+  root.Wipe(true);
   const uint32_t addr = AllocatePage(root);
   *RootRef_ = addr;
   *DepthRef_ = 1;
@@ -486,7 +486,11 @@ const uint8_t* TBTree::GetCurrentKeyBuf() {
   CheckOpen("TBTree.GetCurrentKeyBuf");
   EnsurePath();
   if (!Positioned_) return nullptr;
-  return Leaf().EntryAt(Positions_.back());
+  // The caller keeps the key while it reads other pages: it must not point
+  // into a cached page that may be dropped meanwhile.
+  TNode& leaf = Leaf();
+  leaf.MutablePage();
+  return leaf.EntryAt(Positions_.back());
 }
 
 int32_t TBTree::CompareKeyToCurrentKeyBuf(int32_t FieldCount, const uint8_t* Key,
@@ -571,14 +575,22 @@ uint32_t TBTree::LeafCount(const TNode& Node) const {
 void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child) {
   if (Child.CheckNodeEmpty()) {
     // Only a root's only child can be empty, and the root takes it over.
-    uint8_t* entry = const_cast<uint8_t*>(Parent.EntryAt(Pos));
-    StoreU32(entry + keCount, 0);
+    StoreU32(Parent.MutableEntryAt(Pos) + keCount, 0);
     return;
   }
   Child.ReadKey(0, WorkKey_.data());
   StoreU32(WorkKey_.data() + keAddress, Child.Address());
   StoreU32(WorkKey_.data() + keCount, LeafCount(Child));
   Parent.UpdateKey(Pos, WorkKey_.data());
+}
+
+bool TBTree::EntryMatchesChild(const TNode& Parent, int32_t Pos, const TNode& Child) const {
+  if (Child.CheckNodeEmpty()) return false;
+  const uint8_t* entry = Parent.EntryAt(Pos);
+  const uint8_t* first = Child.EntryAt(0);
+  const uint16_t len = ix::LoadU16(first);
+  return ix::LoadU16(entry) == len && LoadU32(entry + keAddress) == Child.Address() &&
+         std::memcmp(entry + keBitmap, first + keBitmap, static_cast<size_t>(len - keBitmap)) == 0;
 }
 
 int32_t TBTree::InsertKey() {
@@ -638,7 +650,16 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         node.DeleteKey(sib);
         pos = sib;
       }
-      UpdateParentEntry(node, pos, child);
+      if (childChange.Kind == chNone && EntryMatchesChild(node, pos, child)) {
+        // One record more or less below an entry whose key stays: its count
+        // moves by one, with no recount of the child, in the cached page
+        // itself where the page is read in place.
+        const uint32_t count = node.EntryCount(pos);
+        const uint32_t moved = Deleting ? count - 1 : count + 1;
+        if (!node.SetCountInPlace(pos, moved)) StoreU32(node.MutableEntryAt(pos) + keCount, moved);
+      } else {
+        UpdateParentEntry(node, pos, child);
+      }
       const int32_t next = pos + node.EntryLength(pos);
       switch (childChange.Kind) {
         case chMerged:
@@ -681,8 +702,7 @@ TBTree::TLevelChange TBTree::SplitNode(int32_t Level) {
   if (split <= 0) split = node.EntryLength(0);
   const bool leaf = node.CheckIsLeaf();
   right.Invalidate();
-  std::fill(right.Buffer_.begin(), right.Buffer_.end(), uint8_t{0});
-  right.SetLeaf(leaf);
+  right.Wipe(leaf);
   node.MoveBlock(split, used - split, right, 0);
   const uint32_t oldNext = node.GetNext();
   if (leaf) {
@@ -709,8 +729,7 @@ void TBTree::SplitRoot() {
   copy.CopyFrom(root);
   const uint32_t copyAddr = AllocatePage(copy);
   if (root.CheckIsLeaf()) PatchLink(rightAddr, ndPrior, copyAddr);
-  std::fill(root.Buffer_.begin(), root.Buffer_.end(), uint8_t{0});
-  root.SetLeaf(false);
+  root.Wipe(false);
   copy.ReadKey(0, WorkKey_.data());
   StoreU32(WorkKey_.data() + keAddress, copyAddr);
   StoreU32(WorkKey_.data() + keCount, LeafCount(copy));

@@ -59,10 +59,13 @@ inline constexpr int32_t ndNext = 8;
 inline constexpr int32_t ndPrior = 12;
 inline constexpr int32_t NodeHeaderSize = 16;
 
-// One page in memory. Positions are byte offsets into the entry area. The
-// buffer has room past the page for two keys, so a page may overflow by one
-// insert and one key update before it is split; what is written is always
-// within the page. Invariant: 0 <= Used() <= the buffer's entry room.
+// One page in memory. Positions are byte offsets into the entry area. Where
+// the store's page cache holds the page, a node reads it there in place and
+// takes a copy into its buffer only when it changes the page, so a page that
+// is only read is neither copied nor written back. The buffer has room past
+// the page for two keys, so a page may overflow by one insert and one key
+// update before it is split; what is written is always within the page.
+// Invariant: 0 <= Used() <= the buffer's entry room.
 class TNode : public plat::TObject {
  public:
   TNode() = default;
@@ -82,10 +85,13 @@ class TNode : public plat::TObject {
   void SetAddress(uint32_t Addr);
   uint32_t Address() const { return Address_; }
   // Forgets the loaded page.
-  void Invalidate() { Address_ = 0; }
+  void Invalidate() {
+    Address_ = 0;
+    DropView();
+  }
   void ClearNode();
   void SetLeaf(bool Leaf);
-  bool CheckIsLeaf() const { return ix::LoadU32(Buffer_.data() + ndLeaf) == 1; }
+  bool CheckIsLeaf() const { return ix::LoadU32(Page() + ndLeaf) == 1; }
 
   bool CheckNodeFull() const;
   bool RoomForKey(int32_t Size) const { return Used() + Size + NodeHeaderSize <= PageSize_; }
@@ -144,14 +150,21 @@ class TNode : public plat::TObject {
   int32_t SearchNode(const TOptimizedSearchKey& Key, int32_t FieldCount, bool UpperBound,
                      int32_t& Pos);
 
-  uint32_t GetNext() const { return ix::LoadU32(Buffer_.data() + ndNext); }
-  uint32_t GetPrior() const { return ix::LoadU32(Buffer_.data() + ndPrior); }
-  void SetNext(uint32_t Addr) { ix::StoreU32(Buffer_.data() + ndNext, Addr); }
-  void SetPrior(uint32_t Addr) { ix::StoreU32(Buffer_.data() + ndPrior, Addr); }
-  int32_t Used() const { return static_cast<int32_t>(ix::LoadU32(Buffer_.data() + ndUsed)); }
+  uint32_t GetNext() const { return ix::LoadU32(Page() + ndNext); }
+  uint32_t GetPrior() const { return ix::LoadU32(Page() + ndPrior); }
+  void SetNext(uint32_t Addr) { ix::StoreU32(MutablePage() + ndNext, Addr); }
+  void SetPrior(uint32_t Addr) { ix::StoreU32(MutablePage() + ndPrior, Addr); }
+  int32_t Used() const { return static_cast<int32_t>(ix::LoadU32(Page() + ndUsed)); }
   int32_t PageSize() const { return PageSize_; }
-  uint8_t* Data() { return Buffer_.data(); }
-  const uint8_t* Data() const { return Buffer_.data(); }
+  uint8_t* Data() { return MutablePage(); }
+  const uint8_t* Data() const { return Page(); }
+  // Read in place from the page cache (not changed since it was read).
+  bool InPlace() const { return View_ != nullptr; }
+  // Moves the count of the entry at Pos to Count in the cached page itself
+  // and marks the page written; false when the node is not read in place.
+  bool SetCountInPlace(int32_t Pos, uint32_t Count);
+  // The entry at Pos for a change (taking the page into the buffer).
+  uint8_t* MutableEntryAt(int32_t Pos);
   // Copies another node's page image (and leaf flag and links).
   void CopyFrom(const TNode& Source);
 
@@ -159,16 +172,42 @@ class TNode : public plat::TObject {
   friend class TBTree;
 
   void SetUsed(int32_t Value) {
-    ix::StoreU32(Buffer_.data() + ndUsed, static_cast<uint32_t>(Value));
+    ix::StoreU32(MutablePage() + ndUsed, static_cast<uint32_t>(Value));
+    PositionsValid_ = false;
   }
-  uint8_t* Entries() { return Buffer_.data() + NodeHeaderSize; }
-  const uint8_t* Entries() const { return Buffer_.data() + NodeHeaderSize; }
+  // Zeroes the whole buffer and sets the leaf flag.
+  void Wipe(bool Leaf);
+  uint8_t* Entries() { return MutablePage() + NodeHeaderSize; }
+  const uint8_t* Entries() const { return Page() + NodeHeaderSize; }
+  // The page's bytes: the cached page when read in place (taken again when
+  // the cache changed since), else the buffer.
+  const uint8_t* Page() const {
+    if (View_ != nullptr && *Changes_ != Seen_) TakeViewAgain();
+    return View_ != nullptr ? View_ : Buffer_.data();
+  }
+  // The buffer, holding a copy of the page first when it was read in place.
+  uint8_t* MutablePage() {
+    if (View_ != nullptr) Own();
+    return Buffer_.data();
+  }
+  void Own();
+  void DropView() {
+    View_ = nullptr;
+    Changes_.reset();
+  }
+  void TakeViewAgain() const;
+  // Takes the page at Address_ from the store: in place where it can.
+  void Load(uint32_t Addr);
   void CheckOpen(const char* Context) const;
   // Checks what was read: leaf flag, used bytes, fixed-size slots.
   void CheckHeader() const;
-  // Gathers the positions of the entries (for a binary search over keys of
-  // varying length), checking every length.
-  void CollectPositions() const;
+  // The positions of the entries of a page of keys of varying length,
+  // gathered (checking every length) once per page image and kept until the
+  // entries change.
+  const std::vector<int32_t>& Positions() const;
+  // The index of the entry at Pos in the known positions (the count when Pos
+  // is Used), -1 when Pos starts no entry.
+  int32_t EntryIndexAt(int32_t Pos, int32_t Used) const;
   int32_t CompareAt(const TOptimizedSearchKey& Key, int32_t FieldCount, int32_t Pos) const;
 
   TBTree* Tree_ = nullptr;
@@ -179,6 +218,12 @@ class TNode : public plat::TObject {
   uint32_t Address_ = 0;
   int32_t Cursor_ = 0;
   mutable std::vector<int32_t> Positions_;
+  mutable bool PositionsValid_ = false;
+  // The page in the cache when read in place, and the cache's change count
+  // when it was taken.
+  mutable uint8_t* View_ = nullptr;
+  mutable std::shared_ptr<uint64_t> Changes_;
+  mutable uint64_t Seen_ = 0;
 };
 
 // One index as a B-tree of pages in an index block store.
@@ -331,6 +376,8 @@ class ZEL_API TBTree : public plat::TObject {
   // Fixes the tree up after a key went into or out of the current leaf and
   // leaves the tree positioned on it; on a fault the buffered path is dropped.
   void FixUpLeafChange(bool Deleting);
+  // Parent's entry at Pos carries Child's address and first key.
+  bool EntryMatchesChild(const TNode& Parent, int32_t Pos, const TNode& Child) const;
   TLevelChange SplitNode(int32_t Level);
   void SplitRoot();
   TLevelChange Rebalance(int32_t Level);

@@ -42,6 +42,7 @@
 namespace zel {
 
 class TDiskMgr;
+struct TPageNotes;
 
 enum TIOMode : uint8_t { iomNone, iomMemory, iomDiskFixedSize, iomDiskVariableSize };
 
@@ -78,6 +79,18 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   virtual void ReadBlock(uint32_t Addr, int32_t Size, void* Buf);
   // P points at the stored bytes, valid until the next access to the store.
   virtual void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P);
+  // Notes kept with the cached page at Addr, valid until the next access to
+  // the store; null where the store keeps none.
+  virtual TPageNotes* BlockNotes(uint32_t /*Addr*/) { return nullptr; }
+  // The page of Size bytes at Addr where the store's page cache holds it,
+  // with its notes and the cache's change count (the pointer stays good
+  // while the count stands); null where the store reads through no page
+  // cache of that page size. The page may be changed in place and then
+  // marked written with WriteBlockByRef.
+  virtual uint8_t* BlockInPlace(uint32_t /*Addr*/, int32_t /*Size*/, TPageNotes*& /*Notes*/,
+                                std::shared_ptr<uint64_t>& /*Changes*/) {
+    return nullptr;
+  }
   virtual void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf);
   virtual void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf);
   virtual void ShowBlocks(plat::TStrings& Strings);
@@ -152,6 +165,9 @@ class ZEL_API TDiskIOInterface : public TBaseIOInterface {
   void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) override;
   void ReadBlock(uint32_t Addr, int32_t Size, void* Buf) override;
   void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) override;
+  TPageNotes* BlockNotes(uint32_t Addr) override;
+  uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
+                        std::shared_ptr<uint64_t>& Changes) override;
   void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) override;
   void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf) override;
   void ListBlocks(std::vector<uint32_t>& List) override;
@@ -176,6 +192,9 @@ class ZEL_API TDiskIOInterface : public TBaseIOInterface {
   uint32_t PageSize() const;
 
   std::vector<uint8_t> Buffer_;
+  // A new run of pages is put together here; all zero between uses, so that
+  // only the bytes a run sets are cleared again.
+  std::vector<uint8_t> NewPages_;
   bool Opened_ = false;
   // A size the file is known to have reached; refreshed before an address
   // beyond it is refused.

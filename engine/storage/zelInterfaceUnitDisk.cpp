@@ -4,6 +4,8 @@
 
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDisk.h"
+#include "engine/storage/zelDiskCache.h"
+#include "engine/storage/zelDiskFile.h"
 #include "engine/storage/zelInterfaceUnit.h"
 
 namespace zel {
@@ -107,6 +109,8 @@ void TDiskIOInterface::Open() {
 void TDiskIOInterface::Close() {
   Buffer_.clear();
   Buffer_.shrink_to_fit();
+  NewPages_.clear();
+  NewPages_.shrink_to_fit();
 }
 
 void TDiskIOInterface::CheckOpen(const char* Context) const {
@@ -153,6 +157,26 @@ void TDiskIOInterface::ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) 
   CheckOpen("TDiskIOInterface.ReadBlockByRef");
   CheckRange(Addr, Size, "TDiskIOInterface.ReadBlockByRef");
   DiskMgr_->ReadCustomSizeByRef(Addr, Size, TableID_, AccessFlags_, P);
+}
+
+TPageNotes* TDiskIOInterface::BlockNotes(uint32_t Addr) {
+  return DiskMgr_ != nullptr ? DiskMgr_->PageNotes(Addr, TableID_, AccessFlags_) : nullptr;
+}
+
+uint8_t* TDiskIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
+                                        std::shared_ptr<uint64_t>& Changes) {
+  CheckOpen("TDiskIOInterface.BlockInPlace");
+  CheckRange(Addr, Size, "TDiskIOInterface.BlockInPlace");
+  TCacheMgr* cache = DiskMgr_->File().PageCacheFor(AccessFlags_);
+  if (cache == nullptr || Size != cache->PageSize() || Addr % static_cast<uint32_t>(Size) != 0)
+    return nullptr;
+  uint8_t* p = nullptr;
+  DiskMgr_->ReadCustomSizeByRef(Addr, Size, TableID_, AccessFlags_, p);
+  // A page held for another owner cannot be marked written by this one.
+  Notes = cache->PageNotes(TableID_, 0, Addr);
+  if (Notes == nullptr) return nullptr;
+  Changes = cache->Changes();
+  return p;
 }
 
 void TDiskIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) {
@@ -212,11 +236,24 @@ uint32_t TDiskIOInterface::AllocateFromNewPages(int32_t Size, const void* Buf) {
     ZelDatabaseError(0x2185, "TDiskIOInterface.AllocateNewAddress", "Invalid page request size",
                      this);
   const uint64_t leftover = (request - used) / BlockSize_;
-  std::vector<uint8_t> pages(static_cast<size_t>(request), 0);
-  std::memcpy(pages.data(), Buf, static_cast<size_t>(Size));
-  if (leftover > 0) StoreU32(pages.data() + used + frRunCount, static_cast<uint32_t>(leftover));
-  const uint32_t addr = DiskMgr_->WriteNewPages(
-      TableID_, AccessFlags_, static_cast<int32_t>(request / page), pages.data(), Usage_);
+  if (NewPages_.size() < request) NewPages_.resize(static_cast<size_t>(request), 0);
+  uint8_t* pages = NewPages_.data();
+  std::memcpy(pages, Buf, static_cast<size_t>(Size));
+  if (leftover > 0) StoreU32(pages + used + frRunCount, static_cast<uint32_t>(leftover));
+  // Back to all zero, whether the write went through or not.
+  const auto clear = [&] {
+    std::memset(pages, 0, static_cast<size_t>(Size));
+    if (leftover > 0) std::memset(pages + used, 0, frHeaderSize);
+  };
+  uint32_t addr = 0;
+  try {
+    addr = DiskMgr_->WriteNewPages(TableID_, AccessFlags_, static_cast<int32_t>(request / page),
+                                   pages, Usage_);
+  } catch (...) {
+    clear();
+    throw;
+  }
+  clear();
   KnownFileSize_ = std::max<uint64_t>(KnownFileSize_, uint64_t{addr} + request);
   if (leftover > 0) FirstEmpty_ = addr + static_cast<uint32_t>(used);
   return addr;

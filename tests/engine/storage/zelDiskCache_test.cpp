@@ -384,6 +384,93 @@ TEST(CacheMgrModel, RandomAccessesAgreeWithAModel) {
   }
 }
 
+// Which slot a page goes to and which page is dropped, against a model that
+// scans every slot: the lowest empty slot first, else (outside a
+// transaction) the least recently used clean page, else a new slot.
+TEST(CacheMgrModel, RandomAccessesChooseTheSlotsAModelChooses) {
+  struct Slot {
+    TCachePageState State = cpEmpty;
+    uint32_t Lower = 0;
+    uint32_t Used = 0;
+  };
+  constexpr uint32_t kPages = 40;
+  const uint32_t seed = 20261210;
+  std::mt19937 rng(seed);
+  FakeDisk disk(kPage);
+  TCacheMgr cache;
+  disk.Attach(cache);
+  cache.Open(8, kPage);
+  std::vector<Slot> model(8);
+  uint32_t clock = 0;
+  bool inTransaction = false;
+  const auto find = [&](uint32_t Lower) -> int32_t {
+    for (size_t i = 0; i < model.size(); ++i)
+      if (model[i].State != cpEmpty && model[i].Lower == Lower) return static_cast<int32_t>(i);
+    return -1;
+  };
+  const auto victim = [&]() -> size_t {
+    for (size_t i = 0; i < model.size(); ++i)
+      if (model[i].State == cpEmpty) return i;
+    int32_t oldest = -1;
+    if (!inTransaction)
+      for (size_t i = 0; i < model.size(); ++i)
+        if (model[i].State == cpClean &&
+            (oldest < 0 || model[i].Used < model[static_cast<size_t>(oldest)].Used))
+          oldest = static_cast<int32_t>(i);
+    if (oldest >= 0) return static_cast<size_t>(oldest);
+    model.emplace_back();
+    return model.size() - 1;
+  };
+  for (int step = 0; step < 20000; ++step) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step));
+    const int op = static_cast<int>(rng() % 20);
+    const uint32_t lower = (rng() % kPages) * kPage;
+    if (op == 0) {
+      if (!inTransaction) {
+        cache.StartTransaction();
+      } else if (rng() % 2 == 0) {
+        cache.Commit();
+        for (Slot& s : model)
+          if (s.State == cpDirty) s.State = cpClean;
+      } else {
+        cache.Rollback();
+        for (Slot& s : model)
+          if (s.State == cpDirty) s = Slot{};
+      }
+      inTransaction = !inTransaction;
+      continue;
+    }
+    if (op == 1) {
+      cache.RemovePage(lower, 0);
+      if (const int32_t i = find(lower); i >= 0) model[static_cast<size_t>(i)] = Slot{};
+    } else {
+      const bool write = op < 8;
+      std::vector<uint8_t> buf(kPage, static_cast<uint8_t>(step));
+      if (write)
+        cache.WriteCache(buf.data(), 1, 0, lower, kPage, 1);
+      else
+        cache.ReadCache(buf.data(), 1, 0, lower, kPage, 1);
+      int32_t i = find(lower);
+      if (i < 0) {
+        i = static_cast<int32_t>(victim());
+        model[static_cast<size_t>(i)] = Slot{cpClean, lower, 0};
+      }
+      Slot& s = model[static_cast<size_t>(i)];
+      if (write) s.State = inTransaction ? cpDirty : cpClean;
+      s.Used = clock++;
+    }
+    ASSERT_EQ(cache.Count(), static_cast<int32_t>(model.size()));
+    for (size_t i = 0; i < model.size(); ++i) {
+      const TCachePage* page = cache.Pages(static_cast<int32_t>(i));
+      ASSERT_EQ(page->State(), model[i].State) << "slot " << i;
+      if (model[i].State == cpEmpty) continue;
+      ASSERT_EQ(page->LowerAddress(), model[i].Lower) << "slot " << i;
+      ASSERT_EQ(page->LRUFlag(), model[i].Used) << "slot " << i;
+      ASSERT_EQ(cache.FindPage(model[i].Lower, 0), static_cast<int32_t>(i));
+    }
+  }
+}
+
 // ---------------------------------------------------------------- block buffer
 
 struct BlockDisk {

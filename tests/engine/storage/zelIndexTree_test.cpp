@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -15,6 +16,7 @@
 #include "engine/storage/zelIndexUnit.h"
 #include "platform/os/Files.h"
 #include "support/IntegrityCheckIndex.h"
+#include "support/IntegrityCheckStores.h"
 #include "support/TestDir.h"
 
 namespace zel {
@@ -903,6 +905,237 @@ INSTANTIATE_TEST_SUITE_P(
                            25000,
                            3}),
     [](const ::testing::TestParamInfo<Kind>& Info) { return Info.param.Name; });
+
+// Two cursors' trees over one index: what one changes, the other sees in
+// full once told to drop its loaded pages, however the pages were cached
+// and whatever it had worked out from them before.
+TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("two.zel");
+  Layout l({{"S", plat::ftString, 60}}, true);
+  std::mt19937 rng(77);
+  std::vector<std::pair<uint32_t, uint32_t>> trees;
+  {
+  Storage s(file);
+  for (const bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
+    Tree a(l, *s.store, ikMinStringLen, soANSI);
+    std::vector<std::vector<uint8_t>> records;
+    if (inTransaction) s.disk->DiskStartTransaction(false);
+    for (int32_t i = 1; i <= 1500; ++i) {
+      records.push_back(l.NewRecord(i));
+      l.SetString(records.back(), 0, RandomText(rng, 59, false));
+      a.Insert(records.back(), 0x100u + static_cast<uint32_t>(i) * 4);
+    }
+    Tree b(l, *s.store, ikMinStringLen, soANSI, a.root, a.depth);
+    for (const auto& rec : records) ASSERT_EQ(b.Search(rec, stEQ), 0);
+    // The first tree deletes every other key and inserts longer ones, which
+    // moves entries on every page.
+    for (size_t i = 0; i < records.size(); i += 2) {
+      ASSERT_EQ(a.Search(records[i], stEQ), 0);
+      ASSERT_EQ(a.tree.DeleteKey(), 0);
+    }
+    std::vector<std::vector<uint8_t>> added;
+    for (int32_t i = 0; i < 500; ++i) {
+      added.push_back(l.NewRecord(5000 + i));
+      l.SetString(added.back(), 0, std::string(59, static_cast<char>('a' + i % 8)));
+      a.Insert(added.back(), 0x40000u + static_cast<uint32_t>(i) * 4);
+    }
+    b.root = a.root;
+    b.depth = a.depth;
+    b.tree.InvalidateInternalBuffers();
+    for (size_t i = 0; i < records.size(); ++i) {
+      const int32_t r = b.Search(records[i], stEQ);
+      if (i % 2 == 0) {
+        EXPECT_NE(r, 0) << "deleted key " << i << " still found";
+      } else {
+        ASSERT_EQ(r, 0) << "key " << i;
+        EXPECT_EQ(b.tree.GetRecAddr(), 0x100u + static_cast<uint32_t>(i + 1) * 4);
+      }
+    }
+    for (const auto& rec : added) ASSERT_EQ(b.Search(rec, stEQ), 0);
+    EXPECT_EQ(b.tree.GetRecordCount(), 750 + 500);
+    if (inTransaction) s.disk->DiskCommit();
+    trees.emplace_back(a.root, a.depth);
+  }
+  }
+  TKeyFormat format;
+  format.Setup(l.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
+  EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
+    for (const auto& [root, depth] : trees) {
+      testsupport::IndexTreeDesc desc;
+      desc.Root = root;
+      desc.Depth = depth;
+      desc.Unique = true;
+      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B);
+      };
+      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, 1250u);
+    }
+    check.CheckNoStrayPages(kIndexOwner);
+  }));
+}
+
+// ---------------------------------------------------------------- stored bytes
+
+uint64_t FileDigest(const std::string& Name) {
+  std::FILE* in = std::fopen(Name.c_str(), "rb");
+  if (in == nullptr) return 0;
+  uint64_t h = 1469598103934665603ull;
+  uint8_t buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
+    for (size_t i = 0; i < n; ++i) h = (h ^ buf[i]) * 1099511628211ull;
+  std::fclose(in);
+  return h;
+}
+
+// A fixed run of inserts and deletes, inside transactions and outside them,
+// must leave exactly the bytes it always left: files written by one build
+// are read by every other, so changes to how pages are cached, searched or
+// written must not show in the file. The digests were taken from the build
+// the file format was settled with.
+TEST(BTreeFile, AFixedRunLeavesTheSameBytes) {
+  struct Case {
+    Kind Key;
+    uint64_t Digest;
+  };
+  const Case cases[] = {
+      {{"integer", {{"I", plat::ftInteger}}, ikFixed, soANSI, 0, 0}, 4760294779358391094ull},
+      {{"string", {{"S", plat::ftString, 161, true}}, ikMinStringLen, soANSI, 0, 0}, 13205739726651378090ull},
+      {{"twofields",
+        {{"D", plat::ftInteger, 0, false, true}, {"T", plat::ftString, 41, true, true}},
+        ikMinStringLen,
+        soASCII,
+        0,
+        0},
+       2406882470900060789ull},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Key.Name);
+    testsupport::TempDir dir;
+    const std::string file = dir.File("bytes.zel");
+    Layout l(c.Key.Fields, true);
+    std::mt19937 rng(4242);
+    uint32_t root = 0;
+    uint32_t depth = 0;
+    int32_t count = 0;
+    {
+      Storage s(file);
+      Tree t(l, *s.store, c.Key.KeyType, c.Key.Order);
+      std::vector<std::vector<uint8_t>> records;
+      int32_t recNo = 0;
+      const auto insert = [&] {
+        ++recNo;
+        std::vector<uint8_t> rec = l.NewRecord(recNo);
+        FillRecord(c.Key, l, rec, rng);
+        t.Insert(rec, 0x100u + static_cast<uint32_t>(recNo) * 4);
+        records.push_back(std::move(rec));
+      };
+      const auto remove = [&] {
+        const size_t pick = rng() % records.size();
+        std::swap(records[pick], records.back());
+        ASSERT_EQ(t.Search(records.back(), stEQ), 0);
+        ASSERT_EQ(t.tree.DeleteKey(), 0);
+        records.pop_back();
+      };
+      s.disk->DiskStartTransaction(false);
+      for (int32_t i = 0; i < 4000; ++i) insert();
+      s.disk->DiskCommit();
+      // Outside a transaction every change goes to the file at once.
+      for (int32_t i = 0; i < 600; ++i) rng() % 2 == 0 ? insert() : remove();
+      s.disk->DiskStartTransaction(false);
+      for (int32_t i = 0; i < 2500; ++i) remove();
+      for (int32_t i = 0; i < 500; ++i) insert();
+      s.disk->DiskCommit();
+      root = t.root;
+      depth = t.depth;
+      count = t.tree.GetRecordCount();
+      ASSERT_EQ(count, static_cast<int32_t>(records.size()));
+    }
+    EXPECT_EQ(FileDigest(file), c.Digest) << std::hex << FileDigest(file);
+    EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
+      testsupport::IndexTreeDesc desc;
+      desc.Name = c.Key.Name;
+      desc.Root = root;
+      desc.Depth = depth;
+      desc.Unique = true;
+      TKeyFormat format;
+      format.Setup(l.keys, 0, 0, c.Key.KeyType,
+                   c.Key.Order == soANSI ? DBANSICompareStrings : DBASCIICompareStrings);
+      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B);
+      };
+      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, static_cast<size_t>(count));
+      check.CheckNoStrayPages(kIndexOwner);
+    }));
+  }
+}
+
+// Index pages of an enciphered store are read and changed in the page cache
+// itself: the cache holds them in plain, and only its write to the file
+// enciphers, so after inserts and deletes inside and outside transactions
+// no key may lie in the file in plain, and the tree reads back whole.
+TEST(BTreeFile, EncipheredPagesChangedInPlaceNeverReachTheFileInPlain) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("enciphered.zel");
+  Layout l({{"S", plat::ftString, 41}}, true);
+  const auto record = [&](int32_t RecNo) {
+    std::vector<uint8_t> rec = l.NewRecord(RecNo);
+    l.SetString(rec, 0, "plainkey" + std::to_string(RecNo * 7919 % 100003));
+    return rec;
+  };
+  uint32_t root = 0;
+  uint32_t depth = 0;
+  std::set<int32_t> kept;
+  {
+    Storage s(file);
+    s.disk->SetCryptKey("");
+    s.store->SetAccessFlags(1 | 4);
+    Tree t(l, *s.store, ikMinStringLen, soANSI);
+    s.disk->DiskStartTransaction(false);
+    for (int32_t n = 1; n <= 3000; ++n) {
+      t.Insert(record(n), 0x100u + static_cast<uint32_t>(n) * 4);
+      kept.insert(n);
+    }
+    s.disk->DiskCommit();
+    // Outside a transaction every change goes to the file at once.
+    for (int32_t n = 1; n <= 400; n += 2) {
+      ASSERT_EQ(t.Search(record(n), stEQ), 0);
+      ASSERT_EQ(t.tree.DeleteKey(), 0);
+      kept.erase(n);
+      t.Insert(record(3000 + n), 0x100u + static_cast<uint32_t>(3000 + n) * 4);
+      kept.insert(3000 + n);
+    }
+    root = t.root;
+    depth = t.depth;
+    ASSERT_GE(depth, 2u);
+  }
+  std::string bytes;
+  {
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) bytes.append(buf, n);
+    std::fclose(in);
+  }
+  EXPECT_EQ(bytes.find("plainkey"), std::string::npos);
+  {
+    Storage s(file);
+    s.disk->SetCryptKey("");
+    s.store->SetAccessFlags(1 | 4);
+    Tree t(l, *s.store, ikMinStringLen, soANSI, root, depth);
+    EXPECT_EQ(t.tree.GetRecordCount(), static_cast<int32_t>(kept.size()));
+    for (const int32_t n : kept) {
+      ASSERT_EQ(t.Search(record(n), stEQ), 0) << n;
+      EXPECT_EQ(t.tree.GetRecAddr(), 0x100u + static_cast<uint32_t>(n) * 4);
+    }
+  }
+  // The map and the pages' owners; the enciphered pages themselves are not
+  // read by the checker.
+  EXPECT_TRUE(testsupport::StoresAreIntact(file, [](testsupport::StoreCheck&) {}, {}, {kTable}));
+}
 
 }  // namespace
 }  // namespace zel

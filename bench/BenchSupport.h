@@ -1,0 +1,45 @@
+#pragma once
+// What the benchmark programs share: a temporary folder and a new database
+// file opened for use.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "engine/storage/zelDisk.h"
+
+namespace bench {
+
+// A temporary folder removed with its files.
+struct TempFolder {
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zelbenchXXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::string File(const std::string& Name) const { return path + "/" + Name; }
+  std::string path;
+};
+
+// Creates the database file FileName with pages of PageSize bytes and opens
+// it with Disk.
+inline void OpenNewDatabase(zel::TDiskMgr& Disk, const std::string& FileName, uint32_t PageSize) {
+  {
+    zel::TDiskMgr creator;
+    creator.SetFileName(FileName);
+    creator.SetPageSize(PageSize);
+    creator.CreateNewFile();
+  }
+  Disk.SetFileName(FileName);
+  Disk.SetPageSize(PageSize);
+  Disk.Open();
+}
+
+}  // namespace bench
