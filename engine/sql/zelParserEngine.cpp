@@ -26,6 +26,7 @@ TZelParserEngine::TZelParserEngine()
       InsertParser_(std::make_unique<TZelInsertParser>()),
       DeleteParser_(std::make_unique<TZelDeleteParser>()),
       UpdateParser_(std::make_unique<TZelUpdateParser>()),
+      SchemaParser_(std::make_unique<TZelSchemaManipulationParser>()),
       OrderByItems_(std::make_unique<TOrderByItems>()),
       GroupByItems_(std::make_unique<TGroupByItems>()),
       StartAnchor_(std::make_unique<TZelTokenAnchor>()),
@@ -57,7 +58,7 @@ bool TZelParserEngine::PreParseSQL(const std::string& Text) {
   for (TBaseParser* parser : std::initializer_list<TBaseParser*>{
            FromParser_.get(), WhereParser_.get(), SelectParser_.get(), OrderByParser_.get(),
            GroupByParser_.get(), HavingParser_.get(), InsertParser_.get(), DeleteParser_.get(),
-           UpdateParser_.get()})
+           UpdateParser_.get(), SchemaParser_.get()})
     parser->Clear();
   LastParser_ = nullptr;
   SubqueryEnded_ = false;
@@ -229,6 +230,21 @@ bool TZelParserEngine::ParseUpdateStatement() {
   const bool ok =
       UpdateParser_->Execute(TZelParserOptions(), MainPreParser_->GetSection(zstUpdate, nullptr));
   return Finish(*UpdateParser_, ok);
+}
+
+bool TZelParserEngine::ParseSchemaManipulationStatement() {
+  SchemaParser_->Clear();
+  const bool ok = SchemaParser_->Execute(TZelParserOptions(), MainPreParser_->GetSingleStack());
+  const bool result = Finish(*SchemaParser_, ok);
+  if (result && !SchemaParser_->TableName().empty()) {
+    TTableNameItem* item = TableList_->Add();
+    item->SetTableName(SchemaParser_->TableName());
+    if (SchemaParser_->TemporaryTable()) {
+      item->SetMemory(true);
+      item->SetMemorySpecified(true);
+    }
+  }
+  return result;
 }
 
 bool TZelParserEngine::CheckForUnionStatement(bool CheckOnly, bool& All) {

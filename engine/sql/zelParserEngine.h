@@ -12,6 +12,7 @@
 #include "engine/expr/zelExprParser.h"
 #include "engine/expr/zelMiscParsers.h"
 #include "engine/expr/zelParserUtils.h"
+#include "engine/expr/zelSchemaParser.h"
 #include "engine/sql/zelExecParsers.h"
 #include "engine/sql/zelFromParser.h"
 #include "engine/sql/zelSelectParser.h"
@@ -52,6 +53,7 @@ class TZelParserEngine : public plat::TObject {
   bool ParseInsertStatement();
   bool ParseDeleteStatement();
   bool ParseUpdateStatement();
+  bool ParseSchemaManipulationStatement();
   bool CheckForUnionStatement(bool CheckOnly, bool& All);
   bool CheckParseDone() const;
   bool CheckNoTokensRemain() const;
@@ -78,6 +80,7 @@ class TZelParserEngine : public plat::TObject {
   TZelInsertParser& InsertParser() const { return *InsertParser_; }
   TZelDeleteParser& DeleteParser() const { return *DeleteParser_; }
   TZelUpdateParser& UpdateParser() const { return *UpdateParser_; }
+  TZelSchemaManipulationParser& SchemaParser() const { return *SchemaParser_; }
   TOrderByItems& OrderByItems() const { return *OrderByItems_; }
   TGroupByItems& GroupByItems() const { return *GroupByItems_; }
   TBaseParser* LastParser() const { return LastParser_; }
@@ -105,6 +108,7 @@ class TZelParserEngine : public plat::TObject {
   std::unique_ptr<TZelInsertParser> InsertParser_;
   std::unique_ptr<TZelDeleteParser> DeleteParser_;
   std::unique_ptr<TZelUpdateParser> UpdateParser_;
+  std::unique_ptr<TZelSchemaManipulationParser> SchemaParser_;
   std::unique_ptr<TOrderByItems> OrderByItems_;
   std::unique_ptr<TGroupByItems> GroupByItems_;
   std::unique_ptr<TZelTokenAnchor> StartAnchor_;

@@ -50,6 +50,11 @@ std::string Describe(const ParsedStatement& S) {
       if (p.HasWhereClause()) out += " where";
       break;
     }
+    case zsSchemaManipulation:
+      out = "schema " + std::to_string(e.SchemaParser().Operation()) + " " +
+            e.TableList()->Items(0)->TableName() +
+            (e.TableList()->Items(0)->MemorySpecified() ? " mem" : "");
+      break;
     case zsSQLDelete:
       out = "delete " + e.DeleteParser().TableName();
       if (e.DeleteParser().HasWhereClause()) out += " where";
@@ -166,6 +171,8 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
        "update emp set[salary=expr,name=] where {tables[emp] where}"},
       {"UPDATE emp AS e SET e.id = id + 100", "update emp e set[id=expr]"},
       {"DELETE FROM emp", "delete emp"},
+      {"CREATE TABLE TEMPORARY t (a INTEGER)", "schema 1 t mem"},
+      {"ALTER TABLE emp DROP notes", "schema 2 emp"},
       {"DELETE FROM emp WHERE name LIKE 'A%' AND id IN (SELECT id FROM dept)",
        "delete emp where {tables[emp] where {tables[dept] cols[id:Integer]}}"},
   };
@@ -224,6 +231,9 @@ TEST(ParserEngine, BadStatementsNameMessageAndPosition) {
       {"UPDATE emp SET salary 5", "Missing assignment (=) token Line 1, Character 23. Token '5'"},
       {"UPDATE emp SET dept.id = 1", "Table and/or field not found Line 1, Character 16. Token 'dept'"},
       {"UPDATE emp SET nothing = 1", "Field not found : nothing"},
+      {"CREATE TEMPORARY TABLE t (a INTEGER)",
+       "Create statment is invalid Line 1, Character 8. Token 'TEMPORARY'"},
+      {"CREATE TABLE t (a DOUBLE)", "Unknown Datatype Line 1, Character 19. Token 'DOUBLE'"},
       {"DELETE emp", "Delete statement syntax is incorrect Line 1, Character 8. Token 'emp'"},
       {"DELETE FROM emp WHERE", "Invalid token Line 1, Character 22. Token ''"},
   };

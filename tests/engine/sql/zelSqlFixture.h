@@ -104,6 +104,9 @@ class StatementDriver {
       case zsSQLDelete:
         result->Ok = result->Engine->ParseDeleteStatement();
         break;
+      case zsSchemaManipulation:
+        result->Ok = result->Engine->ParseSchemaManipulationStatement();
+        break;
       default:
         result->Ok = RunSelect(*result, nullptr);
         if (result->Ok && !result->Engine->CheckParseDone()) {
