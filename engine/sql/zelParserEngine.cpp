@@ -9,6 +9,7 @@ namespace {
 
 const TZelParserOptions kSelectOptions{zpoExtSyntax};
 const TZelParserOptions kWhereOptions{zpoExtSyntax, zpoParameters, zpoSubqueries};
+constexpr int32_t kMaxChildDepth = 32;
 const TZelParserOptions kHavingOptions{zpoExtSyntax, zpoExtractAggFuncExprText, zpoSubqueries};
 
 }  // namespace
@@ -313,7 +314,13 @@ void TZelParserEngine::ParserCallback(TParserNotifyType NotifyType, TBaseParser*
     Parser->SetError(Parser->CurrToken(), SzelInvalidToken);
     return;
   }
+  // Each child copies the remaining tokens; bound the nesting.
+  if (Depth_ >= kMaxChildDepth) {
+    Parser->SetError(Parser->CurrToken(), SzelInvalidToken);
+    return;
+  }
   auto child = std::make_unique<TZelParserEngine>();
+  child->Depth_ = Depth_ + 1;
   const TZelPreParser& source = ShorterPreParser();
   for (TZelPreParser* pre : {child->MainPreParser_.get(), child->SecondPreParser_.get()}) {
     pre->SetParseSingleStack(true);

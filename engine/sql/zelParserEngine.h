@@ -120,6 +120,7 @@ class TZelParserEngine : public plat::TObject {
   TBaseParser* LastParser_ = nullptr;
   bool HasUnionStatement_ = false;
   bool IsUnionSubstatement_ = false;
+  int32_t Depth_ = 0;  // of child engines above this one
 };
 
 }  // namespace zel

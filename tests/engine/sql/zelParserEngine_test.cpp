@@ -257,3 +257,27 @@ TEST(ParserEngine, ParametersListedOnceInFirstUseOrder) {
 
 }  // namespace
 }  // namespace zel
+
+namespace zel {
+namespace {
+
+// Every nested subquery is a child engine over a copy of the remaining
+// tokens, so the nesting is bounded.
+TEST(ParserEngine, NestedSubqueriesAreBounded) {
+  auto nested = [](int levels) {
+    std::string sql = "SELECT name FROM emp WHERE EXISTS (";
+    for (int i = 0; i < levels; ++i) sql += "SELECT * FROM loc WHERE EXISTS (";
+    sql += "SELECT * FROM loc";
+    return sql + std::string(static_cast<std::size_t>(levels) + 1, ')');
+  };
+  TestCatalogue catalogue;
+  StatementDriver driver(catalogue);
+  auto shallow = driver.Parse(nested(3));
+  EXPECT_TRUE(shallow->Ok) << shallow->Error;
+  auto deep = driver.Parse(nested(40));
+  EXPECT_FALSE(deep->Ok);
+  EXPECT_EQ(deep->Error.rfind("Invalid token", 0), 0u) << deep->Error;
+}
+
+}  // namespace
+}  // namespace zel
