@@ -308,6 +308,8 @@ void TZelParserEngine::ParserCallback(TParserNotifyType NotifyType, TBaseParser*
   if (NotifyType == pntFindTableRef) {
     std::unique_ptr<TZelParserEngine> none;
     if (OnNotify_) OnNotify_(NotifyType, none, Node, Value);
+    // The requesting parser reads the answer as a Boolean: no answer is "not found".
+    if (Value.VarType() != plat::varBoolean) Value = plat::Variant(false);
     return;
   }
   if (NotifyType != pntSubquery && NotifyType != pntSelectUnion) {

@@ -219,6 +219,8 @@ TEST(ParserEngine, BadStatementsNameMessageAndPosition) {
        "The column is not a valid data type for DISTINCT queries - notes"},
       {"SELECT name FROM emp WHERE id IN (SELECT FROM dept)",
        "Select clause incorrectly terminated Line 1, Character 42. Token 'FROM'"},
+      {"SELECT name FROM emp WHERE id IN (SELECT id FROM dept WHERE nothing = 1)",
+       "Field not found Line 1, Character 61. Token 'nothing'"},
       {"INSERT INTO emp (id, name) VALUES (1)",
        "Number of insert columns does not match number of insert values"},
       {"INSERT INTO emp VALUES (1, 'a', 2, 3, 'n', 6)",
