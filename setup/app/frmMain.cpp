@@ -209,6 +209,7 @@ void TMainForm::MakeDialogs() {
   translator->SetName("MainTranslator");
   auto* backdrop = new TBackdrop(this);
   backdrop->SetName("Backdrop");
+  backdrop->SetParent(this);
   auto* label = new TRotate3DLabel(this);
   label->SetName("ProductLabel");
   label->SetParent(this);

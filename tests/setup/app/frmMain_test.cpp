@@ -175,6 +175,8 @@ TEST_F(SetupProgramTest, AScriptSeesThePagesInOrderAndASecondRunProposesTheForme
   SeedDelphi5();
   auto* script = new plat::TScriptedDriver(
       "expect caption 'Welcome'\n"
+      "expect TextLabel 'This program will install a copy of the Ostra evaluation version for "
+      "Delphi 5 onto your computer.'\n"
       "click Next >\n"
       "expect caption 'Software license agreement'\n"
       "click Accept >\n"
@@ -200,9 +202,15 @@ TEST_F(SetupProgramTest, AScriptSeesThePagesInOrderAndASecondRunProposesTheForme
       "click Accept >\n"
       "expect caption 'Choose Destination Location'\n"
       "expect DestinationEdit 'C:\\Tools\\Ostra'\n"
+      "click Browse\n"
+      "folder 'C:\\Apps'\n"
+      "expect DestinationEdit 'C:\\Apps\\Ostra'\n"
       "click Cancel\n");
+  w::ForceDirectories("C:\\Apps");
   Run(std::unique_ptr<plat::TFormsDriver>(again));
   EXPECT_EQ(again->Remaining(), 0);
+  // The dialog opened on the former destination, which stays.
+  EXPECT_TRUE(w::DirectoryExists("C:\\Tools\\Ostra"));
 }
 
 TEST_F(SetupProgramTest, WithoutAnIDETheIDEPageSaysSoAndStays) {
