@@ -15,7 +15,8 @@ TWelcomeForm::TWelcomeForm(plat::TComponent* AOwner)
 
 void TWelcomeForm::PrepareDialog() {
   if (TMainForm* main = SetupMainForm()) {
-    TextLabel->SetCaption(plat::StringReplace(TextLabel->Caption(), "Product", main->ProductTitle(), {}));
+    TextLabel->SetCaption(
+        plat::StringReplace(TextLabel->Caption(), "Product", main->ProductTitle(), {}));
   }
 }
 

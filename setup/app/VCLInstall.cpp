@@ -24,12 +24,17 @@ struct TIDEData {
 };
 
 constexpr TIDEData kIDEs[kIDECount] = {
-    {"Delphi 3", "Delphi", "\\3.0", "\\Help\\Delphi3.cfg", "dclzel12d3.dpl,dclzel13d3.dpl,dclzel14d3.dpl"},
-    {"Delphi 4", "Delphi", "\\4.0", "\\Help\\delphi4.ohl", "dclzel12d4.bpl,dclzel13d4.bpl,dclzel14d4.bpl"},
-    {"Delphi 5", "Delphi", "\\5.0", "\\Help\\delphi5.ohl", "dclzel12d5.bpl,dclzel13d5.bpl,dclzel14d5.bpl"},
-    {"Delphi 6", "Delphi", "\\6.0", "\\Help\\delphi6.ohl", "dclzel12d6.bpl,dclzel13d6.bpl,dclzel14d6.bpl"},
+    {"Delphi 3", "Delphi", "\\3.0", "\\Help\\Delphi3.cfg",
+     "dclzel12d3.dpl,dclzel13d3.dpl,dclzel14d3.dpl"},
+    {"Delphi 4", "Delphi", "\\4.0", "\\Help\\delphi4.ohl",
+     "dclzel12d4.bpl,dclzel13d4.bpl,dclzel14d4.bpl"},
+    {"Delphi 5", "Delphi", "\\5.0", "\\Help\\delphi5.ohl",
+     "dclzel12d5.bpl,dclzel13d5.bpl,dclzel14d5.bpl"},
+    {"Delphi 6", "Delphi", "\\6.0", "\\Help\\delphi6.ohl",
+     "dclzel12d6.bpl,dclzel13d6.bpl,dclzel14d6.bpl"},
     {"Builder 6", "C++Builder", "\\6.0", "\\Help\\bcb6.ohl", "dclzel12b6.bpi"},
-    {"Delphi 7", "Delphi", "\\7.0", "\\Help\\delphi7.ohl", "dclzel12d7.bpl,dclzel13d7.bpl,dclzel14d7.bpl"},
+    {"Delphi 7", "Delphi", "\\7.0", "\\Help\\delphi7.ohl",
+     "dclzel12d7.bpl,dclzel13d7.bpl,dclzel14d7.bpl"},
 };
 
 const std::string kDelphiKey = "\\software\\Borland\\Delphi";
@@ -44,7 +49,9 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return items;
 }
 
-std::string FileNamePart(const std::string& path) { return plat::win::ExtractWinFileName(path); }
+std::string FileNamePart(const std::string& path) {
+  return plat::win::ExtractWinFileName(path);
+}
 
 bool InList(const std::string& name, const std::vector<std::string>& list) {
   for (const auto& item : list) {
@@ -55,7 +62,9 @@ bool InList(const std::string& name, const std::vector<std::string>& list) {
 
 }  // namespace
 
-TInstallLog::TInstallLog() { Clear(); }
+TInstallLog::TInstallLog() {
+  Clear();
+}
 
 void TInstallLog::Clear() {
   lines_.clear();
@@ -95,8 +104,12 @@ TPackageInstaller::TPackageInstaller()
   FindProducts();
 }
 
-std::string TPackageInstaller::IDEName(int Index) { return kIDEs[Index].Name; }
-std::string TPackageInstaller::OldPackages(int Index) { return kIDEs[Index].OldPackages; }
+std::string TPackageInstaller::IDEName(int Index) {
+  return kIDEs[Index].Name;
+}
+std::string TPackageInstaller::OldPackages(int Index) {
+  return kIDEs[Index].OldPackages;
+}
 
 void TPackageInstaller::FillRecord(int Index, const std::string& Key) {
   TIDERecord& ide = ides_[Index];

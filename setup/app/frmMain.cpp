@@ -21,7 +21,7 @@ namespace setup {
 namespace {
 
 // IDE directories by IDE index.
-constexpr const char* kIDEDirs[kIDECount] = {"Delphi3", "Delphi4", "Delphi5",
+constexpr const char* kIDEDirs[kIDECount] = {"Delphi3", "Delphi4",  "Delphi5",
                                              "Delphi6", "Builder6", "Delphi7"};
 // The order the setup goes through the IDEs: Delphi 3, 4, 5, 6, 7, Builder 6.
 constexpr int kIDEOrder[kIDECount] = {0, 1, 2, 3, 5, 4};
@@ -34,9 +34,13 @@ std::string DirectoryText(const std::string& name, const std::string& container,
                           const std::string& destDir, const std::string& extra = "") {
   std::string text = "  object " + name + ": TInstallDirectory\n";
   if (!destDir.empty()) text += "    DestDir = '" + destDir + "'\n";
-  text += "    DestDirType = psContainerDestDir\n"
-          "    Container = " + container + "\n"
-          "    ArchiveFileType = psContainerArchiveFile\n" + extra + "  end\n";
+  text +=
+      "    DestDirType = psContainerDestDir\n"
+      "    Container = " +
+      container +
+      "\n"
+      "    ArchiveFileType = psContainerArchiveFile\n" +
+      extra + "  end\n";
   return text;
 }
 
@@ -61,11 +65,12 @@ std::string MainFormText() {
   text += DirectoryText("idMiscellaneous", "Install1", "\\Uninstall");
   text += DirectoryText("MainDir", "Install1", "");
   text += DirectoryText("UtilsDir", "MainDir", "\\Utils");
-  text += "  object SysDir: TInstallDirectory\n"
-          "    DestDirType = psSystem\n"
-          "    Container = MainDir\n"
-          "    ArchiveFileType = psContainerArchiveFile\n"
-          "  end\n";
+  text +=
+      "  object SysDir: TInstallDirectory\n"
+      "    DestDirType = psSystem\n"
+      "    Container = MainDir\n"
+      "    ArchiveFileType = psContainerArchiveFile\n"
+      "  end\n";
   for (const char* dir : kIDEDirs) text += DirectoryText(dir, "MainDir", std::string("\\") + dir);
   text += DirectoryText("HelpDir", "MainDir", "\\Help");
   text += DirectoryText("DemoDir", "MainDir", "\\Demo");
@@ -73,14 +78,21 @@ std::string MainFormText() {
   for (const TKitFile& f : KitFiles()) {
     const bool uninstaller = f.Id == 0;
     text += "  object file" + std::to_string(f.Id) + ": " +
-            (uninstaller ? "TUninstallEXE" : "TInstallFile") + "\n"
+            (uninstaller ? "TUninstallEXE" : "TInstallFile") +
+            "\n"
             "    DestDirType = psContainerDestDir\n"
-            "    Container = " + f.Directory + "\n"
+            "    Container = " +
+            f.Directory +
+            "\n"
             "    ArchiveFileType = psContainerArchiveFile\n"
-            "    FileName = '" + f.Name + "'\n"
-            "    IncludeFromDir = '" + kKitSourceDir + "'\n"
-            "    DestName = '" + f.Name + "'\n" +
-            (f.Directory == "HelpDir" ? "    RegisterAsHelp = True\n" : "") +
+            "    FileName = '" +
+            f.Name +
+            "'\n"
+            "    IncludeFromDir = '" +
+            kKitSourceDir +
+            "'\n"
+            "    DestName = '" +
+            f.Name + "'\n" + (f.Directory == "HelpDir" ? "    RegisterAsHelp = True\n" : "") +
             "    UniqueID = " + std::to_string(f.Id) + "\n  end\n";
   }
   text +=
@@ -110,20 +122,18 @@ std::string MainFormText() {
 
 const std::vector<TKitFile>& KitFiles() {
   static const std::vector<TKitFile> files = [] {
-    std::vector<TKitFile> list = {{"idMiscellaneous", "uninstall.exe", 0},
-                                  {"MainDir", "readme.txt", 10},
-                                  {"MainDir", "licence.txt", 11},
-                                  {"UtilsDir", "zelutil.exe", 12},
-                                  {"UtilsDir", "zelrepair.exe", 13},
-                                  {"UtilsDir", "zeldump.exe", 14},
-                                  {"UtilsDir", "zelcopy.exe", 15},
-                                  {"SysDir", "zel15rd5.dll", 16},
-                                  {"Delphi5", "dclzel15d5.bpl", 17},
-                                  {"Delphi5", "zel15d5.bpl", 18}};
-    for (int id = 19; id <= 70; ++id) list.push_back({"Delphi5", Numbered("zelunit", id - 18, ".dcu"), id});
+    std::vector<TKitFile> list = {
+        {"idMiscellaneous", "uninstall.exe", 0}, {"MainDir", "readme.txt", 10},
+        {"MainDir", "licence.txt", 11},          {"UtilsDir", "zelutil.exe", 12},
+        {"UtilsDir", "zelrepair.exe", 13},       {"UtilsDir", "zeldump.exe", 14},
+        {"UtilsDir", "zelcopy.exe", 15},         {"SysDir", "zel15rd5.dll", 16},
+        {"Delphi5", "dclzel15d5.bpl", 17},       {"Delphi5", "zel15d5.bpl", 18}};
+    for (int id = 19; id <= 70; ++id)
+      list.push_back({"Delphi5", Numbered("zelunit", id - 18, ".dcu"), id});
     list.push_back({"HelpDir", "ostra.hlp", 71});
     list.push_back({"HelpDir", "ostra.cnt", 72});
-    for (int id = 73; id <= 118; ++id) list.push_back({"DemoDir", Numbered("demo", id - 72, ".pas"), id});
+    for (int id = 73; id <= 118; ++id)
+      list.push_back({"DemoDir", Numbered("demo", id - 72, ".pas"), id});
     return list;
   }();
   return files;
@@ -135,11 +145,11 @@ TMainForm* SetupMainForm() {
 }
 
 TMainForm::TMainForm(plat::TComponent* AOwner) : plat::TForm(AOwner) {
+  Methods().Add<void(TCustomInstall*)>("Install1AfterInitialized",
+                                       [this](TCustomInstall* s) { Install1AfterInitialized(s); });
   Methods().Add<void(TCustomInstall*)>(
-      "Install1AfterInitialized", [this](TCustomInstall* s) { Install1AfterInitialized(s); });
-  Methods().Add<void(TCustomInstall*)>("Install1BeforeNotifyGoodInstall", [this](TCustomInstall* s) {
-    Install1BeforeNotifyGoodInstall(s);
-  });
+      "Install1BeforeNotifyGoodInstall",
+      [this](TCustomInstall* s) { Install1BeforeNotifyGoodInstall(s); });
   LoadFormText({MainFormText()});
   FormCreate();
 }
@@ -233,7 +243,8 @@ bool TMainForm::DirectoryHasFiles(const TFileContainer* Dir) const {
 void TMainForm::SetIDEChoice(const std::array<bool, kIDECount>& Choice) {
   choice_ = Choice;
   for (int i = 0; i < kIDECount; ++i) {
-    if (TInstallDirectory* dir = IDEDirectory(i)) dir->SetInclude(DirectoryHasFiles(dir) && Choice[i]);
+    if (TInstallDirectory* dir = IDEDirectory(i))
+      dir->SetInclude(DirectoryHasFiles(dir) && Choice[i]);
   }
 }
 
@@ -259,12 +270,9 @@ bool TMainForm::CheckComponentSupportVersion(int Index) {
 
 std::vector<std::string> TMainForm::ConfirmationSummary() {
   static const char* const kEditions[] = {"Evaluation", "Standard", "Professional"};
-  std::vector<std::string> lines = {"",
-                                    install1_->Information().ProductName() + " V" +
-                                        install1_->Information().Version(),
-                                    std::string(kEditions[EditionIndex % 3]) + " version",
-                                    "",
-                                    "Product Versions to install:"};
+  std::vector<std::string> lines = {
+      "", install1_->Information().ProductName() + " V" + install1_->Information().Version(),
+      std::string(kEditions[EditionIndex % 3]) + " version", "", "Product Versions to install:"};
   for (int i : kIDEOrder) {
     TInstallDirectory* dir = IDEDirectory(i);
     if (dir != nullptr && dir->Include()) lines.push_back("     " + TPackageInstaller::IDEName(i));
@@ -315,7 +323,8 @@ void TMainForm::InstallProduct(int Index, const std::vector<std::string>& Compon
 
 void TMainForm::Install1BeforeNotifyGoodInstall(TCustomInstall*) {
   std::vector<std::string> components;
-  for (const auto& c : {"TZelDatabase", "TZelTable", " TZelQuery"}) components.push_back(plat::Trim(c));
+  for (const auto& c : {"TZelDatabase", "TZelTable", " TZelQuery"})
+    components.push_back(plat::Trim(c));
   for (int i : kIDEOrder) {
     TInstallDirectory* dir = IDEDirectory(i);
     if (dir == nullptr || !dir->Include()) continue;
@@ -337,7 +346,8 @@ void RegisterSetupPages() {
       [](plat::TComponent* o) -> TBaseInstallForm* { return new TBeforeInstallDialog1(o); });
   add("TSelectDestinationForm",
       [](plat::TComponent* o) -> TBaseInstallForm* { return new TSelectDestinationForm(o); });
-  add("TConfirmInstall", [](plat::TComponent* o) -> TBaseInstallForm* { return new TConfirmInstall(o); });
+  add("TConfirmInstall",
+      [](plat::TComponent* o) -> TBaseInstallForm* { return new TConfirmInstall(o); });
   add("TAfterGoodInstallDlg",
       [](plat::TComponent* o) -> TBaseInstallForm* { return new TAfterGoodInstallDlg(o); });
 }

@@ -36,11 +36,13 @@ void WriteValue(w::HKEY root, const std::string& key, const std::string& name,
 int main() {
   try {
     w::EnsureWindowsRoot();
-    WriteValue(w::HKEY_LOCAL_MACHINE, "\\software\\Borland\\Delphi\\5.0", "RootDir", "C:\\Borland\\Delphi5");
+    WriteValue(w::HKEY_LOCAL_MACHINE, "\\software\\Borland\\Delphi\\5.0", "RootDir",
+               "C:\\Borland\\Delphi5");
     const std::string user = "\\software\\Borland\\Delphi\\5.0";
     WriteValue(w::HKEY_CURRENT_USER, user + "\\Known Packages", "$(DELPHI)\\Bin\\dclstd50.bpl",
                "Standard Components");
-    WriteValue(w::HKEY_CURRENT_USER, user + "\\Library", "Search Path", "$(DELPHI)\\Lib;$(DELPHI)\\Bin");
+    WriteValue(w::HKEY_CURRENT_USER, user + "\\Library", "Search Path",
+               "$(DELPHI)\\Lib;$(DELPHI)\\Bin");
     WriteValue(w::HKEY_CURRENT_USER, user + "\\Palette", "Data Access", "TDataSource;TTable");
     w::ForceDirectories("C:\\Borland\\Delphi5\\Help");
     WriteWinFile("C:\\Borland\\Delphi5\\Help\\delphi5.ohl", ":Index Delphi=delphi5.hlp\r\n");

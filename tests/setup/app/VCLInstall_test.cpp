@@ -35,8 +35,8 @@ class PackageInstallerTest : public wintest::WinRootTest {
   // An installed Delphi 5 rooted at C:\D5, with its user keys.
   void SeedDelphi5() {
     Write(HKEY_LOCAL_MACHINE, "\\software\\Borland\\Delphi\\5.0", "RootDir", "C:\\D5");
-    Write(HKEY_CURRENT_USER, "\\software\\Borland\\Delphi\\5.0\\Known Packages", "C:\\D5\\dclstd50.bpl",
-          "Standard");
+    Write(HKEY_CURRENT_USER, "\\software\\Borland\\Delphi\\5.0\\Known Packages",
+          "C:\\D5\\dclstd50.bpl", "Standard");
     Write(HKEY_CURRENT_USER, "\\software\\Borland\\Delphi\\5.0\\Library", "Search Path",
           "$(DELPHI)\\Lib;$(DELPHI)\\Bin");
     Write(HKEY_CURRENT_USER, "\\software\\Borland\\Delphi\\5.0\\Palette", "Standard", "TButton");
@@ -55,9 +55,9 @@ TEST_F(PackageInstallerTest, DetectsIDEsInItsOrderAndLogsThem) {
   Write(HKEY_LOCAL_MACHINE, "\\software\\Borland\\C++Builder\\6.0", "RootDir", "C:\\CB6");
   setup::TPackageInstaller installer;
   const std::vector<std::string> expected = {
-      "Starting find products", "Found Delphi 7 installation", "Found Delphi 3 installation",
-      "Looking for: \\software\\Borland\\C++Builder\\6.0", "Found Builder 6 installation",
-      "Finished finding products"};
+      "Starting find products",       "Found Delphi 7 installation",
+      "Found Delphi 3 installation",  "Looking for: \\software\\Borland\\C++Builder\\6.0",
+      "Found Builder 6 installation", "Finished finding products"};
   EXPECT_EQ(setup::InstallLog().Lines(), expected);
   EXPECT_TRUE(installer.Query(0).Found);
   EXPECT_EQ(installer.Query(0).HelpFile, "C:\\D3\\Help\\Delphi3.cfg");
@@ -91,7 +91,8 @@ TEST_F(PackageInstallerTest, PaletteAddsMissingEntriesOnceInListOrder) {
     reg.DeleteValue("Data Access");
     if (c.before) reg.WriteString("Data Access", c.before);
     installer.Palette(2, "Data Access", components);
-    EXPECT_EQ(Read(HKEY_CURRENT_USER, key, "Data Access"), c.after) << (c.before ? c.before : "none");
+    EXPECT_EQ(Read(HKEY_CURRENT_USER, key, "Data Access"), c.after)
+        << (c.before ? c.before : "none");
   }
   EXPECT_TRUE(HasLine("Install into palette. Product - Delphi 5. Existing components: TZelTable"));
   EXPECT_TRUE(HasLine("Install into palette. Product - Delphi 5. Completed"));
@@ -115,7 +116,8 @@ TEST_F(PackageInstallerTest, PackageReplacesFormerOnesAndJoinsTheSearchPath) {
   // The former install's folder holds a former package: its entry goes.
   ASSERT_TRUE(plat::win::ForceDirectories("C:\\Old"));
   WriteFile("C:\\Old\\dclzel13d5.bpl", "old");
-  Write(HKEY_CURRENT_USER, user + "\\Library", "Search Path", "$(DELPHI)\\Lib; C:\\Old\\ ;$(DELPHI)\\Bin");
+  Write(HKEY_CURRENT_USER, user + "\\Library", "Search Path",
+        "$(DELPHI)\\Lib; C:\\Old\\ ;$(DELPHI)\\Bin");
 
   setup::TPackageInstaller installer;
   const std::string package = "C:\\Program Files\\Ostra\\Delphi5\\dclzel15d5.bpl";
@@ -123,9 +125,11 @@ TEST_F(PackageInstallerTest, PackageReplacesFormerOnesAndJoinsTheSearchPath) {
   EXPECT_EQ(installer.RegisterPackage(2, package, list, "Ostra Database Engine"), -1);
 
   EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Known Packages", package), "Ostra Database Engine");
-  EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Known Packages", "C:\\Old\\DCLZEL13D5.BPL"), "<no value>");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Known Packages", "C:\\Old\\DCLZEL13D5.BPL"),
+            "<no value>");
   EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Known Packages", "C:\\D5\\dclstd50.bpl"), "Standard");
-  EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Disabled Packages", "C:\\Old\\dclzel14d5.bpl"), "<no value>");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Disabled Packages", "C:\\Old\\dclzel14d5.bpl"),
+            "<no value>");
   EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Disabled Packages", "C:\\D5\\other.bpl"), "Other");
   const std::string path = "$(DELPHI)\\Lib;$(DELPHI)\\Bin;C:\\Program Files\\Ostra\\Delphi5";
   EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Library", "Search Path"), path);
@@ -145,14 +149,17 @@ TEST_F(PackageInstallerTest, PackageWithoutKnownPackagesLogsAndChangesNothing) {
   const std::string user = "\\software\\Borland\\Delphi\\5.0";
   Write(HKEY_CURRENT_USER, user + "\\Library", "Search Path", "$(DELPHI)\\Lib");
   setup::TPackageInstaller installer;
-  installer.RegisterPackage(2, "C:\\Kit\\dclzel15d5.bpl", setup::TPackageInstaller::OldPackages(2), "x");
-  EXPECT_EQ(setup::InstallLog().Lines().back(), "Error: Unable to open key:" + user + "\\Known Packages");
+  installer.RegisterPackage(2, "C:\\Kit\\dclzel15d5.bpl", setup::TPackageInstaller::OldPackages(2),
+                            "x");
+  EXPECT_EQ(setup::InstallLog().Lines().back(),
+            "Error: Unable to open key:" + user + "\\Known Packages");
   EXPECT_EQ(Read(HKEY_CURRENT_USER, user + "\\Library", "Search Path"), "$(DELPHI)\\Lib");
   plat::win::TRegistry reg;
   reg.SetRootKey(HKEY_CURRENT_USER);
   EXPECT_FALSE(reg.KeyExists(user + "\\Known Packages"));
   // Saved at once: the trace is on disk.
-  EXPECT_NE(ReadFile(setup::InstallLog().FileName()).find("Error: Unable to open key:"), std::string::npos);
+  EXPECT_NE(ReadFile(setup::InstallLog().FileName()).find("Error: Unable to open key:"),
+            std::string::npos);
 }
 
 TEST_F(PackageInstallerTest, HelpIndexGetsOneLinkAndLosesItsCache) {

@@ -28,7 +28,9 @@ namespace w = plat::win;
 
 const std::string kDest = "C:\\Program Files\\Ostra";
 
-std::string Content(const TKitFile& f) { return "kit file " + std::to_string(f.Id) + " " + f.Name + "\n"; }
+std::string Content(const TKitFile& f) {
+  return "kit file " + std::to_string(f.Id) + " " + f.Name + "\n";
+}
 
 class SetupProgramTest : public wintest::WinRootTest {
  protected:
@@ -114,7 +116,8 @@ TEST_F(SetupProgramTest, InstallsTheKitAndRegistersItWithDelphi5) {
       EXPECT_EQ(ReadFile(dir + "\\" + f.Name), Content(f)) << dir << "\\" << f.Name;
     }
   }
-  EXPECT_EQ(Read(w::HKEY_LOCAL_MACHINE, "\\Software\\Kestavo Software\\Ostra", "InstallPath"), kDest);
+  EXPECT_EQ(Read(w::HKEY_LOCAL_MACHINE, "\\Software\\Kestavo Software\\Ostra", "InstallPath"),
+            kDest);
   EXPECT_NE(Read(w::HKEY_LOCAL_MACHINE,
                  "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ostra Database Engine",
                  "UninstallString"),
@@ -124,14 +127,16 @@ TEST_F(SetupProgramTest, InstallsTheKitAndRegistersItWithDelphi5) {
 
   const std::string user = "\\software\\Borland\\Delphi\\5.0";
   const std::string package = kDest + "\\Delphi5\\dclzel15d5.bpl";
-  EXPECT_EQ(Read(w::HKEY_CURRENT_USER, user + "\\Known Packages", package), "Ostra Database Engine");
+  EXPECT_EQ(Read(w::HKEY_CURRENT_USER, user + "\\Known Packages", package),
+            "Ostra Database Engine");
   EXPECT_EQ(Read(w::HKEY_CURRENT_USER, user + "\\Known Packages", "C:\\D5\\Bin\\dclstd50.bpl"),
             "Standard Components");
   EXPECT_EQ(Read(w::HKEY_CURRENT_USER, user + "\\Library", "Search Path"),
             "$(DELPHI)\\Lib;$(DELPHI)\\Bin;" + kDest + "\\Delphi5");
   EXPECT_EQ(Read(w::HKEY_CURRENT_USER, user + "\\Palette", "Data Access"),
             "TZelTable;TZelDatabase;TZelQuery");
-  EXPECT_EQ(ReadFile("C:\\D5\\Help\\delphi5.ohl"), ":Index Delphi=delphi5.hlp\r\n:Link ostra.hlp\r\n");
+  EXPECT_EQ(ReadFile("C:\\D5\\Help\\delphi5.ohl"),
+            ":Index Delphi=delphi5.hlp\r\n:Link ostra.hlp\r\n");
   EXPECT_FALSE(w::FileExists("C:\\D5\\Help\\delphi5.gid"));
 
   const std::vector<std::string> log = Lines(ReadFile(kDest + "\\instlog.txt"));
@@ -165,7 +170,8 @@ TEST_F(SetupProgramTest, InstallsTheKitAndRegistersItWithDelphi5) {
       "Install into VCL. Updating library path",
       "Install into VCL. Existing search path: $(DELPHI)\\Lib;$(DELPHI)\\Bin",
       "Install into VCL. Installing component path: " + kDest + "\\Delphi5",
-      "Install into VCL. Updating search path to: $(DELPHI)\\Lib;$(DELPHI)\\Bin;" + kDest + "\\Delphi5",
+      "Install into VCL. Updating search path to: $(DELPHI)\\Lib;$(DELPHI)\\Bin;" + kDest +
+          "\\Delphi5",
       "Install into VCL. Product - Delphi 5. Completed",
       "Installing product. Product - Delphi 5 Done"};
   EXPECT_EQ(log, expected);
