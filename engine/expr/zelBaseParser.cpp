@@ -162,7 +162,7 @@ KeywordGroup GroupOf(char upperFirst) {
   }
 }
 
-// The closing characters of quoted tokens, in the order of lastQuote_.
+// The closing characters of quoted tokens, in the order of LastQuote_.
 constexpr char kClosers[5] = {'"', '#', '\'', ']', '`'};
 
 int QuoteIndex(char close) {
@@ -198,54 +198,54 @@ const char* ZelSQLTokenName(TZelSQLToken token) {
 }
 
 void TZelTokenParser::SetTokenString(const std::string& text) {
-  text_ = text;
+  Text_ = text;
   Prepare();
 }
 
 void TZelTokenParser::Prepare() {
-  currChar_ = 0;
-  lineNo_ = 1;
-  charPos_ = 1;
-  tokenStartPos_ = 1;
-  tokenStartLine_ = 1;
-  token_ = zstUnknown;
-  clauseToken_ = zstUnknown;
-  afterDot_ = false;
-  lastQuoted_ = false;
-  tokenStart_ = kNoStart;
-  rawText_.clear();
-  lookAhead_ = 0;
-  end_ = std::strlen(text_.c_str());
-  for (std::size_t& last : lastQuote_) last = kNoStart;
-  for (std::size_t i = 0; i < end_; ++i) {
-    const char c = text_[i];
+  CurrChar_ = 0;
+  LineNo_ = 1;
+  CharPos_ = 1;
+  TokenStartPos_ = 1;
+  TokenStartLine_ = 1;
+  Token_ = zstUnknown;
+  ClauseToken_ = zstUnknown;
+  AfterDot_ = false;
+  LastQuoted_ = false;
+  TokenStart_ = kNoStart;
+  RawText_.clear();
+  LookAhead_ = 0;
+  End_ = std::strlen(Text_.c_str());
+  for (std::size_t& last : LastQuote_) last = kNoStart;
+  for (std::size_t i = 0; i < End_; ++i) {
+    const char c = Text_[i];
     for (int q = 0; q < 5; ++q)
-      if (c == kClosers[q]) lastQuote_[q] = i;
+      if (c == kClosers[q]) LastQuote_[q] = i;
   }
 }
 
 TZelSQLToken TZelTokenParser::GetNextToken(std::string& tokenText) {
-  tokenStartPos_ = charPos_;
-  tokenStartLine_ = lineNo_;
-  rawText_.clear();
+  TokenStartPos_ = CharPos_;
+  TokenStartLine_ = LineNo_;
+  RawText_.clear();
   const TZelSQLToken result = NextSQLToken(tokenText);
-  token_ = result;
-  if (IsClauseToken(result)) clauseToken_ = result;
+  Token_ = result;
+  if (IsClauseToken(result)) ClauseToken_ = result;
   return result;
 }
 
 void TZelTokenParser::StartToken() {
-  if (tokenStart_ == kNoStart) SetTokenStart(currChar_);
+  if (TokenStart_ == kNoStart) SetTokenStart(CurrChar_);
 }
 
 void TZelTokenParser::SetTokenStart(std::size_t p) {
-  tokenStart_ = p;
+  TokenStart_ = p;
   MarkStart();
 }
 
 void TZelTokenParser::MarkStart() {
-  tokenStartPos_ = charPos_;
-  tokenStartLine_ = lineNo_;
+  TokenStartPos_ = CharPos_;
+  TokenStartLine_ = LineNo_;
 }
 
 void TZelTokenParser::IncCurrChar() {
@@ -253,42 +253,42 @@ void TZelTokenParser::IncCurrChar() {
   if (c == '\0') return;  // the end is never consumed
   if (c == 10 || c == 13) {
     // CR LF, LF CR, CR CR and LF LF each count as one line break.
-    if (lineNo_ < std::numeric_limits<int32_t>::max()) ++lineNo_;
-    charPos_ = 1;
-    ++currChar_;
-    if (Cur() == 10 || Cur() == 13) ++currChar_;
+    if (LineNo_ < std::numeric_limits<int32_t>::max()) ++LineNo_;
+    CharPos_ = 1;
+    ++CurrChar_;
+    if (Cur() == 10 || Cur() == 13) ++CurrChar_;
     return;
   }
-  rawText_.push_back(c);
-  if (charPos_ < std::numeric_limits<int32_t>::max()) ++charPos_;
-  ++currChar_;
+  RawText_.push_back(c);
+  if (CharPos_ < std::numeric_limits<int32_t>::max()) ++CharPos_;
+  ++CurrChar_;
 }
 
 std::string TZelTokenParser::GetUnparsedText() const {
-  return plat::Trim(text_.substr(currChar_ < text_.size() ? currChar_ : text_.size()));
+  return plat::Trim(Text_.substr(CurrChar_ < Text_.size() ? CurrChar_ : Text_.size()));
 }
 
 TZelTokenParser::State TZelTokenParser::SaveState() const {
-  return State{currChar_,    lineNo_,   charPos_,    tokenStartPos_, tokenStartLine_, token_,
-               clauseToken_, afterDot_, lastQuoted_, tokenStart_,    rawText_.size()};
+  return State{CurrChar_,    LineNo_,   CharPos_,    TokenStartPos_, TokenStartLine_, Token_,
+               ClauseToken_, AfterDot_, LastQuoted_, TokenStart_,    RawText_.size()};
 }
 
 void TZelTokenParser::RestoreState(const State& state) {
-  currChar_ = state.currChar;
-  lineNo_ = state.lineNo;
-  charPos_ = state.charPos;
-  tokenStartPos_ = state.tokenStartPos;
-  tokenStartLine_ = state.tokenStartLine;
-  token_ = state.token;
-  clauseToken_ = state.clauseToken;
-  afterDot_ = state.afterDot;
-  lastQuoted_ = state.lastQuoted;
-  tokenStart_ = state.tokenStart;
-  rawText_.resize(state.rawLength);
+  CurrChar_ = state.currChar;
+  LineNo_ = state.lineNo;
+  CharPos_ = state.charPos;
+  TokenStartPos_ = state.tokenStartPos;
+  TokenStartLine_ = state.tokenStartLine;
+  Token_ = state.token;
+  ClauseToken_ = state.clauseToken;
+  AfterDot_ = state.afterDot;
+  LastQuoted_ = state.lastQuoted;
+  TokenStart_ = state.tokenStart;
+  RawText_.resize(state.rawLength);
 }
 
 TZelSQLToken TZelTokenParser::FinishWord(std::string& tokenText) {
-  tokenText = text_.substr(tokenStart_, currChar_ - tokenStart_);
+  tokenText = Text_.substr(TokenStart_, CurrChar_ - TokenStart_);
   return GetSQLToken(tokenText);
 }
 
@@ -297,7 +297,7 @@ void TZelTokenParser::ConsumeNumberRun() {
 }
 
 bool TZelTokenParser::HasLater(char c, std::size_t from) const {
-  const std::size_t last = lastQuote_[QuoteIndex(c)];
+  const std::size_t last = LastQuote_[QuoteIndex(c)];
   return last != kNoStart && last >= from;
 }
 
@@ -306,7 +306,7 @@ bool TZelTokenParser::ScanQuoted(char open, std::string& tokenText, TZelSQLToken
   const bool doubling = open == '"' || open == '\'';
   StartToken();  // a word already begun keeps its start
   const State atOpen = SaveState();
-  const std::size_t openPos = currChar_;
+  const std::size_t openPos = CurrChar_;
 
   bool closed = false;
   if (HasLater(close, openPos + 1)) {
@@ -332,18 +332,18 @@ bool TZelTokenParser::ScanQuoted(char open, std::string& tokenText, TZelSQLToken
     IncCurrChar();
     return false;
   }
-  const std::size_t closePos = currChar_;
+  const std::size_t closePos = CurrChar_;
   IncCurrChar();
 
   // Text: what precedes the quote in the same word, then the content with
   // quotes removed and doubled quotes reduced to one.
-  tokenText = text_.substr(tokenStart_, openPos - tokenStart_);
+  tokenText = Text_.substr(TokenStart_, openPos - TokenStart_);
   for (std::size_t i = openPos + 1; i < closePos; ++i) {
-    tokenText.push_back(text_[i]);
-    if (doubling && text_[i] == close) ++i;
+    tokenText.push_back(Text_[i]);
+    if (doubling && Text_[i] == close) ++i;
   }
-  lastQuoted_ = true;
-  if (afterDot_ || open == '[')
+  LastQuoted_ = true;
+  if (AfterDot_ || open == '[')
     result = zstFieldName;
   else if (Cur() == '.')
     result = zstTableName;
@@ -355,9 +355,9 @@ bool TZelTokenParser::ScanQuoted(char open, std::string& tokenText, TZelSQLToken
 }
 
 TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
-  tokenStart_ = kNoStart;
-  afterDot_ = false;
-  lastQuoted_ = false;
+  TokenStart_ = kNoStart;
+  AfterDot_ = false;
+  LastQuoted_ = false;
   for (;;) {
     const char c = Cur();
     switch (c) {
@@ -406,11 +406,11 @@ TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
       case '-': {
         if (WordBegun()) return FinishWord(tokenText);
         MarkStart();
-        const std::size_t start = currChar_;
+        const std::size_t start = CurrChar_;
         IncCurrChar();
         if (Cur() == '.' || IsDigit(Cur())) {
           ConsumeNumberRun();
-          tokenText = text_.substr(start, currChar_ - start);
+          tokenText = Text_.substr(start, CurrChar_ - start);
           return zstNumber;
         }
         tokenText.assign(1, c);
@@ -419,25 +419,25 @@ TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
 
       case '.':
         if (WordBegun()) {
-          tokenText = text_.substr(tokenStart_, currChar_ - tokenStart_);
+          tokenText = Text_.substr(TokenStart_, CurrChar_ - TokenStart_);
           return zstTableName;
         }
         if (IsDigit(Next())) {
           // ".5" is a number; skipping the point would read it as 5.
           MarkStart();
-          const std::size_t start = currChar_;
+          const std::size_t start = CurrChar_;
           ConsumeNumberRun();
-          tokenText = text_.substr(start, currChar_ - start);
+          tokenText = Text_.substr(start, CurrChar_ - start);
           return zstNumber;
         }
-        afterDot_ = true;
+        AfterDot_ = true;
         IncCurrChar();
         continue;
 
       case '/': {
         if (WordBegun()) return FinishWord(tokenText);
         MarkStart();
-        const std::size_t start = currChar_;
+        const std::size_t start = CurrChar_;
         IncCurrChar();
         if (Cur() == '*') {
           IncCurrChar();
@@ -456,7 +456,7 @@ TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
           tokenText = "/";
           return GetSQLToken(tokenText);
         }
-        tokenText = text_.substr(start, currChar_ - start);
+        tokenText = Text_.substr(start, CurrChar_ - start);
         return zstComment;
       }
 
@@ -485,9 +485,9 @@ TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
           continue;
         }
         MarkStart();
-        const std::size_t start = currChar_;
+        const std::size_t start = CurrChar_;
         ConsumeNumberRun();
-        tokenText = text_.substr(start, currChar_ - start);
+        tokenText = Text_.substr(start, CurrChar_ - start);
         return zstNumber;
       }
 
@@ -496,9 +496,9 @@ TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
       case '>': {
         if (WordBegun()) return FinishWord(tokenText);
         MarkStart();
-        const std::size_t start = currChar_;
+        const std::size_t start = CurrChar_;
         while (Cur() == '<' || Cur() == '=' || Cur() == '>') IncCurrChar();
-        tokenText = text_.substr(start, currChar_ - start);
+        tokenText = Text_.substr(start, CurrChar_ - start);
         return zstCompOperator;
       }
 
@@ -513,15 +513,15 @@ TZelSQLToken TZelTokenParser::NextSQLToken(std::string& tokenText) {
 bool TZelTokenParser::NextTokenIs(const std::string& word, std::string& tokenText) {
   const State saved = SaveState();
   std::string next;
-  ++lookAhead_;
+  ++LookAhead_;
   NextSQLToken(next);
-  --lookAhead_;
-  if (!lastQuoted_ && plat::AnsiSameText(next, word)) {
+  --LookAhead_;
+  if (!LastQuoted_ && plat::AnsiSameText(next, word)) {
     tokenText += ' ';
     tokenText += next;
     // The token begins at its first word.
-    tokenStartPos_ = saved.tokenStartPos;
-    tokenStartLine_ = saved.tokenStartLine;
+    TokenStartPos_ = saved.tokenStartPos;
+    TokenStartLine_ = saved.tokenStartLine;
     return true;
   }
   RestoreState(saved);
@@ -542,13 +542,13 @@ TZelSQLToken TZelTokenParser::GetSQLToken(std::string& word) {
         if (word == k.literal) return k.token;
         break;
       case Rule::SelectOnly:
-        if (clauseToken_ == zstSelect && SameWord(word, upper, ascii, k.literal)) return k.token;
+        if (ClauseToken_ == zstSelect && SameWord(word, upper, ascii, k.literal)) return k.token;
         break;
       case Rule::AfterDot:
-        if (afterDot_) return k.token;
+        if (AfterDot_) return k.token;
         break;
       case Rule::FollowedBy: {
-        if (lookAhead_ > 0 || !SameWord(word, upper, ascii, k.literal)) break;
+        if (LookAhead_ > 0 || !SameWord(word, upper, ascii, k.literal)) break;
         const State saved = SaveState();
         std::string joined = word;
         bool all = true;
@@ -577,9 +577,9 @@ TZelSQLToken TZelTokenParser::GetSQLToken(std::string& word) {
 bool TZelTokenParser::ReadMoreWords(int32_t count, std::string& word) {
   for (int32_t i = 0; i < count; ++i) {
     std::string next;
-    ++lookAhead_;
+    ++LookAhead_;
     NextSQLToken(next);
-    --lookAhead_;
+    --LookAhead_;
     word += ' ';
     word += next;
   }

@@ -81,36 +81,36 @@ class TZelTokenSet {
     return result;
   }
 
-  bool Contains(TZelSQLToken item) const { return item < kZelSQLTokenCount && bits_.test(item); }
+  bool Contains(TZelSQLToken item) const { return item < kZelSQLTokenCount && Bits_.test(item); }
   TZelTokenSet& Include(TZelSQLToken item) {
-    if (item < kZelSQLTokenCount) bits_.set(item);
+    if (item < kZelSQLTokenCount) Bits_.set(item);
     return *this;
   }
   TZelTokenSet& Exclude(TZelSQLToken item) {
-    if (item < kZelSQLTokenCount) bits_.reset(item);
+    if (item < kZelSQLTokenCount) Bits_.reset(item);
     return *this;
   }
-  bool Empty() const { return bits_.none(); }
-  void Clear() { bits_.reset(); }
+  bool Empty() const { return Bits_.none(); }
+  void Clear() { Bits_.reset(); }
 
   friend TZelTokenSet operator+(TZelTokenSet a, const TZelTokenSet& b) {
-    a.bits_ |= b.bits_;
+    a.Bits_ |= b.Bits_;
     return a;
   }
   friend TZelTokenSet operator-(TZelTokenSet a, const TZelTokenSet& b) {
-    a.bits_ &= ~b.bits_;
+    a.Bits_ &= ~b.Bits_;
     return a;
   }
   friend TZelTokenSet operator*(TZelTokenSet a, const TZelTokenSet& b) {
-    a.bits_ &= b.bits_;
+    a.Bits_ &= b.Bits_;
     return a;
   }
   friend bool operator==(const TZelTokenSet& a, const TZelTokenSet& b) {
-    return a.bits_ == b.bits_;
+    return a.Bits_ == b.Bits_;
   }
 
  private:
-  std::bitset<kZelSQLTokenCount> bits_;
+  std::bitset<kZelSQLTokenCount> Bits_;
 };
 
 // ---------------------------------------------------------------------------
@@ -159,17 +159,17 @@ class TZelTokenParser : public plat::TObject {
   // characters. Text after a NUL byte counts as unread.
   std::string GetUnparsedText() const;
 
-  const std::string& Text() const { return text_; }
+  const std::string& Text() const { return Text_; }
   // Byte offset of the character being scanned.
-  std::size_t CurrChar() const { return currChar_; }
-  int32_t LineNo() const { return lineNo_; }
-  int32_t CharPos() const { return charPos_; }
-  int32_t TokenStartPos() const { return tokenStartPos_; }
-  int32_t TokenStartLine() const { return tokenStartLine_; }
-  TZelSQLToken Token() const { return token_; }
-  TZelSQLToken ClauseToken() const { return clauseToken_; }
-  bool AfterDot() const { return afterDot_; }
-  const std::string& RawText() const { return rawText_; }
+  std::size_t CurrChar() const { return CurrChar_; }
+  int32_t LineNo() const { return LineNo_; }
+  int32_t CharPos() const { return CharPos_; }
+  int32_t TokenStartPos() const { return TokenStartPos_; }
+  int32_t TokenStartLine() const { return TokenStartLine_; }
+  TZelSQLToken Token() const { return Token_; }
+  TZelSQLToken ClauseToken() const { return ClauseToken_; }
+  bool AfterDot() const { return AfterDot_; }
+  const std::string& RawText() const { return RawText_; }
 
  private:
   static constexpr std::size_t kNoStart = static_cast<std::size_t>(-1);
@@ -184,9 +184,9 @@ class TZelTokenParser : public plat::TObject {
   State SaveState() const;
   void RestoreState(const State& state);
 
-  char Cur() const { return text_[currChar_]; }
-  char Next() const { return Cur() == '\0' ? '\0' : text_[currChar_ + 1]; }
-  bool WordBegun() const { return tokenStart_ != kNoStart; }
+  char Cur() const { return Text_[CurrChar_]; }
+  char Next() const { return Cur() == '\0' ? '\0' : Text_[CurrChar_ + 1]; }
+  bool WordBegun() const { return TokenStart_ != kNoStart; }
   void MarkStart();
   TZelSQLToken FinishWord(std::string& tokenText);
   void ConsumeNumberRun();
@@ -196,26 +196,26 @@ class TZelTokenParser : public plat::TObject {
   bool HasLater(char c, std::size_t from) const;
   bool ReadMoreWords(int32_t count, std::string& word);
 
-  std::string text_;
-  std::size_t currChar_ = 0;
-  int32_t lineNo_ = 1;
-  int32_t charPos_ = 1;
-  int32_t tokenStartPos_ = 1;
-  TZelSQLToken token_ = zstUnknown;
-  TZelSQLToken clauseToken_ = zstUnknown;
-  bool afterDot_ = false;
-  std::size_t tokenStart_ = kNoStart;
-  std::string rawText_;
-  int32_t tokenStartLine_ = 1;
+  std::string Text_;
+  std::size_t CurrChar_ = 0;
+  int32_t LineNo_ = 1;
+  int32_t CharPos_ = 1;
+  int32_t TokenStartPos_ = 1;
+  TZelSQLToken Token_ = zstUnknown;
+  TZelSQLToken ClauseToken_ = zstUnknown;
+  bool AfterDot_ = false;
+  std::size_t TokenStart_ = kNoStart;
+  std::string RawText_;
+  int32_t TokenStartLine_ = 1;
   // Set when the last scanned token was a quoted one: a quoted word is never
   // the second word of a keyword.
-  bool lastQuoted_ = false;
+  bool LastQuoted_ = false;
   // Inside NextTokenIs: words are classified without looking further ahead.
-  int32_t lookAhead_ = 0;
+  int32_t LookAhead_ = 0;
   // Where the text ends (first NUL) and the last offset of each closing
   // quote character before it, so an unclosed quote is seen at once.
-  std::size_t end_ = 0;
-  std::size_t lastQuote_[5] = {};
+  std::size_t End_ = 0;
+  std::size_t LastQuote_[5] = {};
 };
 
 // ---------------------------------------------------------------------------
@@ -225,32 +225,32 @@ class TParserToken : public plat::TObject {
  public:
   std::string ClassName() const override { return "TParserToken"; }
 
-  int32_t LineOffset() const { return lineOffset_; }
-  void SetLineOffset(int32_t value) { lineOffset_ = value; }
-  int32_t LineNo() const { return lineNo_; }
-  void SetLineNo(int32_t value) { lineNo_ = value; }
-  TZelSQLToken Token() const { return token_; }
-  void SetToken(TZelSQLToken value) { token_ = value; }
-  TZelSQLToken Section() const { return section_; }
-  void SetSection(TZelSQLToken value) { section_ = value; }
-  const std::string& Text() const { return text_; }
-  void SetText(const std::string& value) { text_ = value; }
-  int32_t CustomOrdinal() const { return customOrdinal_; }
-  void SetCustomOrdinal(int32_t value) { customOrdinal_ = value; }
-  const std::string& RawTokenText() const { return rawTokenText_; }
-  void SetRawTokenText(const std::string& value) { rawTokenText_ = value; }
+  int32_t LineOffset() const { return LineOffset_; }
+  void SetLineOffset(int32_t value) { LineOffset_ = value; }
+  int32_t LineNo() const { return LineNo_; }
+  void SetLineNo(int32_t value) { LineNo_ = value; }
+  TZelSQLToken Token() const { return Token_; }
+  void SetToken(TZelSQLToken value) { Token_ = value; }
+  TZelSQLToken Section() const { return Section_; }
+  void SetSection(TZelSQLToken value) { Section_ = value; }
+  const std::string& Text() const { return Text_; }
+  void SetText(const std::string& value) { Text_ = value; }
+  int32_t CustomOrdinal() const { return CustomOrdinal_; }
+  void SetCustomOrdinal(int32_t value) { CustomOrdinal_ = value; }
+  const std::string& RawTokenText() const { return RawTokenText_; }
+  void SetRawTokenText(const std::string& value) { RawTokenText_ = value; }
 
   // Copies all seven fields; a null source changes nothing.
   void AssignToken(const TParserToken* source);
 
  private:
-  int32_t lineOffset_ = 0;
-  int32_t lineNo_ = 0;
-  TZelSQLToken token_ = zstUnknown;
-  TZelSQLToken section_ = zstUnknown;
-  std::string text_;
-  int32_t customOrdinal_ = 0;
-  std::string rawTokenText_;
+  int32_t LineOffset_ = 0;
+  int32_t LineNo_ = 0;
+  TZelSQLToken Token_ = zstUnknown;
+  TZelSQLToken Section_ = zstUnknown;
+  std::string Text_;
+  int32_t CustomOrdinal_ = 0;
+  std::string RawTokenText_;
 };
 
 // Owner of tokens: the pre-parser's list, or a list given to CopyStack.
@@ -275,20 +275,20 @@ class TParserStack : public plat::TObject {
   TParserToken* PeekAt(int32_t n) const;
   // The token at position index counted from the bottom (0); nullptr outside.
   TParserToken* Item(int32_t index) const;
-  int32_t Count() const { return static_cast<int32_t>(list_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(List_.size()); }
   bool AtLeast(int32_t n) const { return n <= Count(); }
-  void Clear() { list_.clear(); }
+  void Clear() { List_.clear(); }
   // Removes tokens from the top until n remain.
   void SetCountTo(int32_t n);
   // Makes this stack a copy of source with new tokens, which ownerList owns.
   void CopyStack(const TParserStack& source, TParserTokenList& ownerList);
 
-  TZelSQLToken Section() const { return section_; }
-  void SetSection(TZelSQLToken kind) { section_ = kind; }
+  TZelSQLToken Section() const { return Section_; }
+  void SetSection(TZelSQLToken kind) { Section_ = kind; }
 
  private:
-  std::deque<TParserToken*> list_;
-  TZelSQLToken section_ = zstUnknown;
+  std::deque<TParserToken*> List_;
+  TZelSQLToken Section_ = zstUnknown;
 };
 
 // ---------------------------------------------------------------------------
@@ -340,38 +340,38 @@ class TBaseParser : public plat::TObject {
   bool TokenSymbolIs(const std::string& s) const;
   bool AtEndToken() const;
 
-  void SetEndTokens(const TZelTokenSet& tokens) { endTokens_ = tokens; }
-  void SetIsSubquery(bool value) { isSubquery_ = value; }
-  void SetParserNotifyEvent(TParserNotifyEvent callback) { onParserNotify_ = std::move(callback); }
+  void SetEndTokens(const TZelTokenSet& tokens) { EndTokens_ = tokens; }
+  void SetIsSubquery(bool value) { IsSubquery_ = value; }
+  void SetParserNotifyEvent(TParserNotifyEvent callback) { OnParserNotify_ = std::move(callback); }
 
   void SetError(TParserToken* token, const std::string& message);
   void ClearError();
-  bool HasParseError() const { return !errorMsg_.empty(); }
+  bool HasParseError() const { return !ErrorMsg_.empty(); }
   // The message with " Line %d, Character %d. Token '%s'" of its token.
   std::string GetErrorMsg() const;
   // The message with " Character %d. Token '%s'" (one-line texts).
   std::string GetErrorMsgNoLine() const;
 
-  TParserStack* Stack() const { return stack_; }
-  TZelParserOptions Options() const { return options_; }
-  TParserToken* CurrToken() const { return currToken_; }
-  const std::string& ErrorMsg() const { return errorMsg_; }
-  TParserToken* ErrorToken() const { return errorToken_; }
-  const std::string& ParsedText() const { return parsedText_; }
-  const TZelTokenSet& EndTokens() const { return endTokens_; }
-  bool IsSubquery() const { return isSubquery_; }
-  const TParserNotifyEvent& OnParserNotify() const { return onParserNotify_; }
+  TParserStack* Stack() const { return Stack_; }
+  TZelParserOptions Options() const { return Options_; }
+  TParserToken* CurrToken() const { return CurrToken_; }
+  const std::string& ErrorMsg() const { return ErrorMsg_; }
+  TParserToken* ErrorToken() const { return ErrorToken_; }
+  const std::string& ParsedText() const { return ParsedText_; }
+  const TZelTokenSet& EndTokens() const { return EndTokens_; }
+  bool IsSubquery() const { return IsSubquery_; }
+  const TParserNotifyEvent& OnParserNotify() const { return OnParserNotify_; }
 
  protected:
-  TParserStack* stack_ = nullptr;
-  TZelParserOptions options_;
-  TParserToken* currToken_ = nullptr;
-  std::string errorMsg_;
-  TParserToken* errorToken_ = nullptr;
-  std::string parsedText_;
-  TZelTokenSet endTokens_;
-  bool isSubquery_ = false;
-  TParserNotifyEvent onParserNotify_;
+  TParserStack* Stack_ = nullptr;
+  TZelParserOptions Options_;
+  TParserToken* CurrToken_ = nullptr;
+  std::string ErrorMsg_;
+  TParserToken* ErrorToken_ = nullptr;
+  std::string ParsedText_;
+  TZelTokenSet EndTokens_;
+  bool IsSubquery_ = false;
+  TParserNotifyEvent OnParserNotify_;
 };
 
 }  // namespace zel

@@ -139,11 +139,22 @@ class TTableList : public plat::TCollection {
 };
 
 // The hook through which a subquery node gets its rows from the query
-// engine.
+// engine. The evaluator calls PrepareAndOpen (false: the subquery has no
+// rows), then reads the rows with First and Next (each false when there is
+// no row to stand on) and the current row's columns with ColumnCount and
+// ColumnValue; only column 0 is compared. The query engine implements the
+// cursor over its result set (ProviderDataset); the base has no rows.
 class TCustomExprNodeDataProvider : public plat::TObject {
  public:
   std::string ClassName() const override { return "TCustomExprNodeDataProvider"; }
   virtual bool PrepareAndOpen() { return false; }
+  virtual bool First() { return false; }
+  virtual bool Next() { return false; }
+  virtual int32_t ColumnCount() { return 0; }
+  virtual plat::Variant ColumnValue(int32_t Index) {
+    (void)Index;
+    return plat::Variant();
+  }
 
   plat::TDataSet* ProviderDataset() const { return ProviderDataset_; }
   void SetProviderDataset(plat::TDataSet* Value) { ProviderDataset_ = Value; }

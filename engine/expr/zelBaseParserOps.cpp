@@ -79,30 +79,61 @@ plat::Variant TZelOpEvaluator::EvaluateArithExprValues(TZelExprOperator Operator
   }
 }
 
+namespace {
+
+enum class Truth { False, True, Unknown };
+
+// Unknown and Null are "unknown"; anything else is read as a Boolean.
+Truth TruthOf(const plat::Variant& Value) {
+  if (Value.IsEmpty() || Value.IsNull()) return Truth::Unknown;
+  return Value.AsBoolean() ? Truth::True : Truth::False;
+}
+
+plat::Variant VariantOf(Truth Value) {
+  if (Value == Truth::Unknown) return plat::Unassigned();
+  return plat::Variant(Value == Truth::True);
+}
+
+}  // namespace
+
 void TZelOpEvaluator::EvaluateLogicalExprAsVar(TZelExprOperator Operator, const plat::Variant& Left,
                                                const plat::Variant& Right, plat::Variant& Result) {
   Result = plat::Unassigned();
   switch (Operator) {
     case zeoISBLANK:
-      Result = plat::Variant(Left.IsNull());
+      // An unknown value (say, arithmetic over a Null) has no value either.
+      Result = plat::Variant(Left.IsNull() || Left.IsEmpty());
       break;
     case zeoNOTBLANK:
-      Result = plat::Variant(!Left.IsNull());
+      Result = plat::Variant(!Left.IsNull() && !Left.IsEmpty());
       break;
-    case zeoNOT:
-      if (!Left.IsEmpty()) Result = plat::VarNot(Left);
+    case zeoNOT: {
+      const Truth value = TruthOf(Left);
+      Result = VariantOf(value == Truth::Unknown ? Truth::Unknown
+                         : value == Truth::True  ? Truth::False
+                                                 : Truth::True);
       break;
-    case zeoAND:
-      if (!Left.IsEmpty() && !Right.IsEmpty()) Result = plat::VarAnd(Left, Right);
+    }
+    case zeoAND: {
+      // Kleene: False decides, else unknown wins over True.
+      const Truth l = TruthOf(Left);
+      const Truth r = TruthOf(Right);
+      if (l == Truth::False || r == Truth::False)
+        Result = VariantOf(Truth::False);
+      else if (l == Truth::True && r == Truth::True)
+        Result = VariantOf(Truth::True);
       break;
-    case zeoOR:
-      if (!Left.IsEmpty() && !Right.IsEmpty())
-        Result = plat::VarOr(Left, Right);
-      else if (!Left.IsEmpty())
-        Result = plat::Variant(IsTrue(Left));
-      else if (!Right.IsEmpty())
-        Result = plat::Variant(IsTrue(Right));
+    }
+    case zeoOR: {
+      // Kleene: True decides, else unknown wins over False.
+      const Truth l = TruthOf(Left);
+      const Truth r = TruthOf(Right);
+      if (l == Truth::True || r == Truth::True)
+        Result = VariantOf(Truth::True);
+      else if (l == Truth::False && r == Truth::False)
+        Result = VariantOf(Truth::False);
       break;
+    }
     default:
       break;
   }
@@ -120,8 +151,10 @@ void TZelOpEvaluator::EvaluateRelopExprAsVar(TZelExprOperator Operator, const pl
                                              const plat::Variant& Right, plat::Variant& Result,
                                              bool ExcludeRelopNulls) {
   Result = plat::Unassigned();
-  if (ExcludeRelopNulls && (Left.IsEmpty() || Left.IsNull() || Right.IsEmpty() || Right.IsNull()))
-    return;
+  // An unknown operand leaves the comparison unknown; a Null one too when
+  // Nulls are excluded (otherwise Null orders first and equals Null).
+  if (Left.IsEmpty() || Right.IsEmpty()) return;
+  if (ExcludeRelopNulls && (Left.IsNull() || Right.IsNull())) return;
   if (Left.IsNull() && !Right.IsNull()) {
     // Null orders before every value.
     Result = plat::Variant(Operator == zeoNE || Operator == zeoLT || Operator == zeoLE);

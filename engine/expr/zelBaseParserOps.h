@@ -4,9 +4,11 @@
 //
 // Three-valued logic: the unassigned variant is "unknown", the result of a
 // test whose truth cannot be decided; Null is a field without a value. The
-// operations here never raise for unknown or Null operands; errors of the
-// variant arithmetic and comparison themselves (incompatible kinds) pass
-// through to the caller.
+// logical operators are Kleene's: False AND unknown is False, True OR unknown
+// is True, NOT unknown is unknown, and a Null operand counts as unknown. A row
+// passes only when its condition is True (IsTrue). The operations here never
+// raise for unknown or Null operands; errors of the variant arithmetic and
+// comparison themselves (incompatible kinds) pass through to the caller.
 
 #include <cstdint>
 #include <string>
@@ -24,10 +26,13 @@ class TZelOpEvaluator {
   // gives unknown.
   static plat::Variant EvaluateArithExprValues(TZelExprOperator Operator, const plat::Variant& Left,
                                                const plat::Variant& Right);
+  // IS NULL holds for Null and for unknown values.
   static void EvaluateLogicalExprAsVar(TZelExprOperator Operator, const plat::Variant& Left,
                                        const plat::Variant& Right, plat::Variant& Result);
   static bool EvaluateLogicalExprAsBoolean(TZelExprOperator Operator, const plat::Variant& Left,
                                            const plat::Variant& Right);
+  // An unknown operand gives unknown. With ExcludeRelopNulls a Null operand
+  // does too; without it Null orders before every value and equals Null.
   static void EvaluateRelopExprAsVar(TZelExprOperator Operator, const plat::Variant& Left,
                                      const plat::Variant& Right, plat::Variant& Result,
                                      bool ExcludeRelopNulls);

@@ -33,8 +33,8 @@ int32_t LookUp(const std::string& word, std::initializer_list<WordOrdinal> table
 }  // namespace
 
 int32_t TBaseMapper::IsMemberToken(const std::string& word, const std::string& nextWord) {
-  tokenCount_ = 1;
-  return GetCustomOrdinal(word, nextWord) != 0 ? tokenCount_ : 0;
+  TokenCount_ = 1;
+  return GetCustomOrdinal(word, nextWord) != 0 ? TokenCount_ : 0;
 }
 
 int32_t TAggFuncMapper::GetCustomOrdinal(const std::string& word, const std::string&) {
@@ -50,12 +50,12 @@ int32_t TStrFuncMapper::GetCustomOrdinal(const std::string& word, const std::str
 }
 
 int32_t TDataTypeMapper::IsMemberToken(const std::string& word, const std::string& nextWord) {
-  tokenCount_ = 1;
+  TokenCount_ = 1;
   if (plat::AnsiSameText(word, "DOUBLE") && plat::AnsiSameText(nextWord, "PRECISION")) {
-    tokenCount_ = 2;
-    return tokenCount_;
+    TokenCount_ = 2;
+    return TokenCount_;
   }
-  return GetCustomOrdinal(word, nextWord) != plat::ftUnknown ? tokenCount_ : 0;
+  return GetCustomOrdinal(word, nextWord) != plat::ftUnknown ? TokenCount_ : 0;
 }
 
 int32_t TDataTypeMapper::GetCustomOrdinal(const std::string& word, const std::string& nextWord) {
@@ -87,26 +87,26 @@ TZelPreParser::~TZelPreParser() {
 
 void TZelPreParser::SetText(const std::string& s) {
   Clear();
-  text_ = s;
+  Text_ = s;
 }
 
 void TZelPreParser::Clear() {
-  stacks_.clear();
+  Stacks_.clear();
 }
 
 void TZelPreParser::FreeOwnedTokens() {
-  ownedTokens_.clear();
+  OwnedTokens_.clear();
 }
 
 TParserStack* TZelPreParser::Stack(int32_t index) const {
   if (index < 0 || index >= GetSectionCount()) return nullptr;
-  return stacks_[static_cast<std::size_t>(index)].get();
+  return Stacks_[static_cast<std::size_t>(index)].get();
 }
 
 TParserToken* TZelPreParser::MakeToken(const TZelTokenParser& scanner, TZelSQLToken kind,
                                        TZelSQLToken section, const std::string& text) {
-  ownedTokens_.push_back(std::make_unique<TParserToken>());
-  TParserToken* token = ownedTokens_.back().get();
+  OwnedTokens_.push_back(std::make_unique<TParserToken>());
+  TParserToken* token = OwnedTokens_.back().get();
   token->SetToken(kind);
   token->SetSection(section);
   token->SetText(text);
@@ -119,42 +119,42 @@ TParserToken* TZelPreParser::MakeToken(const TZelTokenParser& scanner, TZelSQLTo
 void TZelPreParser::SetTypeFromFirstToken(TZelSQLToken kind) {
   switch (kind) {
     case zstSelect:
-      sqlStatementType_ = zsSQLSelect;
+      SqlStatementType_ = zsSQLSelect;
       break;
     case zstInsert:
-      sqlStatementType_ = zsSQLInsert;
+      SqlStatementType_ = zsSQLInsert;
       break;
     case zstDelete:
-      sqlStatementType_ = zsSQLDelete;
+      SqlStatementType_ = zsSQLDelete;
       break;
     case zstUpdate:
-      sqlStatementType_ = zsSQLUpdate;
+      SqlStatementType_ = zsSQLUpdate;
       break;
     case zstCreate:
     case zstDrop:
     case zstAlter:
-      sqlStatementType_ = zsSchemaManipulation;
+      SqlStatementType_ = zsSchemaManipulation;
       break;
     default:
-      sqlStatementType_ = zsSQLUnknown;
+      SqlStatementType_ = zsSQLUnknown;
       break;
   }
 }
 
 void TZelPreParser::PreParseTokens() {
-  const std::size_t firstNew = ownedTokens_.size();
-  if (parseSingleStack_)
+  const std::size_t firstNew = OwnedTokens_.size();
+  if (ParseSingleStack_)
     SingleStackPass();
   else
     SectionedPass();
-  if (parseAsExprOnly_) sqlStatementType_ = zsSQLExprOnly;
+  if (ParseAsExprOnly_) SqlStatementType_ = zsSQLExprOnly;
 
   // Give aggregate, data-type and string-function tokens their ordinals.
   TAggFuncMapper aggMapper;
   TDataTypeMapper typeMapper;
   TStrFuncMapper strMapper;
-  for (std::size_t i = firstNew; i < ownedTokens_.size(); ++i) {
-    TParserToken& token = *ownedTokens_[i];
+  for (std::size_t i = firstNew; i < OwnedTokens_.size(); ++i) {
+    TParserToken& token = *OwnedTokens_[i];
     switch (token.Token()) {
       case zstAggFunc:
         token.SetCustomOrdinal(aggMapper.GetCustomOrdinal(token.Text(), ""));
@@ -173,11 +173,11 @@ void TZelPreParser::PreParseTokens() {
 
 void TZelPreParser::SingleStackPass() {
   TZelTokenParser scanner;
-  scanner.SetTokenString(text_);
-  stacks_.push_back(std::make_unique<TParserStack>());
-  TParserStack& stack = *stacks_.back();
+  scanner.SetTokenString(Text_);
+  Stacks_.push_back(std::make_unique<TParserStack>());
+  TParserStack& stack = *Stacks_.back();
   stack.SetSection(zstUnknown);
-  sqlStatementType_ = zsSQLUnknown;
+  SqlStatementType_ = zsSQLUnknown;
   bool first = true;
   std::string text;
   for (;;) {
@@ -189,17 +189,17 @@ void TZelPreParser::SingleStackPass() {
     }
     if (kind == zstEnd && text.empty()) break;
   }
-  unparsedText_ = scanner.GetUnparsedText();
+  UnparsedText_ = scanner.GetUnparsedText();
 }
 
 void TZelPreParser::SectionedPass() {
   TZelTokenParser scanner;
-  scanner.SetTokenString(text_);
-  sqlStatementType_ = zsSQLUnknown;
+  scanner.SetTokenString(Text_);
+  SqlStatementType_ = zsSQLUnknown;
   TParserStack* current = nullptr;
-  if (parseAsExprOnly_) {
-    stacks_.push_back(std::make_unique<TParserStack>());
-    current = stacks_.back().get();
+  if (ParseAsExprOnly_) {
+    Stacks_.push_back(std::make_unique<TParserStack>());
+    current = Stacks_.back().get();
     current->SetSection(zstWhere);
   }
   bool first = true;
@@ -207,7 +207,7 @@ void TZelPreParser::SectionedPass() {
   for (;;) {
     const TZelSQLToken kind = scanner.GetNextToken(text);
     const bool last = kind == zstEnd && text.empty();
-    if (parseAsExprOnly_) {
+    if (ParseAsExprOnly_) {
       current->Queue(MakeToken(scanner, kind, zstWhere, text));
     } else if (CheckIncludeToken(kind)) {
       if (first) SetTypeFromFirstToken(kind);
@@ -215,8 +215,8 @@ void TZelPreParser::SectionedPass() {
       const bool fromInWhere =
           kind == zstFrom && current != nullptr && current->Section() == zstWhere;
       if (IsClauseToken(kind) && !fromInWhere) {
-        stacks_.push_back(std::make_unique<TParserStack>());
-        current = stacks_.back().get();
+        Stacks_.push_back(std::make_unique<TParserStack>());
+        current = Stacks_.back().get();
         current->SetSection(kind);
       } else if (current != nullptr) {
         current->Queue(MakeToken(scanner, kind, current->Section(), text));
@@ -224,13 +224,13 @@ void TZelPreParser::SectionedPass() {
     }
     if (last) break;
   }
-  unparsedText_ = scanner.GetUnparsedText();
+  UnparsedText_ = scanner.GetUnparsedText();
 }
 
 TParserStack* TZelPreParser::GetSection(TZelSQLToken kind, const TParserToken* token) {
   PLAT_ASSERT(IsClauseToken(kind), "Invalid section request in GetSection");
-  if (parseSingleStack_ && stacks_.size() == 1) {
-    TParserStack* stack = stacks_.front().get();
+  if (ParseSingleStack_ && Stacks_.size() == 1) {
+    TParserStack* stack = Stacks_.front().get();
     const bool tokenIsKind = token != nullptr && token->Token() == kind;
     if (stack->Count() > 0 && stack->Peek()->Token() != kind && !tokenIsKind) {
       // Skip to just after the clause keyword.
@@ -239,44 +239,44 @@ TParserStack* TZelPreParser::GetSection(TZelSQLToken kind, const TParserToken* t
     }
     return stack;
   }
-  for (auto it = stacks_.rbegin(); it != stacks_.rend(); ++it)
+  for (auto it = Stacks_.rbegin(); it != Stacks_.rend(); ++it)
     if ((*it)->Section() == kind) return it->get();
   return nullptr;
 }
 
 TParserStack* TZelPreParser::GetSingleStack() const {
-  PLAT_ASSERT(parseSingleStack_, "Cannot get single stack - not parsed as single stack");
-  return stacks_.empty() ? nullptr : stacks_.front().get();
+  PLAT_ASSERT(ParseSingleStack_, "Cannot get single stack - not parsed as single stack");
+  return Stacks_.empty() ? nullptr : Stacks_.front().get();
 }
 
 int32_t TZelPreParser::GetSingleStackCount() const {
-  if (!parseSingleStack_ || stacks_.size() != 1) return 0;
-  return stacks_.front()->Count();
+  if (!ParseSingleStack_ || Stacks_.size() != 1) return 0;
+  return Stacks_.front()->Count();
 }
 
 void TZelPreParser::SetSingleStackCountTo(int32_t n) {
-  if (parseSingleStack_ && stacks_.size() == 1) stacks_.front()->SetCountTo(n);
+  if (ParseSingleStack_ && Stacks_.size() == 1) Stacks_.front()->SetCountTo(n);
 }
 
 void TZelPreParser::AssignStacks(const TZelPreParser& other) {
   if (&other == this) return;  // clearing first would lose the source
   Clear();
-  for (const auto& source : other.stacks_) {
-    stacks_.push_back(std::make_unique<TParserStack>());
-    stacks_.back()->CopyStack(*source, ownedTokens_);
-    stacks_.back()->SetSection(source->Section());
+  for (const auto& source : other.Stacks_) {
+    Stacks_.push_back(std::make_unique<TParserStack>());
+    Stacks_.back()->CopyStack(*source, OwnedTokens_);
+    Stacks_.back()->SetSection(source->Section());
   }
 }
 
 void TZelPreParser::TrimStacks(const TZelPreParser& other) {
-  PLAT_ASSERT(stacks_.size() == other.stacks_.size(), "Stack list counts do not match");
-  for (std::size_t i = 0; i < stacks_.size(); ++i)
-    stacks_[i]->SetCountTo(other.stacks_[i]->Count());
+  PLAT_ASSERT(Stacks_.size() == other.Stacks_.size(), "Stack list counts do not match");
+  for (std::size_t i = 0; i < Stacks_.size(); ++i)
+    Stacks_[i]->SetCountTo(other.Stacks_[i]->Count());
 }
 
 bool TZelPreParser::CheckParseComplete() const {
-  if (!unparsedText_.empty()) return false;
-  for (const auto& stack : stacks_) {
+  if (!UnparsedText_.empty()) return false;
+  for (const auto& stack : Stacks_) {
     for (int32_t i = 0; i < stack->Count(); ++i) {
       const TParserToken* token = stack->Item(i);
       const bool harmless =
@@ -292,7 +292,7 @@ void TZelPreParser::GetParamList(plat::TStrings& list) const {
   // form is (equal upper-case forms compare equal ignoring case).
   std::unordered_set<std::string> known;
   for (int32_t i = 0; i < list.Count(); ++i) known.insert(plat::AnsiUpperCase(list.Strings(i)));
-  for (const auto& stack : stacks_) {
+  for (const auto& stack : Stacks_) {
     // From the top down, which is reading order.
     for (int32_t n = 0; n + 1 < stack->Count(); ++n) {
       const TParserToken* token = stack->PeekAt(n);

@@ -41,10 +41,10 @@ class TBaseMapper : public plat::TObject {
   virtual int32_t IsMemberToken(const std::string& word, const std::string& nextWord);
   virtual int32_t GetCustomOrdinal(const std::string& word, const std::string& nextWord) = 0;
 
-  int32_t TokenCount() const { return tokenCount_; }
+  int32_t TokenCount() const { return TokenCount_; }
 
  protected:
-  int32_t tokenCount_ = 0;
+  int32_t TokenCount_ = 0;
 };
 
 class TAggFuncMapper : public TBaseMapper {
@@ -94,9 +94,9 @@ class TZelPreParser : public plat::TObject {
   std::string ClassName() const override { return "TZelPreParser"; }
 
   void SetText(const std::string& s);
-  void SetParseAsExprOnly(bool value) { parseAsExprOnly_ = value; }
-  void SetParseSingleStack(bool value) { parseSingleStack_ = value; }
-  void SetSQLStatementType(TZelSQLStatementType value) { sqlStatementType_ = value; }
+  void SetParseAsExprOnly(bool value) { ParseAsExprOnly_ = value; }
+  void SetParseSingleStack(bool value) { ParseSingleStack_ = value; }
+  void SetSQLStatementType(TZelSQLStatementType value) { SqlStatementType_ = value; }
 
   void PreParseTokens();
   void Clear();
@@ -104,7 +104,7 @@ class TZelPreParser : public plat::TObject {
 
   // The stack of a clause keyword (see the .cpp); nullptr when there is none.
   TParserStack* GetSection(TZelSQLToken kind, const TParserToken* token);
-  int32_t GetSectionCount() const { return static_cast<int32_t>(stacks_.size()); }
+  int32_t GetSectionCount() const { return static_cast<int32_t>(Stacks_.size()); }
   TParserStack* GetSingleStack() const;
   int32_t GetSingleStackCount() const;
   void SetSingleStackCountTo(int32_t n);
@@ -116,13 +116,13 @@ class TZelPreParser : public plat::TObject {
   // in order of first use, spelled as at first use.
   void GetParamList(plat::TStrings& list) const;
 
-  const std::string& Text() const { return text_; }
-  bool ParseAsExprOnly() const { return parseAsExprOnly_; }
-  bool ParseSingleStack() const { return parseSingleStack_; }
-  TZelSQLStatementType SQLStatementType() const { return sqlStatementType_; }
-  const std::string& UnparsedText() const { return unparsedText_; }
+  const std::string& Text() const { return Text_; }
+  bool ParseAsExprOnly() const { return ParseAsExprOnly_; }
+  bool ParseSingleStack() const { return ParseSingleStack_; }
+  TZelSQLStatementType SQLStatementType() const { return SqlStatementType_; }
+  const std::string& UnparsedText() const { return UnparsedText_; }
   TParserStack* Stack(int32_t index) const;
-  const TParserTokenList& OwnedTokens() const { return ownedTokens_; }
+  const TParserTokenList& OwnedTokens() const { return OwnedTokens_; }
 
  private:
   void SingleStackPass();
@@ -132,13 +132,13 @@ class TZelPreParser : public plat::TObject {
   void SetTypeFromFirstToken(TZelSQLToken kind);
   void PostProcessTokens();
 
-  std::vector<std::unique_ptr<TParserStack>> stacks_;
-  std::string text_;
-  bool parseAsExprOnly_ = false;
-  bool parseSingleStack_ = false;
-  TParserTokenList ownedTokens_;
-  TZelSQLStatementType sqlStatementType_ = zsSQLUnknown;
-  std::string unparsedText_;
+  std::vector<std::unique_ptr<TParserStack>> Stacks_;
+  std::string Text_;
+  bool ParseAsExprOnly_ = false;
+  bool ParseSingleStack_ = false;
+  TParserTokenList OwnedTokens_;
+  TZelSQLStatementType SqlStatementType_ = zsSQLUnknown;
+  std::string UnparsedText_;
 };
 
 }  // namespace zel

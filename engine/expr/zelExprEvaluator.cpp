@@ -1,0 +1,730 @@
+#include "engine/expr/zelExprEvaluator.h"
+
+#include <cmath>
+#include <string_view>
+
+#include "engine/expr/zelBaseParserOps.h"
+#include "engine/expr/zelExprParser.h"
+#include "engine/expr/zelParserUtils.h"
+#include "engine/storage/zelCommonError.h"
+#include "engine/storage/zelCommonText.h"
+#include "platform/rtl/DateTime.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Strings.h"
+
+namespace zel {
+
+namespace {
+
+constexpr int32_t kErrInvalidFieldType = 0x2710;
+constexpr int32_t kErrSQL = 0x25AD;
+constexpr int32_t kErrMultipleRows = 0x25B2;
+constexpr int32_t kErrMultipleColumns = 0x25B8;
+constexpr int32_t kErrNoStringCompare = 0x2751;
+constexpr int32_t kErrGeneratorName = 0x278D;
+
+bool IsUnknownOrNull(const plat::Variant& Value) {
+  return Value.IsEmpty() || Value.IsNull();
+}
+
+plat::Variant Negate(const plat::Variant& Value) {
+  plat::Variant result;
+  TZelOpEvaluator::EvaluateLogicalExprAsVar(zeoNOT, Value, plat::Variant(), result);
+  return result;
+}
+
+bool IsOperatorNode(const TZelExprNode* Node) {
+  return Node != nullptr && Node->Left() != nullptr && Node->Right() != nullptr &&
+         (Node->Kind() == enkArithOperator || Node->Kind() == enkRelOperator ||
+          Node->Kind() == enkLogicalOperator);
+}
+
+// The expression as text, for error messages: operands of an operator that
+// are operators themselves stand in parentheses.
+std::string NodeText(const TZelExprNode* Node, int32_t Depth = 0) {
+  if (Node == nullptr) return std::string();
+  if (Depth > 32) return "...";
+  const std::string token = plat::Trim(Node->ParserToken()->RawTokenText());
+  const auto operand = [Depth](const TZelExprNode* child) {
+    const std::string text = NodeText(child, Depth + 1);
+    return IsOperatorNode(child) ? "(" + text + ")" : text;
+  };
+  if (IsOperatorNode(Node))
+    return operand(Node->Left()) + " " + token + " " + operand(Node->Right());
+  if (Node->Kind() == enkFunc && (Node->Left() != nullptr || Node->Right() != nullptr)) {
+    std::string inner = NodeText(Node->Left(), Depth + 1);
+    if (Node->Right() != nullptr)
+      inner += (inner.empty() ? "" : ", ") + NodeText(Node->Right(), Depth + 1);
+    return token + "(" + inner + ")";
+  }
+  return token;
+}
+
+// Byte length of the UTF-8 character at Pos; a byte that starts no valid
+// sequence counts as one character.
+std::size_t CharLength(std::string_view Text, std::size_t Pos) {
+  const auto lead = static_cast<unsigned char>(Text[Pos]);
+  std::size_t length = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x6  ? 2
+                       : (lead >> 4) == 0xE  ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 1;
+  if (Pos + length > Text.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i)
+    if ((static_cast<unsigned char>(Text[Pos + i]) & 0xC0) != 0x80) return 1;
+  return length;
+}
+
+// LIKE with an escape character: the character after the escape stands for
+// itself. The pattern is cut into items and matched by a dynamic programme
+// over (item, character), so the time stays bounded by their product.
+bool MatchWithEscape(std::string_view Value, std::string_view Pattern, std::string_view Escape) {
+  enum Kind { Literal, One, Run };
+  struct Item {
+    Kind kind;
+    std::string_view text;
+  };
+  std::vector<Item> items;
+  for (std::size_t i = 0; i < Pattern.size();) {
+    std::size_t length = CharLength(Pattern, i);
+    std::string_view c = Pattern.substr(i, length);
+    if (c == Escape && i + length < Pattern.size()) {
+      i += length;
+      length = CharLength(Pattern, i);
+      items.push_back({Literal, Pattern.substr(i, length)});
+    } else if (c == "%") {
+      items.push_back({Run, c});
+    } else if (c == "_") {
+      items.push_back({One, c});
+    } else {
+      items.push_back({Literal, c});
+    }
+    i += length;
+  }
+  std::vector<std::string_view> chars;
+  for (std::size_t i = 0; i < Value.size();) {
+    const std::size_t length = CharLength(Value, i);
+    chars.push_back(Value.substr(i, length));
+    i += length;
+  }
+  // matched[j]: the items so far match the first j characters.
+  std::vector<char> matched(chars.size() + 1, 0), next(chars.size() + 1, 0);
+  matched[0] = 1;
+  for (const Item& item : items) {
+    std::fill(next.begin(), next.end(), 0);
+    for (std::size_t j = 0; j <= chars.size(); ++j) {
+      if (item.kind == Run) {
+        next[j] = matched[j] || (j > 0 && next[j - 1]);
+      } else if (j > 0 && matched[j - 1]) {
+        next[j] = item.kind == One || chars[j - 1] == item.text;
+      }
+    }
+    matched.swap(next);
+  }
+  return matched[chars.size()] != 0;
+}
+
+// The first Size bytes of Text, never ending inside a character.
+std::string CutAtCharacter(const std::string& Text, int32_t Size) {
+  if (Size < 0 || static_cast<std::size_t>(Size) >= Text.size()) return Text;
+  std::size_t end = 0;
+  while (end < Text.size()) {
+    const std::size_t length = CharLength(Text, end);
+    if (end + length > static_cast<std::size_t>(Size)) break;
+    end += length;
+  }
+  return Text.substr(0, end);
+}
+
+// A whole number for a position or a length, clamped so that the byte
+// arithmetic cannot overflow.
+int64_t ClampedInteger(const plat::Variant& Value) {
+  const double d = std::trunc(Value.AsFloat());
+  if (std::isnan(d)) return 0;
+  if (d > 1e15) return static_cast<int64_t>(1e15);
+  if (d < -1e15) return static_cast<int64_t>(-1e15);
+  return static_cast<int64_t>(d);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Providers
+
+int32_t TZelDataProviderBaseDBInterface::GetCurrentGeneratorValue(const std::string& Name) {
+  ZelDatabaseError(kErrGeneratorName, "TZelDataProviderBaseDBInterface", Name, this);
+}
+
+TZelExprDataProvider::TZelExprDataProvider(TZelDataProviderBaseDBInterface* DBInterface)
+    : ProviderFields_(std::make_unique<TInternalFields>()), DBInterface_(DBInterface) {}
+
+TZelExprDataProvider::~TZelExprDataProvider() = default;
+
+plat::Variant TZelExprDataProvider::GetDataAsVariant(int32_t FieldNo) {
+  (void)FieldNo;
+  return plat::Variant();
+}
+
+bool TZelExprDataProvider::IsFieldNull(int32_t FieldNo) {
+  return GetDataAsVariant(FieldNo).IsNull();
+}
+
+void TZelExprDataProvider::GetDefaultRecordList(TCompoundList& List) {
+  (void)List;
+}
+
+bool TZelExprDataProvider::MoveToRecord(void* RecAddr) {
+  (void)RecAddr;
+  return false;
+}
+
+TInternalFieldItem* TZelExprDataProvider::FindField(const TParserToken* Token,
+                                                    const std::string& Name) {
+  (void)Token;
+  TInternalFields* fields = GetProviderFields();
+  return fields == nullptr ? nullptr : fields->FindField(Name);
+}
+
+TZelExprDataProvider* TZelExprDataProvider::FindProvider(const std::string& Name) {
+  (void)Name;
+  return this;
+}
+
+bool TZelExprDataProvider::PassFilterEvent(void* RecAddr) {
+  (void)RecAddr;
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Building the tree
+
+TExprEvaluator::~TExprEvaluator() {
+  Clear();
+}
+
+void TExprEvaluator::Clear() {
+  Root_ = nullptr;
+  Nodes_ = nullptr;
+  Owned_.clear();
+}
+
+void TExprEvaluator::Prepare(TZelExprDataProvider* Provider, TZelExprNode* Root) {
+  Clear();
+  DataProvider_ = Provider;
+  if (!DBStringCompare_ && Provider != nullptr) DBStringCompare_ = Provider->DBStringCompare();
+  Root_ = BuildNode(Root);
+}
+
+TExprEvaluatorNode* TExprEvaluator::BuildNode(TZelExprNode* Node) {
+  if (Node == nullptr) return nullptr;
+  Owned_.push_back(std::make_unique<TExprEvaluatorNode>());
+  TExprEvaluatorNode* node = Owned_.back().get();
+  node->SetNext(Nodes_);
+  Nodes_ = node;
+  node->SetExprNode(Node);
+  node->SetDataProvider(DataProvider_);
+  if (Node->Kind() == enkField) {
+    const std::string name = Node->Data().AsString();
+    TZelExprDataProvider* provider = DataProvider_;
+    PLAT_ASSERT(provider != nullptr, "The Evaluator node data provider could not be found: ");
+    if (!Node->TokenArgs().empty() && Node->TokenArgs()[0] != nullptr) {
+      const std::string table = Node->TokenArgs()[0]->Text();
+      provider = provider->FindProvider(table);
+      PLAT_ASSERT(provider != nullptr,
+                  ("The Evaluator node data provider could not be found: " + table).c_str());
+    }
+    node->SetDataProvider(provider);
+    node->SetFieldRef(provider->FindField(Node->ParserToken(), name));
+    PLAT_ASSERT(node->FieldRef() != nullptr, "Field not found in TExprEvaluator");
+  }
+  for (TZelExprNode* arg : Node->Args()) node->Args().push_back(BuildNode(arg));
+  node->SetLeft(BuildNode(Node->Left()));
+  node->SetRight(BuildNode(Node->Right()));
+  return node;
+}
+
+void TExprEvaluator::Reset() {
+  for (TExprEvaluatorNode* node = Nodes_; node != nullptr; node = node->Next())
+    node->SetNodeResult(plat::Null());
+}
+
+bool TExprEvaluator::Evaluate() {
+  const plat::Variant value = EvaluateValueExpr();
+  try {
+    return TZelOpEvaluator::IsTrue(value);
+  } catch (const plat::EVariantError& error) {
+    // A value such as a text is no condition.
+    ZelDatabaseError(kErrSQL, "TExprEvaluator.Evaluate",
+                     error.Message() + " in expression " + NodeText(Root_->ExprNode()), this);
+  }
+}
+
+plat::Variant TExprEvaluator::EvaluateValueExpr() {
+  if (Root_ == nullptr) return plat::Variant();
+  try {
+    return EvaluateNode(Root_);
+  } catch (const plat::EVariantError& error) {
+    // A value of the wrong kind for its operator (say, text in arithmetic).
+    ZelDatabaseError(kErrSQL, "TExprEvaluator.EvaluateNode",
+                     error.Message() + " in expression " + (NodeText(Root_->ExprNode())), this);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Evaluation
+
+plat::Variant TExprEvaluator::Compare(TZelExprOperator Operator, const plat::Variant& Left,
+                                      const plat::Variant& Right) const {
+  plat::Variant result;
+  TZelOpEvaluator::EvaluateRelopExprAsVar(Operator, Left, Right, result, ExcludeRelopNulls_);
+  return result;
+}
+
+plat::Variant TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node) {
+  if (Node == nullptr) return plat::Variant();
+  TZelExprNode* expr = Node->ExprNode();
+  plat::Variant result;
+  switch (expr->Kind()) {
+    case enkConst:
+    case enkParam:
+      result = expr->Data();
+      break;
+    case enkField: {
+      result = Node->DataProvider()->GetDataAsVariant(Node->FieldRef()->FieldNo());
+      const plat::TFieldType type = Node->FieldRef()->DataType();
+      if (expr->CaseInsensitiveMatch() && !IsUnknownOrNull(result) &&
+          (type == plat::ftString || type == plat::ftWideString || type == plat::ftMemo ||
+           type == plat::ftFmtMemo))
+        result = plat::Variant(plat::AnsiUpperCase(result.AsString()));
+      break;
+    }
+    case enkRelOperator:
+      result = EvaluateRelop(Node);
+      break;
+    case enkLogicalOperator:
+      result = EvaluateLogical(Node);
+      break;
+    case enkArithOperator:
+      result = EvaluateArith(Node);
+      break;
+    case enkFunc:
+      result = EvaluateFunction(Node);
+      break;
+    case enkNonRelPredicate:
+      result = expr->Operator() == zeoLIKE ? EvaluateLike(Node) : EvaluateInPredicate(Node);
+      break;
+    case enkSubquery:
+      if (expr->ParserToken()->CustomOrdinal() == zsqExists) {
+        TCustomExprNodeDataProvider* rows = expr->ExprNodeDataProvider();
+        PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
+        result = plat::Variant(rows->PrepareAndOpen() && rows->First());
+      } else {
+        result = EvaluateSubqueryValue(expr, "TExprEvaluator.EvaluateSubqueryValue");
+      }
+      break;
+    default:
+      break;
+  }
+  Node->SetNodeResult(result);
+  return result;
+}
+
+plat::Variant TExprEvaluator::EvaluateLogical(TExprEvaluatorNode* Node) {
+  TZelExprNode* expr = Node->ExprNode();
+  const TZelExprOperator op = expr->Operator();
+  plat::Variant result;
+  if (op == zeoISBLANK || op == zeoNOTBLANK) {
+    TExprEvaluatorNode* operand = Node->Left();
+    bool isNull = true;
+    if (operand != nullptr && operand->ExprNode()->Kind() == enkField)
+      // Answered without reading the value.
+      isNull = operand->DataProvider()->IsFieldNull(operand->FieldRef()->FieldNo());
+    else
+      isNull = IsUnknownOrNull(EvaluateNode(operand));
+    return plat::Variant(op == zeoISBLANK ? isNull : !isNull);
+  }
+  if (op == zeoNOT) {
+    // The operand of NOT is its right child.
+    TExprEvaluatorNode* operand = Node->Right() != nullptr ? Node->Right() : Node->Left();
+    return Negate(EvaluateNode(operand));
+  }
+  const plat::Variant left = EvaluateNode(Node->Left());
+  // The left side may decide alone: False for AND, True for OR.
+  if (!IsUnknownOrNull(left) && left.AsBoolean() == (op == zeoOR))
+    return plat::Variant(op == zeoOR);
+  const plat::Variant right = EvaluateNode(Node->Right());
+  TZelOpEvaluator::EvaluateLogicalExprAsVar(op, left, right, result);
+  return result;
+}
+
+plat::Variant TExprEvaluator::EvaluateArith(TExprEvaluatorNode* Node) {
+  const plat::Variant left = EvaluateNode(Node->Left());
+  const plat::Variant right = EvaluateNode(Node->Right());
+  if (IsUnknownOrNull(left) || IsUnknownOrNull(right)) return plat::Variant();
+  TZelExprNode* expr = Node->ExprNode();
+  if (expr->Operator() == zeoDIV && right.AsFloat() == 0)
+    ZelDatabaseError(kErrSQL, "TExprEvaluator.EvaluateArithExpr",
+                     "Division by zero in expression " + (NodeText(expr)), this);
+  return TZelOpEvaluator::EvaluateArithExprValues(expr->Operator(), left, right);
+}
+
+plat::Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node) {
+  TZelExprNode* expr = Node->ExprNode();
+  const TZelExprOperator op = expr->Operator();
+  TZelExprNode* leftExpr = expr->Left();
+  TZelExprNode* rightExpr = expr->Right();
+  const auto quantified = [](const TZelExprNode* n) {
+    if (n == nullptr || n->Kind() != enkSubquery) return false;
+    const int32_t type = n->ParserToken()->CustomOrdinal();
+    return type == zsqAnyOrSome || type == zsqAll;
+  };
+  const bool leftQuantified = quantified(leftExpr);
+  const bool rightQuantified = quantified(rightExpr);
+  if (leftQuantified && rightQuantified) {
+    // Two sets cannot be compared row by row.
+    ZelDatabaseError(kErrMultipleRows, "TExprEvaluator.EvaluateDualSubqueries", (NodeText(expr)),
+                     this);
+  }
+  if (leftQuantified) {
+    const plat::Variant right = EvaluateNode(Node->Right());
+    return EvaluateQuantified(leftExpr, op, right, true);
+  }
+  if (rightQuantified) {
+    const plat::Variant left = EvaluateNode(Node->Left());
+    return EvaluateQuantified(rightExpr, op, left, false);
+  }
+  // Plain subqueries give their single value through EvaluateNode.
+  const plat::Variant left = EvaluateNode(Node->Left());
+  const plat::Variant right = EvaluateNode(Node->Right());
+  if (leftExpr != nullptr && rightExpr != nullptr && ZelIsStringType(leftExpr->DataType()) &&
+      ZelIsStringType(rightExpr->DataType()) && !IsUnknownOrNull(left) && !IsUnknownOrNull(right))
+    return EvaluateStringRelop(expr, left, right);
+  return Compare(op, left, right);
+}
+
+plat::Variant TExprEvaluator::EvaluateStringRelop(TZelExprNode* Node, const plat::Variant& Left,
+                                                  const plat::Variant& Right) {
+  PLAT_ASSERT(static_cast<bool>(DBStringCompare_), "String Comparison method is not assigned");
+  const std::string left = Left.AsString();
+  const std::string right = Right.AsString();
+  const int32_t partialLength = Node->PartialLength();
+  auto leftLength = static_cast<int32_t>(left.size());
+  auto rightLength = static_cast<int32_t>(right.size());
+  if (partialLength > 0) {
+    leftLength = std::min(leftLength, partialLength);
+    rightLength = std::min(rightLength, partialLength);
+  }
+  const bool partial = Node->PartialMatch();
+  if (partial) {
+    // The field side is compared over the other side's length (a prefix).
+    const bool leftField = Node->Left()->Kind() == enkField;
+    const bool rightField = Node->Right()->Kind() == enkField;
+    if (leftField && !rightField)
+      leftLength = std::min(leftLength, rightLength);
+    else if (rightField && !leftField)
+      rightLength = std::min(rightLength, leftLength);
+  }
+  const int32_t outcome = DBStringCompare_(left.c_str(), right.c_str(), leftLength, rightLength,
+                                           partial, Node->CaseInsensitiveMatch());
+  return Compare(Node->Operator(), plat::Variant(outcome), plat::Variant(0));
+}
+
+plat::Variant TExprEvaluator::EvaluateSubqueryValue(TZelExprNode* Subquery, const char* Caller) {
+  TCustomExprNodeDataProvider* rows = Subquery->ExprNodeDataProvider();
+  PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
+  if (!rows->PrepareAndOpen() || !rows->First()) return plat::Variant();
+  if (rows->ColumnCount() > 1)
+    ZelDatabaseError(kErrMultipleColumns, Caller, (NodeText(Subquery)), this);
+  const plat::Variant value = rows->ColumnValue(0);
+  if (rows->Next()) ZelDatabaseError(kErrMultipleRows, Caller, "", this);
+  return value;
+}
+
+plat::Variant TExprEvaluator::EvaluateQuantified(TZelExprNode* Subquery, TZelExprOperator Operator,
+                                                 const plat::Variant& Value, bool SubqueryOnLeft) {
+  TCustomExprNodeDataProvider* rows = Subquery->ExprNodeDataProvider();
+  PLAT_ASSERT(rows != nullptr, SubqueryOnLeft ? "Left ExprNodeDataProvider is not assigned"
+                                              : "Right ExprNodeDataProvider is not assigned");
+  const bool all = Subquery->ParserToken()->CustomOrdinal() == zsqAll;
+  bool unknownSeen = false;
+  if (rows->PrepareAndOpen() && rows->First()) {
+    if (rows->ColumnCount() > 1)
+      ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateLeftSubquery", "", this);
+    do {
+      const plat::Variant column = rows->ColumnValue(0);
+      const plat::Variant outcome =
+          SubqueryOnLeft ? Compare(Operator, column, Value) : Compare(Operator, Value, column);
+      if (outcome.IsEmpty()) {
+        unknownSeen = true;
+        continue;
+      }
+      const bool passed = TZelOpEvaluator::IsTrue(outcome);
+      if (!all && passed) return plat::Variant(true);
+      if (all && !passed) return plat::Variant(false);
+    } while (rows->Next());
+  }
+  // No row decided: a comparison that was unknown leaves the answer unknown.
+  return unknownSeen ? plat::Variant() : plat::Variant(all);
+}
+
+plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
+  TZelExprNode* expr = Node->ExprNode();
+  const plat::Variant value = EvaluateNode(Node->Left());
+  bool unknownSeen = false;
+  bool found = false;
+  // A case-insensitive field is read upper-cased; the list is folded alike.
+  const bool fold = expr->CaseInsensitiveMatch() && plat::VarIsStr(value);
+  const auto test = [&](const plat::Variant& candidate) {
+    const plat::Variant outcome = Compare(
+        zeoEQ, value,
+        fold && plat::VarIsStr(candidate) ? plat::Variant(plat::AnsiUpperCase(candidate.AsString()))
+                                          : candidate);
+    if (outcome.IsEmpty())
+      unknownSeen = true;
+    else if (TZelOpEvaluator::IsTrue(outcome))
+      found = true;
+    return found;
+  };
+  if (expr->Args().size() == 1 && expr->Args()[0] != nullptr &&
+      expr->Args()[0]->Kind() == enkSubquery) {
+    TCustomExprNodeDataProvider* rows = expr->Args()[0]->ExprNodeDataProvider();
+    PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
+    if (rows->PrepareAndOpen() && rows->First()) {
+      if (rows->ColumnCount() > 1)
+        ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateInPredicate", "", this);
+      do {
+        if (test(rows->ColumnValue(0))) break;
+      } while (rows->Next());
+    }
+  } else {
+    for (TExprEvaluatorNode* arg : Node->Args())
+      if (test(EvaluateNode(arg))) break;
+  }
+  plat::Variant result = found         ? plat::Variant(true)
+                         : unknownSeen ? plat::Variant()
+                                       : plat::Variant(false);
+  return expr->ParserToken()->Token() == zstNotIn ? Negate(result) : result;
+}
+
+plat::Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node) {
+  TZelExprNode* expr = Node->ExprNode();
+  const plat::Variant value = EvaluateNode(Node->Left());
+  const plat::Variant pattern = EvaluateNode(Node->Right());
+  if (IsUnknownOrNull(value) || IsUnknownOrNull(pattern)) return plat::Variant();
+  std::string text = value.AsString();
+  std::string mask = pattern.AsString();
+  if (expr->CaseInsensitiveMatch()) {
+    text = plat::AnsiUpperCase(text);
+    mask = plat::AnsiUpperCase(mask);
+  }
+  bool matched = false;
+  if (!Node->Args().empty()) {
+    const plat::Variant escape = EvaluateNode(Node->Args()[0]);
+    if (IsUnknownOrNull(escape)) return plat::Variant();
+    const std::string escapeText = escape.AsString();
+    matched =
+        escapeText.empty()
+            ? MatchPatternedStrings(text, mask)
+            : MatchWithEscape(text, mask,
+                              std::string_view(escapeText).substr(0, CharLength(escapeText, 0)));
+  } else {
+    matched = MatchPatternedStrings(text, mask);
+  }
+  return plat::Variant(expr->ParserToken()->Token() == zstNotLike ? !matched : matched);
+}
+
+plat::Variant TExprEvaluator::EvaluateFunction(TExprEvaluatorNode* Node) {
+  TZelExprNode* expr = Node->ExprNode();
+  const TParserToken* token = expr->ParserToken();
+  switch (token->Token()) {
+    case zstStrFunc: {
+      const int32_t kind = token->CustomOrdinal();
+      if (kind == zsfUpper || kind == zsfLower) {
+        const plat::Variant operand = EvaluateNode(Node->Right());
+        if (IsUnknownOrNull(operand)) return plat::Variant();
+        return plat::Variant(kind == zsfUpper ? plat::AnsiUpperCase(operand.AsString())
+                                              : plat::AnsiLowerCase(operand.AsString()));
+      }
+      if (kind == zsfSubstring) {
+        const plat::Variant source = EvaluateNode(Node->Left());
+        const plat::Variant start = EvaluateNode(Node->Right());
+        const plat::Variant length =
+            Node->Args().empty() ? plat::Variant() : EvaluateNode(Node->Args()[0]);
+        if (IsUnknownOrNull(source) || IsUnknownOrNull(start) ||
+            (!Node->Args().empty() && IsUnknownOrNull(length)))
+          return plat::Null();
+        const std::string text = source.AsString();
+        const auto size = static_cast<int64_t>(text.size());
+        // Positions count from 1; the part outside the text is dropped.
+        const int64_t first = ClampedInteger(start);
+        int64_t last = size + 1;
+        if (!Node->Args().empty()) {
+          const int64_t count = ClampedInteger(length);
+          if (count < 0) return plat::Variant(std::string());
+          last = first + count;
+        }
+        const int64_t begin = std::max<int64_t>(first, 1);
+        const int64_t end = std::min<int64_t>(last, size + 1);
+        if (end <= begin) return plat::Variant(std::string());
+        return plat::Variant(text.substr(static_cast<std::size_t>(begin - 1),
+                                         static_cast<std::size_t>(end - begin)));
+      }
+      // TRIM: the left child is the source, the right one the character.
+      const plat::Variant source = EvaluateNode(Node->Left());
+      if (IsUnknownOrNull(source)) return plat::Null();
+      std::string trim = " ";
+      if (Node->Right() != nullptr) {
+        const plat::Variant character = EvaluateNode(Node->Right());
+        if (!IsUnknownOrNull(character)) {
+          const std::string text = character.AsString();
+          if (!text.empty()) trim = text.substr(0, CharLength(text, 0));
+        }
+      }
+      std::string text = source.AsString();
+      std::size_t begin = 0;
+      std::size_t end = text.size();
+      if (kind != zsfTrimTrailing)
+        while (end - begin >= trim.size() && text.compare(begin, trim.size(), trim) == 0)
+          begin += trim.size();
+      if (kind != zsfTrimLeading)
+        while (end - begin >= trim.size() &&
+               text.compare(end - trim.size(), trim.size(), trim) == 0)
+          end -= trim.size();
+      return plat::Variant(text.substr(begin, end - begin));
+    }
+    case zstCast:
+      return EvaluateCastExpr(expr, EvaluateNode(Node->Right()));
+    case zstExtract:
+      return EvaluateExtractExpr(expr, EvaluateNode(Node->Right()));
+    case zstIdentCurrent: {
+      TZelDataProviderBaseDBInterface* db =
+          Node->DataProvider() != nullptr ? Node->DataProvider()->DBInterface() : nullptr;
+      if (db == nullptr) {
+        TZelDataProviderBaseDBInterface none;
+        return plat::Variant(none.GetCurrentGeneratorValue(expr->Data().AsString()));
+      }
+      return plat::Variant(db->GetCurrentGeneratorValue(expr->Data().AsString()));
+    }
+    case zstCurrentDate:
+    case zstCurrentTime:
+    case zstCurrentTimestamp:
+      return expr->Data();
+    default:
+      // Aggregates and outer references: supplied by the query engine.
+      return plat::Variant();
+  }
+}
+
+plat::Variant TExprEvaluator::EvaluateCastExpr(TZelExprNode* Node, const plat::Variant& Value) {
+  if (Value.IsEmpty()) return Value;
+  if (Value.IsNull()) return plat::Null();
+  const plat::TFieldType type = Node->DataType();
+  try {
+    switch (type) {
+      case plat::ftString:
+      case plat::ftFixedChar:
+      case plat::ftWideString:
+      case plat::ftMemo:
+      case plat::ftFmtMemo:
+      case plat::ftBlob:
+      case plat::ftGraphic:
+        return plat::Variant(
+            CutAtCharacter(Value.AsString(), Node->DataSize() > 0 ? Node->DataSize() : -1));
+      case plat::ftDate:
+        return plat::VarFromDateTime(std::trunc(Value.AsDateTime()));
+      case plat::ftTime: {
+        const double dateTime = Value.AsDateTime();
+        return plat::VarFromDateTime(std::fabs(dateTime - std::trunc(dateTime)));
+      }
+      case plat::ftDateTime:
+        return plat::VarFromDateTime(Value.AsDateTime());
+      case plat::ftSmallint:
+      case plat::ftInteger:
+      case plat::ftWord:
+      case plat::ftAutoInc:
+        return plat::VarAsType(Value, plat::varInteger);
+      case plat::ftLargeint:
+        return plat::VarAsType(Value, plat::varInt64);
+      case plat::ftFloat:
+      case plat::ftBCD:
+        return plat::VarAsType(Value, plat::varDouble);
+      case plat::ftCurrency:
+        return plat::VarAsType(Value, plat::varCurrency);
+      case plat::ftBoolean:
+        return plat::VarAsType(Value, plat::varBoolean);
+      default:
+        break;
+    }
+  } catch (const plat::EVariantError& error) {
+    ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateCastExpr",
+                     error.Message() + " in expression " + (NodeText(Node)), this);
+  } catch (const plat::EConvertError& error) {
+    ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateCastExpr",
+                     error.Message() + " in expression " + (NodeText(Node)), this);
+  }
+  ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateCastExpr", (NodeText(Node)), this);
+}
+
+plat::Variant TExprEvaluator::EvaluateExtractExpr(TZelExprNode* Node, const plat::Variant& Value) {
+  if (Value.IsEmpty()) return Value;
+  if (Value.IsNull()) return plat::Null();
+  const plat::TFieldType sourceType =
+      Node->Right() != nullptr ? Node->Right()->DataType() : plat::ftUnknown;
+  if (sourceType != plat::ftUnknown && !ZelIsTemporalType(sourceType) &&
+      !ZelIsStringType(sourceType))
+    ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateExtractExpr", (NodeText(Node)),
+                     this);
+  double dateTime = 0;
+  try {
+    dateTime = Value.AsDateTime();
+  } catch (const plat::EVariantError& error) {
+    ZelDatabaseError(kErrInvalidFieldType, "TExprEvaluator.EvaluateExtractExpr",
+                     error.Message() + " in expression " + (NodeText(Node)), this);
+  }
+  int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
+  plat::DecodeDate(dateTime, year, month, day);
+  plat::DecodeTime(dateTime, hour, minute, second, msec);
+  switch (Node->ParserToken()->CustomOrdinal()) {
+    case zstYear:
+      return plat::Variant(year);
+    case zstMonth:
+      return plat::Variant(month);
+    case zstDay:
+      return plat::Variant(day);
+    case zstHour:
+      return plat::Variant(hour);
+    case zstMinute:
+      return plat::Variant(minute);
+    default:
+      return plat::Variant(second + msec / 1000.0);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Result lists
+
+void TExprResultListGenerator::CreateResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                                                bool ExcludeRelopNulls, TCompoundList& ResultList,
+                                                const TCompoundList& CandidateList) {
+  if (!Provider.DBStringCompare())
+    ZelDatabaseError(kErrNoStringCompare, "TExprResultListGenerator.CreateResultList");
+  ResultList.Clear();
+  const int32_t count = CandidateList.Count();
+  if (Root == nullptr) {
+    for (int32_t i = 0; i < count; ++i)
+      ResultList.Add(CandidateList.List1().Items(i), CandidateList.List2().Items(i));
+    return;
+  }
+  TExprEvaluator evaluator;
+  evaluator.SetExcludeRelopNulls(ExcludeRelopNulls);
+  evaluator.Prepare(&Provider, Root);
+  for (int32_t i = 0; i < count; ++i) {
+    void* address = CandidateList.List1().Items(i);
+    // A row that cannot be read is not part of the result.
+    if (!Provider.MoveToRecord(address)) continue;
+    evaluator.Reset();
+    if (evaluator.Evaluate()) ResultList.Add(address, CandidateList.List2().Items(i));
+  }
+}
+
+}  // namespace zel

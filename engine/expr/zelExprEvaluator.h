@@ -1,0 +1,212 @@
+#pragma once
+// Evaluation of parsed expressions against the current row of a data
+// source, and the filtering of record lists with it.
+//
+// The evaluator never reads tables: field values come through
+// TZelExprDataProvider, which the dataset layer implements for one table and
+// the query engine for joins; subquery rows come through each subquery
+// node's TCustomExprNodeDataProvider (zelBaseParserExpr.h).
+//
+// Use:
+//   TExprEvaluator evaluator;
+//   evaluator.SetExcludeRelopNulls(true);       // SQL: a Null compares unknown
+//   evaluator.Prepare(&provider, parser.Root());
+//   for each row: provider moves to it; evaluator.Reset();
+//                 evaluator.Evaluate() (a condition) or EvaluateValueExpr().
+//
+// Logic is three-valued (Kleene, see zelBaseParserOps.h): a condition passes
+// only when it is True. Parameter nodes evaluate to their Data, which the
+// caller sets to the parameter's value; CURRENT_DATE, CURRENT_TIME and
+// CURRENT_TIMESTAMP nodes likewise to the Data the caller (the filter
+// optimizer) fills in. Aggregate and outer-reference nodes are not computed
+// here: the query engine replaces them with constants
+// (TZelExpr::ResetSpecifiedNodes) before evaluating; left in place they are
+// unknown.
+//
+// Faults of the data raise engine errors: division by zero, values of the
+// wrong kind and a condition that gives no Boolean 0x25AD naming the
+// expression; CAST and EXTRACT of a value they cannot take 0x2710; a scalar
+// subquery with more than one row, or a comparison of two quantified
+// subqueries, 0x25B2; a subquery with more than one column 0x25B8;
+// IDENT_CURRENT of an unknown generator 0x278D.
+// Misconfiguration (a missing provider, field or string comparison) fails an
+// internal assertion.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/expr/zelBaseParserExpr.h"
+#include "engine/storage/zelCommonLists.h"
+#include "engine/storage/zelDataFields.h"
+#include "platform/rtl/Variants.h"
+
+namespace zel {
+
+// Compares A (LengthA bytes) with B (LengthB bytes): negative, zero or
+// positive. With Partial a shorter A that is a prefix of B is equal.
+using TZelDBStringCompare =
+    std::function<int32_t(const char* A, const char* B, int32_t LengthA, int32_t LengthB,
+                          bool Partial, bool CaseInsensitive)>;
+
+// The database behind a provider, for what an expression asks of it.
+class TZelDataProviderBaseDBInterface : public plat::TObject {
+ public:
+  std::string ClassName() const override { return "TZelDataProviderBaseDBInterface"; }
+  // The current value of the named generator; the base raises 0x278D.
+  virtual int32_t GetCurrentGeneratorValue(const std::string& Name);
+};
+
+// The rows an expression is evaluated against. A record address is what
+// the provider's record lists hold (TCompoundList lead entries).
+class TZelExprDataProvider : public plat::TObject {
+ public:
+  explicit TZelExprDataProvider(TZelDataProviderBaseDBInterface* DBInterface = nullptr);
+  ~TZelExprDataProvider() override;
+  TZelExprDataProvider(const TZelExprDataProvider&) = delete;
+  TZelExprDataProvider& operator=(const TZelExprDataProvider&) = delete;
+  std::string ClassName() const override { return "TZelExprDataProvider"; }
+
+  virtual TInternalFields* GetProviderFields() { return ProviderFields_.get(); }
+  // The field's value in the current row (FieldNo of its TInternalFieldItem);
+  // Null for a field without a value. The base gives unknown.
+  virtual plat::Variant GetDataAsVariant(int32_t FieldNo);
+  // The base asks GetDataAsVariant.
+  virtual bool IsFieldNull(int32_t FieldNo);
+  // Fills List with the addresses of every candidate row; the base adds none.
+  virtual void GetDefaultRecordList(TCompoundList& List);
+  virtual void Open() {}
+  virtual void Refresh() {}
+  // Makes the row at RecAddr current; false when it cannot (the base).
+  virtual bool MoveToRecord(void* RecAddr);
+  // The field Name (the base looks in ProviderFields); Token is the field's
+  // token, for providers that tell tables apart by it.
+  virtual TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name);
+  // The provider serving the named table (or correlation name); the base
+  // serves every table itself.
+  virtual TZelExprDataProvider* FindProvider(const std::string& Name);
+  virtual bool PassFilterEvent(void* RecAddr);
+
+  TInternalFields* ProviderFields() const { return ProviderFields_.get(); }
+  const TZelDBStringCompare& DBStringCompare() const { return DBStringCompare_; }
+  void SetDBStringCompare(TZelDBStringCompare Value) { DBStringCompare_ = std::move(Value); }
+  int32_t BaseRecNo() const { return BaseRecNo_; }
+  void SetBaseRecNo(int32_t Value) { BaseRecNo_ = Value; }
+  TZelDataProviderBaseDBInterface* DBInterface() const { return DBInterface_; }
+  bool HasPassFilterEvent() const { return HasPassFilterEvent_; }
+  void SetHasPassFilterEvent(bool Value) { HasPassFilterEvent_ = Value; }
+
+ private:
+  std::unique_ptr<TInternalFields> ProviderFields_;
+  TZelDBStringCompare DBStringCompare_;
+  int32_t BaseRecNo_ = 0;
+  TZelDataProviderBaseDBInterface* DBInterface_ = nullptr;
+  bool HasPassFilterEvent_ = false;
+};
+
+// One node of the evaluator's tree, standing for one expression node.
+class TExprEvaluatorNode : public plat::TObject {
+ public:
+  std::string ClassName() const override { return "TExprEvaluatorNode"; }
+
+  TExprEvaluatorNode* Left() const { return Left_; }
+  void SetLeft(TExprEvaluatorNode* Value) { Left_ = Value; }
+  TExprEvaluatorNode* Next() const { return Next_; }
+  void SetNext(TExprEvaluatorNode* Value) { Next_ = Value; }
+  TExprEvaluatorNode* Right() const { return Right_; }
+  void SetRight(TExprEvaluatorNode* Value) { Right_ = Value; }
+  TZelExprNode* ExprNode() const { return ExprNode_; }
+  void SetExprNode(TZelExprNode* Value) { ExprNode_ = Value; }
+  TInternalFieldItem* FieldRef() const { return FieldRef_; }
+  void SetFieldRef(TInternalFieldItem* Value) { FieldRef_ = Value; }
+  const plat::Variant& NodeResult() const { return NodeResult_; }
+  void SetNodeResult(const plat::Variant& Value) { NodeResult_ = Value; }
+  std::vector<TExprEvaluatorNode*>& Args() { return Args_; }
+  TZelExprDataProvider* DataProvider() const { return DataProvider_; }
+  void SetDataProvider(TZelExprDataProvider* Value) { DataProvider_ = Value; }
+
+ private:
+  TExprEvaluatorNode* Left_ = nullptr;
+  TExprEvaluatorNode* Next_ = nullptr;
+  TExprEvaluatorNode* Right_ = nullptr;
+  TZelExprNode* ExprNode_ = nullptr;
+  TInternalFieldItem* FieldRef_ = nullptr;
+  plat::Variant NodeResult_;
+  std::vector<TExprEvaluatorNode*> Args_;
+  TZelExprDataProvider* DataProvider_ = nullptr;
+};
+
+class TExprEvaluator : public plat::TObject {
+ public:
+  TExprEvaluator() = default;
+  ~TExprEvaluator() override;
+  TExprEvaluator(const TExprEvaluator&) = delete;
+  TExprEvaluator& operator=(const TExprEvaluator&) = delete;
+  std::string ClassName() const override { return "TExprEvaluator"; }
+
+  // Builds the evaluator tree over Root, resolving every field once through
+  // Provider (a table-qualified field through Provider->FindProvider). The
+  // string comparison is the provider's unless one was set here.
+  void Prepare(TZelExprDataProvider* Provider, TZelExprNode* Root);
+  bool IsPrepared() const { return Root_ != nullptr; }
+  // True only when the condition is True for the current row.
+  bool Evaluate();
+  // The value for the current row; unknown is the unassigned variant.
+  plat::Variant EvaluateValueExpr();
+  // Forgets the results of the last row.
+  void Reset();
+  void Clear();
+
+  TExprEvaluatorNode* Root() const { return Root_; }
+  TZelExprDataProvider* DataProvider() const { return DataProvider_; }
+  void SetDBStringCompare(TZelDBStringCompare Value) { DBStringCompare_ = std::move(Value); }
+  bool ExcludeRelopNulls() const { return ExcludeRelopNulls_; }
+  // Set for SQL: a comparison, LIKE or IN with a Null operand is unknown.
+  // Clear for table filters, where Null orders first and equals Null.
+  void SetExcludeRelopNulls(bool Value) { ExcludeRelopNulls_ = Value; }
+
+ private:
+  TExprEvaluatorNode* BuildNode(TZelExprNode* Node);
+  plat::Variant EvaluateNode(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateRelop(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateStringRelop(TZelExprNode* Node, const plat::Variant& Left,
+                                    const plat::Variant& Right);
+  plat::Variant EvaluateLogical(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateArith(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateFunction(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateLike(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateInPredicate(TExprEvaluatorNode* Node);
+  plat::Variant EvaluateCastExpr(TZelExprNode* Node, const plat::Variant& Value);
+  plat::Variant EvaluateExtractExpr(TZelExprNode* Node, const plat::Variant& Value);
+  plat::Variant EvaluateSubqueryValue(TZelExprNode* Subquery, const char* Caller);
+  // Compares Value with the rows of a quantified (ANY, SOME, ALL) subquery;
+  // SubqueryOnLeft tells on which side of Operator the rows stand.
+  plat::Variant EvaluateQuantified(TZelExprNode* Subquery, TZelExprOperator Operator,
+                                   const plat::Variant& Value, bool SubqueryOnLeft);
+  plat::Variant Compare(TZelExprOperator Operator, const plat::Variant& Left,
+                        const plat::Variant& Right) const;
+
+  TExprEvaluatorNode* Root_ = nullptr;
+  TExprEvaluatorNode* Nodes_ = nullptr;
+  TZelExprDataProvider* DataProvider_ = nullptr;
+  TZelDBStringCompare DBStringCompare_;
+  bool ExcludeRelopNulls_ = false;
+  std::vector<std::unique_ptr<TExprEvaluatorNode>> Owned_;
+};
+
+// Filters a record list with a condition: the interface the filter and the
+// query engine use to turn candidate rows into result rows.
+class TExprResultListGenerator {
+ public:
+  // Empties ResultList, then adds, in CandidateList's order, every entry
+  // (address and its companion) whose row Provider can move to and for which
+  // Root is True. Without Root every candidate is copied. The provider must
+  // have a string comparison (else engine error 0x2751).
+  static void CreateResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                               bool ExcludeRelopNulls, TCompoundList& ResultList,
+                               const TCompoundList& CandidateList);
+};
+
+}  // namespace zel
