@@ -1,6 +1,7 @@
 #include "engine/expr/zelFilterOptimizer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 #include "engine/expr/zelBaseParser.h"
@@ -68,8 +69,16 @@ bool KeyHoldsValue(const TKeyFieldItem& Field, const plat::Variant& Value) {
     case plat::ftSmallint:
     case plat::ftInteger:
     case plat::ftWord: {
-      if (!IsIntegralValue(Value)) return false;
-      const int64_t v = Value.AsInt64();
+      // A whole number may come as a float (an IN list keeps its numbers so).
+      int64_t v = 0;
+      if (IsIntegralValue(Value)) {
+        v = Value.AsInt64();
+      } else {
+        if (!IsNumericValue(Value)) return false;
+        const double d = Value.AsFloat();
+        if (!(d >= -2147483648.0 && d <= 2147483647.0) || d != std::floor(d)) return false;
+        v = static_cast<int64_t>(d);
+      }
       if (Field.DataType() == plat::ftSmallint) return v >= -32768 && v <= 32767;
       if (Field.DataType() == plat::ftWord) return v >= 0 && v <= 65535;
       return v >= INT32_MIN && v <= INT32_MAX;
@@ -318,7 +327,14 @@ void TFilterOptimizer::AnalyzeLeaf(TExprOptimizerNode* Opt) {
   if (node->Kind() == enkRelOperator && IsComparison(op)) {
     TZelExprNode* value = node->Right();
     if (value == nullptr || value->Kind() != enkConst) return;
-    if (node->PartialMatch() || node->PartialLength() > 0) return;
+    if (node->PartialLength() > 0) return;
+    if (node->PartialMatch() && plat::VarIsStr(value->Data())) {
+      // A partial comparison reads the field over the constant's length: an
+      // equality holds for the values that start with the constant and for
+      // those the constant starts with; their runs give candidates.
+      if (op == zeoEQ) serveEquality(false);
+      return;
+    }
     TIndexQueryItem* item = IndexQueryMgr_->FindIndexForField(name, nodeCI);
     TZelFilterOptimisationLevel level = olFull;
     if (item == nullptr && op == zeoEQ && !nodeCI) {
@@ -406,6 +422,13 @@ void TFilterOptimizer::PrepareList(TExprOptimizerNode* Opt) {
   } else if (op == zeoLIKE) {
     const std::string text = node->Right()->Data().AsString();
     index->GetPrefixRecordList(text.substr(0, text.find_first_of("%_")), Opt->RecordList);
+  } else if (op == zeoEQ && node->PartialMatch() && plat::VarIsStr(node->Right()->Data())) {
+    // Over the shorter length, a value equals the constant when either
+    // starts with the other.
+    const std::string text = node->Right()->Data().AsString();
+    index->GetPrefixRecordList(text, Opt->RecordList);
+    for (size_t k = 0; k < text.size(); ++k)
+      index->GetRecordList(zeoEQ, plat::Variant(text.substr(0, k)), Opt->RecordList);
   } else {
     index->GetRecordList(op, node->Right() != nullptr ? node->Right()->Data() : plat::Variant(),
                          Opt->RecordList);
