@@ -139,14 +139,16 @@ void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
     return;
   }
   const size_t start = List.size();
+  bool inRun = !First.Set;
   while (tree.Positioned() && tree.GetCurrentKeyBuf() != nullptr) {
-    if (First.Set) {
+    if (!inRun) {
       // The search may stop short of the run: step to its first key.
       const int32_t c = tree.CompareKeyToCurrentKeyBuf(1, firstKey.data());
       if (c > 0 || (c == 0 && !First.Inclusive)) {
         if (!tree.NextRecord()) break;
         continue;
       }
+      inRun = true;
     }
     if (Last.Set) {
       const int32_t c = tree.CompareKeyToCurrentKeyBuf(1, lastKey.data());
@@ -155,7 +157,9 @@ void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
     List.push_back(tree.GetRecAddr());
     if (!tree.NextRecord()) break;
   }
-  std::sort(List.begin() + static_cast<std::ptrdiff_t>(start), List.end());
+  // Keys of one value come in address order; a run of many values does not.
+  if (!std::is_sorted(List.begin() + static_cast<std::ptrdiff_t>(start), List.end()))
+    std::sort(List.begin() + static_cast<std::ptrdiff_t>(start), List.end());
 }
 
 void TIndexDataInterface::ListValueRun(const TBound& Low, const TBound& High,
@@ -166,7 +170,10 @@ void TIndexDataInterface::ListValueRun(const TBound& Low, const TBound& High,
     ListIndexRun(High, Low, run);
   else
     ListIndexRun(Low, High, run);
-  Union(List, run);
+  if (List.empty())
+    List.swap(run);
+  else
+    Union(List, run);
 }
 
 void TIndexDataInterface::GetRecordList(TZelExprOperator Operator, const plat::Variant& Value,

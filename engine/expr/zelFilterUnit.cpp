@@ -127,7 +127,8 @@ void TZelBaseFilterEvaluator::Evaluate() {
     for (int32_t i = 0; i < ResultList_.Count(); ++i) result.push_back(ResultList_.Items(i));
   }
   const auto byAddress = [](void* A, void* B) { return ListEntryToInt(A) < ListEntryToInt(B); };
-  std::sort(result.begin(), result.end(), byAddress);
+  if (!std::is_sorted(result.begin(), result.end(), byAddress))
+    std::sort(result.begin(), result.end(), byAddress);
   if (addressOrder) {
     Output_ = std::move(result);
     return;
