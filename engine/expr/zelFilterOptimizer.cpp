@@ -138,7 +138,6 @@ void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
   } else if (!tree.SetCursorToEnd(true)) {
     return;
   }
-  const size_t start = List.size();
   bool inRun = !First.Set;
   while (tree.Positioned() && tree.GetCurrentKeyBuf() != nullptr) {
     if (!inRun) {
@@ -157,23 +156,15 @@ void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
     List.push_back(tree.GetRecAddr());
     if (!tree.NextRecord()) break;
   }
-  // Keys of one value come in address order; a run of many values does not.
-  if (!std::is_sorted(List.begin() + static_cast<std::ptrdiff_t>(start), List.end()))
-    std::sort(List.begin() + static_cast<std::ptrdiff_t>(start), List.end());
 }
 
 void TIndexDataInterface::ListValueRun(const TBound& Low, const TBound& High,
                                        TRecordAddrList& List) {
-  TRecordAddrList run;
   // A descending field keeps the highest value first (and Null last).
   if (FirstField()->Descending())
-    ListIndexRun(High, Low, run);
+    ListIndexRun(High, Low, List);
   else
-    ListIndexRun(Low, High, run);
-  if (List.empty())
-    List.swap(run);
-  else
-    Union(List, run);
+    ListIndexRun(Low, High, List);
 }
 
 void TIndexDataInterface::GetRecordList(TZelExprOperator Operator, const plat::Variant& Value,
@@ -401,6 +392,7 @@ void TFilterOptimizer::PrepareList(TExprOptimizerNode* Opt) {
         l->IndexInterface->GetBetweenRecordList(l->ExprNode->Right()->Data(), lo == zeoGE,
                                                 r->ExprNode->Right()->Data(), ro == zeoLE,
                                                 Opt->RecordList);
+        std::sort(Opt->RecordList.begin(), Opt->RecordList.end());
         return;
       }
     }
@@ -423,6 +415,14 @@ void TFilterOptimizer::PrepareList(TExprOptimizerNode* Opt) {
   }
   TIndexDataInterface* index = Opt->IndexInterface;
   if (index == nullptr) return;
+  // The runs are appended as read; the list is put in order once.
+  struct TNormalize {
+    TRecordAddrList& List;
+    ~TNormalize() {
+      if (!std::is_sorted(List.begin(), List.end())) std::sort(List.begin(), List.end());
+      List.erase(std::unique(List.begin(), List.end()), List.end());
+    }
+  } normalize{Opt->RecordList};
   index->SetExcludeRelopNulls(ExcludeRelopNulls_);
   if (op == zeoIN) {
     for (TZelExprNode* arg : node->Args()) index->GetRecordList(zeoEQ, arg->Data(), Opt->RecordList);

@@ -35,7 +35,7 @@ namespace zel {
 enum TNodeResultType : uint8_t { nrNone, nrFixedFalse, nrFixedTrue, nrDynamic };
 enum TZelFilterOptimisationLevel : uint8_t { olNone, olPartial, olFull };
 
-// Record addresses in ascending order, each once.
+// Record addresses; a node's list is in ascending order, each once.
 using TRecordAddrList = std::vector<uint32_t>;
 
 // One index as the optimizer reads it: runs of keys on its first key field.
@@ -50,6 +50,7 @@ class TIndexDataInterface : public plat::TObject {
   // The first key field: its name, type and order.
   const TKeyFieldItem* FirstField() const;
 
+  // These append the addresses they find, unordered and perhaps repeated.
   // Adds to List the addresses of the rows for which "field Operator Value"
   // is True (zeoEQ, zeoNE, zeoLT, zeoLE, zeoGT, zeoGE; zeoISBLANK and
   // zeoNOTBLANK ignore Value). Other operators raise 0x2185.
