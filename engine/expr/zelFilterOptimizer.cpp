@@ -368,6 +368,53 @@ void TFilterOptimizer::AnalyzeLeaf(TExprOptimizerNode* Opt) {
   }
 }
 
+namespace {
+
+// Negative, zero or positive; numbers as numbers, anything else as text.
+int32_t CompareLimit(const plat::Variant& A, const plat::Variant& B) {
+  if (IsNumericValue(A) && IsNumericValue(B)) {
+    const double a = A.AsFloat();
+    const double b = B.AsFloat();
+    return a < b ? -1 : a > b ? 1 : 0;
+  }
+  const std::string a = A.AsString();
+  const std::string b = B.AsString();
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+void CollectLimits(const TZelExprNode* Node, TExprFieldLimits& Limits) {
+  if (Node == nullptr) return;
+  if (Node->Operator() == zeoAND) {
+    CollectLimits(Node->Left(), Limits);
+    CollectLimits(Node->Right(), Limits);
+    return;
+  }
+  if (Node->Kind() != enkRelOperator || Node->Left() == nullptr || Node->Right() == nullptr ||
+      Node->Left()->Kind() != enkField || Node->Right()->Kind() != enkConst ||
+      !plat::AnsiSameText(FieldNameOf(Node->Left()), Limits.FieldName))
+    return;
+  const plat::Variant& value = Node->Right()->Data();
+  if (value.IsNull() || value.IsEmpty()) return;
+  const TZelExprOperator op = Node->Operator();
+  if (op == zeoEQ || op == zeoGT || op == zeoGE) {
+    if (!Limits.MinSet || CompareLimit(value, Limits.Min) > 0) Limits.Min = value;
+    Limits.MinSet = true;
+  }
+  if (op == zeoEQ || op == zeoLT || op == zeoLE) {
+    if (!Limits.MaxSet || CompareLimit(value, Limits.Max) < 0) Limits.Max = value;
+    Limits.MaxSet = true;
+  }
+}
+
+}  // namespace
+
+bool TFilterOptimizer::AssessExprFieldLimits(TExprFieldLimits& Limits) const {
+  Limits.MinSet = false;
+  Limits.MaxSet = false;
+  CollectLimits(ExprRoot_, Limits);
+  return Limits.MinSet || Limits.MaxSet;
+}
+
 void TFilterOptimizer::PrepareResultLists() {
   if (Root_ != nullptr && Root_->OptimisationLevel != olNone) PrepareList(Root_);
 }

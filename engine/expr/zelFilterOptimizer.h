@@ -109,6 +109,15 @@ class TIndexQueryMgr : public plat::TObject {
   std::vector<std::unique_ptr<TIndexQueryItem>> Items_;
 };
 
+// One field's lowest and highest value that an expression allows.
+struct TExprFieldLimits {
+  std::string FieldName;
+  plat::Variant Min;
+  plat::Variant Max;
+  bool MinSet = false;
+  bool MaxSet = false;
+};
+
 class TExprOptimizerNode : public plat::TObject {
  public:
   std::string ClassName() const override { return "TExprOptimizerNode"; }
@@ -147,6 +156,10 @@ class TFilterOptimizer : public plat::TObject {
   // The root's list (empty below olPartial).
   const TRecordAddrList& GetResultSetList() const;
   int32_t GetResultSetCount() const { return static_cast<int32_t>(GetResultSetList().size()); }
+  // The tightest bounds that the AND-connected comparisons of
+  // Limits.FieldName with constants set (=, <, <=, >, >=; a bound's
+  // inclusiveness is not kept); false when there is none.
+  bool AssessExprFieldLimits(TExprFieldLimits& Limits) const;
   int32_t GetNodeCount() const { return static_cast<int32_t>(Nodes_.size()); }
   TExprOptimizerNode* Root() const { return Root_; }
   void Clear();

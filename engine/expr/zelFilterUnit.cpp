@@ -168,6 +168,14 @@ void TZelBaseFilterEvaluator::AssignExpr(TZelFilterExprDriver& Driver, TZelExprO
 
 void TZelBaseFilterEvaluator::AssessExpr(TZelFilterExprDriver& Driver) {
   Driver.SetExprOptimizationLevel(Optimizer_.GetBaseOptimisationLevel());
+  TExprFieldLimits limits;
+  limits.FieldName = Driver.LimitFieldName();
+  if (limits.FieldName.empty() || !Optimizer_.AssessExprFieldLimits(limits)) return;
+  Driver.SetLimitMinSet(limits.MinSet);
+  Driver.SetLimitFieldMin(limits.Min);
+  Driver.SetLimitMaxSet(limits.MaxSet);
+  Driver.SetLimitFieldMax(limits.Max);
+  Driver.SetLimitsAssessed(true);
 }
 
 }  // namespace zel

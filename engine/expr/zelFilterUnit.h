@@ -25,15 +25,6 @@
 
 namespace zel {
 
-// One field's lowest and highest value that an expression allows.
-struct TExprFieldLimits {
-  std::string FieldName;
-  plat::Variant Min;
-  plat::Variant Max;
-  bool MinSet = false;
-  bool MaxSet = false;
-};
-
 class TZelFilterExprDriver : public plat::TObject {
  public:
   std::string ClassName() const override { return "TZelFilterExprDriver"; }

@@ -337,6 +337,22 @@ TEST(FilterEvaluator, OrderCommentsErrorsAndCombinedExpressions) {
   driver.SetOverwriteExpr(true);
   run.Indexed.AssignExpr(driver, zeoAND);
   EXPECT_EQ(static_cast<int>(driver.ExprOptimizationLevel()), static_cast<int>(olFull));
+  EXPECT_FALSE(driver.LimitsAssessed()) << "no field named";
+
+  // The limits of one field, from the comparisons joined by AND.
+  TZelBaseFilterEvaluator limited;
+  limited.SetTables(&run.Tables);
+  limited.SetFilterOptions({plat::foNoPartialCompare});
+  limited.SetFilterText("I > 3 AND SI = 2 AND I <= 30 AND I >= 5 AND (I < 9 OR I > 20)");
+  ASSERT_TRUE(limited.Prepare());
+  driver.SetFilterExpr(limited.GetFilterExpr());
+  driver.SetLimitFieldName("i");
+  run.Indexed.AssignExpr(driver, zeoAND);
+  ASSERT_TRUE(driver.LimitsAssessed());
+  EXPECT_TRUE(driver.LimitMinSet());
+  EXPECT_EQ(driver.LimitFieldMin().AsInt64(), 5);
+  EXPECT_TRUE(driver.LimitMaxSet());
+  EXPECT_EQ(driver.LimitFieldMax().AsInt64(), 30);
   EXPECT_TRUE(t.CloseAndCheck());
 }
 
