@@ -8,18 +8,6 @@
 
 namespace zel {
 
-namespace {
-
-// Gives Parser an expression of its own (empty) so that trees can be copied
-// into it.
-void EnsureExpr(TZelExprParser& Parser) {
-  if (Parser.Expr() != nullptr) return;
-  TParserStack empty;
-  Parser.Execute(TZelParserOptions{}, &empty);
-}
-
-}  // namespace
-
 TZelBaseFilterEvaluator::TZelBaseFilterEvaluator() : Working_(std::make_unique<TZelExprParser>()) {
   Working_->SetValidateFields(true);
   Optimizer_.SetIndexQueryMgr(&IndexQueryMgr_);
@@ -69,7 +57,6 @@ bool TZelBaseFilterEvaluator::Parse() {
     Errors_ = Working_->GetErrorMsgNoLine();
     return false;
   }
-  EnsureExpr(Accumulated_);
   Accumulated_.CloneFromExpr(*Working_->Expr(), true, zeoAND);
   return true;
 }
@@ -146,12 +133,10 @@ void TZelBaseFilterEvaluator::AssignExpr(TZelFilterExprDriver& Driver, TZelExprO
   Close();
   Working_ = std::make_unique<TZelExprParser>();
   SetParserFlags(*Working_);
-  EnsureExpr(*Working_);
   const bool accumulated = Accumulated_.Root() != nullptr;
   if (!Driver.OverwriteExpr() && accumulated)
     Working_->CloneFromExpr(*Accumulated_.Expr(), true, Operator);
   Working_->CloneFromExpr(*Driver.FilterExpr(), Driver.OverwriteExpr() || !accumulated, Operator);
-  EnsureExpr(Accumulated_);
   Accumulated_.CloneFromExpr(*Working_->Expr(), true, Operator);
   ExcludeRelopNulls_ = Driver.ExcludeRelopNulls();
   Optimize();
