@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "engine/expr/zelBaseParser.h"
+#include "engine/expr/zelExprEvaluator.h"
 #include "engine/expr/zelExprParser.h"
 #include "engine/storage/zelCommonError.h"
 #include "platform/rtl/Strings.h"
@@ -250,9 +251,59 @@ TExprOptimizerNode* TFilterOptimizer::NewNode(TZelExprNode* Node) {
   return Nodes_.back().get();
 }
 
+namespace {
+
+bool IsConst(const TZelExprNode* Node) { return Node != nullptr && Node->Kind() == enkConst; }
+
+// True, False, or unknown (Null) where Node is such a constant; nullopt else.
+enum class TConstTruth { No, True, FalseOrUnknown };
+TConstTruth ConstTruth(const TZelExprNode* Node) {
+  if (!IsConst(Node)) return TConstTruth::No;
+  const plat::Variant& data = Node->Data();
+  if (data.IsNull()) return TConstTruth::FalseOrUnknown;
+  if (data.VarType() != plat::varBoolean) return TConstTruth::No;
+  return data.AsBoolean() ? TConstTruth::True : TConstTruth::FalseOrUnknown;
+}
+
+}  // namespace
+
+// Bottom-up: a comparison or arithmetic over two constants becomes the
+// constant it computes, so that the conditions around it see a fixed truth.
+void TFilterOptimizer::FoldConstants(TZelExprNode* Node) {
+  if (Node == nullptr) return;
+  FoldConstants(Node->Left());
+  FoldConstants(Node->Right());
+  for (TZelExprNode* arg : Node->Args()) FoldConstants(arg);
+  const TZelExprNodeKind kind = Node->Kind();
+  if ((kind != enkRelOperator && kind != enkArithOperator) || !Node->Args().empty() ||
+      !IsConst(Node->Left()) || !IsConst(Node->Right()))
+    return;
+  // Strings compare by the table's collation, which only the evaluator has.
+  if (ZelIsStringType(Node->Left()->DataType()) || ZelIsStringType(Node->Right()->DataType()))
+    return;
+  plat::Variant value;
+  try {
+    TZelExprDataProvider provider;
+    TExprEvaluator evaluator;
+    evaluator.SetExcludeRelopNulls(ExcludeRelopNulls_);
+    evaluator.Prepare(&provider, Node);
+    value = evaluator.EvaluateValueExpr();
+  } catch (const EZelDatabaseError&) {
+    // A fault (a division by zero, say) is left for the evaluator to raise
+    // when a row reaches it.
+    return;
+  }
+  Node->SetKind(enkConst);
+  Node->SetData(value);
+  Node->SetLeft(nullptr);
+  Node->SetRight(nullptr);
+}
+
 void TFilterOptimizer::AnalyzeExpr() {
   Clear();
-  if (ExprRoot_ != nullptr) Root_ = Build(ExprRoot_);
+  if (ExprRoot_ == nullptr) return;
+  FoldConstants(ExprRoot_);
+  Root_ = Build(ExprRoot_);
 }
 
 TZelFilterOptimisationLevel TFilterOptimizer::GetBaseOptimisationLevel() const {
@@ -272,6 +323,19 @@ TExprOptimizerNode* TFilterOptimizer::Build(TZelExprNode* Node) {
     opt->Right = Build(Node->Right());
     const TZelFilterOptimisationLevel l = opt->Left->OptimisationLevel;
     const TZelFilterOptimisationLevel r = opt->Right->OptimisationLevel;
+    const TConstTruth lc = ConstTruth(Node->Left());
+    const TConstTruth rc = ConstTruth(Node->Right());
+    // An operand that leaves the result to the other one (True in an AND,
+    // False or unknown in an OR) takes that one's level and list. A fixed
+    // AND False, or OR True, is left to the evaluator.
+    const TConstTruth neutral = op == zeoAND ? TConstTruth::True : TConstTruth::FalseOrUnknown;
+    if (lc != TConstTruth::No || rc != TConstTruth::No) {
+      if (lc == neutral && rc == TConstTruth::No)
+        opt->OptimisationLevel = r;
+      else if (rc == neutral && lc == TConstTruth::No)
+        opt->OptimisationLevel = l;
+      return opt;
+    }
     if (op == zeoAND) {
       // Rows True for both are in each listed operand's list.
       if (l == olFull && r == olFull)

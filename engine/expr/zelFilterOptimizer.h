@@ -165,6 +165,7 @@ class TFilterOptimizer : public plat::TObject {
   void Clear();
 
  private:
+  void FoldConstants(TZelExprNode* Node);
   TExprOptimizerNode* Build(TZelExprNode* Node);
   TExprOptimizerNode* NewNode(TZelExprNode* Node);
   void AnalyzeLeaf(TExprOptimizerNode* Opt);

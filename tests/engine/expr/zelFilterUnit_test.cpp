@@ -103,6 +103,11 @@ class FilterGenerator {
     bool isString = false;
     const std::string f = Field(isString);
     static const char* ops[] = {"=", "<>", "<", "<=", ">", ">="};
+    if (Below(10) == 0) {
+      // Constants compared, or a constant computed.
+      if (isString || Below(2) == 0) return Constant(f) + " " + ops[Below(6)] + " " + Constant(f);
+      return f + " " + ops[Below(6)] + " " + Constant(f) + " + " + std::to_string(Below(3));
+    }
     switch (Below(isString ? 9 : 7)) {
       case 0:
       case 1:
@@ -256,6 +261,15 @@ TEST(FilterOptimizer, LevelByConditionShape) {
       {"S = 'ab'", olPartial, false, true},            // a prefix
       {"S > 'ab'", olNone, false, true},
       {"I = 5", olFull, false, true},
+      // Comparisons and arithmetic of constants are computed first.
+      {"I = 5 AND 1 = 2", olNone},
+      {"1 = 1 AND I > 3", olFull},
+      {"I > 3 AND 2 + 2 = 4", olFull},
+      {"1 = 1 AND S LIKE 'ab%'", olPartial},
+      {"I = 5 OR 1 = 2", olFull},
+      {"I = 5 OR 1 = 1", olNone},
+      {"I = 1 + 4", olFull},
+      {"(1 < 2 AND I = 5) OR (SI = 2 AND 3 = 3)", olFull},
   };
   std::vector<void*> withIndexes;
   std::vector<void*> everything;
