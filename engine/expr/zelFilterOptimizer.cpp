@@ -275,6 +275,19 @@ void TFilterOptimizer::FoldConstants(TZelExprNode* Node) {
   FoldConstants(Node->Right());
   for (TZelExprNode* arg : Node->Args()) FoldConstants(arg);
   const TZelExprNodeKind kind = Node->Kind();
+  // With partial matching, a string constant ending in "*" asks for the
+  // values that start with the text before it.
+  TZelExprNode* right = Node->Right();
+  if (kind == enkRelOperator && Node->PartialMatch() && IsConst(right) &&
+      (right->DataType() == plat::ftString || right->DataType() == plat::ftWideString) &&
+      plat::VarIsStr(right->Data())) {
+    const std::string text = right->Data().AsString();
+    if (text.size() > 1 && text.back() == '*') {
+      right->SetData(plat::Variant(text.substr(0, text.size() - 1)));
+      right->SetPartialLength(static_cast<int32_t>(text.size() - 1));
+      Node->SetPartialLength(static_cast<int32_t>(text.size() - 1));
+    }
+  }
   if ((kind != enkRelOperator && kind != enkArithOperator) || !Node->Args().empty() ||
       !IsConst(Node->Left()) || !IsConst(Node->Right()))
     return;
@@ -389,7 +402,6 @@ void TFilterOptimizer::AnalyzeLeaf(TExprOptimizerNode* Opt) {
   if (node->Kind() == enkRelOperator && IsComparison(op)) {
     TZelExprNode* value = node->Right();
     if (value == nullptr || value->Kind() != enkConst) return;
-    if (node->PartialLength() > 0) return;
     if (node->PartialMatch() && plat::VarIsStr(value->Data())) {
       // A partial comparison reads the field over the constant's length: an
       // equality holds for the values that start with the constant and for

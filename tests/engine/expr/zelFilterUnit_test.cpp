@@ -1,5 +1,6 @@
 #include "engine/expr/zelFilterUnit.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -216,6 +217,28 @@ struct SmallTable {
   }
 };
 
+// With partial matching, "ab*" reads as the prefix "ab": the rows of
+// S = 'ab', among them those longer than the prefix; without it the "*" is
+// a character like any other.
+TEST(FilterOptimizer, StarEndsAPrefixUnderPartialMatching) {
+  SmallTable t;
+  FilterRun run(*t.Table);
+  std::vector<void*> star, starPlain, prefix, prefixPlain;
+  plat::TFilterOptions partial;
+  ASSERT_TRUE(run.Run("S = 'ab*'", false, partial, star, starPlain));
+  ASSERT_TRUE(run.Run("S = 'ab'", false, partial, prefix, prefixPlain));
+  EXPECT_EQ(star, prefix);
+  EXPECT_EQ(starPlain, prefix);
+  ASSERT_TRUE(run.Run("S = 'abc'", false, partial, prefix, prefixPlain));
+  EXPECT_FALSE(prefix.empty());
+  for (void* row : prefix) EXPECT_NE(std::find(star.begin(), star.end(), row), star.end());
+  plat::TFilterOptions exact;
+  exact.Include(plat::foNoPartialCompare);
+  ASSERT_TRUE(run.Run("S = 'ab*'", false, exact, star, starPlain));
+  EXPECT_TRUE(star.empty());
+  EXPECT_TRUE(t.CloseAndCheck());
+}
+
 TEST(FilterOptimizer, LevelByConditionShape) {
   SmallTable t;
   FilterRun run(*t.Table);
@@ -261,6 +284,9 @@ TEST(FilterOptimizer, LevelByConditionShape) {
       {"S = 'ab'", olPartial, false, true},            // a prefix
       {"S > 'ab'", olNone, false, true},
       {"I = 5", olFull, false, true},
+      {"S = 'ab*'", olPartial, false, true},           // a prefix up to the "*"
+      {"S = 'ab*'", olPartial, true, true},
+      {"S = 'ab*'", olFull},                           // "*" as itself
       // Comparisons and arithmetic of constants are computed first.
       {"I = 5 AND 1 = 2", olNone},
       {"1 = 1 AND I > 3", olFull},
