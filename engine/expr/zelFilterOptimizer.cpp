@@ -8,6 +8,7 @@
 #include "engine/expr/zelExprEvaluator.h"
 #include "engine/expr/zelExprParser.h"
 #include "engine/storage/zelCommonError.h"
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -275,6 +276,22 @@ void TFilterOptimizer::FoldConstants(TZelExprNode* Node) {
   FoldConstants(Node->Right());
   for (TZelExprNode* arg : Node->Args()) FoldConstants(arg);
   const TZelExprNodeKind kind = Node->Kind();
+  if (kind == enkFunc && Node->ParserToken() != nullptr) {
+    // The clock is read once per filter, so every row sees the same moment.
+    switch (Node->ParserToken()->Token()) {
+      case zstCurrentDate:
+        Node->SetData(plat::VarFromDateTime(plat::Date()));
+        return;
+      case zstCurrentTime:
+        Node->SetData(plat::VarFromDateTime(plat::Time()));
+        return;
+      case zstCurrentTimestamp:
+        Node->SetData(plat::VarFromDateTime(plat::Now()));
+        return;
+      default:
+        break;
+    }
+  }
   // With partial matching, a string constant ending in "*" asks for the
   // values that start with the text before it.
   TZelExprNode* right = Node->Right();

@@ -239,6 +239,21 @@ TEST(FilterOptimizer, StarEndsAPrefixUnderPartialMatching) {
   EXPECT_TRUE(t.CloseAndCheck());
 }
 
+// The clock's values are filled in before any row is evaluated.
+TEST(FilterOptimizer, CurrentDateAndTimeHaveValues) {
+  SmallTable t;
+  FilterRun run(*t.Table);
+  std::vector<void*> indexed, plain;
+  plat::TFilterOptions options;
+  ASSERT_TRUE(run.Run("CURRENT_DATE IS NOT NULL AND CURRENT_TIME IS NOT NULL AND "
+                      "CURRENT_TIMESTAMP >= CURRENT_DATE AND I = 5",
+                      true, options, indexed, plain))
+      << run.Indexed.GetErrors();
+  EXPECT_EQ(indexed.size(), 1u);
+  EXPECT_EQ(indexed, plain);
+  EXPECT_TRUE(t.CloseAndCheck());
+}
+
 TEST(FilterOptimizer, LevelByConditionShape) {
   SmallTable t;
   FilterRun run(*t.Table);
