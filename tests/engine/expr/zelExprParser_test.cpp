@@ -543,6 +543,23 @@ TEST(ExprParser, ExternalExpressionsAndCloning) {
   EXPECT_THROW(second.Parser.CloneFromExpr(condition, false, zeoEQ), plat::EAssertionFailed);
 }
 
+// A parser that has parsed nothing yet takes a copied tree, alone or joined.
+TEST(ExprParser, CloningIntoAParserThatHasNotParsed) {
+  TZelExpr condition;
+  ParsedExpr first;
+  ASSERT_TRUE(first.Parse("id = 1", NoOptions(), false, &condition));
+  ParsedExpr fresh;
+  fresh.Parser.CloneFromExpr(condition, false, zeoAND);
+  ASSERT_NE(fresh.Parser.Root(), nullptr);
+  EXPECT_EQ(Selected(fresh), (std::set<int32_t>{1}));
+  ParsedExpr replaced;
+  replaced.Parser.CloneFromExpr(condition, true, zeoNOTDEFINED);
+  EXPECT_EQ(Selected(replaced), (std::set<int32_t>{1}));
+  replaced.Parser.CloneFromExpr(condition, false, zeoOR);
+  EXPECT_EQ(replaced.Parser.Root()->Operator(), zeoOR);
+  EXPECT_EQ(Selected(replaced), (std::set<int32_t>{1}));
+}
+
 TEST(ExprParser, HostileNestingIsRefusedNotOverflowed) {
   std::string orRun = "id = 1";
   for (int i = 0; i < 5000; ++i) orRun += " OR id = 1";
