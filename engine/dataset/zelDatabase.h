@@ -196,6 +196,21 @@ class TZelDataBase : public plat::TCustomConnection {
   // beside this one (extension ".zed"), replacing an older dump.
   void DumpTableDefinitions();
 
+  // --- Maintenance (zelDatabaseMaintenance.cpp) ---
+  // The backup of a restructure or rebuild: the file's name with ".zex".
+  std::string BackupFileName() const;
+  // Copies the database file (the open one while connected). A destination
+  // naming the database file itself is refused with 0x2480.
+  void CopyDatabase(const std::string& DestFileName, bool Overwrite);
+  // Applies a restructure to the table's storage and rewrites its catalogue
+  // row; needs exclusive access.
+  void UpdateTableDef(TTableDef& Def, const TInternalRestructureRecord& Restructure);
+  // Copies the rows of TableName from the database file SourceFileName into
+  // Target (or into this database's table, emptied first); returns the
+  // number of rows copied.
+  int32_t RebuildTable(const std::string& TableName, const std::string& SourceFileName,
+                       TZelDataSet* Target);
+
  protected:
   void DoConnect() override;
   void DoDisconnect() override;

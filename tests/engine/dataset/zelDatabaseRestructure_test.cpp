@@ -1,0 +1,271 @@
+// Restructuring a table: layout changes copying every record, index-only
+// changes, definition-only changes, re-indexing, rebuilding from the backup,
+// progress with abort, and copying the database file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../storage/StorageTestSupport.h"
+#include "engine/dataset/zelDatabase.h"
+#include "platform/os/Files.h"
+#include "support/DatabaseCheck.h"
+#include "support/TestDir.h"
+
+namespace zel {
+namespace {
+
+using storagetest::ExpectError;
+
+constexpr int32_t RowCount = 250;
+
+class Restructure : public ::testing::Test {
+ protected:
+  std::string File() const { return Dir.File("data.zel"); }
+
+  std::unique_ptr<TZelTable> Table(const std::string& Name = "T") {
+    auto t = std::make_unique<TZelTable>();
+    t->SetDataBase(&Db);
+    t->SetTableName(Name);
+    return t;
+  }
+
+  // Table T: K (unique key), S (text; every tenth row repeats the one
+  // before), B (memo) on RowCount rows.
+  void SetUp() override {
+    Db.SetDataBaseName(File());
+    Db.CreateDatabase();
+    Db.SetExclusive(true);
+    Db.SetConnected(true);
+    auto t = Table();
+    t->FieldDefs().Add("K", plat::ftInteger);
+    t->FieldDefs().Add("S", plat::ftString, 20);
+    t->FieldDefs().Add("B", plat::ftMemo);
+    t->IndexDefs().Add("ixK", "K", {plat::ixPrimary, plat::ixUnique});
+    t->CreateTable();
+    t->Open();
+    for (int32_t k = 1; k <= RowCount; ++k)
+      t->AppendRecord({plat::Variant(k), plat::Variant(Text(k)), plat::Variant("blob " + std::to_string(k))});
+    t->Close();
+  }
+
+  void TearDown() override {
+    Db.SetConnected(false);
+    EXPECT_TRUE(testsupport::DatabaseIsIntact(File()));
+  }
+
+  static std::string Text(int32_t K) { return "s" + std::to_string(K % 10 == 0 ? K - 1 : K); }
+
+  // Every row as it was made, in key order.
+  void ExpectRowsKept(TZelTable& T) {
+    T.SetIndexName("ixK");
+    int32_t k = 0;
+    for (T.First(); !T.Eof(); T.Next()) {
+      ++k;
+      ASSERT_EQ(T.FieldByName("K")->AsInteger(), k);
+      EXPECT_EQ(T.FieldByName("S")->AsString(), Text(k));
+      EXPECT_EQ(T.FieldByName("B")->AsString(), "blob " + std::to_string(k));
+    }
+    EXPECT_EQ(k, RowCount);
+  }
+
+  std::vector<uint32_t> RecordBlocks(TZelTable& T) {
+    std::vector<uint32_t> list;
+    T.TableDef().RecordInterface()->ListBlocks(list);
+    return list;
+  }
+
+  testsupport::TempDir Dir;
+  TZelDataBase Db;
+};
+
+TEST_F(Restructure, AddAndDeleteIndexOnAFilledTable) {
+  auto t = Table();
+  t->Open();
+  t->Next();
+  t->Next();
+  const int32_t before = t->FieldByName("K")->AsInteger();
+  t->AddIndex("ixS", "S", {});
+  // The open table reopens on the same record.
+  EXPECT_TRUE(t->Active());
+  EXPECT_EQ(t->FieldByName("K")->AsInteger(), before);
+  t->IndexDefs().Update();
+  EXPECT_GE(t->IndexDefs().IndexOf("ixS"), 0);
+  t->SetIndexName("ixS");
+  EXPECT_EQ(t->RecordCount(), RowCount);
+  t->First();
+  EXPECT_EQ(t->FieldByName("S")->AsString(), "s1");
+  t->Last();
+  EXPECT_EQ(t->FieldByName("S")->AsString(), "s99");
+  EXPECT_TRUE(plat::FileExists(Dir.File("data.zex")));
+
+  t->DeleteIndex("ixS");
+  EXPECT_NE(t->IndexName(), "ixS");
+  t->IndexDefs().Update();
+  EXPECT_LT(t->IndexDefs().IndexOf("ixS"), 0);
+  ExpectRowsKept(*t);
+  ExpectError(0x270D, "", [&] { t->DeleteIndex("ixNone"); });
+  EXPECT_TRUE(t->Active());
+}
+
+TEST_F(Restructure, AddedFieldIsNullInEveryCopiedRecord) {
+  auto t = Table();
+  t->RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+  t->RestructureTable({});
+  t->Open();
+  ExpectRowsKept(*t);
+  for (t->First(); !t->Eof(); t->Next()) EXPECT_TRUE(t->FieldByName("Extra")->IsNull());
+  // New rows go on after the copied ones.
+  t->AppendRecord({plat::Variant(RowCount + 1), plat::Variant("new"), plat::Variant("b"),
+                   plat::Variant(7)});
+  EXPECT_EQ(t->RecordCount(), RowCount + 1);
+  t->Close();
+  EXPECT_TRUE(plat::FileExists(Dir.File("dblog.txt")));
+}
+
+TEST_F(Restructure, DeletedAndRetypedFieldsCopyWhatFits) {
+  auto t = Table();
+  TRestructureFieldDefs& f = t->RestructureFieldDefs();
+  // S moves into a longer text field under a new name; B is dropped.
+  f.Items(1)->SetName("Label");
+  f.Items(1)->SetSize(40);
+  f.DeleteItem(2);
+  t->RestructureTable({});
+  t->Open();
+  EXPECT_EQ(t->FieldCount(), 2);
+  t->First();
+  EXPECT_EQ(t->FieldByName("Label")->AsString(), "s1");
+  EXPECT_EQ(t->RecordCount(), RowCount);
+}
+
+TEST_F(Restructure, RenameOnlyMovesNoData) {
+  auto t = Table();
+  t->Open();
+  const std::vector<uint32_t> before = RecordBlocks(*t);
+  t->Close();
+  t->RestructureFieldDefs().Items(1)->SetName("Name");
+  t->RestructureTable({});
+  t->Open();
+  EXPECT_EQ(RecordBlocks(*t), before);
+  EXPECT_NE(t->FindField("Name"), nullptr);
+  EXPECT_EQ(t->FindField("S"), nullptr);
+  t->First();
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "s1");
+  EXPECT_EQ(t->RecordCount(), RowCount);
+}
+
+TEST_F(Restructure, ReIndexSkipsDuplicateKeysAndReportsThem) {
+  auto t = Table();
+  // A unique index on S: every tenth row repeats the one before it and is
+  // left out of the indexes.
+  t->AddIndex("ixS", "S", {plat::ixUnique});
+  t->Open();
+  EXPECT_EQ(t->RecordCount(), RowCount - RowCount / 10);
+  EXPECT_EQ(t->ReIndex(true), RowCount / 10);
+  EXPECT_EQ(t->RecordCount(), RowCount - RowCount / 10);
+  // Without the flag a duplicate fails, and the indexes stay as they were.
+  ExpectError(0x2601, "ixS", [&] { t->ReIndex(false); });
+  EXPECT_EQ(t->RecordCount(), RowCount - RowCount / 10);
+  t->SetIndexName("ixS");
+  EXPECT_EQ(t->RecordCount(), RowCount - RowCount / 10);
+}
+
+TEST_F(Restructure, ProgressReachesAHundredAndAnAbortLeavesTheTable) {
+  std::vector<int32_t> seen;
+  int32_t abortAt = 101;
+  Db.OnUpdateProgress = [&](int32_t Percent, bool& Cancel) {
+    seen.push_back(Percent);
+    Cancel = Percent >= abortAt;
+  };
+  auto t = Table();
+  t->RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+  t->RestructureTable({});
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 100);
+
+  // An abort half-way through a copy and through a re-index.
+  abortAt = 50;
+  t->RestructureFieldDefs().AddAndSetFieldDef("More", plat::ftInteger, 0, 0, false, "");
+  ExpectError(0x2186, "", [&] { t->RestructureTable({}); });
+  t->Open();
+  EXPECT_EQ(t->FindField("More"), nullptr);
+  ExpectRowsKept(*t);
+  t->Close();
+  ExpectError(0x2186, "", [&] { t->AddIndex("ixS", "S", {}); });
+  t->Open();
+  t->IndexDefs().Update();
+  EXPECT_LT(t->IndexDefs().IndexOf("ixS"), 0);
+  ExpectRowsKept(*t);
+  ExpectError(0x2186, "", [&] { t->ReIndex(true); });
+  ExpectRowsKept(*t);
+  Db.OnUpdateProgress = nullptr;
+}
+
+TEST_F(Restructure, RefusedWhileInUseOrInATransactionOrInMemory) {
+  auto t = Table();
+  auto other = Table();
+  other->Open();
+  t->RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+  ExpectError(0x272F, "", [&] { t->RestructureTable({}); });
+  ExpectError(0x272F, "", [&] { t->RebuildTable(); });
+  EXPECT_EQ(other->RecordCount(), RowCount);
+  EXPECT_EQ(other->FindField("Extra"), nullptr);
+  other->Close();
+  Db.StartTransaction();
+  ExpectError(0x278A, "", [&] { t->RestructureTable({}); });
+  Db.Rollback();
+  TInternalRestructureRecord bad;
+  bad.SetBlobBlockSize = true;
+  bad.BlobBlockSize = 32;
+  ExpectError(0x272D, "", [&] { t->RestructureTable(bad); });
+
+  TZelDataBase memory;
+  memory.SetDataBaseName("MEMORY");
+  memory.SetConnected(true);
+  TZelTable m;
+  m.SetDataBase(&memory);
+  m.SetTableName("M");
+  m.SetMemory(true);
+  m.FieldDefs().Add("K", plat::ftInteger);
+  m.CreateTable();
+  ExpectError(0x2A0E, "", [&] { m.RestructureTable({}); });
+  ExpectError(0x2A0E, "", [&] { m.RebuildTable(); });
+}
+
+TEST_F(Restructure, RebuildTableKeepsEveryRecordAndBlob) {
+  auto t = Table();
+  t->Open();
+  // Deleted rows leave holes the rebuild closes.
+  t->First();
+  t->Delete();
+  t->Close();
+  t->RebuildTable();
+  EXPECT_TRUE(plat::FileExists(Dir.File("data.zex")));
+  EXPECT_TRUE(plat::FileExists(Dir.File("dblog.txt")));
+  t->Open();
+  EXPECT_EQ(t->RecordCount(), RowCount - 1);
+  t->First();
+  EXPECT_EQ(t->FieldByName("K")->AsInteger(), 2);
+  EXPECT_EQ(t->FieldByName("B")->AsString(), "blob 2");
+}
+
+TEST_F(Restructure, CopyDatabaseNeverOverwritesItself) {
+  ExpectError(0x2480, "", [&] { Db.CopyDatabase(File(), true); });
+  ExpectError(0x2480, "", [&] { Db.CopyDatabase(Dir.File("./data.zel"), true); });
+  const std::string link = Dir.File("link.zel");
+  std::filesystem::create_symlink(File(), link);
+  ExpectError(0x2480, "", [&] { Db.CopyDatabase(link, true); });
+  const std::string copy = Dir.File("copy.zel");
+  Db.CopyDatabase(copy, false);
+  ExpectError(0x2480, "", [&] { Db.CopyDatabase(copy, false); });
+  Db.CopyDatabase(copy, true);
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(copy));
+  auto t = Table();
+  t->Open();
+  EXPECT_EQ(t->RecordCount(), RowCount);
+}
+
+}  // namespace
+}  // namespace zel
