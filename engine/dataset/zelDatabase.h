@@ -210,6 +210,14 @@ class TZelDataBase : public plat::TCustomConnection {
   // number of rows copied.
   int32_t RebuildTable(const std::string& TableName, const std::string& SourceFileName,
                        TZelDataSet* Target);
+  // Rebuilds the (disconnected) database file table by table into a new
+  // file with the same security, key, owner and sort order; the old file is
+  // kept as the ".zex" backup and replaced only once every table's rows
+  // were copied and counted.
+  void RebuildDatabase();
+  // Copies the rows of TableName from the connected Source into Target (or
+  // into this database's table, emptied first).
+  int32_t CopyTableFrom(TZelDataBase& Source, const std::string& TableName, TZelDataSet* Target);
 
  protected:
   void DoConnect() override;

@@ -69,29 +69,7 @@ int32_t TZelDataBase::RebuildTable(const std::string& TableName, const std::stri
   source.SetConnected(true);
   int32_t copied = 0;
   try {
-    TZelTable from;
-    from.SetDataBase(&source);
-    from.SetTableName(TableName);
-    from.SetInternalTableFlag(!TableName.empty() && TableName[0] == '$');
-    from.DataSetOpen();
-    std::unique_ptr<TZelTable> own;
-    try {
-      if (Target == nullptr) {
-        own = std::make_unique<TZelTable>();
-        own->SetDataBase(this);
-        own->SetTableName(TableName);
-        own->DataSetOpen();
-        own->DataSetEmptyTable();
-        Target = own.get();
-      }
-      copied = Target->CopyRawTableData(from);
-    } catch (...) {
-      if (own != nullptr && own->CursorOpen()) own->DataSetClose();
-      from.DataSetClose();
-      throw;
-    }
-    if (own != nullptr) own->DataSetClose();
-    from.DataSetClose();
+    copied = CopyTableFrom(source, TableName, Target);
   } catch (...) {
     try {
       source.SetConnected(false);
@@ -101,6 +79,173 @@ int32_t TZelDataBase::RebuildTable(const std::string& TableName, const std::stri
   }
   source.SetConnected(false);
   return copied;
+}
+
+int32_t TZelDataBase::CopyTableFrom(TZelDataBase& Source, const std::string& TableName,
+                                    TZelDataSet* Target) {
+  TZelTable from;
+  from.SetDataBase(&Source);
+  from.SetTableName(TableName);
+  from.SetInternalTableFlag(!TableName.empty() && TableName[0] == '$');
+  from.DataSetOpen();
+  std::unique_ptr<TZelTable> own;
+  int32_t copied = 0;
+  try {
+    if (Target == nullptr) {
+      own = std::make_unique<TZelTable>();
+      own->SetDataBase(this);
+      own->SetTableName(TableName);
+      own->SetInternalTableFlag(from.InternalTableFlag());
+      own->DataSetOpen();
+      own->DataSetEmptyTable();
+      Target = own.get();
+    }
+    copied = Target->CopyRawTableData(from);
+  } catch (...) {
+    try {
+      if (own != nullptr && own->CursorOpen()) own->DataSetClose();
+      from.DataSetClose();
+    } catch (...) {
+    }
+    throw;
+  }
+  if (own != nullptr) own->DataSetClose();
+  from.DataSetClose();
+  return copied;
+}
+
+
+namespace {
+
+constexpr const char* RebuildCaller = "TZelDataBase.RebuildDatabase";
+
+// The rows of a table as its natural order counts them.
+int32_t CountRows(TZelDataBase& DataBase, const std::string& Name) {
+  TZelTable table;
+  table.SetDataBase(&DataBase);
+  table.SetTableName(Name);
+  table.SetInternalTableFlag(!Name.empty() && Name[0] == '$');
+  table.DataSetOpen();
+  const int32_t count = table.GetTotalRecordCount();
+  table.DataSetClose();
+  return count;
+}
+
+}  // namespace
+
+void TZelDataBase::RebuildDatabase() {
+  static const char* const Context = "TZelDataBase.RebuildDatabase";
+  CheckNotConnected();
+  TDBLogger& log = *GDBLogger();
+  log.LogItem(DataBaseName_, "Rebuild database start");
+  const std::string original = FileName();
+  const std::string backup = BackupFileName();
+  CopyDatabase(backup, true);
+  log.LogItem(DataBaseName_, "Backup database created -" + backup);
+  const int32_t savedMax = log.MaxLogItemCount();
+  log.SetMaxLogItemCount(-1);
+  const bool savedExclusive = Exclusive_;
+  // The new file is made beside the old one, which goes only once the copy
+  // is complete.
+  const std::string newName = DataBaseName_ + "~rebuild";
+  const std::string newFile = Directory_ + newName;
+  const std::string oldName = DataBaseName_;
+  const std::string savedMasterKey = MasterKey_;
+  auto cleanUp = [&] {
+    DataBaseName_ = oldName;
+    Exclusive_ = savedExclusive;
+    TempPrivilegeStatus_ = 0;
+    MasterKey_ = savedMasterKey;
+    log.LogItem(DataBaseName_, "Rebuild database complete");
+    log.SaveLogToFile(Directory_ + "dblog.txt");
+    log.SetMaxLogItemCount(savedMax);
+  };
+  try {
+    TZelDataBase source;
+    source.SetDirectory(Directory_);
+    source.SetDataBaseName(plat::ExtractFileName(backup));
+    source.SetExclusive(true);
+    source.SetReadOnly(true);
+    source.SetMasterKey(MasterKey_);
+    source.BeforeLogin = BeforeLogin;
+    source.TempPrivilegeStatus_ = 0x7FFFFFFF;
+    log.LogItem(DataBaseName_, "Opening Backup dir " + Directory_);
+    log.LogItem(DataBaseName_, "Opening Backup file " + source.DataBaseName());
+    log.LogItem(DataBaseName_, "Opening Source database");
+    try {
+      source.SetConnected(true);
+    } catch (...) {
+      log.LogItem(DataBaseName_, "Could not open source database");
+      throw;
+    }
+    // A secured database rebuilds secured, with its key, owner and order.
+    const uint32_t level = ix::LoadU32(source.DBDef_.data() + ddSecurityLevel);
+    MasterKey_ = source.MasterKey();
+    SetUseEncryption(level >= 1);
+    SetEnforceSecurity(level >= 2);
+    SetDBOwner(source.DBOwner());
+    SetDefaultSortOrder(static_cast<TSortOrder>(ix::LoadU32(source.DBDef_.data() + ddDefaultSortOrder)));
+    plat::DeleteFile(newFile);
+    plat::DeleteFile(TDiskMgr::GetLockFileName(newFile));
+    DataBaseName_ = newName;
+    Exclusive_ = true;
+    TempPrivilegeStatus_ = 0x7FFFFFFF;
+    CreateDatabase();
+    try {
+      TempPrivilegeStatus_ = 0x7FFFFFFF;
+      SetConnected(true);
+      TempPrivilegeStatus_ = 0x7FFFFFFF;
+      plat::TStringList names, made;
+      source.GetSystemTableNames(names);
+      source.GetTableNames(names, false);
+      GetSystemTableNames(made);
+      log.LogItem(oldName, "Creating tables...");
+      for (int32_t i = 0; i < names.Count(); ++i) {
+        const std::string& name = names.Strings(i);
+        // The system and security tables of the new file exist already.
+        if (made.IndexOf(name) >= 0) continue;
+        TTableDef def;
+        def.SetMemory(false);
+        source.InternalGetTableDef(name, def);
+        def.SetTableName(name);
+        def.SetVersion(ZelEngineVersion);
+        log.LogItem(oldName, "Creating table " + name);
+        InternalCreateTable(def, false);
+      }
+      for (int32_t i = 0; i < names.Count(); ++i) {
+        const std::string& name = names.Strings(i);
+        log.LogItem(oldName, "Copying data from source table " + name);
+        try {
+          CopyTableFrom(source, name, nullptr);
+        } catch (const std::exception& e) {
+          log.LogItem(oldName, "Exception while copying data from source table " + name);
+          log.LogItem(oldName, std::string("Exception was ") + e.what());
+          throw;
+        }
+        if (CountRows(*this, name) != CountRows(source, name))
+          ZelDatabaseErrorFmt(0x2185, Context, "The rows of table %s were not all copied", {name}, this);
+      }
+      SetConnected(false);
+    } catch (...) {
+      try {
+        SetConnected(false);
+      } catch (...) {
+      }
+      plat::DeleteFile(newFile);
+      plat::DeleteFile(TDiskMgr::GetLockFileName(newFile));
+      throw;
+    }
+    source.SetConnected(false);
+    // The new file takes the old one's place in one step.
+    std::error_code error;
+    std::filesystem::rename(newFile, original, error);
+    if (error) ZelDatabaseError(0x2480, Context, original + ": " + error.message(), this);
+    plat::DeleteFile(TDiskMgr::GetLockFileName(newFile));
+  } catch (...) {
+    cleanUp();
+    throw;
+  }
+  cleanUp();
 }
 
 }  // namespace zel

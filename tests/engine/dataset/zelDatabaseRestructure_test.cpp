@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -265,6 +267,63 @@ TEST_F(Restructure, CopyDatabaseNeverOverwritesItself) {
   auto t = Table();
   t->Open();
   EXPECT_EQ(t->RecordCount(), RowCount);
+}
+
+std::vector<uint8_t> FileBytes(const std::string& Name, size_t Count) {
+  std::ifstream in(Name, std::ios::binary);
+  std::vector<uint8_t> bytes(Count);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(Count));
+  return bytes;
+}
+
+std::string ReadText(const std::string& Name) {
+  std::ifstream in(Name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(Restructure, RebuildDatabaseKeepsEveryRowAndLeavesBackupAndLog) {
+  Db.CreateGenerator("G", 5, 1);
+  Db.GetGeneratorValue("G", false);
+  Db.SetConnected(false);
+  plat::DeleteFile(Dir.File("dblog.txt"));
+  Db.RebuildDatabase();
+  EXPECT_FALSE(Db.Connected());
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(Dir.File("data.zex")));
+  const std::string log = ReadText(Dir.File("dblog.txt"));
+  for (const char* line : {"Rebuild database start", "Creating table T", "Rebuild database complete"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  Db.SetConnected(true);
+  int32_t value = 0, step = 0;
+  ASSERT_TRUE(Db.QueryGenerator("G", value, step));
+  EXPECT_EQ(value, 6);
+  auto t = Table();
+  t->Open();
+  ExpectRowsKept(*t);
+  t->AppendRecord({plat::Variant(RowCount + 1), plat::Variant("x"), plat::Variant("y")});
+}
+
+TEST_F(Restructure, ASecuredDatabaseRebuildsWithoutALogonAndStaysSecured) {
+  Db.SetConnected(false);
+  TZelDataBase secured;
+  const std::string file = Dir.File("secured.zel");
+  secured.SetDataBaseName(file);
+  secured.SetEnforceSecurity(true);
+  secured.SetMasterKey("guarded");
+  secured.SetDBOwner("keeper");
+  secured.SetDefaultSortOrder(static_cast<TSortOrder>(1));
+  secured.CreateDatabase();
+  const std::vector<uint8_t> before = FileBytes(file, DBDefSize);
+  // No login handler: the rebuild must not ask for a user.
+  secured.SetMasterKey("guarded");
+  secured.RebuildDatabase();
+  const std::vector<uint8_t> after = FileBytes(file, DBDefSize);
+  for (const int32_t offset : {ddSecurityLevel, ddDefaultSortOrder})
+    EXPECT_EQ(storagetest::U32(after.data() + offset), storagetest::U32(before.data() + offset));
+  EXPECT_EQ(storagetest::U32(after.data() + ddSecurityLevel), 2u);
+  EXPECT_TRUE(std::equal(before.begin() + ddOwner, before.begin() + ddOwner + 62, after.begin() + ddOwner));
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(file));
 }
 
 }  // namespace
