@@ -519,4 +519,75 @@ void TZelTable::RebuildTable() {
   InternalRebuildTable();
 }
 
+namespace {
+
+std::string QuotedPadded(const std::string& Name) {
+  std::string text = Name;
+  if (text.size() < 10) text.append(10 - text.size(), ' ');
+  return "\"" + text + "\"";
+}
+
+}  // namespace
+
+int32_t TZelTable::ImportData(plat::TDataSet& Source) {
+  static const char* const Context = "TZelTable.ImportData";
+  CheckActive();
+  Source.CheckBrowseMode();
+  if (RestructureFieldDefs_ == nullptr)
+    ZelDatabaseError(0x2180, Context, "FRestructureFieldDefs", this);
+  TDBLogger& log = *GDBLogger();
+  const std::string caller = TableName_ + ".DataImport";
+  log.LogItem(caller, "Matching fields");
+  // Destination field -> source field (nullptr: none).
+  std::vector<std::pair<plat::TField*, plat::TField*>> map;
+  for (int32_t i = 0; i < FieldCount(); ++i) {
+    plat::TField* field = Fields().Fields(i);
+    field->SetReadOnly(false);
+    plat::TField* from = nullptr;
+    if (i < RestructureFieldDefs_->Count())
+      from = Source.FindField(RestructureFieldDefs_->Items(i)->SourceFieldName());
+    if (from != nullptr) {
+      log.LogItem(caller, plat::Format("Source field [%s] mapped to Field [%s]",
+                                       {from->FieldName(), field->FieldName()}));
+      map.emplace_back(field, from);
+    } else {
+      log.LogItem(caller, plat::Format("No Source field set for Field [%s]", {field->FieldName()}));
+    }
+  }
+  Source.First();
+  log.LogItem(caller, "Starting import");
+  int32_t record = 0, errors = 0, inserted = 0;
+  for (; !Source.Eof(); Source.Next()) {
+    ++record;
+    Insert();
+    for (auto& [field, from] : map) {
+      try {
+        field->SetValue(from->Value());
+      } catch (const std::exception& e) {
+        std::string value;
+        try {
+          value = from->AsString();
+        } catch (...) {
+        }
+        log.LogItem(caller, plat::Format("   Record %d  Source field ", {record}) +
+                                QuotedPadded(from->FieldName()) +
+                                " could not be converted to Destination field " +
+                                QuotedPadded(field->FieldName()) + ". Source value \"" + value +
+                                "\"   Error: " + e.what());
+      }
+    }
+    try {
+      Post();
+      ++inserted;
+    } catch (const std::exception& e) {
+      log.LogItem(caller, plat::Format("Record %d could not be added. Error: %s", {record, std::string(e.what())}));
+      Cancel();
+      ++errors;
+    }
+  }
+  log.LogItem(caller, plat::Format("Errors detected = %d", {errors}));
+  log.LogItem(caller, plat::Format("Records inserted = %d", {inserted}));
+  return inserted;
+}
+
 }  // namespace zel

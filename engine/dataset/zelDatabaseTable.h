@@ -139,6 +139,10 @@ class TZelTable : public TZelBaseTable {
   // A failure or an abort leaves the indexes as they were.
   int32_t ReIndex(bool Flag);
   void RebuildTable();
+  // Inserts every record of Source, each field taking the value of the
+  // Source field its restructure field descriptor names; what cannot be
+  // converted or posted is logged and counted. Returns the rows inserted.
+  int32_t ImportData(plat::TDataSet& Source);
 
  protected:
   void InternalOpen() override;

@@ -12,6 +12,7 @@
 
 #include "../storage/StorageTestSupport.h"
 #include "engine/dataset/zelDatabase.h"
+#include "engine/storage/zelCommonLog.h"
 #include "platform/os/Files.h"
 #include "support/DatabaseCheck.h"
 #include "support/TestDir.h"
@@ -324,6 +325,57 @@ TEST_F(Restructure, ASecuredDatabaseRebuildsWithoutALogonAndStaysSecured) {
   EXPECT_EQ(storagetest::U32(after.data() + ddSecurityLevel), 2u);
   EXPECT_TRUE(std::equal(before.begin() + ddOwner, before.begin() + ddOwner + 62, after.begin() + ddOwner));
   EXPECT_TRUE(testsupport::DatabaseIsIntact(file));
+}
+
+TEST_F(Restructure, ImportDataFromAnotherTableWritesTheLog) {
+  auto u = Table("U");
+  u->FieldDefs().Add("Key", plat::ftInteger);
+  u->FieldDefs().Add("Label", plat::ftString, 4);
+  u->FieldDefs().Add("Unmapped", plat::ftInteger);
+  u->IndexDefs().Add("ixKey", "Key", {plat::ixPrimary, plat::ixUnique});
+  u->CreateTable();
+  u->Open();
+  auto source = Table();
+  source->Open();
+  ExpectError(0x2180, "FRestructureFieldDefs", [&] { u->ImportData(*source); });
+  TRestructureFieldDefs& f = u->RestructureFieldDefs();
+  f.Items(0)->SetSourceFieldName("K");
+  f.Items(1)->SetSourceFieldName("S");
+  f.Items(2)->SetSourceFieldName("Missing");
+  // One source row repeats a key already imported and cannot be posted.
+  u->AppendRecord({plat::Variant(RowCount), plat::Variant("old"), plat::Variant(1)});
+  GDBLogger()->Clear();
+  EXPECT_EQ(u->ImportData(*source), RowCount - 1);
+  EXPECT_EQ(u->RecordCount(), RowCount);
+  const std::string log = GDBLogger()->LogList()->Text();
+  for (const char* line : {"Matching fields", "Source field [K] mapped to Field [Key]",
+                           "No Source field set for Field [Unmapped]", "Starting import",
+                           "could not be added", "Errors detected = 1", "Records inserted = 249"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  // Texts are cut to the destination's size.
+  u->First();
+  EXPECT_EQ(u->FieldByName("Label")->AsString(), "s1");
+  EXPECT_TRUE(u->FieldByName("Unmapped")->IsNull());
+}
+
+TEST_F(Restructure, DefinitionDumpRecreatesTheSameTables) {
+  Db.DumpTableDefinitions();
+  TZelDataBase dump;
+  dump.SetDataBaseName(Dir.File("data.zed"));
+  dump.SetConnected(true);
+  TTableDef original, copy;
+  original.SetMemory(false);
+  copy.SetMemory(false);
+  Db.QueryTableDef("T", false, original);
+  dump.QueryTableDef("T", false, copy);
+  ASSERT_EQ(copy.InternalFields().Count(), original.InternalFields().Count());
+  for (int32_t i = 0; i < copy.InternalFields().Count(); ++i) {
+    EXPECT_EQ(copy.InternalFields().GetIndex(i)->FieldName(), original.InternalFields().GetIndex(i)->FieldName());
+    EXPECT_EQ(copy.InternalFields().GetIndex(i)->DataType(), original.InternalFields().GetIndex(i)->DataType());
+  }
+  EXPECT_EQ(copy.InternalIndexDefs().Count(), original.InternalIndexDefs().Count());
+  dump.SetConnected(false);
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(Dir.File("data.zed")));
 }
 
 }  // namespace
