@@ -215,6 +215,13 @@ class TZelDataBase : public plat::TCustomConnection {
   // kept as the ".zex" backup and replaced only once every table's rows
   // were copied and counted.
   void RebuildDatabase();
+  // Salvage: hands every allocated record block of table TableID in the
+  // (disconnected) file to Callback as RecordSize raw bytes, with no field
+  // list, its position and the number of blocks; Callback clears Continue
+  // to stop. The table is read-locked meanwhile.
+  using TTransferRecordProc = std::function<void(const uint8_t* Buffer, TInternalFields* Fields,
+                                                 int32_t Position, int32_t Count, bool& Continue)>;
+  void TransferRecordBuffers(int32_t TableID, int32_t RecordSize, const TTransferRecordProc& Callback);
   // Copies the rows of TableName from the connected Source into Target (or
   // into this database's table, emptied first).
   int32_t CopyTableFrom(TZelDataBase& Source, const std::string& TableName, TZelDataSet* Target);

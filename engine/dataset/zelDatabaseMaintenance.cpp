@@ -6,6 +6,8 @@
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCommonLog.h"
+#include "engine/storage/zelDiskFile.h"
+#include "engine/storage/zelLockMgrUnit.h"
 #include "platform/os/Files.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Strings.h"
@@ -246,6 +248,44 @@ void TZelDataBase::RebuildDatabase() {
     throw;
   }
   cleanUp();
+}
+
+void TZelDataBase::TransferRecordBuffers(int32_t TableID, int32_t RecordSize,
+                                         const TTransferRecordProc& Callback) {
+  static const char* const Context = "TZelDataBase.TransferRecordBuffers";
+  CheckNotConnected();
+  if (TableID <= 0 || RecordSize <= 0) ZelDatabaseError(0x2185, Context, "", this);
+  TDiskMgr disk;
+  disk.SetPageSize(DatabasePageSize);
+  disk.SetFileName(FileName());
+  disk.SetOpenFlags(16);
+  disk.SetLockRetryCount(LockRetryMaximum_);
+  disk.SetLockRetryInterval(LockRetryInterval_);
+  disk.Open();
+  disk.SetCryptKey(MasterKey_);
+  const uint32_t table = static_cast<uint32_t>(TableID);
+  // The lock names the table that is read.
+  disk.SetTableLock(table, ltRead);
+  try {
+    std::vector<uint32_t> blocks;
+    disk.ListAllocatedFixedBlocks(static_cast<uint32_t>(RecordSize), table, iuRecords, blocks);
+    std::vector<uint8_t> buffer(static_cast<size_t>(RecordSize));
+    const int32_t count = static_cast<int32_t>(blocks.size());
+    bool goOn = true;
+    for (int32_t i = 0; i < count && goOn; ++i) {
+      disk.ReadCustomSize(blocks[static_cast<size_t>(i)], RecordSize, table, afCached, buffer.data());
+      if (Callback) Callback(buffer.data(), nullptr, i, count, goOn);
+    }
+  } catch (...) {
+    try {
+      disk.ReleaseTableLock(table);
+      disk.Close();
+    } catch (...) {
+    }
+    throw;
+  }
+  disk.ReleaseTableLock(table);
+  disk.Close();
 }
 
 }  // namespace zel

@@ -358,6 +358,28 @@ TEST_F(Restructure, ImportDataFromAnotherTableWritesTheLog) {
   EXPECT_TRUE(u->FieldByName("Unmapped")->IsNull());
 }
 
+TEST_F(Restructure, TransferRecordBuffersWalksTheRecordsOfTheTable) {
+  auto t = Table();
+  t->Open();
+  const int32_t id = t->TableDef().TableID();
+  const int32_t size = t->RecordSize();
+  t->Close();
+  ExpectError(0x2788, "", [&] { Db.TransferRecordBuffers(id, size, nullptr); });
+  Db.SetConnected(false);
+  std::vector<int32_t> keys;
+  int32_t total = 0;
+  Db.TransferRecordBuffers(id, size, [&](const uint8_t* Buffer, TInternalFields* Fields, int32_t,
+                                         int32_t Count, bool& Continue) {
+    EXPECT_EQ(Fields, nullptr);
+    total = Count;
+    if (Buffer[0] == 1) keys.push_back(1);
+    Continue = keys.size() < 100;
+  });
+  EXPECT_GE(total, RowCount);
+  EXPECT_EQ(keys.size(), 100u);
+  Db.SetConnected(true);
+}
+
 TEST_F(Restructure, DefinitionDumpRecreatesTheSameTables) {
   Db.DumpTableDefinitions();
   TZelDataBase dump;
