@@ -358,6 +358,52 @@ TEST_F(Restructure, ImportDataFromAnotherTableWritesTheLog) {
   EXPECT_TRUE(u->FieldByName("Unmapped")->IsNull());
 }
 
+// A hundred thousand rows, every hundredth with a blob, survive a table
+// rebuild and a database rebuild.
+TEST_F(Restructure, RebuildsKeepEveryRowOfALargeTable) {
+  constexpr int32_t Rows = 100000;
+  auto big = Table("Big");
+  big->FieldDefs().Add("K", plat::ftInteger);
+  big->FieldDefs().Add("B", plat::ftMemo);
+  big->IndexDefs().Add("ixK", "K", {plat::ixPrimary, plat::ixUnique});
+  big->CreateTable();
+  big->DataSetOpen();
+  Db.StartTransaction();
+  for (int32_t k = 1; k <= Rows; ++k) {
+    big->ClearRecord(nullptr);
+    big->DataSetSetFieldDataAsVariant(0, plat::Variant(k));
+    if (k % 100 == 0) {
+      plat::TMemoryStream blob;
+      const std::string text = "blob " + std::to_string(k);
+      blob.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+      big->DataSetSetFieldStream(1, false, blob);
+    }
+    big->AddRecord(false);
+  }
+  Db.Commit();
+  big->DataSetClose();
+  const auto check = [&] {
+    auto t = Table("Big");
+    t->Open();
+    ASSERT_EQ(t->RecordCount(), Rows);
+    t->Last();
+    EXPECT_EQ(t->FieldByName("K")->AsInteger(), Rows);
+    EXPECT_EQ(t->FieldByName("B")->AsString(), "blob " + std::to_string(Rows));
+    int32_t blobs = 0;
+    for (t->First(); !t->Eof(); t->Next())
+      if (!t->FieldByName("B")->IsNull()) ++blobs;
+    EXPECT_EQ(blobs, Rows / 100);
+  };
+  big->RebuildTable();
+  check();
+  Db.SetConnected(false);
+  Db.RebuildDatabase();
+  EXPECT_TRUE(plat::FileExists(Dir.File("data.zex")));
+  EXPECT_TRUE(plat::FileExists(Dir.File("dblog.txt")));
+  Db.SetConnected(true);
+  check();
+}
+
 TEST_F(Restructure, TransferRecordBuffersWalksTheRecordsOfTheTable) {
   auto t = Table();
   t->Open();
