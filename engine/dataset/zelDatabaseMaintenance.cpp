@@ -69,10 +69,18 @@ int32_t TZelDataBase::RebuildTable(const std::string& TableName, const std::stri
   source.BeforeLogin = BeforeLogin;
   source.TempPrivilegeStatus_ = TempPrivilegeStatus_;
   source.SetConnected(true);
+  // Emptying the table and copying its rows succeed or fail together.
+  const bool ownTransaction = !InTransaction();
   int32_t copied = 0;
   try {
+    if (ownTransaction) StartTransaction();
     copied = CopyTableFrom(source, TableName, Target);
+    if (ownTransaction) Commit();
   } catch (...) {
+    try {
+      if (ownTransaction && InTransaction()) Rollback();
+    } catch (...) {
+    }
     try {
       source.SetConnected(false);
     } catch (...) {

@@ -206,6 +206,44 @@ TEST_F(Restructure, ProgressReachesAHundredAndAnAbortLeavesTheTable) {
   Db.OnUpdateProgress = nullptr;
 }
 
+TEST_F(Restructure, AFailureHalfWayThroughTheCopyLeavesTheTable) {
+  auto t = Table();
+  // The new unique index meets the first repeated text at the tenth row,
+  // while the records are being copied into the new layout.
+  t->RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+  t->RestructureIndexDefs().AddAndSetIndexDef("ixS", "S", "", "", {plat::ixUnique}, nullptr);
+  ExpectError(0x2601, "ixS", [&] { t->RestructureTable({}); });
+  t->Open();
+  EXPECT_EQ(t->FindField("Extra"), nullptr);
+  t->IndexDefs().Update();
+  EXPECT_LT(t->IndexDefs().IndexOf("ixS"), 0);
+  ExpectRowsKept(*t);
+  t->Close();
+  // A table rebuilt from another file is emptied and refilled as one: there
+  // T repeats a key that is unique here.
+  {
+    TZelDataBase other;
+    other.SetDataBaseName(Dir.File("other.zel"));
+    other.CreateDatabase();
+    other.SetConnected(true);
+    TZelTable o;
+    o.SetDataBase(&other);
+    o.SetTableName("T");
+    o.FieldDefs().Add("K", plat::ftInteger);
+    o.CreateTable();
+    o.Open();
+    for (const int32_t k : {1, 2, 2}) o.AppendRecord({plat::Variant(k)});
+    o.Close();
+  }
+  ExpectError(0x2601, "", [&] { Db.RebuildTable("T", Dir.File("other.zel"), nullptr); });
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(Dir.File("other.zel")));
+  Db.SetConnected(false);
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(File()));
+  Db.SetConnected(true);
+  t->Open();
+  ExpectRowsKept(*t);
+}
+
 TEST_F(Restructure, RefusedWhileInUseOrInATransactionOrInMemory) {
   auto t = Table();
   auto other = Table();
