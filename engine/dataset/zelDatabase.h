@@ -195,6 +195,9 @@ class TZelDataBase : public plat::TCustomConnection {
   // Writes the definitions of every user table into an empty database file
   // beside this one (extension ".zed"), replacing an older dump.
   void DumpTableDefinitions();
+  // The dump after a table was created or restructured, when
+  // SaveTableDefinitions is set; a failure is logged.
+  void DumpDefinitionsIfSaved(const char* Caller);
 
   // --- Maintenance (zelDatabaseMaintenance.cpp) ---
   // The backup of a restructure or rebuild: the file's name with ".zex".

@@ -37,10 +37,11 @@ void TZelDataBase::CopyDatabase(const std::string& DestFileName, bool Overwrite)
     } else if (!TDiskMgr::DoCopyFile(source, DestFileName, true)) {
       ZelDatabaseError(0x2480, Context, DestFileName, this);
     }
-  } catch (...) {
+  } catch (const EZelDatabaseError& e) {
     // No partial copy is left behind under the destination's name.
     plat::DeleteFile(DestFileName);
-    throw;
+    if (e.ErrorCode() == 0x2480) throw;
+    ZelDatabaseError(0x2480, Context, e.Message() + ".", this);
   }
 }
 

@@ -339,6 +339,7 @@ void TZelDataSet::InternalRestructureTable(TInternalRestructureRecord& Request) 
     db.UpdateTableDef(def, Request);
   }
   transaction.Commit();
+  db.DumpDefinitionsIfSaved(Context);
 }
 
 void TZelDataSet::InternalRebuildTable() {

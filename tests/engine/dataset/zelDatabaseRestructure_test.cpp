@@ -128,6 +128,20 @@ TEST_F(Restructure, AddedFieldIsNullInEveryCopiedRecord) {
   EXPECT_TRUE(plat::FileExists(Dir.File("dblog.txt")));
 }
 
+TEST_F(Restructure, ARestructureWritesTheDefinitionDumpWhenAsked) {
+  Db.SetSaveTableDefinitions(true);
+  auto t = Table();
+  t->RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+  t->RestructureTable({});
+  TZelDataBase dump;
+  dump.SetDataBaseName(Dir.File("data.zed"));
+  dump.SetConnected(true);
+  TTableDef def;
+  def.SetMemory(false);
+  dump.QueryTableDef("T", false, def);
+  EXPECT_NE(def.InternalFields().FindField("Extra"), nullptr);
+}
+
 TEST_F(Restructure, DeletedAndRetypedFieldsCopyWhatFits) {
   auto t = Table();
   TRestructureFieldDefs& f = t->RestructureFieldDefs();
