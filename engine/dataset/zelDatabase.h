@@ -208,6 +208,39 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   // Writes the definitions of every user table into an empty database file
   // beside this one (extension ".zed"), replacing an older dump.
   void DumpTableDefinitions();
+  // The dump after a table was created or restructured, when
+  // SaveTableDefinitions is set; a failure is logged.
+  void DumpDefinitionsIfSaved(const char* Caller);
+
+  // --- Maintenance (zelDatabaseMaintenance.cpp) ---
+  // The backup of a restructure or rebuild: the file's name with ".zex".
+  std::string BackupFileName() const;
+  // Copies the database file (the open one while connected). A destination
+  // naming the database file itself is refused with 0x2480.
+  void CopyDatabase(const std::string& DestFileName, bool Overwrite);
+  // Applies a restructure to the table's storage and rewrites its catalogue
+  // row; needs exclusive access.
+  void UpdateTableDef(TTableDef& Def, const TInternalRestructureRecord& Restructure);
+  // Copies the rows of TableName from the database file SourceFileName into
+  // Target (or into this database's table, emptied first); returns the
+  // number of rows copied.
+  int32_t RebuildTable(const std::string& TableName, const std::string& SourceFileName,
+                       TZelDataSet* Target);
+  // Rebuilds the (disconnected) database file table by table into a new
+  // file with the same security, key, owner and sort order; the old file is
+  // kept as the ".zex" backup and replaced only once every table's rows
+  // were copied and counted.
+  void RebuildDatabase();
+  // Salvage: hands every allocated record block of table TableID in the
+  // (disconnected) file to Callback as RecordSize raw bytes, with no field
+  // list, its position and the number of blocks; Callback clears Continue
+  // to stop. The table is read-locked meanwhile.
+  using TTransferRecordProc = std::function<void(const uint8_t* Buffer, TInternalFields* Fields,
+                                                 int32_t Position, int32_t Count, bool& Continue)>;
+  void TransferRecordBuffers(int32_t TableID, int32_t RecordSize, const TTransferRecordProc& Callback);
+  // Copies the rows of TableName from the connected Source into Target (or
+  // into this database's table, emptied first).
+  int32_t CopyTableFrom(TZelDataBase& Source, const std::string& TableName, TZelDataSet* Target);
 
  protected:
   void DoConnect() override;

@@ -531,14 +531,18 @@ void TZelDataBase::CreateTable(TTableDef& Def, bool DumpDefinitions, bool SetVer
     CheckObjectPrivilege("ALL", MapObjectPrivTypeToConst(opCreateObj), "TZelDataBase.CreateTable");
   THeaderLock lock(*this);
   InternalCreateTable(Def, SetVersion);
-  if (!DumpDefinitions || !SaveTableDefinitions_) return;
+  if (DumpDefinitions) DumpDefinitionsIfSaved("TZelDataBase.CreateTable");
+}
+
+void TZelDataBase::DumpDefinitionsIfSaved(const char* Caller) {
+  if (!SaveTableDefinitions_) return;
   // The table stands: a dump that cannot be written is logged, not raised.
   try {
     DumpTableDefinitions();
   } catch (const std::exception& e) {
-    GDBLogger()->LogItem("TZelDataBase.CreateTable", std::string("Table definition dump failed: ") + e.what());
+    GDBLogger()->LogItem(Caller, std::string("Table definition dump failed: ") + e.what());
   } catch (...) {
-    GDBLogger()->LogItem("TZelDataBase.CreateTable", "Table definition dump failed");
+    GDBLogger()->LogItem(Caller, "Table definition dump failed");
   }
 }
 

@@ -190,6 +190,23 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Position, bool CheckFlags);
   void ReadRecordBuffer(uint32_t RecAddr, uint8_t* Buffer);
 
+  // --- Restructuring and maintenance (zelDatabaseRestructure.cpp) ---
+  // Applies a restructure to the closed table: the whole change runs in one
+  // transaction of the database, so a failure leaves the table as it was.
+  void InternalRestructureTable(TInternalRestructureRecord& Request);
+  // Copies every record back from the ".zex" backup into the emptied table.
+  void InternalRebuildTable();
+  // Rebuilds every index of the open table from its records; returns the
+  // number of records left out of the indexes for a duplicate key (only
+  // with SkipKeyViolations, else 0x2601). An abort from OnUpdateProgress
+  // raises 0x2186 so that the caller undoes the change.
+  int32_t InternalReIndex(bool SkipKeyViolations);
+  void InitializeRebuild();
+  void FinalizeRebuild();
+  // Adds every valid record of Source to this table, field by field through
+  // each field's SourceField; returns the number copied.
+  int32_t CopyRawTableData(TZelDataSet& Source);
+
   // --- Table definition building ---
   void SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TFieldDefs& FieldDefs,
                    const plat::TIndexDefs& IndexDefs);
@@ -288,6 +305,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   TBlob* BlobSlot(int32_t FieldNo, bool Create);
   void SetRecordTrailer(uint8_t* Buffer, uint32_t RecAddr, int32_t RecNo) const;
   static uint32_t BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize);
+  // Reports Position of Count to OnUpdateProgress when the percentage moved;
+  // true when the handler asked to stop.
+  bool ReportProgress(int64_t Position, int64_t Count, int32_t& LastPercent);
 
   // A lock for one call: taken when none is held, released only when it was
   // taken here (also when the call fails).

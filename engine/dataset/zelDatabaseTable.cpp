@@ -726,6 +726,7 @@ void TZelTable::GetIndexNames(plat::TStrings& List) {
 
 void TZelTable::InternalOpen() {
   TZelBaseTable::InternalOpen();
+  DropRestructureDefs();
   if (!IndexFieldNames_.empty()) {
     const plat::TIndexDef* def = IndexDefs_->GetIndexForFields(IndexFieldNames_, false);
     if (def == nullptr)

@@ -13,6 +13,7 @@
 // A bookmark is 8 bytes: the record address, then the logical record number.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -124,11 +125,43 @@ class ZEL_API TZelTable : public TZelBaseTable {
   bool Exists() { return GetExists(); }
   void GetIndexNames(plat::TStrings& List);
 
+  // --- Structure operations (zelDatabaseRestructure.cpp) ---
+  // The requested structure, made from the current one on first use and
+  // dropped when the table opens or a restructure succeeded.
+  TRestructureFieldDefs& RestructureFieldDefs();
+  TRestructureIndexDefs& RestructureIndexDefs();
+  void AddIndex(const std::string& Name, const std::string& Fields, plat::TIndexOptions Options);
+  void DeleteIndex(const std::string& Name);
+  // Restructures the closed table into the requested structure. Of Settings
+  // only the counters and table settings are used.
+  void RestructureTable(const TInternalRestructureRecord& Settings);
+  // Rebuilds the indexes of the open table; returns the number of records
+  // left out for a duplicate key (Flag), else a duplicate raises 0x2601.
+  // A failure or an abort leaves the indexes as they were.
+  int32_t ReIndex(bool Flag);
+  void RebuildTable();
+  // Inserts every record of Source, each field taking the value of the
+  // Source field its restructure field descriptor names; what cannot be
+  // converted or posted is logged and counted. Returns the rows inserted.
+  int32_t ImportData(plat::TDataSet& Source);
+
  protected:
   void InternalOpen() override;
 
  private:
+  void EnsureRestructureDefs();
+  // Runs Change on the descriptors, then restructures; an open table is
+  // closed for it, reopened and, when Change returns true, put back on its
+  // record.
+  void RestructureKeepingPosition(const std::function<bool()>& Change);
+  void DropRestructureDefs();
+
   std::string IndexFieldNames_;
+  // The structure the descriptors were made from: they point into it.
+  std::unique_ptr<plat::TFieldDefs> CurrentFieldDefs_;
+  std::unique_ptr<plat::TIndexDefs> CurrentIndexDefs_;
+  std::unique_ptr<TRestructureFieldDefs> RestructureFieldDefs_;
+  std::unique_ptr<TRestructureIndexDefs> RestructureIndexDefs_;
 };
 
 }  // namespace zel
