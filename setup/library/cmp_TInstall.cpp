@@ -15,6 +15,7 @@
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinPaths.h"
 #include "platform/win/WinSystem.h"
+#include "setup/library/cmp_TInstallBuild.h"
 #include "setup/library/cmp_TInstallFile.h"
 #include "setup/library/cmp_TInstallFormsUI.h"
 #include "setup/library/cmp_TInstallRegistry.h"
@@ -272,13 +273,34 @@ void TCustomInstall::Loaded() {
     formsUI_ = std::make_unique<TFormsInstallUI>();
     ui_ = formsUI_.get();
   }
-  // Building and copying to floppies belong to the build side.
-  if (HasOption(coBuild) || HasOption(coFloppies)) return;
+  if (HasOption(coBuild) || HasOption(coFloppies)) {
+    RunBuildSide();
+    return;
+  }
   if (HasOption(coReboot)) {
     ContinueAfterReboot();
     return;
   }
   HookMainForm();
+}
+
+// The build side answers in a message box and the program ends after it.
+void TCustomInstall::RunBuildSide() {
+  try {
+    // A value after -b asks for the self-extracting program; -f copies the
+    // self-extractor named by -e (else the running program) onto floppies.
+    if (HasOption(coBuild)) {
+      BuildDistributables(*this, !OptionValue(coBuild).empty(), w::GetModuleFileName());
+    }
+    if (HasOption(coFloppies)) {
+      TransferToFloppies(*this, HasOption(coSelfExtract)
+                                    ? sourceDir_ + OptionValue(coSelfExtract)
+                                    : w::GetModuleFileName());
+    }
+  } catch (const plat::Exception& e) {
+    if (ui_ != nullptr) ui_->MessageBox(e.Message(), ibOK);
+  }
+  TerminateApplication();
 }
 
 void TCustomInstall::HookMainForm() {

@@ -201,6 +201,8 @@ class TCustomInstall : public TFileContainer {
  private:
   void HandleRunException(std::exception_ptr Error);
   void HookMainForm();
+  // -b and -f: build the distributables or copy them onto floppies.
+  void RunBuildSide();
   void UnhookMainForm();
   void ReadSelfExtractInfo();
   void ReadArchiveInformation();

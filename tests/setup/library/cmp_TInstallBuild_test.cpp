@@ -1,0 +1,261 @@
+#include "setup/library/cmp_TInstallBuild.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "TestInstall.h"
+#include "platform/win/WinFiles.h"
+#include "platform/win/WinPaths.h"
+#include "platform/win/WinSystem.h"
+#include "setup/library/cmp_TInstall.h"
+#include "setup/library/routines_Registry.h"
+#include "setup/library/specifiers_Standard.h"
+#include "support/TestDir.h"
+#include "platform/win/WinTestRoot.h"
+
+namespace setup {
+namespace {
+
+namespace fs = std::filesystem;
+namespace w = plat::win;
+using installtest::KitSources;
+using installtest::TRecordingUI;
+using installtest::TTestKit;
+
+const std::string kProgram = "C:\\Kit Build\\OstraDemoInstall.exe";
+const std::string kLoader = "the loading program\n";
+const std::string kKit = "C:\\Program Files\\Ostra Kit";
+
+std::string ErrorOf(const std::function<void()>& operation) {
+  try {
+    operation();
+  } catch (const plat::Exception& e) {
+    return e.Message();
+  }
+  return "no error";
+}
+
+// A build machine: the kit's sources in C:\src, the setup program with its
+// BUILD.INF, and the installer library (marker and loading program) on the
+// IDE's library search path.
+class BuildTest : public wintest::WinRootTest {
+ protected:
+  void SetUp() override {
+    wintest::WinRootTest::SetUp();
+    w::ForceDirectories("C:\\src");
+    for (const auto& [name, content] : KitSources()) WriteFile("C:\\src\\" + name, content);
+    w::ForceDirectories("C:\\Kit Build");
+    WriteFile(kProgram, "the setup program\n");
+    WriteFile("C:\\Kit Build\\BUILD.INF", "C:\\out\\\r\nignored\r\n");
+    w::ForceDirectories("C:\\IDE\\Quillane");
+    WriteFile("C:\\IDE\\Quillane\\T32V52.TXT", "");
+    WriteFile("C:\\IDE\\Quillane\\QuillaneLoadProgram.exe", kLoader);
+    WriteRegString(hkLocalMachine, "\\Software\\Borland\\Delphi\\5.0", "RootDir", "C:\\IDE");
+    WriteRegString(hkCurrentUser, "\\Software\\Borland\\Delphi\\5.0\\Library", "Search Path",
+                   "$(DELPHI)\\Lib;$(DELPHI)\\Quillane");
+    NewKit();
+  }
+  void TearDown() override {
+    kit_.reset();
+    w::SetFloppyCapacity(0);
+    // A disk request of the floppy install remembers drive A: for the process.
+    SetMainArchiveDirectory("");
+    wintest::WinRootTest::TearDown();
+  }
+  void NewKit() {
+    kit_.reset();
+    kit_ = std::make_unique<TTestKit>();
+    kit_->Install->SetUI(&ui_);
+  }
+  void Install(std::vector<std::string> arguments) {
+    kit_->Install->SetCommandLine(std::move(arguments));
+    kit_->Install->Loaded();
+    kit_->Install->FirstActivation();
+  }
+  // Engine: the content of engine.dll when the test changed it.
+  void ExpectKitFiles(const std::string& engine = "") {
+    for (const auto& [dest, source] : std::vector<std::pair<std::string, std::string>>{
+             {kKit + "\\Bin\\engine.dll", "engine.dll"},
+             {kKit + "\\Help\\kit.hlp", "kit.hlp"},
+             {kKit + "\\readme.txt", "readme.txt"},
+             {kKit + "\\uninstall.exe", "uninstall.exe"}}) {
+      std::string expected;
+      for (const auto& [name, content] : KitSources()) {
+        if (name == source) expected = content;
+      }
+      if (source == "engine.dll" && !engine.empty()) expected = engine;
+      EXPECT_TRUE(ReadFile(dest) == expected) << dest;
+    }
+  }
+  // Moves the machine's folder Win into a host folder and starts a fresh
+  // machine, into whose Win the folder is put back.
+  void FreshMachineWith(const std::string& win) {
+    const fs::path keep = fs::path(spare_.Path()) / "carried";
+    fs::rename(w::HostPath(win), keep);
+    kit_.reset();
+    machine_ = std::make_unique<testsupport::TempDir>();
+    ::setenv(w::kRootVariable, machine_->Path().c_str(), 1);
+    w::EnsureWindowsRoot();
+    w::ForceDirectories(w::ExtractWinFilePath(win));
+    fs::rename(keep, w::HostPath(win));
+    NewKit();
+  }
+
+  std::unique_ptr<TTestKit> kit_;
+  TRecordingUI ui_;
+  testsupport::TempDir spare_;
+  std::unique_ptr<testsupport::TempDir> machine_;
+};
+
+TEST_F(BuildTest, ABuiltSetInstallsIntoAFreshWindows) {
+  BuildDistributables(*kit_->Install, false, kProgram);
+
+  // The loading program with a plain tail, and the setup program in setup.1.
+  const std::string exe = ReadFile("C:\\out\\setup.exe");
+  TSelfExtractInfo tail;
+  ASSERT_EQ(exe.size(), kLoader.size() + kSelfExtractInfoSize);
+  EXPECT_EQ(exe.substr(0, kLoader.size()), kLoader);
+  ASSERT_TRUE(DecodeSelfExtractInfo(exe.substr(kLoader.size()), tail));
+  EXPECT_FALSE(tail.SelfExtracting);
+  EXPECT_EQ(tail.SetupFirst + tail.SetupLast + tail.FilesFirst + tail.FilesLast, 0);
+  EXPECT_EQ(exe.substr(kLoader.size(), 15), std::string("\x0eNOTSELFEXTRACT", 15));
+  TTrevCompress setup1(nullptr);
+  setup1.SetCompressedFile("C:\\out\\setup.1");
+  ASSERT_EQ(setup1.FileCount(), 1);
+  EXPECT_EQ(setup1.FileStats(0).FileHeader.FilePath, kProgram);
+
+  // The install's archive is put back after the build.
+  EXPECT_EQ(kit_->Install->Archive().CompressedFile(), "");
+  FreshMachineWith("C:\\out");
+  EXPECT_FALSE(w::FileExists("C:\\src\\engine.dll"));
+  Install({"-sC:\\out"});
+  ExpectKitFiles();
+  EXPECT_TRUE(kit_->Install->Terminated());
+}
+
+TEST_F(BuildTest, RefusalsOfTheBuild) {
+  // Without BUILD.INF beside the running program -b only reports it.
+  kit_->Install->SetCommandLine({"-b"});
+  kit_->Install->Loaded();
+  ASSERT_EQ(ui_.Transcript.size(), 2u);
+  EXPECT_EQ(ui_.Transcript[0],
+            "message Need to have a BUILD.INF file in this directory with the first line "
+            "specifying the build directory");
+  EXPECT_EQ(ui_.Transcript[1], "terminate");
+
+  auto build = [&](bool standAlone) {
+    return ErrorOf([&] { BuildDistributables(*kit_->Install, standAlone, kProgram); });
+  };
+  WriteFile("C:\\Kit Build\\BUILD.INF", "");
+  EXPECT_EQ(build(false),
+            "Must be 1 line in BUILD.INF. This line should specify the build directory");
+  WriteFile("C:\\Kit Build\\BUILD.INF", "C:\\out");
+  kit_->Install->SetUseLoadingProgram(false);
+  EXPECT_EQ(build(true),
+            "Cannot build a stand alone executable if the UseLoadingProgram property of the "
+            "TInstall is set to False");
+  // Without the loading program the setup program itself is copied.
+  EXPECT_EQ(build(false), "no error");
+  EXPECT_EQ(ReadFile("C:\\out\\OstraDemoInstall.exe"), "the setup program\n");
+  EXPECT_FALSE(w::FileExists("C:\\out\\setup.exe"));
+
+  kit_->Install->SetUseLoadingProgram(true);
+  w::DeleteFile("C:\\IDE\\Quillane\\QuillaneLoadProgram.exe");
+  EXPECT_EQ(build(false),
+            "The loader program C:\\IDE\\Quillane\\QuillaneLoadProgram.exe was not found");
+  w::DeleteFile("C:\\IDE\\Quillane\\T32V52.TXT");
+  EXPECT_EQ(build(false),
+            "The HKEY_LOCAL_MACHINE | \\Software\\Vantro\\T32V52 key in the registry is either "
+            "missing or points to an invalid Nubra directory");
+  EXPECT_EQ(ErrorOf([] { QuillaneInfo(); }),
+            "Cannot find the the Quillane directory on the VCL library search path");
+}
+
+// A self-extracting build spread onto floppies of a drive too small for
+// one disk; the install from them asks for every further disk.
+TEST_F(BuildTest, AStandAloneBuildGoesOntoFloppiesAndInstallsFromThem) {
+  // Members large enough to need several disks.
+  std::string big;
+  for (uint32_t i = 0, x = 7; i < 40000; ++i) big += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFile("C:\\src\\engine.dll", big);
+  BuildDistributables(*kit_->Install, true, kProgram);
+  const std::string exe = ReadFile("C:\\out\\setup.exe");
+  TSelfExtractInfo tail;
+  ASSERT_TRUE(DecodeSelfExtractInfo(exe.substr(exe.size() - kSelfExtractInfoSize), tail));
+  EXPECT_TRUE(tail.SelfExtracting);
+  EXPECT_EQ(tail.SetupFirst, static_cast<int32_t>(kLoader.size()));
+  EXPECT_EQ(exe.substr(tail.SetupFirst, tail.SetupLast - tail.SetupFirst + 1),
+            ReadFile("C:\\out\\setup.1"));
+  EXPECT_EQ(tail.FilesFirst, tail.SetupLast + 1);
+  EXPECT_EQ(exe.substr(tail.FilesFirst, tail.FilesLast - tail.FilesFirst + 1),
+            ReadFile("C:\\out\\files.1"));
+
+  // Disks are host folders moved into A: when the drive asks for them.
+  const fs::path drive = w::HostPath("A:\\");
+  auto box = [&](int disk) { return fs::path(spare_.Path()) / ("disk" + std::to_string(disk)); };
+  int current = 1;
+  auto swap = [&](int in) {
+    fs::create_directories(box(current));
+    for (const auto& e : fs::directory_iterator(drive)) fs::rename(e.path(), box(current) / e.path().filename());
+    if (fs::exists(box(in))) {
+      for (const auto& e : fs::directory_iterator(box(in))) fs::rename(e.path(), drive / e.path().filename());
+    }
+    current = in;
+  };
+  std::vector<int> asked;
+  struct TSwapUI : TRecordingUI {
+    std::function<void(int)> Swap;
+    TInstallAnswer MessageBox(const std::string& Text, TInstallButtons B) override {
+      const TInstallAnswer a = TRecordingUI::MessageBox(Text, B);
+      if (Text.rfind("Please insert disk ", 0) == 0) Swap(std::stoi(Text.substr(19)));
+      return a;
+    }
+    void NewDisk(TDiskParameter& Disk) override {
+      TRecordingUI::NewDisk(Disk);
+      Swap(Disk.Disk);
+      Disk.Handled = true;
+    }
+  } ui;
+  ui.Swap = [&](int disk) { asked.push_back(disk); swap(disk); };
+  kit_->Install->SetUI(&ui);
+  w::SetFloppyCapacity(static_cast<uint64_t>(tail.SetupFirst + kSelfExtractInfoSize) +
+                       (tail.SetupLast - tail.SetupFirst + 1) + 5 + 4 * 176 + 9000);
+  TransferToFloppies(*kit_->Install, "C:\\out\\setup.exe");
+  ASSERT_GE(asked.size(), 3u);  // at least three disks, then the first once more
+  EXPECT_EQ(asked.back(), 1);
+  const int disks = *std::max_element(asked.begin(), asked.end());
+
+  // Disk 1 carries the loading program with a plain tail and setup.1.
+  const std::string floppyExe = ReadFile("A:\\setup.exe");
+  ASSERT_TRUE(DecodeSelfExtractInfo(floppyExe.substr(floppyExe.size() - kSelfExtractInfoSize), tail));
+  EXPECT_FALSE(tail.SelfExtracting);
+  EXPECT_EQ(floppyExe.substr(0, kLoader.size()), kLoader);
+  EXPECT_EQ(ReadFile("A:\\setup.1"), ReadFile("C:\\out\\setup.1"));
+
+  // The install from the floppies, disk 1 in the drive.
+  NewKit();
+  kit_->Install->SetUI(&ui);
+  asked.clear();
+  Install({"-sA:\\"});
+  ExpectKitFiles(big);
+  // Every further disk was asked for through the install's disk request.
+  for (int d = 2; d <= disks; ++d) {
+    EXPECT_NE(std::find(asked.begin(), asked.end(), d), asked.end()) << d;
+    EXPECT_NE(std::find(ui.Transcript.begin(), ui.Transcript.end(),
+                        "new disk " + std::to_string(d)),
+              ui.Transcript.end())
+        << d;
+  }
+
+  // Only a self-extracting program goes onto floppies.
+  EXPECT_EQ(ErrorOf([&] { TransferToFloppies(*kit_->Install, "C:\\src\\readme.txt"); }),
+            "Sorry... You can only transfer this installation to floppies through the "
+            "self-extracting file. Usage example: setup.exe *TODISK");
+}
+
+}  // namespace
+}  // namespace setup
