@@ -333,6 +333,14 @@ void TZelFile::Rollback() {
 
 // ---------------------------------------------------------------- file maintenance
 
+void TZelFile::RecoverJournal() {
+  if (!CheckOpen() || FileName_.empty()) return;
+  if (!TDiskJournal::Recover(*File_, JournalFileName(FileName_))) return;
+  // Pages read before the dead commit began are its originals again; the
+  // rest are dropped all the same when nothing here is pending.
+  if (!TransactionActive_) PageCache_->ClearCache();
+}
+
 void TZelFile::FlushBuffers() {
   if (!CheckOpen()) return;
   if (!File_->Flush())

@@ -113,6 +113,10 @@ class TZelFile : public plat::TObject {
   void Commit(bool Durable = false);
   void Rollback();
 
+  // Plays back the journal of a commit whose process died half-way, if
+  // there is one; called as locks are taken, before pages are read.
+  void RecoverJournal();
+
   void FlushBuffers();
   void CopyZelFile(const std::string& Name);
 

@@ -262,15 +262,16 @@ void TDiskJournal::Apply(const std::vector<TJournalWrite>& Writes, bool Durable)
   JournalError(code, "TDiskJournal.Apply", "Unable to complete file write operation");
 }
 
-void TDiskJournal::Recover(plat::TFile& Database, const std::string& Name) {
-  if (!plat::FileSystem().FileExists(Name)) return;
+bool TDiskJournal::Recover(plat::TFile& Database, const std::string& Name) {
+  if (!plat::FileSystem().FileExists(Name)) return false;
   TDiskJournal journal(Database, Name);
-  if (!journal.TryOpenLocked()) return;
+  if (!journal.TryOpenLocked()) return false;
   if (!journal.PlayBack())
     JournalError(0x2101, "TDiskJournal.Recover",
                  "The database must be restored from its commit journal " + Name +
                      " and cannot be written");
   journal.Remove();
+  return true;
 }
 
 }  // namespace zel

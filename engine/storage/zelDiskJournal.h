@@ -61,8 +61,8 @@ class TDiskJournal {
 
   // On open: a journal left by a writer that is gone is played back into
   // Database when complete, and removed either way. A journal whose writer
-  // lives is left to it.
-  static void Recover(plat::TFile& Database, const std::string& Name);
+  // lives is left to it. True when a journal was played back.
+  static bool Recover(plat::TFile& Database, const std::string& Name);
 
  private:
   // Opens or creates the journal and locks it, waiting for another

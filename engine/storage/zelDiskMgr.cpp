@@ -180,6 +180,9 @@ int32_t TDiskMgr::SetTableLock(uint32_t TableID, int32_t LockType) {
   } else {
     TableLockMgr_->SetWriteLock(TableID, 0);
   }
+  // A process that died committing let its locks go with its pages half
+  // written.
+  File_->RecoverJournal();
   return TableLockMgr_->QueryLockType(TableID);
 }
 
