@@ -98,6 +98,7 @@ int32_t TZelFile::CreateZelFile(const std::string& Name, bool FailIfExists) {
   File_ = plat::FileSystem().NewFile();
   if (!File_->Create(Name, FailIfExists)) return -1;
   FileName_ = Name;
+  TDiskJournal::Discard(*File_, JournalFileName(FileName_));
   return Handle();
 }
 

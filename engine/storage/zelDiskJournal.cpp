@@ -245,7 +245,7 @@ void TDiskJournal::Apply(const std::vector<TJournalWrite>& Writes, bool Durable)
   if (code == 0 && Durable && !Database_.Flush()) code = 0x2102;
   if (code == 0) {
     // The pages are in the file: a crash from here on keeps the commit.
-    if (!File_->SetSize(0) || (Durable && !File_->Flush()))
+    if (Durable && !(File_->SetSize(0) && File_->Flush()))
       JournalError(0x2402, "TDiskJournal.Apply", "Unable to empty the commit journal " + Name_);
     Remove();
     return;
@@ -272,6 +272,12 @@ bool TDiskJournal::Recover(plat::TFile& Database, const std::string& Name) {
                      " and cannot be written");
   journal.Remove();
   return true;
+}
+
+void TDiskJournal::Discard(plat::TFile& Database, const std::string& Name) {
+  if (!plat::FileSystem().FileExists(Name)) return;
+  TDiskJournal journal(Database, Name);
+  if (journal.TryOpenLocked()) journal.Remove();
 }
 
 }  // namespace zel

@@ -63,6 +63,9 @@ class TDiskJournal {
   // Database when complete, and removed either way. A journal whose writer
   // lives is left to it. True when a journal was played back.
   static bool Recover(plat::TFile& Database, const std::string& Name);
+  // On create: a journal a dead writer left for an earlier file of the name
+  // must never be played back into the new one.
+  static void Discard(plat::TFile& Database, const std::string& Name);
 
  private:
   // Opens or creates the journal and locks it, waiting for another
