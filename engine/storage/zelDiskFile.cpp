@@ -97,6 +97,8 @@ int32_t TZelFile::CreateZelFile(const std::string& Name, bool FailIfExists) {
   Shutdown(false);
   File_ = plat::FileSystem().NewFile();
   if (!File_->Create(Name, FailIfExists)) return -1;
+  FileName_ = Name;
+  TDiskJournal::Discard(*File_, JournalFileName(FileName_));
   return Handle();
 }
 
@@ -111,7 +113,10 @@ int32_t TZelFile::OpenZelFile(const std::string& Name) {
                   ShareFor(OpenReadExclusive_, OpenWriteExclusive_)))
     ZelDatabaseError(0x2101, "TZelFile.OpenZelFile",
                      "Unable to open file. Error type of: " + GetOSErrorMsg(), this);
+  FileName_ = Name;
   try {
+    // Before a page is read: a commit cut short leaves its journal.
+    TDiskJournal::Recover(*File_, JournalFileName(FileName_));
     const int64_t size = File_->Size();
     const int64_t quarter = size < 0 ? 0 : (size / PageSize_) / 4;
     const int32_t cacheSize = static_cast<int32_t>(std::clamp<int64_t>(quarter, 50, 1000));
@@ -272,11 +277,29 @@ void TZelFile::StartTransaction() {
   TransactionActive_ = true;
 }
 
-void TZelFile::Commit() {
+void TZelFile::Commit(bool Durable) {
   if (!TransactionActive_) ZelDatabaseError(0x2811, "TZelFile.Commit", "", this);
-  PageCache_->Commit();
-  BlockCache_->Commit();
-  TransactionCache_->Commit();
+  // The caches hand over their writes first, so that the journal can hold
+  // the original of every byte before the first one is overwritten.
+  std::vector<TJournalWrite> writes;
+  {
+    Pending_ = &writes;
+    struct TPendingGuard {
+      std::vector<TJournalWrite>*& Pending;
+      ~TPendingGuard() { Pending = nullptr; }
+    } guard{Pending_};
+    PageCache_->Commit();
+    BlockCache_->Commit();
+    TransactionCache_->Commit();
+  }
+  try {
+    TDiskJournal(*File_, JournalFileName(FileName_)).Apply(writes, Durable);
+  } catch (...) {
+    // The caches hold the commit's pages as written: they must not be
+    // served when the file kept (or got back) the old ones.
+    PageCache_->ClearCache();
+    throw;
+  }
   TransactionCache_->ClearCache();
   TransactionFileEnd_ = 0;
   TransactionActive_ = false;
@@ -310,6 +333,14 @@ void TZelFile::Rollback() {
 }
 
 // ---------------------------------------------------------------- file maintenance
+
+void TZelFile::RecoverJournal() {
+  if (!CheckOpen() || FileName_.empty()) return;
+  if (!TDiskJournal::Recover(*File_, JournalFileName(FileName_))) return;
+  // Pages read before the dead commit began are its originals again; the
+  // rest are dropped all the same when nothing here is pending.
+  if (!TransactionActive_) PageCache_->ClearCache();
+}
 
 void TZelFile::FlushBuffers() {
   if (!CheckOpen()) return;
@@ -384,8 +415,17 @@ void TZelFile::WritePage(uint8_t* Buffer, uint32_t Owner, uint32_t /*Upper*/, ui
     EncryptPage(Buffer, ScratchBuffer_.get(), Owner, AccessFlags);
     source = ScratchBuffer_.get();
   }
-  if (File_->WriteAt(Position, source, PageSize_) != PageSize_)
-    ZelDatabaseError(0x2402, "TZelFile.WritePage", "Unable to complete file write operation", this);
+  WriteOut(source, Position, PageSize_, "TZelFile.WritePage");
+}
+
+void TZelFile::WriteOut(const void* Buf, uint32_t Position, int32_t Count, const char* Context) {
+  if (Pending_ != nullptr) {
+    const auto* bytes = static_cast<const uint8_t*>(Buf);
+    Pending_->push_back({Position, std::vector<uint8_t>(bytes, bytes + Count)});
+    return;
+  }
+  if (File_->WriteAt(Position, Buf, Count) != Count)
+    ZelDatabaseError(0x2402, Context, "Unable to complete file write operation", this);
 }
 
 void TZelFile::ReadPlain(void* Buf, uint32_t Position, int32_t Count, const char* Context) {
@@ -396,8 +436,7 @@ void TZelFile::ReadPlain(void* Buf, uint32_t Position, int32_t Count, const char
 
 void TZelFile::WritePlain(const void* Buf, uint32_t Position, int32_t Count, const char* Context) {
   if (Count <= 0) return;
-  if (File_->WriteAt(Position, Buf, Count) != Count)
-    ZelDatabaseError(0x2402, Context, "Unable to complete file write operation", this);
+  WriteOut(Buf, Position, Count, Context);
 }
 
 void TZelFile::ReadBlockIO(uint8_t* Buffer, uint32_t /*Owner*/, uint32_t Size, uint32_t /*Upper*/,

@@ -22,6 +22,7 @@
 
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDiskCache.h"
+#include "engine/storage/zelDiskJournal.h"
 #include "platform/os/FileSystem.h"
 #include "platform/rtl/Object.h"
 
@@ -115,8 +116,15 @@ class TZelFile : public plat::TObject {
   int64_t SeekZelPosition(int64_t Pos) { return Pos; }
 
   void StartTransaction();
-  void Commit();
+  // The transaction's pages reach the file through the commit journal; with
+  // Durable the journal and then the file are flushed to the disk before the
+  // journal goes.
+  void Commit(bool Durable = false);
   void Rollback();
+
+  // Plays back the journal of a commit whose process died half-way, if
+  // there is one; called as locks are taken, before pages are read.
+  void RecoverJournal();
 
   void FlushBuffers();
   void CopyZelFile(const std::string& Name);
@@ -146,6 +154,10 @@ class TZelFile : public plat::TObject {
   // Refuses a range past the file size limit; logs a table ID out of range.
   void CheckAccess(uint32_t TableID, uint32_t Position, int32_t Count, const char* Context) const;
 
+  // Puts a page or block write in place, or into Pending_ while a commit
+  // gathers its writes.
+  void WriteOut(const void* Buf, uint32_t Position, int32_t Count, const char* Context);
+
   // Made by the installed file system at each open or create.
   std::unique_ptr<plat::TFile> File_;
   std::unique_ptr<uint8_t[]> ScratchBuffer_;
@@ -163,6 +175,9 @@ class TZelFile : public plat::TObject {
   bool CacheActive_ = false;
   bool TransactionActive_ = false;
   TBlowfishData BlowfishData_ = {};
+  std::string FileName_;
+  // The writes of the commit under way, gathered before any is made.
+  std::vector<TJournalWrite>* Pending_ = nullptr;
 };
 
 }  // namespace zel

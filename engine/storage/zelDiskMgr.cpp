@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/storage/zelDisk.h"
+#include "engine/storage/zelDiskJournal.h"
 #include "platform/os/FileSystem.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Random.h"
@@ -117,13 +118,7 @@ void TDiskMgr::SetCryptKey(const std::string& Key) {
 // ---------------------------------------------------------------- lock file and managers
 
 std::string TDiskMgr::GetLockFileName(const std::string& DatabaseName) {
-  if (plat::SameText(plat::ExtractFileExt(DatabaseName), ".zel"))
-    return plat::ChangeFileExt(DatabaseName, ".lck");
-  // Another extension stays part of the name, so that orders.dat and
-  // orders.idx do not share one lock file.
-  std::string name = plat::ExtractFileName(DatabaseName);
-  std::replace(name.begin(), name.end(), '.', '_');
-  return plat::ExtractFilePath(DatabaseName) + name + ".lck";
+  return FileNameBeside(DatabaseName, ".lck");
 }
 
 void TDiskMgr::OpenLocks() {
@@ -185,6 +180,9 @@ int32_t TDiskMgr::SetTableLock(uint32_t TableID, int32_t LockType) {
   } else {
     TableLockMgr_->SetWriteLock(TableID, 0);
   }
+  // A process that died committing let its locks go with its pages half
+  // written.
+  File_->RecoverJournal();
   return TableLockMgr_->QueryLockType(TableID);
 }
 
@@ -326,7 +324,7 @@ void TDiskMgr::ForceToDisk() {
     // goes on: readers must be shut out as at a commit.
     if (GlobalHdr_ && GlobalHdr_->Dirty()) WriteHeader();
     if (LocksActive()) TableLockMgr_->UpgradeReadLocks();
-    File_->Commit();
+    File_->Commit(true);
     File_->StartTransaction();
   }
   File_->FlushBuffers();
