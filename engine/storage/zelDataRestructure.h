@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/storage/zelApi.h"
 #include "engine/storage/zelCommonText.h"
 #include "platform/db/DB.h"
 #include "platform/rtl/Classes.h"
@@ -55,7 +56,7 @@ bool FieldTypeChangeLosesData(plat::TFieldType New, plat::TFieldType Old);
 // ---------------------------------------------------------------------------
 // Fields.
 
-class TRestructureFieldDef : public plat::TCollectionItem {
+class ZEL_API TRestructureFieldDef : public plat::TCollectionItem {
  public:
   explicit TRestructureFieldDef(plat::TCollection* Collection)
       : plat::TCollectionItem(Collection) {}
@@ -96,7 +97,7 @@ class TRestructureFieldDef : public plat::TCollectionItem {
   std::string SourceFieldName_;
 };
 
-class TRestructureFieldDefs : public plat::TCollection {
+class ZEL_API TRestructureFieldDefs : public plat::TCollection {
  public:
   TRestructureFieldDefs();
 
@@ -161,7 +162,7 @@ class TRestructureFieldDefs : public plat::TCollection {
 // ---------------------------------------------------------------------------
 // Indexes.
 
-class TRestructureIndexDef : public plat::TCollectionItem {
+class ZEL_API TRestructureIndexDef : public plat::TCollectionItem {
  public:
   explicit TRestructureIndexDef(plat::TCollection* Collection)
       : plat::TCollectionItem(Collection) {}
@@ -203,7 +204,7 @@ class TRestructureIndexDef : public plat::TCollectionItem {
   plat::TIndexOptions Options_;
 };
 
-class TRestructureIndexDefs : public plat::TCollection {
+class ZEL_API TRestructureIndexDefs : public plat::TCollection {
  public:
   TRestructureIndexDefs();
 
