@@ -1,7 +1,8 @@
 #pragma once
-// What the benchmark programs share: a temporary folder and a new database
-// file opened for use.
+// What the benchmark programs share: a temporary folder, a new database
+// file opened for use, and running a statement on SQLite.
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -40,6 +41,12 @@ inline void OpenNewDatabase(zel::TDiskMgr& Disk, const std::string& FileName, ui
   Disk.SetFileName(FileName);
   Disk.SetPageSize(PageSize);
   Disk.Open();
+}
+
+// Runs Sql on Db, raising SQLite's message on failure.
+inline void SqliteExec(sqlite3* Db, const char* Sql) {
+  if (sqlite3_exec(Db, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw std::runtime_error(sqlite3_errmsg(Db));
 }
 
 }  // namespace bench

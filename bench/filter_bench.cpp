@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/expr/zelFilterUnit.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
@@ -32,20 +33,6 @@ constexpr uint32_t kPage = 4096;
 constexpr int32_t kRows = 1000000;
 constexpr int32_t kValues = 100000;
 constexpr int32_t kQueries = 100;
-
-struct TempFolder {
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelbenchXXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string File(const std::string& Name) const { return path + "/" + Name; }
-  std::string path;
-};
 
 struct Rows {
   std::vector<int32_t> I;
@@ -76,15 +63,7 @@ uint32_t AddressOf(int32_t Row) { return static_cast<uint32_t>(Row + 1) * 64; }
 class EngineTable : public zel::TZelExprDataProvider {
  public:
   explicit EngineTable(const std::string& FileName) {
-    {
-      zel::TDiskMgr creator;
-      creator.SetFileName(FileName);
-      creator.SetPageSize(kPage);
-      creator.CreateNewFile();
-    }
-    disk_.SetFileName(FileName);
-    disk_.SetPageSize(kPage);
-    disk_.Open();
+    bench::OpenNewDatabase(disk_, FileName, kPage);
     store_.SetDiskMgr(&disk_);
     store_.SetTableID(1);
     store_.SetUsage(zel::iuIndexPages);
@@ -264,16 +243,13 @@ class SqliteTable {
   }
 
  private:
-  void Exec(const char* Sql) {
-    if (sqlite3_exec(db_, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-  }
+  void Exec(const char* Sql) { bench::SqliteExec(db_, Sql); }
   sqlite3* db_ = nullptr;
 };
 
 // Both tables, built once for every benchmark of the run.
 struct Tables {
-  TempFolder Folder;
+  bench::TempFolder Folder;
   EngineTable Engine{Folder.File("filter.zel")};
   SqliteTable Sqlite{Folder.File("filter.db")};
 };

@@ -213,10 +213,7 @@ class SqliteIndex {
     sqlite3_close(db_);
   }
 
-  void Exec(const char* Sql) {
-    if (sqlite3_exec(db_, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-  }
+  void Exec(const char* Sql) { bench::SqliteExec(db_, Sql); }
   void Insert(int32_t Key, int32_t Value) {
     sqlite3_bind_int(insert_, 1, Key);
     sqlite3_bind_int(insert_, 2, Value);

@@ -351,10 +351,7 @@ class SqliteTable {
   }
 
  private:
-  void Exec(const char* Sql) {
-    if (sqlite3_exec(db_, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-  }
+  void Exec(const char* Sql) { bench::SqliteExec(db_, Sql); }
   void Prepare(const char* Sql, sqlite3_stmt** Stmt) {
     if (sqlite3_prepare_v2(db_, Sql, -1, Stmt, nullptr) != SQLITE_OK)
       throw std::runtime_error(sqlite3_errmsg(db_));
