@@ -80,6 +80,18 @@ std::string FindProgram(const std::string& name, const std::string& currentDirec
   return {};
 }
 
+// The host folder a child starts in: none for an empty name; false with
+// ERROR_PATH_NOT_FOUND for a folder that does not exist.
+bool HostWorkingDirectory(const std::string& currentDirectory, std::string& hostDir) {
+  if (currentDirectory.empty()) return true;
+  if (!DirectoryExists(currentDirectory)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  hostDir = HostPath(currentDirectory);
+  return true;
+}
+
 bool IsWindowsImage(const std::string& host) {
   const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -134,13 +146,7 @@ bool StartBatch(const std::string& host, const std::string& currentDirectory,
     return false;
   }
   std::string hostDir;
-  if (!currentDirectory.empty()) {
-    if (!DirectoryExists(currentDirectory)) {
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return false;
-    }
-    hostDir = HostPath(currentDirectory);
-  }
+  if (!HostWorkingDirectory(currentDirectory, hostDir)) return false;
   const pid_t pid = ::fork();
   if (pid < 0) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -278,13 +284,7 @@ bool CreateProcess(const std::string& applicationName, const std::string& comman
     return false;
   }
   std::string hostDir;
-  if (!currentDirectory.empty()) {
-    if (!DirectoryExists(currentDirectory)) {
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return false;
-    }
-    hostDir = HostPath(currentDirectory);
-  }
+  if (!HostWorkingDirectory(currentDirectory, hostDir)) return false;
   const std::vector<std::string> args = CommandLineToArgs(rest);
   std::vector<std::string> argvStrings;
   argvStrings.push_back(host);
