@@ -7,20 +7,24 @@
 #include <fstream>
 #include <sstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "../storage/StorageTestSupport.h"
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommonLog.h"
+#include "engine/storage/zelDiskJournal.h"
 #include "platform/os/Files.h"
 #include "support/DatabaseCheck.h"
+#include "support/FaultingFileSystem.h"
 #include "support/TestDir.h"
 
 namespace zel {
 namespace {
 
 using storagetest::ExpectError;
+using testsupport::FaultingFileSystem;
 
 constexpr int32_t RowCount = 250;
 
@@ -256,6 +260,69 @@ TEST_F(Restructure, AFailureHalfWayThroughTheCopyLeavesTheTable) {
   Db.SetConnected(true);
   t->Open();
   ExpectRowsKept(*t);
+}
+
+// A write of the database file fails part-way through a restructure that
+// copies every record. Once a write failed, no later one reaches the file,
+// as after a lost disk. The file, reopened, holds the table as it was.
+TEST_F(Restructure, AWriteFailingHalfWayLeavesTheTableAsItWas) {
+  Db.SetConnected(false);
+  const std::string name = Dir.File("faulted.zel");
+  const auto fromStart = [&] {
+    plat::DeleteFile(name);
+    plat::DeleteFile(JournalFileName(name));
+    ASSERT_TRUE(plat::CopyFile(File(), name, false));
+  };
+  const auto restructure = [&] {
+    TZelDataBase db;
+    db.SetDataBaseName(name);
+    db.SetExclusive(true);
+    db.SetConnected(true);
+    TZelTable t;
+    t.SetDataBase(&db);
+    t.SetTableName("T");
+    t.RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+    t.RestructureTable({});
+    db.SetConnected(false);
+  };
+  FaultingFileSystem files;
+  files.SetTarget(name);
+  fromStart();
+  {
+    testsupport::InstalledFileSystem installed(files);
+    restructure();
+  }
+  const int64_t writes = files.Count(FaultingFileSystem::opWrite);
+  ASSERT_GT(writes, 2);
+
+  // The first write, the last ones before the commit ends, and a spread
+  // between them.
+  std::set<int64_t> positions = {1, 2, writes - 1};
+  for (int64_t i = 1; i < 10; ++i) positions.insert(1 + (writes - 2) * i / 10);
+  for (const int64_t n : positions) {
+    SCOPED_TRACE("failed write " + std::to_string(n) + " of " + std::to_string(writes));
+    fromStart();
+    files.Reset();
+    files.FailAt(FaultingFileSystem::opWrite, n);
+    {
+      testsupport::InstalledFileSystem installed(files);
+      EXPECT_ANY_THROW(restructure());
+    }
+    EXPECT_TRUE(files.Struck());
+    TZelDataBase db;
+    db.SetDataBaseName(name);
+    db.SetExclusive(true);
+    db.SetConnected(true);
+    TZelTable t;
+    t.SetDataBase(&db);
+    t.SetTableName("T");
+    t.Open();
+    EXPECT_EQ(t.FindField("Extra"), nullptr);
+    ExpectRowsKept(t);
+    t.Close();
+    db.SetConnected(false);
+    EXPECT_TRUE(testsupport::DatabaseIsIntact(name));
+  }
 }
 
 TEST_F(Restructure, RefusedWhileInUseOrInATransactionOrInMemory) {
