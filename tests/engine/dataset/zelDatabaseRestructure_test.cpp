@@ -273,14 +273,17 @@ TEST_F(Restructure, AWriteFailingHalfWayLeavesTheTableAsItWas) {
     plat::DeleteFile(JournalFileName(name));
     ASSERT_TRUE(plat::CopyFile(File(), name, false));
   };
-  const auto restructure = [&] {
-    TZelDataBase db;
+  const auto connect = [&](TZelDataBase& db, TZelTable& t) {
     db.SetDataBaseName(name);
     db.SetExclusive(true);
     db.SetConnected(true);
-    TZelTable t;
     t.SetDataBase(&db);
     t.SetTableName("T");
+  };
+  const auto restructure = [&] {
+    TZelDataBase db;
+    TZelTable t;
+    connect(db, t);
     t.RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
     t.RestructureTable({});
     db.SetConnected(false);
@@ -310,12 +313,8 @@ TEST_F(Restructure, AWriteFailingHalfWayLeavesTheTableAsItWas) {
     }
     EXPECT_TRUE(files.Struck());
     TZelDataBase db;
-    db.SetDataBaseName(name);
-    db.SetExclusive(true);
-    db.SetConnected(true);
     TZelTable t;
-    t.SetDataBase(&db);
-    t.SetTableName("T");
+    connect(db, t);
     t.Open();
     EXPECT_EQ(t.FindField("Extra"), nullptr);
     ExpectRowsKept(t);
