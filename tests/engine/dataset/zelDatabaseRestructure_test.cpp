@@ -3,6 +3,7 @@
 // progress with abort, and copying the database file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "../storage/StorageTestSupport.h"
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommonLog.h"
+#include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDiskJournal.h"
 #include "platform/os/Files.h"
 #include "support/DatabaseCheck.h"
@@ -322,6 +324,40 @@ TEST_F(Restructure, AWriteFailingHalfWayLeavesTheTableAsItWas) {
     db.SetConnected(false);
     EXPECT_TRUE(testsupport::DatabaseIsIntact(name));
   }
+}
+
+// Blob fields of a file older than data version 3 have no room for the
+// compression marks. The file is made older by rewriting its version text
+// (and the definition's checksum with it).
+TEST_F(Restructure, BlobCompressionIsRefusedInAnOlderFile) {
+  Db.SetConnected(false);
+  {
+    std::fstream f(File(), std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<uint8_t> def(DBDefSize);
+    f.read(reinterpret_cast<char*>(def.data()), DBDefSize);
+    const size_t last = ddVersion + 2 * 6;  // "1.50.03" in 16-bit units
+    ASSERT_EQ(def[last], '3');
+    def[last] = '2';
+    std::fill_n(def.begin() + ddCRC, 4, 0);
+    std::vector<uint8_t> summed(256);
+    for (size_t i = 0; i < summed.size(); ++i) summed[i] = static_cast<uint8_t>(i);
+    summed.insert(summed.end(), def.begin(), def.end());
+    const uint32_t crc = CalcCRC(summed.data(), static_cast<int32_t>(summed.size()));
+    for (int i = 0; i < 4; ++i) def[ddCRC + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+    f.seekp(0);
+    f.write(reinterpret_cast<const char*>(def.data()), DBDefSize);
+  }
+  Db.SetConnected(true);
+  ASSERT_EQ(Db.DataFileVersion(), "1.50.02");
+  auto t = Table();
+  TInternalRestructureRecord settings;
+  settings.SetBlobCompression = true;
+  settings.BlobCompression = true;
+  ExpectError(0x2A0E, "", [&] { t->RestructureTable(settings); });
+  EXPECT_FALSE(plat::FileExists(Dir.File("data.zex")));
+  t->Open();
+  ExpectRowsKept(*t);
+  t->Close();
 }
 
 TEST_F(Restructure, RefusedWhileInUseOrInATransactionOrInMemory) {
