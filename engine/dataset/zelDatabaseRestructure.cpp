@@ -12,6 +12,7 @@
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCommonLog.h"
+#include "engine/storage/zelCommonText.h"
 #include "platform/os/Files.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
@@ -237,6 +238,8 @@ void TZelDataSet::InternalRestructureTable(TInternalRestructureRecord& Request) 
   if (db.GetLocalConnectedUserCount(TableName_, false) > 0)
     ZelDatabaseErrorFmt(0x272F, Context, "The table %s is in use", {TableName_}, this);
   if (db.InTransaction()) ZelDatabaseError(0x278A, Context, "", this);
+  // Refused before the backup is made: nothing is touched.
+  db.CheckObjectPrivilege(TableName_, MapObjectPrivTypeToConst(opAlterObj), Context);
   if (Request.NewFieldDefs == nullptr || Request.NewIndexDefs == nullptr)
     ZelDatabaseErrorFmt(0x2185, Context, "%s has not been set or is out of range",
                         {std::string("RestructureDetails.NewFieldDefs")}, this);
@@ -416,6 +419,10 @@ void TZelTable::RestructureTable(const TInternalRestructureRecord& Settings) {
   if (DataBase_->InTransaction()) ZelDatabaseError(0x278A, Context, "", this);
   if (DataBase_->GetLocalConnectedUserCount(TableName_, false) > 0)
     ZelDatabaseErrorFmt(0x272F, Context, "The table %s is in use", {TableName_}, this);
+  // Blob fields hold no compression marks before data version 3.
+  if (Settings.SetBlobCompression && Settings.BlobCompression && DataBase_->GetConnected() &&
+      GetDataVersionFromFullVersion(DataBase_->DataFileVersion()) < 3)
+    ZelDatabaseError(0x2A0E, Context, "This database version does not support this operation ", this);
   if (Settings.SetBlobBlockSize && (Settings.BlobBlockSize < 64 || Settings.BlobBlockSize > 65536))
     ZelDatabaseError(0x272D, Context,
                      plat::Format("%d is not a valid value (min. length %d, max. length %d)",

@@ -3,24 +3,30 @@
 // progress with abort, and copying the database file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "../storage/StorageTestSupport.h"
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommonLog.h"
+#include "engine/storage/zelCrypt.h"
+#include "engine/storage/zelDiskJournal.h"
 #include "platform/os/Files.h"
 #include "support/DatabaseCheck.h"
+#include "support/FaultingFileSystem.h"
 #include "support/TestDir.h"
 
 namespace zel {
 namespace {
 
 using storagetest::ExpectError;
+using testsupport::FaultingFileSystem;
 
 constexpr int32_t RowCount = 250;
 
@@ -256,6 +262,102 @@ TEST_F(Restructure, AFailureHalfWayThroughTheCopyLeavesTheTable) {
   Db.SetConnected(true);
   t->Open();
   ExpectRowsKept(*t);
+}
+
+// A write of the database file fails part-way through a restructure that
+// copies every record. Once a write failed, no later one reaches the file,
+// as after a lost disk. The file, reopened, holds the table as it was.
+TEST_F(Restructure, AWriteFailingHalfWayLeavesTheTableAsItWas) {
+  Db.SetConnected(false);
+  const std::string name = Dir.File("faulted.zel");
+  const auto fromStart = [&] {
+    plat::DeleteFile(name);
+    plat::DeleteFile(JournalFileName(name));
+    ASSERT_TRUE(plat::CopyFile(File(), name, false));
+  };
+  const auto connect = [&](TZelDataBase& db, TZelTable& t) {
+    db.SetDataBaseName(name);
+    db.SetExclusive(true);
+    db.SetConnected(true);
+    t.SetDataBase(&db);
+    t.SetTableName("T");
+  };
+  const auto restructure = [&] {
+    TZelDataBase db;
+    TZelTable t;
+    connect(db, t);
+    t.RestructureFieldDefs().AddAndSetFieldDef("Extra", plat::ftInteger, 0, 0, false, "");
+    t.RestructureTable({});
+    db.SetConnected(false);
+  };
+  FaultingFileSystem files;
+  files.SetTarget(name);
+  fromStart();
+  {
+    testsupport::InstalledFileSystem installed(files);
+    restructure();
+  }
+  const int64_t writes = files.Count(FaultingFileSystem::opWrite);
+  ASSERT_GT(writes, 2);
+
+  // The first write, the last ones before the commit ends, and a spread
+  // between them.
+  std::set<int64_t> positions = {1, 2, writes - 1};
+  for (int64_t i = 1; i < 10; ++i) positions.insert(1 + (writes - 2) * i / 10);
+  for (const int64_t n : positions) {
+    SCOPED_TRACE("failed write " + std::to_string(n) + " of " + std::to_string(writes));
+    fromStart();
+    files.Reset();
+    files.FailAt(FaultingFileSystem::opWrite, n);
+    {
+      testsupport::InstalledFileSystem installed(files);
+      EXPECT_ANY_THROW(restructure());
+    }
+    EXPECT_TRUE(files.Struck());
+    TZelDataBase db;
+    TZelTable t;
+    connect(db, t);
+    t.Open();
+    EXPECT_EQ(t.FindField("Extra"), nullptr);
+    ExpectRowsKept(t);
+    t.Close();
+    db.SetConnected(false);
+    EXPECT_TRUE(testsupport::DatabaseIsIntact(name));
+  }
+}
+
+// Blob fields of a file older than data version 3 have no room for the
+// compression marks. The file is made older by rewriting its version text
+// (and the definition's checksum with it).
+TEST_F(Restructure, BlobCompressionIsRefusedInAnOlderFile) {
+  Db.SetConnected(false);
+  {
+    std::fstream f(File(), std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<uint8_t> def(DBDefSize);
+    f.read(reinterpret_cast<char*>(def.data()), DBDefSize);
+    const size_t last = ddVersion + 2 * 6;  // "1.50.03" in 16-bit units
+    ASSERT_EQ(def[last], '3');
+    def[last] = '2';
+    std::fill_n(def.begin() + ddCRC, 4, 0);
+    std::vector<uint8_t> summed(256);
+    for (size_t i = 0; i < summed.size(); ++i) summed[i] = static_cast<uint8_t>(i);
+    summed.insert(summed.end(), def.begin(), def.end());
+    const uint32_t crc = CalcCRC(summed.data(), static_cast<int32_t>(summed.size()));
+    for (int i = 0; i < 4; ++i) def[ddCRC + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+    f.seekp(0);
+    f.write(reinterpret_cast<const char*>(def.data()), DBDefSize);
+  }
+  Db.SetConnected(true);
+  ASSERT_EQ(Db.DataFileVersion(), "1.50.02");
+  auto t = Table();
+  TInternalRestructureRecord settings;
+  settings.SetBlobCompression = true;
+  settings.BlobCompression = true;
+  ExpectError(0x2A0E, "", [&] { t->RestructureTable(settings); });
+  EXPECT_FALSE(plat::FileExists(Dir.File("data.zex")));
+  t->Open();
+  ExpectRowsKept(*t);
+  t->Close();
 }
 
 TEST_F(Restructure, RefusedWhileInUseOrInATransactionOrInMemory) {

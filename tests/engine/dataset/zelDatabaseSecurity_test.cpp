@@ -12,6 +12,7 @@
 #include "engine/dataset/zelDatabase.h"
 #include "engine/dataset/zelPwDlg.h"
 #include "platform/db/Fields.h"
+#include "platform/os/Files.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsDriver.h"
 #include "platform/rtl/DateTime.h"
@@ -274,6 +275,46 @@ TEST_F(SecuredDatabase, RightsOnATableDecideWhatItsCursorMayDo) {
   plat::TStringList names;
   admin->GetTableNames(names, false);
   EXPECT_EQ(names.Count(), 2);
+}
+
+TEST_F(SecuredDatabase, ARestructureNeedsTheAlterRightOnItsTable) {
+  {
+    auto db = Prepare();
+    auto& sm = db->SecurityManager();
+    sm.AddGroup("editors");
+    sm.AddUser("bob", "pw", "staff");
+    sm.AddUser("eve", "pw", "editors");
+    Grant(*db, "staff", {{opExecuteObj, "Items", "ALL"}, {opReadData, "Items", "ALL"}});
+    Grant(*db, "editors",
+          {{opExecuteObj, "Items", "ALL"}, {opReadData, "Items", "ALL"}, {opAlterObj, "Items", "ALL"}});
+  }
+  const std::string backup = Dir.File("secured.zex");
+  {
+    auto bob = Connect("bob", "pw");
+    TZelTable t;
+    t.SetDataBase(bob.get());
+    t.SetTableName("Items");
+    // Refused before anything is written, the backup included.
+    ExpectError(0x2980, "Items", [&] { t.AddIndex("ixName", "Name", {}); });
+    EXPECT_FALSE(plat::FileExists(backup));
+    t.Open();
+    t.IndexDefs().Update();
+    EXPECT_LT(t.IndexDefs().IndexOf("ixName"), 0);
+    EXPECT_EQ(t.FieldByName("Name")->AsString(), "one");
+    t.Close();
+  }
+  {
+    auto eve = Connect("eve", "pw");
+    TZelTable t;
+    t.SetDataBase(eve.get());
+    t.SetTableName("Items");
+    t.AddIndex("ixName", "Name", {});
+    t.Open();
+    t.IndexDefs().Update();
+    EXPECT_GE(t.IndexDefs().IndexOf("ixName"), 0);
+    EXPECT_EQ(t.FieldByName("Name")->AsString(), "one");
+    t.Close();
+  }
 }
 
 TEST_F(SecuredDatabase, RightsOnAllTablesServeATableWithoutItsOwn) {
