@@ -19,6 +19,20 @@ using testing::TestCatalogue;
 
 std::string TypeText(plat::TFieldType Type) { return std::string(plat::FieldTypeNames[Type]); }
 
+// A HAVING tree in short: fields as f:name, constants by value (Null as
+// "null"), other nodes as (left op right [first argument]).
+std::string TreeText(const TZelExprNode* Node) {
+  if (Node == nullptr) return "";
+  const std::string args =
+      Node->Args().empty() ? "" : " [" + TreeText(Node->Args().front()) + "]";
+  if (Node->Kind() == enkField) return "f:" + plat::VarToStr(Node->Data()) + args;
+  if (Node->Kind() == enkConst)
+    return Node->Data().IsNull() ? "null" : plat::VarToStr(Node->Data());
+  std::string out = "(" + TreeText(Node->Left()) + " " + ZelExprOperatorName(Node->Operator());
+  if (Node->Right() != nullptr) out += " " + TreeText(Node->Right());
+  return out + args + ")";
+}
+
 // A compact text of the model: tables, joins, columns, group and order
 // items, children.
 std::string Describe(const ParsedStatement& S) {
@@ -95,7 +109,7 @@ std::string Describe(const ParsedStatement& S) {
       if (e.WhereParser().Root() != nullptr) out += " where";
       for (int32_t i = 0; i < e.GroupByItems().Count(); ++i)
         out += " group " + e.GroupByItems().Items(i)->FieldName();
-      if (e.HavingParser().Root() != nullptr) out += " having";
+      if (e.HavingParser().Root() != nullptr) out += " having " + TreeText(e.HavingParser().Root());
       for (int32_t i = 0; i < e.OrderByItems().Count(); ++i) {
         const TOrderByItem* o = e.OrderByItems().Items(i);
         out += " order " + (o->FieldIndex() > 0 ? std::to_string(o->FieldIndex()) : o->SortKey());
@@ -147,7 +161,18 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
       {"SELECT COUNT(*), SUM(salary) * 2 FROM emp",
        "tables[emp] cols[COUNT(*):Integer agg1,SUM(salary) * 2:Float agg3]"},
       {"SELECT dept_id, COUNT(*) FROM emp GROUP BY dept_id HAVING COUNT(*) > 1 ORDER BY 1",
-       "tables[emp] cols[dept_id:Integer,COUNT(*):Integer agg1] group dept_id having order 1"},
+       "tables[emp] cols[dept_id:Integer,COUNT(*):Integer agg1] group dept_id "
+       "having (( FUNC2) GT 1) order 1"},
+      // An aggregate that is an output column is read from the result row;
+      // the fields of its argument become Null constants.
+      {"SELECT dept_id, SUM(salary + id) FROM emp GROUP BY dept_id HAVING SUM(salary + id) > 10",
+       "tables[emp] cols[dept_id:Integer,SUM(salary + id):Float agg3] group dept_id "
+       "having (f:SUM(salary + id) [(null ADD null)] GT 10)"},
+      {"SELECT dept_id, MAX(salary), COUNT(DISTINCT salary) FROM emp GROUP BY dept_id "
+       "HAVING max(salary) > 1 AND COUNT(DISTINCT salary) < 5",
+       "tables[emp] cols[dept_id:Integer,MAX(salary):Float agg4,COUNT(DISTINCT salary):Integer "
+       "agg1] group dept_id having ((f:MAX(salary) [null] GT 1) AND (f:COUNT(DISTINCT salary) "
+       "[null] LT 5))"},
       {"SELECT name FROM emp WHERE id IN (SELECT id FROM dept WHERE dname = 'x') AND salary > 0",
        "tables[emp] cols[name:String(21)] where {tables[dept] cols[id:Integer] where}"},
       {"SELECT name FROM emp WHERE EXISTS (SELECT * FROM loc) ORDER BY name",
@@ -204,6 +229,8 @@ TEST(ParserEngine, BadStatementsNameMessageAndPosition) {
       {"SELECT name FROM emp UNION DELETE",
        "Union statement was incorrectly terminated Line 1, Character 28. Token 'DELETE'"},
       {"SELECT name FROM emp HAVING id > 1", "No group by clause was specified"},
+      {"SELECT dept_id, COUNT(*) FROM emp GROUP BY dept_id HAVING SUM(salary) > 1",
+       "Fields specified in having clause must appear in the result set: salary"},
       {"SELECT name FROM emp CROSS dept",
        "Invalid cross join syntax - expected CROSS Line 1, Character 32. Token ''"},
       {"SELECT name FROM emp JOIN dept USING dept_id",
