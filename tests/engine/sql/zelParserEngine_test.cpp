@@ -33,6 +33,19 @@ std::string TreeText(const TZelExprNode* Node) {
   return out + args + ")";
 }
 
+// The outer references of a condition: [table.field:type] each.
+std::string OuterText(const TZelExpr* Expr) {
+  std::string out;
+  if (Expr == nullptr) return out;
+  for (const TZelExprNode* n = Expr->FirstNode(); n != nullptr; n = n->Next()) {
+    if (n->Operator() != zeoOUTERFIELD) continue;
+    const TTableNameItem* t = n->TableList()->Count() > 0 ? n->TableList()->Items(0) : nullptr;
+    out += " outer[" + (t != nullptr ? t->TableName() : std::string("?")) + "." +
+           plat::VarToStr(n->Data()) + ":" + TypeText(n->DataType()) + "]";
+  }
+  return out;
+}
+
 // A compact text of the model: tables, joins, columns, group and order
 // items, children.
 std::string Describe(const ParsedStatement& S) {
@@ -106,7 +119,7 @@ std::string Describe(const ParsedStatement& S) {
         out += "]";
       }
       if (e.SelectParser().IsDistinct()) out += " distinct";
-      if (e.WhereParser().Root() != nullptr) out += " where";
+      if (e.WhereParser().Root() != nullptr) out += " where" + OuterText(e.WhereParser().Expr());
       for (int32_t i = 0; i < e.GroupByItems().Count(); ++i)
         out += " group " + e.GroupByItems().Items(i)->FieldName();
       if (e.HavingParser().Root() != nullptr) out += " having " + TreeText(e.HavingParser().Root());
@@ -181,6 +194,23 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
        "tables[emp] cols[name:String(21)] where order 1 {tables[dept] cols[dname:String(11)]}"},
       {"SELECT name FROM emp UNION SELECT city FROM loc",
        "tables[emp] cols[name:String(21)] {tables[loc] cols[city:String(31)]}"},
+      // Correlated subqueries: a field the subquery's tables lack is read
+      // from the enclosing statements, nearest first.
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept d WHERE d.dept_id = e.dept_id)",
+       "tables[emp e] cols[name:String(21)] where {tables[dept d] cols[dept_id:Integer,"
+       "dname:String(11),id:Integer] where outer[emp.dept_id:Integer]}"},
+      {"SELECT dname FROM dept WHERE id = "
+       "(SELECT MAX(id) FROM emp WHERE emp.dept_id = dept.dept_id)",
+       "tables[dept] cols[dname:String(11)] where {tables[emp] cols[MAX(id):Integer agg4] "
+       "where outer[dept.dept_id:Integer]}"},
+      {"SELECT name FROM emp WHERE EXISTS (SELECT * FROM dept WHERE EXISTS "
+       "(SELECT * FROM loc WHERE city = name AND dname = city))",
+       "tables[emp] cols[name:String(21)] where {tables[dept] cols[dept_id:Integer,"
+       "dname:String(11),id:Integer] where {tables[loc] cols[city:String(31)] where "
+       "outer[dept.dname:String] outer[emp.name:String]}}"},
+      {"DELETE FROM loc WHERE EXISTS (SELECT * FROM emp WHERE name = city)",
+       "delete loc where {tables[loc] where {tables[emp] cols[id:Integer,name:String(21),"
+       "salary:Float,dept_id:Integer,notes:Memo] where outer[loc.city:String]}}"},
       // FROM inside functions of the select list and comments anywhere.
       {"SELECT SUBSTRING(name FROM 1 FOR 2) s, TRIM(LEADING 'a' FROM name) t /* x */ FROM emp",
        "tables[emp] cols[s:String(20),t:String(20)]"},
@@ -248,6 +278,12 @@ TEST(ParserEngine, BadStatementsNameMessageAndPosition) {
        "Select clause incorrectly terminated Line 1, Character 42. Token 'FROM'"},
       {"SELECT name FROM emp WHERE id IN (SELECT id FROM dept WHERE nothing = 1)",
        "Field not found Line 1, Character 61. Token 'nothing'"},
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept WHERE dname = nothing)",
+       "Field not found Line 1, Character 71. Token 'nothing'"},
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept WHERE dname = e.nothing)",
+       "Table and/or field not found (e.nothing) Line 1, Character 73. Token 'nothing'"},
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept WHERE dname = x.name)",
+       "Table and/or field not found (x.name) Line 1, Character 73. Token 'name'"},
       {"INSERT INTO emp (id, name) VALUES (1)",
        "Number of insert columns does not match number of insert values"},
       {"INSERT INTO emp VALUES (1, 'a', 2, 3, 'n', 6)",
