@@ -140,6 +140,21 @@ struct GoodCase {
   const char* model;
 };
 
+// Each statement parses and Text gives its model.
+template <std::size_t N>
+void ExpectModels(const GoodCase (&Cases)[N], std::string (*Text)(const ParsedStatement&)) {
+  TestCatalogue catalogue;
+  for (const GoodCase& c : Cases) {
+    SCOPED_TRACE(c.sql);
+    StatementDriver driver(catalogue);
+    auto parsed = driver.Parse(c.sql);
+    EXPECT_TRUE(parsed->Ok) << parsed->Error;
+    if (parsed->Ok) {
+      EXPECT_EQ(Text(*parsed), c.model);
+    }
+  }
+}
+
 TEST(ParserEngine, StatementsParseIntoTheirModel) {
   const GoodCase cases[] = {
       {"SELECT * FROM emp",
@@ -231,14 +246,7 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
       {"DELETE FROM emp WHERE name LIKE 'A%' AND id IN (SELECT id FROM dept)",
        "delete emp where {tables[emp] where {tables[dept] cols[id:Integer]}}"},
   };
-  TestCatalogue catalogue;
-  for (const GoodCase& c : cases) {
-    SCOPED_TRACE(c.sql);
-    StatementDriver driver(catalogue);
-    auto parsed = driver.Parse(c.sql);
-    EXPECT_TRUE(parsed->Ok) << parsed->Error;
-    EXPECT_EQ(Describe(*parsed), c.model);
-  }
+  ExpectModels(cases, Describe);
 }
 
 struct BadCase {
@@ -342,6 +350,46 @@ TEST(ParserEngine, NestedSubqueriesAreBounded) {
   auto deep = driver.Parse(nested(40));
   EXPECT_FALSE(deep->Ok);
   EXPECT_EQ(deep->Error.rfind("Invalid token", 0), 0u) << deep->Error;
+}
+
+}  // namespace
+}  // namespace zel
+
+namespace zel {
+namespace {
+
+// The diagnostic listings of the FROM and select lists, without the lines of
+// the expression trees (whose node names are free to change).
+TEST(ParserEngine, DebugDisplayListsTablesJoinsAndColumns) {
+  const GoodCase cases[] = {
+      {"SELECT * FROM emp e CROSS JOIN loc",
+       "StartTables|tbl emp   corr  e|tbl loc   corr  |EndTables|StartJoins|"
+       "join trCrossJoin   inner  loc outer emp|EndJoins|StartTree|  emp : text - trTableName|"
+       " : text - trCrossJoin|  loc : text - trTableName|EndTree|Column Group|"
+       "Output all from - |Start Expr|End Expr"},
+      {"SELECT d.*, name AS n FROM emp, dept d",
+       "StartTables|tbl emp   corr  |tbl dept   corr  d|EndTables|StartJoins|EndJoins|StartTree|"
+       "emp : text - trTableName|dept : text - trTableName|EndTree|Column Group|"
+       "Output all from - d|Start Expr|End Expr|Derived Column|RawColumnName - name|Start Expr|"
+       "End Expr"},
+      {"SELECT COUNT(*), MAX(e.salary) FROM emp e",
+       "StartTables|tbl emp   corr  e|EndTables|StartJoins|EndJoins|StartTree|"
+       "emp : text - trTableName|EndTree|Agg Func|Func - COUNT :: |Start Expr|End Expr|Agg Func|"
+       "Func - MAX :: |Start Expr|End Expr"},
+  };
+  ExpectModels(cases, [](const ParsedStatement& S) {
+    plat::TStringList lines;
+    S.Engine->FromParser().DebugDisplay(lines);
+    S.Engine->SelectParser().DebugDisplay(lines);
+    std::string text;
+    for (int32_t i = 0; i < lines.Count(); ++i) {
+      const std::string& line = lines.Strings(i);
+      if (line.find("  -  ") != std::string::npos || line.find(" Args") != std::string::npos)
+        continue;
+      text += (text.empty() ? "" : "|") + line;
+    }
+    return text;
+  });
 }
 
 }  // namespace
