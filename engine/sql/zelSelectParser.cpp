@@ -384,13 +384,30 @@ bool TZelSelectAnalyser::CheckHavingFields(const TZelExprNode* Node) {
   return true;
 }
 
+void TZelSelectAnalyser::NullHavingFields(TZelExprNode* Node) {
+  if (Node == nullptr) return;
+  if (Node->Kind() == enkField) {
+    Node->SetKind(enkConst);
+    Node->SetOperator(zeoCONST2);
+    Node->SetData(plat::Null());
+  }
+  NullHavingFields(Node->Left());
+  NullHavingFields(Node->Right());
+  if (!Node->Args().empty()) NullHavingFields(Node->Args().front());
+}
+
 bool TZelSelectAnalyser::CheckHavingExpr(TZelExpr* Expr) {
   ErrorMsg_.clear();
   if (Expr == nullptr || Expr->FirstNode() == nullptr) return true;
   // Aggregates that are output columns are read from the result row.
   for (TZelExprNode* node = Expr->FirstNode(); node != nullptr; node = node->Next()) {
     if (node->ParserToken()->Token() != zstAggFunc || node->Args().empty()) continue;
-    const std::string text = Expr->ExtractParsedText(node);
+    // The node's raw text is only the argument's text: the aggregate is
+    // matched as written, so that a plain output column of the same text
+    // (salary + id beside SUM(salary + id)) is never taken for it.
+    const std::string text = node->ParserToken()->Text() + "(" +
+                             (node->Data().AsBoolean() ? "DISTINCT " : "") +
+                             node->ParserToken()->RawTokenText() + ")";
     TSelectFieldItem* column = SelectFields_.FindField(text);
     if (column == nullptr) continue;
     node->SetKind(enkField);
@@ -398,7 +415,9 @@ bool TZelSelectAnalyser::CheckHavingExpr(TZelExpr* Expr) {
     node->SetData(plat::Variant(column->FieldName));
     node->SetDataType(column->DataType);
     node->SetDataSize(column->FieldSize);
-    node->Args().clear();
+    // The result row already holds the aggregate: the fields it was made of
+    // are no longer read, and must not be checked against the result set.
+    if (!node->Args().empty()) NullHavingFields(node->Args().front());
   }
   return CheckHavingFields(Expr->FirstNode());
 }

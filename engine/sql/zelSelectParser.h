@@ -137,6 +137,8 @@ class TZelSelectAnalyser : public plat::TObject {
 
  private:
   bool CheckHavingFields(const TZelExprNode* Node);
+  // Makes every field node of an aggregate's argument a Null constant.
+  static void NullHavingFields(TZelExprNode* Node);
 
   TSelectFields SelectFields_;
   TTableList* TableList_ = nullptr;

@@ -19,6 +19,33 @@ using testing::TestCatalogue;
 
 std::string TypeText(plat::TFieldType Type) { return std::string(plat::FieldTypeNames[Type]); }
 
+// A HAVING tree in short: fields as f:name, constants by value (Null as
+// "null"), other nodes as (left op right [first argument]).
+std::string TreeText(const TZelExprNode* Node) {
+  if (Node == nullptr) return "";
+  const std::string args =
+      Node->Args().empty() ? "" : " [" + TreeText(Node->Args().front()) + "]";
+  if (Node->Kind() == enkField) return "f:" + plat::VarToStr(Node->Data()) + args;
+  if (Node->Kind() == enkConst)
+    return Node->Data().IsNull() ? "null" : plat::VarToStr(Node->Data());
+  std::string out = "(" + TreeText(Node->Left()) + " " + ZelExprOperatorName(Node->Operator());
+  if (Node->Right() != nullptr) out += " " + TreeText(Node->Right());
+  return out + args + ")";
+}
+
+// The outer references of a condition: [table.field:type] each.
+std::string OuterText(const TZelExpr* Expr) {
+  std::string out;
+  if (Expr == nullptr) return out;
+  for (const TZelExprNode* n = Expr->FirstNode(); n != nullptr; n = n->Next()) {
+    if (n->Operator() != zeoOUTERFIELD) continue;
+    const TTableNameItem* t = n->TableList()->Count() > 0 ? n->TableList()->Items(0) : nullptr;
+    out += " outer[" + (t != nullptr ? t->TableName() : std::string("?")) + "." +
+           plat::VarToStr(n->Data()) + ":" + TypeText(n->DataType()) + "]";
+  }
+  return out;
+}
+
 // A compact text of the model: tables, joins, columns, group and order
 // items, children.
 std::string Describe(const ParsedStatement& S) {
@@ -92,10 +119,10 @@ std::string Describe(const ParsedStatement& S) {
         out += "]";
       }
       if (e.SelectParser().IsDistinct()) out += " distinct";
-      if (e.WhereParser().Root() != nullptr) out += " where";
+      if (e.WhereParser().Root() != nullptr) out += " where" + OuterText(e.WhereParser().Expr());
       for (int32_t i = 0; i < e.GroupByItems().Count(); ++i)
         out += " group " + e.GroupByItems().Items(i)->FieldName();
-      if (e.HavingParser().Root() != nullptr) out += " having";
+      if (e.HavingParser().Root() != nullptr) out += " having " + TreeText(e.HavingParser().Root());
       for (int32_t i = 0; i < e.OrderByItems().Count(); ++i) {
         const TOrderByItem* o = e.OrderByItems().Items(i);
         out += " order " + (o->FieldIndex() > 0 ? std::to_string(o->FieldIndex()) : o->SortKey());
@@ -112,6 +139,21 @@ struct GoodCase {
   const char* sql;
   const char* model;
 };
+
+// Each statement parses and Text gives its model.
+template <std::size_t N>
+void ExpectModels(const GoodCase (&Cases)[N], std::string (*Text)(const ParsedStatement&)) {
+  TestCatalogue catalogue;
+  for (const GoodCase& c : Cases) {
+    SCOPED_TRACE(c.sql);
+    StatementDriver driver(catalogue);
+    auto parsed = driver.Parse(c.sql);
+    EXPECT_TRUE(parsed->Ok) << parsed->Error;
+    if (parsed->Ok) {
+      EXPECT_EQ(Text(*parsed), c.model);
+    }
+  }
+}
 
 TEST(ParserEngine, StatementsParseIntoTheirModel) {
   const GoodCase cases[] = {
@@ -147,7 +189,18 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
       {"SELECT COUNT(*), SUM(salary) * 2 FROM emp",
        "tables[emp] cols[COUNT(*):Integer agg1,SUM(salary) * 2:Float agg3]"},
       {"SELECT dept_id, COUNT(*) FROM emp GROUP BY dept_id HAVING COUNT(*) > 1 ORDER BY 1",
-       "tables[emp] cols[dept_id:Integer,COUNT(*):Integer agg1] group dept_id having order 1"},
+       "tables[emp] cols[dept_id:Integer,COUNT(*):Integer agg1] group dept_id "
+       "having (( FUNC2) GT 1) order 1"},
+      // An aggregate that is an output column is read from the result row;
+      // the fields of its argument become Null constants.
+      {"SELECT dept_id, SUM(salary + id) FROM emp GROUP BY dept_id HAVING SUM(salary + id) > 10",
+       "tables[emp] cols[dept_id:Integer,SUM(salary + id):Float agg3] group dept_id "
+       "having (f:SUM(salary + id) [(null ADD null)] GT 10)"},
+      {"SELECT dept_id, MAX(salary), COUNT(DISTINCT salary) FROM emp GROUP BY dept_id "
+       "HAVING max(salary) > 1 AND COUNT(DISTINCT salary) < 5",
+       "tables[emp] cols[dept_id:Integer,MAX(salary):Float agg4,COUNT(DISTINCT salary):Integer "
+       "agg1] group dept_id having ((f:MAX(salary) [null] GT 1) AND (f:COUNT(DISTINCT salary) "
+       "[null] LT 5))"},
       {"SELECT name FROM emp WHERE id IN (SELECT id FROM dept WHERE dname = 'x') AND salary > 0",
        "tables[emp] cols[name:String(21)] where {tables[dept] cols[id:Integer] where}"},
       {"SELECT name FROM emp WHERE EXISTS (SELECT * FROM loc) ORDER BY name",
@@ -156,6 +209,23 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
        "tables[emp] cols[name:String(21)] where order 1 {tables[dept] cols[dname:String(11)]}"},
       {"SELECT name FROM emp UNION SELECT city FROM loc",
        "tables[emp] cols[name:String(21)] {tables[loc] cols[city:String(31)]}"},
+      // Correlated subqueries: a field the subquery's tables lack is read
+      // from the enclosing statements, nearest first.
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept d WHERE d.dept_id = e.dept_id)",
+       "tables[emp e] cols[name:String(21)] where {tables[dept d] cols[dept_id:Integer,"
+       "dname:String(11),id:Integer] where outer[emp.dept_id:Integer]}"},
+      {"SELECT dname FROM dept WHERE id = "
+       "(SELECT MAX(id) FROM emp WHERE emp.dept_id = dept.dept_id)",
+       "tables[dept] cols[dname:String(11)] where {tables[emp] cols[MAX(id):Integer agg4] "
+       "where outer[dept.dept_id:Integer]}"},
+      {"SELECT name FROM emp WHERE EXISTS (SELECT * FROM dept WHERE EXISTS "
+       "(SELECT * FROM loc WHERE city = name AND dname = city))",
+       "tables[emp] cols[name:String(21)] where {tables[dept] cols[dept_id:Integer,"
+       "dname:String(11),id:Integer] where {tables[loc] cols[city:String(31)] where "
+       "outer[dept.dname:String] outer[emp.name:String]}}"},
+      {"DELETE FROM loc WHERE EXISTS (SELECT * FROM emp WHERE name = city)",
+       "delete loc where {tables[loc] where {tables[emp] cols[id:Integer,name:String(21),"
+       "salary:Float,dept_id:Integer,notes:Memo] where outer[loc.city:String]}}"},
       // FROM inside functions of the select list and comments anywhere.
       {"SELECT SUBSTRING(name FROM 1 FOR 2) s, TRIM(LEADING 'a' FROM name) t /* x */ FROM emp",
        "tables[emp] cols[s:String(20),t:String(20)]"},
@@ -176,14 +246,7 @@ TEST(ParserEngine, StatementsParseIntoTheirModel) {
       {"DELETE FROM emp WHERE name LIKE 'A%' AND id IN (SELECT id FROM dept)",
        "delete emp where {tables[emp] where {tables[dept] cols[id:Integer]}}"},
   };
-  TestCatalogue catalogue;
-  for (const GoodCase& c : cases) {
-    SCOPED_TRACE(c.sql);
-    StatementDriver driver(catalogue);
-    auto parsed = driver.Parse(c.sql);
-    EXPECT_TRUE(parsed->Ok) << parsed->Error;
-    EXPECT_EQ(Describe(*parsed), c.model);
-  }
+  ExpectModels(cases, Describe);
 }
 
 struct BadCase {
@@ -204,6 +267,8 @@ TEST(ParserEngine, BadStatementsNameMessageAndPosition) {
       {"SELECT name FROM emp UNION DELETE",
        "Union statement was incorrectly terminated Line 1, Character 28. Token 'DELETE'"},
       {"SELECT name FROM emp HAVING id > 1", "No group by clause was specified"},
+      {"SELECT dept_id, COUNT(*) FROM emp GROUP BY dept_id HAVING SUM(salary) > 1",
+       "Fields specified in having clause must appear in the result set: salary"},
       {"SELECT name FROM emp CROSS dept",
        "Invalid cross join syntax - expected CROSS Line 1, Character 32. Token ''"},
       {"SELECT name FROM emp JOIN dept USING dept_id",
@@ -221,6 +286,12 @@ TEST(ParserEngine, BadStatementsNameMessageAndPosition) {
        "Select clause incorrectly terminated Line 1, Character 42. Token 'FROM'"},
       {"SELECT name FROM emp WHERE id IN (SELECT id FROM dept WHERE nothing = 1)",
        "Field not found Line 1, Character 61. Token 'nothing'"},
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept WHERE dname = nothing)",
+       "Field not found Line 1, Character 71. Token 'nothing'"},
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept WHERE dname = e.nothing)",
+       "Table and/or field not found (e.nothing) Line 1, Character 73. Token 'nothing'"},
+      {"SELECT name FROM emp e WHERE EXISTS (SELECT * FROM dept WHERE dname = x.name)",
+       "Table and/or field not found (x.name) Line 1, Character 73. Token 'name'"},
       {"INSERT INTO emp (id, name) VALUES (1)",
        "Number of insert columns does not match number of insert values"},
       {"INSERT INTO emp VALUES (1, 'a', 2, 3, 'n', 6)",
@@ -279,6 +350,46 @@ TEST(ParserEngine, NestedSubqueriesAreBounded) {
   auto deep = driver.Parse(nested(40));
   EXPECT_FALSE(deep->Ok);
   EXPECT_EQ(deep->Error.rfind("Invalid token", 0), 0u) << deep->Error;
+}
+
+}  // namespace
+}  // namespace zel
+
+namespace zel {
+namespace {
+
+// The diagnostic listings of the FROM and select lists, without the lines of
+// the expression trees (whose node names are free to change).
+TEST(ParserEngine, DebugDisplayListsTablesJoinsAndColumns) {
+  const GoodCase cases[] = {
+      {"SELECT * FROM emp e CROSS JOIN loc",
+       "StartTables|tbl emp   corr  e|tbl loc   corr  |EndTables|StartJoins|"
+       "join trCrossJoin   inner  loc outer emp|EndJoins|StartTree|  emp : text - trTableName|"
+       " : text - trCrossJoin|  loc : text - trTableName|EndTree|Column Group|"
+       "Output all from - |Start Expr|End Expr"},
+      {"SELECT d.*, name AS n FROM emp, dept d",
+       "StartTables|tbl emp   corr  |tbl dept   corr  d|EndTables|StartJoins|EndJoins|StartTree|"
+       "emp : text - trTableName|dept : text - trTableName|EndTree|Column Group|"
+       "Output all from - d|Start Expr|End Expr|Derived Column|RawColumnName - name|Start Expr|"
+       "End Expr"},
+      {"SELECT COUNT(*), MAX(e.salary) FROM emp e",
+       "StartTables|tbl emp   corr  e|EndTables|StartJoins|EndJoins|StartTree|"
+       "emp : text - trTableName|EndTree|Agg Func|Func - COUNT :: |Start Expr|End Expr|Agg Func|"
+       "Func - MAX :: |Start Expr|End Expr"},
+  };
+  ExpectModels(cases, [](const ParsedStatement& S) {
+    plat::TStringList lines;
+    S.Engine->FromParser().DebugDisplay(lines);
+    S.Engine->SelectParser().DebugDisplay(lines);
+    std::string text;
+    for (int32_t i = 0; i < lines.Count(); ++i) {
+      const std::string& line = lines.Strings(i);
+      if (line.find("  -  ") != std::string::npos || line.find(" Args") != std::string::npos)
+        continue;
+      text += (text.empty() ? "" : "|") + line;
+    }
+    return text;
+  });
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ struct ParsedStatement {
   std::unique_ptr<TZelParserEngine> Engine;
   std::unique_ptr<TZelSelectAnalyser> Analyser;
   std::vector<std::unique_ptr<ParsedStatement>> Children;  // subqueries, UNION parts, WHERE
+  ParsedStatement* Parent = nullptr;                        // the enclosing statement
   std::string Error;
   bool Ok = false;
 };
@@ -125,10 +126,15 @@ class StatementDriver {
     ParsedStatement* owner = &Statement;
     Statement.Engine->SetParserEngineNotifyEvent(
         [this, owner](TParserNotifyType type, std::unique_ptr<TZelParserEngine>& engine,
-                      TZelExprNode* node, plat::Variant&) {
-          if (type == pntFindTableRef || engine == nullptr) return;
+                      TZelExprNode* node, plat::Variant& value) {
+          if (type == pntFindTableRef) {
+            value = plat::Variant(FindOuterReference(*owner, *node, plat::VarToStr(value)));
+            return;
+          }
+          if (engine == nullptr) return;
           auto child = std::make_unique<ParsedStatement>();
           child->Engine = std::move(engine);
+          child->Parent = owner;
           Install(*child);
           ParsedStatement& part = *child;
           owner->Children.push_back(std::move(child));
@@ -148,6 +154,22 @@ class StatementDriver {
             part.Ok = RunSelect(part, nullptr);
           }
         });
+  }
+
+  // A field that a subquery's own tables lack is sought in the tables of the
+  // statement and of each enclosing one, nearest first; the found entry joins
+  // the node's table list. A named table must have the field too.
+  static bool FindOuterReference(const ParsedStatement& S, TZelExprNode& Node,
+                                 const std::string& Table) {
+    const std::string field = plat::VarToStr(Node.Data());
+    for (const ParsedStatement* s = &S; s != nullptr; s = s->Parent) {
+      const TTableList& list = *s->Engine->TableList();
+      TTableNameItem* item = Table.empty() ? list.FindTableForField(field) : list.FindTable(Table);
+      if (item == nullptr || item->TableFields()->FindField(field) == nullptr) continue;
+      Node.TableList()->Add()->Assign(item);
+      return true;
+    }
+    return false;
   }
 
   bool RunSelect(ParsedStatement& S, TZelSelectAnalyser* UnionFirst) {
