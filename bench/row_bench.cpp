@@ -13,7 +13,9 @@
 // times are CPU seconds. Both fold what they read (key and name) into a
 // checksum; the program fails when the two checksums of a phase differ. Each
 // repetition runs every phase on both sides; the summary gives per phase the
-// median ratio engine/SQLite with its lowest and highest value.
+// median ratio engine/SQLite with its lowest and highest value. Each
+// repetition also runs the engine's insert phase once more with the commit
+// journal off; the summary gives the median ratio with/without journal.
 //
 //   row_bench [--records=N] [--lookups=P] [--ranges=R] [--repetitions=K]
 
@@ -161,6 +163,7 @@ class EngineTable {
     disk_.Close();
   }
 
+  void SetJournalled(bool Value) { disk_.File().SetJournalled(Value); }
   void Begin() { disk_.DiskStartTransaction(false); }
   void Commit() { disk_.DiskCommit(); }
 
@@ -443,6 +446,7 @@ int main(int Argc, char** Argv) {
               s.Lookups, s.Ranges, kRangeRows, s.Repetitions);
   std::printf("%-4s %-8s %12s %12s %8s\n", "rep", "phase", "engine s", "SQLite s", "ratio");
   std::vector<double> ratios[phCount];
+  std::vector<double> journalRatios;
   bool agree = true;
   for (int32_t rep = 1; rep <= s.Repetitions; ++rep) {
     Result engine;
@@ -460,6 +464,21 @@ int main(int Argc, char** Argv) {
       sqlite = Run<SqliteTable>(table, work,
                                 [](SqliteTable& T, int32_t Key, int32_t) { T.Insert(Key); });
     }
+    double unjournalled = 0;
+    {
+      TempFolder folder;
+      EngineTable table(folder.File("bench.zel"));
+      table.SetJournalled(false);
+      unjournalled = Time([&] {
+        table.Begin();
+        for (size_t i = 0; i < work.InsertOrder.size(); ++i)
+          table.Insert(work.InsertOrder[i], static_cast<int32_t>(i + 1));
+        table.Commit();
+      });
+    }
+    journalRatios.push_back(engine.Seconds[phInsert] / unjournalled);
+    std::printf("%-4d %-8s %12.3f %12s %8.2f  (engine without journal; ratio with/without)\n",
+                rep, "insert", unjournalled, "", journalRatios.back());
     for (int p = 0; p < phCount; ++p) {
       const double ratio = engine.Seconds[p] / sqlite.Seconds[p];
       ratios[p].push_back(ratio);
@@ -479,6 +498,11 @@ int main(int Argc, char** Argv) {
   for (int p = 0; p < phCount; ++p) {
     const auto [lo, hi] = std::minmax_element(ratios[p].begin(), ratios[p].end());
     std::printf("%-8s %8.2f %8.2f %8.2f\n", kPhaseNames[p], Median(ratios[p]), *lo, *hi);
+  }
+  {
+    const auto [lo, hi] = std::minmax_element(journalRatios.begin(), journalRatios.end());
+    std::printf("%-8s %8.2f %8.2f %8.2f  (engine insert, journal/no journal)\n", "journal",
+                Median(journalRatios), *lo, *hi);
   }
   if (!agree) {
     std::printf("FAILED: the engine and SQLite read different rows\n");

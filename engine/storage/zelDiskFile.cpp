@@ -293,7 +293,16 @@ void TZelFile::Commit(bool Durable) {
     TransactionCache_->Commit();
   }
   try {
-    TDiskJournal(*File_, JournalFileName(FileName_)).Apply(writes, Durable);
+    if (Journalled_) {
+      TDiskJournal(*File_, JournalFileName(FileName_)).Apply(writes, Durable);
+    } else {
+      for (const TJournalWrite& w : writes) {
+        const auto length = static_cast<int64_t>(w.Bytes.size());
+        if (File_->WriteAt(w.Position, w.Bytes.data(), length) != length)
+          ZelDatabaseError(0x2402, "TZelFile.Commit", "", this);
+      }
+      if (Durable && !File_->Flush()) ZelDatabaseError(0x2102, "TZelFile.Commit", "", this);
+    }
   } catch (...) {
     // The caches hold the commit's pages as written: they must not be
     // served when the file kept (or got back) the old ones.
