@@ -10,7 +10,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
+#include "engine/storage/zelIndexUnit.h"
+#include "engine/storage/zelInterfaceUnit.h"
 
 namespace bench {
 
@@ -41,6 +44,25 @@ inline void OpenNewDatabase(zel::TDiskMgr& Disk, const std::string& FileName, ui
   Disk.SetFileName(FileName);
   Disk.SetPageSize(PageSize);
   Disk.Open();
+}
+
+// Makes the indexes Defs (keyed by Keys) in Store and opens Mgr on them,
+// under a new table header of Headers that holds their roots.
+inline zel::TTableHeader* OpenNewIndexes(zel::TIndexManager& Mgr, zel::TDiskIOInterface& Store,
+                                         zel::TTableHeaderMgr& Headers,
+                                         zel::TInternalIndexDefs& Defs, zel::TKeyFields& Keys,
+                                         zel::TDBStringCompare Compare) {
+  auto* header = static_cast<zel::TTableHeader*>(Headers.Add());
+  header->SetHeaderSize(256);
+  header->SetIndexCount(Defs.Count());
+  Mgr.SetIOInterface(&Store);
+  Mgr.SetTableHeader(header);
+  Mgr.SetDBStringCompareFunction(Compare);
+  Mgr.Assign(&Defs);
+  Mgr.AssignKeyFields(Keys);
+  Mgr.CreateIndexes();
+  Mgr.Open();
+  return header;
 }
 
 // Runs Sql on Db, raising SQLite's message on failure.

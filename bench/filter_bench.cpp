@@ -117,16 +117,7 @@ class EngineTable : public zel::TZelExprDataProvider {
       keys.Add()->Assign(key);
     }
     headers_ = std::make_unique<zel::TTableHeaderMgr>();
-    header_ = static_cast<zel::TTableHeader*>(headers_->Add());
-    header_->SetHeaderSize(256);
-    header_->SetIndexCount(2);
-    mgr_.SetIOInterface(&store_);
-    mgr_.SetTableHeader(header_);
-    mgr_.SetDBStringCompareFunction(zel::DBASCIICompareStrings);
-    mgr_.Assign(&defs);
-    mgr_.AssignKeyFields(keys);
-    mgr_.CreateIndexes();
-    mgr_.Open();
+    header_ = bench::OpenNewIndexes(mgr_, store_, *headers_, defs, keys, zel::DBASCIICompareStrings);
 
     SetDBStringCompare([](const char* A, const char* B, int32_t LA, int32_t LB, bool Partial,
                           bool CaseInsensitive) {

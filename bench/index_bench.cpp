@@ -92,16 +92,7 @@ class EngineIndex {
     zel::CalculateIndexDefSizes(*def, keys);
 
     headers_ = std::make_unique<zel::TTableHeaderMgr>();
-    header_ = static_cast<zel::TTableHeader*>(headers_->Add());
-    header_->SetHeaderSize(256);
-    header_->SetIndexCount(1);
-    mgr_.SetIOInterface(&store_);
-    mgr_.SetTableHeader(header_);
-    mgr_.SetDBStringCompareFunction(zel::DBANSICompareStrings);
-    mgr_.Assign(&defs);
-    mgr_.AssignKeyFields(keys);
-    mgr_.CreateIndexes();
-    mgr_.Open();
+    header_ = bench::OpenNewIndexes(mgr_, store_, *headers_, defs, keys, zel::DBANSICompareStrings);
     mgr_.SetCurrentIndexName("ByK");
     index_ = mgr_.CurrentIndex();
   }
