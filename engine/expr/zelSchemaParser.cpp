@@ -112,14 +112,18 @@ TInternalFieldItem* TZelSchemaManipulationParser::ParseColumn(TInternalFields& T
   return item;
 }
 
-void TZelSchemaManipulationParser::ParseCreateTable() {
-  Operation_ = ddCreateTable;
-  NextToken();
+bool TZelSchemaManipulationParser::ReadTableName() {
   if (CurrentTokenType() == zstTemporary) {
     TemporaryTable_ = true;
     NextToken();
   }
-  if (!ReadName(TableName_)) return;
+  return ReadName(TableName_);
+}
+
+void TZelSchemaManipulationParser::ParseCreateTable() {
+  Operation_ = ddCreateTable;
+  NextToken();
+  if (!ReadTableName()) return;
   if (CurrentTokenType() != zstLParen) {
     SetError(CurrToken_, SzelLParenMissing);
     return;
@@ -180,11 +184,7 @@ void TZelSchemaManipulationParser::ParseCreateIndex() {
     return;
   }
   NextToken();
-  if (CurrentTokenType() == zstTemporary) {
-    TemporaryTable_ = true;
-    NextToken();
-  }
-  if (!ReadName(TableName_)) return;
+  if (!ReadTableName()) return;
   ParseIndexColumns(true);
 }
 
@@ -196,11 +196,7 @@ void TZelSchemaManipulationParser::ParseAlterTable() {
     return;
   }
   NextToken();
-  if (CurrentTokenType() == zstTemporary) {
-    TemporaryTable_ = true;
-    NextToken();
-  }
-  if (!ReadName(TableName_)) return;
+  if (!ReadTableName()) return;
   do {
     if (CurrentTokenType() == zstComma) NextToken();
     const TZelSQLToken op = CurrentTokenType();
@@ -259,11 +255,7 @@ void TZelSchemaManipulationParser::ParseDrop() {
   }
   Operation_ = kind == zstTable ? ddDropTable : ddDropIndex;
   NextToken();
-  if (CurrentTokenType() == zstTemporary) {
-    TemporaryTable_ = true;
-    NextToken();
-  }
-  if (!ReadName(TableName_) || Operation_ == ddDropTable) return;
+  if (!ReadTableName() || Operation_ == ddDropTable) return;
   if (!ReadName(IndexName_)) return;
   if (plat::AnsiSameText(IndexName_, "primary")) {
     IndexName_.clear();

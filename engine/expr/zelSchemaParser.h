@@ -60,6 +60,8 @@ class TZelSchemaManipulationParser : public TBaseParser {
   void ParseAlterTable();
   void ParseDrop();
   bool ReadName(std::string& Name);
+  // [TEMPORARY] name: the statement's table.
+  bool ReadTableName();
   void ParseIndexColumns(bool AllowEmpty);
   TInternalFieldItem* ParseColumn(TInternalFields& Target, bool WithType);
   TParserToken* TokenOf(const TInternalFieldItem* Item) const;
