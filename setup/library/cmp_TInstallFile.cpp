@@ -122,6 +122,8 @@ const plat::TPropList& TCustomInstallFile::PublishedProperties() const {
           .Event("OnBeforeInstall", &TCustomInstallFile::OnBeforeInstall, &TCustomInstallFile::EventBindings)
           .Event("OnAfterInstall", &TCustomInstallFile::OnAfterInstall, &TCustomInstallFile::EventBindings)
           .Event("OnReplacing", &TCustomInstallFile::OnReplacing, &TCustomInstallFile::EventBindings)
+          .Event("OnBeforeCompress", &TCustomInstallFile::OnBeforeCompress, &TCustomInstallFile::EventBindings)
+          .Event("OnAfterCompress", &TCustomInstallFile::OnAfterCompress, &TCustomInstallFile::EventBindings)
           .Event("OnStatus", &TCustomInstallFile::OnStatus, &TCustomInstallFile::EventBindings)
           .Event("OnNewDisk", &TCustomInstallFile::OnNewDisk, &TCustomInstallFile::EventBindings);
   return list;
@@ -292,6 +294,74 @@ void TCustomInstallFile::Report(int32_t Code, TFileStatusParameter* Status, TDis
 
 // --- The archive record -------------------------------------------------------------------
 
+void TCustomInstallFile::ReportArchiveStatus(const TlzhFileStats& Stats, int32_t Code) {
+  TFileStatusParameter status;
+  status.FileBytesDone = Stats.FileBytesDone;
+  status.FilePercentDone = Stats.FilePercentDone;
+  status.FileName = fileName_;
+  status.Finished = Stats.Finished;
+  if (OnStatus) OnStatus(this, status);
+  Broadcast(msg::kFileStatus, &status);
+  Report(Code, &status);
+}
+
+void TCustomInstallFile::TakeListedInfo(uint32_t Size, double DateTime, const std::string& Version) {
+  uncompressedSize_ = Size;
+  fileDateTime_ = DateTime;
+  versionText_ = Version.substr(0, 20);
+  recordRead_ = true;
+}
+
+void TCustomInstallFile::Compress(bool Append) {
+  state_ = 1;
+  struct TIdle {
+    int32_t& state;
+    ~TIdle() { state = 0; }
+  } idle{state_};
+  compressedInto_.clear();
+  Report(info::kBeforeCompress);
+  try {
+    if (OnBeforeCompress) OnBeforeCompress(this);
+  } catch (const plat::EAbort&) {
+    return;
+  }
+  const std::string archiveName = GetFullArchiveFile();
+  if (plat::Trim(archiveName).empty()) {
+    throw IECustomInstallFile(plat::Format(
+        "Cannot either compress or decompress the following file because it's archive file "
+        "property is blank. File is :%s",
+        {fileName_}));
+  }
+  if (!Include()) return;
+  w::ForceDirectories(w::ExtractWinFileDir(archiveName));
+  TCustomInstall* install = CurrentInstall();
+  std::unique_ptr<TTrevCompress> temporary;
+  TTrevCompress* archive = install != nullptr ? &install->Archive() : nullptr;
+  if (archive == nullptr) {
+    temporary = std::make_unique<TTrevCompress>(nullptr);
+    archive = temporary.get();
+  }
+  struct TUnhook {
+    TTrevCompress& a;
+    ~TUnhook() { a.OnStatus = nullptr; }
+  } unhook{*archive};
+  archive->OnStatus = [this](plat::TObject*, TlzhFileStats& Stats) {
+    ReportArchiveStatus(Stats, info::kCompressing);
+  };
+  archive->SetOffset(0);
+  archive->SetCompressedFile(archiveName);
+  archive->FilesToProcess().Clear();
+  archive->FilesToProcess().Add(AddTrailingBackslash(includeFromDir_) + fileName_);
+  archive->Compress(Append || AddToArchive() == lzcOnlyAdd, uniqueID_);
+  if (archive->Abort()) {
+    Broadcast(msg::kCloseCopyPages, nullptr);
+    return;
+  }
+  compressedInto_ = archiveName;
+  if (OnAfterCompress) OnAfterCompress(this);
+  Report(info::kAfterCompress);
+}
+
 void TCustomInstallFile::ReadInfoFromArchive() {
   if (InstallRunActive() && recordRead_) return;
   std::string archiveName;
@@ -301,7 +371,10 @@ void TCustomInstallFile::ReadInfoFromArchive() {
     archiveName = FileContainer()->LocalArchive();
   } else {
     TCustomInstall* root = CurrentInstall();
-    const bool network = root != nullptr && root->DistributeType() != dtTraditional && Net();
+    // As for the extraction, a web distribution fetches every file: it has
+    // no main archive to read a record from.
+    const bool network = root != nullptr && root->DistributeType() != dtTraditional &&
+                         (Net() || root->DistributeType() == dtWeb);
     if (network && FileContainer() == nullptr) {
       throw IECustomInstallFile(plat::Format(
           "%s cannot perform ReadInfoFromArchive because either no container is assigned or the "
@@ -487,14 +560,7 @@ void TCustomInstallFile::Extract(TTrevCompress& Archive, const std::string& Arch
     SetMainArchiveDirectory(Path);
   };
   Archive.OnStatus = [this](plat::TObject*, TlzhFileStats& Stats) {
-    TFileStatusParameter status;
-    status.FileBytesDone = Stats.FileBytesDone;
-    status.FilePercentDone = Stats.FilePercentDone;
-    status.FileName = fileName_;
-    status.Finished = Stats.Finished;
-    if (OnStatus) OnStatus(this, status);
-    Broadcast(msg::kFileStatus, &status);
-    Report(info::kExtracting, &status);
+    ReportArchiveStatus(Stats, info::kExtracting);
   };
   Archive.FilesToProcess().Add(AddTrailingBackslash(includeFromDir_) + fileName_);
   try {
