@@ -119,17 +119,8 @@ class BuildTest : public wintest::WinRootTest {
   std::unique_ptr<testsupport::TempDir> machine_;
 };
 
-// The setup program itself, started with -b beside its BUILD.INF.
 TEST_F(BuildTest, ABuiltSetInstallsIntoAFreshWindows) {
-  w::DeleteFile(kProgram);
-  ASSERT_TRUE(w::CopyFile(w::WinPathFromHost(ZEL_INSTALL_PROGRAM), kProgram, false));
-  fs::permissions(w::HostPath(kProgram), fs::perms::owner_all);
-  ASSERT_EQ(installtest::StartProgram(w::HostPath(kProgram), "-b"), 0);
-  // Nothing to report, and the program ended.
-  EXPECT_EQ(ReadFile("C:\\transcript.txt"),
-            "file engine.dll 100% overall 30%\nfile kit.hlp 100% overall 51%\n"
-            "file readme.txt 100% overall 77%\nfile uninstall.exe 100% overall 100%\n"
-            "terminate\n");
+  BuildDistributables(*kit_->Install, false, kProgram);
 
   // The loading program with a plain tail, and the setup program in setup.1.
   const std::string exe = ReadFile("C:\\out\\setup.exe");
