@@ -84,6 +84,8 @@ inline constexpr int32_t kFileDone = 1015;
 inline constexpr int32_t kFileSkipped = 1016;
 inline constexpr int32_t kBeforeCompress = 1004;
 inline constexpr int32_t kAfterCompress = 1005;
+inline constexpr int32_t kBeforeCopy = 1006;
+inline constexpr int32_t kAfterCopy = 1007;
 }  // namespace info
 
 // How a file-related component treats its archive when it compresses.

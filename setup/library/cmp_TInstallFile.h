@@ -106,6 +106,11 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   // the archive written (empty when none).
   void Compress(bool Append);
   const std::string& CompressedInto() const { return compressedInto_; }
+  // A copy distribution: the source copied to the destination (through a
+  // temporary file beside it), under the overwrite mode, with status
+  // reports. A file not included is skipped; the install archive's Abort
+  // stops the copy ("Creating Install Aborted!").
+  void Copy();
   // The file's own install steps, run by Install once the filters pass.
   void ProcessHelpers() override;
   void FinishAfterReboot() override;
@@ -118,6 +123,8 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   TFileEvent OnReplacing;
   TFileEvent OnBeforeCompress;
   TFileEvent OnAfterCompress;
+  TFileEvent OnBeforeCopy;
+  TFileEvent OnAfterCopy;
   TFileStatusEvent OnStatus;
   TNewDiskFileEvent OnNewDisk;
 
@@ -133,6 +140,9 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   // container (as Code: compressing or extracting).
   void ReportArchiveStatus(const TlzhFileStats& Stats, int32_t Code);
   void AfterCopy();
+  // Whether a version decision (IsFileNewer) replaces the existing file;
+  // 4 asks the person.
+  bool Replaces(int32_t Decision);
   void InstallOwnHelpers();
   void TakeFreeID();
 

@@ -398,5 +398,48 @@ TEST_F(BuildTest, CompressingTheTree) {
   EXPECT_EQ(ReadFile("C:\\out\\setup.exe"), kLoader);
 }
 
+// A copy distribution: a file copied from its source to its place, under
+// its overwrite mode, never leaving a half-written destination.
+TEST_F(BuildTest, ACopyDistributionCopiesAFileUnderItsOverwriteMode) {
+  TCustomInstallFile& engine = *kit_->Engine;
+  const std::string dest = kKit + "\\Bin\\engine.dll";
+  std::vector<std::string> seen;
+  engine.OnBeforeCopy = [&seen](TCustomInstallFile*) { seen.push_back("before"); };
+  engine.OnAfterCopy = [&seen](TCustomInstallFile*) { seen.push_back("after"); };
+  engine.OnStatus = [&seen](TCustomInstallFile*, TFileStatusParameter& status) {
+    if (status.Finished) seen.push_back("finished " + std::to_string(status.FilePercentDone));
+  };
+  engine.Copy();
+  EXPECT_EQ(ReadFile(dest), "the engine, new\n");
+  EXPECT_EQ(w::FileAge(dest), w::FileAge("C:\\src\\engine.dll"));
+  EXPECT_EQ(seen, (std::vector<std::string>{"before", "finished 100", "after"}));
+
+  struct Case {
+    TOverwriteType Mode;
+    const char* Expected;
+  };
+  for (const Case& c : {Case{owNever, "old"}, Case{owAlways, "the engine, new\n"}}) {
+    WriteFile(dest, "old");
+    engine.SetOverwriteMode(c.Mode);
+    engine.Copy();
+    EXPECT_EQ(ReadFile(dest), c.Expected) << static_cast<int>(c.Mode);
+  }
+
+  // An abort keeps the former file and leaves nothing beside it.
+  WriteFile(dest, "old");
+  kit_->Install->Archive().SetAbort(true);
+  EXPECT_EQ(ErrorOf([&] { engine.Copy(); }), "Creating Install Aborted!");
+  kit_->Install->Archive().SetAbort(false);
+  EXPECT_EQ(ReadFile(dest), "old");
+  EXPECT_EQ(w::FindFiles(kKit + "\\Bin\\*.*").size(), 1u);
+
+  // A file not included is not copied; a missing source is named.
+  kit_->Readme->SetInclude(false);
+  kit_->Readme->Copy();
+  EXPECT_FALSE(w::FileExists(kKit + "\\readme.txt"));
+  w::DeleteFile("C:\\src\\kit.hlp");
+  EXPECT_EQ(ErrorOf([&] { kit_->HelpFile->Copy(); }), "Cannot open the file C:\\src\\kit.hlp");
+}
+
 }  // namespace
 }  // namespace setup
