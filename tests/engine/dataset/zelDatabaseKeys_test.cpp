@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,6 +198,48 @@ TEST_P(KeySuite, RangesShowTheirRecordsWithCountsAndNumbers) {
   }
   t.CancelRange();
   EXPECT_EQ(t.RecordCount(), 9);
+}
+
+TEST_P(KeySuite, SeeksPastARangeEndLandOnItOrFail) {
+  TZelTable& t = MakeTable("Nums", {"K"}, "K", true);
+  for (int32_t k = 10; k <= 50; k += 10) t.AppendRecord({Variant(k)});
+  t.SetRange({Variant(20)}, {Variant(40)});
+  struct Case {
+    TIndexSearchType Type;
+    int32_t Key;
+    int32_t Lands;  // 0: the seek fails
+  };
+  const std::vector<Case> cases = {
+      {stGE, 45, 0},  {stGT, 45, 0},  {stEQ, 45, 0},  {stLE, 45, 40}, {stLT, 45, 40},
+      {stLEG, 45, 40}, {stLE, 15, 0}, {stLT, 15, 0},  {stEQ, 15, 0},  {stGE, 15, 20},
+      {stGT, 15, 20}, {stLEG, 15, 20}, {stGE, 25, 30}, {stLE, 25, 20}, {stLT, 30, 20},
+      {stGT, 30, 40}, {stEQ, 30, 30}, {stLEG, 35, 40},
+  };
+  const int32_t k = t.GetFieldNo("K");
+  for (const Case& c : cases) {
+    SCOPED_TRACE("type " + std::to_string(c.Type) + " key " + std::to_string(c.Key));
+    std::memset(t.RecordBuffer(), 0, static_cast<size_t>(t.RecordBufferSize()));
+    t.DataSetSetFieldDataAsVariant(k, Variant(c.Key));
+    EXPECT_EQ(t.Find(c.Type, "ixNums", TSearchModifier{}), c.Lands != 0);
+    if (c.Lands != 0) {
+      EXPECT_EQ(t.DataSetGetFieldDataAsVariant(k).AsInteger(), c.Lands);
+    }
+  }
+}
+
+TEST_P(KeySuite, ARangeOnAnIndexWithDuplicatesTakesThemAll) {
+  TZelTable& t = MakeTable("Dups", {"A", "N"}, "A", false);
+  for (int32_t n = 1; n <= 12; ++n) t.AppendRecord({Variant(n % 3), Variant(n)});
+  t.SetRange({Variant(1)}, {Variant(1)});
+  EXPECT_EQ(Rows(t, {"N"}), "1 4 7 10");
+  EXPECT_EQ(t.RecordCount(), 4);
+  t.Last();
+  t.SetRecNo(0);
+  EXPECT_EQ(t.RecNo(), 4) << "record number 0 does not move";
+  EXPECT_TRUE(t.FindKey({Variant(1)}));
+  EXPECT_EQ(t.FieldByName("N")->AsInteger(), 1);
+  t.SetRange({Variant(2)}, {});
+  EXPECT_EQ(Rows(t, {"N"}), "2 5 8 11");
 }
 
 TEST_P(KeySuite, RangeEndsAreEditedThroughTheFields) {
