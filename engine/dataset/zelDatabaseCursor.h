@@ -10,7 +10,8 @@
 //                       logical record number, modification stamp)
 //   RecordSize          u32 the record's address in the record store
 //   RecordSize + 4      u32 the record's number in the current index
-//   RecordSize + 8      u32 0
+//   RecordSize + 8      u32 0; in a search or range key buffer the marker
+//                       (kfLowest, kfHighest) of key parts that are not fields
 //
 // Rules:
 //  1. Every read of the stores runs under a read lock and every change under
