@@ -545,11 +545,10 @@ bool TZelDataSet::StepRecord(bool Forward) {
   }
   if (CurrentRecordFlag_ && GetFromReadAheadBuffer(Forward)) return true;
   TCursorLock lock(*this, false);
-  TIndexItem* index = CurrentIndex();
-  index->CreateKeyBuffer(RecBuf_.data());
-  if (index->FullIndexSearch(Forward ? stGT : stLT) != 0) return false;
-  LoadFromIndex();
-  FillReadAheadBuffer(Forward);
+  ReadAheadDirection_ = Forward ? rdForwards : rdBackwards;
+  const auto center = plat::OnScopeExit([this] { ReadAheadDirection_ = rdCenter; });
+  if (!InternalFind(Forward ? stGT : stLT, IndexName_, TSearchModifier{})) return false;
+  if (ReadAheadMode_ == raReadAheadUninitialized) ReadAheadMode_ = raReadAheadActive;
   return true;
 }
 
@@ -595,13 +594,11 @@ bool TZelDataSet::GetFromReadAheadBuffer(bool Forward) {
   return true;
 }
 
-void TZelDataSet::FillReadAheadBuffer(bool Forward) {
-  if (ReadAheadMode_ == raReadAheadInactive) return;
-  ReadAheadMode_ = raReadAheadActive;
-  if (!UseReadAheadBuffer_ || ReadAheadBufferSize_ < 2) return;
+void TZelDataSet::FillReadAheadBuffer(TReadAheadDirection Direction) {
+  if (!UseReadAheadBuffer_ || ReadAheadBufferSize_ < 2 || Direction == rdNone) return;
   InvalidateReadAhead();
   TIndexItem* index = CurrentIndex();
-  index->ListReadAheadRecords(Forward ? rdForwards : rdBackwards, ReadAheadBufferSize_, *ReadAhead_);
+  index->ListReadAheadRecords(Direction, ReadAheadBufferSize_, *ReadAhead_);
   for (int32_t i = 0; i < ReadAhead_->Count(); ++i) {
     TReadAheadBufferItem* item = ReadAhead_->Items(i);
     RecordMgr_->ReadRecord(item->RecAddr(), item->RecBuf(), false);

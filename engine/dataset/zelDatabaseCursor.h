@@ -242,6 +242,56 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   int32_t GetRangeEndRecNo(TRangeMode Mode);
   uint8_t* GetRangeRecBuf(TRangeMode Mode) { return Range_[Mode].RecBuf.data(); }
 
+  // --- Seeks from a buffer, read-ahead around a seek, index information
+  //     (zelDatabaseKeys.cpp, zelDatabaseIndexInfo.cpp) ---
+  // Buffer becomes the search key of Find. When nothing is found and
+  // RestoreOnFail is set, the cursor lands on the record nearest that key
+  // (inside an active range), so that it stands on a record again.
+  bool FindBuf(const uint8_t* Buffer, TIndexSearchType SearchType, const std::string& IndexName,
+               const TSearchModifier& Modifier, bool RestoreOnFail);
+  // Seeks the current index for the key of the record buffer: stLEG the
+  // nearest key (at or above, else below) kept inside an active range, any
+  // other type the key at or below. The record found goes into Buffer with
+  // its address and number; returns the address, 0 when none was found.
+  uint32_t RefreshDataSet(TIndexSearchType SearchType, uint8_t* Buffer);
+  // The field (and the key parts that are not fields) of the search key in
+  // the record buffer stands after every value: a partial key searched to
+  // the end of its values.
+  void SetFieldKeyFlagToMax(int32_t FieldNo);
+  // Indexes that are not hidden (the natural order of a table without
+  // indexes is never one).
+  int32_t InternalGetIndexCount() const;
+  void GetIndexNames(plat::TStrings& List) const;
+  // One line per index of GetIndexNames: its fields separated by ";".
+  void GetIndexFieldNamesList(plat::TStrings& List) const;
+  // The fields of the named index among KeyFields, separated by ";"; key
+  // parts that are not fields are left out.
+  static std::string GetIndexFieldsFromKeyFields(const std::string& IndexName,
+                                                 const TKeyFields& KeyFields);
+  // The index whose fields are exactly FieldNames (";"-separated, any
+  // case); 0x270D when there is none.
+  std::string FindIndexForFields(const std::string& FieldNames) const;
+  // The library's definition of index number Index (not hidden) and of
+  // field number FieldNo (0-based).
+  void GetIndexDef(int32_t Index, plat::TIndexDef& Def) const;
+  void GetFieldDef(int32_t FieldNo, plat::TFieldDef& Def) const;
+ protected:
+  // The key of Buffer on Index: with comparison markers from its flags
+  // when the buffer's trailing word is set.
+  void BuildSearchKey(const uint8_t* Buffer, TIndexItem& Index);
+  // Lists the records from the current one on in Direction (around it for
+  // rdCenter), with their data.
+  void FillReadAheadBuffer(TReadAheadDirection Direction);
+  // Moves Index from where it stands onto the record in the record buffer
+  // by their record numbers, when they are close; false when it could not
+  // (the index must then be searched).
+  bool PositionIndexOnRecord(TIndexItem& Index);
+  // Where the batch a seek fills goes: the direction of a step, around the
+  // record after a search.
+  TReadAheadDirection ReadAheadDirection_ = rdCenter;
+
+ public:
+
   // --- Restructuring and maintenance (zelDatabaseRestructure.cpp) ---
   // Applies a restructure to the closed table: the whole change runs in one
   // transaction of the database, so a failure leaves the table as it was.
@@ -333,9 +383,6 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The record after (Forward) or before the current one from the
   // read-ahead batch; false when the batch cannot say.
   bool GetFromReadAheadBuffer(bool Forward);
-  // Lists the records from the current one on in the direction of the move,
-  // with their data, for the next moves.
-  void FillReadAheadBuffer(bool Forward);
   // Holds a read-ahead mode for one framework fetch.
   class TReadAheadScope {
    public:

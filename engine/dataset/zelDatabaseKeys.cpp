@@ -11,6 +11,7 @@
 //     until the table changes, and are looked at only under a lock, so a
 //     change by another cursor or process shows at the next lock.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/dataset/zelDatabaseTable.h"
@@ -51,18 +52,22 @@ TComparisonMarkers TZelDataSet::KeyMarkers(const uint8_t* Buffer, TIndexItem& In
   return markers;
 }
 
+void TZelDataSet::BuildSearchKey(const uint8_t* Buffer, TIndexItem& Index) {
+  const uint32_t marker = ix::LoadU32(Buffer + RecordSize_ + rbKeyMarker);
+  if (marker >= 1) {
+    const TComparisonMarkers markers = KeyMarkers(Buffer, Index, MarkerOfFlag(marker));
+    Index.CreateKeyBuffer(Buffer, &markers);
+  } else {
+    Index.CreateKeyBuffer(Buffer);
+  }
+}
+
 TIndexItem* TZelDataSet::SeekIndex(const uint8_t* Buffer, TIndexSearchType SearchType,
                                    const std::string& IndexName, const TSearchModifier& Modifier,
                                    const char* Context, int32_t& Result) {
   TIndexItem* index = IndexMgr_->FindIndex(IndexName);
   if (index == nullptr) ZelDatabaseErrorFmt(0x270D, Context, SzelIndexFmt, {IndexName}, this);
-  const uint32_t marker = ix::LoadU32(Buffer + RecordSize_ + rbKeyMarker);
-  if (marker >= 1) {
-    const TComparisonMarkers markers = KeyMarkers(Buffer, *index, MarkerOfFlag(marker));
-    index->CreateKeyBuffer(Buffer, &markers);
-  } else {
-    index->CreateKeyBuffer(Buffer);
-  }
+  BuildSearchKey(Buffer, *index);
   // The nearest key compares only the fields given, so that a partial key
   // lands on the first record that starts with it.
   Result = index->PartialIndexSearch(SearchType, Modifier);
@@ -104,13 +109,26 @@ bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
   static const char* const Context = "TZelDataSet.InternalFind";
   CheckInternalActive();
   TCursorLock lock(*this, false);
-  int32_t result = 0;
-  TIndexItem* index = SeekIndex(RecBuf_.data(), SearchType, IndexName, Modifier, Context, result);
-  if (result != 0) return false;
+  TIndexItem* current = CurrentIndex();
+  TIndexItem* index = nullptr;
+  // While the framework fetches neighbours the index still stands near the
+  // record in the buffer: one step from there spares a search of the tree.
+  if (ReadAheadMode_ == raReadAheadActive && CurrentRecordFlag_ &&
+      (SearchType == stLT || SearchType == stGT || SearchType == stEQ) &&
+      plat::SameText(IndexName, IndexName_) && PositionIndexOnRecord(*current)) {
+    const bool moved = SearchType == stGT   ? current->NextKey()
+                       : SearchType == stLT ? current->PriorKey()
+                                            : true;
+    if (!moved) return false;
+    index = current;
+  } else {
+    int32_t result = 0;
+    index = SeekIndex(RecBuf_.data(), SearchType, IndexName, Modifier, Context, result);
+    if (result != 0) return false;
+  }
   const uint32_t addr = index->GetRecordAddress();
   if (addr == 0) return false;
   RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
-  TIndexItem* current = CurrentIndex();
   if (current != index) {
     current->CreateKeyBuffer(RecBuf_.data());
     if (current->FullIndexSearch(stEQ) != 0)
@@ -118,7 +136,28 @@ bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
   }
   SetRecordTrailer(RecBuf_.data(), addr, current->GetRecordNo());
   CurrentRecordFlag_ = true;
+  if (!ReadAhead_->RecordCountValid()) {
+    ReadAhead_->SetLastRecordCount(current->GetRecordCount());
+    ReadAhead_->SetRecordCountValid(true);
+  }
+  // A step outside a fetch has no neighbours to fetch next; a search does:
+  // the records around the one found are read with it.
+  if (UseReadAheadBuffer_ &&
+      (ReadAheadMode_ != raReadAheadInactive || ReadAheadDirection_ == rdCenter) &&
+      ReadAhead_->GetBufferItem(addr) == nullptr) {
+    FillReadAheadBuffer(ReadAheadDirection_);
+  }
+  ReadAheadDirection_ = rdCenter;
   return true;
+}
+
+bool TZelDataSet::PositionIndexOnRecord(TIndexItem& Index) {
+  const int32_t want = static_cast<int32_t>(ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecNo));
+  const int32_t at = Index.GetRecordNo();
+  // Far apart, the tree cannot be trusted to stand where the batch left it.
+  if (want < 1 || at < 1 || std::abs(want - at) > std::max(ReadAheadBufferSize_, 2)) return false;
+  return Index.MoveBy(want - at) &&
+         Index.GetRecordAddress() == BufferRecAddr(RecBuf_.data(), RecordSize_);
 }
 
 bool TZelDataSet::Find(TIndexSearchType SearchType, const std::string& IndexName,
@@ -259,6 +298,53 @@ int32_t TZelDataSet::GetCurrentRecordCount() {
   return first == 0 || last < first ? 0 : last - first + 1;
 }
 
+bool TZelDataSet::FindBuf(const uint8_t* Buffer, TIndexSearchType SearchType,
+                          const std::string& IndexName, const TSearchModifier& Modifier,
+                          bool RestoreOnFail) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  std::memcpy(RecBuf_.data(), Buffer, static_cast<size_t>(RecordBufferSize()));
+  if (Find(SearchType, IndexName, Modifier)) return true;
+  // The buffer now holds the key, or a record the range refused: the
+  // cursor goes to the record nearest it.
+  if (RestoreOnFail && RefreshDataSet(stLEG, RecBuf_.data()) == 0) CurrentRecordFlag_ = false;
+  return false;
+}
+
+uint32_t TZelDataSet::RefreshDataSet(TIndexSearchType SearchType, uint8_t* Buffer) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  BuildSearchKey(RecBuf_.data(), *index);
+  int32_t result = index->FullIndexSearch(SearchType == stLEG ? stGE : stLE);
+  if (result != 0 && SearchType == stLEG) {
+    BuildSearchKey(RecBuf_.data(), *index);
+    result = index->FullIndexSearch(stLE);
+  }
+  uint32_t addr = result == 0 ? index->GetRecordAddress() : 0;
+  if (addr == 0) return 0;
+  RecordMgr_->ReadRecord(addr, Buffer, true);
+  SetRecordTrailer(Buffer, addr, index->GetRecordNo());
+  if (Buffer == RecBuf_.data()) CurrentRecordFlag_ = true;
+  if (SearchType != stLEG) return addr;
+  InvalidateRangePositions();
+  if (!RangeOn_ || RecordInRange(Buffer)) return addr;
+  if (Buffer != RecBuf_.data())
+    std::memcpy(RecBuf_.data(), Buffer, static_cast<size_t>(RecordBufferSize()));
+  CurrentRecordFlag_ = true;
+  if (!StayInRange()) return 0;
+  if (Buffer != RecBuf_.data())
+    std::memcpy(Buffer, RecBuf_.data(), static_cast<size_t>(RecordBufferSize()));
+  return BufferRecAddr(RecBuf_.data(), RecordSize_);
+}
+
+void TZelDataSet::SetFieldKeyFlagToMax(int32_t FieldNo) {
+  CheckInternalActive();
+  const TInternalFieldItem* field = GetInternalField(FieldNo);
+  RecBuf_[static_cast<size_t>(field->NullFlagOffset())] = kfHighest;
+  ix::StoreU32(RecBuf_.data() + RecordSize_ + rbKeyMarker, kfHighest);
+}
+
 // ---------------------------------------------------------------- the base table
 
 plat::TIndexDef* TZelBaseTable::FindIndexDefByName(const std::string& Name) const {
@@ -376,12 +462,11 @@ bool TZelTable::SeekKey(TIndexSearchType SearchType, int32_t FieldCount) {
       std::memcpy(RecordBuffer(), saved.data(), saved.size());
       CurrentRecordFlag_ = wasCurrent;
     });
-    std::memcpy(RecordBuffer(), KeyBuffer_.data(), KeyBuffer_.size());
-    ix::StoreU32(RecordBuffer() + RecordSize() + rbKeyMarker, 0);
+    ix::StoreU32(KeyBuffer_.data() + RecordSize() + rbKeyMarker, 0);
     TSearchModifier modifier;
     modifier.IncludedKeyFieldCount = FieldCount;
     modifier.LimitedSearch = true;
-    found = Find(SearchType, CurrentIndexName(), modifier);
+    found = FindBuf(KeyBuffer_.data(), SearchType, CurrentIndexName(), modifier, false);
   }
   if (!found) return false;
   PendingSeek_ = 1;

@@ -580,27 +580,8 @@ void TZelBaseTable::InternalInitFieldDefs() {
   }
   try {
     FieldDefs().Clear();
-    for (int32_t i = 0; i < GetInternalFieldCount(); ++i) {
-      const TInternalFieldItem* f = GetInternalField(i);
-      if (f->Hidden()) continue;
-      int32_t size = 0;
-      switch (f->DataType()) {
-        case plat::ftString:
-        case plat::ftWideString:
-          size = f->GetWriteableFieldSize();
-          break;
-        case plat::ftBytes:
-          size = f->FieldSize();
-          break;
-        case plat::ftBCD:
-          size = f->NumDecimalPlaces();
-          break;
-        default:
-          break;
-      }
-      plat::TFieldDef* def = FieldDefs().Add(f->FieldName(), f->DataType(), size, f->Required());
-      def->SetFieldNo(i + 1);
-    }
+    for (int32_t i = 0; i < GetInternalFieldCount(); ++i)
+      if (!GetInternalField(i)->Hidden()) GetFieldDef(i, *FieldDefs().AddFieldDef());
   } catch (...) {
     if (opened) {
       InternalCloseForDefs();
@@ -611,42 +592,6 @@ void TZelBaseTable::InternalInitFieldDefs() {
   if (opened) {
     InternalCloseForDefs();
     if (!connected) DataBase()->SetConnected(false);
-  }
-}
-
-void TZelBaseTable::UpdateIndexDefs() {
-  if (!CursorOpen()) return;
-  IndexDefs_->Clear();
-  const TTableDef& def = TableDef();
-  for (int32_t i = 0; i < def.InternalIndexDefs().Count(); ++i) {
-    const TInternalIndexDef* index = def.InternalIndexDefs().Items(i);
-    if (index->IndexName() == LogicalRecNoIndexName) continue;
-    std::string fields, caseIns, desc;
-    int32_t parts = 0, caseInsParts = 0, descParts = 0;
-    for (int32_t k = 0; k < def.KeyFields().Count(); ++k) {
-      const TKeyFieldItem* key = def.KeyFields().Items(k);
-      if (key->Hidden() || !plat::SameText(key->IndexName(), index->IndexName())) continue;
-      const std::string sep = parts > 0 ? ";" : "";
-      fields += sep + key->FieldName();
-      ++parts;
-      if (key->CaseInsensitive()) {
-        caseIns += (caseInsParts++ > 0 ? ";" : "") + key->FieldName();
-      }
-      if (key->Descending()) desc += (descParts++ > 0 ? ";" : "") + key->FieldName();
-    }
-    plat::TIndexOptions options;
-    if (index->Primary()) options.Include(plat::ixPrimary);
-    if (index->Unique()) options.Include(plat::ixUnique);
-    const bool allCaseIns = parts > 0 && caseInsParts == parts;
-    const bool allDesc = parts > 0 && descParts == parts;
-    if (allCaseIns) options.Include(plat::ixCaseInsensitive);
-    if (allDesc) options.Include(plat::ixDescending);
-    plat::TIndexDef* out = IndexDefs_->AddIndexDef();
-    out->SetName(index->IndexName());
-    out->SetFields(fields);
-    out->SetOptions(options);
-    if (!allCaseIns) out->SetCaseInsFields(caseIns);
-    if (!allDesc) out->SetDescFields(desc);
   }
 }
 
@@ -738,22 +683,6 @@ void TZelTable::SetIndexFieldNames(const std::string& Value) {
   SetIndexName(def->Name());
 }
 
-void TZelTable::GetIndexNames(plat::TStrings& List) {
-  List.Clear();
-  if (Active()) {
-    UpdateIndexDefs();
-    for (int32_t i = 0; i < IndexDefs_->Count(); ++i) List.Add(IndexDefs_->Items(i)->Name());
-    return;
-  }
-  if (DataBase() == nullptr) ZelDatabaseError(0x2780, "TZelTable.GetIndexNames", "", this);
-  TTableDef def;
-  def.SetMemory(Memory());
-  DataBase()->QueryTableDef(TableName(), Memory(), def);
-  for (int32_t i = 0; i < def.InternalIndexDefs().Count(); ++i)
-    if (def.InternalIndexDefs().Items(i)->IndexName() != LogicalRecNoIndexName)
-      List.Add(def.InternalIndexDefs().Items(i)->IndexName());
-}
-
 void TZelTable::InternalOpen() {
   TZelBaseTable::InternalOpen();
   DropRestructureDefs();
@@ -783,6 +712,18 @@ void TZelTable::MasterDisabled() {
 
 void TZelTable::InternalCheckMasterRange() {
   if (MasterLink_->Active() && !MasterLink_->Fields().empty()) SetDetailLinkRange(false);
+}
+
+void TZelTable::CheckMasterRange() {
+  if (MasterLink_->Active() && !MasterLink_->Fields().empty()) SetDetailLinkRange(true);
+}
+
+void TZelTable::Loaded() {
+  TZelBaseTable::Loaded();
+  if (!Active()) return;
+  if (MasterSource() != nullptr && MasterSource()->DataSet() != nullptr && !MasterFields().empty())
+    CheckMasterRange();
+  if (IndexName().empty() && !IndexFieldNames_.empty()) SetIndexFieldNames(IndexFieldNames_);
 }
 
 void TZelTable::SetDetailLinkRange(bool Move) {

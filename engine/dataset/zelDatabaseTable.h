@@ -117,6 +117,10 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   void InternalSetRange(const std::vector<plat::Variant>& StartValues,
                         const std::vector<plat::Variant>& EndValues);
 
+  // --- Index definitions (zelDatabaseIndexInfo.cpp) ---
+  // IndexDefs becomes a copy of Defs.
+  void SetIndexDefs(const plat::TIndexDefs& Defs);
+
  protected:
   // The framework buffer the state selects; nullptr when none.
   plat::TRecordBuffer GetActiveRecBuf();
@@ -153,7 +157,6 @@ class ZEL_API TZelTable : public TZelBaseTable {
   std::string IndexFieldNames() const;
   void SetIndexFieldNames(const std::string& Value);
   bool Exists() { return GetExists(); }
-  void GetIndexNames(plat::TStrings& List);
 
   // --- Structure operations (zelDatabaseRestructure.cpp) ---
   // The requested structure, made from the current one on first use and
@@ -215,6 +218,18 @@ class ZEL_API TZelTable : public TZelBaseTable {
   const std::string& MasterFields() const { return MasterLink_->FieldNames(); }
   void SetMasterFields(const std::string& Value) { MasterLink_->SetFieldNames(Value); }
   plat::TDataSource* GetDataSource() override { return MasterLink_->DataSource(); }
+
+  // --- Index information and loading (zelDatabaseIndexInfo.cpp, zelDatabaseTable.cpp) ---
+  // The visible indexes; on a closed table read from its stored definition.
+  void GetIndexNames(plat::TStrings& List);
+  // The index definitions, brought up to date first.
+  int32_t GetIndexCount();
+  // A detail of an active link takes its master's range again.
+  void CheckMasterRange();
+  // After the table was read from component text: an open detail takes its
+  // master's range, and stored index fields choose the index when no index
+  // name was given.
+  void Loaded() override;
 
  protected:
   void InternalOpen() override;
