@@ -578,8 +578,7 @@ bool TZelDataSet::GetFromReadAheadBuffer(bool Forward) {
   if (!UseReadAheadBuffer_ || ReadAheadMode_ == raReadAheadInactive) return false;
   // A change made through another cursor of this process shows at once: the
   // table header they share says so.
-  const TTableHeader* header = TableDef_->TableHeader();
-  if (header == nullptr || header->GetModifiedFlag() != LastModifiedFlag_ || header->Dirty()) {
+  if (!TableUnchangedSinceLastRead()) {
     InvalidateReadAhead();
     return false;
   }
@@ -592,6 +591,11 @@ bool TZelDataSet::GetFromReadAheadBuffer(bool Forward) {
   SetRecordTrailer(RecBuf_.data(), item->RecAddr(), item->RecNo());
   CurrentRecordFlag_ = true;
   return true;
+}
+
+bool TZelDataSet::TableUnchangedSinceLastRead() const {
+  const TTableHeader* header = TableDef_->TableHeader();
+  return header != nullptr && header->GetModifiedFlag() == LastModifiedFlag_ && !header->Dirty();
 }
 
 void TZelDataSet::FillReadAheadBuffer(TReadAheadDirection Direction) {

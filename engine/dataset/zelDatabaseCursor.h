@@ -286,6 +286,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // by their record numbers, when they are close; false when it could not
   // (the index must then be searched).
   bool PositionIndexOnRecord(TIndexItem& Index);
+  // No change of the table since the read-ahead batch was read, by this
+  // cursor or any other.
+  bool TableUnchangedSinceLastRead() const;
   // Where the batch a seek fills goes: the direction of a step, around the
   // record after a search.
   TReadAheadDirection ReadAheadDirection_ = rdCenter;

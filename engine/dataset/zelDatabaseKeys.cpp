@@ -113,7 +113,8 @@ bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
   TIndexItem* index = nullptr;
   // While the framework fetches neighbours the index still stands near the
   // record in the buffer: one step from there spares a search of the tree.
-  if (ReadAheadMode_ == raReadAheadActive && CurrentRecordFlag_ &&
+  if (ReadAheadMode_ == raReadAheadActive && CurrentRecordFlag_ && ReadAhead_->Count() > 0 &&
+      TableUnchangedSinceLastRead() &&
       (SearchType == stLT || SearchType == stGT || SearchType == stEQ) &&
       plat::SameText(IndexName, IndexName_) && PositionIndexOnRecord(*current)) {
     const bool moved = SearchType == stGT   ? current->NextKey()

@@ -451,6 +451,10 @@ void TZelBaseTable::InternalPost() {
     throw;
   }
   PostLockTaken_ = PostLockTaken_ || !held;
+  // The cursor stands on the record posted, where the framework's resync
+  // looks: an end the framework asked for before (an appended row sits
+  // after the last) no longer applies.
+  PendingSeek_ = 0;
   if (editing) InternalReleaseRecordLock(ix::LoadU32(buffer + RecordSize() + rbRecAddr));
   SetRecordStatus(buffer, rbBrowse);
 }
