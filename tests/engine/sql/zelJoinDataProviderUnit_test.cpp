@@ -644,3 +644,135 @@ TEST_F(JoinTest, PlansShowPushedSelectionsJoinOrderAndMode) {
 
 }  // namespace
 }  // namespace zel
+
+namespace zel {
+namespace {
+
+TEST_F(JoinTest, TheBridgeGivesRawValuesRangesAndJoinFilterTexts) {
+  {
+    TZelTable t;
+    t.SetDataBase(Db_.get());
+    t.SetTableName("t");
+    t.FieldDefs().Add("A", plat::ftInteger);
+    t.FieldDefs().Add("B", plat::ftInteger);
+    t.FieldDefs().Add("S", plat::ftString, 8);
+    t.FieldDefs().Add("M", plat::ftMemo);
+    t.IndexDefs().Add("ixA", "A", {});
+    t.CreateTable();
+    t.Open();
+    const struct {
+      int A;
+      const char* S;
+      const char* M;
+    } rows[] = {{1, "o'k", "hello"}, {5, "x", nullptr}, {3, "y", ""}};
+    for (const auto& r : rows) {
+      t.Append();
+      t.FieldByName("A")->SetAsInteger(r.A);
+      t.FieldByName("S")->SetAsString(r.S);
+      if (r.M != nullptr) t.FieldByName("M")->SetAsString(r.M);
+      t.Post();
+    }
+    t.Close();
+  }
+  TZelDatasetBridge bridge;
+  bridge.SetDataBase(Db_.get());
+  bridge.SetTableName("t");
+  EXPECT_EQ(bridge.GetRecAddr(), 0u);
+  bridge.OpenBridge();
+  EXPECT_EQ(bridge.GetTotalBridgeRecordCount(), 3);
+
+  // Raw values: fields in the record buffer, a memo through the stream.
+  ASSERT_TRUE(bridge.FirstBridgeRecord());
+  TDataHolder a, b, s, m;
+  bridge.GetRawFieldData(1, a);
+  bridge.GetRawFieldData(2, b);
+  bridge.GetRawFieldData(3, s);
+  bridge.GetRawFieldData(4, m);
+  EXPECT_FALSE(a.IsNull());
+  EXPECT_TRUE(b.IsNull());
+  EXPECT_TRUE(m.UsesStream());
+  EXPECT_EQ(m.Length(), 5);
+  plat::TStringList fields;
+  fields.Add("A");
+  fields.Add("B");
+  bridge.SetJoinValues(zeoEQ, fields, {&a, &b});
+  EXPECT_EQ(bridge.Filter(), "[A] = 1 AND [B] IS NULL");
+  EXPECT_TRUE(bridge.Filtered());
+  plat::TStringList one;
+  one.Add("S");
+  bridge.SetJoinValues(zeoGE, one, {&s});
+  EXPECT_EQ(bridge.Filter(), "[S] >= 'o''k'");
+  const uint32_t first = bridge.GetRecAddr();
+  const uint32_t stamp = bridge.GetRecModFlag();
+  ASSERT_TRUE(bridge.NextBridgeRecord());
+  bridge.GetRawFieldData(4, m);
+  EXPECT_TRUE(m.UsesStream());
+  EXPECT_EQ(m.Length(), 0);
+
+  // Back by address, checked against the stamp.
+  bridge.MoveToRecAddrAndValidate(first, stamp);
+  plat::Variant v;
+  bridge.GetFieldDataAsVariant(3, v);
+  EXPECT_EQ(v.AsString(), "o'k");
+  try {
+    bridge.MoveToRecAddrAndValidate(first, stamp + 1);
+    ADD_FAILURE() << "a changed stamp was taken";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x2204);
+  }
+
+  // Ranges over the first key field, an inverted one empty.
+  struct Range {
+    int Low, High;
+    std::vector<int> Want;
+  };
+  const Range ranges[] = {{1, 3, {1, 3}}, {2, 9, {3, 5}}, {4, 2, {}}};
+  for (const Range& r : ranges) {
+    bridge.SetBridgeIndexRange("ixA", plat::Variant(r.Low), plat::Variant(r.High));
+    std::vector<int> got;
+    for (bool f = bridge.FirstBridgeRecord(); f; f = bridge.NextBridgeRecord()) {
+      bridge.GetFieldDataAsVariant(1, v);
+      got.push_back(v.AsInteger());
+    }
+    EXPECT_EQ(got, r.Want) << r.Low << ".." << r.High;
+  }
+  bridge.CloseBridge();
+  EXPECT_EQ(bridge.GetRecAddr(), 0u);
+}
+
+TEST_F(JoinTest, JoinedFieldNamesTellTheInnerTableApart) {
+  const std::map<std::string, Table> tables = {{"a", Fixed("a", 1, "")}, {"b", Fixed("b", 1, "")}};
+  for (const auto& [name, t] : tables) Create(t);
+  Statement st(*Db_, tables, "SELECT * FROM a JOIN b ON a.k = b.k", jfmAuto);
+  std::vector<std::string> names;
+  TInternalFields* fields = st.Mgr().RootProvider()->GetProviderFields();
+  for (int32_t i = 0; i < fields->Count(); ++i) names.push_back(fields->GetIndex(i)->FieldName());
+  EXPECT_EQ(names, (std::vector<std::string>{"a_id", "k", "f", "sm", "s", "b_id", "k.b", "f.b",
+                                             "sm.b", "s.b"}));
+}
+
+TEST_F(JoinTest, PredicatesThePlannerCannotPlaceAreRefused) {
+  const std::map<std::string, Table> tables = {
+      {"a", Fixed("a", 2, "")}, {"b", Fixed("b", 2, "")}, {"c", Fixed("c", 2, "")}};
+  for (const auto& [name, t] : tables) Create(t);
+  struct Case {
+    const char* Sql;
+    const char* Message;
+  };
+  const Case cases[] = {
+      {"SELECT * FROM a, b, c WHERE a.k = b.k + c.k", "Joins > 2 not yet implemented"},
+      {"SELECT * FROM a JOIN b ON a.k = b.k WHERE a.f = b.f", "Multi select joins not yet implemented"},
+  };
+  for (const Case& c : cases) {
+    try {
+      Statement st(*Db_, tables, c.Sql, jfmAuto);
+      ADD_FAILURE() << c.Sql << " was planned";
+    } catch (const EZelDatabaseError& e) {
+      EXPECT_EQ(e.ErrorCode(), 0x2185) << c.Sql;
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zel
