@@ -1,13 +1,14 @@
 // The join analyser and the join evaluator: how a two-way join matches and
 // the walk that delivers its rows.
 #include <algorithm>
-#include <set>
+#include <iterator>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonLog.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Strings.h"
+#include "platform/rtl/SyncObjs.h"
 
 namespace zel {
 
@@ -363,7 +364,10 @@ void TJoinEvaluator::AnalyseAndOpenJoin() {
       an.InnerProvider()->SetSelectExpr(false, "");
       an.OuterProvider()->SetSelectExpr(false, "");
     }
-    if (TDBLogger* logger = GDBLogger()) Plan_.DisplayPlan(*logger->LogList());
+    if (TDBLogger* logger = GDBLogger()) {
+      plat::TCriticalSectionGuard guard(GDBCriticalSection());
+      Plan_.DisplayPlan(*logger->LogList());
+    }
     if (notOuter && an.CanHashJoin() && ForcedMode_ != jfmNestedLoop) {
       TZelBaseJoinDataProvider* before = an.InnerProvider();
       an.DetermineInnerProvider(ForcedMode_ == jfmSwapped);

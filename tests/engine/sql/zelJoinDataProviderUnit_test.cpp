@@ -19,6 +19,7 @@
 #include "engine/sql/zelParserEngine.h"
 #include "engine/sql/zelQueryAnalyser.h"
 #include "engine/sql/zelQueryPlanner.h"
+#include "engine/storage/zelCommonLog.h"
 #include "platform/db/Fields.h"
 #include "platform/rtl/Lists.h"
 #include "support/DatabaseCheck.h"
@@ -640,6 +641,19 @@ TEST_F(JoinTest, PlansShowPushedSelectionsJoinOrderAndMode) {
     Statement st(*Db_, tables, c.Sql, jfmAuto);
     EXPECT_EQ(st.Plan(), std::vector<std::string>(std::begin(c.Plan), std::end(c.Plan))) << c.Sql;
   }
+
+  // The join's plan lines in the engine's log: both ranges on where both
+  // join fields lead an index.
+  plat::TStringList& log = *GDBLogger()->LogList();
+  log.Clear();
+  Statement st(*Db_, tables, "SELECT * FROM a JOIN b ON a.k = b.k", jfmAuto);
+  std::vector<std::string> lines;
+  for (int32_t i = 0; i < log.Count(); ++i) lines.push_back(log.Strings(i));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Outer : a", "Inner : b", "Indexed : True", "Outer range on : True",
+                       "Outer Expr exists : False", "Outer Expr opt level : None",
+                       "Inner range on : True", "Inner Expr exists : False",
+                       "Inner Expr opt level : None"}));
 }
 
 }  // namespace
