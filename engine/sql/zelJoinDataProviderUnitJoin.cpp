@@ -272,7 +272,11 @@ bool TJoinExprNodeEvaluator::CheckRecordInExpr(void* RecAddr) const {
 
 // ---------------------------------------------------------------------------
 
-TJoinEvaluator::TJoinEvaluator() : MatchedRecordIDs_(std::make_unique<plat::TStringList>()) {}
+TJoinEvaluator::TJoinEvaluator() : MatchedRecordIDs_(std::make_unique<plat::TStringList>()) {
+  // Looked up once per outer row of the second pass: kept sorted.
+  MatchedRecordIDs_->SetSorted(true);
+  MatchedRecordIDs_->SetDuplicates(plat::dupIgnore);
+}
 TJoinEvaluator::~TJoinEvaluator() { Clear(); }
 
 void TJoinEvaluator::Clear() {
@@ -552,7 +556,7 @@ bool TJoinEvaluator::Deliver(bool Found) {
   if (!Found) return NextPass();
   if (JoinAnalyser_->JoinType() == jtFullOuterJoin && Pass_ == 1) {
     const std::string id = Inner_->CurrentRecordIDAsString();
-    if (!id.empty() && MatchedRecordIDs_->IndexOf(id) < 0) MatchedRecordIDs_->Add(id);
+    if (!id.empty()) MatchedRecordIDs_->Add(id);
   }
   return true;
 }
