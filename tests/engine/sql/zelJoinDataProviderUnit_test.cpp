@@ -347,12 +347,13 @@ std::string Text(const std::vector<std::vector<int>>& Rows) {
 
 // ---------------------------------------------------------------------------
 
-Table RandomTable(std::mt19937& Rng, const std::string& Name) {
+// Up to MaxRows rows (0 to 30).
+Table RandomTable(std::mt19937& Rng, const std::string& Name, int MaxRows) {
   auto pick = [&](int n) { return static_cast<int>(Rng() % static_cast<unsigned>(n)); };
   Table t;
   t.Name = Name;
   const int sizes[] = {0, 1, 3, 6, 12, 30};
-  const int rows = sizes[pick(6)];
+  const int rows = std::min(sizes[pick(6)], MaxRows);
   const std::vector<Val> ks = {N(), Num(-2), Num(0), Num(1), Num(2), Num(3), Num(4)};
   const std::vector<Val> fs = {N(), Num(-2), Num(1), Num(2), Num(2.5), Num(3)};
   const std::vector<Val> sms = {N(), Num(-2), Num(-1), Num(1), Num(2)};
@@ -449,11 +450,13 @@ TEST_F(JoinTest, EveryKindAndModeGivesTheReferenceRows) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   const char* kinds[] = {"INNER", "LEFT", "RIGHT", "FULL", "CROSS", "UNION"};
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 6; ++round) {
     if (round > 0) NewDatabase();
     std::map<std::string, Table> tables;
+    // The third and fourth tables stay small: the four-table statement may
+    // filter their whole cross product after the join.
     for (const char* name : {"a", "b", "c", "d"}) {
-      tables[name] = RandomTable(rng, name);
+      tables[name] = RandomTable(rng, name, name[0] < 'c' ? 30 : 6);
       Create(tables[name]);
     }
     Reference ref{tables};
