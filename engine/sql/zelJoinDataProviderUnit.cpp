@@ -840,7 +840,8 @@ void TZelStdJoinDataProvider::ParseJoinExpr(const TZelExprNode* Root, bool Unswa
   TZelExpr clone;
   TZelExprNode* root = clone.CloneFromTree(Root);
   for (TZelExprNode* node = clone.FirstNode(); node != nullptr; node = node->Next()) {
-    if (node->Kind() != enkField) continue;
+    // References to an enclosing statement are its business, not the join's.
+    if (node->Kind() != enkField || node->Operator() == zeoOUTERFIELD) continue;
     TInternalFieldItem* field = nullptr;
     if (TZelBaseJoinDataProvider* p = ZelFindFieldProvider(outer, *node, field)) {
       const plat::Variant value = p->GetDataAsVariant(field->FieldNo());
