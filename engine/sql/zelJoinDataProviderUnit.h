@@ -423,6 +423,11 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   void Prepare(TZelNonJoinDataProvider* Inner, bool IsOuterJoin);
   // Fills MatchList with the inner records hashed under the key of Value.
   void SetSourceValue(const plat::Variant& Value);
+  // Fills MatchList with the inner records hashed under Key (Length bytes,
+  // at most 256; a shorter key is zero-filled); nothing for a null key.
+  void SetSourceKey(const char* Key, int32_t Length, bool IsNull);
+  // Equal null flags and, for non-null keys, equal bytes over Length.
+  bool CheckKeyMatch(const char* Key, int32_t Length, bool IsNull) const;
   bool CheckRecordInExpr(void* RecAddr) const;
 
   TJoinExprNode* SourceNode = nullptr;
@@ -433,6 +438,7 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   std::unique_ptr<TSortedList> MatchList;
   std::unique_ptr<TSortedList> FilterList;
   int32_t KeyLength = 0;
+  std::string Key;
   bool KeyIsNull = true;
 };
 

@@ -259,11 +259,25 @@ void TJoinExprNodeEvaluator::Prepare(TZelNonJoinDataProvider* Inner, bool IsOute
 }
 
 void TJoinExprNodeEvaluator::SetSourceValue(const plat::Variant& Value) {
-  MatchList->Clear();
   std::string key;
-  KeyIsNull = !ZelJoinHashKey(Value, KeyLength, key);
-  if (KeyIsNull) return;
-  Hash->GetPossibleMatchList(key.data(), KeyLength, *MatchList);
+  const bool isNull = !ZelJoinHashKey(Value, KeyLength, key);
+  SetSourceKey(key.data(), KeyLength, isNull);
+}
+
+void TJoinExprNodeEvaluator::SetSourceKey(const char* Data, int32_t Length, bool IsNull) {
+  PLAT_ASSERT(Length >= 0 && Length <= 256,
+              "zelJoinDataProviderUnit: Source key length out of range");
+  Key.assign(static_cast<size_t>(KeyLength), '\0');
+  std::copy_n(Data, std::min(Length, KeyLength), Key.begin());
+  KeyIsNull = IsNull;
+  MatchList->Clear();
+  if (!KeyIsNull) Hash->GetPossibleMatchList(Key.data(), KeyLength, *MatchList);
+}
+
+bool TJoinExprNodeEvaluator::CheckKeyMatch(const char* Data, int32_t Length, bool IsNull) const {
+  if (IsNull != KeyIsNull) return false;
+  if (IsNull) return true;
+  return Length <= static_cast<int32_t>(Key.size()) && std::equal(Data, Data + Length, Key.begin());
 }
 
 bool TJoinExprNodeEvaluator::CheckRecordInExpr(void* RecAddr) const {
