@@ -37,6 +37,8 @@ enum TZelFilterOptimisationLevel : uint8_t { olNone, olPartial, olFull };
 
 // Record addresses; a node's list is in ascending order, each once.
 using TRecordAddrList = std::vector<uint32_t>;
+// Puts List in ascending order and drops repeated addresses.
+void SortRecordList(TRecordAddrList& List);
 
 // One index as the optimizer reads it: runs of keys on its first key field.
 class TIndexDataInterface : public plat::TObject {
@@ -165,10 +167,12 @@ class TFilterOptimizer : public plat::TObject {
   void Clear();
 
  private:
-  void FoldConstants(TZelExprNode* Node);
+  void OptimizeExprNode(TZelExprNode* Node);
+  void SimplifyUpper(TZelExprNode* Node);
   TExprOptimizerNode* Build(TZelExprNode* Node);
   TExprOptimizerNode* NewNode(TZelExprNode* Node);
   void AnalyzeLeaf(TExprOptimizerNode* Opt);
+  void ChooseLeafIndex(TExprOptimizerNode* Opt);
   void PrepareList(TExprOptimizerNode* Opt);
 
   TZelExprNode* ExprRoot_ = nullptr;
