@@ -433,11 +433,16 @@ void TFilterOptimizer::OptimizeExprNode(TZelExprNode* Node) {
 
 // UPPER over a string field is the field read case-insensitively (the
 // evaluator upper-cases such a field's value); over a constant it is the
-// upper-cased constant.
+// upper-cased constant. The field stays wrapped where the two would read
+// differently: under partial matching a field, unlike a function, is
+// compared over the other side's length only; and UPPER of a Null is
+// unknown, which compares as a Null field does only when Nulls are excluded
+// from comparisons.
 void TFilterOptimizer::SimplifyUpper(TZelExprNode* Node) {
   TZelExprNode* operand = Node->Right();
   if (operand == nullptr || Node->Left() != nullptr || !Node->Args().empty()) return;
   if (IsStringField(operand)) {
+    if (Node->PartialMatch() || !ExcludeRelopNulls_) return;
     Node->AssignNode(operand);
     Node->SetCaseInsensitiveMatch(true);
     return;
@@ -460,6 +465,16 @@ void TFilterOptimizer::AnalyzeExpr() {
   if (ExprRoot_ == nullptr) return;
   OptimizeExprNode(ExprRoot_);
   Root_ = Build(ExprRoot_);
+}
+
+void TFilterOptimizer::ListIndexRequests(plat::TStrings& Lines) const {
+  for (const auto& opt : Nodes_) {
+    if (opt->IndexInterface == nullptr) continue;
+    const TZelExprNode* node = opt->ExprNode;
+    Lines.Add(opt->IndexInterface->Index()->IndexName() + ": " + FieldNameOf(node->Left()) + " " +
+              ZelExprOperatorName(node->Operator()) +
+              (opt->OptimisationLevel == olFull ? " full" : " partial"));
+  }
 }
 
 TZelFilterOptimisationLevel TFilterOptimizer::GetBaseOptimisationLevel() const {

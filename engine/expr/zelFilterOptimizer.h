@@ -162,6 +162,9 @@ class TFilterOptimizer : public plat::TObject {
   // Limits.FieldName with constants set (=, <, <=, >, >=; a bound's
   // inclusiveness is not kept); false when there is none.
   bool AssessExprFieldLimits(TExprFieldLimits& Limits) const;
+  // One line per condition an index serves, in the order of the filter:
+  // "index: field OPERATOR full" (or "partial").
+  void ListIndexRequests(plat::TStrings& Lines) const;
   int32_t GetNodeCount() const { return static_cast<int32_t>(Nodes_.size()); }
   TExprOptimizerNode* Root() const { return Root_; }
   void Clear();
