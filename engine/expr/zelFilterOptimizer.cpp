@@ -159,21 +159,21 @@ void TIndexDataInterface::BuildKey(const plat::Variant& Value, std::vector<uint8
   TBTree& tree = Index_->BTree();
   // Fields after the first sort below every value, so that a search lands
   // on the first key whose first field is Value.
-  TComparisonMarkers markers(static_cast<size_t>(Index_->KeyFields().Count()), fcForceBOF);
-  markers[0] = fcDefault;
-  tree.ConstructKeyBufFromVariants(Value, &markers);
+  if (Markers_.empty()) {
+    Markers_.assign(static_cast<size_t>(Index_->KeyFields().Count()), fcForceBOF);
+    Markers_[0] = fcDefault;
+  }
+  tree.ConstructKeyBufFromVariants(Value, &Markers_);
   Key.assign(tree.SearchKey(), tree.SearchKey() + tree.MaximumKeySize() + 1);
 }
 
 void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
                                        TRecordAddrList& List) {
   TBTree& tree = Index_->BTree();
-  std::vector<uint8_t> lastKey;
-  if (Last.Set) BuildKey(Last.Value, lastKey);
+  if (Last.Set) BuildKey(Last.Value, LastKey_);
   if (First.Set) {
     // The search reads the tree's search key, so the first bound goes last.
-    std::vector<uint8_t> firstKey;
-    BuildKey(First.Value, firstKey);
+    BuildKey(First.Value, FirstKey_);
     TSearchModifier modifier;
     modifier.LimitedSearch = true;
     modifier.IncludedKeyFieldCount = 1;
@@ -182,7 +182,7 @@ void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
   } else if (!tree.SetCursorToEnd(true)) {
     return;
   }
-  tree.ListRunAddresses(Last.Set ? lastKey.data() : nullptr, 1, Last.Inclusive, List);
+  tree.ListRunAddresses(Last.Set ? LastKey_.data() : nullptr, 1, Last.Inclusive, List);
 }
 
 void TIndexDataInterface::ListValueRun(const TBound& Low, const TBound& High,

@@ -13,12 +13,21 @@
 // the intersection and an OR the union of its operands' lists, and an index
 // answer never changes a filter's result, only the work.
 //
-// Served from an index whose first key field is the field compared, with a
-// constant that is not Null: =, <>, <, <=, >, >=, BETWEEN (two comparisons),
-// IS [NOT] NULL, IN with a list of constants, LIKE 'prefix%'. A string
-// comparison needs an index of the same case-sensitivity; an equality, IN or
-// LIKE that is case-sensitive may read a case-insensitive index as a
-// candidate list (olPartial). NOT is always evaluated.
+// Served from an index whose first key field is the field compared (a
+// number, a string, a date, a time or a timestamp), with a constant that is
+// not Null: =, <>, <, <=, >, >=, BETWEEN (two comparisons), IS [NOT] NULL,
+// IN with a list of constants, LIKE 'prefix%'. A string comparison needs an
+// index of the same case-sensitivity; an equality, IN or LIKE that is
+// case-sensitive may read a case-insensitive index as a candidate list
+// (olPartial). A case-insensitive index folds ASCII letters only, so it
+// serves ASCII constants only. NOT is always evaluated.
+//
+// Before the tree is built the expression is simplified (OptimizeExprNode):
+// date and time literals become moments, CURRENT_DATE and its kin the
+// constant moment of this filter, UPPER(field) the field read
+// case-insensitively (where that reads the same), constants of
+// case-insensitive comparisons upper-cased, and operators over constants
+// their value.
 
 #include <cstdint>
 #include <memory>
@@ -79,6 +88,10 @@ class TIndexDataInterface : public plat::TObject {
 
   TIndexItem* Index_;
   bool ExcludeRelopNulls_ = false;
+  // Kept from run to run: the markers of a search key, the bounds' keys.
+  TComparisonMarkers Markers_;
+  std::vector<uint8_t> FirstKey_;
+  std::vector<uint8_t> LastKey_;
 };
 
 // An index offered to the optimizer.

@@ -851,7 +851,7 @@ void TBTree::ListRunAddresses(const uint8_t* Key, int32_t FieldCount, bool Inclu
   EnsurePath();
   if (!Positioned_) return;
   DescentValidForInsert_ = false;
-  TOptimizedSearchKey stop;
+  TOptimizedSearchKey& stop = RunStop_;
   if (Key != nullptr) Format_.Decode(Key, nullptr, stop);
   const auto inRun = [&](const uint8_t* Entry) {
     if (Key == nullptr) return true;

@@ -424,6 +424,8 @@ class ZEL_API TBTree : public plat::TObject {
   bool PathStale_ = false;
   std::vector<uint8_t> RestoreKey_;
   TOptimizedSearchKey RestoreOptimized_;
+  // The decoded end of the run ListRunAddresses reads.
+  TOptimizedSearchKey RunStop_;
   // The last descent was by the whole search key without markers, so an
   // insert can go at InsertPos_ of the leaf without a descent of its own.
   bool DescentValidForInsert_ = false;

@@ -248,8 +248,9 @@ TEST(FilterEvaluator, RandomFiltersMatchEvaluatingEveryRow) {
       // otherwise be compared with the constant as written.
       const bool beyondAscii = std::any_of(text.begin(), text.end(),
                                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-      if (!options.Contains(plat::foCaseInsensitive) || !beyondAscii)
+      if (!options.Contains(plat::foCaseInsensitive) || !beyondAscii) {
         ASSERT_TRUE(run.SimplifiedMatches) << "filter " << n << ": " << text;
+      }
       ASSERT_EQ(withIndexes, everything)
           << "filter " << n << ": " << text << (excludeNulls ? " (nulls excluded)" : "")
           << (options.Contains(plat::foCaseInsensitive) ? " (case-insensitive)" : "");
@@ -432,8 +433,9 @@ TEST(FilterOptimizer, LevelByConditionShape) {
       const std::string text = c.Text;
       const bool ascii = std::all_of(text.begin(), text.end(),
                                      [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
-      if (text.find('*') == std::string::npos && (ascii || !c.CaseInsensitive))
+      if (text.find('*') == std::string::npos && (ascii || !c.CaseInsensitive)) {
         EXPECT_TRUE(run.SimplifiedMatches);
+      }
       // A full answer evaluates no row; a partial one fewer than all.
       const int32_t evaluated = run.Indexed.EvaluatedCount();
       if (c.Level == olFull) {
