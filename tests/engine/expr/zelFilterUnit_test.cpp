@@ -265,6 +265,43 @@ TEST(FilterEvaluator, RandomFiltersMatchEvaluatingEveryRow) {
   EXPECT_TRUE(testsupport::TablesAreIntact(file));
 }
 
+// Runs over many leaf pages: whole leaves are taken without comparing their
+// keys, the last one up to the end of the run, in both key orders.
+TEST(FilterEvaluator, RunsAcrossManyLeaves) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("leaves.zel");
+  {
+    FilterDatabase db(file);
+    FilterTable table(db, "T", FilterIndexes());
+    for (int32_t r = 0; r < 3000; ++r) {
+      FilterRow row;
+      row.I = r % 97 == 0 ? plat::Null() : plat::Variant((r * 7919) % 1000);
+      row.SI = (r * 31) % 300;
+      row.S = Words()[static_cast<size_t>(r) % Words().size()] + std::to_string(r % 50);
+      table.Add(row);
+    }
+    FilterRun run(table);
+    const char* cases[] = {
+        "I BETWEEN 100 AND 899", "I > 3",          "I <= 998",        "I < 500 OR I > 510",
+        "I <> 400",              "I IS NOT NULL",  "SI BETWEEN 10 AND 280", "SI < 299",
+        "SI >= 1",               "S LIKE 'a%'",    "S > 'a'",         "S BETWEEN 'ab' AND 'c'",
+    };
+    std::vector<void*> withIndexes, everything;
+    for (const char* text : cases) {
+      SCOPED_TRACE(text);
+      for (bool excludeNulls : {false, true}) {
+        ASSERT_TRUE(run.Run(text, excludeNulls, {plat::foNoPartialCompare}, withIndexes, everything));
+        EXPECT_NE(run.Indexed.OptimisationLevel(), olNone);
+        EXPECT_EQ(withIndexes, everything);
+        EXPECT_TRUE(run.SimplifiedMatches);
+      }
+    }
+    table.Close();
+    db.Close();
+  }
+  EXPECT_TRUE(testsupport::TablesAreIntact(file));
+}
+
 // A small table: I = 1..40 (Null every tenth), S one of Words().
 struct SmallTable {
   testsupport::TempDir Dir;
