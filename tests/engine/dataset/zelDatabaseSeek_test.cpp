@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -232,6 +233,166 @@ TEST_P(SeekSuite, APostedRecordIsTheCurrentOne) {
   EXPECT_EQ(t.FieldByName("K")->AsInteger(), 25);
   EXPECT_EQ(t.RecNo(), 2);
   EXPECT_EQ(t.RecordCount(), 3);
+}
+
+// The names of a string list, separated by ",".
+std::string Joined(const plat::TStrings& List) {
+  std::string out;
+  for (int32_t i = 0; i < List.Count(); ++i) out += (i > 0 ? "," : "") + List.Strings(i);
+  return out;
+}
+
+TEST_P(SeekSuite, TheIndexesAndFieldsAreReportedAsTheyWereDefined) {
+  ProbeTable& t = NewProbe("People");
+  t.FieldDefs().Add("Id", plat::ftInteger, 0, true);
+  t.FieldDefs().Add("Name", plat::ftString, 20);
+  t.FieldDefs().Add("City", plat::ftWideString, 12);
+  t.FieldDefs().Add("Tag", plat::ftBytes, 6);
+  t.IndexDefs().Add("pk", "Id", {plat::ixPrimary, plat::ixUnique});
+  plat::TIndexDef* mixed = t.IndexDefs().Add("byNameCity", "Name;City", {});
+  mixed->SetCaseInsFields("Name");
+  mixed->SetDescFields("City");
+  t.IndexDefs().Add("byCity", "City", {plat::ixCaseInsensitive, plat::ixDescending});
+  t.CreateTable();
+  plat::TStringList names;
+  t.GetIndexNames(names);
+  EXPECT_EQ(Joined(names), "pk,byNameCity,byCity") << "read from the stored definition";
+  t.Open();
+
+  EXPECT_EQ(t.InternalGetIndexCount(), 3);
+  EXPECT_EQ(t.GetIndexCount(), 3);
+  t.GetIndexNames(names);
+  EXPECT_EQ(Joined(names), "pk,byNameCity,byCity");
+  t.GetIndexFieldNamesList(names);
+  EXPECT_EQ(Joined(names), "Id,Name;City,City") << "the record number of a non-unique key is no field";
+
+  struct IndexCase {
+    std::string Name, Fields, CaseIns, Desc;
+    bool Primary, Unique, CaseInsOption, DescOption;
+  };
+  const std::vector<IndexCase> indexes = {
+      {"pk", "Id", "", "", true, true, false, false},
+      {"byNameCity", "Name;City", "Name", "City", false, false, true, true},
+      {"byCity", "City", "City", "City", false, false, true, true},
+  };
+  ASSERT_EQ(t.IndexDefs().Count(), 3);
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const IndexCase& c = indexes[i];
+    const plat::TIndexDef* def = t.IndexDefs().Items(static_cast<int32_t>(i));
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(def->Name(), c.Name);
+    EXPECT_EQ(def->Fields(), c.Fields);
+    EXPECT_EQ(def->CaseInsFields(), c.CaseIns);
+    EXPECT_EQ(def->DescFields(), c.Desc);
+    EXPECT_EQ(def->Options().Contains(plat::ixPrimary), c.Primary);
+    EXPECT_EQ(def->Options().Contains(plat::ixUnique), c.Unique);
+    EXPECT_EQ(def->Options().Contains(plat::ixCaseInsensitive), c.CaseInsOption);
+    EXPECT_EQ(def->Options().Contains(plat::ixDescending), c.DescOption);
+  }
+
+  // The definitions describe the same indexes again: a table made from
+  // them reports them alike.
+  ProbeTable& copy = NewProbe("PeopleCopy");
+  copy.FieldDefs().Assign(&t.FieldDefs());
+  copy.SetIndexDefs(t.IndexDefs());
+  ASSERT_EQ(copy.IndexDefs().Count(), 3);
+  copy.CreateTable();
+  copy.Open();
+  for (int32_t i = 0; i < 3; ++i) {
+    const plat::TIndexDef* a = t.IndexDefs().Items(i);
+    const plat::TIndexDef* b = copy.IndexDefs().Items(i);
+    EXPECT_EQ(b->Name() + b->Fields() + "|" + b->CaseInsFields() + "|" + b->DescFields(),
+              a->Name() + a->Fields() + "|" + a->CaseInsFields() + "|" + a->DescFields());
+    EXPECT_EQ(b->Options().Contains(plat::ixUnique), a->Options().Contains(plat::ixUnique));
+  }
+
+  struct FieldsCase {
+    std::string Fields;
+    std::string Index;  // "" for 0x270D
+  };
+  const std::vector<FieldsCase> lookups = {
+      {"Id", "pk"},      {"name;CITY", "byNameCity"}, {"Name; City", "byNameCity"},
+      {"City", "byCity"}, {"Name", ""},               {"City;Name", ""},
+      {"", ""},          {"Id;Name", ""},
+  };
+  for (const FieldsCase& c : lookups) {
+    SCOPED_TRACE("fields '" + c.Fields + "'");
+    if (c.Index.empty())
+      ExpectError(0x270D, "Index " + c.Fields, [&] { t.FindIndexForFields(c.Fields); });
+    else
+      EXPECT_EQ(t.FindIndexForFields(c.Fields), c.Index);
+  }
+
+  struct FieldCase {
+    std::string Name;
+    plat::TFieldType Type;
+    int32_t Size;
+    bool Required;
+  };
+  const std::vector<FieldCase> fields = {
+      {"Id", plat::ftInteger, 0, true},
+      {"Name", plat::ftString, 20, false},
+      {"City", plat::ftWideString, 12, false},
+      {"Tag", plat::ftBytes, 6, false},
+  };
+  ASSERT_EQ(t.FieldDefs().Count(), 4);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldCase& c = fields[i];
+    SCOPED_TRACE(c.Name);
+    plat::TFieldDefs defs;
+    plat::TFieldDef& def = *defs.AddFieldDef();
+    t.GetFieldDef(t.GetFieldNo(c.Name), def);
+    for (const plat::TFieldDef* d : {&def, t.FieldDefs().Items(static_cast<int32_t>(i))}) {
+      EXPECT_EQ(d->Name(), c.Name);
+      EXPECT_EQ(d->DataType(), c.Type);
+      EXPECT_EQ(d->Size(), c.Size);
+      EXPECT_EQ(d->Required(), c.Required);
+    }
+  }
+}
+
+TEST_P(SeekSuite, ATableWithoutIndexesReportsNone) {
+  ProbeTable& t = NewProbe("Bare");
+  t.FieldDefs().Add("K", plat::ftInteger);
+  t.CreateTable();
+  t.Open();
+  plat::TStringList names;
+  t.GetIndexNames(names);
+  EXPECT_EQ(names.Count(), 0);
+  EXPECT_EQ(t.InternalGetIndexCount(), 0);
+  EXPECT_EQ(t.GetIndexCount(), 0);
+  EXPECT_EQ(t.IndexName(), "");
+  ExpectError(0x270D, "", [&] { t.FindIndexForFields("K"); });
+}
+
+TEST_P(SeekSuite, ADetailTakesItsMastersRangeAgainOnRequest) {
+  ProbeTable& orders = MakeKeys("Orders", {1, 2});
+  ProbeTable& lines = NewProbe("Lines");
+  lines.FieldDefs().Add("OrderNo", plat::ftInteger);
+  lines.FieldDefs().Add("Item", plat::ftInteger);
+  lines.IndexDefs().Add("ixLines", "OrderNo;Item", {plat::ixUnique});
+  lines.CreateTable();
+  lines.Open();
+  for (auto [order, item] : std::vector<std::pair<int32_t, int32_t>>{{1, 11}, {2, 21}, {2, 22}})
+    lines.AppendRecord({Variant(order), Variant(item)});
+  plat::TDataSource source(nullptr);
+  source.SetDataSet(&orders);
+  lines.SetMasterFields("K");
+  lines.SetMasterSource(&source);
+  orders.Last();
+  EXPECT_EQ(lines.RecordCount(), 2);
+  for (auto reapply : std::vector<std::function<void()>>{[&] { lines.CheckMasterRange(); },
+                                                         [&] { lines.Loaded(); }}) {
+    lines.CancelRange();
+    EXPECT_EQ(lines.RecordCount(), 3);
+    reapply();
+    EXPECT_EQ(lines.RecordCount(), 2);
+    EXPECT_EQ(lines.FieldByName("Item")->AsInteger(), 21);
+  }
+  // Without a link there is nothing to take.
+  lines.SetMasterSource(nullptr);
+  lines.CheckMasterRange();
+  EXPECT_EQ(lines.RecordCount(), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, SeekSuite, ::testing::Values(false, true),
