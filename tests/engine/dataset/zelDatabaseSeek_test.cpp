@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../storage/StorageTestSupport.h"
@@ -57,16 +58,26 @@ class SeekSuite : public datasettest::MemoryOrDiskDatabase {
     return t;
   }
 
-  // K (unique index) and V = K + 1, one record per key given.
-  ProbeTable& MakeKeys(const std::string& Name, const std::vector<int32_t>& Keys) {
+  // An open table of two integer fields with a unique index "ix" + Name on
+  // IndexFields, holding the rows given.
+  ProbeTable& MakePairTable(const std::string& Name, const std::string& First,
+                            const std::string& Second, const std::string& IndexFields,
+                            const std::vector<std::pair<int32_t, int32_t>>& Rows) {
     ProbeTable& t = NewProbe(Name);
-    t.FieldDefs().Add("K", plat::ftInteger);
-    t.FieldDefs().Add("V", plat::ftInteger);
-    t.IndexDefs().Add("ix" + Name, "K", {plat::ixUnique});
+    t.FieldDefs().Add(First, plat::ftInteger);
+    t.FieldDefs().Add(Second, plat::ftInteger);
+    t.IndexDefs().Add("ix" + Name, IndexFields, {plat::ixUnique});
     t.CreateTable();
     t.Open();
-    for (int32_t k : Keys) t.AppendRecord({Variant(k), Variant(k + 1)});
+    for (auto [a, b] : Rows) t.AppendRecord({Variant(a), Variant(b)});
     return t;
+  }
+
+  // K (unique index) and V = K + 1, one record per key given.
+  ProbeTable& MakeKeys(const std::string& Name, const std::vector<int32_t>& Keys) {
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    for (int32_t k : Keys) rows.emplace_back(k, k + 1);
+    return MakePairTable(Name, "K", "V", "K", rows);
   }
 
   // An engine key buffer with the first field set to K.
@@ -123,14 +134,10 @@ TEST_P(SeekSuite, AFailedSeekFromABufferFallsBackToTheNearestRecord) {
 }
 
 TEST_P(SeekSuite, AFieldKeyedToItsHighestPassesAllItsValues) {
-  ProbeTable& t = NewProbe("Pairs");
-  t.FieldDefs().Add("A", plat::ftInteger);
-  t.FieldDefs().Add("B", plat::ftInteger);
-  t.IndexDefs().Add("ixAB", "A;B", {plat::ixUnique});
-  t.CreateTable();
-  t.Open();
+  std::vector<std::pair<int32_t, int32_t>> rows;
   for (int32_t a = 1; a <= 3; ++a)
-    for (int32_t b = 1; b <= 3; ++b) t.AppendRecord({Variant(a), Variant(b)});
+    for (int32_t b = 1; b <= 3; ++b) rows.emplace_back(a, b);
+  ProbeTable& t = MakePairTable("AB", "A", "B", "A;B", rows);
   struct Case {
     bool Highest;  // B to its highest, else to its lowest
     TIndexSearchType Type;
@@ -367,14 +374,8 @@ TEST_P(SeekSuite, ATableWithoutIndexesReportsNone) {
 
 TEST_P(SeekSuite, ADetailTakesItsMastersRangeAgainOnRequest) {
   ProbeTable& orders = MakeKeys("Orders", {1, 2});
-  ProbeTable& lines = NewProbe("Lines");
-  lines.FieldDefs().Add("OrderNo", plat::ftInteger);
-  lines.FieldDefs().Add("Item", plat::ftInteger);
-  lines.IndexDefs().Add("ixLines", "OrderNo;Item", {plat::ixUnique});
-  lines.CreateTable();
-  lines.Open();
-  for (auto [order, item] : std::vector<std::pair<int32_t, int32_t>>{{1, 11}, {2, 21}, {2, 22}})
-    lines.AppendRecord({Variant(order), Variant(item)});
+  ProbeTable& lines =
+      MakePairTable("Lines", "OrderNo", "Item", "OrderNo;Item", {{1, 11}, {2, 21}, {2, 22}});
   plat::TDataSource source(nullptr);
   source.SetDataSet(&orders);
   lines.SetMasterFields("K");
