@@ -126,10 +126,85 @@ bool TZelQueryProviderItem::InternalParseQuery() {
   switch (Engine_->GetSQLStatementType()) {
     case zsSQLSelect:
       return InternalParseSelectQuery();
+    case zsSQLInsert:
+      return InternalParseInsertQuery();
+    case zsSQLDelete:
+      return InternalParseDeleteQuery();
+    case zsSQLUpdate:
+      return InternalParseUpdateQuery();
+    case zsSchemaManipulation:
+      return InternalParseSchemaStatement();
     default:
-      // Statements that change data run through the statement executor.
       return Fail(Engine_->GetCurrentPreParserTokenAsErrorFmt() + " Unrecognised SQL statement type");
   }
+}
+
+bool TZelQueryProviderItem::CheckAndSetParserTableList(TTableList& List) {
+  if (!Provider_.CheckTableList(List, true)) return false;
+  InternalSetupTableLists();
+  return true;
+}
+
+TTableNameItem* TZelQueryProviderItem::TargetTable() const {
+  TTableList& list = *Engine_->TableList();
+  return list.Count() > 0 ? list.Items(0) : nullptr;
+}
+
+bool TZelQueryProviderItem::InternalParseInsertQuery() {
+  TZelParserEngine& e = *Engine_;
+  if (!e.ParseInsertStatement()) return Fail(e.ErrorMsg());
+  if (!CheckAndSetParserTableList(*e.TableList())) return false;
+  TZelInsertParser& p = e.InsertParser();
+  const TInternalFields& fields = *TargetTable()->TableFields();
+  bool ok;
+  if (p.HasSelectClause()) {
+    PLAT_ASSERT(Children_.size() == 1, "Insert select count is incorrect");
+    if (!Children_[0]->Errors().Text().empty()) return false;
+    ok = p.ValidateSelectColumns(Children_[0]->GetSelectResultSetFields(), fields);
+  } else {
+    ok = p.ValidateValueColumns(fields);
+  }
+  return ok || Fail(p.ErrorMsg());
+}
+
+bool TZelQueryProviderItem::InternalParseDeleteQuery() {
+  if (!Engine_->ParseDeleteStatement()) return Fail(Engine_->ErrorMsg());
+  if (!CheckAndSetParserTableList(*Engine_->TableList())) return false;
+  return ChildrenParsed();
+}
+
+bool TZelQueryProviderItem::InternalParseUpdateQuery() {
+  TZelUpdateParser& p = Engine_->UpdateParser();
+  p.SetTableListValidateEvent([this](TTableList& List) { return CheckAndSetParserTableList(List); });
+  if (!Engine_->ParseUpdateStatement()) return Fail(Engine_->ErrorMsg());
+  TTableNameItem* target = TargetTable();
+  if (target == nullptr) return Fail("Table not found");
+  if (!p.ValidateValueColumns(*target->TableFields())) return Fail(p.ErrorMsg());
+  p.ValidateAndSetDataTypes(*target->TableFields());
+  return ChildrenParsed();
+}
+
+bool TZelQueryProviderItem::InternalParseSchemaStatement() {
+  TZelParserEngine& e = *Engine_;
+  if (!e.ParseSchemaManipulationStatement()) return Fail(e.ErrorMsg());
+  TZelSchemaManipulationParser& p = e.SchemaParser();
+  const bool found = Provider_.CheckTableList(*e.TableList(), false);
+  if (p.Operation() == ddCreateTable) {
+    if (found) return Fail("Table already exists: " + p.TableName());
+    return true;
+  }
+  if (!found) return Fail("Table not found: " + p.TableName());
+  InternalSetupTableLists();
+  return true;
+}
+
+bool TZelQueryProviderItem::ChildrenParsed() {
+  for (TZelQueryProviderItem* child : Children_)
+    if (!child->Errors().Text().empty()) {
+      for (int32_t i = 0; i < child->Errors().Count(); ++i) Errors_->Add(child->Errors().Strings(i));
+      return false;
+    }
+  return true;
 }
 
 void TZelQueryProviderItem::InternalSetupTableLists() {
@@ -166,16 +241,14 @@ bool TZelQueryProviderItem::InternalParseSelectQuery() {
     if (!a.CheckOrderByColumns(e.OrderByItems())) return Fail(a.ErrorMsg());
   }
   if (!e.ErrorMsg().empty()) return Fail(e.ErrorMsg());
-  for (TZelQueryProviderItem* child : Children_)
-    if (!child->Errors().Text().empty()) return false;
-  return true;
+  return ChildrenParsed();
 }
 
 bool TZelQueryProviderItem::InternalParseWhereQuery() {
   if (!Provider_.CheckTableList(*Engine_->TableList(), true)) return false;
   InternalSetupTableLists();
   if (!Engine_->ParseWhereClause()) return Fail(Engine_->ErrorMsg());
-  return true;
+  return ChildrenParsed();
 }
 
 bool TZelQueryProviderItem::ParseRemainingUnionStatement() {
@@ -248,8 +321,20 @@ void TZelQueryProviderItem::ParserEngineCallback(TParserNotifyType NotifyType,
     child->AssignExternalParserEngine(false, "", "", std::move(Engine));
     return;
   }
-  Engine->SetIsSubquery(true);
-  if (Node != nullptr) Node->SetExprNodeDataProvider(&child->NodeDataProvider());
+  const TZelSQLStatementType type = Engine_->GetSQLStatementType();
+  const bool where = Node != nullptr && !Node->Data().IsEmpty() && !Node->Data().IsNull() &&
+                     plat::AnsiSameText(plat::VarToStr(Node->Data()), "WHERE");
+  if (where && (type == zsSQLDelete || type == zsSQLUpdate)) {
+    // The rows of the statement's one table that the WHERE clause picks.
+    PLAT_ASSERT(Engine_->TableList()->Count() == 1, "Parser engine table count is incorrect");
+    const TTableNameItem* table = Engine_->TableList()->Items(0);
+    child->AssignExternalParserEngine(true, table->TableName(), table->CorrelationName(),
+                                      std::move(Engine));
+    return;
+  }
+  if (type != zsSQLInsert) Engine->SetIsSubquery(true);
+  if (Node != nullptr && type != zsSQLInsert)
+    Node->SetExprNodeDataProvider(&child->NodeDataProvider());
   child->AssignExternalParserEngine(false, "", "", std::move(Engine));
 }
 
@@ -308,6 +393,13 @@ TTableNameItem* TZelQueryProviderItem::FindTableForField(const std::string& Fiel
 
 plat::Variant TZelQueryProviderItem::GetFieldData(const std::string& Table,
                                                   const std::string& Field) {
+  // An UPDATE's own row is the one its cursor stands on.
+  if (Engine_->GetSQLStatementType() == zsSQLUpdate && ResultSet_->Active() &&
+      (plat::AnsiSameText(Table, ResultSet_->TableName()) ||
+       plat::AnsiSameText(Table, Engine_->UpdateParser().CorrelationName()))) {
+    const int32_t no = ResultSet_->GetFieldNo(Field);
+    if (no >= 0 && !ResultSet_->IsFieldBlob(no)) return ResultSet_->DataSetGetFieldDataAsVariant(no);
+  }
   if (RowSource_ != nullptr && RowSource_->RootProvider() != nullptr) {
     TZelExprDataProvider* provider = RowSource_->RootProvider()->FindProvider(Table);
     if (provider != nullptr) {
@@ -350,12 +442,41 @@ void TZelQueryProviderItem::BindExprParams(TZelExpr* Expr) {
   }
 }
 
-void TZelQueryProviderItem::BindParams(TZelExpr* Expr) { BindExprParams(Expr); }
+void TZelQueryProviderItem::BindParams(TZelExpr* Expr) {
+  plat::TParams* params = Provider_.Params();
+  if (params == nullptr) return;
+  switch (Engine_->GetSQLStatementType()) {
+    case zsSQLInsert:
+      Engine_->InsertParser().Values().BindParams(params);
+      break;
+    case zsSQLUpdate:
+      Engine_->UpdateParser().SetList().BindParams(params);
+      break;
+    default:
+      BindExprParams(Expr);
+      break;
+  }
+}
+
+void TZelQueryProviderItem::CreateResultList(std::vector<uint32_t>& List) {
+  PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  ResultSet_->SetRowSource(RowSource_.get());
+  ResultSet_->PopulateResultSetAddrList(List);
+}
 
 bool TZelQueryProviderItem::Prepare() {
-  if (Engine_->GetSQLStatementType() != zsSQLSelect)
-    return Fail("Unrecognised SQL statement type");
-  if (!PreparePlan()) return false;
+  switch (WhereOnly_ ? zsSQLSelect : Engine_->GetSQLStatementType()) {
+    case zsSQLSelect:
+      if (!PreparePlan()) return false;
+      break;
+    case zsSQLInsert:
+    case zsSQLDelete:
+    case zsSQLUpdate:
+    case zsSchemaManipulation:
+      break;
+    default:
+      return Fail("Unrecognised SQL statement type");
+  }
   for (TZelQueryProviderItem* child : Children_)
     if (!child->Prepare()) return false;
   return true;

@@ -63,6 +63,13 @@ class TZelQueryProviderItem {
   bool InternalParseQuery();
   bool InternalParseSelectQuery();
   bool InternalParseWhereQuery();
+  bool InternalParseInsertQuery();
+  bool InternalParseDeleteQuery();
+  bool InternalParseUpdateQuery();
+  bool InternalParseSchemaStatement();
+  // The table-list check the UPDATE parser calls: every table found, its
+  // fields filled.
+  bool CheckAndSetParserTableList(TTableList& List);
   void InternalSetupTableLists();
   void CreateParamList();
 
@@ -78,6 +85,9 @@ class TZelQueryProviderItem {
 
   // --- Results ---
   bool CreateResultSet();
+  // The record addresses of the rows the plan yields (the rows an UPDATE
+  // or DELETE changes); the plan reads one table.
+  void CreateResultList(std::vector<uint32_t>& List);
   void CreateResultSetFields(TZelQueryDataset& Dataset);
   void CreateResultSetIndexes(TZelQueryDataset& Dataset);
   std::string GetResultSetFieldNameFromSortKey(const std::string& Key) const;
@@ -119,6 +129,7 @@ class TZelQueryProviderItem {
   bool UnionAll() const { return UnionAll_; }
   void SetUnionAll(bool Value) { UnionAll_ = Value; }
   bool ResultTableCreated() const { return ResultTableCreated_; }
+  bool WhereOnly() const { return WhereOnly_; }
   const std::vector<TZelQueryProviderItem*>& Children() const { return Children_; }
 
  private:
@@ -128,6 +139,10 @@ class TZelQueryProviderItem {
                             plat::Variant& Value);
   TZelQueryProviderItem* AddChild();
   bool Fail(const std::string& Message);
+  // False, with the first failed child's errors, when a child failed.
+  bool ChildrenParsed();
+  // The statement's first table (INSERT, UPDATE, DELETE and schema target).
+  TTableNameItem* TargetTable() const;
   void DropResultTable();
 
   TZelQueryProvider& Provider_;

@@ -19,6 +19,8 @@
 #include "engine/dataset/zelDatabaseTable.h"
 #include "engine/storage/zelIndexKeys.h"
 #include "platform/db/Params.h"
+#include "support/DatabaseCheck.h"
+#include "support/TestDir.h"
 #include "tests/engine/sql/zelSqlCaseRunner.h"
 
 namespace zel {
@@ -137,12 +139,41 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
   TExprEvaluator Where_;
 };
 
+struct Column {
+  const char* Name;
+  plat::TFieldType Type;
+  int32_t Size;
+};
+
+void MakeTable(TZelDataBase& Db, bool Memory, const std::string& Name,
+               const std::vector<Column>& Columns,
+               const std::vector<std::vector<plat::Variant>>& Rows) {
+  TZelTable t;
+  t.SetDataBase(&Db);
+  t.SetMemory(Memory);
+  t.SetTableName(Name);
+  for (const Column& c : Columns) t.FieldDefs().Add(c.Name, c.Type, c.Size, false);
+  t.CreateTable();
+  t.Open();
+  for (const auto& row : Rows) {
+    t.Append();
+    for (std::size_t i = 0; i < row.size(); ++i)
+      t.Fields().Fields(static_cast<int32_t>(i))->SetValue(row[i]);
+    t.Post();
+  }
+  t.Close();
+}
+
+std::unique_ptr<TZelResultRowSource> CrossRowsOf(TZelDataBase& Db, TZelQueryProviderItem& Item) {
+  return std::make_unique<CrossRows>(Db, Item);
+}
+
 class QueryProviderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Db.SetDataBaseName("MEMORY");
     Db.SetConnected(true);
-    MakeTable("emp", {{"id", plat::ftInteger, 0}, {"name", plat::ftString, 20},
+    MakeTable(Db, true, "emp", {{"id", plat::ftInteger, 0}, {"name", plat::ftString, 20},
                       {"salary", plat::ftFloat, 0}, {"dept_id", plat::ftInteger, 0}},
               {{1, "Ann", 3000.0, 10},
                {2, "Bob", 2500.0, 20},
@@ -150,13 +181,11 @@ class QueryProviderTest : public ::testing::Test {
                {4, "Dee", 4000.0, plat::Null()},
                {5, "eve", 2500.0, 20},
                {6, plat::Null(), 1000.0, 30}});
-    MakeTable("dept", {{"dept_id", plat::ftInteger, 0}, {"dname", plat::ftString, 10}},
+    MakeTable(Db, true, "dept", {{"dept_id", plat::ftInteger, 0}, {"dname", plat::ftString, 10}},
               {{10, "Sales"}, {20, "Dev"}, {40, plat::Null()}});
     Provider.SetDatabase(&Db);
     Provider.SetParams(&Params);
-    Provider.SetRowSourceFactory([this](TZelQueryProviderItem& item) {
-      return std::unique_ptr<TZelResultRowSource>(std::make_unique<CrossRows>(Db, item));
-    });
+    Provider.SetRowSourceFactory([this](TZelQueryProviderItem& item) { return CrossRowsOf(Db, item); });
   }
 
   void TearDown() override {
@@ -166,28 +195,6 @@ class QueryProviderTest : public ::testing::Test {
     Db.GetTableNames(names, true);
     EXPECT_EQ(names.Count(), 2) << names.Text();
     Db.SetConnected(false);
-  }
-
-  struct Column {
-    const char* Name;
-    plat::TFieldType Type;
-    int32_t Size;
-  };
-  void MakeTable(const std::string& Name, const std::vector<Column>& Columns,
-                 const std::vector<std::vector<plat::Variant>>& Rows) {
-    TZelTable t;
-    t.SetDataBase(&Db);
-    t.SetMemory(true);
-    t.SetTableName(Name);
-    for (const Column& c : Columns) t.FieldDefs().Add(c.Name, c.Type, c.Size, false);
-    t.CreateTable();
-    t.Open();
-    for (const auto& row : Rows) {
-      t.Append();
-      for (std::size_t i = 0; i < row.size(); ++i) t.Fields().Fields(static_cast<int32_t>(i))->SetValue(row[i]);
-      t.Post();
-    }
-    t.Close();
   }
 
   // The statement's result table is its owner's to drop (the query
@@ -318,6 +325,86 @@ TEST_F(QueryProviderTest, DefinitionsOnly) {
   Db.GetTableNames(names, true);
   EXPECT_TRUE(ListHasName(names, Provider.Items(0)->ResultTableName()));
   Provider.SetCreateDefsOnly(false);
+}
+
+// Each kind of statement is checked against the database's tables; the
+// error text joins every line, each followed by ". ".
+TEST_F(QueryProviderTest, ValidationByStatementKind) {
+  struct Case {
+    const char* Text;
+    const char* Errors;  // "" when the statement is valid
+    int32_t Items;       // items after validation
+  } cases[] = {
+      {"", "SQL statment is empty. ", 1},
+      {"SELECT id FROM nosuch1, emp, nosuch2",
+       "Table not found - nosuch1. Table not found - nosuch2. ", 1},
+      {"INSERT INTO emp (id, name) VALUES (7, 'Gus')", "", 1},
+      {"INSERT INTO nosuch (id) VALUES (7)", "Table not found - nosuch. ", 1},
+      {"INSERT INTO emp (id) SELECT dept_id FROM dept", "", 2},
+      {"DELETE FROM emp WHERE id = 1", "", 2},
+      {"DELETE FROM emp", "", 1},
+      {"UPDATE emp SET salary = 1 WHERE id = 2", "", 2},
+      {"UPDATE nosuch SET salary = 1",
+       "Table not found - nosuch. Table and/or field not found Line 1, Character 15. Token 'SET'. ", 1},
+      {"CREATE TABLE emp (x INTEGER)", "Table already exists: emp. ", 1},
+      {"CREATE TABLE t2 (x INTEGER)", "", 1},
+      {"DROP TABLE nosuch", "Table not found: nosuch. ", 1},
+      {"DROP TABLE dept", "", 1},
+  };
+  for (const Case& c : cases) {
+    Provider.SetSQL(c.Text);
+    const bool ok = Provider.ValidateSQL();
+    EXPECT_EQ(ok, std::string(c.Errors).empty()) << c.Text;
+    EXPECT_EQ(Provider.GetErrorsAsText(), c.Errors) << c.Text;
+    EXPECT_EQ(Provider.Count(), c.Items) << c.Text;
+    if (ok) {
+      EXPECT_TRUE(Provider.PreparePlan()) << c.Text;
+    }
+  }
+}
+
+// The WHERE clause of a DELETE picks the rows of its table by address.
+TEST_F(QueryProviderTest, RowListOfDelete) {
+  Provider.SetSQL("DELETE FROM emp WHERE salary > 2600");
+  ASSERT_TRUE(Provider.ValidateSQL()) << Provider.GetErrorsAsText();
+  ASSERT_TRUE(Provider.PreparePlan()) << Provider.GetErrorsAsText();
+  ASSERT_EQ(Provider.Count(), 2);
+  EXPECT_TRUE(Provider.Items(1)->WhereOnly());
+  std::vector<uint32_t> rows;
+  Provider.Items(1)->CreateResultList(rows);
+  EXPECT_EQ(rows.size(), 2u);
+}
+
+// A table on disk is found before a memory table of the same name, unless
+// the statement asks for the memory table.
+TEST(QueryProviderDiskTest, DiskTablesFirst) {
+  testsupport::TempDir dir;
+  {
+    TZelDataBase db;
+    db.SetDirectory(dir.Path());
+    db.SetDataBaseName("q.zel");
+    db.CreateDatabase();
+    db.SetConnected(true);
+    const std::vector<Column> columns = {{"id", plat::ftInteger, 0}};
+    MakeTable(db, false, "t", columns, {{1}, {2}});
+    MakeTable(db, true, "t", columns, {{3}});
+    TZelQueryProvider provider;
+    provider.SetDatabase(&db);
+    provider.SetRowSourceFactory([&db](TZelQueryProviderItem& item) { return CrossRowsOf(db, item); });
+    for (const auto& [text, count] :
+         std::vector<std::pair<std::string, int32_t>>{{"SELECT COUNT(*) FROM t", 2},
+                                                      {"SELECT COUNT(*) FROM TEMPORARY t", 1}}) {
+      provider.SetSQL(text);
+      ASSERT_TRUE(provider.ValidateSQL() && provider.PreparePlan() && provider.CreateResultSet())
+          << provider.GetErrorsAsText();
+      EXPECT_EQ(provider.GetResultSet()->Fields().Fields(0)->AsInteger(), count) << text;
+      provider.GetResultSet()->Close();
+      db.DeleteTable(provider.Items(0)->ResultTableName(), true);
+    }
+    provider.SetSQL("");
+    db.SetConnected(false);
+  }
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(dir.File("q.zel")));
 }
 
 TEST(FuncResultItemTest, AccumulatorsByFunction) {
