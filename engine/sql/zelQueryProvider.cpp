@@ -11,6 +11,9 @@ namespace zel {
 
 namespace {
 
+// The longest field name a table takes.
+constexpr std::size_t MaxResultFieldNameLength = 40;
+
 std::string Hex(uint32_t Value, int32_t Digits) {
   static const char* const digits = "0123456789ABCDEF";
   std::string out(static_cast<std::size_t>(Digits), '0');
@@ -498,6 +501,13 @@ bool TZelQueryProviderItem::PreparePlan() {
 
 // ---------------------------------------------------------------- results
 
+bool TZelQueryProviderItem::ResultFieldNameUsed(const std::string& Name) const {
+  // The column being named is the last one.
+  for (int32_t j = 0; j + 1 < ResultFields_->Count(); ++j)
+    if (plat::AnsiSameText(ResultFields_->GetItems(j)->FieldName, Name)) return true;
+  return false;
+}
+
 void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
   ResultFields_->Clear();
   if (!ResultTableCreated_) Dataset.FieldDefs().Clear();
@@ -535,14 +545,16 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
       }
     }
     // Later columns of a taken name get "_1", "_2" ... appended to the name
-    // as it stands, so the suffixes add up.
-    std::string name = item->FieldName;
-    for (int32_t attempt = 1;; ++attempt) {
-      bool used = false;
-      for (int32_t j = 0; j + 1 < ResultFields_->Count() && !used; ++j)
-        used = plat::AnsiSameText(ResultFields_->GetItems(j)->FieldName, name);
-      if (!used) break;
-      name += "_" + std::to_string(attempt);
+    // as it stands, so the suffixes add up; a name that would pass the
+    // field-name limit starts again from the select name with the attempt
+    // number alone. An expression's text is cut to the limit.
+    const std::string base = item->FieldName.substr(0, MaxResultFieldNameLength);
+    std::string name = base;
+    for (int32_t attempt = 1; ResultFieldNameUsed(name); ++attempt) {
+      const std::string suffix = "_" + std::to_string(attempt);
+      name += suffix;
+      if (name.size() > MaxResultFieldNameLength)
+        name = base.substr(0, MaxResultFieldNameLength - suffix.size()) + suffix;
     }
     field->FieldName = name;
     if (!ResultTableCreated_)
@@ -692,6 +704,24 @@ bool TZelQueryProviderItem::CreateResultSet() {
   return true;
 }
 
+void TZelQueryProviderItem::SetLiveResultBridge(TZelBaseTable& Bridge) {
+  if (!ResultIsLive_) return;
+  const TTableNameItem* source = Engine_->TableList()->Items(0);
+  Bridge.DataSetClose();
+  if (Bridge.DataBase() == nullptr) Bridge.SetDataBase(Provider_.Database());
+  Bridge.SetMemory(source->Memory());
+  Bridge.SetTableName(source->TableName());
+  Bridge.DataSetOpen();
+  for (int32_t i = 0; i < Bridge.GetInternalFieldCount(); ++i)
+    Bridge.GetInternalField(i)->SetSourceField("-1");
+  // Only plain columns write back; computed ones are read-only.
+  for (int32_t i = 0; i < ResultFields_->Count(); ++i) {
+    const TResultSetField* field = ResultFields_->GetItems(i);
+    if (field->IsComputed() || field->SourceFieldNo < 1) continue;
+    Bridge.GetInternalField(field->SourceFieldNo - 1)->SetSourceField(field->FieldName);
+  }
+}
+
 bool TZelQueryProviderItem::ProcessUnionResultSets() {
   const bool distinct = IsDistinctUnionStatement();
   for (TZelQueryProviderItem* child : Children_) {
@@ -779,6 +809,10 @@ TZelSQLStatementType TZelQueryProvider::GetSQLStatementType() const {
 
 TZelQueryDataset* TZelQueryProvider::GetResultSet() const {
   return Items_.empty() ? nullptr : &Items_[0]->ResultSet();
+}
+
+void TZelQueryProvider::SetLiveResultBridge(TZelBaseTable& Bridge) {
+  if (Count() == 1) Items_[0]->SetLiveResultBridge(Bridge);
 }
 
 bool TZelQueryProvider::GetIsLiveRequest() const {

@@ -92,6 +92,9 @@ class TZelQueryProviderItem {
   void CreateResultSetIndexes(TZelQueryDataset& Dataset);
   std::string GetResultSetFieldNameFromSortKey(const std::string& Key) const;
   void PrepareHavingExpr();
+  // Opens Bridge on the live result's table and maps each table field that
+  // a plain column shows to that column's name ("-1" for the others).
+  void SetLiveResultBridge(TZelBaseTable& Bridge);
   bool ProcessUnionResultSets();
   bool ParseRemainingUnionStatement();
   bool ValidateUnionSubStatements();
@@ -139,6 +142,7 @@ class TZelQueryProviderItem {
                             plat::Variant& Value);
   TZelQueryProviderItem* AddChild();
   bool Fail(const std::string& Message);
+  bool ResultFieldNameUsed(const std::string& Name) const;
   // False, with the first failed child's errors, when a child failed.
   bool ChildrenParsed();
   // The statement's first table (INSERT, UPDATE, DELETE and schema target).
@@ -183,6 +187,7 @@ class TZelQueryProvider {
   TZelSQLStatementType GetSQLStatementType() const;
   TZelQueryDataset* GetResultSet() const;
   bool GetIsLiveRequest() const;
+  void SetLiveResultBridge(TZelBaseTable& Bridge);
   int32_t GetRowsAffected() const;
   void ResetParams();
   void SetSQL(const std::string& Text);

@@ -306,6 +306,27 @@ TEST_F(QueryProviderTest, LiveResultOfOneTable) {
   EXPECT_FALSE(ds.Fields().Fields(0)->ReadOnly());
   EXPECT_TRUE(ds.Fields().Fields(2)->ReadOnly());
   EXPECT_FALSE(ds.FieldByName("__RecAddr")->Visible());
+  // The hidden columns name the source row; the bridge maps the table's
+  // fields back to the plain columns.
+  TZelTable source;
+  source.SetDataBase(&Db);
+  source.SetMemory(true);
+  source.SetTableName("emp");
+  source.DataSetOpen();
+  bool found = source.DataSetFirst();
+  while (found && source.DataSetGetFieldDataAsVariant(0).AsInteger() != 2) found = source.DataSetNext();
+  ASSERT_TRUE(found);
+  TZelBaseTable bridge;
+  Provider.SetLiveResultBridge(bridge);
+  EXPECT_EQ(ds.FieldByName("__RecAddr")->AsInteger(),
+            static_cast<int32_t>(ix::LoadU32(source.RecordBuffer() + source.RecordSize() + rbRecAddr)));
+  EXPECT_EQ(ds.FieldByName("__RecModFlag")->AsInteger(), 0);
+  std::vector<std::string> mapping;
+  for (int32_t i = 0; i < bridge.GetInternalFieldCount(); ++i)
+    mapping.push_back(bridge.GetInternalField(i)->SourceField());
+  EXPECT_EQ(mapping, (std::vector<std::string>{"id", "name", "-1", "-1"}));
+  bridge.DataSetClose();
+  source.DataSetClose();
   for (const char* text : {"SELECT dept_id, COUNT(*) FROM emp GROUP BY dept_id",
                            "SELECT DISTINCT name FROM emp",
                            "SELECT e.name FROM emp e, dept d WHERE e.dept_id = d.dept_id"}) {

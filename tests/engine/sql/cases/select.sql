@@ -139,3 +139,39 @@ error: Table not found - nosuch
 
 SELECT id FROM emp WHERE id = 1 garbage
 error: Token 'garbage'
+
+# DISTINCT compares up to 32 columns.
+SELECT DISTINCT id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id FROM emp WHERE id = 1
+ordered
+1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1
+
+SELECT DISTINCT id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id, id FROM emp
+error: (32)
+
+SELECT dept_id FROM dept UNION SELECT dept_id FROM emp ORDER BY 1 DESC
+ordered
+40
+30
+20
+10
+NULL
+
+SELECT id FROM emp WHERE name LIKE 'B%' OR name IN ('Cid', 'eve')
+set
+2
+3
+5
+
+SELECT id FROM emp e WHERE EXISTS (SELECT dept_id FROM dept WHERE dept.dept_id = e.dept_id AND dname = 'Dev')
+set
+2
+5
+
+SELECT id FROM emp WHERE dept_id NOT IN (SELECT dept_id FROM dept WHERE dept_id IS NOT NULL)
+set
+6
+
+# A column named by a long expression gets a name a table can hold.
+SELECT id + id + id + id + id + id + id + id + id + id + id + id + id FROM emp WHERE id = 1
+ordered
+13
