@@ -467,7 +467,16 @@ void TZelQueryProviderItem::CreateResultList(std::vector<uint32_t>& List) {
   ResultSet_->PopulateResultSetAddrList(List);
 }
 
+void TZelQueryProviderItem::ForgetChild(TZelQueryProviderItem* Child) {
+  const auto it = std::find(Children_.begin(), Children_.end(), Child);
+  if (it == Children_.end()) return;
+  Children_.erase(it);
+  ChildrenReleased_ = true;
+}
+
 bool TZelQueryProviderItem::Prepare() {
+  // The parsed trees point at the children's row providers.
+  PLAT_ASSERT(!ChildrenReleased_, "The statement's subqueries were released; validate it again");
   switch (WhereOnly_ ? zsSQLSelect : Engine_->GetSQLStatementType()) {
     case zsSQLSelect:
       if (!PreparePlan()) return false;
@@ -672,6 +681,13 @@ bool TZelQueryProviderItem::CreateResultSet() {
   TZelQueryDataset& ds = *ResultSet_;
   PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
   if (!ResultTableCreated_) {
+    // Drawn again when a table of the name came to be since the item was
+    // made (another query's).
+    if (Provider_.Database()->Connected()) {
+      plat::TStringList names;
+      Provider_.Database()->GetTableNames(names, true);
+      if (ListHas(names, ResultTableName_)) ResultTableName_ = Provider_.NewResultTableName(ID_);
+    }
     ds.SetDataBase(Provider_.Database());
     ds.SetTableName(ResultTableName_);
   }
@@ -762,7 +778,11 @@ TZelQueryProviderItem* TZelQueryProvider::Add() {
 }
 
 void TZelQueryProvider::DeleteFrom(int32_t Index) {
-  while (Count() > Index) Items_.pop_back();
+  while (Count() > Index) {
+    TZelQueryProviderItem* gone = Items_.back().get();
+    for (int32_t i = 0; i + 1 < Count(); ++i) Items_[static_cast<std::size_t>(i)]->ForgetChild(gone);
+    Items_.pop_back();
+  }
   if (Items_.empty()) NextID_ = 0;
 }
 

@@ -134,6 +134,8 @@ class TZelQueryProviderItem {
   bool ResultTableCreated() const { return ResultTableCreated_; }
   bool WhereOnly() const { return WhereOnly_; }
   const std::vector<TZelQueryProviderItem*>& Children() const { return Children_; }
+  // Child is being freed: it leaves the child list.
+  void ForgetChild(TZelQueryProviderItem* Child);
 
  private:
   void InternalCreateObjects();
@@ -171,6 +173,7 @@ class TZelQueryProviderItem {
   bool UnionAll_ = false;
   bool ResultTableCreated_ = false;
   bool WhereOnly_ = false;
+  bool ChildrenReleased_ = false;
 };
 
 class TZelQueryProvider {

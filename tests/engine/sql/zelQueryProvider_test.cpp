@@ -296,6 +296,16 @@ TEST_F(QueryProviderTest, ResultTableNamesNeverCollide) {
   EXPECT_TRUE(other.GetResultSet()->Active());
   EXPECT_EQ(other.GetResultSet()->RecordCount(), 6);
   DropResult(other);
+  // A table that took the drawn name before the result was made keeps it.
+  other.SetSQL("SELECT id FROM emp");
+  ASSERT_TRUE(other.ValidateSQL() && other.PreparePlan());
+  const std::string drawn = other.Items(0)->ResultTableName();
+  MakeTable(Db, true, drawn, {{"x", plat::ftInteger, 0}}, {{7}});
+  ASSERT_TRUE(other.CreateResultSet());
+  EXPECT_NE(other.Items(0)->ResultTableName(), drawn);
+  EXPECT_EQ(other.GetResultSet()->RecordCount(), 6);
+  DropResult(other);
+  Db.DeleteTable(drawn, true);
 }
 
 TEST_F(QueryProviderTest, LiveResultOfOneTable) {
