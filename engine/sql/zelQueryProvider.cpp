@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "engine/sql/zelJoinDataProviderUnit.h"
+#include "engine/sql/zelQueryAnalyser.h"
+#include "engine/sql/zelQueryPlanner.h"
 #include "engine/storage/zelCommonError.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Random.h"
@@ -26,6 +29,52 @@ bool ListHas(const plat::TStrings& List, const std::string& Name) {
     if (plat::AnsiSameText(List.Strings(i), Name)) return true;
   return false;
 }
+
+// The planned rows of a SELECT: the tree of row sources the planner builds
+// from the FROM clause and the WHERE predicates it could assign, with the
+// rest of the WHERE condition applied to the root's rows.
+class TZelPlanRowSource : public TZelResultRowSource {
+ public:
+  explicit TZelPlanRowSource(TZelQueryProviderItem& Item) {
+    TZelParserEngine& engine = Item.Engine();
+    TTableList& tables = *engine.TableList();
+    TZelExprNode* where = Item.WhereExpr() != nullptr ? Item.WhereExpr()->FirstNode() : nullptr;
+    HasWhere_ = where != nullptr;
+    Analyser_.SetFromTrees(engine.FromParser().Trees());
+    Analyser_.Prepare(&Joins_, &Selects_, where, &tables);
+    Mgr_.SetDatabase(Item.Provider().Database());
+    Mgr_.SetDBStringCompare(Item.ResultSet().GetDBStringCompare());
+    Plan_.SetTableList(&tables);
+    Plan_.SetJoins(&Joins_);
+    Plan_.SetSelects(&Selects_);
+    Plan_.SetProviderMgr(&Mgr_);
+    Plan_.SetFromRoot(engine.FromParser().Root());
+    Plan_.SetFromTrees(engine.FromParser().Trees());
+    TZelQueryPlanner().CreatePlan(&Plan_);
+    Mgr_.OpenProviders();
+    if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
+  }
+  bool FirstRow() override { return Mgr_.FirstProviderRecord(); }
+  bool NextRow() override { return Mgr_.NextProviderRecord(); }
+  TZelExprDataProvider* RootProvider() override { return Mgr_.RootProvider(); }
+  bool IsSingleTable() override { return Leaf() != nullptr; }
+  uint32_t GetRecAddr() override { return Leaf()->DataBridge()->GetRecAddr(); }
+  uint32_t GetRecModFlag() override { return Leaf()->DataBridge()->GetRecModFlag(); }
+  // The table's count leaves its selection out: exact only without WHERE.
+  int32_t GetKnownRecordCount() override {
+    return Leaf() != nullptr && !HasWhere_ ? Leaf()->GetRecordCount() : -1;
+  }
+
+ private:
+  TZelNonJoinDataProvider* Leaf() { return dynamic_cast<TZelNonJoinDataProvider*>(Mgr_.RootProvider()); }
+
+  TZelQueryAnalyser Analyser_;
+  TZelJoins Joins_;
+  TZelSelects Selects_;
+  TZelPlan Plan_;
+  TZelJoinDataProviderMgr Mgr_;
+  bool HasWhere_ = false;
+};
 
 }  // namespace
 
@@ -503,9 +552,11 @@ bool TZelQueryProviderItem::PreparePlan() {
     BindParams(WhereExpr_.get());
   }
   RowSource_.reset();
-  if (!Provider_.RowSourceFactory()) return Fail("No row source for the statement");
-  RowSource_ = Provider_.RowSourceFactory()(*this);
-  return RowSource_ != nullptr || Fail("No row source for the statement");
+  if (Provider_.RowSourceFactory())
+    RowSource_ = Provider_.RowSourceFactory()(*this);
+  else
+    RowSource_ = std::make_unique<TZelPlanRowSource>(*this);
+  return RowSource_ != nullptr;
 }
 
 // ---------------------------------------------------------------- results

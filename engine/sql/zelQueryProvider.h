@@ -32,7 +32,8 @@ class TZelQueryProvider;
 class TZelQueryProviderItem;
 
 // Makes the row source of a planned SELECT item from its tables and the
-// item's prepared WHERE tree (WhereExpr).
+// item's prepared WHERE tree (WhereExpr). Without one the planner's tree of
+// row sources serves; tests give a reference source of their own.
 using TZelRowSourceFactory =
     std::function<std::unique_ptr<TZelResultRowSource>(TZelQueryProviderItem& Item)>;
 

@@ -2,9 +2,9 @@
 // two tables with Nulls, from the case files; result names, indexes and the
 // accumulators on their own.
 //
-// The rows come from a reference row source written here: the cross product
-// of the statement's tables, filtered by the whole WHERE condition. The
-// planner's row sources give the same rows faster.
+// Each test runs twice: with the planner's row sources, and with a
+// reference row source written here (the cross product of the statement's
+// tables, filtered by the whole WHERE condition).
 
 #include "engine/sql/zelQueryProvider.h"
 
@@ -168,7 +168,7 @@ std::unique_ptr<TZelResultRowSource> CrossRowsOf(TZelDataBase& Db, TZelQueryProv
   return std::make_unique<CrossRows>(Db, Item);
 }
 
-class QueryProviderTest : public ::testing::Test {
+class QueryProviderTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     Db.SetDataBaseName("MEMORY");
@@ -185,7 +185,8 @@ class QueryProviderTest : public ::testing::Test {
               {{10, "Sales"}, {20, "Dev"}, {40, plat::Null()}});
     Provider.SetDatabase(&Db);
     Provider.SetParams(&Params);
-    Provider.SetRowSourceFactory([this](TZelQueryProviderItem& item) { return CrossRowsOf(Db, item); });
+    if (GetParam())
+      Provider.SetRowSourceFactory([this](TZelQueryProviderItem& item) { return CrossRowsOf(Db, item); });
   }
 
   void TearDown() override {
@@ -243,7 +244,7 @@ bool ListHasName(const plat::TStrings& List, const std::string& Name) {
   return false;
 }
 
-TEST_F(QueryProviderTest, CaseFiles) {
+TEST_P(QueryProviderTest, CaseFiles) {
   testing::RunSqlCaseFiles({"select.sql", "aggregates.sql"}, [this](const testing::SqlCase& c) {
     int32_t max = 0;
     ParamValues.clear();
@@ -260,7 +261,7 @@ TEST_F(QueryProviderTest, CaseFiles) {
   });
 }
 
-TEST_F(QueryProviderTest, ResultColumnsIndexesAndNames) {
+TEST_P(QueryProviderTest, ResultColumnsIndexesAndNames) {
   Select("SELECT DISTINCT name, id, name, name FROM emp ORDER BY 2 DESC, 1");
   TZelQueryDataset& ds = *Provider.GetResultSet();
   std::vector<std::string> names;
@@ -279,7 +280,7 @@ TEST_F(QueryProviderTest, ResultColumnsIndexesAndNames) {
   EXPECT_EQ(table.substr(0, 6), "$Q0000");
 }
 
-TEST_F(QueryProviderTest, ResultTableNamesNeverCollide) {
+TEST_P(QueryProviderTest, ResultTableNamesNeverCollide) {
   std::set<std::string> names;
   for (int i = 0; i < 200; ++i) names.insert(Provider.NewResultTableName(1));
   EXPECT_EQ(names.size(), 200u);
@@ -308,7 +309,7 @@ TEST_F(QueryProviderTest, ResultTableNamesNeverCollide) {
   Db.DeleteTable(drawn, true);
 }
 
-TEST_F(QueryProviderTest, LiveResultOfOneTable) {
+TEST_P(QueryProviderTest, LiveResultOfOneTable) {
   Provider.SetRequestLive(true);
   Select("SELECT id, name, salary * 2 FROM emp WHERE id = 2");
   EXPECT_TRUE(Provider.GetIsLiveRequest());
@@ -347,7 +348,7 @@ TEST_F(QueryProviderTest, LiveResultOfOneTable) {
   Provider.SetRequestLive(false);
 }
 
-TEST_F(QueryProviderTest, DefinitionsOnly) {
+TEST_P(QueryProviderTest, DefinitionsOnly) {
   Provider.SetCreateDefsOnly(true);
   Select("SELECT id, name FROM emp");
   EXPECT_EQ(Provider.GetResultSet()->FieldDefs().Count(), 2);
@@ -360,7 +361,7 @@ TEST_F(QueryProviderTest, DefinitionsOnly) {
 
 // Each kind of statement is checked against the database's tables; the
 // error text joins every line, each followed by ". ".
-TEST_F(QueryProviderTest, ValidationByStatementKind) {
+TEST_P(QueryProviderTest, ValidationByStatementKind) {
   struct Case {
     const char* Text;
     const char* Errors;  // "" when the statement is valid
@@ -395,7 +396,7 @@ TEST_F(QueryProviderTest, ValidationByStatementKind) {
 }
 
 // The WHERE clause of a DELETE picks the rows of its table by address.
-TEST_F(QueryProviderTest, RowListOfDelete) {
+TEST_P(QueryProviderTest, RowListOfDelete) {
   Provider.SetSQL("DELETE FROM emp WHERE salary > 2600");
   ASSERT_TRUE(Provider.ValidateSQL()) << Provider.GetErrorsAsText();
   ASSERT_TRUE(Provider.PreparePlan()) << Provider.GetErrorsAsText();
@@ -405,6 +406,11 @@ TEST_F(QueryProviderTest, RowListOfDelete) {
   Provider.Items(1)->CreateResultList(rows);
   EXPECT_EQ(rows.size(), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(RowSources, QueryProviderTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Reference" : "Planned");
+                         });
 
 // A table on disk is found before a memory table of the same name, unless
 // the statement asks for the memory table.
@@ -421,7 +427,6 @@ TEST(QueryProviderDiskTest, DiskTablesFirst) {
     MakeTable(db, true, "t", columns, {{3}});
     TZelQueryProvider provider;
     provider.SetDatabase(&db);
-    provider.SetRowSourceFactory([&db](TZelQueryProviderItem& item) { return CrossRowsOf(db, item); });
     for (const auto& [text, count] :
          std::vector<std::pair<std::string, int32_t>>{{"SELECT COUNT(*) FROM t", 2},
                                                       {"SELECT COUNT(*) FROM TEMPORARY t", 1}}) {
