@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonText.h"
 #include "engine/storage/zelIndexKeys.h"
@@ -69,8 +70,20 @@ plat::Variant TResultSetField::GetValue() {
     Evaluator->Reset();
     return Evaluator->EvaluateValueExpr();
   }
-  if (DataProvider != nullptr && SourceFieldNo >= 0) return DataProvider->GetDataAsVariant(SourceFieldNo);
-  return Value;
+  if (DataProvider == nullptr || SourceFieldNo < 0) return Value;
+  // A blob comes as its bytes, through the row source's stream.
+  if (IsBlobFieldType(DataType))
+    if (auto* rows = dynamic_cast<TZelBaseJoinDataProvider*>(DataProvider)) {
+      TDataHolder holder;
+      rows->GetRawFieldData(SourceFieldNo, holder);
+      if (holder.IsNull()) return plat::Null();
+      if (!holder.UsesStream())
+        return plat::Variant(std::string(reinterpret_cast<const char*>(holder.Data()),
+                                         static_cast<std::size_t>(holder.Length())));
+      holder.GetStream().SetPosition(0);
+      return plat::Variant(plat::ReadStreamToEnd(holder.GetStream()));
+    }
+  return DataProvider->GetDataAsVariant(SourceFieldNo);
 }
 
 TResultSetField* TResultSetFields::Add() {

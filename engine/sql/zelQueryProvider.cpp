@@ -771,14 +771,14 @@ bool TZelQueryProviderItem::CreateResultSet() {
   return true;
 }
 
-void TZelQueryProviderItem::SetLiveResultBridge(TZelBaseTable& Bridge) {
+void TZelQueryProviderItem::SetLiveResultBridge(TZelDatasetBridge& Bridge) {
   if (!ResultIsLive_) return;
   const TTableNameItem* source = Engine_->TableList()->Items(0);
-  Bridge.DataSetClose();
+  Bridge.CloseBridge();
   if (Bridge.DataBase() == nullptr) Bridge.SetDataBase(Provider_.Database());
   Bridge.SetMemory(source->Memory());
   Bridge.SetTableName(source->TableName());
-  Bridge.DataSetOpen();
+  Bridge.OpenBridge();
   for (int32_t i = 0; i < Bridge.GetInternalFieldCount(); ++i)
     Bridge.GetInternalField(i)->SetSourceField("-1");
   // Only plain columns write back; computed ones are read-only.
@@ -882,7 +882,7 @@ TZelQueryDataset* TZelQueryProvider::GetResultSet() const {
   return Items_.empty() ? nullptr : &Items_[0]->ResultSet();
 }
 
-void TZelQueryProvider::SetLiveResultBridge(TZelBaseTable& Bridge) {
+void TZelQueryProvider::SetLiveResultBridge(TZelDatasetBridge& Bridge) {
   if (Count() == 1) Items_[0]->SetLiveResultBridge(Bridge);
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/dataset/zelDatabase.h"
+#include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/sql/zelParserEngine.h"
 #include "engine/sql/zelQueryDataset.h"
 #include "platform/db/Params.h"
@@ -95,7 +96,7 @@ class TZelQueryProviderItem {
   void PrepareHavingExpr();
   // Opens Bridge on the live result's table and maps each table field that
   // a plain column shows to that column's name ("-1" for the others).
-  void SetLiveResultBridge(TZelBaseTable& Bridge);
+  void SetLiveResultBridge(TZelDatasetBridge& Bridge);
   bool ProcessUnionResultSets();
   bool ParseRemainingUnionStatement();
   bool ValidateUnionSubStatements();
@@ -191,7 +192,7 @@ class TZelQueryProvider {
   TZelSQLStatementType GetSQLStatementType() const;
   TZelQueryDataset* GetResultSet() const;
   bool GetIsLiveRequest() const;
-  void SetLiveResultBridge(TZelBaseTable& Bridge);
+  void SetLiveResultBridge(TZelDatasetBridge& Bridge);
   int32_t GetRowsAffected() const;
   void ResetParams();
   void SetSQL(const std::string& Text);
