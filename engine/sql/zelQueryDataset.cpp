@@ -600,7 +600,16 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   if (ResetCount) RowsAffected_ = 0;
   if (!Active()) Open();
   if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
+  // Column i of Source goes to the column named by field i.
   const int32_t columns = std::min(Fields.Count(), Source.GetInternalFieldCount());
+  std::vector<int32_t> targets;
+  for (int32_t i = 0; i < columns; ++i) {
+    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
+    if (no < 0)
+      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertDataFromDataset",
+                       Fields.GetItems(i)->FieldName, this);
+    targets.push_back(no);
+  }
   for (bool more = Source.DataSetFirst(); more; more = Source.DataSetNext()) {
     ClearRecord(nullptr);
     for (int32_t i = 0; i < columns; ++i) {
@@ -611,16 +620,10 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
         plat::TMemoryStream stream;
         bool isNull = true;
         Source.DataSetGetFieldStreamFromRecBuf(Source.RecordBuffer(), i, stream, isNull);
-        if (!isNull) {
-          std::string text(static_cast<std::size_t>(stream.Size()), '\0');
-          stream.SetPosition(0);
-          stream.Read(text.data(), static_cast<int32_t>(text.size()));
-          value = plat::Variant(text);
-        } else {
-          value = plat::Null();
-        }
+        stream.SetPosition(0);
+        value = isNull ? plat::Null() : plat::Variant(plat::ReadStreamToEnd(stream));
       }
-      SetResultSetFieldFromVariant(i, value);
+      SetResultSetFieldFromVariant(targets[static_cast<std::size_t>(i)], value);
     }
     if (!Distinct || !KeyExists()) {
       AddRecord(true);

@@ -364,6 +364,52 @@ TEST_P(QueryProviderTest, BlobColumns) {
   Db.DeleteTable("notes", true);
 }
 
+// The row operations of INSERT, UPDATE and DELETE on a target table (they
+// need no row source: run once).
+TEST_P(QueryProviderTest, RowOperationsOnATable) {
+  if (GetParam()) return;
+  TZelQueryDataset target;
+  target.SetDataBase(&Db);
+  target.SetMemory(true);
+  target.SetTableName("dept");
+  TResultSetFields values;
+  TResultSetField* name = values.Add();
+  name->FieldName = "dname";
+  name->Value = plat::Variant("Ops");
+  TResultSetField* no = values.Add();
+  no->FieldName = "dept_id";
+  no->Value = plat::Variant(50);
+  target.InsertData(values);
+  EXPECT_EQ(target.GetRowsAffected(), 1);
+  // Rows of another result go in by the names of the fields, in order.
+  Select("SELECT dname, dept_id + 100 FROM dept WHERE dept_id < 30");
+  target.Open();
+  target.InsertDataFromDataset(values, *Provider.GetResultSet(), true, false);
+  EXPECT_EQ(target.GetRowsAffected(), 2);
+  EXPECT_EQ(Select("SELECT dept_id, dname FROM dept WHERE dept_id > 40 ORDER BY 1"),
+            (std::vector<std::string>{"50|Ops", "110|Sales", "120|Dev"}));
+  // Every row gets the SET values; the listed rows go.
+  TZelUpdateRowConstructor set;
+  TZelUpdateRowConstructorElement* element = set.Add();
+  element->SetTargetColumnName("dname");
+  element->SetData(plat::Variant("X"));
+  target.UpdateData(true, {}, set);
+  EXPECT_EQ(target.GetRowsAffected(), 6);
+  std::vector<uint32_t> rows;
+  for (bool more = target.DataSetFirst(); more; more = target.DataSetNext())
+    if (target.DataSetGetFieldDataAsVariant(0).AsInteger() > 40)
+      rows.push_back(ix::LoadU32(target.RecordBuffer() + target.RecordSize() + rbRecAddr));
+  target.DeleteData(false, rows);
+  EXPECT_EQ(target.GetRowsAffected(), 3);
+  EXPECT_EQ(Select("SELECT dept_id, dname FROM dept"),
+            (std::vector<std::string>{"10|X", "20|X", "40|X"}));
+  std::vector<uint32_t> all;
+  target.DeleteData(true, all);
+  EXPECT_EQ(target.GetRowsAffected(), 3);
+  EXPECT_EQ(target.GetTotalRecordCount(), 0);
+  target.Close();
+}
+
 TEST_P(QueryProviderTest, DefinitionsOnly) {
   Provider.SetCreateDefsOnly(true);
   Select("SELECT id, name FROM emp");
