@@ -494,6 +494,10 @@ void TZelQueryProviderItem::BindExprParams(TZelExpr* Expr) {
   }
 }
 
+void TZelQueryProviderItem::BindFromParams() {
+  for (const auto& node : Engine_->FromParser().Nodes()) BindExprParams(node->Expr());
+}
+
 void TZelQueryProviderItem::BindParams(TZelExpr* Expr) {
   plat::TParams* params = Provider_.Params();
   if (params == nullptr) return;
@@ -551,6 +555,7 @@ bool TZelQueryProviderItem::PreparePlan() {
     if (IsCorrelated_) ResetOuterFieldRefs(WhereExpr_.get());
     BindParams(WhereExpr_.get());
   }
+  BindFromParams();
   RowSource_.reset();
   if (Provider_.RowSourceFactory())
     RowSource_ = Provider_.RowSourceFactory()(*this);

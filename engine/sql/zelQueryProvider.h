@@ -80,6 +80,8 @@ class TZelQueryProviderItem {
   bool PreparePlan();
   void BindParams(TZelExpr* Expr);
   void BindExprParams(TZelExpr* Expr);
+  // The ON conditions of the FROM clause.
+  void BindFromParams();
   void ResetOuterFieldRefs(TZelExpr* Expr);
   plat::Variant GetFieldData(const std::string& Table, const std::string& Field);
   TTableNameItem* FindTable(const std::string& Name);

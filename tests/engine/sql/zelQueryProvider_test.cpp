@@ -4,7 +4,8 @@
 //
 // Each test runs twice: with the planner's row sources, and with a
 // reference row source written here (the cross product of the statement's
-// tables, filtered by the whole WHERE condition).
+// tables, filtered by the ON conditions of inner joins and the whole WHERE
+// condition; outer joins are the planner's alone).
 
 #include "engine/sql/zelQueryProvider.h"
 
@@ -86,10 +87,15 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
     const TZelDBStringCompare compare = Item.ResultSet().GetDBStringCompare();
     SetDBStringCompare(compare);
     for (auto& t : Tables_) t->SetDBStringCompare(compare);
-    if (Item.WhereExpr() != nullptr) {
-      Where_.SetExcludeRelopNulls(true);
-      Where_.Prepare(this, Item.WhereExpr()->FirstNode());
-    }
+    const auto condition = [&](TZelExprNode* Root) {
+      Conditions_.push_back(std::make_unique<TExprEvaluator>());
+      Conditions_.back()->SetExcludeRelopNulls(true);
+      Conditions_.back()->Prepare(this, Root);
+    };
+    if (Item.WhereExpr() != nullptr) condition(Item.WhereExpr()->FirstNode());
+    for (const auto& node : Item.Engine().FromParser().Nodes())
+      if (node->JoinType() == trInnerJoin && node->Expr() != nullptr && node->Expr()->FirstNode())
+        condition(node->Expr()->FirstNode());
   }
   plat::Variant GetDataAsVariant(int32_t FieldNo) override {
     const auto [t, no] = Map_[static_cast<std::size_t>(FieldNo - 1)];
@@ -117,7 +123,7 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
   uint32_t GetRecAddr() override { return Tables_[0]->Addrs[Tables_[0]->Current]; }
   uint32_t GetRecModFlag() override { return Tables_[0]->Stamps[Tables_[0]->Current]; }
   int32_t GetKnownRecordCount() override {
-    return Where_.IsPrepared() ? -1 : static_cast<int32_t>(Tables_[0]->Rows.size());
+    return !Conditions_.empty() ? -1 : static_cast<int32_t>(Tables_[0]->Rows.size());
   }
 
  private:
@@ -129,14 +135,16 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
     return false;
   }
   bool Passes() {
-    if (!Where_.IsPrepared()) return true;
-    Where_.Reset();
-    return Where_.Evaluate();
+    for (auto& c : Conditions_) {
+      c->Reset();
+      if (!c->Evaluate()) return false;
+    }
+    return true;
   }
 
   std::vector<std::unique_ptr<TableRows>> Tables_;
   std::vector<std::pair<int32_t, int32_t>> Map_;
-  TExprEvaluator Where_;
+  std::vector<std::unique_ptr<TExprEvaluator>> Conditions_;
 };
 
 struct Column {
