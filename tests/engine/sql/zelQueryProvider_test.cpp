@@ -153,14 +153,27 @@ struct Column {
   int32_t Size;
 };
 
+struct Index {
+  const char* Name;
+  const char* Fields;
+  plat::TIndexOptions Options;
+};
+
 void MakeTable(TZelDataBase& Db, bool Memory, const std::string& Name,
                const std::vector<Column>& Columns,
-               const std::vector<std::vector<plat::Variant>>& Rows) {
+               const std::vector<std::vector<plat::Variant>>& Rows,
+               const std::vector<Index>& Indexes = {}) {
   TZelTable t;
   t.SetDataBase(&Db);
   t.SetMemory(Memory);
   t.SetTableName(Name);
   for (const Column& c : Columns) t.FieldDefs().Add(c.Name, c.Type, c.Size, false);
+  for (const Index& i : Indexes) {
+    plat::TIndexDef* def = t.IndexDefs().AddIndexDef();
+    def->SetName(i.Name);
+    def->SetFields(i.Fields);
+    def->SetOptions(i.Options);
+  }
   t.CreateTable();
   t.Open();
   for (const auto& row : Rows) {
@@ -188,9 +201,11 @@ class QueryProviderTest : public ::testing::TestWithParam<bool> {
                {3, "Cid", plat::Null(), 10},
                {4, "Dee", 4000.0, plat::Null()},
                {5, "eve", 2500.0, 20},
-               {6, plat::Null(), 1000.0, 30}});
+               {6, plat::Null(), 1000.0, 30}},
+              {{"pk", "id", {plat::ixPrimary, plat::ixUnique}}, {"by_dept", "dept_id", {}}});
     MakeTable(Db, true, "dept", {{"dept_id", plat::ftInteger, 0}, {"dname", plat::ftString, 10}},
-              {{10, "Sales"}, {20, "Dev"}, {40, plat::Null()}});
+              {{10, "Sales"}, {20, "Dev"}, {40, plat::Null()}},
+              {{"pk", "dept_id", {plat::ixPrimary, plat::ixUnique}}});
     Provider.SetDatabase(&Db);
     Provider.SetParams(&Params);
     if (GetParam())
