@@ -140,6 +140,9 @@ class TZelQueryProviderItem {
   const std::vector<TZelQueryProviderItem*>& Children() const { return Children_; }
   // Child is being freed: it leaves the child list.
   void ForgetChild(TZelQueryProviderItem* Child);
+  // Closes the result and deletes its table (while the database is
+  // connected); the next build makes it anew.
+  void DropResultTable();
 
  private:
   void InternalCreateObjects();
@@ -153,7 +156,6 @@ class TZelQueryProviderItem {
   bool ChildrenParsed();
   // The statement's first table (INSERT, UPDATE, DELETE and schema target).
   TTableNameItem* TargetTable() const;
-  void DropResultTable();
 
   TZelQueryProvider& Provider_;
   int32_t ID_;

@@ -241,6 +241,11 @@ class QueryProviderTest : public ::testing::TestWithParam<bool> {
     }
     if (!Provider.PreparePlan() || !Provider.CreateResultSet())
       throw std::runtime_error(Provider.GetErrorsAsText());
+    return Rows();
+  }
+
+  // The rows of the statement's result.
+  std::vector<std::string> Rows() {
     TZelQueryDataset& ds = *Provider.GetResultSet();
     std::vector<std::string> rows;
     if (!ds.Active()) return rows;
@@ -431,6 +436,26 @@ TEST_P(QueryProviderTest, RowOperationsOnATable) {
   EXPECT_EQ(target.GetRowsAffected(), 3);
   EXPECT_EQ(target.GetTotalRecordCount(), 0);
   target.Close();
+}
+
+// A statement with subqueries and UNION parts is planned and built again
+// without being parsed anew (a refresh); only the statement's own result
+// table stays in the database.
+TEST_P(QueryProviderTest, BuiltAgainWithoutParsing) {
+  for (const char* text :
+       {"SELECT id FROM emp WHERE dept_id IN (SELECT dept_id FROM dept WHERE dname = 'Sales')",
+        "SELECT id FROM emp e WHERE EXISTS (SELECT dept_id FROM dept WHERE dept_id = e.dept_id)",
+        "SELECT dept_id FROM dept UNION SELECT dept_id FROM emp ORDER BY 1"}) {
+    const std::vector<std::string> first = Select(text);
+    plat::TStringList names;
+    Db.GetTableNames(names, true);
+    EXPECT_EQ(names.Count(), 3) << text;
+    ASSERT_TRUE(Provider.PreparePlan() && Provider.CreateResultSet()) << text;
+    EXPECT_EQ(Rows(), first) << text;
+    names.Clear();
+    Db.GetTableNames(names, true);
+    EXPECT_EQ(names.Count(), 3) << text;
+  }
 }
 
 TEST_P(QueryProviderTest, DefinitionsOnly) {
