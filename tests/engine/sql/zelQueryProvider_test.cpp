@@ -586,6 +586,14 @@ TEST(FuncResultItemTest, AccumulatorsByFunction) {
     EXPECT_EQ(testing::SqlCaseValue(item.GetResult()), c.Expected)
         << static_cast<int>(c.Func) << (c.Distinct ? " distinct" : "");
   }
+  // Dates compare as dates and stay dates.
+  for (const bool max : {false, true}) {
+    TFuncResultItem item(max ? zafMax : zafMin, false, false, plat::ftDateTime, &compare);
+    for (const double d : {45000.25, 9000.5, 120000.0}) item.SetNewValue(plat::Variant::FromDateTime(d));
+    item.SetNewValue(N);
+    EXPECT_EQ(item.GetResult().VarType(), plat::varDate);
+    EXPECT_EQ(item.GetResult().AsDateTime(), max ? 120000.0 : 9000.5);
+  }
   TFuncResultItem star(zafCount, false, true, plat::ftInteger, &compare);
   for (const plat::Variant& v : {plat::Variant(1), N, N}) star.SetNewValue(v);
   EXPECT_EQ(star.GetResult().AsInteger(), 3);
