@@ -140,9 +140,6 @@ class TZelQueryProviderItem {
   const std::vector<TZelQueryProviderItem*>& Children() const { return Children_; }
   // Child is being freed: it leaves the child list.
   void ForgetChild(TZelQueryProviderItem* Child);
-  // Closes the result and deletes its table (while the database is
-  // connected); the next build makes it anew.
-  void DropResultTable();
 
  private:
   void InternalCreateObjects();
@@ -156,6 +153,11 @@ class TZelQueryProviderItem {
   bool ChildrenParsed();
   // The statement's first table (INSERT, UPDATE, DELETE and schema target).
   TTableNameItem* TargetTable() const;
+  void DropResultTable();
+  // Drops the parts' result tables after a build (DropResultTable: closes
+  // the result and deletes its table while the database is connected; the
+  // next build makes it anew).
+  friend class TZelQueryProvider;
 
   TZelQueryProvider& Provider_;
   int32_t ID_;
