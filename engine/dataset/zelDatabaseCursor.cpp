@@ -25,7 +25,8 @@ TZelDataSet::TZelDataSet(plat::TComponent* AOwner)
       RecordMgr_(std::make_unique<TRecordMgr>()),
       IndexMgr_(std::make_unique<TIndexManager>()),
       BlobInterface_(std::make_unique<TBlobInterface>()),
-      ReadAhead_(std::make_unique<TReadAheadBuffer>()) {}
+      ReadAhead_(std::make_unique<TReadAheadBuffer>()),
+      FilterMgr_(std::make_unique<TFilterMgr>()) {}
 
 TZelDataSet::~TZelDataSet() {
   try {
@@ -306,6 +307,8 @@ void TZelDataSet::InternalOpenDataSet() {
 }
 
 void TZelDataSet::InternalCloseDataSet() {
+  // The filter reads the indexes that close here.
+  FilterMgr_->CloseFilter();
   IndexMgr_->Close();
   BlobInterface_->Close();
   BlobInterface_->SetIOInterface(nullptr);
@@ -429,6 +432,7 @@ void TZelDataSet::ReadTableHeader() {
   if (changed) {
     ClearBlobCache();
     InvalidateReadAhead();
+    InvalidateFilter();
   }
 }
 
@@ -470,6 +474,7 @@ void TZelDataSet::InternalSetIndexName(const std::string& Name) {
   IndexMgr_->SetCurrentIndexName(IndexName_);
   CurrentRecordFlag_ = false;
   InvalidateReadAhead();
+  InvalidateFilter();
 }
 
 uint32_t TZelDataSet::BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize) {
@@ -503,11 +508,16 @@ bool TZelDataSet::DataSetMoveToEnd(bool Start) {
   return true;
 }
 
-bool TZelDataSet::DataSetFirst() { return DataSetMoveToEnd(true); }
-bool TZelDataSet::DataSetLast() { return DataSetMoveToEnd(false); }
+bool TZelDataSet::DataSetFirst() {
+  return FilterActive() ? InternalMoveToFilterRecord(spFromStart, 0) : DataSetMoveToEnd(true);
+}
+bool TZelDataSet::DataSetLast() {
+  return FilterActive() ? InternalMoveToFilterRecord(spFromEnd, 0) : DataSetMoveToEnd(false);
+}
 
 bool TZelDataSet::DataSetNext() {
   CheckInternalActive();
+  if (FilterActive()) return InternalMoveToFilterRecord(spFromCurrent, 1);
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetFirst();
   if (CurrentRecordFlag_ && GetFromReadAheadBuffer(true)) return true;
   TCursorLock lock(*this, false);
@@ -521,6 +531,7 @@ bool TZelDataSet::DataSetNext() {
 
 bool TZelDataSet::DataSetPrior() {
   CheckInternalActive();
+  if (FilterActive()) return InternalMoveToFilterRecord(spFromCurrent, -1);
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetLast();
   if (CurrentRecordFlag_ && GetFromReadAheadBuffer(false)) return true;
   TCursorLock lock(*this, false);
@@ -625,6 +636,7 @@ int32_t TZelDataSet::DataSetGetRecordNo() const {
 
 bool TZelDataSet::DataSetSetRecordNo(int32_t RecNo) {
   CheckInternalActive();
+  if (FilterActive()) return FilterSetRecordNo(RecNo);
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   if (RecNo < 1 || RecNo > index->GetRecordCount()) return false;

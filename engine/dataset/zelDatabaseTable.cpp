@@ -71,6 +71,7 @@ class TZelBlobStream : public plat::TMemoryStream {
 TZelBaseTable::TZelBaseTable(plat::TComponent* AOwner)
     : TZelDataSet(AOwner), IndexDefs_(std::make_unique<plat::TIndexDefs>(this)) {
   Version_ = ZelEngineVersion;
+  SetFilterEventHandler([this](const uint8_t* Buffer) { return RecordProcFilter(Buffer); });
 }
 
 TZelBaseTable::~TZelBaseTable() {
@@ -210,6 +211,8 @@ plat::TGetResult TZelBaseTable::GetRecord(plat::TRecordBuffer Buffer, plat::TGet
         ok = DataSetFirst();
       else if (PendingSeek_ == 3)
         ok = DataSetLast();
+      else if (FilterActive())
+        ok = HasCurrentRecord() && FilterCurrentRecord();
       else
         ok = HasCurrentRecord() && SeekCurrentKey();
       break;
@@ -476,6 +479,7 @@ void TZelBaseTable::InternalDelete() {
 void TZelBaseTable::InternalRefresh() {
   plat::TRecordBuffer buffer = ActiveBuffer();
   InvalidateReadAhead();
+  InvalidateFilter();
   if (buffer == nullptr || IsEmpty()) return;
   std::memcpy(RecordBuffer(), buffer, static_cast<size_t>(RecordBufferSize()));
   if (!SeekCurrentKey()) PendingSeek_ = 2;
@@ -520,6 +524,7 @@ void TZelBaseTable::InternalOpen() {
   FilterBuffer_ = plat::AllocRecordMem(static_cast<size_t>(FrameworkBufferSize()));
   FirstFetchPending_ = true;
   UpdateIndexDefs();
+  if (Filtered()) InternalSetFilter();
 }
 
 void TZelBaseTable::QueryInternalFieldDefs(TInternalFields& Fields) {
