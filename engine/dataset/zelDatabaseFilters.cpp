@@ -428,8 +428,18 @@ void TZelDataSet::InternalPrepareMasterRecordList(TCompoundList& List) {
   CheckInternalActive();
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
-  if (!index->BTree().SetCursorToEnd(true)) return;
-  index->ListMatchingRecords(index->GetTempKeyBuffer(), 0, stGE, 0, List);
+  if (!RangeOn()) {
+    if (!index->BTree().SetCursorToEnd(true)) return;
+    index->ListMatchingRecords(index->GetTempKeyBuffer(), 0, stGE, 0, List);
+    return;
+  }
+  // The records of the range, from its start to its end.
+  const int32_t first = GetRangeEndRecNo(rmRangeStart);
+  const int32_t last = GetRangeEndRecNo(rmRangeEnd);
+  if (first == 0 || last < first) return;
+  const uint32_t stop = index->SetRecordNo(last);
+  if (stop == 0 || index->SetRecordNo(first) == 0) return;
+  index->ListMatchingRecords(index->GetTempKeyBuffer(), 0, stGE, stop, List);
 }
 
 void TZelDataSet::LoadFilterRecord(uint32_t RecAddr) {
