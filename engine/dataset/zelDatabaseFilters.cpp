@@ -206,7 +206,6 @@ void TFilterMgr::SetQueryActive(bool Value) {
 
 bool TFilterMgr::OpenFilter(TZelDataSet& Table) {
   CloseFilter();
-  Evaluator_.reset();
   ErrorText_.clear();
   Evaluator_ = std::make_unique<TZelFilterEvaluator>(Table);
   FromDriver_ = false;
@@ -242,11 +241,10 @@ bool TFilterMgr::AssignExpr(TZelDataSet& Table, TZelFilterExprDriver& Driver) {
   // Joining with the open filter needs its evaluator, which holds the
   // accumulated expression; anything else starts afresh.
   if (Evaluator_ == nullptr || Driver.OverwriteExpr() || !Active_) {
-    Evaluator_.reset();
+    CloseFilter();
     Evaluator_ = std::make_unique<TZelFilterEvaluator>(Table);
     Evaluator_->SetFilterOptions(FilterOptions_);
     Evaluator_->SetQueryActive(QueryActive_);
-    Active_ = false;
     HasExpr_ = false;
   }
   SortedOutput_ = Driver.EnforceExprOrder();
@@ -259,7 +257,8 @@ bool TFilterMgr::AssignExpr(TZelDataSet& Table, TZelFilterExprDriver& Driver) {
 }
 
 void TFilterMgr::CloseFilter() {
-  if (Evaluator_ != nullptr) Evaluator_->Close();
+  // The evaluator holds the cursor's indexes, which may close after this.
+  Evaluator_.reset();
   Active_ = false;
   Stale_ = false;
   Current_.clear();

@@ -162,6 +162,7 @@ class ZEL_API TFilterMgr : public plat::TObject {
   // open) or joined with the open filter's under AND. With AssessExprOnly
   // the driver only learns what the expression allows.
   bool AssignExpr(TZelDataSet& Table, TZelFilterExprDriver& Driver);
+  // Drops the evaluator and the current filter.
   void CloseFilter();
   // Evaluates the open filter again (rule 2) and drops the prepared filters.
   void ResetFilter();
