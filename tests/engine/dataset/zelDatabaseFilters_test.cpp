@@ -473,6 +473,22 @@ TEST_F(FilterTest, EmptyBadAndGeneratorTextsAndEvents) {
   db->SetConnected(false);
 }
 
+// Prepared filters are found by their exact text and options.
+TEST(PreparedFilters, FoundByExactTextAndOptions) {
+  TPreparedFilters filters;
+  const plat::TFilterOptions caseless{plat::foCaseInsensitive};
+  filters.AddFilter("Name = 'a'", caseless).push_back(7);
+  EXPECT_EQ(filters.IndexOf("Name = 'a'", caseless), 0);
+  EXPECT_EQ(filters.IndexOf("Name = 'a'", {}), -1);
+  EXPECT_EQ(filters.IndexOf("Name = 'A'", caseless), -1);
+  // The same text and options again replace the entry.
+  filters.AddFilter("Name = 'a'", caseless).push_back(8);
+  ASSERT_EQ(filters.Count(), 1);
+  EXPECT_EQ(filters.GetFilterRecordList(0), (TRecordAddrList{8}));
+  filters.Clear();
+  EXPECT_EQ(filters.IndexOf("Name = 'a'", caseless), -1);
+}
+
 // A memory table filters the same way, and sees another cursor's rows.
 TEST(MemoryFilter, FiltersAndFollowsAnotherCursor) {
   TZelDataBase db;
