@@ -218,7 +218,13 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // Records must also pass the handler: one is installed and the host set
   // OnFilterRecord.
   bool HasFilterEvent() const;
+  // The handler's verdict on the record at RecAddr (true without one).
   bool PassFilterEvent(uint32_t RecAddr);
+  // Whether the record at RecAddr is in the active filter (text and
+  // handler); true without one. A caller walking an index first makes the
+  // filter current (RefreshFilterIfStale) under its lock, since a rebuild
+  // moves the index positions.
+  bool RecordInFilter(uint32_t RecAddr) const;
   // Every record of the current index (or of its range) in index order,
   // with its number in the index.
   void InternalPrepareMasterRecordList(TCompoundList& List);
@@ -466,6 +472,7 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool PostLockTaken_ = false;
 
   // --- Filters (zelDatabaseFilters.cpp) ---
+  // Rebuilds a stale filter list; the caller holds a lock.
   void RefreshFilterIfStale();
   // The record at RecAddr becomes the current one, numbered in the filter.
   void LoadFilterRecord(uint32_t RecAddr);

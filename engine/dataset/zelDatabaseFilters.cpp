@@ -413,6 +413,10 @@ bool TZelDataSet::PassFilterEvent(uint32_t RecAddr) {
   return FilterEventHandler_(FilterRecBuf_.data());
 }
 
+bool TZelDataSet::RecordInFilter(uint32_t RecAddr) const {
+  return !FilterActive() || FilterMgr_->CheckRecordInFilter(RecAddr);
+}
+
 void TZelDataSet::RefreshFilterIfStale() {
   if (FilterMgr_->Active() && FilterMgr_->Stale()) FilterMgr_->ResetFilter();
 }

@@ -459,6 +459,19 @@ TEST_F(FilterTest, EmptyBadAndGeneratorTextsAndEvents) {
   t->SetFiltered(true);
   t->Open();
   EXPECT_EQ(IDs(*t), (std::vector<int32_t>{26, 27, 28, 29, 30}));
+  // Other searches ask the filter whether it holds a record.
+  const auto address = [&] {
+    const plat::TBookmark mark = t->GetBookmark();
+    return static_cast<uint32_t>(mark[0] | mark[1] << 8 | mark[2] << 16 | mark[3] << 24);
+  };
+  t->First();
+  const uint32_t passing = address();
+  t->SetFiltered(false);
+  t->First();
+  const uint32_t hidden = address();
+  t->SetFiltered(true);
+  EXPECT_TRUE(t->RecordInFilter(passing));
+  EXPECT_FALSE(t->RecordInFilter(hidden));
   // A new row the filter passes joins the view, one it rejects does not.
   t->Append();
   SetRow(*t, rng);
