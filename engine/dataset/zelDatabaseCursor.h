@@ -10,7 +10,8 @@
 //                       logical record number, modification stamp)
 //   RecordSize          u32 the record's address in the record store
 //   RecordSize + 4      u32 the record's number in the current index
-//   RecordSize + 8      u32 0
+//   RecordSize + 8      u32 0; in a search or range key buffer the marker
+//                       (kfLowest, kfHighest) of key parts that are not fields
 //
 // Rules:
 //  1. Every read of the stores runs under a read lock and every change under
@@ -252,6 +253,15 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // an end lands on it where the search type allows, else fails.
   bool Find(TIndexSearchType SearchType, const std::string& IndexName,
             const TSearchModifier& Modifier);
+  // Searches the named index for the key of Buffer (markers as InternalFind)
+  // without reading the record or moving the cursor; 0 when found.
+  int32_t InternalSearchOnly(const uint8_t* Buffer, TIndexSearchType SearchType,
+                             const std::string& IndexName, const TSearchModifier& Modifier);
+  // Key fields of the named index that are null in Buffer and not named in
+  // Fields get the marker of the range end (lowest for the start), so that
+  // a search on the other fields passes over all their values.
+  void SetNullIndexFieldsToRangeEnd(uint8_t* Buffer, const std::string& IndexName,
+                                    TRangeMode Mode, const std::vector<std::string>& Fields);
   // Clears Buffer and marks every field (and the trailing word) with Flag.
   void SetKeyFlags(uint8_t* Buffer, uint8_t Flag) const;
   // On: the range keys are built from the range record buffers; off: the
@@ -404,6 +414,11 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   };
   TComparisonMarkers KeyMarkers(const uint8_t* Buffer, TIndexItem& Index,
                                 TFieldComparisonValue NonFieldMarker) const;
+  // The named index (0x270D when none), its search key built from Buffer
+  // and searched; the search's result.
+  TIndexItem* SeekIndex(const uint8_t* Buffer, TIndexSearchType SearchType,
+                        const std::string& IndexName, const TSearchModifier& Modifier,
+                        const char* Context, int32_t& Result);
   // The key of Buffer lies inside the range (always while the range is off).
   bool RecordInRange(const uint8_t* Buffer);
   // Puts a record that left the range back on the nearer range end; true
