@@ -229,6 +229,12 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // Every record of the current index (or of its range) in index order,
   // with its number in the index.
   void InternalPrepareMasterRecordList(TCompoundList& List);
+  // Find under an active filter: the record found when the filter holds it,
+  // else the filter's nearest record in the search's direction (none for
+  // stEQ; stLEG looks forward, then back). The filter's list already keeps
+  // to an active range.
+  bool FindInFilter(TIndexSearchType SearchType, const std::string& IndexName,
+                    const TSearchModifier& Modifier);
   // Moves within the filter; true when a record was reached.
   bool InternalMoveToFilterRecord(TSeekPosition Position, int32_t Offset);
   // After a change of the table by this cursor.

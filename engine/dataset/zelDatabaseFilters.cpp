@@ -488,6 +488,23 @@ bool TZelDataSet::InternalMoveToFilterRecord(TSeekPosition Position, int32_t Off
   });
 }
 
+bool TZelDataSet::FindInFilter(TIndexSearchType SearchType, const std::string& IndexName,
+                               const TSearchModifier& Modifier) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  RefreshFilterIfStale();
+  if (!InternalFind(SearchType, IndexName, Modifier)) return false;
+  uint32_t addr = BufferRecAddr(RecBuf_.data(), RecordSize_);
+  if (!FilterMgr_->CheckRecordInFilter(addr)) {
+    if (SearchType == stEQ) return false;
+    const bool forward = SearchType == stGE || SearchType == stGT || SearchType == stLEG;
+    addr = NearestFilterRecord(forward);
+    if (addr == 0 && SearchType == stLEG) addr = NearestFilterRecord(false);
+    if (addr == 0) return false;
+  }
+  return SetToRecord(addr, nullptr, true, false);
+}
+
 bool TZelDataSet::FilterCurrentRecord() {
   return MoveToFilterRecord([&]() -> uint32_t {
     const uint32_t addr = BufferRecAddr(RecBuf_.data(), RecordSize_);

@@ -123,6 +123,7 @@ bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
 
 bool TZelDataSet::Find(TIndexSearchType SearchType, const std::string& IndexName,
                        const TSearchModifier& Modifier) {
+  if (FilterActive()) return FindInFilter(SearchType, IndexName, Modifier);
   if (RangeOn_ && !RangeActive_) return false;
   TCursorLock lock(*this, false);
   if (!InternalFind(SearchType, IndexName, Modifier)) return false;
