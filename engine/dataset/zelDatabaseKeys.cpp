@@ -310,9 +310,15 @@ bool TZelDataSet::FindBuf(const uint8_t* Buffer, TIndexSearchType SearchType,
   TCursorLock lock(*this, false);
   std::memcpy(RecBuf_.data(), Buffer, static_cast<size_t>(RecordBufferSize()));
   if (Find(SearchType, IndexName, Modifier)) return true;
+  if (!RestoreOnFail) return false;
   // The buffer now holds the key, or a record the range refused: the
-  // cursor goes to the record nearest it.
-  if (RestoreOnFail && RefreshDataSet(stLEG, RecBuf_.data()) == 0) CurrentRecordFlag_ = false;
+  // cursor goes to the record nearest it, and under a filter on to the
+  // nearest record the filter shows.
+  bool on = RefreshDataSet(stLEG, RecBuf_.data()) != 0;
+  if (on && FilterActive())
+    on = InternalMoveToFilterRecord(spFromCurrent, 0) ||
+         InternalMoveToFilterRecord(spFromCurrent, -1);
+  if (!on) CurrentRecordFlag_ = false;
   return false;
 }
 

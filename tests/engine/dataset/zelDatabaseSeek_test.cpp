@@ -396,6 +396,87 @@ TEST_P(SeekSuite, ADetailTakesItsMastersRangeAgainOnRequest) {
   EXPECT_EQ(lines.RecordCount(), 3);
 }
 
+TEST_P(SeekSuite, AFilterInsideARangeCountsNumbersAndSearchesItsOwnRecords) {
+  // K from 1 to 20 but 14, V = K mod 3; the filter keeps the multiples of
+  // 3 and the range 5 to 16 leaves 6, 9, 12 and 15.
+  std::vector<std::pair<int32_t, int32_t>> rows;
+  for (int32_t k = 20; k >= 1; --k)
+    if (k != 14) rows.emplace_back(k, k % 3);
+  ProbeTable& t = MakePairTable("Mixed", "K", "V", "K", rows);
+  t.SetFilter("V = 0");
+  t.SetFiltered(true);
+  t.SetRange({Variant(5)}, {Variant(16)});
+  const auto shows = [&](int32_t K, int32_t RecNo) {
+    EXPECT_EQ(t.FieldByName("K")->AsInteger(), K);
+    EXPECT_EQ(t.RecNo(), RecNo);
+  };
+  auto walk = [&] {
+    std::string out;
+    for (t.First(); !t.Eof(); t.Next()) out += (out.empty() ? "" : " ") + t.FieldByName("K")->AsString();
+    return out;
+  };
+  EXPECT_EQ(t.RecordCount(), 4);
+  EXPECT_EQ(walk(), "6 9 12 15");
+  t.Last();
+  shows(15, 4);
+  t.Prior();
+  shows(12, 3);
+  t.SetRecNo(2);
+  shows(9, 2);
+  t.SetRecNo(5);
+  shows(9, 2);
+
+  struct SearchCase {
+    bool Nearest;
+    int32_t K;
+    int32_t Lands;  // 0: not found, the position stays on 9
+    int32_t RecNo;
+  };
+  const std::vector<SearchCase> searches = {
+      {false, 12, 12, 3}, {false, 7, 0, 0},  {false, 3, 0, 0},  {false, 18, 0, 0},
+      {true, 7, 9, 2},    {true, 13, 15, 4}, {true, 16, 15, 4}, {true, 99, 15, 4},
+      {true, 1, 6, 1},
+  };
+  for (const SearchCase& c : searches) {
+    SCOPED_TRACE((c.Nearest ? "FindNearest " : "FindKey ") + std::to_string(c.K));
+    t.SetRecNo(2);
+    if (c.Nearest) {
+      t.FindNearest({Variant(c.K)});
+    } else {
+      EXPECT_EQ(t.FindKey({Variant(c.K)}), c.Lands != 0);
+    }
+    if (c.Lands != 0)
+      shows(c.Lands, c.RecNo);
+    else
+      shows(9, 2);
+  }
+  // The fallback of a failed seek from a buffer lands on a record of the
+  // filter too.
+  const std::vector<uint8_t> key = KeyOf(t, 7);
+  EXPECT_FALSE(t.FindBuf(key.data(), stEQ, t.CurrentIndexName(), {}, true));
+  EXPECT_EQ(CursorK(t), 9);
+
+  // A new range filters the records of the new range.
+  t.SetRange({Variant(10)}, {Variant(20)});
+  EXPECT_EQ(t.RecordCount(), 3);
+  EXPECT_EQ(walk(), "12 15 18");
+  t.SetRange({Variant(5)}, {Variant(16)});
+  // A posted record that passes both is the current one.
+  t.Append();
+  t.FieldByName("K")->SetAsInteger(14);
+  t.FieldByName("V")->SetAsInteger(0);
+  t.Post();
+  shows(14, 4);
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.Next();
+  shows(15, 5);
+  t.CancelRange();
+  EXPECT_EQ(t.RecordCount(), 7);
+  EXPECT_EQ(walk(), "3 6 9 12 14 15 18");
+  t.SetFiltered(false);
+  EXPECT_EQ(t.RecordCount(), 20);
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, SeekSuite, ::testing::Values(false, true),
                          datasettest::MemoryOrDiskName);
 
