@@ -256,8 +256,13 @@ void TZelQuery::ExecSQL() {
     InternalExecSQL();
     return;
   }
+  // The values the host gave for the script reach every statement that
+  // names them, also past statements that name none.
+  plat::TParams given;
+  given.Assign(Params_.get());
   for (const std::string& piece : pieces) {
     SQL_->SetText(piece);
+    Params_->AssignValues(given);
     InternalExecSQL();
   }
 }

@@ -218,6 +218,8 @@ bool TZelSQLStatement::CheckTableList(TTableList& Tables, bool ReportErrors) {
       found = true;
     }
     if (!found) {
+      // A table made in the memory database can only live in memory.
+      if (Database_->IsMemoryDatabase()) item->SetMemory(true);
       result = false;
       if (ReportErrors) AddError(std::string(SzelTableNotFound) + " - " + item->TableName());
     }
