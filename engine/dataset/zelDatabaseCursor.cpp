@@ -8,6 +8,7 @@
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCrypt.h"
 #include "platform/db/DBConsts.h"
+#include "platform/rtl/ScopeGuard.h"
 
 namespace zel {
 
@@ -248,6 +249,7 @@ void TZelDataSet::InternalOpenDataSet() {
     RecordMgr_->Open(def.RecordInterface());
     RecBuf_.assign(static_cast<size_t>(RecordBufferSize()), 0);
     OldRecBuf_.assign(static_cast<size_t>(RecordBufferSize()), 0);
+    DataSetClearRange();
 
     IndexMgr_->SetIOInterface(def.IndexInterface());
     IndexMgr_->SetTableHeader(def.TableHeader());
@@ -391,6 +393,7 @@ void TZelDataSet::DumpInternalCaches() {
   ClearBlobCache();
   if (!Open_) return;
   InvalidateReadAhead();
+  InvalidateRangePositions();
   HeaderSeen_ = false;
   // The header in memory may hold what the transaction changed: it must
   // never be written back.
@@ -429,6 +432,7 @@ void TZelDataSet::ReadTableHeader() {
   if (changed) {
     ClearBlobCache();
     InvalidateReadAhead();
+    InvalidateRangePositions();
   }
 }
 
@@ -447,6 +451,7 @@ void TZelDataSet::WriteTableHeader() {
     header->WriteHeader();
     LastModifiedFlag_ = header->GetModifiedFlag();
     InvalidateReadAhead();
+    InvalidateRangePositions();
   }
 }
 
@@ -469,6 +474,8 @@ void TZelDataSet::InternalSetIndexName(const std::string& Name) {
   IndexName_ = item->IndexName();
   IndexMgr_->SetCurrentIndexName(IndexName_);
   CurrentRecordFlag_ = false;
+  // Range keys are keys of the index they were built on.
+  SetRangeOn(false);
   InvalidateReadAhead();
 }
 
@@ -496,6 +503,7 @@ void TZelDataSet::LoadFromIndex() {
 bool TZelDataSet::DataSetMoveToEnd(bool Start) {
   CheckInternalActive();
   if (ReadAheadMode_ == raReadAheadActive) ReadAheadMode_ = raReadAheadUninitialized;
+  if (RangeOn_) return MoveToRangeEnd(Start ? rmRangeStart : rmRangeEnd);
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   if (!index->BTree().SetCursorToEnd(Start)) return false;
@@ -509,26 +517,39 @@ bool TZelDataSet::DataSetLast() { return DataSetMoveToEnd(false); }
 bool TZelDataSet::DataSetNext() {
   CheckInternalActive();
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetFirst();
-  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(true)) return true;
-  TCursorLock lock(*this, false);
-  TIndexItem* index = CurrentIndex();
-  index->CreateKeyBuffer(RecBuf_.data());
-  if (index->FullIndexSearch(stGT) != 0) return false;
-  LoadFromIndex();
-  FillReadAheadBuffer(true);
-  return true;
+  return StepRecord(true);
 }
 
 bool TZelDataSet::DataSetPrior() {
   CheckInternalActive();
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetLast();
-  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(false)) return true;
+  return StepRecord(false);
+}
+
+bool TZelDataSet::StepRecord(bool Forward) {
+  if (RangeOn_) {
+    // A step that leaves the range fails and keeps the record it came from.
+    if (!RangeActive_) return false;
+    const std::vector<uint8_t> from = RecBuf_;
+    const bool wasCurrent = CurrentRecordFlag_;
+    RangeOn_ = false;
+    bool moved = false;
+    {
+      const auto restore = plat::OnScopeExit([this] { RangeOn_ = true; });
+      moved = StepRecord(Forward);
+    }
+    if (moved && RecordInRange(RecBuf_.data())) return true;
+    RecBuf_ = from;
+    CurrentRecordFlag_ = wasCurrent;
+    return false;
+  }
+  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(Forward)) return true;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   index->CreateKeyBuffer(RecBuf_.data());
-  if (index->FullIndexSearch(stLT) != 0) return false;
+  if (index->FullIndexSearch(Forward ? stGT : stLT) != 0) return false;
   LoadFromIndex();
-  FillReadAheadBuffer(false);
+  FillReadAheadBuffer(Forward);
   return true;
 }
 
@@ -625,10 +646,20 @@ int32_t TZelDataSet::DataSetGetRecordNo() const {
 
 bool TZelDataSet::DataSetSetRecordNo(int32_t RecNo) {
   CheckInternalActive();
+  if (RecNo < 1) return false;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
-  if (RecNo < 1 || RecNo > index->GetRecordCount()) return false;
-  if (index->SetRecordNo(RecNo) == 0) return false;
+  // Inside a range numbers count from its start.
+  int32_t target = RecNo;
+  int32_t bound = index->GetRecordCount();
+  if (RangeOn_) {
+    const int32_t base = GetRangeEndRecNo(rmRangeStart);
+    if (base == 0) return false;
+    target = base + RecNo - 1;
+    bound = GetRangeEndRecNo(rmRangeEnd);
+  }
+  if (target > bound) return false;
+  if (index->SetRecordNo(target) == 0) return false;
   LoadFromIndex();
   return true;
 }

@@ -10,7 +10,8 @@
 //                       logical record number, modification stamp)
 //   RecordSize          u32 the record's address in the record store
 //   RecordSize + 4      u32 the record's number in the current index
-//   RecordSize + 8      u32 0
+//   RecordSize + 8      u32 0; in a search or range key buffer the marker
+//                       (kfLowest, kfHighest) of key parts that are not fields
 //
 // Rules:
 //  1. Every read of the stores runs under a read lock and every change under
@@ -67,6 +68,19 @@ enum TReadAheadMode : uint8_t {
 // Milliseconds a batch of read-ahead records stays valid: what other
 // processes change shows after at most this long while browsing.
 inline constexpr uint32_t ReadAheadValidPeriod = 10000;
+
+// Which end of a range a key buffer describes.
+enum TRangeMode : uint8_t { rmRangeStart, rmRangeEnd };
+
+// The null-flag byte of a field in a search or range key buffer: the field
+// holds a value, is null, or stands before or after every value. The
+// buffer's trailing word carries the lowest or highest marker for the key
+// parts that are not fields.
+inline constexpr uint8_t kfNull = 0;
+inline constexpr uint8_t kfValue = 1;
+inline constexpr uint8_t kfLowest = 2;
+inline constexpr uint8_t kfHighest = 4;
+inline constexpr int32_t rbKeyMarker = 8;
 
 // An encrypted table's AltName: its name scrambled with the built-in key.
 std::string ScrambleTableName(const std::string& Name);
@@ -134,7 +148,8 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   int32_t DataSetGetRecordNo() const;
   bool DataSetSetRecordNo(int32_t RecNo);
   int32_t GetTotalRecordCount();
-  int32_t GetCurrentRecordCount() { return GetTotalRecordCount(); }
+  // The records the cursor can reach: inside the range when one is on.
+  int32_t GetCurrentRecordCount();
   // Re-seeks the current index on the record buffer's key (stEQ); true when
   // the record is there.
   bool SeekCurrentKey();
@@ -189,6 +204,43 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // record must still be the one Buffer holds (0x2204 otherwise).
   bool SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Position, bool CheckFlags);
   void ReadRecordBuffer(uint32_t RecAddr, uint8_t* Buffer);
+
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  // Seeks the key in the record buffer on the named index (markers from
+  // its flags when the trailing word is set); on success the record is
+  // read and numbered in the current index.
+  bool InternalFind(TIndexSearchType SearchType, const std::string& IndexName,
+                    const TSearchModifier& Modifier);
+  // InternalFind, then kept inside an active range: a search that passed
+  // an end lands on it where the search type allows, else fails.
+  bool Find(TIndexSearchType SearchType, const std::string& IndexName,
+            const TSearchModifier& Modifier);
+  // Searches the named index for the key of Buffer (markers as InternalFind)
+  // without reading the record or moving the cursor; 0 when found.
+  int32_t InternalSearchOnly(const uint8_t* Buffer, TIndexSearchType SearchType,
+                             const std::string& IndexName, const TSearchModifier& Modifier);
+  // Key fields of the named index that are null in Buffer and not named in
+  // Fields get the marker of the range end (lowest for the start), so that
+  // a search on the other fields passes over all their values.
+  void SetNullIndexFieldsToRangeEnd(uint8_t* Buffer, const std::string& IndexName,
+                                    TRangeMode Mode, const std::vector<std::string>& Fields);
+  // Clears Buffer and marks every field (and the trailing word) with Flag.
+  void SetKeyFlags(uint8_t* Buffer, uint8_t Flag) const;
+  // On: the range keys are built from the range record buffers; off: the
+  // range is cleared.
+  void SetRangeOn(bool On);
+  bool RangeOn() const { return RangeOn_; }
+  // The start key is not above the end key.
+  bool RangeActive() const { return RangeActive_; }
+  // Range off; the start buffer lowest, the end buffer highest.
+  void DataSetClearRange();
+  bool CheckKeyBufInRange(const uint8_t* Key, TRangeMode Mode) const;
+  // The cursor onto the first (start) or last (end) record of the range.
+  bool MoveToRangeEnd(TRangeMode Mode);
+  // The current index's record number of that range end; 0 when the range
+  // holds no record.
+  int32_t GetRangeEndRecNo(TRangeMode Mode);
+  uint8_t* GetRangeRecBuf(TRangeMode Mode) { return Range_[Mode].RecBuf.data(); }
 
   // --- Restructuring and maintenance (zelDatabaseRestructure.cpp) ---
   // Applies a restructure to the closed table: the whole change runs in one
@@ -308,6 +360,42 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // Reports Position of Count to OnUpdateProgress when the percentage moved;
   // true when the handler asked to stop.
   bool ReportProgress(int64_t Position, int64_t Count, int32_t& LastPercent);
+
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  // One end of the range. Invariant while the range is on: Key and Markers
+  // are built from RecBuf on the current index; RecNo and RecAddr hold the
+  // end's position only while PositionValid, which a change of the table
+  // (this cursor's, another cursor's or another process's) clears.
+  struct TRangeEnd {
+    std::vector<uint8_t> RecBuf;
+    std::vector<uint8_t> Key;
+    TComparisonMarkers Markers;
+    bool PositionValid = false;
+    int32_t RecNo = 0;
+    uint32_t RecAddr = 0;
+  };
+  TComparisonMarkers KeyMarkers(const uint8_t* Buffer, TIndexItem& Index,
+                                TFieldComparisonValue NonFieldMarker) const;
+  // The named index (0x270D when none), its search key built from Buffer
+  // and searched; the search's result.
+  TIndexItem* SeekIndex(const uint8_t* Buffer, TIndexSearchType SearchType,
+                        const std::string& IndexName, const TSearchModifier& Modifier,
+                        const char* Context, int32_t& Result);
+  // The key of Buffer lies inside the range (always while the range is off).
+  bool RecordInRange(const uint8_t* Buffer);
+  // Puts a record that left the range back on the nearer range end; true
+  // when the cursor stands on a record inside the range.
+  bool StayInRange();
+  // The index on the range end of Mode; its record address, 0 when the
+  // range holds no record.
+  uint32_t SearchRangeEnd(TRangeMode Mode);
+  void InvalidateRangePositions();
+  // One step over the current index, without regard to the range.
+  bool StepRecord(bool Forward);
+
+  TRangeEnd Range_[2];
+  bool RangeOn_ = false;
+  bool RangeActive_ = false;
 
   // A lock for one call: taken when none is held, released only when it was
   // taken here (also when the call fails).
