@@ -308,7 +308,17 @@ void TZelQuery::InternalRefresh() {
       RunSucceeded_ = KeepingParamValues([&] { return Provider_->ValidateSQLOnly(); }) &&
                       Provider_->PreparePlan() && Provider_->CreateResultSet();
       if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
-      Provider_->GetResultSet()->Close();
+      TZelQueryDataset& result = *Provider_->GetResultSet();
+      result.Close();
+      // The new result has a table of its own: the cursor moves over to it
+      // (same columns) and the old table goes.
+      if (!plat::AnsiSameText(TableName_, result.TableName())) {
+        const std::string old = TableName_;
+        DataSetClose();
+        TableName_ = result.TableName();
+        DataSetOpen();
+        DataBase()->DeleteTable(old, true);
+      }
     } catch (...) {
       InternalDisconnect();
       throw;
