@@ -388,6 +388,7 @@ void TZelDataSet::ForgetLocks() {
 
 void TZelDataSet::DumpInternalCaches() {
   ForgetLocks();
+  ClearBlobSlots();
   ClearBlobCache();
   if (!Open_) return;
   InvalidateReadAhead();
@@ -447,6 +448,7 @@ void TZelDataSet::WriteTableHeader() {
     header->WriteHeader();
     LastModifiedFlag_ = header->GetModifiedFlag();
     InvalidateReadAhead();
+    ClearBlobCache();
   }
 }
 

@@ -53,7 +53,7 @@ void TZelDataSet::InitializeNewRecord(uint8_t* Buffer, bool KeyFlags) {
 void TZelDataSet::ClearRecord(uint8_t* Buffer) {
   if (Buffer == nullptr || Buffer == RecBuf_.data()) {
     std::memset(RecBuf_.data(), 0, RecBuf_.size());
-    ClearBlobCache();
+    ClearBlobSlots();
     return;
   }
   std::memset(Buffer, 0, static_cast<size_t>(RecordBufferSize()));
@@ -101,7 +101,7 @@ TBlob* TZelDataSet::BlobSlot(int32_t FieldNo, bool Create) {
   return slot;
 }
 
-void TZelDataSet::ClearBlobCache() {
+void TZelDataSet::ClearBlobSlots() {
   TBlobMgr& blobs = RecordMgr_->BlobMgr();
   for (int32_t i = 0; i < blobs.Count(); ++i) {
     blobs.Items(i)->Stream().Clear();
@@ -110,13 +110,7 @@ void TZelDataSet::ClearBlobCache() {
 }
 
 void TZelDataSet::DataSetSetFieldStream(int32_t FieldNo, bool IsNull, plat::TStream& Stream) {
-  if (!IsFieldBlob(FieldNo))
-    ZelDatabaseErrorFmt(0x2710, "TZelDataSet.DataSetSetFieldStream", "%d", {FieldNo}, this);
-  CheckPrivilegePresent(GetInternalField(FieldNo)->PrivilegeFlags(), opInsertDataBit);
-  TBlob* slot = BlobSlot(FieldNo, true);
-  slot->Stream().Clear();
-  if (!IsNull && Stream.Size() > 0) slot->Stream().CopyFrom(Stream, 0);
-  slot->SetState(bsModified);
+  DataSetSetFieldStreamFromRecBuf(RecBuf_.data(), FieldNo, IsNull, Stream);
 }
 
 void TZelDataSet::DataSetGetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo,
@@ -249,6 +243,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
   if (autoIncNo >= 0) header.SetRecordAutoIncVal(counter);
   header.SetLogicalRecordNo(logicalNo);
   header.SetDirty(true);
+  ClearBlobSlots();
   ClearBlobCache();
   SetRecordTrailer(rec, addr, 0);
   CurrentRecordFlag_ = true;
@@ -338,6 +333,7 @@ void TZelDataSet::UpdateRecord() {
   }
   for (const auto& [blob, size] : oldBlobs) BlobInterface_->DeleteBlob(blob, size);
   TableDef_->TableHeader()->SetDirty(true);
+  ClearBlobSlots();
   ClearBlobCache();
   SeekCurrentKey();
 }
@@ -376,6 +372,7 @@ void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
   WriteBlobsToInterface(true, nullptr, nullptr);
   TableDef_->TableHeader()->SetDirty(true);
   CurrentRecordFlag_ = false;
+  ClearBlobSlots();
   ClearBlobCache();
   // Stand on the record after the deleted one, else on the one before.
   TIndexItem* index = CurrentIndex();
