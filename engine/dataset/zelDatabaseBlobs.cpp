@@ -10,6 +10,14 @@
 
 namespace zel {
 
+namespace {
+
+// What the blob cache of one cursor may hold.
+constexpr int64_t BlobCacheMaxBytes = 8 << 20;
+constexpr int32_t BlobCacheMaxItems = 64;
+
+}  // namespace
+
 // The whole value of one blob field of the active record, in memory. A read
 // stream is filled from the record buffer (a blob read while browsing comes
 // from the blob cache when it is there); a write stream starts empty, a
@@ -172,13 +180,20 @@ void TZelDataSet::SetBlobCacheData(const uint8_t* Buffer, int32_t FieldNo, plat:
   if (!UseBlobCache_ || State() != plat::dsBrowse || Buffer == nullptr) return;
   const uint32_t addr = BufferRecAddr(Buffer, RecordSize_);
   if (addr == 0) return;
-  TBlob* blob = BlobCache_->FindBlob(addr, FieldNo);
-  if (blob == nullptr) {
-    blob = BlobCache_->Add();
-    blob->SetRecID(addr);
-    blob->SetFieldNo(FieldNo);
+  if (TBlob* old = BlobCache_->FindBlob(addr, FieldNo)) BlobCache_->Delete(old->Index());
+  if (Stream.Size() > BlobCacheMaxBytes) return;
+  // Browsing a table of large blobs must not keep them all: the oldest
+  // copies go first.
+  int64_t bytes = Stream.Size();
+  for (int32_t i = 0; i < BlobCache_->Count(); ++i) bytes += BlobCache_->Items(i)->Stream().Size();
+  while (BlobCache_->Count() > 0 &&
+         (BlobCache_->Count() >= BlobCacheMaxItems || bytes > BlobCacheMaxBytes)) {
+    bytes -= BlobCache_->Items(0)->Stream().Size();
+    BlobCache_->Delete(0);
   }
-  blob->Stream().Clear();
+  TBlob* blob = BlobCache_->Add();
+  blob->SetRecID(addr);
+  blob->SetFieldNo(FieldNo);
   if (Stream.Size() > 0) blob->Stream().CopyFrom(Stream, 0);
   blob->SetState(bsValid);
 }

@@ -117,7 +117,8 @@ void TZelDataSet::DataSetGetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t
                                                   plat::TStream& Stream, bool& IsNull) {
   const TInternalFieldItem* f = GetInternalField(FieldNo);
   if (!IsBlobFieldType(f->DataType()))
-    ZelDatabaseErrorFmt(0x2710, "TZelDataSet.DataSetGetFieldStream", "%d", {FieldNo}, this);
+    ZelDatabaseError(0x2185, "TZelDataSet.DataSetGetFieldStream",
+                     "Unable to use this method to access non-blob fields", this);
   const uint8_t* p = RecBuf + f->DataOffset();
   const uint32_t addr = ix::LoadU32(p);
   IsNull = RecBuf[f->NullFlagOffset()] == 0 || addr == 0;
