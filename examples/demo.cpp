@@ -631,6 +631,14 @@ void ShowDatabase() {
   parts.Delete();
   parts.SetIndexName("pkID");
   PrintTable(parts, "after a price change and deleting the last by name");
+  // A filter: the case-insensitive index on Name answers the LIKE, the
+  // price is checked row by row.
+  parts.SetFilterOptions({plat::foCaseInsensitive});
+  parts.SetFilter("Name like 's%' or Price > 10");
+  parts.SetFiltered(true);
+  std::printf("the filter \"%s\" passes %d parts\n", parts.Filter().c_str(), parts.RecordCount());
+  PrintTable(parts, "Parts the filter passes");
+  parts.SetFiltered(false);
   parts.Close();
   zel::TZelTable log;
   log.SetDataBase(&db);
@@ -651,6 +659,70 @@ void ShowDatabase() {
   }
 }
 
+// Key search, a range and a master/detail pair, on tables of the memory
+// database: orders and their lines, the lines indexed by order number.
+void ShowKeysAndRanges() {
+  Section("Key search, ranges and master/detail");
+  zel::TZelDataBase db;
+  db.SetDataBaseName("memory");
+  db.SetConnected(true);
+  const auto makeTable = [&](zel::TZelTable& Table, const char* Name, const char* IndexFields) {
+    Table.SetDataBase(&db);
+    Table.SetTableName(Name);
+    Table.SetMemory(true);
+    Table.FieldDefs().Add("OrderNo", plat::ftInteger);
+    Table.FieldDefs().Add("Text", plat::ftString, 12);
+    Table.IndexDefs().Add(std::string("ix") + Name, IndexFields, {plat::ixUnique});
+    Table.CreateTable();
+    Table.Open();
+  };
+  zel::TZelTable orders, lines;
+  makeTable(orders, "Orders", "OrderNo");
+  makeTable(lines, "Lines", "OrderNo;Text");
+  for (auto [no, customer] : {std::pair{10, "Ann"}, {20, "Bob"}, {30, "Cid"}})
+    orders.AppendRecord({plat::Variant(no), plat::Variant(customer)});
+  for (auto [no, item] : {std::pair{10, "bolt"}, {10, "nut"}, {20, "gear"}, {30, "bolt"},
+                          {30, "spring"}, {30, "washer"}})
+    lines.AppendRecord({plat::Variant(no), plat::Variant(item)});
+
+  const auto order = [&] {
+    return std::to_string(orders.FieldByName("OrderNo")->AsInteger()) + " " +
+           orders.FieldByName("Text")->AsString();
+  };
+  orders.FindKey({plat::Variant(20)});
+  std::printf("FindKey(20): order %s\n", order().c_str());
+  const bool found = orders.FindKey({plat::Variant(25)});
+  std::printf("FindKey(25): %s, still on order %s\n", found ? "found" : "not found",
+              order().c_str());
+  orders.FindNearest({plat::Variant(25)});
+  std::printf("FindNearest(25): order %s\n", order().c_str());
+
+  lines.SetRange({plat::Variant(30)}, {plat::Variant(30)});
+  std::printf("lines of order 30 (a range on the first index field), %d of them:\n",
+              lines.RecordCount());
+  for (lines.First(); !lines.Eof(); lines.Next())
+    std::printf("  #%d %s\n", lines.RecNo(), lines.FieldByName("Text")->AsString().c_str());
+  lines.CancelRange();
+
+  plat::TDataSource source(nullptr);
+  source.SetDataSet(&orders);
+  lines.SetMasterFields("OrderNo");
+  lines.SetMasterSource(&source);
+  std::printf("each order with its lines (the detail follows the master):\n");
+  for (orders.First(); !orders.Eof(); orders.Next()) {
+    std::printf("  %s:", order().c_str());
+    for (lines.First(); !lines.Eof(); lines.Next())
+      std::printf(" %s", lines.FieldByName("Text")->AsString().c_str());
+    std::printf("\n");
+  }
+  lines.Insert();
+  lines.FieldByName("Text")->SetAsString("pin");
+  lines.Post();
+  std::printf("a line inserted under order %s took OrderNo %d\n", order().c_str(),
+              lines.FieldByName("OrderNo")->AsInteger());
+  lines.SetMasterSource(nullptr);
+}
+
 }  // namespace
 
 int main() {
@@ -662,6 +734,7 @@ int main() {
   try {
     ShowStorage();
     ShowDatabase();
+    ShowKeysAndRanges();
   } catch (const plat::Exception& e) {
     std::printf("failed: %s\n", ForTerminal(e.Message(), 7).c_str());
     return 1;

@@ -8,6 +8,7 @@
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCrypt.h"
 #include "platform/db/DBConsts.h"
+#include "platform/rtl/ScopeGuard.h"
 
 namespace zel {
 
@@ -25,7 +26,8 @@ TZelDataSet::TZelDataSet(plat::TComponent* AOwner)
       RecordMgr_(std::make_unique<TRecordMgr>()),
       IndexMgr_(std::make_unique<TIndexManager>()),
       BlobInterface_(std::make_unique<TBlobInterface>()),
-      ReadAhead_(std::make_unique<TReadAheadBuffer>()) {}
+      ReadAhead_(std::make_unique<TReadAheadBuffer>()),
+      FilterMgr_(std::make_unique<TFilterMgr>()) {}
 
 TZelDataSet::~TZelDataSet() {
   try {
@@ -248,6 +250,7 @@ void TZelDataSet::InternalOpenDataSet() {
     RecordMgr_->Open(def.RecordInterface());
     RecBuf_.assign(static_cast<size_t>(RecordBufferSize()), 0);
     OldRecBuf_.assign(static_cast<size_t>(RecordBufferSize()), 0);
+    DataSetClearRange();
 
     IndexMgr_->SetIOInterface(def.IndexInterface());
     IndexMgr_->SetTableHeader(def.TableHeader());
@@ -306,6 +309,8 @@ void TZelDataSet::InternalOpenDataSet() {
 }
 
 void TZelDataSet::InternalCloseDataSet() {
+  // The filter reads the indexes that close here.
+  FilterMgr_->CloseFilter();
   IndexMgr_->Close();
   BlobInterface_->Close();
   BlobInterface_->SetIOInterface(nullptr);
@@ -392,6 +397,7 @@ void TZelDataSet::DumpInternalCaches() {
   ClearBlobCache();
   if (!Open_) return;
   InvalidateReadAhead();
+  InvalidateRangePositions();
   HeaderSeen_ = false;
   // The header in memory may hold what the transaction changed: it must
   // never be written back.
@@ -430,6 +436,8 @@ void TZelDataSet::ReadTableHeader() {
   if (changed) {
     ClearBlobCache();
     InvalidateReadAhead();
+    InvalidateRangePositions();
+    InvalidateFilter();
   }
 }
 
@@ -449,6 +457,7 @@ void TZelDataSet::WriteTableHeader() {
     LastModifiedFlag_ = header->GetModifiedFlag();
     InvalidateReadAhead();
     ClearBlobCache();
+    InvalidateRangePositions();
   }
 }
 
@@ -471,7 +480,10 @@ void TZelDataSet::InternalSetIndexName(const std::string& Name) {
   IndexName_ = item->IndexName();
   IndexMgr_->SetCurrentIndexName(IndexName_);
   CurrentRecordFlag_ = false;
+  // Range keys are keys of the index they were built on.
+  SetRangeOn(false);
   InvalidateReadAhead();
+  InvalidateFilter();
 }
 
 uint32_t TZelDataSet::BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize) {
@@ -498,6 +510,7 @@ void TZelDataSet::LoadFromIndex() {
 bool TZelDataSet::DataSetMoveToEnd(bool Start) {
   CheckInternalActive();
   if (ReadAheadMode_ == raReadAheadActive) ReadAheadMode_ = raReadAheadUninitialized;
+  if (RangeOn_) return MoveToRangeEnd(Start ? rmRangeStart : rmRangeEnd);
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   if (!index->BTree().SetCursorToEnd(Start)) return false;
@@ -505,32 +518,51 @@ bool TZelDataSet::DataSetMoveToEnd(bool Start) {
   return true;
 }
 
-bool TZelDataSet::DataSetFirst() { return DataSetMoveToEnd(true); }
-bool TZelDataSet::DataSetLast() { return DataSetMoveToEnd(false); }
+bool TZelDataSet::DataSetFirst() {
+  return FilterActive() ? InternalMoveToFilterRecord(spFromStart, 0) : DataSetMoveToEnd(true);
+}
+bool TZelDataSet::DataSetLast() {
+  return FilterActive() ? InternalMoveToFilterRecord(spFromEnd, 0) : DataSetMoveToEnd(false);
+}
 
 bool TZelDataSet::DataSetNext() {
   CheckInternalActive();
+  if (FilterActive()) return InternalMoveToFilterRecord(spFromCurrent, 1);
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetFirst();
-  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(true)) return true;
-  TCursorLock lock(*this, false);
-  TIndexItem* index = CurrentIndex();
-  index->CreateKeyBuffer(RecBuf_.data());
-  if (index->FullIndexSearch(stGT) != 0) return false;
-  LoadFromIndex();
-  FillReadAheadBuffer(true);
-  return true;
+  return StepRecord(true);
 }
 
 bool TZelDataSet::DataSetPrior() {
   CheckInternalActive();
+  if (FilterActive()) return InternalMoveToFilterRecord(spFromCurrent, -1);
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetLast();
-  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(false)) return true;
+  return StepRecord(false);
+}
+
+bool TZelDataSet::StepRecord(bool Forward) {
+  if (RangeOn_) {
+    // A step that leaves the range fails and keeps the record it came from.
+    if (!RangeActive_) return false;
+    const std::vector<uint8_t> from = RecBuf_;
+    const bool wasCurrent = CurrentRecordFlag_;
+    RangeOn_ = false;
+    bool moved = false;
+    {
+      const auto restore = plat::OnScopeExit([this] { RangeOn_ = true; });
+      moved = StepRecord(Forward);
+    }
+    if (moved && RecordInRange(RecBuf_.data())) return true;
+    RecBuf_ = from;
+    CurrentRecordFlag_ = wasCurrent;
+    return false;
+  }
+  if (CurrentRecordFlag_ && GetFromReadAheadBuffer(Forward)) return true;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
   index->CreateKeyBuffer(RecBuf_.data());
-  if (index->FullIndexSearch(stLT) != 0) return false;
+  if (index->FullIndexSearch(Forward ? stGT : stLT) != 0) return false;
   LoadFromIndex();
-  FillReadAheadBuffer(false);
+  FillReadAheadBuffer(Forward);
   return true;
 }
 
@@ -627,10 +659,21 @@ int32_t TZelDataSet::DataSetGetRecordNo() const {
 
 bool TZelDataSet::DataSetSetRecordNo(int32_t RecNo) {
   CheckInternalActive();
+  if (FilterActive()) return FilterSetRecordNo(RecNo);
+  if (RecNo < 1) return false;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();
-  if (RecNo < 1 || RecNo > index->GetRecordCount()) return false;
-  if (index->SetRecordNo(RecNo) == 0) return false;
+  // Inside a range numbers count from its start.
+  int32_t target = RecNo;
+  int32_t bound = index->GetRecordCount();
+  if (RangeOn_) {
+    const int32_t base = GetRangeEndRecNo(rmRangeStart);
+    if (base == 0) return false;
+    target = base + RecNo - 1;
+    bound = GetRangeEndRecNo(rmRangeEnd);
+  }
+  if (target > bound) return false;
+  if (index->SetRecordNo(target) == 0) return false;
   LoadFromIndex();
   return true;
 }

@@ -25,10 +25,12 @@
 //     that owns the table: an open cursor is one user.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/dataset/zelDatabaseFilters.h"
 #include "engine/storage/zelApi.h"
 #include "engine/storage/zelCommonHash.h"
 #include "engine/storage/zelCommonLists.h"
@@ -69,6 +71,19 @@ enum TReadAheadMode : uint8_t {
 // Milliseconds a batch of read-ahead records stays valid: what other
 // processes change shows after at most this long while browsing.
 inline constexpr uint32_t ReadAheadValidPeriod = 10000;
+
+// Which end of a range a key buffer describes.
+enum TRangeMode : uint8_t { rmRangeStart, rmRangeEnd };
+
+// The null-flag byte of a field in a search or range key buffer: the field
+// holds a value, is null, or stands before or after every value. The
+// buffer's trailing word carries the lowest or highest marker for the key
+// parts that are not fields.
+inline constexpr uint8_t kfNull = 0;
+inline constexpr uint8_t kfValue = 1;
+inline constexpr uint8_t kfLowest = 2;
+inline constexpr uint8_t kfHighest = 4;
+inline constexpr int32_t rbKeyMarker = 8;
 
 // An encrypted table's AltName: its name scrambled with the built-in key.
 std::string ScrambleTableName(const std::string& Name);
@@ -141,7 +156,8 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   int32_t DataSetGetRecordNo() const;
   bool DataSetSetRecordNo(int32_t RecNo);
   int32_t GetTotalRecordCount();
-  int32_t GetCurrentRecordCount() { return GetTotalRecordCount(); }
+  // The records the cursor can reach: inside the range when one is on.
+  int32_t GetCurrentRecordCount();
   // Re-seeks the current index on the record buffer's key (stEQ); true when
   // the record is there.
   bool SeekCurrentKey();
@@ -196,6 +212,64 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // record must still be the one Buffer holds (0x2204 otherwise).
   bool SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Position, bool CheckFlags);
   void ReadRecordBuffer(uint32_t RecAddr, uint8_t* Buffer);
+
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  TFilterMgr& FilterMgr() { return *FilterMgr_; }
+  bool FilterActive() const;
+  // The filter's record list is rebuilt before its next use.
+  void InvalidateFilter();
+  // The dataset protocol's verdict on a record (an engine record buffer);
+  // false rejects it.
+  using TFilterEventHandler = std::function<bool(const uint8_t* Buffer)>;
+  void SetFilterEventHandler(TFilterEventHandler Value) { FilterEventHandler_ = std::move(Value); }
+  // Records must also pass the handler: one is installed and the host set
+  // OnFilterRecord.
+  bool HasFilterEvent() const;
+  bool PassFilterEvent(uint32_t RecAddr);
+  // Every record of the current index (or of its range) in index order,
+  // with its number in the index.
+  void InternalPrepareMasterRecordList(TCompoundList& List);
+  // Moves within the filter; true when a record was reached.
+  bool InternalMoveToFilterRecord(TSeekPosition Position, int32_t Offset);
+  // After a change of the table by this cursor.
+  void InternalCheckFilterStatus(bool LockWasHeld, plat::TUpdateStatus Status);
+  // Opens the filter from the framework's Filter, FilterOptions and
+  // OnFilterRecord (0x2743 for a text that does not parse); closes it.
+  void InternalSetFilter();
+  void InternalClearFilter();
+  void SetInQuery(bool Value);
+  int32_t GetFilterRecordCount();
+  // The table's next auto-increment value, from the header read again.
+  int32_t DatasetGetNextAutoIncValue();
+  bool IsSequenced() override { return !FilterActive(); }
+
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  // Seeks the key in the record buffer on the named index (markers from
+  // its flags when the trailing word is set); on success the record is
+  // read and numbered in the current index.
+  bool InternalFind(TIndexSearchType SearchType, const std::string& IndexName,
+                    const TSearchModifier& Modifier);
+  // InternalFind, then kept inside an active range: a search that passed
+  // an end lands on it where the search type allows, else fails.
+  bool Find(TIndexSearchType SearchType, const std::string& IndexName,
+            const TSearchModifier& Modifier);
+  // Clears Buffer and marks every field (and the trailing word) with Flag.
+  void SetKeyFlags(uint8_t* Buffer, uint8_t Flag) const;
+  // On: the range keys are built from the range record buffers; off: the
+  // range is cleared.
+  void SetRangeOn(bool On);
+  bool RangeOn() const { return RangeOn_; }
+  // The start key is not above the end key.
+  bool RangeActive() const { return RangeActive_; }
+  // Range off; the start buffer lowest, the end buffer highest.
+  void DataSetClearRange();
+  bool CheckKeyBufInRange(const uint8_t* Key, TRangeMode Mode) const;
+  // The cursor onto the first (start) or last (end) record of the range.
+  bool MoveToRangeEnd(TRangeMode Mode);
+  // The current index's record number of that range end; 0 when the range
+  // holds no record.
+  int32_t GetRangeEndRecNo(TRangeMode Mode);
+  uint8_t* GetRangeRecBuf(TRangeMode Mode) { return Range_[Mode].RecBuf.data(); }
 
   // --- Restructuring and maintenance (zelDatabaseRestructure.cpp) ---
   // Applies a restructure to the closed table: the whole change runs in one
@@ -279,15 +353,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
 
   // --- Locating records, record lists, blob access and the blob cache
   // (zelDatabaseLocate.cpp, zelDatabaseBlobs.cpp) ---
-  // Whether a filter is active, and whether the record at RecAddr passes
-  // it. Without a filter every record passes; the filter code overrides
-  // both, so a locate or a record list never shows what it hides.
-  virtual bool FilterActive() { return false; }
-  virtual bool PassFilterEvent(uint32_t RecAddr);
   // Searches IndexName (the current index when empty) for the first record
-  // whose fields FieldNames equal those of Buffer; true when found. With
-  // SyncCursor the cursor moves onto it, else the record goes to Found (when
-  // given) and the cursor stays.
+  // whose fields FieldNames equal those of Buffer and that the range and the
+  // filter show; true when found. With SyncCursor the cursor moves onto it,
+  // else the record goes to Found (when given) and the cursor stays.
   bool DoLocate(const std::string& IndexName, const uint8_t* Buffer,
                 const std::vector<std::string>& FieldNames, bool Partial, bool CaseInsensitive,
                 bool SyncCursor, uint8_t* Found = nullptr);
@@ -296,9 +365,6 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   int32_t InternalCompareRecords(const uint8_t* Key, const uint8_t* Record,
                                  TSearchFields& SearchFields, bool Partial, bool CaseInsensitive,
                                  int32_t& FieldPos) const;
-  // The addresses (and record numbers) of every record of the current
-  // index, in index order.
-  void InternalPrepareMasterRecordList(TCompoundList& List);
   void LoadCompleteListOfRecords(plat::TList& List);
   // (value, record address) of every record with a value in the hash's
   // field. With an active filter and a List, List gets the filter's
@@ -368,6 +434,37 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // true when the handler asked to stop.
   bool ReportProgress(int64_t Position, int64_t Count, int32_t& LastPercent);
 
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  // One end of the range. Invariant while the range is on: Key and Markers
+  // are built from RecBuf on the current index; RecNo and RecAddr hold the
+  // end's position only while PositionValid, which a change of the table
+  // (this cursor's, another cursor's or another process's) clears.
+  struct TRangeEnd {
+    std::vector<uint8_t> RecBuf;
+    std::vector<uint8_t> Key;
+    TComparisonMarkers Markers;
+    bool PositionValid = false;
+    int32_t RecNo = 0;
+    uint32_t RecAddr = 0;
+  };
+  TComparisonMarkers KeyMarkers(const uint8_t* Buffer, TIndexItem& Index,
+                                TFieldComparisonValue NonFieldMarker) const;
+  // The key of Buffer lies inside the range (always while the range is off).
+  bool RecordInRange(const uint8_t* Buffer);
+  // Puts a record that left the range back on the nearer range end; true
+  // when the cursor stands on a record inside the range.
+  bool StayInRange();
+  // The index on the range end of Mode; its record address, 0 when the
+  // range holds no record.
+  uint32_t SearchRangeEnd(TRangeMode Mode);
+  void InvalidateRangePositions();
+  // One step over the current index, without regard to the range.
+  bool StepRecord(bool Forward);
+
+  TRangeEnd Range_[2];
+  bool RangeOn_ = false;
+  bool RangeActive_ = false;
+
   // A lock for one call: taken when none is held, released only when it was
   // taken here (also when the call fails).
   class TCursorLock {
@@ -418,6 +515,22 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The write lock a post or delete took for the framework's following
   // Resync to release.
   bool PostLockTaken_ = false;
+
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  void RefreshFilterIfStale();
+  // The record at RecAddr becomes the current one, numbered in the filter.
+  void LoadFilterRecord(uint32_t RecAddr);
+  // The filter record nearest the record buffer's key; 0 for none.
+  uint32_t NearestFilterRecord(bool Forward);
+  // Under a read lock, with the filter current: the record Choose names
+  // (0: none) becomes the current one.
+  bool MoveToFilterRecord(const std::function<uint32_t()>& Choose);
+  // The current record again when it is still in the filter.
+  bool FilterCurrentRecord();
+  bool FilterSetRecordNo(int32_t RecNo);
+  std::unique_ptr<TFilterMgr> FilterMgr_;
+  TFilterEventHandler FilterEventHandler_;
+  std::vector<uint8_t> FilterRecBuf_;
 };
 
 }  // namespace zel

@@ -36,10 +36,6 @@ std::vector<const TKeyFieldItem*> VisibleKeyFields(const TIndexItem& Index) {
 
 // ---------------------------------------------------------------- the cursor
 
-bool TZelDataSet::PassFilterEvent(uint32_t) {
-  return true;
-}
-
 namespace {
 
 // One field of Key against the same field of Record (both present).
@@ -189,18 +185,35 @@ bool TZelDataSet::DoLocate(const std::string& IndexName, const uint8_t* Buffer,
   };
 
   TCursorLock lock(*this, false);
+  if (RangeOn() && !RangeActive()) return false;
+  // The filter's list is brought up to date before the index is walked: its
+  // rebuild moves the index.
+  const bool filtered = FilterActive();
+  if (filtered) RefreshFilterIfStale();
+  // Rule 4; a record outside the range is not shown either.
+  const auto Shown = [&](uint32_t Addr, const uint8_t* Record) {
+    return filtered ? FilterMgr_->CheckRecordInFilter(Addr) : RecordInRange(Record);
+  };
+  const bool rangeIndex = RangeOn() && index == CurrentIndex();
+
   std::vector<uint8_t> record(static_cast<size_t>(RecordBufferSize()));
   index->CreateKeyBuffer(Buffer, &markers);
   if (index->FullIndexSearch(stGE) != 0) return false;
+  // On the range's own index the search starts at the range start at the
+  // earliest and ends after the range end.
+  if (rangeIndex && !CheckKeyBufInRange(index->GetCurrentKeyBuf(), rmRangeStart) &&
+      SearchRangeEnd(rmRangeStart) == 0)
+    return false;
   uint32_t found = 0;
   do {
+    if (rangeIndex && !CheckKeyBufInRange(index->GetCurrentKeyBuf(), rmRangeEnd)) break;
     const uint32_t addr = index->GetRecordAddress();
     RecordMgr_->ReadRecord(addr, record.data(), false);
     int32_t pos = 0;
     const int32_t result =
         InternalCompareRecords(Buffer, record.data(), search, Partial, CaseInsensitive, pos);
     if (result == 0) {
-      if (PassFilterEvent(addr)) {
+      if (Shown(addr, record.data())) {
         found = addr;
         break;
       }
@@ -215,15 +228,6 @@ bool TZelDataSet::DoLocate(const std::string& IndexName, const uint8_t* Buffer,
     SetRecordTrailer(Found, found, 0);
   }
   return true;
-}
-
-void TZelDataSet::InternalPrepareMasterRecordList(TCompoundList& List) {
-  CheckInternalActive();
-  List.Clear();
-  TCursorLock lock(*this, false);
-  TIndexItem* index = CurrentIndex();
-  if (!index->BTree().SetCursorToEnd(true)) return;
-  index->ListMatchingRecords(nullptr, 0, stGE, 0, List);
 }
 
 void TZelDataSet::LoadCompleteListOfRecords(plat::TList& List) {
@@ -256,25 +260,25 @@ void TZelDataSet::LoadHashListOfRecords(TZelBaseHash& Hash, plat::TList* List, b
     }
   };
 
-  TCompoundList master;
-  if (FilterActive() && List != nullptr) {
-    // The filter's records: those of the current order that pass it.
-    InternalPrepareMasterRecordList(master);
-    List->Clear();
-    for (int32_t i = 0; i < master.Count(); ++i)
-      if (PassFilterEvent(static_cast<uint32_t>(ListEntryToInt(master.Items(i)))))
-        List->Add(master.Items(i));
-    if (Unsorted) return;
-    List->Sort(AscendingListSort);
-    addValues(*List);
-    return;
-  }
-  // An index holding the field fills the hash from its keys alone; one
-  // that only a filter narrows cannot.
-  if (!FilterActive()) {
-    std::vector<TIndexItem*> candidates{CurrentIndex()};
-    for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
-      if (IndexMgr_->Items(i) != candidates.front()) candidates.push_back(IndexMgr_->Items(i));
+  const bool filtered = FilterActive();
+  if (filtered) RefreshFilterIfStale();
+  plat::TList addresses;
+  if (filtered) {
+    for (const uint32_t addr : FilterMgr_->GetCurrentFilterList())
+      addresses.Add(IntToListEntry(static_cast<int32_t>(addr)));
+    if (List != nullptr) {
+      List->Assign(addresses);
+      if (Unsorted) return;
+    }
+  } else {
+    // An index holding the field fills the hash from its keys alone; the
+    // current one first. Not within a range, which narrows only the records.
+    std::vector<TIndexItem*> candidates;
+    if (!RangeOn()) {
+      candidates.push_back(CurrentIndex());
+      for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
+        if (IndexMgr_->Items(i) != candidates.front()) candidates.push_back(IndexMgr_->Items(i));
+    }
     for (TIndexItem* index : candidates) {
       for (int32_t k = 0; k < index->KeyFields().Count(); ++k) {
         const TKeyFieldItem* key = index->KeyFields().Items(k);
@@ -283,12 +287,9 @@ void TZelDataSet::LoadHashListOfRecords(TZelBaseHash& Hash, plat::TList* List, b
         return;
       }
     }
-  }
-  InternalPrepareMasterRecordList(master);
-  plat::TList addresses;
-  for (int32_t i = 0; i < master.Count(); ++i) {
-    const uint32_t addr = static_cast<uint32_t>(ListEntryToInt(master.Items(i)));
-    if (!FilterActive() || PassFilterEvent(addr)) addresses.Add(master.Items(i));
+    TCompoundList master;
+    InternalPrepareMasterRecordList(master);
+    for (int32_t i = 0; i < master.Count(); ++i) addresses.Add(master.Items(i));
   }
   addresses.Sort(AscendingListSort);
   addValues(addresses);

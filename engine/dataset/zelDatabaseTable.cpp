@@ -1,6 +1,7 @@
 // The dataset protocol on the table cursor, and the table component.
 #include "engine/dataset/zelDatabaseTable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -22,6 +23,7 @@ TZelBaseTable::TZelBaseTable(plat::TComponent* AOwner)
     : TZelDataSet(AOwner), IndexDefs_(std::make_unique<plat::TIndexDefs>(this)) {
   Version_ = ZelEngineVersion;
   SetUseBlobCache(true);
+  SetFilterEventHandler([this](const uint8_t* Buffer) { return RecordProcFilter(Buffer); });
 }
 
 TZelBaseTable::~TZelBaseTable() {
@@ -136,6 +138,8 @@ plat::TRecordBuffer TZelBaseTable::GetActiveRecBuf() {
     case plat::dsFilter:
       return FilterBuffer_;
     case plat::dsSetKey:
+      if (KeyMode_ == kmFind) return KeyBuffer_.data();
+      if (KeyMode_ == kmRange) return GetRangeRecBuf(RangeMode_);
       ZelDatabaseError(0x2185, "TZelBaseTable.GetActiveRecBuf",
                        "State error - no KeyMode set for SetKey state", this);
     default:
@@ -161,8 +165,11 @@ plat::TGetResult TZelBaseTable::GetRecord(plat::TRecordBuffer Buffer, plat::TGet
         ok = DataSetFirst();
       else if (PendingSeek_ == 3)
         ok = DataSetLast();
+      else if (FilterActive())
+        ok = HasCurrentRecord() && FilterCurrentRecord();
       else
-        ok = HasCurrentRecord() && SeekCurrentKey();
+        // A record changed out of the range gives way to the nearer end.
+        ok = HasCurrentRecord() && SeekCurrentKey() && StayInRange();
       break;
     case plat::gmNext:
       ok = PendingSeek_ == 2 ? DataSetFirst() : DataSetNext();
@@ -189,8 +196,12 @@ int32_t TZelBaseTable::GetRecordCount() {
 
 int32_t TZelBaseTable::GetRecNo() {
   plat::TRecordBuffer rec = GetActiveRecBuf();
-  if (rec == nullptr || State() == plat::dsInsert) return 0;
-  return static_cast<int32_t>(ix::LoadU32(rec + RecordSize() + rbRecNo));
+  if (rec == nullptr || State() == plat::dsInsert || State() == plat::dsSetKey) return 0;
+  const int32_t recNo = static_cast<int32_t>(ix::LoadU32(rec + RecordSize() + rbRecNo));
+  // A filter numbers its own records; inside a range numbers count from its
+  // start.
+  if (FilterActive()) return recNo;
+  return RangeOn() ? recNo - GetRangeEndRecNo(rmRangeStart) + 1 : recNo;
 }
 
 void TZelBaseTable::SetRecNo(int32_t Value) {
@@ -212,13 +223,16 @@ bool TZelBaseTable::GetFieldData(plat::TField* Field, void* Buffer) {
   plat::TRecordBuffer rec = GetActiveRecBuf();
   if (rec == nullptr) return false;
   if (Field->FieldNo() < 1) {
+    // Key buffers hold no calculated fields.
+    if (State() == plat::dsSetKey) return false;
     const uint8_t* slot = rec + RecordBufferSize() + 1 + Field->Offset();
     if (slot[0] == 0) return false;
     if (Buffer != nullptr) std::memcpy(Buffer, slot + 1, static_cast<size_t>(Field->DataSize()));
     return true;
   }
   const TInternalFieldItem* f = GetInternalField(Field->FieldNo() - 1);
-  const bool isNull = rec[f->NullFlagOffset()] == 0;
+  // In a key buffer a field marked lowest or highest has no value either.
+  const bool isNull = rec[f->NullFlagOffset()] != kfValue;
   if (Buffer == nullptr || IsBlobFieldType(f->DataType())) return !isNull;
   const size_t native = static_cast<size_t>(std::max(Field->DataSize(), 0));
   std::memset(Buffer, 0, native);
@@ -260,6 +274,7 @@ void TZelBaseTable::SetFieldData(plat::TField* Field, const void* Buffer) {
   plat::TRecordBuffer rec = GetActiveRecBuf();
   if (rec == nullptr) plat::DatabaseError(plat::SNotEditing, this);
   if (Field->FieldNo() < 1) {
+    if (state == plat::dsSetKey) plat::DatabaseError(plat::SNotEditing, this);
     uint8_t* slot = rec + RecordBufferSize() + 1 + Field->Offset();
     slot[0] = Buffer != nullptr;
     std::memset(slot + 1, 0, static_cast<size_t>(Field->DataSize()));
@@ -418,6 +433,7 @@ void TZelBaseTable::InternalDelete() {
 void TZelBaseTable::InternalRefresh() {
   plat::TRecordBuffer buffer = ActiveBuffer();
   InvalidateReadAhead();
+  InvalidateFilter();
   if (buffer == nullptr || IsEmpty()) return;
   std::memcpy(RecordBuffer(), buffer, static_cast<size_t>(RecordBufferSize()));
   if (!SeekCurrentKey()) PendingSeek_ = 2;
@@ -462,6 +478,7 @@ void TZelBaseTable::InternalOpen() {
   FilterBuffer_ = plat::AllocRecordMem(static_cast<size_t>(FrameworkBufferSize()));
   FirstFetchPending_ = true;
   UpdateIndexDefs();
+  if (Filtered()) InternalSetFilter();
 }
 
 void TZelBaseTable::QueryInternalFieldDefs(TInternalFields& Fields) {
@@ -608,7 +625,23 @@ void TZelBaseTable::EmptyTable() {
 
 // ---------------------------------------------------------------- the table component
 
-TZelTable::TZelTable(plat::TComponent* AOwner) : TZelBaseTable(AOwner) {}
+TZelTable::TZelTable(plat::TComponent* AOwner)
+    : TZelBaseTable(AOwner), MasterLink_(std::make_unique<plat::TMasterDataLink>(this)) {
+  MasterLink_->OnMasterChange = [this](plat::TObject*) { MasterChanged(); };
+  MasterLink_->OnMasterDisable = [this](plat::TObject*) { MasterDisabled(); };
+}
+
+TZelTable::~TZelTable() {
+  // Closed before the master link goes, so that leaving the master source
+  // does not touch a table half destroyed.
+  Destroying();
+  try {
+    Close();
+  } catch (...) {
+    // Nothing may leave a destructor.
+  }
+  MasterLink_.reset();
+}
 
 std::string TZelTable::IndexName() const {
   return CurrentIndexName() == LogicalRecNoIndexName ? std::string() : CurrentIndexName();
@@ -625,8 +658,12 @@ void TZelTable::SetIndexName(const std::string& Value) {
     // The table's primary order: its first index.
     name = IndexManager().Count() > 0 ? IndexManager().Items(0)->IndexName() : std::string();
   }
+  // A new index drops the range; a detail takes its master's range again.
   InternalSetIndexName(name);
-  First();
+  if (MasterLink_->Active() && !MasterLink_->Fields().empty())
+    SetDetailLinkRange(true);
+  else
+    First();
 }
 
 std::string TZelTable::IndexFieldNames() const {
@@ -675,6 +712,59 @@ void TZelTable::InternalOpen() {
       ZelDatabaseErrorFmt(0x270D, "TZelTable.InternalOpen", SzelIndexFmt, {IndexFieldNames_}, this);
     InternalSetIndexName(def->Name());
   }
+}
+
+// ---------------------------------------------------------------- master/detail
+
+void TZelTable::SetMasterSource(plat::TDataSource* Value) {
+  if (Value != nullptr && IsLinkedTo(Value)) plat::DatabaseError(plat::SCircularDataLink, this);
+  MasterLink_->SetDataSource(Value);
+}
+
+void TZelTable::MasterChanged() {
+  CheckBrowseMode();
+  SetDetailLinkRange(true);
+}
+
+void TZelTable::MasterDisabled() {
+  CancelRange();
+}
+
+void TZelTable::InternalCheckMasterRange() {
+  if (MasterLink_->Active() && !MasterLink_->Fields().empty()) SetDetailLinkRange(false);
+}
+
+void TZelTable::SetDetailLinkRange(bool Move) {
+  if (Move) CheckBrowseMode();
+  const std::vector<plat::TField*>& masters = MasterLink_->Fields();
+  // Link fields beyond the index's fields cannot narrow the range; a new
+  // record refuses them (DoOnNewRecord).
+  const size_t n = std::min(masters.size(), static_cast<size_t>(IndexFieldCount()));
+  WithKeyState(kmRange, [&] {
+    DataSetClearRange();
+    for (TRangeMode mode : {rmRangeStart, rmRangeEnd}) {
+      RangeMode_ = mode;
+      for (size_t i = 0; i < n; ++i)
+        GetIndexField(static_cast<int32_t>(i))->AssignValue(masters[i]->AsVariant());
+    }
+    SetRangeOn(true);
+  });
+  if (Move) First();
+}
+
+void TZelTable::DoOnNewRecord() {
+  if (MasterLink_->Active()) {
+    const std::vector<plat::TField*>& masters = MasterLink_->Fields();
+    const int32_t count = IndexFieldCount();
+    for (size_t i = 0; i < masters.size(); ++i) {
+      if (static_cast<int32_t>(i) >= count)
+        plat::DatabaseError("Master-detail error" + masters[i]->FieldName() +
+                                " is not a valid index field for this index",
+                            this);
+      GetIndexField(static_cast<int32_t>(i))->AssignValue(masters[i]->AsVariant());
+    }
+  }
+  TZelBaseTable::DoOnNewRecord();
 }
 
 }  // namespace zel

@@ -20,10 +20,14 @@
 
 #include "engine/dataset/zelDatabaseCursor.h"
 #include "engine/storage/zelApi.h"
+#include "platform/db/DataSource.h"
 
 namespace zel {
 
 enum TRecordBufferStatus : uint8_t { rbBrowse, rbEdit, rbInsert, rbInvalid };
+// Where field values written in dsSetKey go: the search key, or the range
+// record buffer of the range mode.
+enum TKeyMode : uint8_t { kmNone, kmFind, kmRange };
 
 class ZEL_API TZelBaseTable : public TZelDataSet {
  public:
@@ -97,6 +101,36 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   TRecordBufferStatus GetRecordStatus(const uint8_t* Buffer) const;
   void SetRecordStatus(uint8_t* Buffer, TRecordBufferStatus Status) const;
 
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  // While the table is open each setter applies the filter anew and moves
+  // to the first record that passes.
+  void SetFiltered(bool Value) override;
+  void SetFilterText(const std::string& Value) override;
+  void SetFilterOptions(plat::TFilterOptions Value) override;
+  void SetOnFilterRecord(const plat::TFilterRecordEvent& Value) override;
+  bool FindRecord(bool Restart, bool GoForward) override;
+  // The SQL engine's filter: applies, joins (AND) or only assesses the
+  // driver's expression; applied, the cursor stands on the first record.
+  void AssignFilterExpr(TZelFilterExprDriver& Driver);
+  // OnFilterRecord's verdict on a record, read in the dsFilter state.
+  bool RecordProcFilter(const uint8_t* Buffer);
+
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  TKeyMode KeyMode() const { return KeyMode_; }
+  void SetKeyMode(TKeyMode Value) { KeyMode_ = Value; }
+  TRangeMode RangeMode() const { return RangeMode_; }
+  void SetRangeMode(TRangeMode Value) { RangeMode_ = Value; }
+  // The index definition of that name (ignoring case); nullptr when none.
+  plat::TIndexDef* FindIndexDefByName(const std::string& Name) const;
+  // Values, in order, into the fields of the named index (in dsSetKey:
+  // into the buffer KeyMode selects); values past its fields are ignored.
+  void SetIndexFields(const std::vector<plat::Variant>& Values, const std::string& IndexName);
+  // A range on the current index from the values given for its leading
+  // fields; the fields left out cover all their values. Moves to the first
+  // record of the range.
+  void InternalSetRange(const std::vector<plat::Variant>& StartValues,
+                        const std::vector<plat::Variant>& EndValues);
+
   // --- Locate and lookup (zelDatabaseLocate.cpp) ---
   bool Locate(const std::string& KeyFields, const plat::Variant& KeyValues,
               plat::TLocateOptions Options) override;
@@ -128,11 +162,20 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   bool CanModifyFlag_ = false;
   int32_t PendingSeek_ = 0;
   bool FirstFetchPending_ = false;
+
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  // The search key buffer of kmFind (an engine record buffer).
+  std::vector<uint8_t> KeyBuffer_;
+  TKeyMode KeyMode_ = kmNone;
+  TRangeMode RangeMode_ = rmRangeStart;
+  // Runs Assign in dsSetKey with the key mode Mode, restoring both after.
+  void WithKeyState(TKeyMode Mode, const std::function<void()>& Assign);
 };
 
 class ZEL_API TZelTable : public TZelBaseTable {
  public:
   explicit TZelTable(plat::TComponent* AOwner = nullptr);
+  ~TZelTable() override;
   std::string ClassName() const override { return "TZelTable"; }
 
   // "" while the table's natural order is current.
@@ -163,8 +206,51 @@ class ZEL_API TZelTable : public TZelBaseTable {
   // converted or posted is logged and counted. Returns the rows inserted.
   int32_t ImportData(plat::TDataSet& Source);
 
+  // --- Key search and ranges (zelDatabaseKeys.cpp) ---
+  // The fields of the current index; 0 / 0x270D on a table without them.
+  int32_t IndexFieldCount() const;
+  plat::TField* GetIndexField(int32_t Index) const;
+  // Key editing: field values go to the search key until a search or
+  // CancelKey. SetKey starts from an empty key, EditKey from the last one.
+  void SetKey();
+  void EditKey();
+  void CancelKey();
+  // How many leading index fields GotoKey and GotoNearest compare; 0: all.
+  int32_t KeyFieldCount() const { return KeyFieldCount_; }
+  void SetKeyFieldCount(int32_t Value);
+  // The first record whose key equals the search key; false leaves the
+  // position.
+  bool GotoKey();
+  // The first record not below the search key, else the last one.
+  void GotoNearest();
+  // The same with the key given as values of the leading index fields.
+  bool FindKey(const std::vector<plat::Variant>& Values);
+  void FindNearest(const std::vector<plat::Variant>& Values);
+  // Range editing: field values go to the range start or end until
+  // ApplyRange or CancelKey. Set... starts from an open end, Edit... from
+  // the last one.
+  void SetRangeStart();
+  void SetRangeEnd();
+  void EditRangeStart();
+  void EditRangeEnd();
+  void ApplyRange();
+  void CancelRange();
+  void SetRange(const std::vector<plat::Variant>& StartValues,
+                const std::vector<plat::Variant>& EndValues);
+
+  // --- Master/detail (zelDatabaseTable.cpp) ---
+  // The detail shows the records whose leading index fields equal the
+  // master's MasterFields, and a new record takes those values.
+  plat::TDataSource* MasterSource() const { return MasterLink_->DataSource(); }
+  void SetMasterSource(plat::TDataSource* Value);
+  const std::string& MasterFields() const { return MasterLink_->FieldNames(); }
+  void SetMasterFields(const std::string& Value) { MasterLink_->SetFieldNames(Value); }
+  plat::TDataSource* GetDataSource() override { return MasterLink_->DataSource(); }
+
  protected:
   void InternalOpen() override;
+  void InternalCheckMasterRange() override;
+  void DoOnNewRecord() override;
 
  private:
   void EnsureRestructureDefs();
@@ -173,6 +259,22 @@ class ZEL_API TZelTable : public TZelBaseTable {
   // record.
   void RestructureKeepingPosition(const std::function<bool()>& Change);
   void DropRestructureDefs();
+
+  // --- Key search, ranges and master/detail ---
+  // Enters dsSetKey for the search key or a range end, cleared or kept.
+  void EnterKeyState(TKeyMode Mode, TRangeMode Range, bool Clear);
+  // Searches the key buffer on its first FieldCount fields; on success the
+  // framework shows the record found.
+  bool SeekKey(TIndexSearchType SearchType, int32_t FieldCount);
+  // The same for a key given as values of the leading index fields.
+  bool SeekValues(const std::vector<plat::Variant>& Values, TIndexSearchType SearchType);
+  void MasterChanged();
+  void MasterDisabled();
+  // The range from the master's link values; Move also checks browse mode
+  // and goes to the first record (not while the first fetch is under way).
+  void SetDetailLinkRange(bool Move);
+  std::unique_ptr<plat::TMasterDataLink> MasterLink_;
+  int32_t KeyFieldCount_ = 0;
 
   std::string IndexFieldNames_;
   // The structure the descriptors were made from: they point into it.

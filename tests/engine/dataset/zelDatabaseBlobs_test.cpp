@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../storage/StorageTestSupport.h"
-#include "TableTestSupport.h"
+#include "DatabaseSuite.h"
 #include "engine/dataset/zelDatabase.h"
 #include "platform/db/DBConsts.h"
 #include "platform/db/Fields.h"
@@ -17,8 +17,8 @@
 namespace zel {
 namespace {
 
+using datasettest::MemoryOrDiskDatabase;
 using storagetest::ExpectError;
-using tabletest::TableSuite;
 
 std::string ReadAll(plat::TStream& Stream) {
   std::string bytes(static_cast<size_t>(Stream.Size()), '\0');
@@ -37,8 +37,19 @@ std::string Sample(size_t Size, uint32_t Seed) {
   return bytes;
 }
 
-class BlobSuite : public TableSuite {
+class BlobSuite : public MemoryOrDiskDatabase {
  protected:
+  // Closes every table and, on a file, the connection, then connects again.
+  void Reconnect() {
+    Tables.clear();
+    if (!Disk()) return;
+    Db->SetConnected(false);
+    Db = std::make_unique<TZelDataBase>();
+    Db->SetDirectory(Dir.Path());
+    Db->SetDataBaseName("test.zel");
+    Db->SetConnected(true);
+  }
+
   // Docs: ID, Name, Data (a blob); one row with the Data "old".
   TZelTable& MakeDocs(bool Compressed = false, const std::string& Name = "Docs") {
     TZelTable& t = NewTable(Name);
@@ -278,9 +289,7 @@ TEST_P(BlobSuite, TheBlobCacheServesRepeatedReadsUntilTheTableChanges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, BlobSuite, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& Info) {
-                           return Info.param ? std::string("Disk") : std::string("Memory");
-                         });
+                         datasettest::MemoryOrDiskName);
 
 // Another process that changes a blob: the next read here shows its value.
 TEST(BlobFile, AnotherProcessesChangeDropsTheCachedBlob) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../storage/StorageTestSupport.h"
-#include "TableTestSupport.h"
+#include "DatabaseSuite.h"
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
 #include "platform/db/Fields.h"
@@ -18,8 +18,8 @@
 namespace zel {
 namespace {
 
+using datasettest::MemoryOrDiskDatabase;
 using storagetest::ExpectError;
-using tabletest::TableSuite;
 
 struct TPerson {
   const char* Name;
@@ -34,24 +34,19 @@ const std::vector<TPerson> kPeople = {{"abc", "Oslo", 30},
                                       {"bcd", nullptr, 41},
                                       {"ABX", "Oslo", 25}};
 
-// A table whose filter passes only the records the test lets through.
-class TSievedTable : public TZelTable {
- public:
-  bool FilterActive() override { return !Hidden.empty(); }
-  bool PassFilterEvent(uint32_t RecAddr) override {
-    std::vector<uint8_t> rec(static_cast<size_t>(RecordBufferSize()));
-    ReadRecordBuffer(RecAddr, rec.data());
-    const TInternalFieldItem* id = GetInternalField(GetFieldNo("ID"));
-    return Hidden.count(static_cast<int32_t>(ix::LoadU32(rec.data() + id->DataOffset()))) == 0;
-  }
-  std::set<int32_t> Hidden;
-};
+// Shows only the records whose ID is not in Hidden (nothing hidden: no
+// filter).
+void Hide(TZelTable& T, const std::set<int32_t>& Hidden) {
+  T.SetOnFilterRecord([Hidden](plat::TDataSet* D, bool& Accept) {
+    Accept = Hidden.count(D->FieldByName("ID")->AsInteger()) == 0;
+  });
+  T.SetFiltered(!Hidden.empty());
+}
 
-class LocateSuite : public TableSuite {
+class LocateSuite : public MemoryOrDiskDatabase {
  protected:
-  template <class T = TZelTable>
-  T& MakePeople(bool WithCalc = false) {
-    T& t = NewTable<T>("People");
+  TZelTable& MakePeople(bool WithCalc = false) {
+    TZelTable& t = NewTable("People");
     plat::TFieldDefs& f = t.FieldDefs();
     f.Add("ID", plat::ftAutoInc);
     f.Add("Name", plat::ftString, 20);
@@ -169,20 +164,46 @@ TEST_P(LocateSuite, FieldsThatCannotBeLocatedAreRefused) {
 }
 
 TEST_P(LocateSuite, ARecordTheFilterHidesIsPassedOver) {
-  auto& t = MakePeople<TSievedTable>();
-  t.Hidden = {1};
+  TZelTable& t = MakePeople();
+  Hide(t, {1});
   EXPECT_TRUE(t.Locate("Name", plat::Variant("ab"), {plat::loPartialKey, plat::loCaseInsensitive}));
   EXPECT_EQ(t.FieldByName("ID")->AsInteger(), 2) << "abc is hidden, Abd comes next";
   EXPECT_FALSE(t.Locate("Name", plat::Variant("ab"), {plat::loPartialKey}));
-  t.Hidden = {1, 2, 5};
+  Hide(t, {1, 2, 5});
   EXPECT_FALSE(
       t.Locate("Name", plat::Variant("ab"), {plat::loPartialKey, plat::loCaseInsensitive}));
   EXPECT_TRUE(t.Lookup("Age", plat::Variant(25), "ID").IsNull());
   t.Close();
 }
 
+TEST_P(LocateSuite, ARangeLimitsWhatLocateAndListsSee) {
+  TZelTable& t = MakePeople();
+  t.SetIndexName("ixCityAge");
+  t.SetRange({plat::Variant("Oslo")}, {plat::Variant("Oslo")});
+  EXPECT_FALSE(t.Locate("Name", plat::Variant("xyz"), {}));
+  EXPECT_TRUE(t.Locate("Age", plat::Variant(25), {}));
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "ABX") << "Abd is in Rome";
+  EXPECT_TRUE(t.Lookup("City;Age", plat::VarArrayOf({"Rome", 30}), "ID").IsNull());
+  EXPECT_EQ(t.Lookup("City;Age", plat::VarArrayOf({"Oslo", 30}), "ID").AsInteger(), 1);
+  plat::TList all;
+  t.LoadCompleteListOfRecords(all);
+  EXPECT_EQ(all.Count(), 2);
+  TZelBaseHash hash(64, 20, 64);
+  hash.SetSourceFieldName("Name");
+  t.LoadHashListOfRecords(hash, nullptr, false);
+  EXPECT_EQ(hash.Count(), 2);
+  EXPECT_TRUE(hash.Find("ABX", 3));
+  EXPECT_FALSE(hash.Find("Abd", 3));
+  // An empty range finds nothing.
+  t.SetRange({plat::Variant("Rome")}, {plat::Variant("Oslo")});
+  EXPECT_FALSE(t.Locate("Age", plat::Variant(25), {}));
+  t.CancelRange();
+  EXPECT_TRUE(t.Locate("Name", plat::Variant("xyz"), {}));
+  t.Close();
+}
+
 TEST_P(LocateSuite, RecordListsAndHashListsHoldEveryRecordWithAValue) {
-  auto& t = MakePeople<TSievedTable>();
+  TZelTable& t = MakePeople();
   std::map<int32_t, uint32_t> address;  // ID -> record address
   for (t.First(); !t.Eof(); t.Next())
     address[t.FieldByName("ID")->AsInteger()] = ix::LoadU32(t.GetBookmark().data());
@@ -207,7 +228,7 @@ TEST_P(LocateSuite, RecordListsAndHashListsHoldEveryRecordWithAValue) {
                                    {"Age", {2, 3}, true}, {"City", {1}, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Field);
-    t.Hidden = c.Hidden;
+    Hide(t, c.Hidden);
     TZelBaseHash hash(64, 20, 64);
     hash.SetSourceFieldName(c.Field);
     plat::TList list;
@@ -322,9 +343,7 @@ TEST_P(LocateSuite, RandomLocatesAgreeWithAPassOverTheRows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, LocateSuite, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& Info) {
-                           return Info.param ? std::string("Disk") : std::string("Memory");
-                         });
+                         datasettest::MemoryOrDiskName);
 
 }  // namespace
 }  // namespace zel

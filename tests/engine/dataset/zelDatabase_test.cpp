@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../storage/StorageTestSupport.h"
+#include "DatabaseSuite.h"
 #include "engine/dataset/zelPwDlg.h"
 #include "engine/storage/zelCrypt.h"
 #include "platform/db/Fields.h"
@@ -35,42 +36,8 @@ struct TRow {
 
 const std::vector<TRow> kRows = {{"pear", 5}, {"Apple", 9}, {"fig", 1}, {"banana", 7}, {"apple2", 3}};
 
-class DatabaseSuite : public ::testing::TestWithParam<bool> {
+class DatabaseSuite : public datasettest::MemoryOrDiskDatabase {
  protected:
-  bool Disk() const { return GetParam(); }
-
-  void SetUp() override {
-    Db = std::make_unique<TZelDataBase>();
-    if (Disk()) {
-      Db->SetDirectory(Dir.Path());
-      Db->SetDataBaseName("test.zel");
-      Db->SetExclusive(true);
-      Db->CreateDatabase();
-    } else {
-      Db->SetDataBaseName("memory");
-      EXPECT_EQ(Db->DataBaseName(), "MEMORY");
-    }
-    Db->SetConnected(true);
-  }
-
-  void TearDown() override {
-    Tables.clear();
-    Db->SetConnected(false);
-    Db.reset();
-    if (Disk()) {
-      EXPECT_TRUE(testsupport::DatabaseIsIntact(Dir.File("test.zel")));
-    }
-  }
-
-  TZelTable& NewTable(const std::string& Name) {
-    Tables.push_back(std::make_unique<TZelTable>());
-    TZelTable& t = *Tables.back();
-    t.SetDataBase(Db.get());
-    t.SetTableName(Name);
-    t.SetMemory(!Disk());
-    return t;
-  }
-
   // A table with a field of every kind and four kinds of index.
   TZelTable& MakeItems() {
     TZelTable& t = NewTable("Items");
@@ -113,10 +80,6 @@ class DatabaseSuite : public ::testing::TestWithParam<bool> {
     for (T.First(); !T.Eof(); T.Next()) values.push_back(T.FieldByName(Field)->AsString());
     return values;
   }
-
-  testsupport::TempDir Dir;
-  std::unique_ptr<TZelDataBase> Db;
-  std::vector<std::unique_ptr<TZelTable>> Tables;
 };
 
 TEST_P(DatabaseSuite, RecordsGoInBrowseInEveryOrderAndComeOut) {
@@ -628,9 +591,7 @@ TEST_P(DatabaseSuite, ABrowsingCursorSeesAnotherCursorsChangesAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& Info) {
-                           return Info.param ? std::string("Disk") : std::string("Memory");
-                         });
+                         datasettest::MemoryOrDiskName);
 
 // ---------------------------------------------------------------- database files
 
