@@ -10,7 +10,8 @@
 //                       logical record number, modification stamp)
 //   RecordSize          u32 the record's address in the record store
 //   RecordSize + 4      u32 the record's number in the current index
-//   RecordSize + 8      u32 0
+//   RecordSize + 8      u32 0; in a search or range key buffer the marker
+//                       (kfLowest, kfHighest) of key parts that are not fields
 //
 // Rules:
 //  1. Every read of the stores runs under a read lock and every change under
@@ -225,10 +226,22 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // Records must also pass the handler: one is installed and the host set
   // OnFilterRecord.
   bool HasFilterEvent() const;
+  // The handler's verdict on the record at RecAddr (true without one).
   bool PassFilterEvent(uint32_t RecAddr);
+  // Whether the record at RecAddr is in the active filter (text and
+  // handler); true without one. A caller walking an index first makes the
+  // filter current (RefreshFilterIfStale) under its lock, since a rebuild
+  // moves the index positions.
+  bool RecordInFilter(uint32_t RecAddr) const;
   // Every record of the current index (or of its range) in index order,
   // with its number in the index.
   void InternalPrepareMasterRecordList(TCompoundList& List);
+  // Find under an active filter: the record found when the filter holds it,
+  // else the filter's nearest record in the search's direction (none for
+  // stEQ; stLEG looks forward, then back). The filter's list already keeps
+  // to an active range.
+  bool FindInFilter(TIndexSearchType SearchType, const std::string& IndexName,
+                    const TSearchModifier& Modifier);
   // Moves within the filter; true when a record was reached.
   bool InternalMoveToFilterRecord(TSeekPosition Position, int32_t Offset);
   // After a change of the table by this cursor.
@@ -253,6 +266,15 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // an end lands on it where the search type allows, else fails.
   bool Find(TIndexSearchType SearchType, const std::string& IndexName,
             const TSearchModifier& Modifier);
+  // Searches the named index for the key of Buffer (markers as InternalFind)
+  // without reading the record or moving the cursor; 0 when found.
+  int32_t InternalSearchOnly(const uint8_t* Buffer, TIndexSearchType SearchType,
+                             const std::string& IndexName, const TSearchModifier& Modifier);
+  // Key fields of the named index that are null in Buffer and not named in
+  // Fields get the marker of the range end (lowest for the start), so that
+  // a search on the other fields passes over all their values.
+  void SetNullIndexFieldsToRangeEnd(uint8_t* Buffer, const std::string& IndexName,
+                                    TRangeMode Mode, const std::vector<std::string>& Fields);
   // Clears Buffer and marks every field (and the trailing word) with Flag.
   void SetKeyFlags(uint8_t* Buffer, uint8_t Flag) const;
   // On: the range keys are built from the range record buffers; off: the
@@ -449,6 +471,11 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   };
   TComparisonMarkers KeyMarkers(const uint8_t* Buffer, TIndexItem& Index,
                                 TFieldComparisonValue NonFieldMarker) const;
+  // The named index (0x270D when none), its search key built from Buffer
+  // and searched; the search's result.
+  TIndexItem* SeekIndex(const uint8_t* Buffer, TIndexSearchType SearchType,
+                        const std::string& IndexName, const TSearchModifier& Modifier,
+                        const char* Context, int32_t& Result);
   // The key of Buffer lies inside the range (always while the range is off).
   bool RecordInRange(const uint8_t* Buffer);
   // Puts a record that left the range back on the nearer range end; true
@@ -517,6 +544,7 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool PostLockTaken_ = false;
 
   // --- Filters (zelDatabaseFilters.cpp) ---
+  // Rebuilds a stale filter list; the caller holds a lock.
   void RefreshFilterIfStale();
   // The record at RecAddr becomes the current one, numbered in the filter.
   void LoadFilterRecord(uint32_t RecAddr);

@@ -413,6 +413,10 @@ bool TZelDataSet::PassFilterEvent(uint32_t RecAddr) {
   return FilterEventHandler_(FilterRecBuf_.data());
 }
 
+bool TZelDataSet::RecordInFilter(uint32_t RecAddr) const {
+  return !FilterActive() || FilterMgr_->CheckRecordInFilter(RecAddr);
+}
+
 void TZelDataSet::RefreshFilterIfStale() {
   if (FilterMgr_->Active() && FilterMgr_->Stale()) FilterMgr_->ResetFilter();
 }
@@ -482,6 +486,23 @@ bool TZelDataSet::InternalMoveToFilterRecord(TSeekPosition Position, int32_t Off
     if (FilterMgr_->CheckRecordInFilter(current)) return FilterMgr_->MoveBy(current, Offset);
     return NearestFilterRecord(Offset >= 0);
   });
+}
+
+bool TZelDataSet::FindInFilter(TIndexSearchType SearchType, const std::string& IndexName,
+                               const TSearchModifier& Modifier) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  RefreshFilterIfStale();
+  if (!InternalFind(SearchType, IndexName, Modifier)) return false;
+  uint32_t addr = BufferRecAddr(RecBuf_.data(), RecordSize_);
+  if (!FilterMgr_->CheckRecordInFilter(addr)) {
+    if (SearchType == stEQ) return false;
+    const bool forward = SearchType == stGE || SearchType == stGT || SearchType == stLEG;
+    addr = NearestFilterRecord(forward);
+    if (addr == 0 && SearchType == stLEG) addr = NearestFilterRecord(false);
+    if (addr == 0) return false;
+  }
+  return SetToRecord(addr, nullptr, true, false);
 }
 
 bool TZelDataSet::FilterCurrentRecord() {

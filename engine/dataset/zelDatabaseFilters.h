@@ -199,6 +199,11 @@ class ZEL_API TFilterMgr : public plat::TObject {
   const std::vector<uint32_t>& GetCurrentFilterList() const { return Current_; }
   TZelFilterEvaluator* Evaluator() const { return Evaluator_.get(); }
   TZelExprDBDataProvider& GetDataProvider() const;
+  // The cursor's records in its order at the last evaluation, with their
+  // record numbers (empty where a query listed by address).
+  const std::vector<std::pair<uint32_t, int32_t>>& GetMasterList() const {
+    return GetDataProvider().MasterList();
+  }
   int32_t GetBaseRecNo() const;
   void RefreshDataProvider();
 

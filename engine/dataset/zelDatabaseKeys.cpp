@@ -51,23 +51,62 @@ TComparisonMarkers TZelDataSet::KeyMarkers(const uint8_t* Buffer, TIndexItem& In
   return markers;
 }
 
+TIndexItem* TZelDataSet::SeekIndex(const uint8_t* Buffer, TIndexSearchType SearchType,
+                                   const std::string& IndexName, const TSearchModifier& Modifier,
+                                   const char* Context, int32_t& Result) {
+  TIndexItem* index = IndexMgr_->FindIndex(IndexName);
+  if (index == nullptr) ZelDatabaseErrorFmt(0x270D, Context, SzelIndexFmt, {IndexName}, this);
+  const uint32_t marker = ix::LoadU32(Buffer + RecordSize_ + rbKeyMarker);
+  if (marker >= 1) {
+    const TComparisonMarkers markers = KeyMarkers(Buffer, *index, MarkerOfFlag(marker));
+    index->CreateKeyBuffer(Buffer, &markers);
+  } else {
+    index->CreateKeyBuffer(Buffer);
+  }
+  // The nearest key compares only the fields given, so that a partial key
+  // lands on the first record that starts with it.
+  Result = index->PartialIndexSearch(SearchType, Modifier);
+  return index;
+}
+
+int32_t TZelDataSet::InternalSearchOnly(const uint8_t* Buffer, TIndexSearchType SearchType,
+                                        const std::string& IndexName,
+                                        const TSearchModifier& Modifier) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  int32_t result = 0;
+  SeekIndex(Buffer, SearchType, IndexName, Modifier, "TZelDataSet.InternalSearchOnly", result);
+  return result;
+}
+
+void TZelDataSet::SetNullIndexFieldsToRangeEnd(uint8_t* Buffer, const std::string& IndexName,
+                                               TRangeMode Mode,
+                                               const std::vector<std::string>& Fields) {
+  TIndexItem* index = IndexMgr_->FindIndex(IndexName);
+  if (index == nullptr)
+    ZelDatabaseErrorFmt(0x270D, "TZelDataSet.SetNullIndexFieldsToRangeEnd", SzelIndexFmt,
+                        {IndexName}, this);
+  const uint8_t flag = Mode == rmRangeStart ? kfLowest : kfHighest;
+  const TKeyFields& keys = index->KeyFields();
+  for (int32_t i = 0; i < keys.Count(); ++i) {
+    const TKeyFieldItem* key = keys.Items(i);
+    if (key->NullFlagOffset() < 0 || Buffer[key->NullFlagOffset()] != kfNull) continue;
+    if (std::any_of(Fields.begin(), Fields.end(),
+                    [&](const std::string& Name) { return plat::SameText(Name, key->FieldName()); }))
+      continue;
+    Buffer[key->NullFlagOffset()] = flag;
+    ix::StoreU32(Buffer + RecordSize_ + rbKeyMarker, flag);
+  }
+}
+
 bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& IndexName,
                                const TSearchModifier& Modifier) {
   static const char* const Context = "TZelDataSet.InternalFind";
   CheckInternalActive();
   TCursorLock lock(*this, false);
-  TIndexItem* index = IndexMgr_->FindIndex(IndexName);
-  if (index == nullptr) ZelDatabaseErrorFmt(0x270D, Context, SzelIndexFmt, {IndexName}, this);
-  const uint32_t marker = ix::LoadU32(RecBuf_.data() + RecordSize_ + rbKeyMarker);
-  if (marker >= 1) {
-    const TComparisonMarkers markers = KeyMarkers(RecBuf_.data(), *index, MarkerOfFlag(marker));
-    index->CreateKeyBuffer(RecBuf_.data(), &markers);
-  } else {
-    index->CreateKeyBuffer(RecBuf_.data());
-  }
-  // The nearest key compares only the fields given, so that a partial key
-  // lands on the first record that starts with it.
-  if (index->PartialIndexSearch(SearchType, Modifier) != 0) return false;
+  int32_t result = 0;
+  TIndexItem* index = SeekIndex(RecBuf_.data(), SearchType, IndexName, Modifier, Context, result);
+  if (result != 0) return false;
   const uint32_t addr = index->GetRecordAddress();
   if (addr == 0) return false;
   RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
@@ -84,6 +123,7 @@ bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
 
 bool TZelDataSet::Find(TIndexSearchType SearchType, const std::string& IndexName,
                        const TSearchModifier& Modifier) {
+  if (FilterActive()) return FindInFilter(SearchType, IndexName, Modifier);
   if (RangeOn_ && !RangeActive_) return false;
   TCursorLock lock(*this, false);
   if (!InternalFind(SearchType, IndexName, Modifier)) return false;

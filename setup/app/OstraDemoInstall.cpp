@@ -9,8 +9,7 @@
 namespace setup {
 
 int RunOstraDemoInstall(const std::vector<std::string>& Arguments) {
-  RegisterInstallClasses();
-  RegisterSetupPages();
+  RegisterSetupClasses();
   SetProgramArguments(Arguments);
   auto* form = new TMainForm(plat::Application());
   plat::Application()->SetMainForm(form);

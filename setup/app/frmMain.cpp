@@ -114,6 +114,57 @@ std::string MainFormText() {
       "  object psMainDir: TpsFileContainer\n"
       "    FileContainer = MainDir\n"
       "  end\n"
+      "  object MainTranslator: TTranslator\n"
+      "  end\n";
+  static const char* const kManagers[][2] = {
+      {"DialogManager", "dmBeforeInstall"},     {"DialogManager1", "dmAfterGoodInstall"},
+      {"DialogManager2", "dmAfterBadInstall"},  {"DialogManager3", "dmDuringCopyFiles"},
+      {"DialogManager4", "dmChangeDisk"},       {"DialogManager5", "dmReboot"}};
+  for (const auto& [name, type] : kManagers) {
+    text += std::string("  object ") + name + ": TDialogManager\n    Container = Install1\n" +
+            "    ManagerType = " + type + "\n  end\n";
+  }
+  // Dialog components: class, name, manager and order ("" and 0: none).
+  struct TDialog {
+    const char* Class;
+    const char* Name;
+    const char* Manager;
+    int Order;
+    const char* Extra;
+  };
+  static const TDialog kDialogs[] = {
+      {"TLicenseDlg", "LicenseDlg", "DialogManager", 10,
+       "    LicenseAgreement.Strings = (\n"
+       "      'Ostra Database Engine, evaluation version.'\n"
+       "      'You may install and use this copy to evaluate the engine. You may not'\n"
+       "      'distribute the engine or programs built with this evaluation copy.')\n"},
+      {"TReadmeDlg", "ReadmeDlg1", "DialogManager1", 10,
+       "    ReadmeText.Strings = (\n"
+       "      'The engine''s design package is registered with the IDEs you chose.'\n"
+       "      'Its components are on the \"Data Access\" page of the palette.')\n"},
+      {"TBadInstallationDlg", "BadInstallationDlg", "DialogManager2", 10, ""},
+      {"TCopyFileDlg", "CopyFileDlg", "DialogManager3", 0, ""},
+      {"TChangeDiskDlg", "ChangeDiskDlg", "DialogManager4", 0, ""},
+      {"TRebootDlg", "RebootDlg", "DialogManager5", 10, ""},
+      {"TInstallStatusDlg", "InstallStatusDlg", "", 0, ""}};
+  for (const TDialog& d : kDialogs) {
+    text += std::string("  object ") + d.Name + ": " + d.Class + "\n";
+    if (*d.Manager != 0) {
+      text += std::string("    Container = Install1\n    DialogManager = ") + d.Manager + "\n";
+    }
+    if (d.Order != 0) text += "    Order = " + std::to_string(d.Order) + "\n";
+    text += std::string(d.Extra) + "  end\n";
+  }
+  text +=
+      "  object Backdrop: TBackdrop\n"
+      "    object ProductLabel: TRotate3DLabel\n"
+      "      Left = 16\n"
+      "      Top = 8\n"
+      "      Width = 600\n"
+      "      Height = 40\n"
+      "      Caption = 'Zel'\n"
+      "    end\n"
+      "  end\n"
       "end\n";
   return text;
 }
@@ -168,63 +219,18 @@ void TMainForm::FormCreate() {
   install1_->Information().SetProductName("Ostra Database Engine");
   install1_->Information().SetVersion("153");
   install1_->SetDestDir("\\Ostra");
-  MakeDialogs();
+  ProductLabel()->SetCaption("Ostra Database Engine");
   InstallLog().Save();
 }
 
-template <class C>
-C* TMainForm::Part(const char* Name, TInstallContainer* Container) {
-  C* part = new C(this);
-  part->SetName(Name);
-  if (Container != nullptr) part->SetContainer(Container);
-  return part;
-}
-
-void TMainForm::MakeDialogs() {
-  static const std::pair<const char*, TManagerType> kManagers[] = {
-      {"DialogManager", TManagerType::dmBeforeInstall},
-      {"DialogManager1", TManagerType::dmAfterGoodInstall},
-      {"DialogManager2", TManagerType::dmAfterBadInstall},
-      {"DialogManager3", TManagerType::dmDuringCopyFiles},
-      {"DialogManager4", TManagerType::dmChangeDisk},
-      {"DialogManager5", TManagerType::dmReboot}};
-  TDialogManager* managers[6];
-  for (int i = 0; i < 6; ++i) {
-    managers[i] = Part<TDialogManager>(kManagers[i].first, install1_);
-    managers[i]->SetManagerType(kManagers[i].second);
-  }
-  auto* licence = Part<TLicenseDlg>("LicenseDlg", install1_);
-  licence->SetDialogManager(managers[0]);
-  licence->SetOrder(10);
-  licence->LicenseAgreement().SetText(
-      "Ostra Database Engine, evaluation version.\n"
-      "You may install and use this copy to evaluate the engine. You may not\n"
-      "distribute the engine or programs built with this evaluation copy.\n");
-  auto* readme = Part<TReadmeDlg>("ReadmeDlg1", install1_);
-  readme->SetDialogManager(managers[1]);
-  readme->SetOrder(10);
-  readme->ReadmeText().SetText(
-      "The engine's design package is registered with the IDEs you chose.\n"
-      "Its components are on the \"Data Access\" page of the palette.\n");
-  auto* bad = Part<TBadInstallationDlg>("BadInstallationDlg", install1_);
-  bad->SetDialogManager(managers[2]);
-  bad->SetOrder(10);
-  Part<TCopyFileDlg>("CopyFileDlg", install1_)->SetDialogManager(managers[3]);
-  Part<TChangeDiskDlg>("ChangeDiskDlg", install1_)->SetDialogManager(managers[4]);
-  auto* reboot = Part<TRebootDlg>("RebootDlg", install1_);
-  reboot->SetDialogManager(managers[5]);
-  reboot->SetOrder(10);
-  Part<TInstallStatusDlg>("InstallStatusDlg", nullptr);
-  auto* translator = new TTranslator(this);
-  translator->SetName("MainTranslator");
-  auto* backdrop = new TBackdrop(this);
-  backdrop->SetName("Backdrop");
-  backdrop->SetParent(this);
-  auto* label = new TRotate3DLabel(this);
-  label->SetName("ProductLabel");
-  label->SetParent(this);
-  label->SetBounds(16, 8, 600, 40);
-  label->SetCaption("Ostra Database Engine");
+TRotate3DLabel* TMainForm::ProductLabel() const {
+  // The label lies on the backdrop, which owns it.
+  plat::TComponent* backdrop = FindComponent("Backdrop");
+  auto* label = backdrop != nullptr
+                    ? dynamic_cast<TRotate3DLabel*>(backdrop->FindComponent("ProductLabel"))
+                    : nullptr;
+  if (label == nullptr) throw plat::Exception("The main form has no ProductLabel");
+  return label;
 }
 
 TInstallDirectory* TMainForm::IDEDirectory(int Index) const {
@@ -333,6 +339,15 @@ void TMainForm::Install1BeforeNotifyGoodInstall(TCustomInstall*) {
     InstallProduct(i, components);
     if (bracket) LogAndSave("Installing product. Post: " + TPackageInstaller::IDEName(i));
   }
+}
+
+void RegisterSetupClasses() {
+  RegisterInstallClasses();
+  RegisterDialogClasses();
+  RegisterTranslator();
+  RegisterBackdrop();
+  RegisterRotate3DLabel();
+  RegisterSetupPages();
 }
 
 void RegisterSetupPages() {

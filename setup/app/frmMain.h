@@ -15,6 +15,8 @@
 
 namespace setup {
 
+class TRotate3DLabel;
+
 // One kit file: where it goes and its archive id.
 struct TKitFile {
   std::string Directory;  // the install directory's component name
@@ -34,6 +36,7 @@ class TMainForm : public plat::TForm {
 
   TCustomInstall* Install1() const { return install1_; }
   TPackageInstaller& PackageInstaller() { return *packageInstaller_; }
+  TRotate3DLabel* ProductLabel() const;
   // The IDE directory of an IDE index (Delphi 3, 4, 5, 6, Builder 6, Delphi 7).
   TInstallDirectory* IDEDirectory(int Index) const;
   bool DirectoryHasFiles(const TFileContainer* Dir) const;
@@ -51,9 +54,6 @@ class TMainForm : public plat::TForm {
 
  private:
   void FormCreate();
-  void MakeDialogs();
-  template <class C>
-  C* Part(const char* Name, TInstallContainer* Container);
   void InstallProduct(int Index, const std::vector<std::string>& Components);
 
   TCustomInstall* install1_ = nullptr;
@@ -65,5 +65,7 @@ class TMainForm : public plat::TForm {
 TMainForm* SetupMainForm();
 // Registers the setup's own page classes.
 void RegisterSetupPages();
+// Registers every class the main form's description names, and the pages.
+void RegisterSetupClasses();
 
 }  // namespace setup

@@ -5,6 +5,7 @@
 
 #include "platform/forms/FormsDriver.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
 #include "setup/library/cmp_TInstall.h"
 #include "setup/library/cmp_TNetInstallLocation.h"
 #include "setup/library/exceptions_Quillane.h"
@@ -543,6 +544,50 @@ TCustomBaseInstallDlg::TCustomBaseInstallDlg(plat::TComponent* AOwner, TBIFList*
     : TInstallObject(AOwner), registry_(Registry) {
   SetInstallTypes(TInstallTypeSet{itFull, itDefault, itCompact, itCustom});
   if (Stage != nullptr) SetDialogManager(FindDialogManager(*Stage));
+}
+
+namespace {
+
+const std::vector<std::string> kPositionNames = {
+    "qdpCenterLeft", "qdpCenter",   "qdpCenterRight", "qdpBottomLeft", "qdpBottomCenter",
+    "qdpBottomRight", "qdpTopLeft", "qdpTopCenter",   "qdpTopRight"};
+
+}  // namespace
+
+const plat::TPropList& TDialogManager::PublishedProperties() const {
+  using T = TDialogManager;
+  static const plat::TPropList list =
+      plat::TPublished<T>(TInstallObject::PublishedProperties())
+          .Enumeration("ManagerType", &T::ManagerType, &T::SetManagerType,
+                       {"dmBeforeInstall", "dmAfterGoodInstall", "dmAfterBadInstall",
+                        "dmDuringCopyFiles", "dmChangeDisk", "dmReboot", "dmRegistration",
+                        "dmUninstall"},
+                       TManagerType::dmBeforeInstall)
+          .Integer("Width", &T::Width, &T::SetWidth, 478)
+          .Integer("Height", &T::Height, &T::SetHeight, 395)
+          .Enumeration("Position", &T::Position, &T::SetPosition, kPositionNames, qdpCenter)
+          .Integer("RelativeLeftOffset", &T::RelativeLeftOffset, &T::SetRelativeLeftOffset, 0)
+          .Integer("RelativeTopOffset", &T::RelativeTopOffset, &T::SetRelativeTopOffset, 0);
+  return list;
+}
+
+const plat::TPropList& TCustomBaseInstallDlg::PublishedProperties() const {
+  using T = TCustomBaseInstallDlg;
+  // Not the install object's Order, which places a helper in its container.
+  static const plat::TPropList list =
+      plat::TPublished<T>(TInstallContainer::PublishedProperties())
+          .Component("Container", [](T& o) { return o.Container(); },
+                     [](T& o, TInstallContainer* v) { o.SetContainer(v); })
+          .Component("DialogManager", &T::DialogManager, &T::SetDialogManager)
+          .Integer("Order", &T::Order, &T::SetOrder)
+          .Boolean("AutoSetFont", &T::AutoSetFont, &T::SetAutoSetFont, true)
+          .Boolean("AutoTranslate", &T::AutoTranslate, &T::SetAutoTranslate, true)
+          .Boolean("OverrideMainTranslator", &T::OverrideMainTranslator,
+                   &T::SetOverrideMainTranslator, false)
+          .Enumeration("Position", &T::Position, &T::SetPosition, kPositionNames, qdpCenter)
+          .Integer("RelativeLeftOffset", &T::RelativeLeftOffset, &T::SetRelativeLeftOffset, 0)
+          .Integer("RelativeTopOffset", &T::RelativeTopOffset, &T::SetRelativeTopOffset, 0);
+  return list;
 }
 
 TCustomBaseInstallDlg::~TCustomBaseInstallDlg() {

@@ -272,6 +272,7 @@ class TDialogManager : public TInstallObject {
   explicit TDialogManager(plat::TComponent* AOwner);
   ~TDialogManager() override;
   std::string ClassName() const override { return "TDialogManager"; }
+  const plat::TPropList& PublishedProperties() const override;
   int32_t RegisteredType() const override { return 9000; }
 
   TManagerType ManagerType() const { return managerType_; }
@@ -324,6 +325,8 @@ class TCustomBaseInstallDlg : public TInstallObject {
   TCustomBaseInstallDlg(plat::TComponent* AOwner, TBIFList* Registry, const TManagerType* Stage);
   ~TCustomBaseInstallDlg() override;
   std::string ClassName() const override { return "TBaseInstallDlg"; }
+  // Order here is the page's place among its manager's pages.
+  const plat::TPropList& PublishedProperties() const override;
   int32_t RegisteredType() const override { return 9000; }
 
   bool AutoSetFont() const { return autoSetFont_; }

@@ -8,6 +8,7 @@
 #include "platform/os/Files.h"
 #include "platform/rtl/ComponentText.h"
 #include "platform/rtl/Published.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
@@ -123,6 +124,9 @@ TCustomInstall::TCustomInstall(plat::TComponent* AOwner) : TFileContainer(AOwner
         "3) or TForm (Delphi 2.0,C++Builder 1.0)");
   }
   TheInstall() = this;
+  // Where a disk request of an earlier install in this process found its
+  // archive says nothing about this install's distributables.
+  SetMainArchiveDirectory("");
   arguments_ = ProgramArguments();
   archive_ = std::make_unique<TTrevCompress>(nullptr);
   SetInstallTypes(TInstallTypeSet{itFull});
@@ -130,7 +134,10 @@ TCustomInstall::TCustomInstall(plat::TComponent* AOwner) : TFileContainer(AOwner
 
 TCustomInstall::~TCustomInstall() {
   UnhookMainForm();
-  if (TheInstall() == this) TheInstall() = nullptr;
+  if (TheInstall() == this) {
+    TheInstall() = nullptr;
+    SetMainArchiveDirectory("");
+  }
   if (!pendingBatch_.empty()) {
     try {
       TProgramLauncher launcher(nullptr);
@@ -188,6 +195,7 @@ const plat::TPropList& TCustomInstall::PublishedProperties() const {
           .Boolean("NoUninstall", &T::NoUninstall, &T::SetNoUninstall, false)
           .Enumeration("DistributeType", &T::DistributeType, &T::SetDistributeType,
                        {"dtTraditional", "dtWeb", "dtTraditionalNet"}, dtTraditional)
+          .Strings("PresetupFiles", [](T& o) -> plat::TStrings& { return o.PresetupFiles(); })
           .Persistent("Information", &T::Information)
           .Persistent("RegistrationInformation", &T::RegistrationInformation)
           .Persistent("win2KExtendedInformation", &T::win2KExtendedInformation)
@@ -561,6 +569,7 @@ void TCustomInstall::ReadArchiveInformation() {
   ShowStatus("Reading file information...");
   try {
     ReadArchiveInfo();
+    if (distributeType_ != dtTraditional) ReadRemoteFileList();
   } catch (...) {
     Broadcast(msg::kResetStatus, nullptr);
     throw;
@@ -569,6 +578,30 @@ void TCustomInstall::ReadArchiveInformation() {
   archiveInfoReadInRun_ = true;
   if (OnAfterReadArchiveInfo) OnAfterReadArchiveInfo(this);
   Broadcast(msg::kAfterReadArchiveInfo, nullptr);
+}
+
+void TCustomInstall::ReadRemoteFileList() {
+  TCustomNetInstallLocation* location = NetLocation();
+  if (location == nullptr) {
+    throw IEFileRel_NoNetLocation(
+        plat::Format("Could not find a net install location for %s", {Name()}));
+  }
+  const std::string local = GetTempFile(false);
+  const auto removeCopy = plat::OnScopeExit([&local] { w::DeleteFile(local); });
+  location->Download("filelist.lst", local);
+  if (DownloadAbort()) throw EAIUserAbort();
+  std::string data;
+  std::ifstream in(w::HostPath(local), std::ios::binary);
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::vector<TFileListEntry> entries;
+  if (in.bad() || !DecodeFileList(data, entries)) {
+    throw IEInstall(plat::Format("Cannot read the remote list of files: %s", {"filelist.lst"}));
+  }
+  for (const TFileListEntry& e : entries) {
+    for (TCustomInstallFile* file : InstallFiles()) {
+      if (plat::SameText(file->Name(), e.Name)) file->TakeListedInfo(e.Size, e.DateTime, e.Version);
+    }
+  }
 }
 
 void TCustomInstall::InstallTypedPass() {

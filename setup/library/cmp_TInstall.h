@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/rtl/Classes.h"
+#include "platform/rtl/Lists.h"
 #include "setup/library/cmp_InstallUI.h"
 #include "setup/library/cmp_TInstallContainer.h"
 #include "setup/library/cmp_TInstallInformation.h"
@@ -127,6 +128,8 @@ class TCustomInstall : public TFileContainer {
   TRegistrationInformation& RegistrationInformation() { return registration_; }
   TControlPanelExtensionInformation& win2KExtendedInformation() { return extended_; }
   TBuildInfo& BuildInfo() { return buildInfo_; }
+  // Files the build adds to "setup.1" after the setup program.
+  plat::TStringList& PresetupFiles() { return presetupFiles_; }
   // The archive component files of the install's archive extract through.
   TTrevCompress& Archive() { return *archive_; }
 
@@ -206,6 +209,9 @@ class TCustomInstall : public TFileContainer {
   void UnhookMainForm();
   void ReadSelfExtractInfo();
   void ReadArchiveInformation();
+  // A network distribution's "filelist.lst": sizes, dates and versions of
+  // the files whose archives are fetched later.
+  void ReadRemoteFileList();
   void InstallTypedPass();
   void RegisterRestart();
   bool RestartWindows();
@@ -231,6 +237,7 @@ class TCustomInstall : public TFileContainer {
   TRegistrationInformation registration_;
   TControlPanelExtensionInformation extended_;
   TBuildInfo buildInfo_;
+  plat::TStringList presetupFiles_;
   // Not a component of the install: it is no part of the description.
   std::unique_ptr<TTrevCompress> archive_;
   TInstallUI* ui_ = nullptr;

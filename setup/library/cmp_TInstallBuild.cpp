@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -9,6 +10,7 @@
 
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Strings.h"
+#include "platform/win/WinFileIO.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinPaths.h"
 #include "platform/win/WinSystem.h"
@@ -48,14 +50,21 @@ bool Append(const std::string& WinPath, const std::string& Data) {
   return static_cast<bool>(out);
 }
 
-// Writes Data as a new file on a drive that may be too small (A:).
-bool WriteOnDrive(const std::string& WinPath, const std::string& Data) {
+// Writes Data as a new file on a drive that may be too small (A:), in
+// blocks; Aborted is asked before each block.
+bool WriteOnDrive(const std::string& WinPath, const std::string& Data,
+                  const std::function<bool()>& Aborted = nullptr) {
   uint64_t total = 0;
   uint64_t free = 0;
   w::DeleteFile(WinPath);
   if (!w::GetDiskFreeSpace(WinPath, total, free) || free < Data.size()) return false;
   std::ofstream out(w::HostPath(WinPath), std::ios::binary | std::ios::trunc);
   for (size_t done = 0; done < Data.size() && out; done += kBlock) {
+    if (Aborted && Aborted()) {
+      out.close();
+      w::DeleteFile(WinPath);
+      throw IEInstall("Creating Install Aborted!");
+    }
     out.write(Data.data() + done,
               static_cast<std::streamsize>(std::min(kBlock, Data.size() - done)));
   }
@@ -72,6 +81,42 @@ std::string FirstLine(const std::string& Text, bool& Found) {
 }
 
 }  // namespace
+
+std::string EncodeFileList(const std::vector<TFileListEntry>& Entries) {
+  std::string list(4, '\0');
+  StoreI32(reinterpret_cast<uint8_t*>(list.data()), static_cast<int32_t>(Entries.size()));
+  for (const TFileListEntry& e : Entries) {
+    uint8_t record[kFileListRecordSize] = {};
+    StoreI32(record + 0, static_cast<int32_t>(e.Size));
+    archive::StoreF64(record + 8, e.DateTime);
+    const std::string name = e.Name.substr(0, 39);
+    const std::string version = e.Version.substr(0, 23);
+    std::copy(name.begin(), name.end(), record + 16);
+    std::copy(version.begin(), version.end(), record + 56);
+    list.append(reinterpret_cast<const char*>(record), sizeof record);
+  }
+  return list;
+}
+
+bool DecodeFileList(const std::string& Data, std::vector<TFileListEntry>& Entries) {
+  Entries.clear();
+  if (Data.size() < 4) return false;
+  const auto* d = reinterpret_cast<const uint8_t*>(Data.data());
+  const int32_t count = LoadI32(d);
+  if (count < 0 || static_cast<uint64_t>(count) > (Data.size() - 4) / kFileListRecordSize) {
+    return false;
+  }
+  auto text = [](const uint8_t* p, size_t size) {
+    const auto* c = reinterpret_cast<const char*>(p);
+    return std::string(c, std::find(c, c + size, '\0'));
+  };
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* r = d + 4 + static_cast<size_t>(i) * kFileListRecordSize;
+    Entries.push_back({text(r + 16, 40), static_cast<uint32_t>(LoadI32(r)), archive::LoadF64(r + 8),
+                       text(r + 56, 24)});
+  }
+  return true;
+}
 
 std::string EncodeSelfExtractInfo(const TSelfExtractInfo& Info) {
   uint8_t block[kSelfExtractInfoSize] = {};
@@ -121,8 +166,10 @@ std::string QuillaneInfo() {
 
 namespace {
 
-// "setup.1": the running program as its first member.
-void BuildSetupArchive(const std::string& BuildDir, const std::string& program) {
+// "setup.1": the running program as its first member, then the files the
+// loading program needs before the setup runs.
+void BuildSetupArchive(TCustomInstall& Install, const std::string& BuildDir,
+                       const std::string& program) {
   if (plat::Trim(program).empty()) throw IEInstall("Cannot create setup file. Executable is blank");
   if (!w::FileExists(program)) {
     throw IEInstall(plat::Format("TInstall: Cannot find the executable file %s", {program}));
@@ -131,10 +178,15 @@ void BuildSetupArchive(const std::string& BuildDir, const std::string& program) 
   w::DeleteFile(name);
   TTrevCompress archive(nullptr);
   archive.SetCompressedFile(name);
-  archive.FilesToProcess().Add(program);
   try {
+    archive.FilesToProcess().Add(program);
     archive.Compress(false, 0);
-  } catch (const ETrevCompress&) {
+    for (int32_t i = 0; i < Install.PresetupFiles().Count(); ++i) {
+      archive.FilesToProcess().Add(Install.PresetupFiles().Strings(i));
+      archive.Compress(true, i + 1);
+    }
+  } catch (const ETrevCompress& e) {
+    if (dynamic_cast<const EtcDiskFull*>(&e) == nullptr) throw;
     throw IEInstall(
         "The disk that you have specified has been determined to be either too full or is corrupt "
         "while trying to copy the SETUP.1 archive file. You should probably clear all files off "
@@ -164,30 +216,55 @@ void CopyLoadingProgram(const std::string& BuildDir) {
   }
 }
 
-// Every install file into BuildDir\files.1 under its id, through the
-// install's own archive component, whose archive is put back afterwards.
+// The whole tree compressed with the install's archive in the build
+// directory; the install's archive settings are put back afterwards.
 void CompressInstallFiles(TCustomInstall& Install, const std::string& BuildDir) {
   TTrevCompress& archive = Install.Archive();
   struct TRestore {
+    TCustomInstall& i;
     TTrevCompress& a;
     std::string file = a.CompressedFile();
     int32_t offset = a.Offset();
+    std::string archiveFile = i.ArchiveFile();
+    TCustomPathSpecifier* archiveType = i.ArchiveFileType();
     ~TRestore() {
+      i.SetArchiveFileType(archiveType);
+      i.SetArchiveFile(archiveFile);
       a.FilesToProcess().Clear();
       a.SetOffset(offset);
       a.SetCompressedFile(file);
     }
-  } restore{archive};
-  const std::string name = BuildDir + "\\files.1";
-  w::DeleteFile(name);
-  archive.SetOffset(0);
-  archive.SetCompressedFile(name);
-  bool append = false;
+  } restore{Install, archive};
+  Install.SetArchiveFileType(nullptr);
+  Install.SetArchiveFile(BuildDir + "\\files.1");
+  int32_t options = coIncludeAll;
+  switch (Install.DistributeType()) {
+    case dtTraditional: options |= coForceNetFilesLocal | coBuildDirArchives; break;
+    case dtWeb: options |= coForceFilesNet; break;
+    case dtTraditionalNet: options |= coBuildDirArchives; break;
+  }
+  Install.Compress(options);
+  if (archive.Abort()) throw IEInstall("Creating Install Aborted!");
+}
+
+// "filelist.lst" of a network distribution: what the install needs to know
+// of every file before anything is fetched.
+void WriteFileList(TCustomInstall& Install, const std::string& BuildDir) {
+  std::vector<TFileListEntry> entries;
   for (TCustomInstallFile* file : InstallFiles()) {
-    archive.FilesToProcess().Clear();
-    archive.FilesToProcess().Add(AddTrailingBackslash(file->IncludeFromDir()) + file->FileName());
-    archive.Compress(append, file->UniqueID());
-    append = true;
+    if (file->CompressedInto().empty()) continue;
+    TTrevCompress archive(nullptr);
+    archive.SetCompressedFile(file->CompressedInto());
+    const int32_t index = archive.IndexOfID(file->UniqueID());
+    if (index < 0) continue;
+    const TFileHeader& h = archive.FileHeaders().FileHeaders(index);
+    entries.push_back({file->Name(), h.UncompressedSize, h.FileDate, h.FileVersion});
+  }
+  const std::string dir = NetArchiveDirectory(Install.NetLocation(), BuildDir);
+  w::ForceDirectories(dir);
+  int error = 0;
+  if (!w::ReplaceWholeFile(w::HostPath(dir + "\\filelist.lst"), EncodeFileList(entries), error)) {
+    throw IEInstall(plat::Format("Cannot create the file %s", {dir + "\\filelist.lst"}));
   }
 }
 
@@ -215,7 +292,7 @@ void BuildDistributables(TCustomInstall& Install, bool StandAlone, const std::st
 
   const std::string setupExe = buildDir + "\\setup.exe";
   if (Install.UseLoadingProgram()) {
-    BuildSetupArchive(buildDir, Program);
+    BuildSetupArchive(Install, buildDir, Program);
     CopyLoadingProgram(buildDir);
   } else {
     const std::string target = buildDir + "\\" + w::ExtractWinFileName(Program);
@@ -226,6 +303,7 @@ void BuildDistributables(TCustomInstall& Install, bool StandAlone, const std::st
   }
 
   CompressInstallFiles(Install, buildDir);
+  if (Install.DistributeType() != dtTraditional) WriteFileList(Install, buildDir);
 
   if (!Install.UseLoadingProgram()) return;
   TSelfExtractInfo tail;
@@ -291,7 +369,8 @@ void TransferToFloppies(TCustomInstall& Install, const std::string& SelfExtracto
   }
   if (!WriteOnDrive("A:\\setup.1",
                     whole.substr(static_cast<size_t>(info.SetupFirst),
-                                 static_cast<size_t>(info.SetupLast - info.SetupFirst + 1)))) {
+                                 static_cast<size_t>(info.SetupLast - info.SetupFirst + 1)),
+                    [&Install] { return Install.Archive().Abort(); })) {
     throw IEInstall("Cannot create setup.1 on the A drive. Probably not enough room");
   }
   if (info.FilesFirst == 0) return;

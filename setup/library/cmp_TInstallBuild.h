@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace setup {
 
@@ -30,6 +31,22 @@ struct TSelfExtractInfo {
   int32_t FilesFirst = 0;
   int32_t FilesLast = 0;
 };
+
+// "filelist.lst" of a network distribution (below the build directory in
+// the install's network location's directory): int32 count, then 80-byte
+// records:
+//   0 uncompressed size, 4 zero, 8 file date-time (double), 16 component
+//   name (40 bytes, zero-terminated), 56 version text (24, zero-terminated).
+inline constexpr int32_t kFileListRecordSize = 80;
+struct TFileListEntry {
+  std::string Name;
+  uint32_t Size = 0;
+  double DateTime = 0;
+  std::string Version;
+};
+std::string EncodeFileList(const std::vector<TFileListEntry>& Entries);
+// False when the list is cut short or its count is negative.
+bool DecodeFileList(const std::string& Data, std::vector<TFileListEntry>& Entries);
 
 std::string EncodeSelfExtractInfo(const TSelfExtractInfo& Info);
 // False when Block is not a tail of either kind.

@@ -600,6 +600,148 @@ void TFileContainer::ProcessHelpers() {
   TInstallContainer::DoInformationEventControl(this, info::kContainerEnd, none);
 }
 
+// --- The build side ----------------------------------------------------------------------------
+
+// Archives started in one Compress call: a second component writing into
+// one of them adds to it instead of starting it afresh.
+struct TFileContainer::TCompressPass {
+  std::vector<std::string> Started;
+  bool Start(const std::string& Archive) {
+    for (const std::string& a : Started) {
+      if (w::SameName(a, Archive)) return false;
+    }
+    Started.push_back(Archive);
+    return true;
+  }
+};
+
+TCustomNetInstallLocation* TFileRelated::EffectiveNetLocation() {
+  for (TInstallContainer* c = this; c != nullptr; c = c->Container()) {
+    if (auto* related = dynamic_cast<TFileRelated*>(c); related && related->NetLocation()) {
+      return related->NetLocation();
+    }
+  }
+  TCustomInstall* install = CurrentInstall();
+  return install != nullptr ? install->NetLocation() : nullptr;
+}
+
+std::string NetArchiveDirectory(TCustomNetInstallLocation* Location, const std::string& Base) {
+  std::string sub = Location != nullptr ? Location->LoginInformation().Directory() : "";
+  std::replace(sub.begin(), sub.end(), '/', '\\');
+  while (!sub.empty() && sub.front() == '\\') sub.erase(0, 1);
+  sub = RemoveTrailingBackslash(sub);
+  return sub.empty() ? RemoveTrailingBackslash(Base) : AddTrailingBackslash(Base) + sub;
+}
+
+void TFileContainer::Compress(int32_t Options) {
+  if ((Options & coForceNetFilesLocal) != 0 && (Options & coForceFilesNet) != 0) {
+    throw IEFileContainer("Cannot pass both coForceNetFilesLocal and coForceFilesNet to Compress");
+  }
+  TCompressPass pass;
+  CompressTree(Options, pass);
+}
+
+// The archive a helper writes into: a network file's own archive ("<name>.1"
+// below its location's directory), a network file's container's network
+// archive, else the container's archive.
+std::string TFileContainer::ChooseArchive(TFileRelated& Helper, int32_t Options,
+                                          TCompressPass&) {
+  TCustomInstall* install = CurrentInstall();
+  const std::string own = GetFullArchiveFile();
+  auto* file = dynamic_cast<TCustomInstallFile*>(&Helper);
+  if (file == nullptr) return own;  // a sub-container starts from this archive
+  const bool distributed = install != nullptr && install->DistributeType() != dtTraditional;
+  const bool net = (Options & coForceNetFilesLocal) == 0 &&
+                   ((Options & coForceFilesNet) != 0 ||
+                    (distributed && (file->Net() || install->DistributeType() == dtWeb)));
+  if (!net) return own;
+  const std::string base =
+      (Options & coBuildDirArchives) != 0 && install != nullptr
+          ? w::ExtractWinFileDir(install->GetFullArchiveFile())
+          : w::ExtractWinFileDir(own);
+  const TOverwriteType mode = file->OverwriteMode();
+  const bool ownArchive =
+      file->NetLocation() != nullptr || mode == owVersion || mode == owDate || mode == owVersionDate;
+  TFileRelated& holder = ownArchive ? static_cast<TFileRelated&>(*file) : *this;
+  return NetArchiveDirectory(holder.EffectiveNetLocation(), base) + "\\" + holder.Name() + ".1";
+}
+
+void TFileContainer::CompressTree(int32_t Options, TCompressPass& Pass) {
+  TCustomInstall* install = CurrentInstall();
+  const int32_t oldMode = mode_;
+  mode_ = 1;
+  struct TIdle {
+    TFileContainer& self;
+    int32_t mode;
+    ~TIdle() {
+      self.mode_ = mode;
+      try {
+        self.Broadcast(msg::kCloseCopyPages, nullptr);
+      } catch (...) {
+        // Closing pages after a failure: the failure itself is what counts.
+      }
+    }
+  } idle{*this, oldMode};
+  const std::string archive = GetFullArchiveFile();
+  const bool adds = (Options & coAddEveryFile) != 0 || AddToArchive() == lzcOnlyAdd;
+  if (!plat::Trim(archive).empty() && Pass.Start(archive) && !adds && w::FileExists(archive) &&
+      !w::DeleteFile(archive)) {
+    throw IEFileContainer(
+        plat::Format("%s cannot delete the archive file %s", {Name(), archive}));
+  }
+  totalBytes_ = 0;
+  bytesDone_ = 0;
+  // The sources below this container, as the archive records are not read
+  // on the build side.
+  for (TCustomInstallFile* f : InstallFiles()) {
+    for (TInstallContainer* c = f->Container(); c != nullptr; c = c->Container()) {
+      if (c != this) continue;
+      totalBytes_ += std::max<int64_t>(
+          0, w::FileSize(AddTrailingBackslash(f->IncludeFromDir()) + f->FileName()));
+      break;
+    }
+  }
+  std::vector<TInstallContainer*> helpers;
+  for (int32_t i = 0; i < HelperCount(); ++i) helpers.push_back(Helpers(i));
+  for (TInstallContainer* h : helpers) {
+    auto* helper = dynamic_cast<TFileRelated*>(h);
+    if (helper == nullptr) continue;
+    if (install != nullptr && install->Archive().Abort()) break;
+    // What the pass changes on the helper is put back, whatever happens.
+    struct TRestore {
+      TFileRelated& h;
+      TlzhCommand add = h.AddToArchive();
+      std::string file = h.ArchiveFile();
+      TCustomPathSpecifier* type = h.ArchiveFileType();
+      bool include = h.Include();
+      ~TRestore() {
+        h.SetAddToArchive(add);
+        h.SetArchiveFile(file);
+        h.SetArchiveFileType(type);
+        h.SetInclude(include);
+      }
+    } restore{*helper};
+    if ((Options & coIncludeAll) != 0) helper->SetInclude(true);
+    if (auto* sub = dynamic_cast<TFileContainer*>(helper)) {
+      if (!sub->Include()) continue;
+      sub->CompressTree(Options, Pass);
+      continue;
+    }
+    auto* file = dynamic_cast<TCustomInstallFile*>(helper);
+    if (file == nullptr) continue;
+    const std::string chosen = ChooseArchive(*file, Options, Pass);
+    file->SetArchiveFileType(nullptr);
+    file->SetArchiveFile(chosen);
+    const bool fresh = file->Include() && Pass.Start(chosen);
+    if (fresh && ((Options & coAddEveryFile) == 0 && file->AddToArchive() != lzcOnlyAdd) &&
+        w::FileExists(chosen) && !w::DeleteFile(chosen)) {
+      throw IEFileContainer(
+          plat::Format("%s cannot delete the archive file %s", {Name(), chosen}));
+    }
+    file->Compress(w::FileExists(chosen));
+  }
+}
+
 // --- TCustomInstallGroup ------------------------------------------------------------------------
 
 void TCustomInstallGroup::SetContainer(TInstallContainer* Value) {
@@ -657,6 +799,8 @@ const plat::TPropList& TFileRelated::PublishedProperties() const {
           .String("ArchiveFile", &TFileRelated::ArchiveFile, &TFileRelated::SetArchiveFile)
           .Component("ArchiveFileType", &TFileRelated::ArchiveFileType,
                      &TFileRelated::SetArchiveFileType)
+          .Enumeration("AddToArchive", &TFileRelated::AddToArchive, &TFileRelated::SetAddToArchive,
+                       {"lzcOverwrite", "lzcOnlyAdd"}, lzcOverwrite)
           .Boolean("Net", &TFileRelated::Net, &TFileRelated::SetNet, true)
           .Component("NetLocation", &TFileRelated::NetLocation, &TFileRelated::SetNetLocation);
   return list;

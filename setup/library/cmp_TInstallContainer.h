@@ -35,6 +35,7 @@ class TCustomInstall;
 class TCustomInstallFile;
 class TCustomNetInstallLocation;
 class TTrevCompress;
+struct TlzhFileStats;
 
 PLAT_DECLARE_EXCEPTION(IEInstallContainer, IException);
 PLAT_DECLARE_EXCEPTION(IEInstallGroup, IException);
@@ -81,7 +82,21 @@ inline constexpr int32_t kContainerEnd = 1013;
 inline constexpr int32_t kDownload = 1014;
 inline constexpr int32_t kFileDone = 1015;
 inline constexpr int32_t kFileSkipped = 1016;
+inline constexpr int32_t kBeforeCompress = 1004;
+inline constexpr int32_t kAfterCompress = 1005;
+inline constexpr int32_t kBeforeCopy = 1006;
+inline constexpr int32_t kAfterCopy = 1007;
 }  // namespace info
+
+// How a file-related component treats its archive when it compresses.
+enum TlzhCommand : uint8_t { lzcOverwrite, lzcOnlyAdd };
+
+// The options of TFileContainer::Compress, as bits.
+inline constexpr int32_t coAddEveryFile = 1;        // every file adds to its archive
+inline constexpr int32_t coBuildDirArchives = 2;    // network archives below the build's
+inline constexpr int32_t coForceNetFilesLocal = 8;  // no file goes to the network
+inline constexpr int32_t coForceFilesNet = 16;      // every file goes to the network
+inline constexpr int32_t coIncludeAll = 32;         // excluded components are built too
 
 // The status text of -974.
 class TMessageParameter : public plat::TObject {
@@ -180,6 +195,10 @@ class TInstallContainer : public plat::TComponent {
   plat::TEventBindings eventBindings_;
 };
 
+// Where a build puts the network archives of Location: Base followed by
+// the location's directory (given in URL form or with backslashes).
+std::string NetArchiveDirectory(TCustomNetInstallLocation* Location, const std::string& Base);
+
 // The global container list, in creation order.
 const std::vector<TInstallContainer*>& InstallContainers();
 // The install of the program, or nullptr.
@@ -221,6 +240,8 @@ class TFileRelated : public TInstallObject {
   virtual void SetArchiveFileType(TCustomPathSpecifier* Value);
   bool Net() const { return net_; }
   virtual void SetNet(bool Value) { net_ = Value; }
+  TlzhCommand AddToArchive() const { return addToArchive_; }
+  void SetAddToArchive(TlzhCommand Value) { addToArchive_ = Value; }
 
   TCustomNetInstallLocation* NetLocation() const { return netLocation_; }
   virtual void SetNetLocation(TCustomNetInstallLocation* Value);
@@ -234,6 +255,9 @@ class TFileRelated : public TInstallObject {
   // per-setup record. A failed or aborted download (EAIUserAbort) leaves
   // no file and no record behind.
   virtual void Download();
+  // The network location this component's archive comes from: its own,
+  // else its containers', else the install's (nullptr when none).
+  TCustomNetInstallLocation* EffectiveNetLocation();
   // Reports the progress of a download of File up the tree.
   virtual void DownloadStatus(const std::string& File, int32_t Total, int32_t Received,
                               int32_t LastValue);
@@ -254,6 +278,7 @@ class TFileRelated : public TInstallObject {
   std::string archiveFile_;
   TCustomPathSpecifier* archiveFileType_ = nullptr;
   bool net_ = true;
+  TlzhCommand addToArchive_ = lzcOverwrite;
   TCustomNetInstallLocation* netLocation_ = nullptr;
   std::string localArchive_;
 };
@@ -295,6 +320,12 @@ class TFileContainer : public TFileRelated {
   // sub-container does the same.
   virtual void ReadArchiveInfo();
   bool ArchiveInfoRead() const { return archiveInfoRead_; }
+  // The build side: compresses every file of the tree into the archive
+  // chosen for it (coAddEveryFile ... coIncludeAll). An archive is started
+  // afresh at most once per call, so the files sharing it all stay in it.
+  // Raises IEFileContainer for contradicting options; stops early when the
+  // install's archive component is aborted.
+  void Compress(int32_t Options);
 
   TContainerNotifyEvent OnBeforeInstallObjects;
   TAfterInstallObjectsEvent OnAfterInstallObjects;
@@ -312,6 +343,9 @@ class TFileContainer : public TFileRelated {
 
  private:
   void MakePathSpecifier();
+  struct TCompressPass;
+  void CompressTree(int32_t Options, TCompressPass& Pass);
+  std::string ChooseArchive(TFileRelated& Helper, int32_t Options, TCompressPass& Pass);
 
   std::string description_;
   TpsFileContainer* pathSpecifier_ = nullptr;

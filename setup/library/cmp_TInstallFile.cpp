@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Published.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 #include "platform/win/IniFiles.h"
 #include "platform/win/Registry.h"
@@ -122,6 +124,10 @@ const plat::TPropList& TCustomInstallFile::PublishedProperties() const {
           .Event("OnBeforeInstall", &TCustomInstallFile::OnBeforeInstall, &TCustomInstallFile::EventBindings)
           .Event("OnAfterInstall", &TCustomInstallFile::OnAfterInstall, &TCustomInstallFile::EventBindings)
           .Event("OnReplacing", &TCustomInstallFile::OnReplacing, &TCustomInstallFile::EventBindings)
+          .Event("OnBeforeCompress", &TCustomInstallFile::OnBeforeCompress, &TCustomInstallFile::EventBindings)
+          .Event("OnAfterCompress", &TCustomInstallFile::OnAfterCompress, &TCustomInstallFile::EventBindings)
+          .Event("OnBeforeCopy", &TCustomInstallFile::OnBeforeCopy, &TCustomInstallFile::EventBindings)
+          .Event("OnAfterCopy", &TCustomInstallFile::OnAfterCopy, &TCustomInstallFile::EventBindings)
           .Event("OnStatus", &TCustomInstallFile::OnStatus, &TCustomInstallFile::EventBindings)
           .Event("OnNewDisk", &TCustomInstallFile::OnNewDisk, &TCustomInstallFile::EventBindings);
   return list;
@@ -292,6 +298,74 @@ void TCustomInstallFile::Report(int32_t Code, TFileStatusParameter* Status, TDis
 
 // --- The archive record -------------------------------------------------------------------
 
+void TCustomInstallFile::ReportArchiveStatus(const TlzhFileStats& Stats, int32_t Code) {
+  TFileStatusParameter status;
+  status.FileBytesDone = Stats.FileBytesDone;
+  status.FilePercentDone = Stats.FilePercentDone;
+  status.FileName = fileName_;
+  status.Finished = Stats.Finished;
+  if (OnStatus) OnStatus(this, status);
+  Broadcast(msg::kFileStatus, &status);
+  Report(Code, &status);
+}
+
+void TCustomInstallFile::TakeListedInfo(uint32_t Size, double DateTime, const std::string& Version) {
+  uncompressedSize_ = Size;
+  fileDateTime_ = DateTime;
+  versionText_ = Version.substr(0, 20);
+  recordRead_ = true;
+}
+
+void TCustomInstallFile::Compress(bool Append) {
+  state_ = 1;
+  struct TIdle {
+    int32_t& state;
+    ~TIdle() { state = 0; }
+  } idle{state_};
+  compressedInto_.clear();
+  Report(info::kBeforeCompress);
+  try {
+    if (OnBeforeCompress) OnBeforeCompress(this);
+  } catch (const plat::EAbort&) {
+    return;
+  }
+  const std::string archiveName = GetFullArchiveFile();
+  if (plat::Trim(archiveName).empty()) {
+    throw IECustomInstallFile(plat::Format(
+        "Cannot either compress or decompress the following file because it's archive file "
+        "property is blank. File is :%s",
+        {fileName_}));
+  }
+  if (!Include()) return;
+  w::ForceDirectories(w::ExtractWinFileDir(archiveName));
+  TCustomInstall* install = CurrentInstall();
+  std::unique_ptr<TTrevCompress> temporary;
+  TTrevCompress* archive = install != nullptr ? &install->Archive() : nullptr;
+  if (archive == nullptr) {
+    temporary = std::make_unique<TTrevCompress>(nullptr);
+    archive = temporary.get();
+  }
+  struct TUnhook {
+    TTrevCompress& a;
+    ~TUnhook() { a.OnStatus = nullptr; }
+  } unhook{*archive};
+  archive->OnStatus = [this](plat::TObject*, TlzhFileStats& Stats) {
+    ReportArchiveStatus(Stats, info::kCompressing);
+  };
+  archive->SetOffset(0);
+  archive->SetCompressedFile(archiveName);
+  archive->FilesToProcess().Clear();
+  archive->FilesToProcess().Add(AddTrailingBackslash(includeFromDir_) + fileName_);
+  archive->Compress(Append || AddToArchive() == lzcOnlyAdd, uniqueID_);
+  if (archive->Abort()) {
+    Broadcast(msg::kCloseCopyPages, nullptr);
+    return;
+  }
+  compressedInto_ = archiveName;
+  if (OnAfterCompress) OnAfterCompress(this);
+  Report(info::kAfterCompress);
+}
+
 void TCustomInstallFile::ReadInfoFromArchive() {
   if (InstallRunActive() && recordRead_) return;
   std::string archiveName;
@@ -301,7 +375,10 @@ void TCustomInstallFile::ReadInfoFromArchive() {
     archiveName = FileContainer()->LocalArchive();
   } else {
     TCustomInstall* root = CurrentInstall();
-    const bool network = root != nullptr && root->DistributeType() != dtTraditional && Net();
+    // As for the extraction, a web distribution fetches every file: it has
+    // no main archive to read a record from.
+    const bool network = root != nullptr && root->DistributeType() != dtTraditional &&
+                         (Net() || root->DistributeType() == dtWeb);
     if (network && FileContainer() == nullptr) {
       throw IECustomInstallFile(plat::Format(
           "%s cannot perform ReadInfoFromArchive because either no container is assigned or the "
@@ -340,6 +417,82 @@ void TCustomInstallFile::ReadInfoFromArchive() {
 
 // --- The run ------------------------------------------------------------------------------
 
+bool TCustomInstallFile::Replaces(int32_t Decision) {
+  if (Decision == 1 || Decision == 3) return false;
+  if (Decision != 4) return true;
+  TInstallUI* ui = CurrentInstall() != nullptr ? CurrentInstall()->UI() : nullptr;
+  const std::string question = plat::Format(TranslateText("Copy This File %s?"), {fileName_});
+  return ui == nullptr || ui->MessageBox(question, ibYesNo) == iaYes;
+}
+
+void TCustomInstallFile::Copy() {
+  state_ = 3;
+  struct TIdle {
+    int32_t& state;
+    ~TIdle() { state = 0; }
+  } idle{state_};
+  Report(info::kBeforeCopy);
+  try {
+    if (OnBeforeCopy) OnBeforeCopy(this);
+  } catch (const plat::EAbort&) {
+    return;
+  }
+  if (!Include()) return;
+  const std::string dir = GetFullDestDir();
+  if (plat::Trim(dir).empty()) {
+    throw IECustomInstallFile(plat::Format(kBlankDestination, {fileName_}));
+  }
+  w::ForceDirectories(dir);
+  const std::string source = AddTrailingBackslash(includeFromDir_) + fileName_;
+  const std::string destination = DestinationPath();
+  std::ifstream in(w::HostPath(source), std::ios::binary);
+  if (!w::FileExists(source) || !in) {
+    throw IECustomInstallFile(plat::Format("Cannot open the file %s", {source}));
+  }
+  bool copy = true;
+  if (w::FileExists(destination)) {
+    const int32_t decision = IsFileNewerByName(source, destination, overwriteMode_);
+    if (decision == 0) throw IECustomInstallFile("Error comparing file versions in TTrevCompress");
+    copy = Replaces(decision);
+  }
+  TFileStatusParameter status;
+  status.FileName = fileName_;
+  if (copy) {
+    // Written beside the destination and renamed, so an abort or a failed
+    // write leaves the former file as it was.
+    const std::string partial = destination + ".$$$";
+    const auto dropPartial = plat::OnScopeExit([&partial] { w::DeleteFile(partial); });
+    std::ofstream out(w::HostPath(partial), std::ios::binary | std::ios::trunc);
+    const int64_t size = std::max<int64_t>(0, w::FileSize(source));
+    TCustomInstall* install = CurrentInstall();
+    char block[8192];
+    while (out && in.read(block, sizeof block), in.gcount() > 0) {
+      if (install != nullptr && install->Archive().Abort()) {
+        throw IECustomInstallFile("Creating Install Aborted!");
+      }
+      out.write(block, in.gcount());
+      status.FileBytesDone += in.gcount();
+      status.FilePercentDone =
+          size > 0 ? static_cast<int32_t>(status.FileBytesDone * 100 / size) : 100;
+      if (OnStatus) OnStatus(this, status);
+      Broadcast(msg::kFileStatus, &status);
+      Report(info::kCopying, &status);
+    }
+    out.close();
+    if (!out || in.bad() || !w::MoveFileEx(partial, destination, w::MOVEFILE_REPLACE_EXISTING)) {
+      throw IECustomInstallFile(plat::Format("Cannot create the file %s", {destination}));
+    }
+    w::FileSetDate(destination, w::FileAge(source));
+  }
+  status.Finished = true;
+  status.FilePercentDone = 100;
+  if (OnStatus) OnStatus(this, status);
+  Broadcast(msg::kFileStatus, &status);
+  Report(info::kCopying, &status);
+  if (OnAfterCopy) OnAfterCopy(this);
+  Report(info::kAfterCopy);
+}
+
 void TCustomInstallFile::ProcessHelpers() {
   inUse_ = false;
   extractName_.clear();
@@ -356,14 +509,7 @@ void TCustomInstallFile::ProcessHelpers() {
   const std::string destination = DestinationPath();
   bool copy = true;
   if (w::FileExists(destination)) {
-    const int32_t decision = IsFileNewer(versionText_, destination, overwriteMode_, fileDateTime_);
-    if (decision == 1 || decision == 3) {
-      copy = false;
-    } else if (decision == 4) {
-      TInstallUI* ui = CurrentInstall() != nullptr ? CurrentInstall()->UI() : nullptr;
-      const std::string question = plat::Format(TranslateText("Copy This File %s?"), {fileName_});
-      copy = ui == nullptr || ui->MessageBox(question, ibYesNo) == iaYes;
-    }
+    copy = Replaces(IsFileNewer(versionText_, destination, overwriteMode_, fileDateTime_));
   }
   if (copy) {
     try {
@@ -487,14 +633,7 @@ void TCustomInstallFile::Extract(TTrevCompress& Archive, const std::string& Arch
     SetMainArchiveDirectory(Path);
   };
   Archive.OnStatus = [this](plat::TObject*, TlzhFileStats& Stats) {
-    TFileStatusParameter status;
-    status.FileBytesDone = Stats.FileBytesDone;
-    status.FilePercentDone = Stats.FilePercentDone;
-    status.FileName = fileName_;
-    status.Finished = Stats.Finished;
-    if (OnStatus) OnStatus(this, status);
-    Broadcast(msg::kFileStatus, &status);
-    Report(info::kExtracting, &status);
+    ReportArchiveStatus(Stats, info::kExtracting);
   };
   Archive.FilesToProcess().Add(AddTrailingBackslash(includeFromDir_) + fileName_);
   try {

@@ -96,6 +96,21 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   std::string DestinationPath();
 
   void ReadInfoFromArchive();
+  // What a network distribution's file list says of the file, taken as its
+  // archive record.
+  void TakeListedInfo(uint32_t Size, double DateTime, const std::string& Version);
+  // The build side: compresses the source (IncludeFromDir + FileName) into
+  // the full archive file under UniqueID, adding to the archive with Append
+  // or lzcOnlyAdd, through the install's archive component so that its
+  // Abort stops it. A file not included is skipped. CompressedInto names
+  // the archive written (empty when none).
+  void Compress(bool Append);
+  const std::string& CompressedInto() const { return compressedInto_; }
+  // A copy distribution: the source copied to the destination (through a
+  // temporary file beside it), under the overwrite mode, with status
+  // reports. A file not included is skipped; the install archive's Abort
+  // stops the copy ("Creating Install Aborted!").
+  void Copy();
   // The file's own install steps, run by Install once the filters pass.
   void ProcessHelpers() override;
   void FinishAfterReboot() override;
@@ -106,6 +121,10 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   TFileEvent OnBeforeInstall;
   TFileEvent OnAfterInstall;
   TFileEvent OnReplacing;
+  TFileEvent OnBeforeCompress;
+  TFileEvent OnAfterCompress;
+  TFileEvent OnBeforeCopy;
+  TFileEvent OnAfterCopy;
   TFileStatusEvent OnStatus;
   TNewDiskFileEvent OnNewDisk;
 
@@ -117,7 +136,13 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   // Deletes an existing destination or sets up the in-use sibling.
   void PrepareDestination(const std::string& Destination);
   void Extract(TTrevCompress& Archive, const std::string& ArchiveName);
+  // A status of the archive component, to OnStatus, the pages and the
+  // container (as Code: compressing or extracting).
+  void ReportArchiveStatus(const TlzhFileStats& Stats, int32_t Code);
   void AfterCopy();
+  // Whether a version decision (IsFileNewer) replaces the existing file;
+  // 4 asks the person.
+  bool Replaces(int32_t Decision);
   void InstallOwnHelpers();
   void TakeFreeID();
 
@@ -145,6 +170,7 @@ class TCustomInstallFile : public TFileRelated, public TInstallFileNaming {
   bool installedThisRun_ = false;
   // The name the file is extracted under when its destination is in use.
   std::string extractName_;
+  std::string compressedInto_;
 };
 
 // The global install-file list (for the programs run after the install).

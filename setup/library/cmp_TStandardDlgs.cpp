@@ -1,7 +1,9 @@
 #include "setup/library/cmp_TStandardDlgs.h"
 
 #include "platform/forms/FormsDriver.h"
+#include "platform/rtl/ComponentText.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Published.h"
 #include "setup/library/cmp_TInstall.h"
 #include "setup/library/cmp_TOpenFolderDialog.h"
 #include "setup/library/exceptions_Quillane.h"
@@ -271,6 +273,14 @@ void TLicenseDlg::AssignDialogProperties() {
   HandThemeTo(*this, form->ThemeImage);
 }
 
+const plat::TPropList& TLicenseDlg::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TLicenseDlg>(TCustomBaseInstallDlg::PublishedProperties())
+          .Strings("LicenseAgreement",
+                   [](TLicenseDlg& o) -> plat::TStrings& { return o.LicenseAgreement(); });
+  return list;
+}
+
 TReadmeDlg::TReadmeDlg(plat::TComponent* AOwner)
     : TCustomBaseInstallDlg(AOwner, &PageRegistry(), &kBefore) {
   SetOrder(30);
@@ -373,6 +383,24 @@ int32_t TInstallStatusDlg::InstallMessage(TInstallContainer* Sender, int32_t Cod
   statusForm_->ShowText(texts_.back());
   plat::Application()->Driver().Status(texts_.back());
   return result;
+}
+
+const plat::TPropList& TReadmeDlg::PublishedProperties() const {
+  static const plat::TPropList list =
+      plat::TPublished<TReadmeDlg>(TCustomBaseInstallDlg::PublishedProperties())
+          .Strings("ReadmeText", [](TReadmeDlg& o) -> plat::TStrings& { return o.ReadmeText(); });
+  return list;
+}
+
+void RegisterDialogClasses() {
+  plat::RegisterClass<TDialogManager>("TDialogManager");
+  plat::RegisterClass<TLicenseDlg>("TLicenseDlg");
+  plat::RegisterClass<TReadmeDlg>("TReadmeDlg");
+  plat::RegisterClass<TBadInstallationDlg>("TBadInstallationDlg");
+  plat::RegisterClass<TRebootDlg>("TRebootDlg");
+  plat::RegisterClass<TChangeDiskDlg>("TChangeDiskDlg");
+  plat::RegisterClass<TCopyFileDlg>("TCopyFileDlg");
+  plat::RegisterClass<TInstallStatusDlg>("TInstallStatusDlg");
 }
 
 }  // namespace setup

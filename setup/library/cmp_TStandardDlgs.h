@@ -128,6 +128,7 @@ class TLicenseDlg : public TCustomBaseInstallDlg {
  public:
   explicit TLicenseDlg(plat::TComponent* AOwner);
   std::string ClassName() const override { return "TLicenseDlg"; }
+  const plat::TPropList& PublishedProperties() const override;
   plat::TStringList& LicenseAgreement() { return license_; }
   TInstallFormClass GetFormClass() const override;
   void AssignDialogProperties() override;
@@ -143,6 +144,7 @@ class TReadmeDlg : public TCustomBaseInstallDlg {
  public:
   explicit TReadmeDlg(plat::TComponent* AOwner);
   std::string ClassName() const override { return "TReadmeDlg"; }
+  const plat::TPropList& PublishedProperties() const override;
   plat::TStringList& ReadmeText() { return readme_; }
   TInstallFormClass GetFormClass() const override;
   void AssignDialogProperties() override;
@@ -206,5 +208,9 @@ class TInstallStatusDlg : public TCustomBaseInstallDlg {
   std::vector<std::string> texts_;
   TInstallStatusForm* statusForm_ = nullptr;
 };
+
+// Makes the dialog manager and the dialog components known to the reader
+// of component text.
+void RegisterDialogClasses();
 
 }  // namespace setup

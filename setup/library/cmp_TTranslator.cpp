@@ -1,5 +1,7 @@
 #include "setup/library/cmp_TTranslator.h"
 
+#include "platform/rtl/ComponentText.h"
+
 #include <cstdlib>
 
 #include "platform/forms/Forms.h"
@@ -621,6 +623,10 @@ void ApplyFontGlobal(plat::TControl* Control, bool KeepEmpty) {
 
 void ApplyFontIntoGlobal(TTrevLanguage Into, plat::TControl* Control, bool KeepEmpty) {
   if (TTranslator* translator = Global()) translator->ApplyFontInto(Into, Control, KeepEmpty);
+}
+
+void RegisterTranslator() {
+  plat::RegisterClass<TTranslator>("TTranslator");
 }
 
 }  // namespace setup

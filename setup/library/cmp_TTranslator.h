@@ -229,4 +229,7 @@ void TranslateComponentIntoGlobal(TTrevLanguage Source, TTrevLanguage Into, plat
 void ApplyFontGlobal(plat::TControl* Control, bool KeepEmpty);
 void ApplyFontIntoGlobal(TTrevLanguage Into, plat::TControl* Control, bool KeepEmpty);
 
+// Makes TTranslator known to the reader of component text.
+void RegisterTranslator();
+
 }  // namespace setup

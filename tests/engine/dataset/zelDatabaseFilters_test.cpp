@@ -459,12 +459,41 @@ TEST_F(FilterTest, EmptyBadAndGeneratorTextsAndEvents) {
   t->SetFiltered(true);
   t->Open();
   EXPECT_EQ(IDs(*t), (std::vector<int32_t>{26, 27, 28, 29, 30}));
-  // A new row the filter passes joins the view, one it rejects does not.
+  // Other searches ask the filter whether it holds a record.
+  const auto address = [&] {
+    const plat::TBookmark mark = t->GetBookmark();
+    return static_cast<uint32_t>(mark[0] | mark[1] << 8 | mark[2] << 16 | mark[3] << 24);
+  };
+  t->First();
+  const uint32_t passing = address();
+  t->SetFiltered(false);
+  t->First();
+  const uint32_t hidden = address();
+  t->SetFiltered(true);
+  EXPECT_TRUE(t->RecordInFilter(passing));
+  EXPECT_FALSE(t->RecordInFilter(hidden));
+  // Key searches land on records the filter passes.
+  t->SetFilter("ID > 25 and ID <> 28");
+  const auto at = [&] { return t->FieldByName("ID")->AsInteger(); };
+  t->Last();
+  EXPECT_FALSE(t->FindKey({plat::Variant(3)}));
+  EXPECT_FALSE(t->FindKey({plat::Variant(28)}));
+  EXPECT_EQ(at(), 30) << "a failed search leaves the cursor";
+  EXPECT_TRUE(t->FindKey({plat::Variant(27)}));
+  EXPECT_EQ(at(), 27);
+  EXPECT_EQ(t->RecNo(), 2);
+  t->FindNearest({plat::Variant(3)});
+  EXPECT_EQ(at(), 26);
+  t->FindNearest({plat::Variant(28)});
+  EXPECT_EQ(at(), 29);
+  t->FindNearest({plat::Variant(99)});
+  EXPECT_EQ(at(), 30);
+  // A new row the filter passes joins the view.
   t->Append();
   SetRow(*t, rng);
   t->Post();
   EXPECT_EQ(t->FieldByName("ID")->AsInteger(), 31);
-  EXPECT_EQ(t->RecordCount(), 6);
+  EXPECT_EQ(IDs(*t), (std::vector<int32_t>{26, 27, 29, 30, 31}));
   // IDENT_CURRENT asks the database for the table's next counter value.
   t->SetFilter("ID = IDENT_CURRENT(Items) - 1");
   EXPECT_EQ(IDs(*t), (std::vector<int32_t>{31}));

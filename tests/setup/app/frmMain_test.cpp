@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "setup/library/TestInstallChecks.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsDriver.h"
 #include "platform/win/Registry.h"
@@ -18,7 +21,11 @@
 #include "platform/win/WinSystem.h"
 #include "platform/win/WinTestRoot.h"
 #include "setup/app/OstraDemoInstall.h"
+#include "setup/library/cmp_TBackdrop.h"
 #include "setup/library/cmp_TInstall.h"
+#include "setup/library/cmp_TRotate3DLabel.h"
+#include "setup/library/cmp_TStandardDlgs.h"
+#include "setup/library/cmp_TTranslator.h"
 #include "setup/library/cmp_TTrevCompress.h"
 
 namespace setup {
@@ -80,9 +87,10 @@ class SetupProgramTest : public wintest::WinRootTest {
     WriteFile("C:\\D5\\Help\\delphi5.ohl", ":Index Delphi=delphi5.hlp\r\n");
     WriteFile("C:\\D5\\Help\\delphi5.gid", "cache");
   }
-  static void Run(std::unique_ptr<plat::TFormsDriver> driver) {
+  static void Run(std::unique_ptr<plat::TFormsDriver> driver,
+                  const std::string& source = "-sC:\\dist") {
     plat::Application()->SetDriver(std::move(driver));
-    RunOstraDemoInstall({"-sC:\\dist"});
+    RunOstraDemoInstall({source});
   }
   static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -236,6 +244,89 @@ TEST_F(SetupProgramTest, WithoutAnIDETheIDEPageSaysSoAndStays) {
   EXPECT_NE(std::find(script->Transcript().begin(), script->Transcript().end(), message),
             script->Transcript().end());
   EXPECT_FALSE(w::FileExists(kDest + "\\readme.txt"));
+}
+
+// The main form's text holds the dialog managers, the dialog components,
+// the translator and the visuals; FormCreate only renames the product.
+TEST_F(SetupProgramTest, TheDescriptionHoldsTheDialogsTranslatorAndVisuals) {
+  RegisterSetupClasses();
+  auto* form = new TMainForm(plat::Application());
+  struct Dialog {
+    const char* Name;
+    const char* Manager;  // "" for none
+    TManagerType Type;
+    int32_t Order;
+  };
+  const Dialog dialogs[] = {
+      {"LicenseDlg", "DialogManager", TManagerType::dmBeforeInstall, 10},
+      {"ReadmeDlg1", "DialogManager1", TManagerType::dmAfterGoodInstall, 10},
+      {"BadInstallationDlg", "DialogManager2", TManagerType::dmAfterBadInstall, 10},
+      {"CopyFileDlg", "DialogManager3", TManagerType::dmDuringCopyFiles, -1},
+      {"ChangeDiskDlg", "DialogManager4", TManagerType::dmChangeDisk, -1},
+      {"RebootDlg", "DialogManager5", TManagerType::dmReboot, 10},
+      {"InstallStatusDlg", "", TManagerType::dmBeforeInstall, -1},
+  };
+  for (const Dialog& d : dialogs) {
+    SCOPED_TRACE(d.Name);
+    auto* dialog = dynamic_cast<TCustomBaseInstallDlg*>(form->FindComponent(d.Name));
+    ASSERT_NE(dialog, nullptr);
+    if (*d.Manager == 0) {
+      EXPECT_EQ(dialog->DialogManager(), nullptr);
+      continue;
+    }
+    auto* manager = dynamic_cast<TDialogManager*>(form->FindComponent(d.Manager));
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(dialog->DialogManager(), manager);
+    EXPECT_EQ(manager->ManagerType(), d.Type);
+    EXPECT_EQ(manager->Container(), form->Install1());
+    if (d.Order > 0) {
+      EXPECT_EQ(dialog->Order(), d.Order);
+    }
+  }
+  auto* readme = dynamic_cast<TReadmeDlg*>(form->FindComponent("ReadmeDlg1"));
+  ASSERT_NE(readme, nullptr);
+  EXPECT_EQ(readme->ReadmeText().Strings(0),
+            "The engine's design package is registered with the IDEs you chose.");
+  EXPECT_NE(dynamic_cast<TTranslator*>(form->FindComponent("MainTranslator")), nullptr);
+  TRotate3DLabel* label = form->ProductLabel();
+  EXPECT_EQ(label->Caption(), "Ostra Database Engine");
+  EXPECT_EQ(label->Parent(), form->FindComponent("Backdrop"));
+}
+
+// The program started with -b beside its BUILD.INF builds the kit's set;
+// an install from that set alone puts the kit in place.
+TEST_F(SetupProgramTest, MinusBBuildsASetThatAFollowingInstallConsumes) {
+  SeedDelphi5();
+  // The installer library on the IDE's search path, with its loading program.
+  w::ForceDirectories("C:\\D5\\Lib");
+  WriteFile("C:\\D5\\Lib\\T32V52.TXT", "");
+  WriteFile("C:\\D5\\Lib\\QuillaneLoadProgram.exe", "the loading program\n");
+  const std::string program = "C:\\Build\\OstraDemoInstall.exe";
+  w::ForceDirectories("C:\\Build");
+  ASSERT_TRUE(w::CopyFile(w::WinPathFromHost(ZEL_SETUP_PROGRAM), program, false));
+  std::filesystem::permissions(w::HostPath(program), std::filesystem::perms::owner_all);
+  WriteFile("C:\\Build\\BUILD.INF", "C:\\out\r\n");
+  ::setenv("ZEL_UI", "auto", 1);
+  const int code = installtest::StartProgram(w::HostPath(program), "-b");
+  ::unsetenv("ZEL_UI");
+  ASSERT_EQ(code, 0);
+  EXPECT_EQ(ReadFile("C:\\out\\setup.exe").substr(0, 20), "the loading program\n");
+  TTrevCompress files(nullptr);
+  files.SetCompressedFile("C:\\out\\files.1");
+  EXPECT_EQ(files.FileCount(), static_cast<int32_t>(KitFiles().size()));
+
+  // Neither the sources nor the demo's archive are left to take files from.
+  std::filesystem::remove_all(w::HostPath(kKitSourceDir));
+  std::filesystem::remove_all(w::HostPath("C:\\dist"));
+  Run(std::make_unique<plat::TAutomaticDriver>(), "-sC:\\out");
+  for (const TKitFile& f : KitFiles()) {
+    if (f.Directory == "MainDir") {
+      EXPECT_EQ(ReadFile(kDest + "\\" + f.Name), Content(f)) << f.Name;
+    }
+  }
+  EXPECT_EQ(ReadFile(kDest + "\\Delphi5\\dclzel15d5.bpl"), Content(KitFiles()[8]));
+  EXPECT_EQ(Read(w::HKEY_CURRENT_USER, "\\software\\Borland\\Delphi\\5.0\\Palette", "Data Access"),
+            "TZelTable;TZelDatabase;TZelQuery");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win/Processes.h"
 #include "platform/win/Registry.h"
 #include "platform/win/Restart.h"
 #include "platform/win/WinSystem.h"
@@ -33,6 +34,20 @@ inline std::string Reg(const std::string& key, const std::string& name,
     return std::to_string(reg.ReadInteger(name));
   }
   return reg.ReadString(name);
+}
+
+// Runs a host program (by its host path) in the virtual Windows and waits
+// for it: its exit code, or -1 when it could not start.
+inline int StartProgram(const std::string& program, const std::string& arguments) {
+  plat::win::TProcessInformation process;
+  plat::win::TStartupInfo startup;
+  const std::string winProgram = "Z:" + program;
+  if (!plat::win::CreateProcess(winProgram, "\"" + winProgram + "\" " + arguments, false,
+                                plat::win::NORMAL_PRIORITY_CLASS, "", startup, process)) {
+    return -1;
+  }
+  plat::win::WaitForSingleObject(process, plat::win::INFINITE);
+  return static_cast<int>(process.ExitCode);
 }
 
 inline bool KeyExists(const std::string& key,

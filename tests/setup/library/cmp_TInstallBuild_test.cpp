@@ -6,8 +6,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <map>
 
 #include "TestInstall.h"
+#include "TestInstallChecks.h"
+#include "platform/win/LoopbackServers.h"
+#include "setup/library/cmp_TNetInstallLocation.h"
 #include "platform/win/WinFiles.h"
 #include "platform/win/WinPaths.h"
 #include "platform/win/WinSystem.h"
@@ -46,6 +50,10 @@ class BuildTest : public wintest::WinRootTest {
  protected:
   void SetUp() override {
     wintest::WinRootTest::SetUp();
+    MakeBuildMachine();
+    NewKit();
+  }
+  void MakeBuildMachine() {
     w::ForceDirectories("C:\\src");
     for (const auto& [name, content] : KitSources()) WriteFile("C:\\src\\" + name, content);
     w::ForceDirectories("C:\\Kit Build");
@@ -57,13 +65,10 @@ class BuildTest : public wintest::WinRootTest {
     WriteRegString(hkLocalMachine, "\\Software\\Borland\\Delphi\\5.0", "RootDir", "C:\\IDE");
     WriteRegString(hkCurrentUser, "\\Software\\Borland\\Delphi\\5.0\\Library", "Search Path",
                    "$(DELPHI)\\Lib;$(DELPHI)\\Quillane");
-    NewKit();
   }
   void TearDown() override {
     kit_.reset();
     w::SetFloppyCapacity(0);
-    // A disk request of the floppy install remembers drive A: for the process.
-    SetMainArchiveDirectory("");
     wintest::WinRootTest::TearDown();
   }
   void NewKit() {
@@ -71,9 +76,12 @@ class BuildTest : public wintest::WinRootTest {
     kit_ = std::make_unique<TTestKit>();
     kit_->Install->SetUI(&ui_);
   }
-  void Install(std::vector<std::string> arguments) {
+  void Load(std::vector<std::string> arguments) {
     kit_->Install->SetCommandLine(std::move(arguments));
     kit_->Install->Loaded();
+  }
+  void Install(std::vector<std::string> arguments) {
+    Load(std::move(arguments));
     kit_->Install->FirstActivation();
   }
   // Engine: the content of engine.dll when the test changed it.
@@ -127,9 +135,8 @@ TEST_F(BuildTest, ABuiltSetInstallsIntoAFreshWindows) {
   setup1.SetCompressedFile("C:\\out\\setup.1");
   ASSERT_EQ(setup1.FileCount(), 1);
   EXPECT_EQ(setup1.FileStats(0).FileHeader.FilePath, kProgram);
+  EXPECT_FALSE(w::FileExists("C:\\out\\filelist.lst"));
 
-  // The install's archive is put back after the build.
-  EXPECT_EQ(kit_->Install->Archive().CompressedFile(), "");
   FreshMachineWith("C:\\out");
   EXPECT_FALSE(w::FileExists("C:\\src\\engine.dll"));
   Install({"-sC:\\out"});
@@ -182,6 +189,8 @@ TEST_F(BuildTest, AStandAloneBuildGoesOntoFloppiesAndInstallsFromThem) {
   std::string big;
   for (uint32_t i = 0, x = 7; i < 40000; ++i) big += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
   WriteFile("C:\\src\\engine.dll", big);
+  // The loading program also gets the readme before the setup runs.
+  kit_->Install->PresetupFiles().Add("C:\\src\\readme.txt");
   BuildDistributables(*kit_->Install, true, kProgram);
   const std::string exe = ReadFile("C:\\out\\setup.exe");
   TSelfExtractInfo tail;
@@ -193,6 +202,13 @@ TEST_F(BuildTest, AStandAloneBuildGoesOntoFloppiesAndInstallsFromThem) {
   EXPECT_EQ(tail.FilesFirst, tail.SetupLast + 1);
   EXPECT_EQ(exe.substr(tail.FilesFirst, tail.FilesLast - tail.FilesFirst + 1),
             ReadFile("C:\\out\\files.1"));
+  {
+    TTrevCompress setup1(nullptr);
+    setup1.SetCompressedFile("C:\\out\\setup.1");
+    ASSERT_EQ(setup1.FileCount(), 2);
+    EXPECT_EQ(setup1.FileStats(0).FileHeader.FilePath, kProgram);
+    EXPECT_EQ(setup1.FileStats(1).FileHeader.FilePath, "C:\\src\\readme.txt");
+  }
 
   // Disks are host folders moved into A: when the drive asks for them.
   const fs::path drive = w::HostPath("A:\\");
@@ -224,7 +240,9 @@ TEST_F(BuildTest, AStandAloneBuildGoesOntoFloppiesAndInstallsFromThem) {
   kit_->Install->SetUI(&ui);
   w::SetFloppyCapacity(static_cast<uint64_t>(tail.SetupFirst + kSelfExtractInfoSize) +
                        (tail.SetupLast - tail.SetupFirst + 1) + 5 + 4 * 176 + 9000);
-  TransferToFloppies(*kit_->Install, "C:\\out\\setup.exe");
+  // The self-extractor's copy of the setup program is started with -f.
+  Load({"-f", "-esetup.exe", "-sC:\\out"});
+  EXPECT_EQ(ui.Transcript.back(), "terminate");
   ASSERT_GE(asked.size(), 3u);  // at least three disks, then the first once more
   EXPECT_EQ(asked.back(), 1);
   const int disks = *std::max_element(asked.begin(), asked.end());
@@ -251,10 +269,176 @@ TEST_F(BuildTest, AStandAloneBuildGoesOntoFloppiesAndInstallsFromThem) {
         << d;
   }
 
+  // A later install in the same process reads its own distributables,
+  // not the drive the disk requests pointed at.
+  swap(disks + 1);  // an empty disk in the drive
+  fs::remove_all(w::HostPath(kKit));
+  NewKit();
+  Install({"-sC:\\out"});
+  ExpectKitFiles(big);
+
   // Only a self-extracting program goes onto floppies.
-  EXPECT_EQ(ErrorOf([&] { TransferToFloppies(*kit_->Install, "C:\\src\\readme.txt"); }),
-            "Sorry... You can only transfer this installation to floppies through the "
-            "self-extracting file. Usage example: setup.exe *TODISK");
+  NewKit();
+  ui_.Transcript.clear();
+  Load({"-f", "-ereadme.txt", "-sC:\\src"});
+  EXPECT_EQ(ui_.Transcript,
+            (std::vector<std::string>{
+                "message Sorry... You can only transfer this installation to floppies through the "
+                "self-extracting file. Usage example: setup.exe *TODISK",
+                "terminate"}));
+}
+
+// A network distribution: the archives the install fetches lie below the
+// build directory in the location's directory, with the file list; an
+// install from a server holding them takes each file's size from the list
+// before anything else is fetched.
+TEST_F(BuildTest, ANetworkBuildInstallsFromAServer) {
+  struct Case {
+    TDistributeType Kind;
+    std::vector<std::string> NetArchives;  // in C:\out\kit
+    bool MainArchive;                      // files.1 in C:\out
+  };
+  const Case cases[] = {
+      {dtTraditionalNet, {"dirBin.1", "filelist.lst"}, true},
+      {dtWeb, {"Install.1", "dirBin.1", "dirHelp.1", "filelist.lst"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Kind));
+    auto distribute = [&](const std::string& host) {
+      auto* location = new TCustomNetInstallLocation(kit_->Form.get());
+      location->LoginInformation().SetHostname(host);
+      location->LoginInformation().SetDirectory("kit");
+      kit_->Install->SetNetLocation(location);
+      kit_->Install->SetDesigning(true);
+      kit_->Install->SetDistributeType(c.Kind);
+      kit_->Install->SetDesigning(false);
+      kit_->Engine->SetNet(true);
+      kit_->Uninstaller->SetNet(false);
+    };
+    distribute("build.invalid");
+    fs::remove_all(w::HostPath("C:\\out"));
+    BuildDistributables(*kit_->Install, false, kProgram);
+    std::vector<std::string> made;
+    std::map<std::string, loopback::THttpFile> served;
+    for (const w::TWinFindData& f : w::FindFiles("C:\\out\\kit\\*.*")) {
+      made.push_back(f.Name);
+      served["/kit/" + f.Name] = {200, "OK", ReadFile("C:\\out\\kit\\" + f.Name)};
+    }
+    std::sort(made.begin(), made.end());
+    std::vector<std::string> expected = c.NetArchives;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(made, expected);
+    EXPECT_EQ(w::FileExists("C:\\out\\files.1"), c.MainArchive);
+    std::vector<TFileListEntry> list;
+    ASSERT_TRUE(DecodeFileList(ReadFile("C:\\out\\kit\\filelist.lst"), list));
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].Name, "fileEngine");
+    EXPECT_EQ(list[0].Size, std::string("the engine, new\n").size());
+
+    loopback::THttpServer server(served);
+    FreshMachineWith("C:\\out");
+    distribute(server.HostName());
+    uint32_t listedSize = 0;
+    kit_->Install->OnAfterReadArchiveInfo = [&](TCustomInstall*) {
+      listedSize = kit_->Engine->UncompressedSize();
+    };
+    ui_.Transcript.clear();
+    Install({"-sC:\\out"});
+    ExpectKitFiles();
+    for (const std::string& line : ui_.Transcript) {
+      EXPECT_EQ(line.rfind("exception", 0), std::string::npos) << line;
+    }
+    EXPECT_EQ(listedSize, list[0].Size);
+    EXPECT_EQ(server.Requests().front().rfind("GET /kit/filelist.lst ", 0), 0u);
+    MakeBuildMachine();
+    NewKit();
+  }
+}
+
+// Compressing the tree: its events, the components built though excluded,
+// contradicting options, and a build aborted between two files.
+TEST_F(BuildTest, CompressingTheTree) {
+  EXPECT_EQ(ErrorOf([&] { kit_->Install->Compress(coForceNetFilesLocal | coForceFilesNet); }),
+            "Cannot pass both coForceNetFilesLocal and coForceFilesNet to Compress");
+
+  std::vector<std::string> seen;
+  for (TCustomInstallFile* f : kit_->Files()) {
+    f->OnBeforeCompress = [&seen](TCustomInstallFile* s) { seen.push_back("before " + s->Name()); };
+    f->OnAfterCompress = [&seen](TCustomInstallFile* s) { seen.push_back("after " + s->Name()); };
+  }
+  kit_->Bin->OnStatus = [&seen](TCustomInstallFile* s, TFileStatusParameter& status) {
+    if (status.Finished) seen.push_back("status " + s->Name());
+  };
+  kit_->Help->SetInclude(false);
+  BuildDistributables(*kit_->Install, false, kProgram);
+  EXPECT_EQ(seen, (std::vector<std::string>{"before fileEngine", "status fileEngine",
+                                            "after fileEngine", "before fileHelp",
+                                            "after fileHelp", "before fileReadme",
+                                            "after fileReadme", "before fileUninstall",
+                                            "after fileUninstall"}));
+  // The excluded directory went into the build and stays excluded.
+  EXPECT_FALSE(kit_->Help->Include());
+  TTrevCompress files(nullptr);
+  files.SetCompressedFile("C:\\out\\files.1");
+  EXPECT_EQ(files.FileCount(), 4);
+  EXPECT_GE(files.IndexOfID(kit_->HelpFile->UniqueID()), 0);
+  EXPECT_EQ(kit_->HelpFile->ArchiveFileType(), FindStandardSpecifier("TpsContainerArchiveFile"));
+  EXPECT_EQ(kit_->HelpFile->ArchiveFile(), "");
+
+  // A Cancel while the engine is compressed stops the build there.
+  kit_->Engine->OnAfterCompress = [this](TCustomInstallFile*) {
+    kit_->Install->Archive().SetAbort(true);
+  };
+  EXPECT_EQ(ErrorOf([&] { BuildDistributables(*kit_->Install, false, kProgram); }),
+            "Creating Install Aborted!");
+  files.SetCompressedFile("C:\\out\\other.1");
+  files.SetCompressedFile("C:\\out\\files.1");
+  EXPECT_EQ(files.FileCount(), 1);
+  // No tail: the loading program is as copied.
+  EXPECT_EQ(ReadFile("C:\\out\\setup.exe"), kLoader);
+}
+
+// A copy distribution: a file copied from its source to its place, under
+// its overwrite mode, never leaving a half-written destination.
+TEST_F(BuildTest, ACopyDistributionCopiesAFileUnderItsOverwriteMode) {
+  TCustomInstallFile& engine = *kit_->Engine;
+  const std::string dest = kKit + "\\Bin\\engine.dll";
+  std::vector<std::string> seen;
+  engine.OnBeforeCopy = [&seen](TCustomInstallFile*) { seen.push_back("before"); };
+  engine.OnAfterCopy = [&seen](TCustomInstallFile*) { seen.push_back("after"); };
+  engine.OnStatus = [&seen](TCustomInstallFile*, TFileStatusParameter& status) {
+    if (status.Finished) seen.push_back("finished " + std::to_string(status.FilePercentDone));
+  };
+  engine.Copy();
+  EXPECT_EQ(ReadFile(dest), "the engine, new\n");
+  EXPECT_EQ(w::FileAge(dest), w::FileAge("C:\\src\\engine.dll"));
+  EXPECT_EQ(seen, (std::vector<std::string>{"before", "finished 100", "after"}));
+
+  struct Case {
+    TOverwriteType Mode;
+    const char* Expected;
+  };
+  for (const Case& c : {Case{owNever, "old"}, Case{owAlways, "the engine, new\n"}}) {
+    WriteFile(dest, "old");
+    engine.SetOverwriteMode(c.Mode);
+    engine.Copy();
+    EXPECT_EQ(ReadFile(dest), c.Expected) << static_cast<int>(c.Mode);
+  }
+
+  // An abort keeps the former file and leaves nothing beside it.
+  WriteFile(dest, "old");
+  kit_->Install->Archive().SetAbort(true);
+  EXPECT_EQ(ErrorOf([&] { engine.Copy(); }), "Creating Install Aborted!");
+  kit_->Install->Archive().SetAbort(false);
+  EXPECT_EQ(ReadFile(dest), "old");
+  EXPECT_EQ(w::FindFiles(kKit + "\\Bin\\*.*").size(), 1u);
+
+  // A file not included is not copied; a missing source is named.
+  kit_->Readme->SetInclude(false);
+  kit_->Readme->Copy();
+  EXPECT_FALSE(w::FileExists(kKit + "\\readme.txt"));
+  w::DeleteFile("C:\\src\\kit.hlp");
+  EXPECT_EQ(ErrorOf([&] { kit_->HelpFile->Copy(); }), "Cannot open the file C:\\src\\kit.hlp");
 }
 
 }  // namespace
