@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/DatabaseCheck.h"
 #include "support/IntegrityCheckTables.h"
 #include "support/TestDir.h"
 
@@ -138,6 +139,49 @@ TEST(Zel15rd5Face, StorageRoundTrip) {
     db.Tables.CloseTableDefConnection(def->TableID());
   }
   EXPECT_TRUE(testsupport::TablesAreIntact(file));
+}
+
+// A host runs SQL through the query component: a table made by a script, a
+// row inserted with parameters and an engine error raised by a statement,
+// all caught and read on the host's side.
+TEST(Zel15rd5Face, QueryRunsStatements) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("query.zel");
+  {
+    zel::TZelDataBase db;
+    db.SetDataBaseName(file);
+    db.CreateDatabase();
+    zel::TZelQuery q;
+    q.SetDataBase(&db);
+    q.SQL().SetText("CREATE TABLE items (id INTEGER, label VARCHAR(20), PRIMARY KEY (id));"
+                    "INSERT INTO items VALUES (1, 'first; of all')");
+    q.ExecSQL();
+    q.SQL().SetText("INSERT INTO items (id, label) VALUES (:id, :label)");
+    q.ParamByName("id")->SetAsInteger(2);
+    q.ParamByName("label")->SetAsString("second");
+    q.ExecSQL();
+    EXPECT_EQ(q.RowsAffected(), 1);
+    q.SQL().SetText("DROP TABLE nosuch");
+    try {
+      q.ExecSQL();
+      ADD_FAILURE() << "dropped a missing table";
+    } catch (const zel::EZelDatabaseError& e) {
+      EXPECT_EQ(e.ErrorCode(), 0x25AD);
+      EXPECT_NE(std::string(e.what()).find("Table not found: nosuch"), std::string::npos);
+    }
+    zel::TZelTable t;
+    t.SetDataBase(&db);
+    t.SetTableName("items");
+    t.Open();
+    std::string rows;
+    for (t.First(); !t.Eof(); t.Next())
+      rows += std::to_string(t.FieldByName("id")->AsInteger()) + ":" +
+              t.FieldByName("label")->AsString() + ";";
+    t.Close();
+    EXPECT_EQ(rows, "1:first; of all;2:second;");
+    db.SetConnected(false);
+  }
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(file));
 }
 
 }  // namespace

@@ -1,0 +1,596 @@
+// The join analyser and the join evaluator: how a two-way join matches and
+// the walk that delivers its rows.
+#include <algorithm>
+#include <iterator>
+
+#include "engine/sql/zelJoinDataProviderUnit.h"
+#include "engine/storage/zelCommonError.h"
+#include "engine/storage/zelCommonLog.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Strings.h"
+#include "platform/rtl/SyncObjs.h"
+
+namespace zel {
+
+namespace {
+
+const char* LevelName(TZelFilterOptimisationLevel Level) {
+  switch (Level) {
+    case olPartial: return "Partial";
+    case olFull: return "Full";
+    default: return "None";
+  }
+}
+
+const char* BoolName(bool Value) { return Value ? "True" : "False"; }
+
+bool IsInside(TZelBaseJoinDataProvider* Tree, const TZelBaseJoinDataProvider* P) {
+  if (Tree == nullptr) return false;
+  if (Tree == P) return true;
+  return IsInside(Tree->InnerProvider(), P) || IsInside(Tree->OuterProvider(), P);
+}
+
+const char* OperatorText(TZelExprOperator Op) {
+  switch (Op) {
+    case zeoEQ: return "=";
+    case zeoNE: return "<>";
+    case zeoGT: return ">";
+    case zeoLT: return "<";
+    case zeoGE: return ">=";
+    case zeoLE: return "<=";
+    case zeoAND: return "AND";
+    case zeoOR: return "OR";
+    case zeoNOT: return "NOT";
+    case zeoADD: return "+";
+    case zeoSUB: return "-";
+    case zeoMUL: return "*";
+    case zeoDIV: return "/";
+    case zeoISBLANK: return "IS NULL";
+    case zeoNOTBLANK: return "IS NOT NULL";
+    default: return ZelExprOperatorName(Op);
+  }
+}
+
+uintptr_t AddrOf(void* P) { return reinterpret_cast<uintptr_t>(P); }
+
+}  // namespace
+
+std::string ZelExprText(const TZelExprNode* Node) {
+  if (Node == nullptr) return "";
+  switch (Node->Kind()) {
+    case enkField: {
+      const std::string table = ZelFieldNodeTableName(*Node);
+      return (table.empty() ? "" : table + ".") + Node->Data().AsString();
+    }
+    case enkConst:
+    case enkParam:
+      if (Node->Data().IsNull() || Node->Data().IsEmpty()) return "NULL";
+      if (Node->Data().VarType() == plat::varString) return "'" + Node->Data().AsString() + "'";
+      return Node->Data().AsString();
+    default:
+      break;
+  }
+  if (Node->Operator() == zeoISBLANK || Node->Operator() == zeoNOTBLANK)
+    return "(" + ZelExprText(Node->Left()) + " " + OperatorText(Node->Operator()) + ")";
+  if (Node->Right() == nullptr)
+    return "(" + std::string(OperatorText(Node->Operator())) + " " + ZelExprText(Node->Left()) + ")";
+  return "(" + ZelExprText(Node->Left()) + " " + OperatorText(Node->Operator()) + " " +
+         ZelExprText(Node->Right()) + ")";
+}
+
+// ---------------------------------------------------------------------------
+
+void TJoinPlan::DisplayPlan(plat::TStrings& Lines) const {
+  Lines.Add("Outer : " + OuterProviderName);
+  Lines.Add("Inner : " + InnerProviderName);
+  Lines.Add(std::string("Indexed : ") + BoolName(IndexedJoin));
+  Lines.Add(std::string("Outer range on : ") + BoolName(OuterRangeOn));
+  Lines.Add(std::string("Outer Expr exists : ") + BoolName(OuterExprExists));
+  Lines.Add(std::string("Outer Expr opt level : ") + LevelName(OuterExprOptLevel));
+  Lines.Add(std::string("Inner range on : ") + BoolName(InnerRangeOn));
+  Lines.Add(std::string("Inner Expr exists : ") + BoolName(InnerExprExists));
+  Lines.Add(std::string("Inner Expr opt level : ") + LevelName(InnerExprOptLevel));
+}
+
+// ---------------------------------------------------------------------------
+
+TJoinAnalyser::TJoinAnalyser() = default;
+TJoinAnalyser::~TJoinAnalyser() { Clear(); }
+
+void TJoinAnalyser::SetJoinExpr(const TZelExpr* Expr) {
+  JoinExpr_.reset();
+  if (Expr == nullptr) return;
+  JoinExpr_ = std::make_unique<TZelExpr>();
+  if (Expr->FirstNode() != nullptr) JoinExpr_->CloneFromTree(Expr->FirstNode());
+}
+
+void TJoinAnalyser::Clear() {
+  Root_ = nullptr;
+  NodeList_ = nullptr;
+  Owned_.clear();
+}
+
+void TJoinAnalyser::CreateAnalyserTree() {
+  Clear();
+  if (JoinExpr_ == nullptr || JoinExpr_->FirstNode() == nullptr) return;
+  Root_ = ParseJoinNode(JoinExpr_->FirstNode());
+  CheckSplit(Root_);
+}
+
+TJoinExprNode* TJoinAnalyser::AddNode(TZelExprNode* Node) {
+  Owned_.push_back(std::make_unique<TJoinExprNode>());
+  TJoinExprNode* node = Owned_.back().get();
+  node->Next = NodeList_;
+  NodeList_ = node;
+  node->ExprNode = Node;
+  return node;
+}
+
+TJoinExprNode* TJoinAnalyser::ParseJoinNode(TZelExprNode* Node) {
+  if (Node == nullptr || Node->Left() == nullptr || Node->Right() == nullptr) return nullptr;
+  if (Node->Kind() == enkRelOperator && Node->Operator() == zeoEQ &&
+      Node->Left()->Kind() == enkField && Node->Right()->Kind() == enkField) {
+    PLAT_ASSERT(OuterProvider_ != nullptr, "zelJoinDataProviderUnit: Left provider is not assigned");
+    PLAT_ASSERT(InnerProvider_ != nullptr,
+                "zelJoinDataProviderUnit: Right provider is not assigned");
+    TInternalFieldItem* lf = nullptr;
+    TInternalFieldItem* rf = nullptr;
+    TZelBaseJoinDataProvider* lp = ZelFindFieldProvider(*OuterProvider_, *Node->Left(), lf);
+    if (lp == nullptr) lp = ZelFindFieldProvider(*InnerProvider_, *Node->Left(), lf);
+    TZelBaseJoinDataProvider* rp = ZelFindFieldProvider(*InnerProvider_, *Node->Right(), rf);
+    if (rp == nullptr) rp = ZelFindFieldProvider(*OuterProvider_, *Node->Right(), rf);
+    // An equality whose two fields are not on opposite sides of this join
+    // (a.x = a.y) cannot be hashed: it stays to the nested loop.
+    if (lp == nullptr || rp == nullptr || lp == rp ||
+        IsInside(InnerProvider_, lp) == IsInside(InnerProvider_, rp))
+      return nullptr;
+    TJoinExprNode* node = AddNode(Node);
+    node->LeftProvider = lp;
+    node->RightProvider = rp;
+    node->LeftSourceField = lf;
+    node->RightSourceField = rf;
+    node->SplitOK = true;
+    if (auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(lp))
+      node->LeftIndexDef = leaf->DataBridge()->FindIndexForFields(lf->FieldName(), false);
+    if (auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(rp))
+      node->RightIndexDef = leaf->DataBridge()->FindIndexForFields(rf->FieldName(), false);
+    return node;
+  }
+  if (Node->Kind() != enkLogicalOperator) return nullptr;
+  TJoinExprNode* node = AddNode(Node);
+  node->Left = ParseJoinNode(Node->Left());
+  node->Right = ParseJoinNode(Node->Right());
+  return node;
+}
+
+void TJoinAnalyser::CheckSplit(TJoinExprNode* Node) {
+  if (Node == nullptr) return;
+  CheckSplit(Node->Left);
+  CheckSplit(Node->Right);
+  if (Node->Left != nullptr && Node->Right != nullptr)
+    Node->SplitOK = Node->Left->SplitOK && Node->Right->SplitOK &&
+                    (Node->ExprNode->Operator() == zeoAND || Node->ExprNode->Operator() == zeoOR);
+}
+
+void TJoinAnalyser::AssessSide(TZelBaseJoinDataProvider* Provider, TInternalFieldItem* Field,
+                               plat::TIndexDef* Index, TJoinExprAnalysis& A) {
+  A.IndexedJoin = Index != nullptr;
+  A.ExprOptimizationLevel = olNone;
+  A.DataProvider = Provider;
+  A.SourceIndexDef = Index;
+  auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Provider);
+  A.AnalysisPossible = leaf != nullptr;
+  if (leaf == nullptr) return;
+  A.SourceFieldNo = Field->FieldNo();
+  TZelFilterExprDriver driver;
+  driver.SetAssessExprOnly(true);
+  driver.SetFilterExpr(leaf->JoinSelectExpr());
+  driver.SetExcludeRelopNulls(true);
+  driver.SetOverwriteExpr(false);
+  leaf->DataBridge()->SetJoinSelectExprRoot(driver);
+  A.ExprOptimizationLevel = driver.ExprOptimizationLevel();
+  A.MaximalRecordCount = driver.MaximalResultSetSize();
+}
+
+bool TJoinAnalyser::AnalyseJoin(TJoinExprAnalysis& A1, TJoinExprAnalysis& A2) {
+  if (Root_ == nullptr) return false;
+  if (Root_->LeftProvider != nullptr)
+    AssessSide(Root_->LeftProvider, Root_->LeftSourceField, Root_->LeftIndexDef, A1);
+  if (Root_->RightProvider != nullptr)
+    AssessSide(Root_->RightProvider, Root_->RightSourceField, Root_->RightIndexDef, A2);
+  return true;
+}
+
+void TJoinAnalyser::DetermineInnerProvider(bool Force) {
+  if (InnerProvider_ == nullptr || OuterProvider_ == nullptr || IsOuterJoin(JoinType_)) return;
+  auto* inner = dynamic_cast<TZelNonJoinDataProvider*>(InnerProvider_);
+  auto* outer = dynamic_cast<TZelNonJoinDataProvider*>(OuterProvider_);
+  if (inner == nullptr || outer == nullptr) return;
+  bool swap = Force;
+  if (!Force) {
+    const int32_t innerCount = inner->GetRecordCount();
+    const int32_t outerCount = outer->GetRecordCount();
+    swap = outerCount > innerCount ||
+           (outerCount == innerCount && outer->HasJoinSelectExpr() && !inner->HasJoinSelectExpr());
+  }
+  if (swap) std::swap(InnerProvider_, OuterProvider_);
+}
+
+// ---------------------------------------------------------------------------
+
+TJoinExprNodeEvaluator::TJoinExprNodeEvaluator()
+    : MatchList(std::make_unique<TSortedList>()), FilterList(std::make_unique<TSortedList>()) {}
+
+TJoinExprNodeEvaluator::~TJoinExprNodeEvaluator() = default;
+
+namespace {
+
+// The key size two fields are hashed under; 0 when they cannot be.
+int32_t PairKeySize(const TInternalFieldItem& A, const TInternalFieldItem& B) {
+  const int32_t a = ZelJoinHashKeySize(A.DataType(), A.GetWriteableFieldSize());
+  const int32_t b = ZelJoinHashKeySize(B.DataType(), B.GetWriteableFieldSize());
+  if (a == 0 || b == 0 || (a == 9) != (b == 9)) return 0;
+  return std::max(a, b);
+}
+
+}  // namespace
+
+void TJoinExprNodeEvaluator::Prepare(TZelNonJoinDataProvider* Inner, bool IsOuterJoin) {
+  PLAT_ASSERT(SourceNode != nullptr,
+              "zelJoinDataProviderUnit: TJoinExprNodeEvaluator - source node is not assigned");
+  PLAT_ASSERT(Inner != nullptr,
+              "zelJoinDataProviderUnit: TJoinExprNodeEvaluator - InnerProvider is not assigned");
+  TZelDatasetBridge& bridge = *Inner->DataBridge();
+  if (!bridge.IsBridgeOpen()) bridge.OpenBridge();
+  TInternalFieldItem* field = SourceNode->RightProvider == Inner ? SourceNode->RightSourceField
+                                                                 : SourceNode->LeftSourceField;
+  KeyLength = PairKeySize(*SourceNode->LeftSourceField, *SourceNode->RightSourceField);
+  PLAT_ASSERT(KeyLength > 0 && KeyLength <= 256,
+              "zelJoinDataProviderUnit: Source key length out of range");
+  const int32_t n = bridge.GetTotalBridgeRecordCount() + 10;
+  Hash = std::make_unique<TZelBaseHash>(2 * n, KeyLength, n);
+  Hash->SetSourceFieldName(field->FieldName());
+  Hash->SetDataType(field->DataType());
+  FilterList->Clear();
+  bridge.LoadHashTable(*Hash, *FilterList, FilterActive, IsOuterJoin);
+  FilterList->SortList(
+      [](void* A, void* B) { return AddrOf(A) < AddrOf(B) ? -1 : AddrOf(A) > AddrOf(B) ? 1 : 0; });
+  Prepared = true;
+}
+
+void TJoinExprNodeEvaluator::SetSourceValue(const plat::Variant& Value) {
+  MatchList->Clear();
+  std::string key;
+  KeyIsNull = !ZelJoinHashKey(Value, KeyLength, key);
+  if (KeyIsNull) return;
+  Hash->GetPossibleMatchList(key.data(), KeyLength, *MatchList);
+}
+
+bool TJoinExprNodeEvaluator::CheckRecordInExpr(void* RecAddr) const {
+  return !FilterActive || FilterList->SortedIndexOf(RecAddr) >= 0;
+}
+
+// ---------------------------------------------------------------------------
+
+TJoinEvaluator::TJoinEvaluator() : MatchedRecordIDs_(std::make_unique<plat::TStringList>()) {
+  // Looked up once per outer row of the second pass: kept sorted.
+  MatchedRecordIDs_->SetSorted(true);
+  MatchedRecordIDs_->SetDuplicates(plat::dupIgnore);
+}
+TJoinEvaluator::~TJoinEvaluator() { Clear(); }
+
+void TJoinEvaluator::Clear() {
+  // No join node may keep a reference to a freed evaluator.
+  if (JoinAnalyser_ != nullptr)
+    for (TJoinExprNode* node = JoinAnalyser_->NodeList(); node != nullptr; node = node->Next)
+      node->Evaluator = nullptr;
+  Evaluators_.clear();
+  Chain_ = nullptr;
+  HashInner_ = nullptr;
+  MasterList_.clear();
+}
+
+bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
+  const TZelJoinType type = JoinAnalyser_->JoinType();
+  if (ForcedMode_ == jfmNestedLoop || ForcedMode_ == jfmHash || ForcedMode_ == jfmSwapped)
+    return false;
+  // Rows outside the outer side's key span can only be lost by a side whose
+  // rows are all kept; and a descending index turns the span around.
+  if (type != jtInnerJoin && type != jtLeftOuterJoin) return false;
+  auto* inner = dynamic_cast<TZelNonJoinDataProvider*>(I.DataProvider);
+  auto* outer = dynamic_cast<TZelNonJoinDataProvider*>(O.DataProvider);
+  if (inner == nullptr || outer == nullptr || I.SourceIndexDef == nullptr) return false;
+  if (ForcedMode_ != jfmIndexedRange && (!O.IndexedJoin || I.ExprOptimizationLevel != olNone))
+    return false;
+  TInternalFieldItem* innerField = nullptr;
+  for (int32_t i = 0; i < inner->GetProviderFields()->Count(); ++i)
+    if (inner->GetProviderFields()->GetIndex(i)->FieldNo() == I.SourceFieldNo)
+      innerField = inner->GetProviderFields()->GetIndex(i);
+  plat::TIndexDef* ascending =
+      innerField != nullptr ? inner->DataBridge()->FindIndexForFields(innerField->FieldName(), true)
+                            : nullptr;
+  if (ascending == nullptr) return false;
+  // The span is taken over the outer side's non-null keys, whatever order its
+  // rows follow.
+  outer->SetSelectExpr(true, O.SourceIndexDef != nullptr ? O.SourceIndexDef->Name() : "");
+  plat::Variant low, high;
+  bool any = false;
+  for (bool found = outer->FirstProviderRecord(); found; found = outer->NextProviderRecord()) {
+    const plat::Variant v = outer->GetDataAsVariant(O.SourceFieldNo);
+    if (v.IsNull() || v.IsEmpty()) continue;
+    try {
+      if (!any || v.AsFloat() < low.AsFloat()) low = v;
+      if (!any || v.AsFloat() > high.AsFloat()) high = v;
+    } catch (const plat::Exception&) {
+      // A key that is no number gives no span: no range.
+      outer->SetSelectExpr(false, "");
+      return false;
+    }
+    any = true;
+  }
+  if (!any) {
+    low = plat::Variant(1);
+    high = plat::Variant(0);
+  }
+  inner->DataBridge()->SetBridgeIndexRange(ascending->Name(), low, high);
+  inner->SetSelectExpr(true, ascending->Name());
+  return true;
+}
+
+void TJoinEvaluator::AnalyseAndOpenJoin() {
+  Clear();
+  InnerRangeOn_ = false;
+  Swapped_ = false;
+  Plan_ = TJoinPlan();
+  TJoinAnalyser& an = *JoinAnalyser_;
+  an.CreateAnalyserTree();
+  TJoinExprAnalysis a1, a2;
+  const bool ok = an.AnalyseJoin(a1, a2) && a1.AnalysisPossible && a2.AnalysisPossible &&
+                  dynamic_cast<TZelNonJoinDataProvider*>(an.InnerProvider()) != nullptr &&
+                  dynamic_cast<TZelNonJoinDataProvider*>(an.OuterProvider()) != nullptr;
+  if (ok) {
+    TJoinExprAnalysis& I = a1.DataProvider == an.InnerProvider() ? a1 : a2;
+    TJoinExprAnalysis& O = &I == &a1 ? a2 : a1;
+    bool notOuter = !IsOuterJoin(an.JoinType());
+    Plan_.IndexedJoin = I.IndexedJoin && O.IndexedJoin;
+    Plan_.InnerExprExists = an.InnerProvider()->HasJoinSelectExpr();
+    Plan_.OuterExprExists = an.OuterProvider()->HasJoinSelectExpr();
+    Plan_.InnerProviderName = an.InnerProvider()->ProviderName();
+    Plan_.OuterProviderName = an.OuterProvider()->ProviderName();
+    Plan_.InnerExprOptLevel = I.ExprOptimizationLevel;
+    Plan_.OuterExprOptLevel = O.ExprOptimizationLevel;
+    if (TryRange(I, O)) {
+      notOuter = false;
+      InnerRangeOn_ = true;
+      Plan_.InnerRangeOn = true;
+      Plan_.OuterRangeOn = true;
+    } else {
+      an.InnerProvider()->SetSelectExpr(false, "");
+      an.OuterProvider()->SetSelectExpr(false, "");
+    }
+    if (TDBLogger* logger = GDBLogger()) {
+      plat::TCriticalSectionGuard guard(GDBCriticalSection());
+      Plan_.DisplayPlan(*logger->LogList());
+    }
+    if (notOuter && an.CanHashJoin() && ForcedMode_ != jfmNestedLoop) {
+      TZelBaseJoinDataProvider* before = an.InnerProvider();
+      an.DetermineInnerProvider(ForcedMode_ == jfmSwapped);
+      Swapped_ = an.InnerProvider() != before;
+    }
+  } else {
+    an.InnerProvider()->SetSelectExpr(false, "");
+    an.OuterProvider()->SetSelectExpr(false, "");
+  }
+  Prepare();
+}
+
+void TJoinEvaluator::Prepare() {
+  JoinModeType_ = jmtJoinExpr;
+  Clear();
+  Pass_ = 1;
+  MatchedRecordIDs_->Clear();
+  TJoinAnalyser& an = *JoinAnalyser_;
+  if (an.JoinType() == jtRightOuterJoin) {
+    Outer_ = an.InnerProvider();
+    Inner_ = an.OuterProvider();
+  } else {
+    Inner_ = an.InnerProvider();
+    Outer_ = an.OuterProvider();
+  }
+  InternalPrepare();
+}
+
+bool TJoinEvaluator::HashableNodes() const {
+  for (TJoinExprNode* node = JoinAnalyser_->NodeList(); node != nullptr; node = node->Next) {
+    if (node->ExprNode->Kind() != enkRelOperator) continue;
+    if (node->LeftProvider != Inner_ && node->RightProvider != Inner_) return false;
+    if (PairKeySize(*node->LeftSourceField, *node->RightSourceField) == 0) return false;
+    // Text compared ignoring case or by prefix is left to the nested loop.
+    if (node->ExprNode->PartialMatch() || node->ExprNode->PartialLength() > 0) return false;
+  }
+  return true;
+}
+
+void TJoinEvaluator::BuildNodeEvaluators() {
+  const bool outer = IsOuterJoin(JoinAnalyser_->JoinType());
+  for (TJoinExprNode* node = JoinAnalyser_->NodeList(); node != nullptr; node = node->Next) {
+    auto ev = std::make_unique<TJoinExprNodeEvaluator>();
+    ev->SourceNode = node;
+    ev->Next = Chain_;
+    Chain_ = ev.get();
+    node->Evaluator = ev.get();
+    if (node->ExprNode->Kind() == enkRelOperator) ev->Prepare(HashInner_, outer);
+    Evaluators_.push_back(std::move(ev));
+  }
+}
+
+void TJoinEvaluator::InternalPrepare() {
+  Check_.reset();
+  HashInner_ = nullptr;
+  auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner_);
+  if (JoinAnalyser_->CanHashJoin() && leaf != nullptr && ForcedMode_ != jfmNestedLoop &&
+      HashableNodes()) {
+    HashInner_ = leaf;
+    BuildNodeEvaluators();
+    JoinModeType_ = jmtHashJoin;
+    // Each hashed candidate is checked against the whole condition.
+    Check_ = std::make_unique<TExprEvaluator>();
+    Check_->SetExcludeRelopNulls(true);
+    Check_->Prepare(JoinAnalyser_->Provider(), JoinAnalyser_->JoinExpr()->FirstNode());
+  }
+  Inner_->SetForceToNullValues(false);
+  Outer_->SetForceToNullValues(false);
+}
+
+namespace {
+
+std::vector<void*> Sorted(const TSortedList& List) {
+  std::vector<void*> out;
+  for (int32_t i = 0; i < List.Count(); ++i) out.push_back(List.Items(i));
+  std::sort(out.begin(), out.end(), [](void* A, void* B) { return AddrOf(A) < AddrOf(B); });
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+std::vector<void*> Combine(TJoinExprNode* Node) {
+  if (Node->Evaluator != nullptr && Node->ExprNode->Kind() == enkRelOperator)
+    return Sorted(*Node->Evaluator->MatchList);
+  if (Node->Left == nullptr || Node->Right == nullptr)
+    return Combine(Node->Left != nullptr ? Node->Left : Node->Right);
+  const std::vector<void*> a = Combine(Node->Left);
+  const std::vector<void*> b = Combine(Node->Right);
+  std::vector<void*> out;
+  const auto less = [](void* A, void* B) { return AddrOf(A) < AddrOf(B); };
+  if (Node->ExprNode->Operator() == zeoAND)
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out), less);
+  else if (Node->ExprNode->Operator() == zeoOR)
+    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out), less);
+  else
+    ZelDatabaseError(0x2185, "TJoinEvaluator.InternalCombineRecordLists", "Invalid operator");
+  return out;
+}
+
+}  // namespace
+
+void TJoinEvaluator::ComputeMatchList() {
+  MatchIndex_ = -1;
+  for (TJoinExprNodeEvaluator* ev = Chain_; ev != nullptr; ev = ev->Next) {
+    if (!ev->Prepared) continue;
+    TJoinExprNode* node = ev->SourceNode;
+    const bool innerIsRight = node->RightProvider == HashInner_;
+    TZelBaseJoinDataProvider* side = innerIsRight ? node->LeftProvider : node->RightProvider;
+    TInternalFieldItem* field = innerIsRight ? node->LeftSourceField : node->RightSourceField;
+    ev->SetSourceValue(side->GetDataAsVariant(field->FieldNo()));
+  }
+  MasterList_ = Combine(JoinAnalyser_->Root());
+}
+
+bool TJoinEvaluator::AcceptCurrentPair() {
+  Check_->Reset();
+  return Check_->Evaluate();
+}
+
+bool TJoinEvaluator::NextInnerMatch() {
+  // After a null-extended (or UNION) row the outer row is done.
+  if (Inner_->ForceToNullValues()) {
+    Inner_->SetForceToNullValues(false);
+    return false;
+  }
+  if (JoinModeType_ == jmtHashJoin) {
+    TZelDatasetBridge& bridge = *HashInner_->DataBridge();
+    while (++MatchIndex_ < static_cast<int32_t>(MasterList_.size())) {
+      void* candidate = MasterList_[static_cast<size_t>(MatchIndex_)];
+      if (Chain_ != nullptr && !Chain_->CheckRecordInExpr(candidate)) continue;
+      bridge.MoveToRecAddr(static_cast<uint32_t>(AddrOf(candidate)));
+      if (bridge.HasBridgeRecord() && AcceptCurrentPair()) {
+        InnerMatchedThisRow_ = true;
+        return true;
+      }
+    }
+  } else if (InnerMatchedThisRow_ && Inner_->NextProviderRecord()) {
+    return true;
+  }
+  if (IsOuterJoin(JoinAnalyser_->JoinType()) && !InnerMatchedThisRow_) {
+    InnerMatchedThisRow_ = true;
+    Inner_->SetForceToNullValues(true);
+    return true;
+  }
+  return false;
+}
+
+bool TJoinEvaluator::ResetInner() {
+  InnerMatchedThisRow_ = false;
+  Inner_->SetForceToNullValues(false);
+  if (JoinAnalyser_->JoinType() == jtUnionJoin) {
+    InnerMatchedThisRow_ = true;
+    Inner_->SetForceToNullValues(true);
+    return true;
+  }
+  if (JoinModeType_ == jmtHashJoin) {
+    ComputeMatchList();
+    return NextInnerMatch();
+  }
+  TZelStdJoinDataProvider* provider = JoinAnalyser_->Provider();
+  if (TZelExpr* expr = JoinAnalyser_->JoinExpr(); expr != nullptr && expr->FirstNode() != nullptr)
+    provider->ParseJoinExpr(expr->FirstNode(), Inner_ == provider->InnerProvider());
+  if (Inner_->FirstProviderRecord()) {
+    InnerMatchedThisRow_ = true;
+    return true;
+  }
+  return NextInnerMatch();
+}
+
+bool TJoinEvaluator::PassAdmits() {
+  if (JoinAnalyser_->JoinType() != jtFullOuterJoin || Pass_ == 1) return true;
+  return MatchedRecordIDs_->IndexOf(Outer_->CurrentRecordIDAsString()) < 0;
+}
+
+bool TJoinEvaluator::AdvanceOuter() {
+  do {
+    if (!Outer_->NextProviderRecord()) return false;
+  } while (!PassAdmits());
+  return true;
+}
+
+bool TJoinEvaluator::Deliver(bool Found) {
+  if (!Found) return NextPass();
+  if (JoinAnalyser_->JoinType() == jtFullOuterJoin && Pass_ == 1) {
+    const std::string id = Inner_->CurrentRecordIDAsString();
+    if (!id.empty()) MatchedRecordIDs_->Add(id);
+  }
+  return true;
+}
+
+bool TJoinEvaluator::FirstRecord() {
+  bool outer = Outer_->FirstProviderRecord();
+  if (outer && !PassAdmits()) outer = AdvanceOuter();
+  while (outer) {
+    if (ResetInner()) return Deliver(true);
+    outer = AdvanceOuter();
+  }
+  return Deliver(false);
+}
+
+bool TJoinEvaluator::NextRecord() {
+  if (NextInnerMatch()) return Deliver(true);
+  while (AdvanceOuter())
+    if (ResetInner()) return Deliver(true);
+  return Deliver(false);
+}
+
+bool TJoinEvaluator::NextPass() {
+  const TZelJoinType type = JoinAnalyser_->JoinType();
+  if (Pass_ != 1 || (type != jtUnionJoin && type != jtFullOuterJoin)) return false;
+  Pass_ = 2;
+  JoinModeType_ = jmtJoinExpr;
+  Clear();
+  Outer_ = JoinAnalyser_->InnerProvider();
+  Inner_ = JoinAnalyser_->OuterProvider();
+  // The former inner side still holds the condition of the last outer row.
+  Outer_->SetExtraSelectExpRoot(nullptr);
+  Inner_->SetExtraSelectExpRoot(nullptr);
+  InternalPrepare();
+  return FirstRecord();
+}
+
+}  // namespace zel
