@@ -65,10 +65,10 @@ TZelQuery::TZelQuery(plat::TComponent* AOwner)
     : TZelBaseTable(AOwner),
       SQL_(std::make_unique<plat::TStringList>()),
       Params_(std::make_unique<plat::TParams>(this)),
-      Statement_(std::make_unique<TZelSQLStatement>()),
+      Provider_(std::make_unique<TZelQueryProvider>()),
       DataLink_(std::make_unique<TZelQueryDataLink>(this)) {
   SQL_->OnChange = [this](plat::TObject*) { QueryChanged(); };
-  Statement_->SetParams(Params_.get());
+  Provider_->SetParams(Params_.get());
 }
 
 TZelQuery::~TZelQuery() {
@@ -83,6 +83,7 @@ TZelQuery::~TZelQuery() {
   }
   SQL_->OnChange = nullptr;
   DataLink_->SetDataSource(nullptr);
+  Bridge_.reset();
 }
 
 const plat::TPropList& TZelQuery::PublishedProperties() const {
@@ -123,21 +124,30 @@ void TZelQuery::SetDataSource(plat::TDataSource* Value) {
 }
 
 TZelSQLStatementType TZelQuery::GetSQLStatementType() const {
-  return Statement_->GetSQLStatementType();
+  return Provider_->GetSQLStatementType();
 }
 
-int32_t TZelQuery::GetRowsAffected() const { return Statement_->GetRowsAffected(); }
+int32_t TZelQuery::GetRowsAffected() const { return Provider_->GetRowsAffected(); }
 
-bool TZelQuery::GetCanModify() { return false; }
+bool TZelQuery::GetCanModify() { return Active() && Provider_->GetIsLiveRequest(); }
 
 void TZelQuery::RaiseSQLError(const char* Context, const std::string& Text) {
   ZelDatabaseError(kErrSQL, Context, Text, this);
 }
 
+template <class F>
+bool TZelQuery::KeepingParamValues(F&& Step) {
+  plat::TParams given;
+  given.Assign(Params_.get());
+  const bool result = Step();
+  Params_->AssignValues(given);
+  return result;
+}
+
 void TZelQuery::ConnectDatabase(const char* Context) {
   if (DataBase() == nullptr) ZelDatabaseError(kErrNoDatabase, Context, "", this);
   if (!DataBase()->Connected()) DataBase()->SetConnected(true);
-  if (Statement_->Database() != DataBase()) Statement_->SetDatabase(DataBase());
+  if (Provider_->Database() != DataBase()) Provider_->SetDatabase(DataBase());
 }
 
 void TZelQuery::QueryChanged() {
@@ -145,11 +155,16 @@ void TZelQuery::QueryChanged() {
   if (Active()) Close();
   if (Prepared_) UnPrepare();
   if (ParamCheck_ || ComponentState().Contains(plat::csDesigning)) {
-    Statement_->SetDatabase(DataBase());
+    Provider_->SetDatabase(DataBase());
     if (DataBase() != nullptr) {
       if (!DataBase()->Connected()) DataBase()->SetConnected(true);
-      Statement_->SetSQL(SQL_->Text());
-      Statement_->ResetParams();
+      Provider_->SetSQL(SQL_->Text());
+      // A value the host gave stays with its parameter while the text
+      // changes around it.
+      KeepingParamValues([&] {
+        Provider_->ResetParams();
+        return true;
+      });
     }
   }
   DataEvent(plat::dePropertyChange, 0);
@@ -162,17 +177,29 @@ void TZelQuery::Prepare() {
 
 void TZelQuery::InternalPrepare() {
   const uint32_t start = GetMSTimeMarker();
-  Statement_->SetSQL(SQL_->Text());
+  Provider_->SetSQL(SQL_->Text());
   // The parameter list is made here too, so that a text set before the
-  // database still gets its parameters; values already given are kept.
-  const bool ok = ParamCheck_ ? Statement_->ValidateSQL() : Statement_->ValidateSQLOnly();
-  if (ok && DataSource() != nullptr) SetParamsFromDataSource();
+  // database still gets its parameters.
+  bool ok = KeepingParamValues([&] {
+    return ParamCheck_ ? Provider_->ValidateSQL() : Provider_->ValidateSQLOnly();
+  });
+  if (ok) {
+    if (DataSource() != nullptr) SetParamsFromDataSource();
+    ok = Provider_->PreparePlan();
+  }
+  Provider_->SetMaxRecords(MaxRecords_);
   PrepareTime_ = GetMSTimeMarker() - start;
-  if (!ok) RaiseSQLError("TZelQuery.InternalPrepare", Statement_->GetErrorsAsText());
+  if (!ok) RaiseSQLError("TZelQuery.InternalPrepare", Provider_->GetErrorsAsText());
   Prepared_ = true;
 }
 
-void TZelQuery::UnPrepare() { Prepared_ = false; }
+void TZelQuery::UnPrepare() {
+  Prepared_ = false;
+  if (Bridge_ != nullptr) {
+    Bridge_->CloseBridge();
+    Bridge_.reset();
+  }
+}
 
 void TZelQuery::SetPrepare(bool Value) {
   if (Value)
@@ -220,13 +247,47 @@ void TZelQuery::InternalOpen() {
   InternalConnect(Context);
   try {
     const uint32_t start = GetMSTimeMarker();
-    RunSucceeded_ = false;
+    Provider_->SetRequestLive(RequestLive_);
+    Provider_->SetCreateDefsOnly(CreateDefsOnly_);
+    RunSucceeded_ = Provider_->CreateResultSet();
     OpenTime_ = GetMSTimeMarker() - start;
-    RaiseSQLError(Context, "SELECT results are not available yet");
+    if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
+    TZelQueryDataset& result = *Provider_->GetResultSet();
+    try {
+      // A reopen that made a result table of another name drops the old one.
+      if (!TableName().empty() && !plat::AnsiSameText(TableName(), result.TableName()) &&
+          DataBase()->GetLocalConnectedUserCount(TableName(), true) == 0) {
+        plat::TStringList names;
+        DataBase()->GetTableNames(names, true);
+        if (names.IndexOf(TableName()) >= 0) DataBase()->DeleteTable(TableName(), true);
+      }
+      SetTableName(result.TableName());
+      SetReadOnly(!Provider_->GetIsLiveRequest());
+      TZelBaseTable::InternalOpen();
+      if (Provider_->GetIsLiveRequest()) {
+        if (Bridge_ == nullptr) Bridge_ = std::make_unique<TZelDatasetBridge>();
+        Bridge_->CloseBridge();
+        Bridge_->SetDataBase(DataBase());
+        Provider_->SetLiveResultBridge(*Bridge_);
+        for (int32_t i = 0; i < FieldCount(); ++i) {
+          plat::TField* field = Fields().Fields(i);
+          plat::TField* source = result.FindField(field->FieldName());
+          field->SetReadOnly(source == nullptr || source->ReadOnly());
+        }
+      }
+      result.Close();
+    } catch (...) {
+      result.Close();
+      if (Bridge_ != nullptr) Bridge_->CloseBridge();
+      throw;
+    }
   } catch (...) {
     InternalDisconnect();
     throw;
   }
+  InternalDisconnect();
+  if (Provider_->GetIsLiveRequest() && Bridge_ != nullptr && !Bridge_->IsBridgeOpen())
+    Provider_->SetLiveResultBridge(*Bridge_);
 }
 
 void TZelQuery::InternalClose() {
@@ -234,7 +295,95 @@ void TZelQuery::InternalClose() {
   TZelBaseTable::InternalClose();
 }
 
-void TZelQuery::InternalRefresh() { TZelBaseTable::InternalRefresh(); }
+void TZelQuery::InternalRefresh() {
+  static const char* const Context = "TZelQuery.InternalRefresh";
+  DisableControls();
+  try {
+    OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName;
+    InternalConnect(Context);
+    try {
+      Provider_->SetRequestLive(RequestLive_);
+      // A statement whose subqueries were released with the last result is
+      // parsed again before it is planned anew.
+      RunSucceeded_ = KeepingParamValues([&] { return Provider_->ValidateSQLOnly(); }) &&
+                      Provider_->PreparePlan() && Provider_->CreateResultSet();
+      if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
+      TZelQueryDataset& result = *Provider_->GetResultSet();
+      result.Close();
+      // The new result has a table of its own: the cursor moves over to it
+      // (same columns) and the old table goes.
+      if (!plat::AnsiSameText(TableName_, result.TableName())) {
+        const std::string old = TableName_;
+        DataSetClose();
+        TableName_ = result.TableName();
+        DataSetOpen();
+        DataBase()->DeleteTable(old, true);
+      }
+    } catch (...) {
+      InternalDisconnect();
+      throw;
+    }
+    InternalDisconnect();
+    TZelBaseTable::InternalRefresh();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
+}
+
+void TZelQuery::MoveBridgeToSourceRow(const char* Context) {
+  PLAT_ASSERT(Bridge_ != nullptr, "LiveResultBridge is not assigned");
+  PLAT_ASSERT(Bridge_->IsBridgeOpen(), "LiveResultBridge is not active");
+  (void)Context;
+  Bridge_->MoveToRecAddrAndValidate(
+      static_cast<uint32_t>(FieldByName(ResultRecAddrFieldName)->AsInteger()),
+      static_cast<uint32_t>(FieldByName(ResultRecModFlagFieldName)->AsInteger()));
+}
+
+void TZelQuery::InternalPost() {
+  if (Provider_->GetIsLiveRequest()) {
+    PLAT_ASSERT(Bridge_ != nullptr, "LiveResultBridge is not assigned");
+    PLAT_ASSERT(Bridge_->IsBridgeOpen(), "LiveResultBridge is not active");
+    const bool editing = State() == plat::dsEdit;
+    uint32_t stamp = 0;
+    if (editing) {
+      MoveBridgeToSourceRow("TZelQuery.InternalPost");
+      stamp = static_cast<uint32_t>(FieldByName(ResultRecModFlagFieldName)->AsInteger());
+    } else {
+      Bridge_->ClearRecord(nullptr);
+    }
+    // Every data field that shows a column of the source goes back to it.
+    for (int32_t i = 0; i < FieldCount(); ++i) {
+      plat::TField* field = Fields().Fields(i);
+      if (field->FieldKind() != plat::fkData) continue;
+      for (int32_t k = 0; k < Bridge_->GetInternalFieldCount(); ++k) {
+        if (!plat::AnsiSameText(Bridge_->GetInternalField(k)->SourceField(), field->FieldName()))
+          continue;
+        Bridge_->DataSetSetFieldDataAsVariant(k, field->IsNull() ? plat::Null() : field->AsVariant());
+        break;
+      }
+    }
+    if (editing) {
+      Bridge_->UpdateRecord();
+      FieldByName(ResultRecModFlagFieldName)->SetAsInteger(static_cast<int32_t>(stamp + 1));
+    } else {
+      Bridge_->AddRecord(true);
+      FieldByName(ResultRecAddrFieldName)->SetAsInteger(static_cast<int32_t>(Bridge_->GetRecAddr()));
+      FieldByName(ResultRecModFlagFieldName)
+          ->SetAsInteger(static_cast<int32_t>(Bridge_->GetRecModFlag()));
+    }
+  }
+  TZelBaseTable::InternalPost();
+}
+
+void TZelQuery::InternalDelete() {
+  if (Provider_->GetIsLiveRequest()) {
+    MoveBridgeToSourceRow("TZelQuery.InternalDelete");
+    Bridge_->DeleteRecord(nullptr);
+  }
+  TZelBaseTable::InternalDelete();
+}
 
 void TZelQuery::InternalOpenForDefs() {
   CreateDefsOnly_ = true;
@@ -281,8 +430,8 @@ void TZelQuery::InternalExecSQL() {
                           (type == zsSQLInsert || type == zsSQLDelete || type == zsSQLUpdate);
   InternalConnect(Context);
   try {
-    RunSucceeded_ = Statement_->ExecSQL();
-    if (!RunSucceeded_) RaiseSQLError(Context, Statement_->GetErrorsAsText());
+    RunSucceeded_ = Provider_->ExecSQL();
+    if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
   } catch (...) {
     RunSucceeded_ = false;
     InternalDisconnect();

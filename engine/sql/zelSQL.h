@@ -1,7 +1,9 @@
 #pragma once
 // The SQL query component TZelQuery: a host sets its database, SQL text and
-// parameters and either opens it (a SELECT) or runs ExecSQL (INSERT and the
+// parameters and either opens it (a SELECT, whose rows it then reads from an
+// in-memory result table) or runs ExecSQL (INSERT, UPDATE, DELETE and the
 // schema statements, and scripts of several statements separated by ";").
+// Parsing, planning and execution are its provider's.
 //
 // Rules:
 //  1. The statement is prepared (parsed and checked) at most once per text:
@@ -21,7 +23,8 @@
 #include <vector>
 
 #include "engine/dataset/zelDatabase.h"
-#include "engine/sql/zelSQLStatement.h"
+#include "engine/sql/zelJoinDataProviderUnit.h"
+#include "engine/sql/zelQueryProvider.h"
 #include "engine/storage/zelApi.h"
 #include "platform/db/DataSource.h"
 #include "platform/db/Params.h"
@@ -104,6 +107,8 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   void InternalOpen() override;
   void InternalClose() override;
   void InternalRefresh() override;
+  void InternalPost() override;
+  void InternalDelete() override;
   void InternalOpenForDefs() override;
   void InternalCloseForDefs() override;
 
@@ -117,10 +122,18 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   void ConnectDatabase(const char* Context);
   // 0x25AD with the statement's errors.
   [[noreturn]] void RaiseSQLError(const char* Context, const std::string& Text);
+  // Runs Step, keeping the values of parameters that keep their names.
+  template <class F>
+  bool KeepingParamValues(F&& Step);
+  // The source row of the current live row, checked unchanged.
+  void MoveBridgeToSourceRow(const char* Context);
 
   std::unique_ptr<plat::TStringList> SQL_;
   std::unique_ptr<plat::TParams> Params_;
-  std::unique_ptr<TZelSQLStatement> Statement_;
+  std::unique_ptr<TZelQueryProvider> Provider_;
+  // Writes live edits back to the source table; from a live open to the
+  // next close.
+  std::unique_ptr<TZelDatasetBridge> Bridge_;
   std::unique_ptr<TZelQueryDataLink> DataLink_;
   bool ParamCheck_ = true;
   int32_t MaxRecords_ = 0;

@@ -142,8 +142,8 @@ TEST(Zel15rd5Face, StorageRoundTrip) {
 }
 
 // A host runs SQL through the query component: a table made by a script, a
-// row inserted with parameters and an engine error raised by a statement,
-// all caught and read on the host's side.
+// row inserted with parameters, an engine error raised by a statement, and
+// the rows browsed through an open SELECT.
 TEST(Zel15rd5Face, QueryRunsStatements) {
   testsupport::TempDir dir;
   const std::string file = dir.File("query.zel");
@@ -169,16 +169,14 @@ TEST(Zel15rd5Face, QueryRunsStatements) {
       EXPECT_EQ(e.ErrorCode(), 0x25AD);
       EXPECT_NE(std::string(e.what()).find("Table not found: nosuch"), std::string::npos);
     }
-    zel::TZelTable t;
-    t.SetDataBase(&db);
-    t.SetTableName("items");
-    t.Open();
+    q.SQL().SetText("SELECT id, label FROM items ORDER BY id DESC");
+    q.Open();
     std::string rows;
-    for (t.First(); !t.Eof(); t.Next())
-      rows += std::to_string(t.FieldByName("id")->AsInteger()) + ":" +
-              t.FieldByName("label")->AsString() + ";";
-    t.Close();
-    EXPECT_EQ(rows, "1:first; of all;2:second;");
+    for (q.First(); !q.Eof(); q.Next())
+      rows += std::to_string(q.FieldByName("id")->AsInteger()) + ":" +
+              q.FieldByName("label")->AsString() + ";";
+    q.Close();
+    EXPECT_EQ(rows, "2:second;1:first; of all;");
     db.SetConnected(false);
   }
   EXPECT_TRUE(testsupport::DatabaseIsIntact(file));

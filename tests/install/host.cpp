@@ -1,7 +1,7 @@
 // A host of the installed engine: it creates a database file, opens it, and
 // catches an engine error raised inside the library; then it makes a
 // database through the database component, fills a table through the query
-// component and reads the rows back.
+// component and browses the rows of a SELECT.
 #include <zel15rd5.h>
 
 #include <cstdio>
@@ -45,15 +45,14 @@ int main(int argc, char** argv) {
   query.ParamByName("id")->SetAsInteger(1);
   query.ParamByName("label")->SetAsString("first");
   query.ExecSQL();
-  zel::TZelTable table;
-  table.SetDataBase(&db);
-  table.SetTableName("items");
-  table.Open();
+  query.SQL().SetText("SELECT id, label FROM items WHERE id > :low");
+  query.ParamByName("low")->SetAsInteger(0);
+  query.Open();
   std::string rows;
-  for (table.First(); !table.Eof(); table.Next())
-    rows += std::to_string(table.FieldByName("id")->AsInteger()) + ":" +
-            table.FieldByName("label")->AsString() + ";";
-  table.Close();
+  for (query.First(); !query.Eof(); query.Next())
+    rows += std::to_string(query.FieldByName("id")->AsInteger()) + ":" +
+            query.FieldByName("label")->AsString() + ";";
+  query.Close();
   std::printf("rows %s\n", rows.c_str());
   return 0;
 }

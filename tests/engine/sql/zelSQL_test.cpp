@@ -432,6 +432,198 @@ TEST_F(Query, AMasterSourceFillsTheParametersTheHostLeftUnbound) {
   master->Close();
 }
 
+// The rows of an open query: "1,x;2,null".
+std::string Browse(TZelQuery& Q) {
+  std::string out;
+  for (Q.First(); !Q.Eof(); Q.Next()) {
+    if (!out.empty()) out += ";";
+    for (int32_t i = 0; i < Q.FieldCount(); ++i) {
+      plat::TField* f = Q.Fields().Fields(i);
+      if (!f->Visible()) continue;
+      out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
+    }
+  }
+  return out;
+}
+
+class QueryData : public Query {
+ protected:
+  void SetUp() override {
+    Query::SetUp();
+    Exec("CREATE TABLE dept (id INTEGER, name VARCHAR(10), PRIMARY KEY (id));"
+         "CREATE TABLE emp (id INTEGER, name VARCHAR(10), dept INTEGER, pay FLOAT, PRIMARY KEY (id));"
+         "INSERT INTO dept VALUES (1, 'Sales'); INSERT INTO dept VALUES (2, 'Dev');"
+         "INSERT INTO dept VALUES (3, 'Ops');"
+         "INSERT INTO emp VALUES (1, 'Ann', 1, 100); INSERT INTO emp VALUES (2, 'Bob', 2, 200);"
+         "INSERT INTO emp VALUES (3, 'Cid', 2, 300); INSERT INTO emp VALUES (4, 'Dee', NULL, 400)");
+  }
+  std::string Select(const std::string& Text) {
+    TZelQuery s;
+    s.SetDataBase(&Db);
+    s.SQL().SetText(Text);
+    s.Open();
+    const std::string rows = Browse(s);
+    s.Close();
+    return rows;
+  }
+};
+
+TEST_F(QueryData, StatementsChangeTheRowsTheySayAndCountThem) {
+  struct Case {
+    const char* sql;
+    int32_t affected;
+    const char* check;  // a SELECT
+    const char* rows;
+  } cases[] = {
+      {"UPDATE emp SET pay = pay + 1 WHERE dept = 2", 2, "SELECT id, pay FROM emp ORDER BY id",
+       "1,100;2,201;3,301;4,400"},
+      {"UPDATE emp SET name = dept, dept = id WHERE id > 3", 1, "SELECT name, dept FROM emp WHERE id = 4",
+       "null,4"},
+      {"DELETE FROM emp /* keep; */ WHERE id = 1", 1, "SELECT id FROM emp ORDER BY id", "2;3;4"},
+      {"UPDATE dept SET id = id + 100", 3, "SELECT id, name FROM dept ORDER BY id",
+       "101,Sales;102,Dev;103,Ops"},
+      {"INSERT INTO dept (id, name) SELECT id, name FROM emp WHERE pay > 250", 2,
+       "SELECT id, name FROM dept ORDER BY id", "3,Cid;4,null;101,Sales;102,Dev;103,Ops"},
+      {"DELETE FROM dept WHERE id IN (SELECT dept FROM emp)", 1, "SELECT id FROM dept ORDER BY id",
+       "3;101;102;103"},
+      {"DELETE FROM dept", 4, "SELECT COUNT(*) FROM dept", "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    EXPECT_EQ(Outcome(Q, c.sql), "ok " + std::to_string(c.affected));
+    EXPECT_EQ(Select(c.check), c.rows);
+    EXPECT_FALSE(Db.InTransaction());
+  }
+}
+
+TEST_F(QueryData, AKeyViolationRollsTheWholeStatementBack) {
+  EXPECT_EQ(Outcome(Q, "UPDATE emp SET id = 100").substr(0, 6), "0x2601");
+  EXPECT_EQ(Select("SELECT id FROM emp ORDER BY id"), "1;2;3;4");
+  EXPECT_EQ(Outcome(Q, "INSERT INTO emp (id, name) SELECT id, name FROM emp WHERE id > 2").substr(0, 6),
+            "0x2601");
+  EXPECT_EQ(Select("SELECT COUNT(*) FROM emp"), "4");
+  EXPECT_FALSE(Db.InTransaction());
+}
+
+TEST_F(QueryData, ParametersFeedWhereAndSetAgainOnEveryRun) {
+  Q.SQL().SetText("UPDATE emp SET pay = :pay WHERE id = :id");
+  for (int32_t id : {1, 3}) {
+    Q.ParamByName("id")->SetAsInteger(id);
+    Q.ParamByName("pay")->SetAsFloat(id * 1000.0);
+    Q.ExecSQL();
+    EXPECT_EQ(Q.RowsAffected(), 1);
+  }
+  EXPECT_EQ(Select("SELECT id, pay FROM emp ORDER BY id"), "1,1000;2,200;3,3000;4,400");
+  Q.SQL().SetText("DELETE FROM emp WHERE pay < :limit");
+  Q.ParamByName("limit")->SetAsFloat(500);
+  Q.ExecSQL();
+  EXPECT_EQ(Q.RowsAffected(), 2);
+}
+
+TEST_F(QueryData, OpenBrowsesASelectAndRefusesWhatGivesNoRows) {
+  Q.SQL().SetText("SELECT d.name, COUNT(*) FROM emp e, dept d WHERE e.dept = d.id "
+                  "GROUP BY d.name ORDER BY 1");
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "Dev,2;Sales,1");
+  EXPECT_EQ(Q.RowsAffected(), 0);
+  EXPECT_FALSE(Q.CanModify());
+  const std::string first = Q.TableName();
+  Q.Close();
+  Q.SQL().SetText("SELECT name FROM emp WHERE id = :id");
+  Q.ParamByName("id")->SetAsInteger(2);
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "Bob");
+  Q.Close();
+  EXPECT_EQ(Outcome(Q, "SELECT name FROM emp").find("SQL statement cannot be executed by ExecSQL") ==
+                std::string::npos,
+            false);
+  Q.SQL().SetText("UPDATE emp SET pay = 0");
+  try {
+    Q.Open();
+    ADD_FAILURE() << "opened an UPDATE";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("SQL statement cannot be opened (execute by ExecSQL)"),
+              std::string::npos);
+  }
+  EXPECT_EQ(Select("SELECT pay FROM emp WHERE id = 1"), "100");
+
+  // MaxRecords limits the rows; Refresh reads the table again.
+  Q.SQL().SetText("SELECT id FROM emp ORDER BY id");
+  Q.SetMaxRecords(2);
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "1;2");
+  Q.Close();
+  Q.SetMaxRecords(0);
+  Q.Open();
+  TZelQuery other;
+  other.SetDataBase(&Db);
+  other.SQL().SetText("DELETE FROM emp WHERE id = 4");
+  other.ExecSQL();
+  Q.Refresh();
+  EXPECT_EQ(Browse(Q), "1;2;3");
+  Q.Close();
+  // The same with a subquery, whose rows are built anew too.
+  Q.SQL().SetText("SELECT name FROM dept WHERE id IN (SELECT dept FROM emp) ORDER BY name");
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "Dev;Sales");
+  other.SQL().SetText("UPDATE emp SET dept = 3 WHERE id = 1");
+  other.ExecSQL();
+  Q.Refresh();
+  EXPECT_EQ(Browse(Q), "Dev;Ops");
+  Q.Close();
+}
+
+TEST_F(QueryData, ALiveResultWritesBackAndRefusesAStaleRow) {
+  Q.SQL().SetText("SELECT id, name, pay * 2 FROM emp WHERE dept = 2 ORDER BY id");
+  Q.SetRequestLive(true);
+  Q.Open();
+  ASSERT_TRUE(Q.CanModify());
+  EXPECT_FALSE(Q.FieldByName("name")->ReadOnly());
+  EXPECT_TRUE(Q.Fields().Fields(2)->ReadOnly());
+  Q.First();
+  Q.Edit();
+  Q.FieldByName("name")->SetAsString("Bobby");
+  Q.Post();
+  EXPECT_EQ(Select("SELECT name FROM emp WHERE id = 2"), "Bobby");
+  // Another writer changes the next row: editing it now is refused.
+  TZelQuery other;
+  other.SetDataBase(&Db);
+  other.SQL().SetText("UPDATE emp SET name = 'Cyd' WHERE id = 3");
+  other.ExecSQL();
+  Q.Next();
+  Q.Edit();
+  Q.FieldByName("name")->SetAsString("Lost");
+  try {
+    Q.Post();
+    ADD_FAILURE() << "a stale row was written";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x2204);
+  }
+  Q.Cancel();
+  EXPECT_EQ(Select("SELECT name FROM emp WHERE id = 3"), "Cyd");
+  Q.First();
+  Q.Delete();
+  EXPECT_EQ(Select("SELECT id FROM emp ORDER BY id"), "1;3;4");
+  Q.Close();
+  Q.SetRequestLive(false);
+}
+
+TEST_F(QueryData, AMasterLinkedQueryFollowsItsMaster) {
+  auto master = Table("dept");
+  master->Open();
+  plat::TDataSource source(nullptr);
+  source.SetDataSet(master.get());
+  Q.SetDataSource(&source);
+  Q.SQL().SetText("SELECT name FROM emp WHERE dept = :id ORDER BY name");
+  Q.Open();
+  std::vector<std::string> seen;
+  for (master->First(); !master->Eof(); master->Next()) seen.push_back(Browse(Q));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob;Cid", ""}));
+  Q.Close();
+  Q.SetDataSource(nullptr);
+  master->Close();
+}
+
 // The memory database: its tables live in memory, and no statement starts a
 // transaction there.
 TEST(MemoryDatabaseQuery, StatementsRunWithoutATransaction) {
