@@ -5,8 +5,10 @@
 #include <iterator>
 
 #include "engine/expr/zelBaseParser.h"
+#include "engine/expr/zelBaseParserOps.h"
 #include "engine/expr/zelExprEvaluator.h"
 #include "engine/expr/zelExprParser.h"
+#include "engine/expr/zelParserUtils.h"
 #include "engine/storage/zelCommonError.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Strings.h"
@@ -87,6 +89,11 @@ bool KeyHoldsValue(const TKeyFieldItem& Field, const plat::Variant& Value) {
     }
     case plat::ftFloat:
       return IsNumericValue(Value);
+    case plat::ftDate:
+    case plat::ftTime:
+    case plat::ftDateTime:
+      // Keyed as the moment's number, which is how the evaluator compares.
+      return Value.VarType() == plat::varDate || IsNumericValue(Value);
     default:
       return false;
   }
@@ -108,6 +115,39 @@ std::string PrefixSuccessor(std::string Prefix) {
 
 }  // namespace
 
+void SortRecordList(TRecordAddrList& List) {
+  if (std::is_sorted(List.begin(), List.end())) {
+    List.erase(std::unique(List.begin(), List.end()), List.end());
+    return;
+  }
+  // A run of an index comes in key order, which for a range of many keys is
+  // no order of addresses at all: three counting passes of 11 bits beat a
+  // comparison sort there.
+  constexpr size_t kRadixFrom = 512;
+  if (List.size() < kRadixFrom) {
+    std::sort(List.begin(), List.end());
+  } else {
+    TRecordAddrList other(List.size());
+    TRecordAddrList* from = &List;
+    TRecordAddrList* to = &other;
+    for (int32_t shift = 0; shift < 32; shift += 11) {
+      size_t counts[2048] = {};
+      for (uint32_t v : *from) ++counts[(v >> shift) & 2047];
+      size_t sum = 0;
+      for (size_t& c : counts) {
+        const size_t n = c;
+        c = sum;
+        sum += n;
+      }
+      for (uint32_t v : *from) (*to)[counts[(v >> shift) & 2047]++] = v;
+      std::swap(from, to);
+    }
+    // Three passes leave the sorted list in the other vector.
+    List.swap(other);
+  }
+  List.erase(std::unique(List.begin(), List.end()), List.end());
+}
+
 // ---------------------------------------------------------------------------
 // TIndexDataInterface
 
@@ -119,45 +159,30 @@ void TIndexDataInterface::BuildKey(const plat::Variant& Value, std::vector<uint8
   TBTree& tree = Index_->BTree();
   // Fields after the first sort below every value, so that a search lands
   // on the first key whose first field is Value.
-  TComparisonMarkers markers(static_cast<size_t>(Index_->KeyFields().Count()), fcForceBOF);
-  markers[0] = fcDefault;
-  tree.ConstructKeyBufFromVariants(Value, &markers);
+  if (Markers_.empty()) {
+    Markers_.assign(static_cast<size_t>(Index_->KeyFields().Count()), fcForceBOF);
+    Markers_[0] = fcDefault;
+  }
+  tree.ConstructKeyBufFromVariants(Value, &Markers_);
   Key.assign(tree.SearchKey(), tree.SearchKey() + tree.MaximumKeySize() + 1);
 }
 
 void TIndexDataInterface::ListIndexRun(const TBound& First, const TBound& Last,
                                        TRecordAddrList& List) {
   TBTree& tree = Index_->BTree();
-  std::vector<uint8_t> firstKey;
-  std::vector<uint8_t> lastKey;
-  if (Last.Set) BuildKey(Last.Value, lastKey);
+  if (Last.Set) BuildKey(Last.Value, LastKey_);
   if (First.Set) {
-    BuildKey(First.Value, firstKey);
+    // The search reads the tree's search key, so the first bound goes last.
+    BuildKey(First.Value, FirstKey_);
     TSearchModifier modifier;
     modifier.LimitedSearch = true;
     modifier.IncludedKeyFieldCount = 1;
-    tree.IndexSearch(First.Inclusive ? stGE : stGT, &modifier);
+    // Not 0: no key of the index lies at or after the bound.
+    if (tree.IndexSearch(First.Inclusive ? stGE : stGT, &modifier) != 0) return;
   } else if (!tree.SetCursorToEnd(true)) {
     return;
   }
-  bool inRun = !First.Set;
-  while (tree.Positioned() && tree.GetCurrentKeyBuf() != nullptr) {
-    if (!inRun) {
-      // The search may stop short of the run: step to its first key.
-      const int32_t c = tree.CompareKeyToCurrentKeyBuf(1, firstKey.data());
-      if (c > 0 || (c == 0 && !First.Inclusive)) {
-        if (!tree.NextRecord()) break;
-        continue;
-      }
-      inRun = true;
-    }
-    if (Last.Set) {
-      const int32_t c = tree.CompareKeyToCurrentKeyBuf(1, lastKey.data());
-      if (c < 0 || (c == 0 && !Last.Inclusive)) break;
-    }
-    List.push_back(tree.GetRecAddr());
-    if (!tree.NextRecord()) break;
-  }
+  tree.ListRunAddresses(Last.Set ? LastKey_.data() : nullptr, 1, Last.Inclusive, List);
 }
 
 void TIndexDataInterface::ListValueRun(const TBound& Low, const TBound& High,
@@ -268,29 +293,106 @@ TConstTruth ConstTruth(const TZelExprNode* Node) {
 
 }  // namespace
 
-// Bottom-up: a comparison or arithmetic over two constants becomes the
-// constant it computes, so that the conditions around it see a fixed truth.
-void TFilterOptimizer::FoldConstants(TZelExprNode* Node) {
+namespace {
+
+bool IsAsciiText(const std::string& Text) {
+  return std::all_of(Text.begin(), Text.end(),
+                     [](char C) { return static_cast<unsigned char>(C) < 0x80; });
+}
+
+// Text that a case-insensitive comparison reads unchanged: no lower-case
+// letter, and nothing beyond ASCII, which the indexes' collation does not
+// fold while the upper-casing of the field's value does.
+bool IsFoldedText(const plat::Variant& Value) {
+  if (!plat::VarIsStr(Value)) return false;
+  const std::string text = Value.AsString();
+  return IsAsciiText(text) && plat::AnsiUpperCase(text) == text;
+}
+
+bool IsStringField(const TZelExprNode* Node) {
+  return Node != nullptr && Node->Kind() == enkField &&
+         (Node->DataType() == plat::ftString || Node->DataType() == plat::ftWideString);
+}
+
+// The constants a condition compares its left operand with: the right
+// operand, or an IN list; empty when any of them is not a constant.
+std::vector<TZelExprNode*> ComparedConstants(TZelExprNode* Node) {
+  std::vector<TZelExprNode*> out;
+  const TZelExprOperator op = Node->Operator();
+  if (Node->Kind() == enkRelOperator && IsComparison(op)) {
+    out.push_back(Node->Right());
+  } else if (Node->Kind() == enkNonRelPredicate && op == zeoLIKE && Node->Args().empty()) {
+    out.push_back(Node->Right());
+  } else if (Node->Kind() == enkNonRelPredicate && op == zeoIN) {
+    out.assign(Node->Args().begin(), Node->Args().end());
+  }
+  for (TZelExprNode* c : out)
+    if (!IsConst(c)) return {};
+  return out;
+}
+
+}  // namespace
+
+// Bottom-up simplification before the optimizer tree is built: literals are
+// put in the form the indexes compare (dates as dates, case-insensitive text
+// upper-cased), UPPER over a field becomes the field read case-insensitively,
+// and a comparison or arithmetic over two constants becomes the constant it
+// computes, so that the conditions around it see a fixed truth. None of this
+// changes what a row evaluates to.
+void TFilterOptimizer::OptimizeExprNode(TZelExprNode* Node) {
   if (Node == nullptr) return;
-  FoldConstants(Node->Left());
-  FoldConstants(Node->Right());
-  for (TZelExprNode* arg : Node->Args()) FoldConstants(arg);
+  OptimizeExprNode(Node->Left());
+  OptimizeExprNode(Node->Right());
+  for (TZelExprNode* arg : Node->Args()) OptimizeExprNode(arg);
   const TZelExprNodeKind kind = Node->Kind();
+  if (kind == enkConst) {
+    // A date, time or timestamp literal still held as its text.
+    if (ZelIsTemporalType(Node->DataType()) && plat::VarIsStr(Node->Data()) &&
+        !Node->Data().AsString().empty()) {
+      plat::Variant value;
+      TZelDataConversionValidator::ConvertStrToDateTime(Node->Data().AsString(),
+                                                        Node->DataType(), value);
+      Node->SetData(value);
+    }
+    return;
+  }
   if (kind == enkFunc && Node->ParserToken() != nullptr) {
-    // The clock is read once per filter, so every row sees the same moment.
+    // The clock is read once per filter, so every row sees the same moment;
+    // as a constant it can be looked up in an index.
+    plat::Variant now;
     switch (Node->ParserToken()->Token()) {
       case zstCurrentDate:
-        Node->SetData(plat::VarFromDateTime(plat::Date()));
-        return;
+        now = plat::VarFromDateTime(plat::Date());
+        break;
       case zstCurrentTime:
-        Node->SetData(plat::VarFromDateTime(plat::Time()));
-        return;
+        now = plat::VarFromDateTime(plat::Time());
+        break;
       case zstCurrentTimestamp:
-        Node->SetData(plat::VarFromDateTime(plat::Now()));
+        now = plat::VarFromDateTime(plat::Now());
+        break;
+      case zstStrFunc:
+        if (Node->ParserToken()->CustomOrdinal() == zsfUpper) SimplifyUpper(Node);
         return;
       default:
-        break;
+        return;
     }
+    Node->SetData(now);
+    Node->SetKind(enkConst);
+    return;
+  }
+  const std::vector<TZelExprNode*> constants = ComparedConstants(Node);
+  if (!constants.empty() && IsStringField(Node->Left())) {
+    // UPPER(field) compared with text that has no lower-case letter reads
+    // the same as a case-insensitive comparison of the field, which a
+    // case-insensitive index can answer.
+    if (Node->Left()->CaseInsensitiveMatch() && !Node->CaseInsensitiveMatch() &&
+        std::all_of(constants.begin(), constants.end(),
+                    [](const TZelExprNode* C) { return IsFoldedText(C->Data()); }))
+      Node->SetCaseInsensitiveMatch(true);
+    // The field is read upper-cased here, so its constants are too.
+    if (Node->CaseInsensitiveMatch() && Node->Left()->CaseInsensitiveMatch())
+      for (TZelExprNode* c : constants)
+        if (plat::VarIsStr(c->Data())) c->SetData(plat::Variant(plat::AnsiUpperCase(c->Data().AsString())));
   }
   // With partial matching, a string constant ending in "*" asks for the
   // values that start with the text before it.
@@ -329,11 +431,50 @@ void TFilterOptimizer::FoldConstants(TZelExprNode* Node) {
   Node->SetRight(nullptr);
 }
 
+// UPPER over a string field is the field read case-insensitively (the
+// evaluator upper-cases such a field's value); over a constant it is the
+// upper-cased constant. The field stays wrapped where the two would read
+// differently: under partial matching a field, unlike a function, is
+// compared over the other side's length only; and UPPER of a Null is
+// unknown, which compares as a Null field does only when Nulls are excluded
+// from comparisons.
+void TFilterOptimizer::SimplifyUpper(TZelExprNode* Node) {
+  TZelExprNode* operand = Node->Right();
+  if (operand == nullptr || Node->Left() != nullptr || !Node->Args().empty()) return;
+  if (IsStringField(operand)) {
+    if (Node->PartialMatch() || !ExcludeRelopNulls_) return;
+    Node->AssignNode(operand);
+    Node->SetCaseInsensitiveMatch(true);
+    return;
+  }
+  if (!IsConst(operand)) return;
+  const plat::Variant& value = operand->Data();
+  if (value.IsNull() || value.IsEmpty()) {
+    Node->SetData(value);
+  } else if (plat::VarIsStr(value)) {
+    Node->SetData(plat::Variant(plat::AnsiUpperCase(value.AsString())));
+  } else {
+    return;
+  }
+  Node->SetKind(enkConst);
+  Node->SetRight(nullptr);
+}
+
 void TFilterOptimizer::AnalyzeExpr() {
   Clear();
   if (ExprRoot_ == nullptr) return;
-  FoldConstants(ExprRoot_);
+  OptimizeExprNode(ExprRoot_);
   Root_ = Build(ExprRoot_);
+}
+
+void TFilterOptimizer::ListIndexRequests(plat::TStrings& Lines) const {
+  for (const auto& opt : Nodes_) {
+    if (opt->IndexInterface == nullptr) continue;
+    const TZelExprNode* node = opt->ExprNode;
+    Lines.Add(opt->IndexInterface->Index()->IndexName() + ": " + FieldNameOf(node->Left()) + " " +
+              ZelExprOperatorName(node->Operator()) +
+              (opt->OptimisationLevel == olFull ? " full" : " partial"));
+  }
 }
 
 TZelFilterOptimisationLevel TFilterOptimizer::GetBaseOptimisationLevel() const {
@@ -386,6 +527,21 @@ TExprOptimizerNode* TFilterOptimizer::Build(TZelExprNode* Node) {
 }
 
 void TFilterOptimizer::AnalyzeLeaf(TExprOptimizerNode* Opt) {
+  ChooseLeafIndex(Opt);
+  if (Opt->IndexInterface == nullptr || !Opt->IndexInterface->FirstField()->CaseInsensitive())
+    return;
+  // A case-insensitive index folds ASCII letters only, while the field's
+  // value is upper-cased beyond ASCII too: text outside ASCII is left to the
+  // evaluator.
+  for (const TZelExprNode* c : ComparedConstants(Opt->ExprNode))
+    if (plat::VarIsStr(c->Data()) && !IsAsciiText(c->Data().AsString())) {
+      Opt->IndexInterface = nullptr;
+      Opt->OptimisationLevel = olNone;
+      return;
+    }
+}
+
+void TFilterOptimizer::ChooseLeafIndex(TExprOptimizerNode* Opt) {
   if (IndexQueryMgr_ == nullptr) return;
   TZelExprNode* node = Opt->ExprNode;
   const TZelExprOperator op = node->Operator();
@@ -416,6 +572,9 @@ void TFilterOptimizer::AnalyzeLeaf(TExprOptimizerNode* Opt) {
     serve(item, olFull);
     return;
   }
+  // UPPER(field) compared with text in lower case: no index orders the
+  // field's values the way that comparison reads them.
+  if (IsStringField(field) && field->CaseInsensitiveMatch() != nodeCI) return;
   if (node->Kind() == enkRelOperator && IsComparison(op)) {
     TZelExprNode* value = node->Right();
     if (value == nullptr || value->Kind() != enkConst) return;
@@ -532,7 +691,7 @@ void TFilterOptimizer::PrepareList(TExprOptimizerNode* Opt) {
         l->IndexInterface->GetBetweenRecordList(l->ExprNode->Right()->Data(), lo == zeoGE,
                                                 r->ExprNode->Right()->Data(), ro == zeoLE,
                                                 Opt->RecordList);
-        std::sort(Opt->RecordList.begin(), Opt->RecordList.end());
+        SortRecordList(Opt->RecordList);
         return;
       }
     }
@@ -558,10 +717,7 @@ void TFilterOptimizer::PrepareList(TExprOptimizerNode* Opt) {
   // The runs are appended as read; the list is put in order once.
   struct TNormalize {
     TRecordAddrList& List;
-    ~TNormalize() {
-      if (!std::is_sorted(List.begin(), List.end())) std::sort(List.begin(), List.end());
-      List.erase(std::unique(List.begin(), List.end()), List.end());
-    }
+    ~TNormalize() { SortRecordList(List); }
   } normalize{Opt->RecordList};
   index->SetExcludeRelopNulls(ExcludeRelopNulls_);
   if (op == zeoIN) {

@@ -13,12 +13,21 @@
 // the intersection and an OR the union of its operands' lists, and an index
 // answer never changes a filter's result, only the work.
 //
-// Served from an index whose first key field is the field compared, with a
-// constant that is not Null: =, <>, <, <=, >, >=, BETWEEN (two comparisons),
-// IS [NOT] NULL, IN with a list of constants, LIKE 'prefix%'. A string
-// comparison needs an index of the same case-sensitivity; an equality, IN or
-// LIKE that is case-sensitive may read a case-insensitive index as a
-// candidate list (olPartial). NOT is always evaluated.
+// Served from an index whose first key field is the field compared (a
+// number, a string, a date, a time or a timestamp), with a constant that is
+// not Null: =, <>, <, <=, >, >=, BETWEEN (two comparisons), IS [NOT] NULL,
+// IN with a list of constants, LIKE 'prefix%'. A string comparison needs an
+// index of the same case-sensitivity; an equality, IN or LIKE that is
+// case-sensitive may read a case-insensitive index as a candidate list
+// (olPartial). A case-insensitive index folds ASCII letters only, so it
+// serves ASCII constants only. NOT is always evaluated.
+//
+// Before the tree is built the expression is simplified (OptimizeExprNode):
+// date and time literals become moments, CURRENT_DATE and its kin the
+// constant moment of this filter, UPPER(field) the field read
+// case-insensitively (where that reads the same), constants of
+// case-insensitive comparisons upper-cased, and operators over constants
+// their value.
 
 #include <cstdint>
 #include <memory>
@@ -37,6 +46,8 @@ enum TZelFilterOptimisationLevel : uint8_t { olNone, olPartial, olFull };
 
 // Record addresses; a node's list is in ascending order, each once.
 using TRecordAddrList = std::vector<uint32_t>;
+// Puts List in ascending order and drops repeated addresses.
+void SortRecordList(TRecordAddrList& List);
 
 // One index as the optimizer reads it: runs of keys on its first key field.
 class TIndexDataInterface : public plat::TObject {
@@ -77,6 +88,10 @@ class TIndexDataInterface : public plat::TObject {
 
   TIndexItem* Index_;
   bool ExcludeRelopNulls_ = false;
+  // Kept from run to run: the markers of a search key, the bounds' keys.
+  TComparisonMarkers Markers_;
+  std::vector<uint8_t> FirstKey_;
+  std::vector<uint8_t> LastKey_;
 };
 
 // An index offered to the optimizer.
@@ -160,15 +175,20 @@ class TFilterOptimizer : public plat::TObject {
   // Limits.FieldName with constants set (=, <, <=, >, >=; a bound's
   // inclusiveness is not kept); false when there is none.
   bool AssessExprFieldLimits(TExprFieldLimits& Limits) const;
+  // One line per condition an index serves, in the order of the filter:
+  // "index: field OPERATOR full" (or "partial").
+  void ListIndexRequests(plat::TStrings& Lines) const;
   int32_t GetNodeCount() const { return static_cast<int32_t>(Nodes_.size()); }
   TExprOptimizerNode* Root() const { return Root_; }
   void Clear();
 
  private:
-  void FoldConstants(TZelExprNode* Node);
+  void OptimizeExprNode(TZelExprNode* Node);
+  void SimplifyUpper(TZelExprNode* Node);
   TExprOptimizerNode* Build(TZelExprNode* Node);
   TExprOptimizerNode* NewNode(TZelExprNode* Node);
   void AnalyzeLeaf(TExprOptimizerNode* Opt);
+  void ChooseLeafIndex(TExprOptimizerNode* Opt);
   void PrepareList(TExprOptimizerNode* Opt);
 
   TZelExprNode* ExprRoot_ = nullptr;

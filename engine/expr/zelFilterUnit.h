@@ -111,6 +111,7 @@ class TZelBaseFilterEvaluator : public plat::TObject {
   TZelFilterOptimisationLevel OptimisationLevel() const {
     return Optimizer_.GetBaseOptimisationLevel();
   }
+  const TFilterOptimizer& Optimizer() const { return Optimizer_; }
   // How many rows the last Evaluate handed to the evaluator.
   int32_t EvaluatedCount() const { return EvaluatedCount_; }
 

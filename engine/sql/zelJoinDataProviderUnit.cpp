@@ -322,7 +322,8 @@ void TZelDatasetBridge::SetJoinSelectExprRoot(TZelFilterExprDriver& Driver) {
 void TZelDatasetBridge::SetBridgeIndexRange(const std::string& IndexName, const plat::Variant& Low,
                                             const plat::Variant& High) {
   InternalSetIndexName(IndexName);
-  UpdateIndexDefs();
+  // The index definitions are read once when the bridge opens: the join
+  // keeps references to them.
   const plat::TIndexDef* def = IndexDefs().Find(IndexName);
   PLAT_ASSERT(def != nullptr, "zelJoinDataProviderUnit: range index not found");
   std::string first = def->Fields();
@@ -344,7 +345,6 @@ void TZelDatasetBridge::CancelBridgeRange() {
 plat::TIndexDef* TZelDatasetBridge::FindIndexForFields(const std::string& Fields,
                                                        bool AscendingOnly) {
   if (!CursorOpen()) return nullptr;
-  UpdateIndexDefs();
   plat::TIndexDef* def = IndexDefs().GetIndexForFields(Fields, false);
   if (def == nullptr || !plat::SameText(def->Fields(), Fields)) return nullptr;
   if (AscendingOnly && (def->Options().Contains(plat::ixDescending) || !def->DescFields().empty()))
@@ -840,7 +840,8 @@ void TZelStdJoinDataProvider::ParseJoinExpr(const TZelExprNode* Root, bool Unswa
   TZelExpr clone;
   TZelExprNode* root = clone.CloneFromTree(Root);
   for (TZelExprNode* node = clone.FirstNode(); node != nullptr; node = node->Next()) {
-    if (node->Kind() != enkField) continue;
+    // References to an enclosing statement are its business, not the join's.
+    if (node->Kind() != enkField || node->Operator() == zeoOUTERFIELD) continue;
     TInternalFieldItem* field = nullptr;
     if (TZelBaseJoinDataProvider* p = ZelFindFieldProvider(outer, *node, field)) {
       const plat::Variant value = p->GetDataAsVariant(field->FieldNo());

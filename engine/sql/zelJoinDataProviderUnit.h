@@ -54,7 +54,8 @@ enum TJoinModeType : uint8_t { jmtJoinExpr, jmtHashJoin };
 // jfmAuto chooses as the engine does; jfmNestedLoop never hashes nor limits
 // a range; jfmHash hashes where the condition allows; jfmIndexedRange limits
 // the inner side by the outer's key span wherever the indexes allow; and
-// jfmSwapped hashes with the smaller table as the inner side of inner joins.
+// jfmSwapped hashes inner joins with their two sides swapped whatever their
+// sizes.
 enum TJoinForcedMode : uint8_t { jfmAuto, jfmNestedLoop, jfmHash, jfmIndexedRange, jfmSwapped };
 
 const char* ZelJoinTypeName(TZelJoinType Type);
@@ -382,7 +383,8 @@ class TJoinAnalyser : public plat::TObject {
   void CreateAnalyserTree();
   bool AnalyseJoin(TJoinExprAnalysis& A1, TJoinExprAnalysis& A2);
   bool CanHashJoin() const { return Root_ != nullptr && Root_->SplitOK; }
-  // With Force the inner join hashes the smaller table whatever the counts.
+  // The larger table becomes the hashed inner side of an inner join; with
+  // Force the two sides swap whatever their sizes.
   void DetermineInnerProvider(bool Force);
   void Clear();
 
@@ -421,6 +423,11 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   void Prepare(TZelNonJoinDataProvider* Inner, bool IsOuterJoin);
   // Fills MatchList with the inner records hashed under the key of Value.
   void SetSourceValue(const plat::Variant& Value);
+  // Fills MatchList with the inner records hashed under Key (Length bytes,
+  // at most 256; a shorter key is zero-filled); nothing for a null key.
+  void SetSourceKey(const char* Key, int32_t Length, bool IsNull);
+  // Equal null flags and, for non-null keys, equal bytes over Length.
+  bool CheckKeyMatch(const char* Key, int32_t Length, bool IsNull) const;
   bool CheckRecordInExpr(void* RecAddr) const;
 
   TJoinExprNode* SourceNode = nullptr;
@@ -431,6 +438,7 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   std::unique_ptr<TSortedList> MatchList;
   std::unique_ptr<TSortedList> FilterList;
   int32_t KeyLength = 0;
+  std::string Key;
   bool KeyIsNull = true;
 };
 

@@ -259,11 +259,25 @@ void TJoinExprNodeEvaluator::Prepare(TZelNonJoinDataProvider* Inner, bool IsOute
 }
 
 void TJoinExprNodeEvaluator::SetSourceValue(const plat::Variant& Value) {
-  MatchList->Clear();
   std::string key;
-  KeyIsNull = !ZelJoinHashKey(Value, KeyLength, key);
-  if (KeyIsNull) return;
-  Hash->GetPossibleMatchList(key.data(), KeyLength, *MatchList);
+  const bool isNull = !ZelJoinHashKey(Value, KeyLength, key);
+  SetSourceKey(key.data(), KeyLength, isNull);
+}
+
+void TJoinExprNodeEvaluator::SetSourceKey(const char* Data, int32_t Length, bool IsNull) {
+  PLAT_ASSERT(Length >= 0 && Length <= 256,
+              "zelJoinDataProviderUnit: Source key length out of range");
+  Key.assign(static_cast<size_t>(KeyLength), '\0');
+  std::copy_n(Data, std::min(Length, KeyLength), Key.begin());
+  KeyIsNull = IsNull;
+  MatchList->Clear();
+  if (!KeyIsNull) Hash->GetPossibleMatchList(Key.data(), KeyLength, *MatchList);
+}
+
+bool TJoinExprNodeEvaluator::CheckKeyMatch(const char* Data, int32_t Length, bool IsNull) const {
+  if (IsNull != KeyIsNull) return false;
+  if (IsNull) return true;
+  return Length <= static_cast<int32_t>(Key.size()) && std::equal(Data, Data + Length, Key.begin());
 }
 
 bool TJoinExprNodeEvaluator::CheckRecordInExpr(void* RecAddr) const {
@@ -302,13 +316,20 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
   if (inner == nullptr || outer == nullptr || I.SourceIndexDef == nullptr) return false;
   if (ForcedMode_ != jfmIndexedRange && (!O.IndexedJoin || I.ExprOptimizationLevel != olNone))
     return false;
-  TInternalFieldItem* innerField = nullptr;
-  for (int32_t i = 0; i < inner->GetProviderFields()->Count(); ++i)
-    if (inner->GetProviderFields()->GetIndex(i)->FieldNo() == I.SourceFieldNo)
-      innerField = inner->GetProviderFields()->GetIndex(i);
-  plat::TIndexDef* ascending =
-      innerField != nullptr ? inner->DataBridge()->FindIndexForFields(innerField->FieldName(), true)
-                            : nullptr;
+  const auto fieldOf = [](TZelBaseJoinDataProvider* P, int32_t No) -> TInternalFieldItem* {
+    for (int32_t i = 0; i < P->GetProviderFields()->Count(); ++i)
+      if (P->GetProviderFields()->GetIndex(i)->FieldNo() == No)
+        return P->GetProviderFields()->GetIndex(i);
+    return nullptr;
+  };
+  TInternalFieldItem* innerField = fieldOf(inner, I.SourceFieldNo);
+  TInternalFieldItem* outerField = fieldOf(outer, O.SourceFieldNo);
+  // The span is compared as numbers: both keys must be numbers.
+  const auto isNumber = [](const TInternalFieldItem* F) {
+    return F != nullptr && ZelJoinHashKeySize(F->DataType(), F->GetWriteableFieldSize()) == 9;
+  };
+  if (!isNumber(innerField) || !isNumber(outerField)) return false;
+  plat::TIndexDef* ascending = inner->DataBridge()->FindIndexForFields(innerField->FieldName(), true);
   if (ascending == nullptr) return false;
   // The span is taken over the outer side's non-null keys, whatever order its
   // rows follow.

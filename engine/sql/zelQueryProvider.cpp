@@ -136,6 +136,7 @@ TZelQueryProviderItem::~TZelQueryProviderItem() {
 void TZelQueryProviderItem::DropResultTable() {
   if (ResultSet_ == nullptr || !ResultTableCreated_) return;
   if (ResultSet_->Active()) ResultSet_->Close();
+  ResultSet_->SetRowSource(nullptr);
   TZelDataBase* db = Provider_.Database();
   if (db == nullptr || !db->Connected()) return;
   db->DeleteTable(ResultTableName_, true);
@@ -494,6 +495,10 @@ void TZelQueryProviderItem::BindExprParams(TZelExpr* Expr) {
   }
 }
 
+void TZelQueryProviderItem::BindFromParams() {
+  for (const auto& node : Engine_->FromParser().Nodes()) BindExprParams(node->Expr());
+}
+
 void TZelQueryProviderItem::BindParams(TZelExpr* Expr) {
   plat::TParams* params = Provider_.Params();
   if (params == nullptr) return;
@@ -551,6 +556,7 @@ bool TZelQueryProviderItem::PreparePlan() {
     if (IsCorrelated_) ResetOuterFieldRefs(WhereExpr_.get());
     BindParams(WhereExpr_.get());
   }
+  BindFromParams();
   RowSource_.reset();
   if (Provider_.RowSourceFactory())
     RowSource_ = Provider_.RowSourceFactory()(*this);
@@ -869,8 +875,16 @@ bool TZelQueryProvider::CreateResultSet() {
   TZelQueryProviderItem& first = *Items_[0];
   first.SetRequestLive(RequestLive_ && Count() == 1);
   first.SetCreateDefsOnly(CreateDefsOnly_);
-  const bool ok = first.CreateResultSet();
-  DeleteFrom(1);
+  bool ok = false;
+  try {
+    ok = first.CreateResultSet();
+  } catch (...) {
+    for (int32_t i = Count() - 1; i >= 1; --i) Items_[static_cast<std::size_t>(i)]->DropResultTable();
+    throw;
+  }
+  // The parts' tables go; the parts stay, so that the statement can be
+  // planned and built again (a refresh) without being parsed anew.
+  for (int32_t i = Count() - 1; i >= 1; --i) Items_[static_cast<std::size_t>(i)]->DropResultTable();
   return ok;
 }
 

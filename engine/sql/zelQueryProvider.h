@@ -80,6 +80,8 @@ class TZelQueryProviderItem {
   bool PreparePlan();
   void BindParams(TZelExpr* Expr);
   void BindExprParams(TZelExpr* Expr);
+  // The ON conditions of the FROM clause.
+  void BindFromParams();
   void ResetOuterFieldRefs(TZelExpr* Expr);
   plat::Variant GetFieldData(const std::string& Table, const std::string& Field);
   TTableNameItem* FindTable(const std::string& Name);
@@ -162,6 +164,10 @@ class TZelQueryProviderItem {
   // The result dataset opened on the statement's target table.
   void OpenTargetResultSet();
   void DropResultTable();
+  // Drops the parts' result tables after a build (DropResultTable: closes
+  // the result and deletes its table while the database is connected; the
+  // next build makes it anew).
+  friend class TZelQueryProvider;
 
   TZelQueryProvider& Provider_;
   int32_t ID_;

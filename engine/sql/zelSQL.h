@@ -6,8 +6,8 @@
 // Parsing, planning and execution are its provider's.
 //
 // Rules:
-//  1. The statement is prepared (parsed and checked) at most once per text:
-//     any change of SQL, UnPrepare and every close make it unprepared again.
+//  1. Any change of SQL, UnPrepare and every close make the statement
+//     unprepared; the next open or run prepares (parses and checks) it.
 //  2. A run that starts a transaction (a database other than "MEMORY" with
 //     none active, for an open, INSERT, UPDATE or DELETE) ends it: committed
 //     when the run succeeded, rolled back otherwise. A transaction the host

@@ -845,6 +845,44 @@ void TBTree::ListMatchingRecords(const uint8_t* Key, int32_t FieldCount,
     List.Add(IntToListEntry(static_cast<int32_t>(addr)), IntToListEntry(no));
 }
 
+void TBTree::ListRunAddresses(const uint8_t* Key, int32_t FieldCount, bool Inclusive,
+                              std::vector<uint32_t>& List) {
+  CheckOpen("TBTree.ListRunAddresses");
+  EnsurePath();
+  if (!Positioned_) return;
+  DescentValidForInsert_ = false;
+  TOptimizedSearchKey& stop = RunStop_;
+  if (Key != nullptr) Format_.Decode(Key, nullptr, stop);
+  const auto inRun = [&](const uint8_t* Entry) {
+    if (Key == nullptr) return true;
+    const int32_t c = Format_.CompareToOptimizedKey(FieldCount, stop, Entry);
+    return Inclusive ? c >= 0 : c > 0;
+  };
+  for (;;) {
+    TNode& leaf = Leaf();
+    // Read through the const view: the page stays in the cache, uncopied.
+    const TNode& page = leaf;
+    const int32_t last = leaf.LastPosition();
+    const bool whole = inRun(leaf.EntryAt(last));
+    int32_t pos = Positions_.back();
+    for (;;) {
+      const int32_t len = leaf.EntryLength(pos);
+      const uint8_t* entry = page.Entries() + pos;
+      if (!whole && !inRun(entry)) {
+        leaf.SetCursor(pos);
+        Positions_.back() = pos;
+        return;
+      }
+      List.push_back(LoadU32(entry + keAddress));
+      if (pos >= last) break;
+      pos += len;
+    }
+    leaf.SetCursor(last);
+    Positions_.back() = last;
+    if (!StepLeaf(true)) return;
+  }
+}
+
 int32_t TBTree::ListReadAheadRecords(TReadAheadDirection Direction, int32_t Count,
                                      TReadAheadBuffer& Buffer) {
   CheckOpen("TBTree.ListReadAheadRecords");

@@ -321,6 +321,13 @@ class ZEL_API TBTree : public plat::TObject {
   // or after StopAddr (when not 0).
   void ListMatchingRecords(const uint8_t* Key, int32_t FieldCount, TIndexSearchType SearchType,
                            uint32_t StopAddr, TCompoundList& List);
+  // Appends the record address of every entry from the cursor on, in index
+  // order, while its first FieldCount fields are not above Key (below it,
+  // when not Inclusive); with Key nullptr, to the end of the index. A leaf
+  // whose last entry lies within the run is taken whole, without a key
+  // comparison per entry. The cursor stays on the last entry looked at.
+  void ListRunAddresses(const uint8_t* Key, int32_t FieldCount, bool Inclusive,
+                        std::vector<uint32_t>& List);
   // Adds up to Count entries of the cursor's page around the cursor to
   // Buffer (address, key copy, record number); returns the number added.
   int32_t ListReadAheadRecords(TReadAheadDirection Direction, int32_t Count,
@@ -417,6 +424,8 @@ class ZEL_API TBTree : public plat::TObject {
   bool PathStale_ = false;
   std::vector<uint8_t> RestoreKey_;
   TOptimizedSearchKey RestoreOptimized_;
+  // The decoded end of the run ListRunAddresses reads.
+  TOptimizedSearchKey RunStop_;
   // The last descent was by the whole search key without markers, so an
   // insert can go at InsertPos_ of the leaf without a descent of its own.
   bool DescentValidForInsert_ = false;

@@ -2,8 +2,8 @@
 // A disk table with indexes and a data provider over it, for the filter
 // tests and the filter benchmark's checks.
 //
-// The table has the fields of testdata::AllTypes(); the tests fill I, SI, W
-// and S. Records are added straight through the table's record store and
+// The table has the fields of testdata::AllTypes(); the tests fill I, SI, W,
+// S and the moments D, T and DT. Records are added straight through the table's record store and
 // every index of the cursor's index manager, as a cursor posts them.
 
 #include <cstdint>
@@ -63,7 +63,7 @@ struct FilterDatabase {
 // The field values a test sets; an unassigned or Null variant leaves the
 // field Null.
 struct FilterRow {
-  plat::Variant I, SI, W, S;
+  plat::Variant I, SI, W, S, D, T, DT;
 };
 
 // One cursor of a table: its definition copy, its open indexes and the
@@ -128,6 +128,13 @@ class FilterTable : public TZelExprDataProvider {
           std::memcpy(p, &v, 2);
           break;
         }
+        case plat::ftDate:
+        case plat::ftTime:
+        case plat::ftDateTime: {
+          const double v = V.AsFloat();
+          std::memcpy(p, &v, 8);
+          break;
+        }
         default: {
           const int32_t v = static_cast<int32_t>(V.AsInt64());
           std::memcpy(p, &v, 4);
@@ -139,6 +146,9 @@ class FilterTable : public TZelExprDataProvider {
     put("SI", Row.SI);
     put("W", Row.W);
     put("S", Row.S);
+    put("D", Row.D);
+    put("T", Row.T);
+    put("DT", Row.DT);
     TBaseIOInterface& store = *Copy_->RecordInterface();
     const uint32_t addr = store.AllocateNewAddress(static_cast<int32_t>(rec.size()), rec.data());
     Copy_->TableHeader()->SetRecordFirstEmpty(store.FirstEmpty());
@@ -184,6 +194,13 @@ class FilterTable : public TZelExprDataProvider {
         uint16_t v = 0;
         std::memcpy(&v, p, 2);
         return plat::Variant(static_cast<int32_t>(v));
+      }
+      case plat::ftDate:
+      case plat::ftTime:
+      case plat::ftDateTime: {
+        double v = 0;
+        std::memcpy(&v, p, 8);
+        return plat::VarFromDateTime(v);
       }
       default: {
         int32_t v = 0;

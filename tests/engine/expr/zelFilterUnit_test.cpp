@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/expr/zelBaseParserOps.h"
 #include "engine/expr/zelFilterFixture.h"
 #include "support/IntegrityCheckTables.h"
 #include "support/TestDir.h"
@@ -21,30 +22,62 @@ using testing::FilterRow;
 using testing::FilterTable;
 
 // I ascending; SI descending; S case-insensitive ascending and
-// case-sensitive descending; W and I together.
+// case-sensitive descending; W and I together; the moments D and T
+// ascending, DT descending.
 std::vector<tabledefs::IndexSpec> FilterIndexes() {
   return {{"ixI", "I"},
           {"ixSI", "SI", false, "", "SI"},
           {"ixSci", "S", false, "S", ""},
           {"ixSdesc", "S", false, "", "S"},
-          {"ixWI", "W;I"}};
+          {"ixWI", "W;I"},
+          {"ixD", "D"},
+          {"ixT", "T"},
+          {"ixDTdesc", "DT", false, "", "DT"}};
 }
 
+// Text beyond ASCII too: its case is folded by the evaluator, not by the
+// indexes' collation.
 const std::vector<std::string>& Words() {
-  static const std::vector<std::string> words = {"a",  "A",   "ab",  "Ab", "abc", "b",
-                                                 "B",  "ba",  "bc",  "c",  "ca",  "CA",
-                                                 "cb", "zz",  "a b", "x",  "",    "aa"};
+  static const std::vector<std::string> words = {
+      "a",  "A",  "ab", "Ab", "abc", "b", "B",  "ba", "bc", "c", "ca",
+      "CA", "cb", "zz", "a b", "x",  "",  "aa", "\xc3\xa9", "\xc3\x89" "a"};
   return words;
 }
 
+// Literals of the moment fields, and the values the rows take from them.
+const std::vector<std::string>& MomentTexts(const std::string& Field) {
+  static const std::vector<std::string> dates = {"2020-01-01", "2020-01-02", "2020-01-03",
+                                                 "2020-01-05", "2020-02-01", "2019-12-31"};
+  static const std::vector<std::string> times = {"00:00:00", "01:00:00", "01:30:00",
+                                                 "05:00:00", "12:00:00", "23:59:59"};
+  static const std::vector<std::string> stamps = {
+      "2020-01-01 00:00:00", "2020-01-01 12:00:00", "2020-01-02 01:30:00",
+      "2020-01-03 00:00:00", "2019-12-31 23:59:59", "2020-01-02 00:00:00"};
+  return Field == "D" ? dates : Field == "T" ? times : stamps;
+}
+
+plat::Variant MomentValue(const std::string& Field, size_t Index) {
+  const plat::TFieldType type = Field == "D"   ? plat::ftDate
+                                : Field == "T" ? plat::ftTime
+                                               : plat::ftDateTime;
+  plat::Variant value;
+  TZelDataConversionValidator::ConvertStrToDateTime(MomentTexts(Field)[Index], type, value);
+  return value;
+}
+
 // A filter with its table: the same filter is run with the table's indexes
-// offered and without any (every row evaluated).
+// offered and without any (every row evaluated after the optimizer's
+// simplification); the parsed filter is also evaluated over every row
+// without any simplification, to check that one.
 struct FilterRun {
+  FilterTable& Table;
   TTableList Tables;
   TZelBaseFilterEvaluator Indexed;
   TZelBaseFilterEvaluator Plain;
+  // Whether the last Run's simplified evaluation matched the reference.
+  bool SimplifiedMatches = true;
 
-  explicit FilterRun(FilterTable& Table) {
+  explicit FilterRun(FilterTable& Source) : Table(Source) {
     testing::BuildFilterTableList(Tables, "T");
     for (TZelBaseFilterEvaluator* f : {&Indexed, &Plain}) {
       f->SetDataProvider(&Table);
@@ -65,7 +98,16 @@ struct FilterRun {
     WithIndexes.clear();
     Everything.clear();
     for (int32_t i = 0; i < Indexed.GetRecordCount(); ++i) WithIndexes.push_back(Indexed.Output(i));
+    // The accumulated expression is the parser's, before any simplification.
+    TCompoundList all;
+    TCompoundList passed;
+    Table.GetDefaultRecordList(all);
+    TExprResultListGenerator::CreateResultList(Table, Plain.GetFilterExpr()->FirstNode(), ExcludeNulls,
+                                               passed, all);
     for (int32_t i = 0; i < Plain.GetRecordCount(); ++i) Everything.push_back(Plain.Output(i));
+    SimplifiedMatches = Plain.GetRecordCount() == passed.Count();
+    for (int32_t i = 0; SimplifiedMatches && i < passed.Count(); ++i)
+      SimplifiedMatches = Plain.Output(i) == passed.Items(i);
     return true;
   }
 };
@@ -87,14 +129,17 @@ class FilterGenerator {
   int32_t Below(int32_t N) { return static_cast<int32_t>(Rng_() % static_cast<uint32_t>(N)); }
 
   // A field and a constant of its kind.
-  std::string Field(bool& IsString) {
-    static const char* fields[] = {"I", "SI", "W", "S", "S"};
-    const std::string f = fields[Below(5)];
+  std::string Field(bool& IsString, bool& IsText) {
+    static const char* fields[] = {"I", "SI", "W", "S", "S", "D", "T", "DT"};
+    const std::string f = fields[Below(8)];
     IsString = f == "S";
+    IsText = IsString || f == "D" || f == "T" || f == "DT";
     return f;
   }
   std::string Constant(const std::string& Field) {
     if (Field == "S") return Quote(Words()[static_cast<size_t>(Below(static_cast<int32_t>(Words().size())))]);
+    if (Field == "D" || Field == "T" || Field == "DT")
+      return Quote(MomentTexts(Field)[static_cast<size_t>(Below(6))]);
     if (Field == "I") return std::to_string(Below(41) - 20);
     if (Field == "SI") return std::to_string(Below(32) - 1);
     return std::to_string(Below(12));
@@ -102,14 +147,15 @@ class FilterGenerator {
 
   std::string Atom() {
     bool isString = false;
-    const std::string f = Field(isString);
+    bool isText = false;
+    const std::string f = Field(isString, isText);
     static const char* ops[] = {"=", "<>", "<", "<=", ">", ">="};
     if (Below(10) == 0) {
       // Constants compared, or a constant computed.
-      if (isString || Below(2) == 0) return Constant(f) + " " + ops[Below(6)] + " " + Constant(f);
+      if (isText || Below(2) == 0) return Constant(f) + " " + ops[Below(6)] + " " + Constant(f);
       return f + " " + ops[Below(6)] + " " + Constant(f) + " + " + std::to_string(Below(3));
     }
-    switch (Below(isString ? 9 : 7)) {
+    switch (Below(isString ? 12 : 7)) {
       case 0:
       case 1:
       case 2:
@@ -127,12 +173,27 @@ class FilterGenerator {
       case 6:
         // Constant first: the parser turns it round.
         return Constant(f) + " " + ops[Below(6)] + " " + f;
-      default: {
-        static const char* prefixes[] = {"a", "ab", "A", "b", "c", "ca", "z", "a "};
-        const std::string p = prefixes[Below(8)];
-        return f + (Below(4) == 0 ? " NOT LIKE " : " LIKE ") + Quote(p + (Below(3) == 0 ? "_%" : "%"));
+      case 7:
+      case 8:
+        return f + (Below(4) == 0 ? " NOT LIKE " : " LIKE ") + Quote(Prefix() + (Below(3) == 0 ? "_%" : "%"));
+      case 9:
+        // Upper-cased: the constant's case decides whether an index serves.
+        return "UPPER(S) " + std::string(ops[Below(6)]) + " " +
+               (Below(2) == 0 ? Constant(f) : "UPPER(" + Constant(f) + ")");
+      case 10: {
+        if (Below(2) == 0) return "UPPER(S) LIKE " + Quote(Prefix() + "%");
+        std::string list = Constant(f);
+        for (int32_t n = Below(3); n > 0; --n) list += ", " + Constant(f);
+        return "UPPER(S) IN (" + list + ")";
       }
+      default:
+        return "S " + std::string(ops[Below(6)]) + " UPPER(" + Constant(f) + ")";
     }
+  }
+
+  std::string Prefix() {
+    static const char* prefixes[] = {"a", "ab", "A", "b", "c", "ca", "z", "a ", "AB", "\xc3\xa9"};
+    return prefixes[Below(10)];
   }
 
   std::mt19937 Rng_;
@@ -162,6 +223,9 @@ TEST(FilterEvaluator, RandomFiltersMatchEvaluatingEveryRow) {
       row.SI = maybeNull(static_cast<int32_t>(rng() % 30));
       row.W = maybeNull(static_cast<int32_t>(rng() % 10));
       row.S = maybeNull(Words()[rng() % Words().size()]);
+      row.D = maybeNull(MomentValue("D", rng() % 6));
+      row.T = maybeNull(MomentValue("T", rng() % 6));
+      row.DT = maybeNull(MomentValue("DT", rng() % 6));
       table.Add(row);
     }
     FilterRun run(table);
@@ -179,6 +243,14 @@ TEST(FilterEvaluator, RandomFiltersMatchEvaluatingEveryRow) {
       ASSERT_TRUE(run.Run(text, excludeNulls, options, withIndexes, everything))
           << text << ": " << run.Indexed.GetErrors() << " / " << run.Plain.GetErrors();
       ++levels[run.Indexed.OptimisationLevel()];
+      // Upper-casing the constants of a case-insensitive comparison is meant
+      // to change one answer: beyond ASCII, the upper-cased field would
+      // otherwise be compared with the constant as written.
+      const bool beyondAscii = std::any_of(text.begin(), text.end(),
+                                           [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+      if (!options.Contains(plat::foCaseInsensitive) || !beyondAscii) {
+        ASSERT_TRUE(run.SimplifiedMatches) << "filter " << n << ": " << text;
+      }
       ASSERT_EQ(withIndexes, everything)
           << "filter " << n << ": " << text << (excludeNulls ? " (nulls excluded)" : "")
           << (options.Contains(plat::foCaseInsensitive) ? " (case-insensitive)" : "");
@@ -187,6 +259,43 @@ TEST(FilterEvaluator, RandomFiltersMatchEvaluatingEveryRow) {
     EXPECT_GT(levels[olFull], filters / 20);
     EXPECT_GT(levels[olPartial], filters / 20);
     EXPECT_GT(levels[olNone], filters / 20);
+    table.Close();
+    db.Close();
+  }
+  EXPECT_TRUE(testsupport::TablesAreIntact(file));
+}
+
+// Runs over many leaf pages: whole leaves are taken without comparing their
+// keys, the last one up to the end of the run, in both key orders.
+TEST(FilterEvaluator, RunsAcrossManyLeaves) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("leaves.zel");
+  {
+    FilterDatabase db(file);
+    FilterTable table(db, "T", FilterIndexes());
+    for (int32_t r = 0; r < 3000; ++r) {
+      FilterRow row;
+      row.I = r % 97 == 0 ? plat::Null() : plat::Variant((r * 7919) % 1000);
+      row.SI = (r * 31) % 300;
+      row.S = Words()[static_cast<size_t>(r) % Words().size()] + std::to_string(r % 50);
+      table.Add(row);
+    }
+    FilterRun run(table);
+    const char* cases[] = {
+        "I BETWEEN 100 AND 899", "I > 3",          "I <= 998",        "I < 500 OR I > 510",
+        "I <> 400",              "I IS NOT NULL",  "SI BETWEEN 10 AND 280", "SI < 299",
+        "SI >= 1",               "S LIKE 'a%'",    "S > 'a'",         "S BETWEEN 'ab' AND 'c'",
+    };
+    std::vector<void*> withIndexes, everything;
+    for (const char* text : cases) {
+      SCOPED_TRACE(text);
+      for (bool excludeNulls : {false, true}) {
+        ASSERT_TRUE(run.Run(text, excludeNulls, {plat::foNoPartialCompare}, withIndexes, everything));
+        EXPECT_NE(run.Indexed.OptimisationLevel(), olNone);
+        EXPECT_EQ(withIndexes, everything);
+        EXPECT_TRUE(run.SimplifiedMatches);
+      }
+    }
     table.Close();
     db.Close();
   }
@@ -207,6 +316,9 @@ struct SmallTable {
       row.SI = i % 7;
       row.W = i % 3;
       row.S = Words()[static_cast<size_t>(i) % Words().size()];
+      row.D = i % 8 == 0 ? plat::Null() : MomentValue("D", static_cast<size_t>(i) % 6);
+      row.T = MomentValue("T", static_cast<size_t>(i) % 6);
+      row.DT = MomentValue("DT", static_cast<size_t>(i) % 6);
       Table->Add(row);
     }
   }
@@ -257,11 +369,13 @@ TEST(FilterOptimizer, CurrentDateAndTimeHaveValues) {
 TEST(FilterOptimizer, LevelByConditionShape) {
   SmallTable t;
   FilterRun run(*t.Table);
+  enum TNulls { nBoth, nExcluded, nKept };
   struct Case {
     const char* Text;
     TZelFilterOptimisationLevel Level;
     bool CaseInsensitive = false;
     bool PartialCompare = false;
+    TNulls Nulls = nBoth;  // the ExcludeRelopNulls settings the level holds for
   };
   const Case cases[] = {
       {"I = 5", olFull},
@@ -311,6 +425,31 @@ TEST(FilterOptimizer, LevelByConditionShape) {
       {"I = 5 OR 1 = 1", olNone},
       {"I = 1 + 4", olFull},
       {"(1 < 2 AND I = 5) OR (SI = 2 AND 3 = 3)", olFull},
+      // Moments: date, time and (descending) timestamp indexes.
+      {"D = '2020-01-02'", olFull},
+      {"D BETWEEN '2020-01-01' AND '2020-01-03'", olFull},
+      {"D IS NULL", olFull},
+      {"D = CURRENT_DATE", olFull},
+      {"T IN ('01:00:00', '05:00:00')", olFull},
+      {"T < '01:30:00' OR I = 4", olFull},
+      {"DT > '2020-01-01 12:00:00'", olFull},
+      {"DT BETWEEN '2020-01-01 12:00:00' AND '2020-01-03 00:00:00'", olFull},
+      // UPPER(S) is S read case-insensitively: the case-insensitive index
+      // serves it where the constant has no lower-case letter. UPPER of a
+      // Null is unknown, so this holds where Nulls are excluded.
+      {"UPPER(S) = 'AB'", olFull, false, false, nExcluded},
+      {"UPPER(S) = 'AB'", olNone, false, false, nKept},
+      {"UPPER(S) = 'ab'", olNone, false, false, nExcluded},
+      {"UPPER(S) >= 'B'", olFull, false, false, nExcluded},
+      {"UPPER(S) IN ('A', 'CA')", olFull, false, false, nExcluded},
+      {"UPPER(S) IN ('A', 'ca')", olNone, false, false, nExcluded},
+      {"UPPER(S) LIKE 'AB%'", olPartial, false, false, nExcluded},
+      {"UPPER(S) = 'AB'", olNone, false, true, nExcluded},  // partial: the field's length
+      {"S = UPPER('ab')", olFull},                          // the constant 'AB'
+      // The case-insensitive index folds ASCII letters only.
+      {"S = '\xc3\xa9'", olFull},
+      {"S = '\xc3\xa9'", olNone, true},
+      {"S LIKE '\xc3\xa9%'", olNone, true},
   };
   std::vector<void*> withIndexes;
   std::vector<void*> everything;
@@ -320,10 +459,20 @@ TEST(FilterOptimizer, LevelByConditionShape) {
     if (!c.PartialCompare) options.Include(plat::foNoPartialCompare);
     if (c.CaseInsensitive) options.Include(plat::foCaseInsensitive);
     for (bool excludeNulls : {false, true}) {
+      if ((c.Nulls == nExcluded && !excludeNulls) || (c.Nulls == nKept && excludeNulls)) continue;
       ASSERT_TRUE(run.Run(c.Text, excludeNulls, options, withIndexes, everything))
           << run.Indexed.GetErrors();
       EXPECT_EQ(static_cast<int>(run.Indexed.OptimisationLevel()), static_cast<int>(c.Level));
       EXPECT_EQ(withIndexes, everything);
+      // Two simplifications are meant to change an answer: "*" ending a
+      // prefix, and text beyond ASCII upper-cased for a case-insensitive
+      // comparison (see CaseInsensitiveTextBeyondAscii).
+      const std::string text = c.Text;
+      const bool ascii = std::all_of(text.begin(), text.end(),
+                                     [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+      if (text.find('*') == std::string::npos && (ascii || !c.CaseInsensitive)) {
+        EXPECT_TRUE(run.SimplifiedMatches);
+      }
       // A full answer evaluates no row; a partial one fewer than all.
       const int32_t evaluated = run.Indexed.EvaluatedCount();
       if (c.Level == olFull) {
@@ -335,6 +484,33 @@ TEST(FilterOptimizer, LevelByConditionShape) {
       }
     }
   }
+  EXPECT_TRUE(t.CloseAndCheck());
+}
+
+TEST(FilterOptimizer, ListsTheConditionsIndexesServe) {
+  SmallTable t;
+  FilterRun run(*t.Table);
+  std::vector<void*> indexed, plain;
+  ASSERT_TRUE(run.Run("I = 5 AND (S = 'ab' OR SI > 3) AND F = 1 AND S LIKE 'a%'", true,
+                      {plat::foNoPartialCompare}, indexed, plain));
+  plat::TStringList lines;
+  run.Indexed.Optimizer().ListIndexRequests(lines);
+  EXPECT_EQ(lines.Text(), "ixI: I EQ full\nixSdesc: S EQ full\nixSI: SI GT full\n"
+                          "ixSdesc: S LIKE partial\n");
+  EXPECT_TRUE(t.CloseAndCheck());
+}
+
+// A case-insensitive comparison reads the field upper-cased beyond ASCII
+// too, so its constant is upper-cased alike: 'é' and 'É' find the same rows.
+TEST(FilterOptimizer, CaseInsensitiveTextBeyondAscii) {
+  SmallTable t;
+  FilterRun run(*t.Table);
+  const plat::TFilterOptions options{plat::foNoPartialCompare, plat::foCaseInsensitive};
+  std::vector<void*> lower, upper, plain;
+  ASSERT_TRUE(run.Run("S = '\xc3\xa9'", true, options, lower, plain));
+  EXPECT_EQ(lower.size(), 2u) << "rows 18 and 38";
+  ASSERT_TRUE(run.Run("S = '\xc3\x89'", true, options, upper, plain));
+  EXPECT_EQ(upper, lower);
   EXPECT_TRUE(t.CloseAndCheck());
 }
 

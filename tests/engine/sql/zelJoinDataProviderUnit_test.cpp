@@ -55,8 +55,11 @@ struct Table {
 // A parsed, analysed and planned statement, read row by row.
 class Statement {
  public:
+  // Where Adjust is given it gets the planned tree and the WHERE condition
+  // instead of the condition being applied after the join.
+  using TAdjust = std::function<void(TZelJoinDataProviderMgr&, TZelExprNode* Where)>;
   Statement(TZelDataBase& Db, const std::map<std::string, Table>& Tables, const std::string& Sql,
-            TJoinForcedMode Mode) {
+            TJoinForcedMode Mode, const TAdjust& Adjust = nullptr) {
     Engine_.PreParseSQL(Sql);
     EXPECT_TRUE(Engine_.ParseFromClause()) << Sql << ": " << Engine_.ErrorMsg();
     TTableList& list = *Engine_.TableList();
@@ -92,7 +95,10 @@ class Statement {
     Plan_.SetFromRoot(Engine_.FromParser().Root());
     Plan_.SetFromTrees(Engine_.FromParser().Trees());
     TZelQueryPlanner().CreatePlan(&Plan_);
-    if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
+    if (Adjust)
+      Adjust(Mgr_, where);
+    else if (!Analyser_.CheckAnalysisComplete())
+      Mgr_.PrepareJoinExprEvaluator(where);
     EXPECT_TRUE(Mgr_.OpenProviders());
   }
 
@@ -198,7 +204,8 @@ class JoinTest : public ::testing::Test {
   ::testing::AssertionResult InEveryMode(const std::map<std::string, Table>& Tables,
                                          const std::string& Sql,
                                          const std::vector<std::vector<int>>& Want,
-                                         const std::vector<std::string>& Fields);
+                                         const std::vector<std::string>& Fields,
+                                         const Statement::TAdjust& Adjust = nullptr);
 
   testsupport::TempDir Dir_;
   std::unique_ptr<TZelDataBase> Db_;
@@ -431,9 +438,10 @@ const TJoinForcedMode kModes[] = {jfmAuto, jfmNestedLoop, jfmHash, jfmIndexedRan
 ::testing::AssertionResult JoinTest::InEveryMode(const std::map<std::string, Table>& Tables,
                                                  const std::string& Sql,
                                                  const std::vector<std::vector<int>>& Want,
-                                                 const std::vector<std::string>& Fields) {
+                                                 const std::vector<std::string>& Fields,
+                                                 const Statement::TAdjust& Adjust) {
   for (TJoinForcedMode mode : kModes) {
-    Statement st(*Db_, Tables, Sql, mode);
+    Statement st(*Db_, Tables, Sql, mode, Adjust);
     auto got = st.Rows(Fields);
     std::sort(got.begin(), got.end());
     if (got != Want)
@@ -581,6 +589,45 @@ TEST_F(JoinTest, SelfJoinsResolveByCorrelationName) {
     EXPECT_TRUE(InEveryMode(tables, c.Sql, Ids(c.Want, {"e1", "e2"}), {"a_id", "a_id.a"}));
   // The null-extended rows of the left join are gone, not filtered early.
   EXPECT_LT(leftWhere.size(), ref.Join(ref.Scan("e1"), ref.Scan("e2"), "LEFT", eq.get(), s1, s2).size());
+}
+
+TEST_F(JoinTest, AnOuterJoinsInnerSideWithItsOwnSelectionStillExtendsUnmatchedRows) {
+  const std::map<std::string, Table> tables = {{"a", Fixed("a", 6, "asc")},
+                                               {"b", Fixed("b", 8, "asc")}};
+  for (const auto& [name, t] : tables) Create(t);
+  // b's rows with s = 'x' have odd numbers, so k is 1 or 3 there: outer rows
+  // whose key matches only rows of b the selection drops stay, null-extended.
+  Reference ref{tables};
+  std::map<std::string, Table> onlyX = tables;
+  auto& rows = onlyX["b"].Rows;
+  std::vector<Assign> want;
+  for (const Assign& l : ref.Scan("a")) {
+    bool matched = false;
+    for (const Assign& r : ref.Scan("b")) {
+      const auto& row = rows[static_cast<size_t>(r.at("b"))];
+      if (row.at("s").Text == "x" && row.at("k").Num == tables.at("a").Rows[static_cast<size_t>(l.at("a"))].at("k").Num) {
+        want.push_back(Reference::Merge(l, r));
+        matched = true;
+      }
+    }
+    if (!matched) want.push_back(Reference::Merge(l, {{"b", -1}}));
+  }
+  for (const char* kind : {"LEFT", "FULL"}) {
+    std::vector<Assign> expected = want;
+    if (std::string(kind) == "FULL")
+      for (const Assign& r : ref.Scan("b")) {
+        const auto& row = rows[static_cast<size_t>(r.at("b"))];
+        bool used = false;
+        for (const Assign& w : want) used = used || w.at("b") == r.at("b");
+        if (row.at("s").Text == "x" && !used) expected.push_back(Reference::Merge({{"a", -1}}, r));
+      }
+    const std::string sql =
+        std::string("SELECT * FROM a ") + kind + " JOIN b ON a.k = b.k WHERE b.s = 'x'";
+    EXPECT_TRUE(InEveryMode(tables, sql, Ids(expected, {"a", "b"}), {"a_id", "b_id"},
+                            [](TZelJoinDataProviderMgr& Mgr, TZelExprNode* Where) {
+                              Mgr.RootProvider()->FindJoinProvider("b")->SetJoinSelectExprRoot(Where);
+                            }));
+  }
 }
 
 TEST_F(JoinTest, AnEmptyTableOnEitherSideOfEveryKind) {

@@ -4,7 +4,8 @@
 //
 // Each test runs twice: with the planner's row sources, and with a
 // reference row source written here (the cross product of the statement's
-// tables, filtered by the whole WHERE condition).
+// tables, filtered by the ON conditions of inner joins and the whole WHERE
+// condition; outer joins are the planner's alone).
 
 #include "engine/sql/zelQueryProvider.h"
 
@@ -86,10 +87,15 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
     const TZelDBStringCompare compare = Item.ResultSet().GetDBStringCompare();
     SetDBStringCompare(compare);
     for (auto& t : Tables_) t->SetDBStringCompare(compare);
-    if (Item.WhereExpr() != nullptr) {
-      Where_.SetExcludeRelopNulls(true);
-      Where_.Prepare(this, Item.WhereExpr()->FirstNode());
-    }
+    const auto condition = [&](TZelExprNode* Root) {
+      Conditions_.push_back(std::make_unique<TExprEvaluator>());
+      Conditions_.back()->SetExcludeRelopNulls(true);
+      Conditions_.back()->Prepare(this, Root);
+    };
+    if (Item.WhereExpr() != nullptr) condition(Item.WhereExpr()->FirstNode());
+    for (const auto& node : Item.Engine().FromParser().Nodes())
+      if (node->JoinType() == trInnerJoin && node->Expr() != nullptr && node->Expr()->FirstNode())
+        condition(node->Expr()->FirstNode());
   }
   plat::Variant GetDataAsVariant(int32_t FieldNo) override {
     const auto [t, no] = Map_[static_cast<std::size_t>(FieldNo - 1)];
@@ -117,7 +123,7 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
   uint32_t GetRecAddr() override { return Tables_[0]->Addrs[Tables_[0]->Current]; }
   uint32_t GetRecModFlag() override { return Tables_[0]->Stamps[Tables_[0]->Current]; }
   int32_t GetKnownRecordCount() override {
-    return Where_.IsPrepared() ? -1 : static_cast<int32_t>(Tables_[0]->Rows.size());
+    return !Conditions_.empty() ? -1 : static_cast<int32_t>(Tables_[0]->Rows.size());
   }
 
  private:
@@ -129,14 +135,16 @@ class CrossRows : public TZelExprDataProvider, public TZelResultRowSource {
     return false;
   }
   bool Passes() {
-    if (!Where_.IsPrepared()) return true;
-    Where_.Reset();
-    return Where_.Evaluate();
+    for (auto& c : Conditions_) {
+      c->Reset();
+      if (!c->Evaluate()) return false;
+    }
+    return true;
   }
 
   std::vector<std::unique_ptr<TableRows>> Tables_;
   std::vector<std::pair<int32_t, int32_t>> Map_;
-  TExprEvaluator Where_;
+  std::vector<std::unique_ptr<TExprEvaluator>> Conditions_;
 };
 
 struct Column {
@@ -145,14 +153,27 @@ struct Column {
   int32_t Size;
 };
 
+struct Index {
+  const char* Name;
+  const char* Fields;
+  plat::TIndexOptions Options;
+};
+
 void MakeTable(TZelDataBase& Db, bool Memory, const std::string& Name,
                const std::vector<Column>& Columns,
-               const std::vector<std::vector<plat::Variant>>& Rows) {
+               const std::vector<std::vector<plat::Variant>>& Rows,
+               const std::vector<Index>& Indexes = {}) {
   TZelTable t;
   t.SetDataBase(&Db);
   t.SetMemory(Memory);
   t.SetTableName(Name);
   for (const Column& c : Columns) t.FieldDefs().Add(c.Name, c.Type, c.Size, false);
+  for (const Index& i : Indexes) {
+    plat::TIndexDef* def = t.IndexDefs().AddIndexDef();
+    def->SetName(i.Name);
+    def->SetFields(i.Fields);
+    def->SetOptions(i.Options);
+  }
   t.CreateTable();
   t.Open();
   for (const auto& row : Rows) {
@@ -180,9 +201,11 @@ class QueryProviderTest : public ::testing::TestWithParam<bool> {
                {3, "Cid", plat::Null(), 10},
                {4, "Dee", 4000.0, plat::Null()},
                {5, "eve", 2500.0, 20},
-               {6, plat::Null(), 1000.0, 30}});
+               {6, plat::Null(), 1000.0, 30}},
+              {{"pk", "id", {plat::ixPrimary, plat::ixUnique}}, {"by_dept", "dept_id", {}}});
     MakeTable(Db, true, "dept", {{"dept_id", plat::ftInteger, 0}, {"dname", plat::ftString, 10}},
-              {{10, "Sales"}, {20, "Dev"}, {40, plat::Null()}});
+              {{10, "Sales"}, {20, "Dev"}, {40, plat::Null()}},
+              {{"pk", "dept_id", {plat::ixPrimary, plat::ixUnique}}});
     Provider.SetDatabase(&Db);
     Provider.SetParams(&Params);
     if (GetParam())
@@ -218,6 +241,11 @@ class QueryProviderTest : public ::testing::TestWithParam<bool> {
     }
     if (!Provider.PreparePlan() || !Provider.CreateResultSet())
       throw std::runtime_error(Provider.GetErrorsAsText());
+    return Rows();
+  }
+
+  // The rows of the statement's result.
+  std::vector<std::string> Rows() {
     TZelQueryDataset& ds = *Provider.GetResultSet();
     std::vector<std::string> rows;
     if (!ds.Active()) return rows;
@@ -410,6 +438,26 @@ TEST_P(QueryProviderTest, RowOperationsOnATable) {
   target.Close();
 }
 
+// A statement with subqueries and UNION parts is planned and built again
+// without being parsed anew (a refresh); only the statement's own result
+// table stays in the database.
+TEST_P(QueryProviderTest, BuiltAgainWithoutParsing) {
+  for (const char* text :
+       {"SELECT id FROM emp WHERE dept_id IN (SELECT dept_id FROM dept WHERE dname = 'Sales')",
+        "SELECT id FROM emp e WHERE EXISTS (SELECT dept_id FROM dept WHERE dept_id = e.dept_id)",
+        "SELECT dept_id FROM dept UNION SELECT dept_id FROM emp ORDER BY 1"}) {
+    const std::vector<std::string> first = Select(text);
+    plat::TStringList names;
+    Db.GetTableNames(names, true);
+    EXPECT_EQ(names.Count(), 3) << text;
+    ASSERT_TRUE(Provider.PreparePlan() && Provider.CreateResultSet()) << text;
+    EXPECT_EQ(Rows(), first) << text;
+    names.Clear();
+    Db.GetTableNames(names, true);
+    EXPECT_EQ(names.Count(), 3) << text;
+  }
+}
+
 TEST_P(QueryProviderTest, DefinitionsOnly) {
   Provider.SetCreateDefsOnly(true);
   Select("SELECT id, name FROM emp");
@@ -537,6 +585,14 @@ TEST(FuncResultItemTest, AccumulatorsByFunction) {
     for (const plat::Variant& v : c.Values) item.SetNewValue(v);
     EXPECT_EQ(testing::SqlCaseValue(item.GetResult()), c.Expected)
         << static_cast<int>(c.Func) << (c.Distinct ? " distinct" : "");
+  }
+  // Dates compare as dates and stay dates.
+  for (const bool max : {false, true}) {
+    TFuncResultItem item(max ? zafMax : zafMin, false, false, plat::ftDateTime, &compare);
+    for (const double d : {45000.25, 9000.5, 120000.0}) item.SetNewValue(plat::Variant::FromDateTime(d));
+    item.SetNewValue(N);
+    EXPECT_EQ(item.GetResult().VarType(), plat::varDate);
+    EXPECT_EQ(item.GetResult().AsDateTime(), max ? 120000.0 : 9000.5);
   }
   TFuncResultItem star(zafCount, false, true, plat::ftInteger, &compare);
   for (const plat::Variant& v : {plat::Variant(1), N, N}) star.SetNewValue(v);

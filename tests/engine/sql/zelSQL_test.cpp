@@ -99,6 +99,16 @@ class Query : public ::testing::Test {
 
   bool Exists(const std::string& Name) { return Table(Name)->Exists(); }
 
+  // The memory tables that hold query results.
+  std::vector<std::string> ResultTables() {
+    plat::TStringList names;
+    Db.GetTableNames(names, true);
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < names.Count(); ++i)
+      if (names.Strings(i).rfind("$Q", 0) == 0) out.push_back(names.Strings(i));
+    return out;
+  }
+
   testsupport::TempDir Dir;
   TZelDataBase Db;
   TZelQuery Q;
@@ -533,6 +543,9 @@ TEST_F(QueryData, OpenBrowsesASelectAndRefusesWhatGivesNoRows) {
   Q.ParamByName("id")->SetAsInteger(2);
   Q.Open();
   EXPECT_EQ(Browse(Q), "Bob");
+  // A result in a table of another name replaces the old one.
+  EXPECT_NE(Q.TableName(), first);
+  EXPECT_EQ(ResultTables(), std::vector<std::string>{Q.TableName()});
   Q.Close();
   EXPECT_EQ(Outcome(Q, "SELECT name FROM emp").find("SQL statement cannot be executed by ExecSQL") ==
                 std::string::npos,
@@ -571,6 +584,18 @@ TEST_F(QueryData, OpenBrowsesASelectAndRefusesWhatGivesNoRows) {
   Q.Refresh();
   EXPECT_EQ(Browse(Q), "Dev;Ops");
   Q.Close();
+}
+
+TEST_F(QueryData, AFreedQueryTakesItsResultTableAlong) {
+  {
+    TZelQuery q;
+    q.SetDataBase(&Db);
+    q.SQL().SetText("SELECT name FROM emp WHERE id IN (SELECT id FROM emp WHERE pay > 150)");
+    q.Open();
+    EXPECT_EQ(Browse(q), "Bob;Cid;Dee");
+    EXPECT_EQ(ResultTables().size(), 1u);
+  }
+  EXPECT_TRUE(ResultTables().empty());
 }
 
 TEST_F(QueryData, ALiveResultWritesBackAndRefusesAStaleRow) {

@@ -175,3 +175,8 @@ set
 SELECT id + id + id + id + id + id + id + id + id + id + id + id + id FROM emp WHERE id = 1
 ordered
 13
+
+SELECT e.id FROM emp e JOIN dept d ON e.dept_id = d.dept_id AND d.dname = 'Dev'
+set
+2
+5
