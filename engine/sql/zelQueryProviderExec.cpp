@@ -4,37 +4,28 @@
 
 #include "engine/sql/zelQueryProvider.h"
 
+#include "engine/dataset/zelDatabaseFilters.h"
 #include "engine/storage/zelDataRestructure.h"
-#include "platform/rtl/Streams.h"
 
 namespace zel {
 
 namespace {
 
-// The values of the dataset's record buffer, for the SET expressions of an
-// UPDATE (they read the row being changed).
-class TRecordBufferDataProvider : public TZelExprDataProvider {
+// The values of the target's record buffer, through which the INSERT values
+// and the SET expressions of an UPDATE are evaluated (SET reads the row
+// being changed).
+class TTargetRowProvider {
  public:
-  explicit TRecordBufferDataProvider(TZelDataSet& DataSet) : DataSet_(DataSet) {
-    ProviderFields()->Assign(&DataSet.TableDef().InternalFields());
+  explicit TTargetRowProvider(TZelQueryDataset& Target)
+      : DBInterface_(Target.DataBase()), Provider_(&DBInterface_) {
+    Provider_.Initialize(&Target);
+    Provider_.SetReadDataFromRecBuf(true);
   }
-
-  plat::Variant GetDataAsVariant(int32_t FieldNo) override {
-    int32_t index = -1;
-    for (int32_t i = 0; i < DataSet_.GetInternalFieldCount(); ++i)
-      if (DataSet_.GetInternalField(i)->FieldNo() == FieldNo) index = i;
-    if (index < 0) return plat::Variant();
-    if (!DataSet_.IsFieldBlob(index)) return DataSet_.DataSetGetFieldDataAsVariant(index);
-    plat::TMemoryStream stream;
-    bool isNull = true;
-    DataSet_.DataSetGetFieldStreamFromRecBuf(DataSet_.RecordBuffer(), index, stream, isNull);
-    if (isNull) return plat::Variant::MakeNull();
-    stream.SetPosition(0);
-    return plat::Variant(plat::ReadStreamToEnd(stream));
-  }
+  TZelExprDataProvider* Get() { return &Provider_; }
 
  private:
-  TZelDataSet& DataSet_;
+  TZelDataProviderDBInterface DBInterface_;
+  TZelExprDBDataProvider Provider_;
 };
 
 // Closes the target's result dataset when the statement ends, however.
@@ -124,9 +115,9 @@ void TZelQueryProviderItem::OpenTargetResultSet() {
 bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
   OpenTargetResultSet();
   TCloseAtEnd close(*ResultSet_);
-  TRecordBufferDataProvider values(*ResultSet_);
+  TTargetRowProvider values(*ResultSet_);
   TZelInsertParser& parser = Engine_->InsertParser();
-  parser.Values().Prepare(&values);
+  parser.Values().Prepare(values.Get());
   ResultFields_->Clear();
   for (int32_t i = 0; i < parser.Columns().Count(); ++i) {
     TResultSetField* field = ResultFields_->Add();
@@ -164,9 +155,9 @@ bool TZelQueryProviderItem::InternalExecuteDeleteStatement() {
 bool TZelQueryProviderItem::InternalExecuteUpdateStatement() {
   OpenTargetResultSet();
   TCloseAtEnd close(*ResultSet_);
-  TRecordBufferDataProvider current(*ResultSet_);
+  TTargetRowProvider current(*ResultSet_);
   TZelUpdateParser& parser = Engine_->UpdateParser();
-  parser.SetList().Prepare(&current);
+  parser.SetList().Prepare(current.Get());
   const bool allRows = !parser.HasWhereClause();
   // Every row to change is known before the first changes, so a changed
   // key never moves a row ahead of the walk or twice through it.
