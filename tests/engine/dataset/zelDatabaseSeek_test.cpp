@@ -426,6 +426,20 @@ TEST_P(SeekSuite, AFilterInsideARangeCountsNumbersAndSearchesItsOwnRecords) {
   t.SetRecNo(5);
   shows(9, 2);
 
+  struct LocateCase {
+    int32_t K;
+    bool Found;  // else the position stays on 9
+  };
+  for (const LocateCase& c : std::vector<LocateCase>{{3, false}, {7, false}, {18, false}, {12, true}}) {
+    SCOPED_TRACE("Locate " + std::to_string(c.K));
+    t.SetRecNo(2);
+    EXPECT_EQ(t.Locate("K", Variant(c.K), {}), c.Found);
+    if (c.Found)
+      shows(c.K, 3);
+    else
+      shows(9, 2);
+  }
+
   struct SearchCase {
     bool Nearest;
     int32_t K;
@@ -475,6 +489,17 @@ TEST_P(SeekSuite, AFilterInsideARangeCountsNumbersAndSearchesItsOwnRecords) {
   EXPECT_EQ(walk(), "3 6 9 12 14 15 18");
   t.SetFiltered(false);
   EXPECT_EQ(t.RecordCount(), 20);
+  // Without the filter a locate keeps to the range all the same.
+  t.SetRange({Variant(5)}, {Variant(16)});
+  for (const LocateCase& c : std::vector<LocateCase>{{3, false}, {18, false}, {7, true}}) {
+    SCOPED_TRACE("Locate in range " + std::to_string(c.K));
+    t.SetRecNo(5);
+    EXPECT_EQ(t.Locate("K", Variant(c.K), {}), c.Found);
+    if (c.Found)
+      shows(c.K, 3);
+    else
+      shows(9, 5);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, SeekSuite, ::testing::Values(false, true),
