@@ -631,6 +631,14 @@ void ShowDatabase() {
   parts.Delete();
   parts.SetIndexName("pkID");
   PrintTable(parts, "after a price change and deleting the last by name");
+  // A filter: the case-insensitive index on Name answers the LIKE, the
+  // price is checked row by row.
+  parts.SetFilterOptions({plat::foCaseInsensitive});
+  parts.SetFilter("Name like 's%' or Price > 10");
+  parts.SetFiltered(true);
+  std::printf("the filter \"%s\" passes %d parts\n", parts.Filter().c_str(), parts.RecordCount());
+  PrintTable(parts, "Parts the filter passes");
+  parts.SetFiltered(false);
   parts.Close();
   zel::TZelTable log;
   log.SetDataBase(&db);

@@ -26,11 +26,15 @@
 //     that owns the table: an open cursor is one user.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/dataset/zelDatabaseFilters.h"
 #include "engine/storage/zelApi.h"
+#include "engine/storage/zelCommonHash.h"
+#include "engine/storage/zelCommonLists.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelIndexUnit.h"
 #include "engine/storage/zelInterfaceUnit.h"
@@ -84,6 +88,11 @@ inline constexpr int32_t rbKeyMarker = 8;
 
 // An encrypted table's AltName: its name scrambled with the built-in key.
 std::string ScrambleTableName(const std::string& Name);
+
+// A field name list ("A;B") as its names; whether Names holds Name, ignoring
+// case.
+std::vector<std::string> SplitFieldNames(const std::string& Names);
+bool ContainsFieldName(const std::vector<std::string>& Names, const std::string& Name);
 
 class ZEL_API TZelDataSet : public plat::TDataSet {
  public:
@@ -205,6 +214,48 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Position, bool CheckFlags);
   void ReadRecordBuffer(uint32_t RecAddr, uint8_t* Buffer);
 
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  TFilterMgr& FilterMgr() { return *FilterMgr_; }
+  bool FilterActive() const;
+  // The filter's record list is rebuilt before its next use.
+  void InvalidateFilter();
+  // The dataset protocol's verdict on a record (an engine record buffer);
+  // false rejects it.
+  using TFilterEventHandler = std::function<bool(const uint8_t* Buffer)>;
+  void SetFilterEventHandler(TFilterEventHandler Value) { FilterEventHandler_ = std::move(Value); }
+  // Records must also pass the handler: one is installed and the host set
+  // OnFilterRecord.
+  bool HasFilterEvent() const;
+  // The handler's verdict on the record at RecAddr (true without one).
+  bool PassFilterEvent(uint32_t RecAddr);
+  // Whether the record at RecAddr is in the active filter (text and
+  // handler); true without one. A caller walking an index first makes the
+  // filter current (RefreshFilterIfStale) under its lock, since a rebuild
+  // moves the index positions.
+  bool RecordInFilter(uint32_t RecAddr) const;
+  // Every record of the current index (or of its range) in index order,
+  // with its number in the index.
+  void InternalPrepareMasterRecordList(TCompoundList& List);
+  // Find under an active filter: the record found when the filter holds it,
+  // else the filter's nearest record in the search's direction (none for
+  // stEQ; stLEG looks forward, then back). The filter's list already keeps
+  // to an active range.
+  bool FindInFilter(TIndexSearchType SearchType, const std::string& IndexName,
+                    const TSearchModifier& Modifier);
+  // Moves within the filter; true when a record was reached.
+  bool InternalMoveToFilterRecord(TSeekPosition Position, int32_t Offset);
+  // After a change of the table by this cursor.
+  void InternalCheckFilterStatus(bool LockWasHeld, plat::TUpdateStatus Status);
+  // Opens the filter from the framework's Filter, FilterOptions and
+  // OnFilterRecord (0x2743 for a text that does not parse); closes it.
+  void InternalSetFilter();
+  void InternalClearFilter();
+  void SetInQuery(bool Value);
+  int32_t GetFilterRecordCount();
+  // The table's next auto-increment value, from the header read again.
+  int32_t DatasetGetNextAutoIncValue();
+  bool IsSequenced() override { return !FilterActive(); }
+
   // --- Key search and ranges (zelDatabaseKeys.cpp) ---
   // Seeks the key in the record buffer on the named index (markers from
   // its flags when the trailing word is set); on success the record is
@@ -299,7 +350,7 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
                                        plat::TStream& Stream, bool& IsNull);
   // The new value of a blob field, written when the record is posted.
   void DataSetSetFieldStream(int32_t FieldNo, bool IsNull, plat::TStream& Stream);
-  // Forgets the pending blob values.
+  // Forgets the blob values read for browsing (the blob cache).
   void ClearBlobCache();
   void CheckPrivilegePresent(int32_t Flags, int32_t Privilege) const;
 
@@ -321,6 +372,50 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void Resync(plat::TResyncMode Mode) override;
 
   void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
+
+  // --- Locating records, record lists, blob access and the blob cache
+  // (zelDatabaseLocate.cpp, zelDatabaseBlobs.cpp) ---
+  // Searches IndexName (the current index when empty) for the first record
+  // whose fields FieldNames equal those of Buffer and that the range and the
+  // filter show; true when found. With SyncCursor the cursor moves onto it,
+  // else the record goes to Found (when given) and the cursor stays.
+  bool DoLocate(const std::string& IndexName, const uint8_t* Buffer,
+                const std::vector<std::string>& FieldNames, bool Partial, bool CaseInsensitive,
+                bool SyncCursor, uint8_t* Found = nullptr);
+  // Key against a record over the search fields, field by field; FieldPos
+  // gets the position of the first field that differs.
+  int32_t InternalCompareRecords(const uint8_t* Key, const uint8_t* Record,
+                                 TSearchFields& SearchFields, bool Partial, bool CaseInsensitive,
+                                 int32_t& FieldPos) const;
+  void LoadCompleteListOfRecords(plat::TList& List);
+  // (value, record address) of every record with a value in the hash's
+  // field. With an active filter and a List, List gets the filter's
+  // records and, unless Unsorted, the hash their values.
+  void LoadHashListOfRecords(TZelBaseHash& Hash, plat::TList* List, bool Unsorted);
+
+  void DataSetGetFieldStream(int32_t FieldNo, plat::TStream& Stream);
+  // The new value of a blob field of the record in RecBuf (the cursor's
+  // own buffer holds its pending values), written when the record is
+  // posted. A record being edited needs the update right on the field, a
+  // new one the insert right.
+  void DataSetSetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo, bool IsNull,
+                                       plat::TStream& Stream);
+  void CheckBlobWriteRight(const uint8_t* RecBuf, int32_t FieldNo) const;
+  // The blob cache: copies of blobs read while browsing, by record address
+  // and field number; used only in dsBrowse.
+  bool UseBlobCache() const { return UseBlobCache_; }
+  void SetUseBlobCache(bool Value);
+  bool GetBlobCacheData(const uint8_t* Buffer, int32_t FieldNo, plat::TStream& Stream);
+  void SetBlobCacheData(const uint8_t* Buffer, int32_t FieldNo, plat::TStream& Stream);
+  void SetOnCompressBlob(TBlobInterface::TCompressBlobEvent Value);
+  void SetOnDecompressBlob(TBlobInterface::TDecompressBlobEvent Value);
+
+ // Forgets the pending blob values of the record being edited.
+  void ClearBlobSlots();
+
+ protected:
+  std::unique_ptr<TBlobMgr> BlobCache_ = std::make_unique<TBlobMgr>();
+  bool UseBlobCache_ = false;
 
  protected:
   void InternalOpenDataSet();
@@ -447,6 +542,23 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The write lock a post or delete took for the framework's following
   // Resync to release.
   bool PostLockTaken_ = false;
+
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  // Rebuilds a stale filter list; the caller holds a lock.
+  void RefreshFilterIfStale();
+  // The record at RecAddr becomes the current one, numbered in the filter.
+  void LoadFilterRecord(uint32_t RecAddr);
+  // The filter record nearest the record buffer's key; 0 for none.
+  uint32_t NearestFilterRecord(bool Forward);
+  // Under a read lock, with the filter current: the record Choose names
+  // (0: none) becomes the current one.
+  bool MoveToFilterRecord(const std::function<uint32_t()>& Choose);
+  // The current record again when it is still in the filter.
+  bool FilterCurrentRecord();
+  bool FilterSetRecordNo(int32_t RecNo);
+  std::unique_ptr<TFilterMgr> FilterMgr_;
+  TFilterEventHandler FilterEventHandler_;
+  std::vector<uint8_t> FilterRecBuf_;
 };
 
 }  // namespace zel
