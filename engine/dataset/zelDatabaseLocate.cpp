@@ -354,10 +354,15 @@ bool TZelBaseTable::LocateRecord(const std::string& KeyFields, const plat::Varia
                          this);
       names.push_back(field->FieldName());
     }
+    // One value per field: the value itself for one field, an array else.
+    const bool array = KeyValues.IsArray();
+    const int32_t low = array ? plat::VarArrayLowBound(KeyValues, 1) : 0;
+    const int32_t count = array ? plat::VarArrayHighBound(KeyValues, 1) - low + 1 : 1;
+    if ((fields.size() > 1 || array) && count != static_cast<int32_t>(fields.size()))
+      ZelDatabaseErrorFmt(0x2702, Context, "%d values for %d fields",
+                          {count, static_cast<int32_t>(fields.size())}, this);
     for (size_t i = 0; i < fields.size(); ++i) {
-      const plat::Variant& value = fields.size() == 1 && !KeyValues.IsArray()
-                                       ? KeyValues
-                                       : KeyValues[static_cast<int32_t>(i)];
+      const plat::Variant& value = array ? KeyValues[low + static_cast<int32_t>(i)] : KeyValues;
       if (!value.IsNull() && !value.IsEmpty()) fields[i]->SetAsVariant(value);
     }
   }

@@ -154,6 +154,11 @@ TEST_P(LocateSuite, FieldsThatCannotBeLocatedAreRefused) {
   ExpectError(0x2710, "Label", [&] { t.Locate("Label", plat::Variant("abc@Oslo"), {}); });
   ExpectError(0x2710, "", [&] { t.Locate("Notes", plat::Variant("x"), {}); });
   EXPECT_THROW(t.Locate("Nope", plat::Variant(1), {}), plat::EDatabaseError);
+  // One value per field.
+  ExpectError(0x2702, "1 values for 2 fields",
+              [&] { t.Locate("Name;Age", plat::Variant("abc"), {}); });
+  ExpectError(0x2702, "", [&] { t.Locate("Name;Age", plat::VarArrayOf({"abc", 30, 1}), {}); });
+  EXPECT_TRUE(t.Locate("Name", plat::VarArrayOf({"abc"}), {}));
   // A locate in edit state posts the edit first.
   t.First();
   t.Edit();
