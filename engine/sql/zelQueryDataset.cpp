@@ -637,10 +637,14 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
 void TZelQueryDataset::UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor) {
   const bool opened = !Active();
   if (opened) Open();
-  for (int32_t i = 0; i < RowConstructor.Count(); ++i) {
-    TZelUpdateRowConstructorElement* element = RowConstructor.GetItems(i);
-    SetResultSetFieldFromVariant(element->TargetColumnIndex(), element->GetRowData());
-  }
+  // Every SET value is taken from the row as it was before any is stored:
+  // SET a = b, b = a swaps.
+  std::vector<plat::Variant> values;
+  for (int32_t i = 0; i < RowConstructor.Count(); ++i)
+    values.push_back(RowConstructor.GetItems(i)->GetRowData());
+  for (int32_t i = 0; i < RowConstructor.Count(); ++i)
+    SetResultSetFieldFromVariant(RowConstructor.GetItems(i)->TargetColumnIndex(),
+                                 values[static_cast<std::size_t>(i)]);
   UpdateRecord();
   if (opened) Close();
 }

@@ -956,6 +956,8 @@ bool TZelQueryProvider::CheckTableList(TTableList& List, bool Report) {
       found = true;
     }
     if (!found) {
+      // A table made in the memory database can only live in memory.
+      if (Database_->IsMemoryDatabase()) item->SetMemory(true);
       all = false;
       if (Report) ErrorList_->Add("Table not found - " + item->TableName());
     }

@@ -104,6 +104,14 @@ class TZelQueryProviderItem {
   bool ValidateUnionSubStatements();
   bool IsDistinctUnionStatement() const;
 
+  // --- Execution of INSERT, UPDATE, DELETE and the schema statements
+  // (zelQueryProviderExec.cpp) ---
+  bool ExecSQL();
+  bool InternalExecuteInsertStatement();
+  bool InternalExecuteDeleteStatement();
+  bool InternalExecuteUpdateStatement();
+  bool InternalExecuteSchemaStatement();
+
   void AssignExternalParserEngine(bool WhereOnly, const std::string& TableName,
                                   const std::string& CorrelationName,
                                   std::unique_ptr<TZelParserEngine> Engine);
@@ -153,6 +161,8 @@ class TZelQueryProviderItem {
   bool ChildrenParsed();
   // The statement's first table (INSERT, UPDATE, DELETE and schema target).
   TTableNameItem* TargetTable() const;
+  // The result dataset opened on the statement's target table.
+  void OpenTargetResultSet();
   void DropResultTable();
   // Drops the parts' result tables after a build (DropResultTable: closes
   // the result and deletes its table while the database is connected; the
@@ -195,6 +205,8 @@ class TZelQueryProvider {
   bool ValidateSQL();
   bool PreparePlan();
   bool CreateResultSet();
+  // Runs item 0, a statement that gives no result set.
+  bool ExecSQL();
   TZelSQLStatementType GetSQLStatementType() const;
   TZelQueryDataset* GetResultSet() const;
   bool GetIsLiveRequest() const;
