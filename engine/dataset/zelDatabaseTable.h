@@ -127,7 +127,7 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   void SetIndexFields(const std::vector<plat::Variant>& Values, const std::string& IndexName);
   // A range on the current index from the values given for its leading
   // fields; the fields left out cover all their values. Moves to the first
-  // record of the range.
+  // record of the range. Also on a cursor opened without the framework.
   void InternalSetRange(const std::vector<plat::Variant>& StartValues,
                         const std::vector<plat::Variant>& EndValues);
 
