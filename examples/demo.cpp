@@ -631,6 +631,14 @@ void ShowDatabase() {
   parts.Delete();
   parts.SetIndexName("pkID");
   PrintTable(parts, "after a price change and deleting the last by name");
+  // A filter: the case-insensitive index on Name answers the LIKE, the
+  // price is checked row by row.
+  parts.SetFilterOptions({plat::foCaseInsensitive});
+  parts.SetFilter("Name like 's%' or Price > 10");
+  parts.SetFiltered(true);
+  std::printf("the filter \"%s\" passes %d parts\n", parts.Filter().c_str(), parts.RecordCount());
+  PrintTable(parts, "Parts the filter passes");
+  parts.SetFiltered(false);
   parts.Close();
   zel::TZelTable log;
   log.SetDataBase(&db);
@@ -715,6 +723,80 @@ void ShowKeysAndRanges() {
   lines.SetMasterSource(nullptr);
 }
 
+// Prints the rows of an open query, columns padded.
+void PrintQuery(zel::TZelQuery& Query) {
+  for (Query.First(); !Query.Eof(); Query.Next()) {
+    std::printf(" ");
+    for (int32_t i = 0; i < Query.FieldCount(); ++i) {
+      plat::TField* field = Query.Fields().Fields(i);
+      if (field->Visible())
+        std::printf(" %-10s", field->IsNull() ? "NULL" : field->AsString().c_str());
+    }
+    std::printf("\n");
+  }
+}
+
+void ShowSQL() {
+  Section("SQL: TZelQuery");
+  TTempFolder folder;
+  zel::TZelDataBase db;
+  db.SetDataBaseName(folder.File("sales.zel"));
+  db.CreateDatabase();
+  zel::TZelQuery query;
+  query.SetDataBase(&db);
+  // A script: its statements run one after the other, each in a transaction
+  // of its own.
+  query.SQL().SetText(
+      "CREATE TABLE region (id INTEGER, name VARCHAR(12), PRIMARY KEY (id));\n"
+      "CREATE TABLE sale (no INTEGER, region INTEGER, amount FLOAT, PRIMARY KEY (no));\n"
+      "INSERT INTO region VALUES (1, 'North'); INSERT INTO region VALUES (2, 'South');\n"
+      "INSERT INTO region VALUES (3, 'East; far');");
+  query.ExecSQL();
+  query.SQL().SetText("INSERT INTO sale VALUES (:no, :region, :amount)");
+  const struct {
+    int32_t region;
+    double amount;
+  } sales[] = {{1, 120.5}, {2, 80}, {1, 40}, {3, 300}, {2, 19.5}, {1, 10}};
+  int32_t no = 0;
+  for (const auto& sale : sales) {
+    query.ParamByName("no")->SetAsInteger(++no);
+    query.ParamByName("region")->SetAsInteger(sale.region);
+    query.ParamByName("amount")->SetAsFloat(sale.amount);
+    query.ExecSQL();
+  }
+  std::printf("%d sales inserted with parameters\n", no);
+
+  query.SQL().SetText(
+      "SELECT r.name, COUNT(*), SUM(s.amount) FROM sale s, region r WHERE s.region = r.id "
+      "GROUP BY r.name ORDER BY 3 DESC");
+  query.Open();
+  std::printf("sales by region (a join with GROUP BY):\n");
+  PrintQuery(query);
+  query.Close();
+
+  query.SQL().SetText("UPDATE sale SET amount = amount * 2 WHERE region = 2");
+  query.ExecSQL();
+  std::printf("UPDATE doubled %d sales of the South\n", query.RowsAffected());
+
+  query.SQL().SetText("ALTER TABLE region ADD manager VARCHAR(20)");
+  query.ExecSQL();
+  query.SQL().SetText("UPDATE region SET manager = 'Kim' WHERE id = 1");
+  query.ExecSQL();
+  query.SQL().SetText("SELECT id, name, manager FROM region ORDER BY id");
+  query.Open();
+  std::printf("region after ALTER TABLE ... ADD manager:\n");
+  PrintQuery(query);
+  query.Close();
+
+  query.SQL().SetText("DROP TABLE nosuch");
+  try {
+    query.ExecSQL();
+  } catch (const zel::EZelDatabaseError& e) {
+    std::printf("DROP TABLE nosuch: %s\n", ForTerminal(e.Message(), 2).c_str());
+  }
+  db.SetConnected(false);
+}
+
 }  // namespace
 
 int main() {
@@ -727,6 +809,7 @@ int main() {
     ShowStorage();
     ShowDatabase();
     ShowKeysAndRanges();
+    ShowSQL();
   } catch (const plat::Exception& e) {
     std::printf("failed: %s\n", ForTerminal(e.Message(), 7).c_str());
     return 1;

@@ -3,8 +3,8 @@
 // only what is marked ZEL_API (engine) or PLAT_API (the platform classes the
 // engine's public classes stand on); everything else stays inside it.
 //
-// The database component TZelDataBase and the table component TZelTable
-// with the dataset framework they stand on (fields, field and index
+// The database component TZelDataBase, the table component TZelTable and
+// the SQL query component TZelQuery with the dataset framework they stand on (fields, field and index
 // definitions, data sources), and beneath them the storage engine a host can
 // also drive itself: the error routine and exception, the engine log, string
 // order and LIKE, checksums and digests, the database file and its
@@ -12,6 +12,7 @@
 // and B-tree indexes.
 
 #include "engine/dataset/zelDatabase.h"
+#include "engine/sql/zelSQL.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCrypt.h"
 #include "engine/storage/zelDataUnit.h"

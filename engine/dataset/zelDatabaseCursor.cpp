@@ -26,7 +26,8 @@ TZelDataSet::TZelDataSet(plat::TComponent* AOwner)
       RecordMgr_(std::make_unique<TRecordMgr>()),
       IndexMgr_(std::make_unique<TIndexManager>()),
       BlobInterface_(std::make_unique<TBlobInterface>()),
-      ReadAhead_(std::make_unique<TReadAheadBuffer>()) {}
+      ReadAhead_(std::make_unique<TReadAheadBuffer>()),
+      FilterMgr_(std::make_unique<TFilterMgr>()) {}
 
 TZelDataSet::~TZelDataSet() {
   try {
@@ -308,6 +309,8 @@ void TZelDataSet::InternalOpenDataSet() {
 }
 
 void TZelDataSet::InternalCloseDataSet() {
+  // The filter reads the indexes that close here.
+  FilterMgr_->CloseFilter();
   IndexMgr_->Close();
   BlobInterface_->Close();
   BlobInterface_->SetIOInterface(nullptr);
@@ -433,6 +436,7 @@ void TZelDataSet::ReadTableHeader() {
     ClearBlobCache();
     InvalidateReadAhead();
     InvalidateRangePositions();
+    InvalidateFilter();
   }
 }
 
@@ -477,6 +481,7 @@ void TZelDataSet::InternalSetIndexName(const std::string& Name) {
   // Range keys are keys of the index they were built on.
   SetRangeOn(false);
   InvalidateReadAhead();
+  InvalidateFilter();
 }
 
 uint32_t TZelDataSet::BufferRecAddr(const uint8_t* Buffer, int32_t RecordSize) {
@@ -511,17 +516,23 @@ bool TZelDataSet::DataSetMoveToEnd(bool Start) {
   return true;
 }
 
-bool TZelDataSet::DataSetFirst() { return DataSetMoveToEnd(true); }
-bool TZelDataSet::DataSetLast() { return DataSetMoveToEnd(false); }
+bool TZelDataSet::DataSetFirst() {
+  return FilterActive() ? InternalMoveToFilterRecord(spFromStart, 0) : DataSetMoveToEnd(true);
+}
+bool TZelDataSet::DataSetLast() {
+  return FilterActive() ? InternalMoveToFilterRecord(spFromEnd, 0) : DataSetMoveToEnd(false);
+}
 
 bool TZelDataSet::DataSetNext() {
   CheckInternalActive();
+  if (FilterActive()) return InternalMoveToFilterRecord(spFromCurrent, 1);
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetFirst();
   return StepRecord(true);
 }
 
 bool TZelDataSet::DataSetPrior() {
   CheckInternalActive();
+  if (FilterActive()) return InternalMoveToFilterRecord(spFromCurrent, -1);
   if (!CurrentRecordFlag_ && RecBuf_[rpInUse] == 0) return DataSetLast();
   return StepRecord(false);
 }
@@ -646,6 +657,7 @@ int32_t TZelDataSet::DataSetGetRecordNo() const {
 
 bool TZelDataSet::DataSetSetRecordNo(int32_t RecNo) {
   CheckInternalActive();
+  if (FilterActive()) return FilterSetRecordNo(RecNo);
   if (RecNo < 1) return false;
   TCursorLock lock(*this, false);
   TIndexItem* index = CurrentIndex();

@@ -26,10 +26,12 @@
 //     that owns the table: an open cursor is one user.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/dataset/zelDatabaseFilters.h"
 #include "engine/storage/zelApi.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelIndexUnit.h"
@@ -204,6 +206,48 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // record must still be the one Buffer holds (0x2204 otherwise).
   bool SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Position, bool CheckFlags);
   void ReadRecordBuffer(uint32_t RecAddr, uint8_t* Buffer);
+
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  TFilterMgr& FilterMgr() { return *FilterMgr_; }
+  bool FilterActive() const;
+  // The filter's record list is rebuilt before its next use.
+  void InvalidateFilter();
+  // The dataset protocol's verdict on a record (an engine record buffer);
+  // false rejects it.
+  using TFilterEventHandler = std::function<bool(const uint8_t* Buffer)>;
+  void SetFilterEventHandler(TFilterEventHandler Value) { FilterEventHandler_ = std::move(Value); }
+  // Records must also pass the handler: one is installed and the host set
+  // OnFilterRecord.
+  bool HasFilterEvent() const;
+  // The handler's verdict on the record at RecAddr (true without one).
+  bool PassFilterEvent(uint32_t RecAddr);
+  // Whether the record at RecAddr is in the active filter (text and
+  // handler); true without one. A caller walking an index first makes the
+  // filter current (RefreshFilterIfStale) under its lock, since a rebuild
+  // moves the index positions.
+  bool RecordInFilter(uint32_t RecAddr) const;
+  // Every record of the current index (or of its range) in index order,
+  // with its number in the index.
+  void InternalPrepareMasterRecordList(TCompoundList& List);
+  // Find under an active filter: the record found when the filter holds it,
+  // else the filter's nearest record in the search's direction (none for
+  // stEQ; stLEG looks forward, then back). The filter's list already keeps
+  // to an active range.
+  bool FindInFilter(TIndexSearchType SearchType, const std::string& IndexName,
+                    const TSearchModifier& Modifier);
+  // Moves within the filter; true when a record was reached.
+  bool InternalMoveToFilterRecord(TSeekPosition Position, int32_t Offset);
+  // After a change of the table by this cursor.
+  void InternalCheckFilterStatus(bool LockWasHeld, plat::TUpdateStatus Status);
+  // Opens the filter from the framework's Filter, FilterOptions and
+  // OnFilterRecord (0x2743 for a text that does not parse); closes it.
+  void InternalSetFilter();
+  void InternalClearFilter();
+  void SetInQuery(bool Value);
+  int32_t GetFilterRecordCount();
+  // The table's next auto-increment value, from the header read again.
+  int32_t DatasetGetNextAutoIncValue();
+  bool IsSequenced() override { return !FilterActive(); }
 
   // --- Key search and ranges (zelDatabaseKeys.cpp) ---
   // Seeks the key in the record buffer on the named index (markers from
@@ -447,6 +491,23 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The write lock a post or delete took for the framework's following
   // Resync to release.
   bool PostLockTaken_ = false;
+
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  // Rebuilds a stale filter list; the caller holds a lock.
+  void RefreshFilterIfStale();
+  // The record at RecAddr becomes the current one, numbered in the filter.
+  void LoadFilterRecord(uint32_t RecAddr);
+  // The filter record nearest the record buffer's key; 0 for none.
+  uint32_t NearestFilterRecord(bool Forward);
+  // Under a read lock, with the filter current: the record Choose names
+  // (0: none) becomes the current one.
+  bool MoveToFilterRecord(const std::function<uint32_t()>& Choose);
+  // The current record again when it is still in the filter.
+  bool FilterCurrentRecord();
+  bool FilterSetRecordNo(int32_t RecNo);
+  std::unique_ptr<TFilterMgr> FilterMgr_;
+  TFilterEventHandler FilterEventHandler_;
+  std::vector<uint8_t> FilterRecBuf_;
 };
 
 }  // namespace zel

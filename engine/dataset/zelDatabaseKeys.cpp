@@ -123,6 +123,7 @@ bool TZelDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
 
 bool TZelDataSet::Find(TIndexSearchType SearchType, const std::string& IndexName,
                        const TSearchModifier& Modifier) {
+  if (FilterActive()) return FindInFilter(SearchType, IndexName, Modifier);
   if (RangeOn_ && !RangeActive_) return false;
   TCursorLock lock(*this, false);
   if (!InternalFind(SearchType, IndexName, Modifier)) return false;
@@ -154,6 +155,7 @@ void TZelDataSet::DataSetClearRange() {
     end.Markers.clear();
   }
   InvalidateRangePositions();
+  InvalidateFilter();
 }
 
 void TZelDataSet::SetRangeOn(bool On) {
@@ -175,6 +177,7 @@ void TZelDataSet::SetRangeOn(bool On) {
   }
   InvalidateRangePositions();
   InvalidateReadAhead();
+  InvalidateFilter();
 }
 
 void TZelDataSet::InvalidateRangePositions() {
@@ -252,6 +255,7 @@ int32_t TZelDataSet::GetRangeEndRecNo(TRangeMode Mode) {
 
 int32_t TZelDataSet::GetCurrentRecordCount() {
   if (!Open_) return 0;
+  if (FilterActive()) return GetFilterRecordCount();
   if (!RangeOn_) return GetTotalRecordCount();
   TCursorLock lock(*this, false);
   const int32_t first = GetRangeEndRecNo(rmRangeStart);

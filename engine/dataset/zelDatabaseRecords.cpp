@@ -70,6 +70,7 @@ bool TZelDataSet::SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Posi
   CheckInternalActive();
   if (RecAddr == 0) ZelDatabaseError(0x2185, Context, "Invalid address of 0 for SetToRecord", this);
   TCursorLock lock(*this, false);
+  RefreshFilterIfStale();
   RecordMgr_->ReadRecord(RecAddr, OldRecBuf_.data(), false);
   const uint32_t owner = TableDef_->RecordInterface()->OwnerFlag();
   const bool valid = OldRecBuf_[rpInUse] == 1 && ix::LoadU32(OldRecBuf_.data() + rpOwnerCode) == owner;
@@ -85,6 +86,9 @@ bool TZelDataSet::SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Posi
   if (index->FullIndexSearch(stEQ) != 0 || index->GetRecordAddress() != RecAddr)
     ZelDatabaseError(0x2204, Context, "", this);
   SetRecordTrailer(RecBuf_.data(), RecAddr, index->GetRecordNo());
+  if (!FilterActive()) return true;
+  if (!FilterMgr_->CheckRecordInFilter(RecAddr)) return false;
+  SetRecordTrailer(RecBuf_.data(), RecAddr, FilterMgr_->GetRecNo(RecAddr));
   return true;
 }
 
@@ -253,6 +257,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
   SetRecordTrailer(rec, addr, 0);
   CurrentRecordFlag_ = true;
   SeekCurrentKey();
+  InternalCheckFilterStatus(!lock.Taken(), plat::usInserted);
 }
 
 // ---------------------------------------------------------------- updating
@@ -340,6 +345,7 @@ void TZelDataSet::UpdateRecord() {
   TableDef_->TableHeader()->SetDirty(true);
   ClearBlobCache();
   SeekCurrentKey();
+  InternalCheckFilterStatus(!lock.Taken(), plat::usModified);
 }
 
 // ---------------------------------------------------------------- deleting
@@ -381,6 +387,7 @@ void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
   TIndexItem* index = CurrentIndex();
   index->CreateKeyBuffer(rec);
   if (index->FullIndexSearch(stGE) == 0 || index->FullIndexSearch(stLE) == 0) LoadFromIndex();
+  InternalCheckFilterStatus(!lock.Taken(), plat::usDeleted);
 }
 
 // ---------------------------------------------------------------- emptying
@@ -402,6 +409,7 @@ void TZelDataSet::DataSetEmptyTable() {
   header.SetDirty(true);
   ClearRecord(nullptr);
   CurrentRecordFlag_ = false;
+  InternalCheckFilterStatus(!lock.Taken(), plat::usDeleted);
 }
 
 }  // namespace zel

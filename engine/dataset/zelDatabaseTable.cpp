@@ -72,6 +72,7 @@ class TZelBlobStream : public plat::TMemoryStream {
 TZelBaseTable::TZelBaseTable(plat::TComponent* AOwner)
     : TZelDataSet(AOwner), IndexDefs_(std::make_unique<plat::TIndexDefs>(this)) {
   Version_ = ZelEngineVersion;
+  SetFilterEventHandler([this](const uint8_t* Buffer) { return RecordProcFilter(Buffer); });
 }
 
 TZelBaseTable::~TZelBaseTable() {
@@ -213,6 +214,8 @@ plat::TGetResult TZelBaseTable::GetRecord(plat::TRecordBuffer Buffer, plat::TGet
         ok = DataSetFirst();
       else if (PendingSeek_ == 3)
         ok = DataSetLast();
+      else if (FilterActive())
+        ok = HasCurrentRecord() && FilterCurrentRecord();
       else
         // A record changed out of the range gives way to the nearer end.
         ok = HasCurrentRecord() && SeekCurrentKey() && StayInRange();
@@ -244,7 +247,9 @@ int32_t TZelBaseTable::GetRecNo() {
   plat::TRecordBuffer rec = GetActiveRecBuf();
   if (rec == nullptr || State() == plat::dsInsert || State() == plat::dsSetKey) return 0;
   const int32_t recNo = static_cast<int32_t>(ix::LoadU32(rec + RecordSize() + rbRecNo));
-  // Inside a range numbers count from its start.
+  // A filter numbers its own records; inside a range numbers count from its
+  // start.
+  if (FilterActive()) return recNo;
   return RangeOn() ? recNo - GetRangeEndRecNo(rmRangeStart) + 1 : recNo;
 }
 
@@ -486,6 +491,7 @@ void TZelBaseTable::InternalDelete() {
 void TZelBaseTable::InternalRefresh() {
   plat::TRecordBuffer buffer = ActiveBuffer();
   InvalidateReadAhead();
+  InvalidateFilter();
   if (buffer == nullptr || IsEmpty()) return;
   std::memcpy(RecordBuffer(), buffer, static_cast<size_t>(RecordBufferSize()));
   if (!SeekCurrentKey()) PendingSeek_ = 2;
@@ -530,6 +536,7 @@ void TZelBaseTable::InternalOpen() {
   FilterBuffer_ = plat::AllocRecordMem(static_cast<size_t>(FrameworkBufferSize()));
   FirstFetchPending_ = true;
   UpdateIndexDefs();
+  if (Filtered()) InternalSetFilter();
 }
 
 void TZelBaseTable::QueryInternalFieldDefs(TInternalFields& Fields) {

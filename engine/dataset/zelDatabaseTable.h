@@ -101,6 +101,20 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   TRecordBufferStatus GetRecordStatus(const uint8_t* Buffer) const;
   void SetRecordStatus(uint8_t* Buffer, TRecordBufferStatus Status) const;
 
+  // --- Filters (zelDatabaseFilters.cpp) ---
+  // While the table is open each setter applies the filter anew and moves
+  // to the first record that passes.
+  void SetFiltered(bool Value) override;
+  void SetFilterText(const std::string& Value) override;
+  void SetFilterOptions(plat::TFilterOptions Value) override;
+  void SetOnFilterRecord(const plat::TFilterRecordEvent& Value) override;
+  bool FindRecord(bool Restart, bool GoForward) override;
+  // The SQL engine's filter: applies, joins (AND) or only assesses the
+  // driver's expression; applied, the cursor stands on the first record.
+  void AssignFilterExpr(TZelFilterExprDriver& Driver);
+  // OnFilterRecord's verdict on a record, read in the dsFilter state.
+  bool RecordProcFilter(const uint8_t* Buffer);
+
   // --- Key search and ranges (zelDatabaseKeys.cpp) ---
   TKeyMode KeyMode() const { return KeyMode_; }
   void SetKeyMode(TKeyMode Value) { KeyMode_ = Value; }

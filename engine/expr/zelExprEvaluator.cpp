@@ -414,15 +414,21 @@ plat::Variant TExprEvaluator::EvaluateStringRelop(TZelExprNode* Node, const plat
     leftLength = std::min(leftLength, partialLength);
     rightLength = std::min(rightLength, partialLength);
   }
-  const bool partial = Node->PartialMatch();
+  bool partial = Node->PartialMatch();
   if (partial) {
     // The field side is compared over the other side's length (a prefix).
+    // The cut already makes the prefix, so the compare itself is whole: a
+    // shorter stored value ('a') must not match a longer constant ('ab'),
+    // just as the index's prefix run does not hold it.
     const bool leftField = Node->Left()->Kind() == enkField;
     const bool rightField = Node->Right()->Kind() == enkField;
-    if (leftField && !rightField)
+    if (leftField && !rightField) {
       leftLength = std::min(leftLength, rightLength);
-    else if (rightField && !leftField)
+      partial = false;
+    } else if (rightField && !leftField) {
       rightLength = std::min(rightLength, leftLength);
+      partial = false;
+    }
   }
   const int32_t outcome = DBStringCompare_(left.c_str(), right.c_str(), leftLength, rightLength,
                                            partial, Node->CaseInsensitiveMatch());

@@ -44,13 +44,11 @@ void ConvertLiteral(TZelRowConstructorElement& Element, plat::TFieldType FieldTy
 void BindNodes(TZelExprNode* Node, const plat::TParams& Params, int32_t Depth) {
   if (Node == nullptr || Depth > 512) return;
   if (Node->Operator() == zeoPARAMETER || Node->OriginalOperator() == zeoPARAMETER) {
-    const plat::TParam* param = Params.FindParam(plat::VarToStr(Node->OriginalData()));
-    if (param != nullptr) {
-      Node->SetKind(enkConst);
-      Node->SetOperator(zeoCONST2);
-      Node->SetData(param->Value());
-      Node->SetDataType(param->DataType());
-    }
+    const plat::TParam* param = Params.ParamByName(plat::VarToStr(Node->OriginalData()));
+    Node->SetKind(enkConst);
+    Node->SetOperator(zeoCONST2);
+    Node->SetData(param->Value());
+    Node->SetDataType(param->DataType());
   }
   BindNodes(Node->Left(), Params, Depth + 1);
   BindNodes(Node->Right(), Params, Depth + 1);
@@ -88,7 +86,10 @@ void TZelRowConstructorElement::BindExprParams(const plat::TParams* Params) {
       BindNodes(node, *Params, 0);
     return;
   }
-  if (const plat::TParam* param = Params->FindParam(plat::VarToStr(Data_))) Data_ = param->Value();
+  // The value takes the name's place, so the name is kept for the next run.
+  if (ParamName_.empty()) ParamName_ = plat::VarToStr(Data_);
+  const plat::TParam* param = Params->ParamByName(ParamName_);
+  Data_ = param->IsNull() ? plat::Null() : param->Value();
 }
 
 // ---------------------------------------------------------------------------

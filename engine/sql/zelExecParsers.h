@@ -46,6 +46,8 @@ class TZelRowConstructorElement {
   plat::Variant Data_;
   std::unique_ptr<TExprEvaluator> Evaluator_;
   bool HasParameter_ = false;
+  // The parameter a plain value names, once bound.
+  std::string ParamName_;
 };
 
 class TZelUpdateRowConstructorElement : public TZelRowConstructorElement {

@@ -307,6 +307,7 @@ void TZelSelectAnalyser::AnalyseColumnNode(const TZelSelectNode& Node) {
   item->DataType = root->DataType();
   item->FieldSize = root->DataSize();
   item->RawColumnName = Node.RawColumnName();
+  item->ColumnRoot = root;
   item->HasAggregateFunction =
       Node.SelectNodeType() == snAggFunc || Node.Expr()->ExprContainsToken(zstAggFunc);
   if (item->HasAggregateFunction) {

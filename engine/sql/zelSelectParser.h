@@ -96,6 +96,9 @@ class TSelectFieldItem {
   TZelSQLAggFunc AggFunc = zafUnknown;
   std::string CustomQualifier;
   TZelExprNode* AggExprRoot = nullptr;
+  // The column's whole expression as written (nullptr for table columns
+  // added by "*").
+  TZelExprNode* ColumnRoot = nullptr;
 };
 
 class TSelectFields {

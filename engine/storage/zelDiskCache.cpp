@@ -498,9 +498,11 @@ void TCacheMgr::ClearCache() {
 }
 
 void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
+  // Only what was read can be stale: a dirty page holds this connection's
+  // own change, not yet in the file, and dropping it would lose that change.
   for (int32_t i = 0; i < Count(); ++i) {
     TCachePage* page = Pages(i);
-    if (page->State_ != cpEmpty && page->PageOwner_ == Owner) Empty(page);
+    if (page->State_ == cpClean && page->PageOwner_ == Owner) Empty(page);
   }
 }
 

@@ -170,6 +170,7 @@ class TCacheMgr : public THashCollection {
   void RemovePage(uint32_t Lower, uint32_t Upper);
   void RemoveAfterWrite(uint32_t Lower, uint32_t Upper);
   void ClearCache();
+  // Drops the clean pages of Owner; its dirty pages stay.
   void ClearOwnedPages(uint32_t Owner);
 
   void StartTransaction();

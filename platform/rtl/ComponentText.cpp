@@ -992,6 +992,7 @@ class ComponentTextWriter {
   void WriteProperties(const TPersistent& object, int indent, const std::string& prefix = "") {
     auto& mutableObject = const_cast<TPersistent&>(object);
     for (const TPropInfo& info : object.PublishedProperties()) {
+      if (info.Stored && !info.Stored(object)) continue;
       if (info.Kind == pkCollection) {
         WriteCollection(prefix + info.Name, info.GetCollection(mutableObject), indent);
         continue;

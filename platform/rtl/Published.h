@@ -121,6 +121,8 @@ struct TPropInfo {
       BindMethod;
   // Whether Method has the event's signature.
   std::function<bool(const std::any& Method)> FitsMethod;
+  // When set and false for the object, the writer leaves the property out.
+  std::function<bool(const TPersistent&)> Stored;
 
   bool IsDefault(const TPropValue& Value) const { return Default.has_value() && *Default == Value; }
 };

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/DatabaseCheck.h"
 #include "support/IntegrityCheckTables.h"
 #include "support/TestDir.h"
 
@@ -138,6 +139,47 @@ TEST(Zel15rd5Face, StorageRoundTrip) {
     db.Tables.CloseTableDefConnection(def->TableID());
   }
   EXPECT_TRUE(testsupport::TablesAreIntact(file));
+}
+
+// A host runs SQL through the query component: a table made by a script, a
+// row inserted with parameters, an engine error raised by a statement, and
+// the rows browsed through an open SELECT.
+TEST(Zel15rd5Face, QueryRunsStatements) {
+  testsupport::TempDir dir;
+  const std::string file = dir.File("query.zel");
+  {
+    zel::TZelDataBase db;
+    db.SetDataBaseName(file);
+    db.CreateDatabase();
+    zel::TZelQuery q;
+    q.SetDataBase(&db);
+    q.SQL().SetText("CREATE TABLE items (id INTEGER, label VARCHAR(20), PRIMARY KEY (id));"
+                    "INSERT INTO items VALUES (1, 'first; of all')");
+    q.ExecSQL();
+    q.SQL().SetText("INSERT INTO items (id, label) VALUES (:id, :label)");
+    q.ParamByName("id")->SetAsInteger(2);
+    q.ParamByName("label")->SetAsString("second");
+    q.ExecSQL();
+    EXPECT_EQ(q.RowsAffected(), 1);
+    q.SQL().SetText("DROP TABLE nosuch");
+    try {
+      q.ExecSQL();
+      ADD_FAILURE() << "dropped a missing table";
+    } catch (const zel::EZelDatabaseError& e) {
+      EXPECT_EQ(e.ErrorCode(), 0x25AD);
+      EXPECT_NE(std::string(e.what()).find("Table not found: nosuch"), std::string::npos);
+    }
+    q.SQL().SetText("SELECT id, label FROM items ORDER BY id DESC");
+    q.Open();
+    std::string rows;
+    for (q.First(); !q.Eof(); q.Next())
+      rows += std::to_string(q.FieldByName("id")->AsInteger()) + ":" +
+              q.FieldByName("label")->AsString() + ";";
+    q.Close();
+    EXPECT_EQ(rows, "2:second;1:first; of all;");
+    db.SetConnected(false);
+  }
+  EXPECT_TRUE(testsupport::DatabaseIsIntact(file));
 }
 
 }  // namespace

@@ -388,6 +388,11 @@ TEST(ExprEvaluator, PartialComparisonComparesThePrefix) {
   parsed.Parser.SetPartialStringComparison(true);
   ASSERT_TRUE(parsed.Parse("name = 'An'", AllOptions()));
   EXPECT_EQ(Selected(parsed), (std::set<int32_t>{1, 4}));
+  // A stored value shorter than the constant is no match: "Ann" is not "Anna".
+  ParsedExpr longer;
+  longer.Parser.SetPartialStringComparison(true);
+  ASSERT_TRUE(longer.Parse("name = 'Anna'", AllOptions()));
+  EXPECT_EQ(Selected(longer), (std::set<int32_t>{4}));
 }
 
 TEST(ExprEvaluator, SubqueryRowsAreReadAfreshForEveryRow) {

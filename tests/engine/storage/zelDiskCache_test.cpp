@@ -300,6 +300,15 @@ TEST_F(CacheTest, ClearingAndResizing) {
   EXPECT_TRUE(Cached(0));
   EXPECT_FALSE(Cached(1));
   EXPECT_FALSE(Cached(2));
+  // A page changed in a transaction is not in the file yet: it stays.
+  cache.StartTransaction();
+  Write(1, 0x44, 2);
+  cache.ClearOwnedPages(2);
+  EXPECT_TRUE(Cached(1));
+  cache.Commit();
+  EXPECT_EQ(disk.Page(kPage)[0], 0x44);
+  cache.ClearOwnedPages(2);
+  EXPECT_FALSE(Cached(1));
   cache.RemovePage(0, 0);
   EXPECT_FALSE(Cached(0));
   Read(3);

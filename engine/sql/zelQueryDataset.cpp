@@ -1,0 +1,687 @@
+#include "engine/sql/zelQueryDataset.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "engine/sql/zelJoinDataProviderUnit.h"
+#include "engine/storage/zelCommonError.h"
+#include "engine/storage/zelCommonText.h"
+#include "engine/storage/zelIndexKeys.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Streams.h"
+#include "platform/rtl/Strings.h"
+
+namespace zel {
+
+namespace {
+
+constexpr const char* DatasetContext = "TZelQueryDataset";
+
+bool IsStringType(plat::TFieldType Type) {
+  return Type == plat::ftString || Type == plat::ftFixedChar || Type == plat::ftWideString ||
+         Type == plat::ftMemo || Type == plat::ftFmtMemo;
+}
+
+// Every aggregate node of a tree, not looking inside an aggregate.
+void CollectAggregateNodes(TZelExprNode* Node, std::vector<TZelExprNode*>& Nodes, int32_t Depth) {
+  if (Node == nullptr || Depth > 256) return;
+  if (Node->ParserToken()->Token() == zstAggFunc) {
+    Nodes.push_back(Node);
+    return;
+  }
+  CollectAggregateNodes(Node->Left(), Nodes, Depth + 1);
+  CollectAggregateNodes(Node->Right(), Nodes, Depth + 1);
+  for (TZelExprNode* arg : Node->Args()) CollectAggregateNodes(arg, Nodes, Depth + 1);
+}
+
+// Reads the rows of the result table for the HAVING condition.
+class TResultRowProvider : public TZelExprDataProvider {
+ public:
+  explicit TResultRowProvider(TZelQueryDataset& Dataset) : Dataset_(Dataset) {
+    const int32_t count = Dataset.GetInternalFieldCount();
+    for (int32_t i = 0; i < count; ++i) {
+      TInternalFieldItem* item = ProviderFields()->Add();
+      const TInternalFieldItem* source = Dataset.GetInternalField(i);
+      item->SetFieldName(source->FieldName());
+      item->SetDataType(source->DataType());
+      item->SetFieldSize(source->FieldSize());
+      item->SetFieldNo(i + 1);
+    }
+    SetDBStringCompare(Dataset.GetDBStringCompare());
+  }
+  plat::Variant GetDataAsVariant(int32_t FieldNo) override {
+    if (Dataset_.IsFieldBlob(FieldNo - 1)) return plat::Variant();
+    return Dataset_.DataSetGetFieldDataAsVariant(FieldNo - 1);
+  }
+
+ private:
+  TZelQueryDataset& Dataset_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- result columns
+
+TResultSetField::TResultSetField() = default;
+TResultSetField::~TResultSetField() = default;
+
+plat::Variant TResultSetField::GetValue() {
+  if (IsComputed()) {
+    Evaluator->Reset();
+    return Evaluator->EvaluateValueExpr();
+  }
+  if (DataProvider == nullptr || SourceFieldNo < 0) return Value;
+  // A blob comes as its bytes, through the row source's stream.
+  if (IsBlobFieldType(DataType))
+    if (auto* rows = dynamic_cast<TZelBaseJoinDataProvider*>(DataProvider)) {
+      TDataHolder holder;
+      rows->GetRawFieldData(SourceFieldNo, holder);
+      if (holder.IsNull()) return plat::Null();
+      if (!holder.UsesStream())
+        return plat::Variant(std::string(reinterpret_cast<const char*>(holder.Data()),
+                                         static_cast<std::size_t>(holder.Length())));
+      holder.GetStream().SetPosition(0);
+      return plat::Variant(plat::ReadStreamToEnd(holder.GetStream()));
+    }
+  return DataProvider->GetDataAsVariant(SourceFieldNo);
+}
+
+TResultSetField* TResultSetFields::Add() {
+  Items_.push_back(std::make_unique<TResultSetField>());
+  return Items_.back().get();
+}
+
+TResultSetField* TResultSetFields::FindResultSetField(const std::string& Name) const {
+  for (const auto& field : Items_) {
+    if (plat::AnsiSameText(field->FieldName, Name)) return field.get();
+    const TSelectFieldItem* item = field->SelectItem;
+    if (item == nullptr) continue;
+    if (plat::AnsiSameText(item->FieldName, Name) ||
+        (!item->SourceFieldName.empty() && plat::AnsiSameText(item->SourceFieldName, Name)) ||
+        plat::AnsiSameText(plat::Trim(item->RawColumnName), plat::Trim(Name)))
+      return field.get();
+  }
+  return nullptr;
+}
+
+bool TResultSetFields::ContainsAggregates() const {
+  return std::any_of(Items_.begin(), Items_.end(), [](const auto& f) { return f->IsAggregate(); });
+}
+
+int32_t CompareColumnValues(const plat::Variant& A, const plat::Variant& B,
+                            plat::TFieldType DataType, const TZelDBStringCompare& Compare) {
+  if ((IsStringType(DataType) || (plat::VarIsStr(A) && plat::VarIsStr(B))) && Compare) {
+    const std::string a = A.AsString(), b = B.AsString();
+    return Compare(a.data(), b.data(), static_cast<int32_t>(a.size()),
+                   static_cast<int32_t>(b.size()), false, false);
+  }
+  switch (plat::VarCompareValue(A, B)) {
+    case plat::vrLessThan:
+      return -1;
+    case plat::vrGreaterThan:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// ---------------------------------------------------------------- accumulators
+
+TFuncResultItem::TFuncResultItem(TZelSQLAggFunc AggFunc, bool Distinct, bool CountStar,
+                                 plat::TFieldType DataType, const TZelDBStringCompare* Compare)
+    : AggFunc_(AggFunc),
+      Distinct_(Distinct && !CountStar),
+      CountStar_(CountStar),
+      DataType_(DataType),
+      Compare_(Compare) {
+  if (Distinct_)
+    Seen_ = std::make_unique<std::set<plat::Variant, std::function<bool(const plat::Variant&,
+                                                                        const plat::Variant&)>>>(
+        [this](const plat::Variant& A, const plat::Variant& B) { return Less(A, B); });
+}
+
+bool TFuncResultItem::Less(const plat::Variant& A, const plat::Variant& B) const {
+  static const TZelDBStringCompare none;
+  return CompareColumnValues(A, B, DataType_, Compare_ != nullptr ? *Compare_ : none) < 0;
+}
+
+double TFuncResultItem::ToFloat(const plat::Variant& Value) const {
+  try {
+    return Value.AsFloat();
+  } catch (const std::exception& e) {
+    ZelDatabaseError(0x25AD, DatasetContext,
+                     std::string("Aggregate column data conversion error : ") + e.what());
+  }
+}
+
+void TFuncResultItem::SetNewValue(const plat::Variant& Value) {
+  if (CountStar_) {
+    ++ValueCount_;
+    return;
+  }
+  if (Value.IsNull() || Value.IsEmpty()) return;
+  if (Distinct_) {
+    // Checked now, so that a bad value fails where it comes in.
+    if (AggFunc_ == zafSum || AggFunc_ == zafAvg) ToFloat(Value);
+    Seen_->insert(Value);
+    ValueCount_ = static_cast<int32_t>(Seen_->size());
+    return;
+  }
+  switch (AggFunc_) {
+    case zafSum:
+    case zafAvg:
+      Sum_ += ToFloat(Value);
+      break;
+    case zafMin:
+      if (ValueCount_ == 0 || Less(Value, Extreme_)) Extreme_ = Value;
+      break;
+    case zafMax:
+      if (ValueCount_ == 0 || Less(Extreme_, Value)) Extreme_ = Value;
+      break;
+    default:
+      break;
+  }
+  ++ValueCount_;
+}
+
+plat::Variant TFuncResultItem::GetResult() const {
+  if (AggFunc_ == zafCount) return plat::Variant(ValueCount_);
+  if (ValueCount_ == 0) return plat::Null();
+  if (Distinct_) {
+    switch (AggFunc_) {
+      case zafMin:
+        return *Seen_->begin();
+      case zafMax:
+        return *Seen_->rbegin();
+      default: {
+        double sum = 0;
+        for (const plat::Variant& v : *Seen_) sum += ToFloat(v);
+        return plat::Variant(AggFunc_ == zafAvg ? sum / static_cast<double>(Seen_->size()) : sum);
+      }
+    }
+  }
+  switch (AggFunc_) {
+    case zafSum:
+      return plat::Variant(Sum_);
+    case zafAvg:
+      return plat::Variant(Sum_ / static_cast<double>(ValueCount_));
+    default:
+      return Extreme_;
+  }
+}
+
+TFuncResultItem* TFuncResultHolder::Add(std::unique_ptr<TFuncResultItem> Item) {
+  Items_.push_back(std::move(Item));
+  return Items_.back().get();
+}
+
+TFuncResultHolder* TFuncResultList::GetHolder(uint32_t GroupAddr) const {
+  const auto it = Holders_.find(GroupAddr);
+  return it == Holders_.end() ? nullptr : it->second.get();
+}
+
+TFuncResultHolder* TFuncResultList::AddHolder(uint32_t GroupAddr) {
+  auto& slot = Holders_[GroupAddr];
+  if (slot == nullptr) {
+    slot = std::make_unique<TFuncResultHolder>(GroupAddr);
+    Order_.push_back(GroupAddr);
+  }
+  return slot.get();
+}
+
+void TFuncResultList::AddNewResultItem(uint32_t GroupAddr, int32_t Slot, TZelSQLAggFunc AggFunc,
+                                       bool Distinct, bool CountStar, plat::TFieldType DataType,
+                                       const TZelDBStringCompare* Compare) {
+  TFuncResultHolder* holder = AddHolder(GroupAddr);
+  PLAT_ASSERT(holder->Count() == Slot, "Aggregate accumulators are added out of order");
+  holder->Add(std::make_unique<TFuncResultItem>(AggFunc, Distinct, CountStar, DataType, Compare));
+}
+
+TFuncResultItem* TFuncResultList::FindFuncResultItem(uint32_t GroupAddr, int32_t Slot) const {
+  TFuncResultHolder* holder = GetHolder(GroupAddr);
+  if (holder == nullptr || Slot < 0 || Slot >= holder->Count()) return nullptr;
+  return holder->Items(Slot);
+}
+
+void TFuncResultList::SetNewValue(uint32_t GroupAddr, int32_t Slot, const plat::Variant& Value) {
+  TFuncResultItem* item = FindFuncResultItem(GroupAddr, Slot);
+  PLAT_ASSERT(item != nullptr, "Aggregate accumulator not found");
+  item->SetNewValue(Value);
+}
+
+plat::Variant TFuncResultList::GetFuncResult(uint32_t GroupAddr, int32_t Slot) const {
+  TFuncResultItem* item = FindFuncResultItem(GroupAddr, Slot);
+  PLAT_ASSERT(item != nullptr, "Aggregate accumulator not found");
+  return item->GetResult();
+}
+
+void TFuncResultList::Clear() {
+  Holders_.clear();
+  Order_.clear();
+}
+
+// ---------------------------------------------------------------- the dataset
+
+TZelQueryDataset::TZelQueryDataset(plat::TComponent* AOwner)
+    : TZelBaseTable(AOwner), FuncResults_(std::make_unique<TFuncResultList>()) {
+  DBStringCompare_ = [this](const char* A, const char* B, int32_t LA, int32_t LB, bool Partial,
+                            bool CaseInsensitive) {
+    return SortOrder() == soASCII ? DBASCIICompareStrings(A, B, LA, LB, CaseInsensitive, Partial)
+                                  : DBANSICompareStrings(A, B, LA, LB, CaseInsensitive, Partial);
+  };
+}
+
+TZelQueryDataset::~TZelQueryDataset() {
+  try {
+    SetActive(false);
+  } catch (...) {
+    // A destructor reports nothing; the table is closed as far as it can be.
+  }
+}
+
+void TZelQueryDataset::InternalOpen() {
+  TZelBaseTable::InternalOpen();
+  // The live columns are for the engine only.
+  for (const char* name : {ResultRecAddrFieldName, ResultRecModFlagFieldName})
+    if (plat::TField* field = FindField(name)) field->SetVisible(false);
+}
+
+void TZelQueryDataset::PrepareEmptyResultSet(bool Created) {
+  PLAT_ASSERT(FieldDefs().Count() > 0,
+              "Field defs are not prepared in TZelQueryDataset.CreateResultSet");
+  if (!Active()) SetMemory(true);
+  if (TableName().empty()) SetTableName("testqry");
+  if (Created) {
+    if (!Active()) Open();
+    EmptyTable();
+  } else {
+    CreateResultSetTable();
+  }
+}
+
+void TZelQueryDataset::CreateResultSetTable() {
+  if (Active()) Close();
+  CreateTable();
+}
+
+void TZelQueryDataset::ReopenForFill() {
+  if (Active()) Close();
+  Open();
+  RowsAffected_ = 0;
+}
+
+void TZelQueryDataset::SetIndexIfDefined(const char* Name) {
+  if (IndexManager().FindIndex(Name) != nullptr) InternalSetIndexName(Name);
+}
+
+uint32_t TZelQueryDataset::CurrentRecAddr() const {
+  return ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecAddr);
+}
+
+bool TZelQueryDataset::KeyExists() {
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  index->CreateKeyBuffer(RecBuf_.data());
+  // Only the result's columns are compared: a key of a non-unique index
+  // ends in the record number.
+  int32_t columns = 0;
+  for (int32_t i = 0; i < index->KeyFields().Count(); ++i)
+    if (index->KeyFields().Items(i)->FieldName() != LogicalRecNoIndexName) ++columns;
+  TSearchModifier modifier;
+  modifier.IncludedKeyFieldCount = columns;
+  modifier.LimitedSearch = true;
+  return index->PartialIndexSearch(stEQ, modifier) == 0;
+}
+
+void TZelQueryDataset::SetResultSetFieldFromVariant(int32_t FieldNo, const plat::Variant& Value) {
+  if (!IsFieldBlob(FieldNo)) {
+    DataSetSetFieldDataAsVariant(FieldNo, Value);
+    return;
+  }
+  plat::TMemoryStream stream;
+  const bool isNull = Value.IsNull() || Value.IsEmpty();
+  if (!isNull) {
+    const std::string text = Value.AsString();
+    stream.Write(text.data(), static_cast<int32_t>(text.size()));
+    stream.SetPosition(0);
+  }
+  DataSetSetFieldStream(FieldNo, isNull, stream);
+}
+
+void TZelQueryDataset::FillColumns(TResultSetFields& Fields, bool SkipAggregates) {
+  for (int32_t i = 0; i < Fields.Count(); ++i) {
+    TResultSetField* field = Fields.GetItems(i);
+    if (field->IsAggregate()) {
+      if (!SkipAggregates) SetResultSetFieldFromVariant(i, plat::Null());
+      continue;
+    }
+    SetResultSetFieldFromVariant(i, field->GetValue());
+  }
+}
+
+void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct) {
+  PLAT_ASSERT(RowSource_ != nullptr, "The result row source is not assigned");
+  ReopenForFill();
+  if (CreateLiveResult_)
+    PLAT_ASSERT(RowSource_->IsSingleTable(), "CreateLiveResult request is invalid");
+  if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
+  const int32_t columns = Fields.Count();
+  int32_t count = 0;
+  for (bool more = RowSource_->FirstRow(); more;) {
+    ClearRecord(nullptr);
+    FillColumns(Fields, false);
+    if (CreateLiveResult_) {
+      DataSetSetFieldDataAsVariant(columns, plat::Variant(static_cast<int32_t>(RowSource_->GetRecAddr())));
+      DataSetSetFieldDataAsVariant(columns + 1,
+                                   plat::Variant(static_cast<int32_t>(RowSource_->GetRecModFlag())));
+    }
+    if (!Distinct || !KeyExists()) {
+      AddRecord(true);
+      ++count;
+    }
+    more = RowSource_->NextRow();
+    // A plain result is cut silently at the limit.
+    if (more && MaxRecords_ > 0 && count >= MaxRecords_) break;
+  }
+  RowsAffected_ = count;
+  SetIndexIfDefined(ResultOrderByIndexName);
+  First();
+}
+
+void TZelQueryDataset::PrepareAggregates(TResultSetFields& Fields) {
+  SlotCount_ = 0;
+  FuncResults_->Clear();
+  for (int32_t i = 0; i < Fields.Count(); ++i) {
+    TResultSetField* field = Fields.GetItems(i);
+    field->AggExpr.reset();
+    field->AggNodes.clear();
+    field->AggArgEvaluators.clear();
+    field->AggSlots.clear();
+    if (!field->IsAggregate()) continue;
+    TZelExprNode* root = field->SelectItem->ColumnRoot;
+    PLAT_ASSERT(root != nullptr, "AggFunc column expression is not assigned");
+    field->AggExpr = std::make_unique<TZelExpr>();
+    TZelExprNode* clone = field->AggExpr->CloneFromTree(root);
+    CollectAggregateNodes(clone, field->AggNodes, 0);
+    for (TZelExprNode* node : field->AggNodes) {
+      std::unique_ptr<TExprEvaluator> evaluator;
+      if (!node->Args().empty()) {
+        evaluator = std::make_unique<TExprEvaluator>();
+        evaluator->SetExcludeRelopNulls(true);
+        evaluator->SetDBStringCompare(DBStringCompare_);
+        evaluator->Prepare(RowSource_->RootProvider(), node->Args().front());
+      }
+      field->AggArgEvaluators.push_back(std::move(evaluator));
+      field->AggSlots.push_back(SlotCount_++);
+    }
+  }
+}
+
+void TZelQueryDataset::CreateAccumulators(TResultSetFields& Fields, uint32_t GroupAddr) {
+  for (int32_t i = 0; i < Fields.Count(); ++i) {
+    TResultSetField* field = Fields.GetItems(i);
+    for (std::size_t k = 0; k < field->AggNodes.size(); ++k) {
+      const TZelExprNode* node = field->AggNodes[k];
+      const auto func = static_cast<TZelSQLAggFunc>(node->ParserToken()->CustomOrdinal());
+      const bool distinct = node->Data().VarType() == plat::varBoolean && node->Data().AsBoolean();
+      const plat::TFieldType type =
+          node->Args().empty() ? plat::ftInteger : node->Args().front()->DataType();
+      FuncResults_->AddNewResultItem(GroupAddr, field->AggSlots[k], func, distinct,
+                                     node->Args().empty(), type, &DBStringCompare_);
+    }
+  }
+}
+
+void TZelQueryDataset::FinishAggregates(TResultSetFields& Fields) {
+  for (uint32_t addr : FuncResults_->GroupOrder()) {
+    SetToRecord(addr, nullptr, false, false);
+    for (int32_t i = 0; i < Fields.Count(); ++i) {
+      TResultSetField* field = Fields.GetItems(i);
+      if (!field->IsAggregate()) continue;
+      plat::Variant value;
+      if (field->AggNodes.size() == 1 && field->AggNodes[0] == field->AggExpr->FirstNode()) {
+        value = FuncResults_->GetFuncResult(addr, field->AggSlots[0]);
+      } else {
+        // The column's expression over the aggregates' results.
+        auto expr = std::make_unique<TZelExpr>();
+        TZelExprNode* root = expr->CloneFromTree(field->AggExpr->FirstNode());
+        std::vector<TZelExprNode*> nodes;
+        CollectAggregateNodes(root, nodes, 0);
+        PLAT_ASSERT(nodes.size() == field->AggNodes.size(), "AggFunc nodes do not match");
+        for (std::size_t k = 0; k < nodes.size(); ++k) {
+          const plat::Variant result = FuncResults_->GetFuncResult(addr, field->AggSlots[k]);
+          nodes[k]->ParserToken()->SetToken(zstValue);
+          nodes[k]->SetKind(enkConst);
+          nodes[k]->SetOperator(zeoCONST2);
+          nodes[k]->SetData(result);
+          nodes[k]->Args().clear();
+        }
+        TExprEvaluator evaluator;
+        evaluator.SetExcludeRelopNulls(true);
+        evaluator.SetDBStringCompare(DBStringCompare_);
+        evaluator.Prepare(RowSource_->RootProvider(), root);
+        PLAT_ASSERT(evaluator.IsPrepared(), "AggFunc final evaluator is not prepared");
+        value = evaluator.EvaluateValueExpr();
+      }
+      SetResultSetFieldFromVariant(i, value);
+    }
+    UpdateRecord();
+  }
+}
+
+void TZelQueryDataset::PopulateSimpleCountResultSet(int32_t Count) {
+  ClearRecord(nullptr);
+  DataSetSetFieldDataAsVariant(0, plat::Variant(Count));
+  AddRecord(true);
+  RowsAffected_ = 1;
+  First();
+}
+
+void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool Grouped) {
+  PLAT_ASSERT(RowSource_ != nullptr, "The result row source is not assigned");
+  ReopenForFill();
+  // COUNT(*) alone over one table: the table's count, when the source knows
+  // it exactly.
+  if (Fields.Count() == 1 && !Grouped) {
+    const TSelectFieldItem* item = Fields.GetItems(0)->SelectItem;
+    const TZelExprNode* root = item != nullptr ? item->ColumnRoot : nullptr;
+    if (root != nullptr && root->ParserToken()->Token() == zstAggFunc && root->Args().empty() &&
+        RowSource_->IsSingleTable()) {
+      const int32_t known = RowSource_->GetKnownRecordCount();
+      if (known >= 0) {
+        PopulateSimpleCountResultSet(known);
+        return;
+      }
+    }
+  }
+  PrepareAggregates(Fields);
+  uint32_t single = 0;
+  if (!Grouped) {
+    ClearRecord(nullptr);
+    FillColumns(Fields, false);
+    AddRecord(true);
+    single = CurrentRecAddr();
+    CreateAccumulators(Fields, single);
+  } else {
+    SetIndexIfDefined(ResultGroupByIndexName);
+  }
+  int32_t groups = Grouped ? 0 : 1;
+  for (bool more = RowSource_->FirstRow(); more;) {
+    uint32_t addr = single;
+    if (Grouped) {
+      ClearRecord(nullptr);
+      FillColumns(Fields, false);
+      if (KeyExists()) {
+        LoadFromIndex();
+        addr = CurrentRecAddr();
+      } else {
+        AddRecord(true);
+        ++groups;
+        addr = CurrentRecAddr();
+        CreateAccumulators(Fields, addr);
+      }
+    }
+    for (int32_t i = 0; i < Fields.Count(); ++i) {
+      TResultSetField* field = Fields.GetItems(i);
+      for (std::size_t k = 0; k < field->AggNodes.size(); ++k) {
+        TExprEvaluator* evaluator = field->AggArgEvaluators[k].get();
+        plat::Variant value;
+        if (evaluator != nullptr) {
+          evaluator->Reset();
+          value = evaluator->EvaluateValueExpr();
+        }
+        FuncResults_->SetNewValue(addr, field->AggSlots[k], value);
+      }
+    }
+    more = RowSource_->NextRow();
+    if (more && MaxRecords_ > 0 && groups > MaxRecords_)
+      ZelDatabaseErrorFmt(0x25AD, DatasetContext, "Result set limit of %d has been exceeded",
+                          {MaxRecords_}, this);
+  }
+  if (Grouped && MaxRecords_ > 0 && groups > MaxRecords_)
+    ZelDatabaseErrorFmt(0x25AD, DatasetContext, "Result set limit of %d has been exceeded",
+                        {MaxRecords_}, this);
+  FinishAggregates(Fields);
+  SetIndexIfDefined(ResultOrderByIndexName);
+  RowsAffected_ = GetTotalRecordCount();
+  First();
+}
+
+void TZelQueryDataset::ProcessHavingClause(TZelExprNode* Root) {
+  if (Root == nullptr) return;
+  TResultRowProvider provider(*this);
+  TExprEvaluator evaluator;
+  evaluator.SetExcludeRelopNulls(true);
+  evaluator.SetDBStringCompare(DBStringCompare_);
+  evaluator.Prepare(&provider, Root);
+  // The addresses first: deleting moves the cursor.
+  std::vector<uint32_t> rows;
+  for (bool more = DataSetFirst(); more; more = DataSetNext()) rows.push_back(CurrentRecAddr());
+  for (uint32_t addr : rows) {
+    SetToRecord(addr, nullptr, false, false);
+    evaluator.Reset();
+    if (!evaluator.Evaluate()) DeleteRecord(nullptr);
+  }
+  RowsAffected_ = GetTotalRecordCount();
+  First();
+}
+
+void TZelQueryDataset::PopulateResultSetAddrList(std::vector<uint32_t>& List) {
+  PLAT_ASSERT(RowSource_ != nullptr && RowSource_->IsSingleTable(), "RootProvider type is incorrect");
+  List.clear();
+  for (bool more = RowSource_->FirstRow(); more; more = RowSource_->NextRow())
+    List.push_back(RowSource_->GetRecAddr());
+}
+
+void TZelQueryDataset::SetReadOnlyResultFields(TResultSetFields& Fields) {
+  for (int32_t i = 0; i < Fields.Count() && i < this->Fields().Count(); ++i)
+    this->Fields().Fields(i)->SetReadOnly(Fields.GetItems(i)->IsComputed());
+}
+
+// ---------------------------------------------------------------- row operations
+
+void TZelQueryDataset::InsertData(TResultSetFields& Fields) {
+  const bool opened = !Active();
+  if (opened) Open();
+  RowsAffected_ = 0;
+  ClearRecord(nullptr);
+  for (int32_t i = 0; i < Fields.Count(); ++i) {
+    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
+    if (no < 0) ZelDatabaseError(0x2710, "TZelQueryDataset.InsertData", Fields.GetItems(i)->FieldName, this);
+    SetResultSetFieldFromVariant(no, Fields.GetItems(i)->GetValue());
+  }
+  AddRecord(true);
+  RowsAffected_ = 1;
+  if (opened) Close();
+}
+
+void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQueryDataset& Source,
+                                             bool ResetCount, bool Distinct) {
+  if (ResetCount) RowsAffected_ = 0;
+  if (!Active()) Open();
+  if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
+  // Column i of Source goes to the column named by field i.
+  const int32_t columns = std::min(Fields.Count(), Source.GetInternalFieldCount());
+  std::vector<int32_t> targets;
+  for (int32_t i = 0; i < columns; ++i) {
+    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
+    if (no < 0)
+      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertDataFromDataset",
+                       Fields.GetItems(i)->FieldName, this);
+    targets.push_back(no);
+  }
+  for (bool more = Source.DataSetFirst(); more; more = Source.DataSetNext()) {
+    ClearRecord(nullptr);
+    for (int32_t i = 0; i < columns; ++i) {
+      plat::Variant value;
+      if (!Source.IsFieldBlob(i)) {
+        value = Source.DataSetGetFieldDataAsVariant(i);
+      } else {
+        plat::TMemoryStream stream;
+        bool isNull = true;
+        Source.DataSetGetFieldStreamFromRecBuf(Source.RecordBuffer(), i, stream, isNull);
+        stream.SetPosition(0);
+        value = isNull ? plat::Null() : plat::Variant(plat::ReadStreamToEnd(stream));
+      }
+      SetResultSetFieldFromVariant(targets[static_cast<std::size_t>(i)], value);
+    }
+    if (!Distinct || !KeyExists()) {
+      AddRecord(true);
+      ++RowsAffected_;
+    }
+  }
+  SetIndexIfDefined(ResultOrderByIndexName);
+  First();
+}
+
+void TZelQueryDataset::UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor) {
+  const bool opened = !Active();
+  if (opened) Open();
+  // Every SET value is taken from the row as it was before any is stored:
+  // SET a = b, b = a swaps.
+  std::vector<plat::Variant> values;
+  for (int32_t i = 0; i < RowConstructor.Count(); ++i)
+    values.push_back(RowConstructor.GetItems(i)->GetRowData());
+  for (int32_t i = 0; i < RowConstructor.Count(); ++i)
+    SetResultSetFieldFromVariant(RowConstructor.GetItems(i)->TargetColumnIndex(),
+                                 values[static_cast<std::size_t>(i)]);
+  UpdateRecord();
+  if (opened) Close();
+}
+
+void TZelQueryDataset::UpdateData(bool AllRows, const std::vector<uint32_t>& List,
+                                  TZelUpdateRowConstructor& RowConstructor) {
+  RowsAffected_ = 0;
+  for (int32_t i = 0; i < RowConstructor.Count(); ++i) {
+    TZelUpdateRowConstructorElement* element = RowConstructor.GetItems(i);
+    element->SetTargetColumnIndex(GetFieldNo(element->TargetColumnName()));
+  }
+  // The addresses are taken before anything changes, so that a changed key
+  // never moves a row ahead of the walk.
+  std::vector<uint32_t> rows;
+  if (AllRows) {
+    for (bool more = DataSetFirst(); more; more = DataSetNext()) rows.push_back(CurrentRecAddr());
+  } else {
+    rows = List;
+  }
+  for (uint32_t addr : rows) {
+    SetToRecord(addr, nullptr, true, false);
+    UpdateCurrentRecord(RowConstructor);
+    ++RowsAffected_;
+  }
+}
+
+void TZelQueryDataset::DeleteData(bool AllRows, std::vector<uint32_t>& List) {
+  if (AllRows) {
+    List.clear();
+    for (bool more = DataSetFirst(); more; more = DataSetNext()) List.push_back(CurrentRecAddr());
+  }
+  RowsAffected_ = 0;
+  for (uint32_t addr : List) {
+    SetToRecord(addr, nullptr, false, false);
+    DeleteRecord(nullptr);
+    ++RowsAffected_;
+  }
+}
+
+}  // namespace zel

@@ -1,0 +1,219 @@
+// Statements that give no result set: INSERT, UPDATE and DELETE work through
+// the item's result dataset opened on the target table; the schema
+// statements through a table component and the table's restructuring.
+
+#include "engine/sql/zelQueryProvider.h"
+
+#include "engine/dataset/zelDatabaseFilters.h"
+#include "engine/storage/zelDataRestructure.h"
+
+namespace zel {
+
+namespace {
+
+// The values of the target's record buffer, through which the INSERT values
+// and the SET expressions of an UPDATE are evaluated (SET reads the row
+// being changed).
+class TTargetRowProvider {
+ public:
+  explicit TTargetRowProvider(TZelQueryDataset& Target)
+      : DBInterface_(Target.DataBase()), Provider_(&DBInterface_) {
+    Provider_.Initialize(&Target);
+    Provider_.SetReadDataFromRecBuf(true);
+  }
+  TZelExprDataProvider* Get() { return &Provider_; }
+
+ private:
+  TZelDataProviderDBInterface DBInterface_;
+  TZelExprDBDataProvider Provider_;
+};
+
+// Closes the target's result dataset when the statement ends, however.
+class TCloseAtEnd {
+ public:
+  explicit TCloseAtEnd(TZelQueryDataset& DataSet) : DataSet_(DataSet) {}
+  ~TCloseAtEnd() {
+    // The statement's own failure, if any, is the one to report.
+    try {
+      DataSet_.Close();
+    } catch (...) {
+    }
+  }
+  TCloseAtEnd(const TCloseAtEnd&) = delete;
+  TCloseAtEnd& operator=(const TCloseAtEnd&) = delete;
+
+ private:
+  TZelQueryDataset& DataSet_;
+};
+
+// Holds the database exclusively for a schema change of a disk table and
+// puts its exclusive setting and connected state back afterwards, also when
+// the change fails.
+class TExclusiveReconnect {
+ public:
+  TExclusiveReconnect(TZelDataBase& Database, bool NeedExclusive)
+      : Database_(Database), WasConnected_(Database.Connected()),
+        WasExclusive_(Database.Exclusive()) {
+    if (NeedExclusive && !WasExclusive_) {
+      if (WasConnected_) Database_.SetConnected(false);
+      Changed_ = true;
+      Database_.SetExclusive(true);
+    }
+    Database_.SetConnected(true);
+  }
+  ~TExclusiveReconnect() {
+    // The failure that ended the scope, if any, is the one to report.
+    try {
+      if (Changed_) {
+        Database_.SetConnected(false);
+        Database_.SetExclusive(WasExclusive_);
+      }
+      Database_.SetConnected(WasConnected_);
+    } catch (...) {
+    }
+  }
+  TExclusiveReconnect(const TExclusiveReconnect&) = delete;
+  TExclusiveReconnect& operator=(const TExclusiveReconnect&) = delete;
+
+ private:
+  TZelDataBase& Database_;
+  bool WasConnected_;
+  bool WasExclusive_;
+  bool Changed_ = false;
+};
+
+}  // namespace
+
+bool TZelQueryProvider::ExecSQL() { return !Items_.empty() && Items_[0]->ExecSQL(); }
+
+bool TZelQueryProviderItem::ExecSQL() {
+  switch (Engine_->GetSQLStatementType()) {
+    case zsSQLInsert:
+      return InternalExecuteInsertStatement();
+    case zsSQLDelete:
+      return InternalExecuteDeleteStatement();
+    case zsSQLUpdate:
+      return InternalExecuteUpdateStatement();
+    case zsSchemaManipulation:
+      return InternalExecuteSchemaStatement();
+    default:
+      return Fail("SQL statement cannot be executed by ExecSQL");
+  }
+}
+
+void TZelQueryProviderItem::OpenTargetResultSet() {
+  BindParams(nullptr);
+  TTableNameItem* target = TargetTable();
+  PLAT_ASSERT(ResultSet_ != nullptr && target != nullptr, "Result set is not assigned");
+  ResultSet_->Close();
+  ResultSet_->SetDataBase(Provider_.Database());
+  ResultSet_->SetTableName(target->TableName());
+  ResultSet_->SetMemory(target->Memory());
+  ResultSet_->Open();
+}
+
+bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
+  OpenTargetResultSet();
+  TCloseAtEnd close(*ResultSet_);
+  TTargetRowProvider values(*ResultSet_);
+  TZelInsertParser& parser = Engine_->InsertParser();
+  parser.Values().Prepare(values.Get());
+  ResultFields_->Clear();
+  for (int32_t i = 0; i < parser.Columns().Count(); ++i) {
+    TResultSetField* field = ResultFields_->Add();
+    field->FieldName = parser.Columns().Strings(i);
+    field->Value = i < parser.Values().Count() ? parser.Values().GetItems(i)->GetRowData()
+                                               : plat::Variant::MakeNull();
+  }
+  if (!parser.HasSelectClause()) {
+    ResultSet_->InsertData(*ResultFields_);
+    return true;
+  }
+  PLAT_ASSERT(Children_.size() == 1, "Insert select count is incorrect");
+  TZelQueryProviderItem& select = *Children_[0];
+  const bool built = select.Prepare() && select.CreateResultSet();
+  if (built) ResultSet_->InsertDataFromDataset(*ResultFields_, select.ResultSet(), true, false);
+  return built;
+}
+
+bool TZelQueryProviderItem::InternalExecuteDeleteStatement() {
+  OpenTargetResultSet();
+  TCloseAtEnd close(*ResultSet_);
+  const bool allRows = !Engine_->DeleteParser().HasWhereClause();
+  // Every row to delete is known before the first goes.
+  std::vector<uint32_t> rows;
+  if (!allRows) {
+    PLAT_ASSERT(Children_.size() == 1, "Delete where count is incorrect");
+    TZelQueryProviderItem& where = *Children_[0];
+    if (!where.Prepare()) return false;
+    where.CreateResultList(rows);
+  }
+  ResultSet_->DeleteData(allRows, rows);
+  return true;
+}
+
+bool TZelQueryProviderItem::InternalExecuteUpdateStatement() {
+  OpenTargetResultSet();
+  TCloseAtEnd close(*ResultSet_);
+  TTargetRowProvider current(*ResultSet_);
+  TZelUpdateParser& parser = Engine_->UpdateParser();
+  parser.SetList().Prepare(current.Get());
+  const bool allRows = !parser.HasWhereClause();
+  // Every row to change is known before the first changes, so a changed
+  // key never moves a row ahead of the walk or twice through it.
+  std::vector<uint32_t> rows;
+  if (!allRows) {
+    PLAT_ASSERT(!Children_.empty(), "Update where count is incorrect");
+    TZelQueryProviderItem& where = *Children_.back();
+    // Its references to the target are its own rows.
+    where.SetIsCorrelated(false);
+    if (!where.Prepare()) return false;
+    where.CreateResultList(rows);
+  }
+  ResultSet_->UpdateData(allRows, rows, parser.SetList());
+  return true;
+}
+
+bool TZelQueryProviderItem::InternalExecuteSchemaStatement() {
+  TZelDataBase& db = *Provider_.Database();
+  TZelSchemaManipulationParser& parser = Engine_->SchemaParser();
+  const TSQLSchemaManipulationOp op = parser.Operation();
+  const TTableNameItem& target = *TargetTable();
+  // A new table and a memory table need no exclusive hold of the file.
+  TExclusiveReconnect hold(db, op != ddCreateTable && !target.Memory() && !db.IsMemoryDatabase());
+  TZelTable table;
+  table.SetDataBase(&db);
+  table.SetTableName(target.TableName());
+  table.SetMemory(target.Memory());
+  if (op == ddDropTable) {
+    db.DeleteTable(target.TableName(), target.Memory());
+    return true;
+  }
+  TInternalFields fields;
+  plat::TIndexDefs indexes;
+  if (op != ddCreateTable) {
+    table.Open();
+    fields.Assign(&table.TableDef().InternalFields());
+    indexes.Assign(&table.IndexDefs());
+    table.Close();
+  }
+  if (!parser.ValidateTableChanges(fields, &indexes)) return Fail(parser.GetErrorMsg());
+  if (op == ddCreateTable) {
+    const TInternalFields& added = parser.AddedFields();
+    for (int32_t i = 0; i < added.Count(); ++i) {
+      const TInternalFieldItem* item = added.GetIndex(i);
+      table.FieldDefs().Add(item->FieldName(), item->DataType(), item->FieldSize(),
+                            item->Required());
+    }
+    if (!parser.IndexName().empty() || parser.IndexOptions().Contains(plat::ixPrimary))
+      table.IndexDefs().Add(parser.IndexName(), parser.GetIndexFieldsAsText(),
+                            parser.IndexOptions());
+    return table.CreateTable();
+  }
+  parser.SetRestructureFieldDefs(table.RestructureFieldDefs());
+  parser.SetRestructureIndexDefs(table.RestructureIndexDefs());
+  table.RestructureTable(TInternalRestructureRecord{});
+  return true;
+}
+
+}  // namespace zel

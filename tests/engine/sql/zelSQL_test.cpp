@@ -1,0 +1,677 @@
+// The query component on a disk database: schema statements with their
+// exclusive reconnection, INSERT with parameters, scripts, the run's own
+// transaction, the parameter list, its streaming and the master link.
+#include "engine/sql/zelSQL.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/zelCommonError.h"
+#include "platform/db/DataSource.h"
+#include "platform/rtl/ComponentText.h"
+#include "support/DatabaseCheck.h"
+#include "support/TestDir.h"
+
+namespace zel {
+namespace {
+
+// "ok <rows affected>", or the error code, its table message and the whole
+// message.
+std::string Outcome(TZelQuery& Q, const std::string& Text) {
+  try {
+    Q.SQL().SetText(Text);
+    Q.ExecSQL();
+    return "ok " + std::to_string(Q.RowsAffected());
+  } catch (const EZelDatabaseError& e) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04X ", static_cast<unsigned>(e.ErrorCode()));
+    return code + e.TableMessage() + " | " + e.Message();
+  }
+}
+
+class Query : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Db.SetDataBaseName(File());
+    Db.CreateDatabase();
+    Db.SetConnected(true);
+    Q.SetDataBase(&Db);
+  }
+
+  void TearDown() override {
+    Q.Close();
+    if (Db.InTransaction()) Db.Rollback();
+    Db.SetConnected(false);
+    EXPECT_TRUE(testsupport::DatabaseIsIntact(File()));
+  }
+
+  std::string File() const { return Dir.File("sql.zel"); }
+
+  void Exec(const std::string& Text) {
+    Q.SQL().SetText(Text);
+    Q.ExecSQL();
+  }
+
+  std::unique_ptr<TZelTable> Table(const std::string& Name, bool Memory = false) {
+    auto t = std::make_unique<TZelTable>();
+    t->SetDataBase(&Db);
+    t->SetTableName(Name);
+    t->SetMemory(Memory);
+    return t;
+  }
+
+  // The rows of a table in its primary order: "1,x;2,null".
+  std::string Rows(const std::string& Name, bool Memory = false) {
+    auto t = Table(Name, Memory);
+    t->Open();
+    std::string out;
+    for (t->First(); !t->Eof(); t->Next()) {
+      if (!out.empty()) out += ";";
+      for (int32_t i = 0; i < t->FieldCount(); ++i) {
+        plat::TField* f = t->Fields().Fields(i);
+        out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
+      }
+    }
+    return out;
+  }
+
+  // Columns and indexes: "a:Integer b:String(10) | ib[b]".
+  std::string Structure(const std::string& Name) {
+    auto t = Table(Name);
+    t->Open();
+    std::string out;
+    for (int32_t i = 0; i < t->FieldDefs().Count(); ++i) {
+      const plat::TFieldDef* d = t->FieldDefs().Items(i);
+      out += (i ? " " : "") + d->Name() + ":" + std::string(plat::FieldTypeNames[d->DataType()]);
+      if (d->DataType() == plat::ftString) out += "(" + std::to_string(d->Size()) + ")";
+    }
+    out += " |";
+    for (int32_t i = 0; i < t->IndexDefs().Count(); ++i) {
+      const plat::TIndexDef* d = t->IndexDefs().Items(i);
+      out += " " + d->Name() + "[" + d->Fields() + "]";
+    }
+    return out;
+  }
+
+  bool Exists(const std::string& Name) { return Table(Name)->Exists(); }
+
+  // The memory tables that hold query results.
+  std::vector<std::string> ResultTables() {
+    plat::TStringList names;
+    Db.GetTableNames(names, true);
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < names.Count(); ++i)
+      if (names.Strings(i).rfind("$Q", 0) == 0) out.push_back(names.Strings(i));
+    return out;
+  }
+
+  testsupport::TempDir Dir;
+  TZelDataBase Db;
+  TZelQuery Q;
+};
+
+TEST(SQLScript, SplitsOnlyAtTheSemicolonsThatEndAStatement) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      {"DELETE FROM t", {"DELETE FROM t"}},
+      {"INSERT INTO t VALUES (1);", {"INSERT INTO t VALUES (1);"}},
+      {"INSERT INTO t VALUES (1);  \n", {"INSERT INTO t VALUES (1);  \n"}},
+      {"INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)",
+       {"INSERT INTO t VALUES (1);", "INSERT INTO t VALUES (2)"}},
+      {"INSERT INTO t VALUES ('a;b');\nINSERT INTO t VALUES (2);",
+       {"INSERT INTO t VALUES ('a;b');", "INSERT INTO t VALUES (2);"}},
+      {"DELETE FROM emp /* keep; */ WHERE id = 1", {"DELETE FROM emp /* keep; */ WHERE id = 1"}},
+      {"DELETE FROM \"odd;name\"; // done; really\nDELETE FROM u",
+       {"DELETE FROM \"odd;name\";", "// done; really\nDELETE FROM u"}},
+      {"DELETE FROM t;; ;DELETE FROM u", {"DELETE FROM t;", "DELETE FROM u"}},
+      {"DELETE FROM t; /* only a comment */", {"DELETE FROM t; /* only a comment */"}},
+      {"", {""}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitSQLScript(c.text), c.pieces) << c.text;
+}
+
+TEST_F(Query, SchemaStatementsChangeTheTableOrReportWhyNot) {
+  Exec("CREATE TABLE t1 (a INTEGER NOT NULL, b VARCHAR(10), PRIMARY KEY (a))");
+  Exec("INSERT INTO t1 VALUES (1, 'one')");
+  Exec("INSERT INTO t1 VALUES (2, 'two')");
+  ASSERT_EQ(Rows("t1"), "1,one;2,two");
+
+  // Each statement runs on the table as the one before left it.
+  struct Case {
+    const char* sql;
+    const char* outcome;    // "ok 0" or the start of the error
+    const char* structure;  // afterwards
+    const char* rows;       // afterwards
+  } cases[] = {
+      {"ALTER TABLE t1 ADD c INTEGER", "ok 0", "a:Integer b:String(10) c:Integer", "1,one,null;2,two,null"},
+      {"ALTER TABLE t1 ADD c INTEGER", "0x25AD SQL Error", "a:Integer b:String(10) c:Integer", "1,one,null;2,two,null"},
+      {"ALTER TABLE t1 ALTER b TO name", "ok 0", "a:Integer name:String(10) c:Integer", "1,one,null;2,two,null"},
+      {"ALTER TABLE t1 DROP c", "ok 0", "a:Integer name:String(10)", "1,one;2,two"},
+      {"CREATE INDEX iname ON t1 (name)", "ok 0", "a:Integer name:String(10)", "1,one;2,two"},
+      {"CREATE INDEX iname ON t1 (a)", "0x25AD SQL Error", "a:Integer name:String(10)", "1,one;2,two"},
+      {"DROP INDEX t1 nosuch", "0x25AD SQL Error", "a:Integer name:String(10)", "1,one;2,two"},
+      {"DROP INDEX t1 iname", "ok 0", "a:Integer name:String(10)", "1,one;2,two"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    EXPECT_EQ(Outcome(Q, c.sql).substr(0, std::string(c.outcome).size()), c.outcome);
+    const std::string s = Structure("t1");
+    EXPECT_EQ(s.substr(0, s.find(" |")), c.structure);
+    EXPECT_EQ(Rows("t1"), c.rows);
+    EXPECT_FALSE(Db.InTransaction());
+  }
+  EXPECT_NE(Structure("t1").find("[a]"), std::string::npos) << "the primary index stays";
+
+  EXPECT_EQ(Outcome(Q, "CREATE INDEX iname ON t1 (name)"), "ok 0");
+  EXPECT_NE(Structure("t1").find("iname[name]"), std::string::npos);
+  EXPECT_EQ(Outcome(Q, "DROP TABLE t1"), "ok 0");
+  EXPECT_FALSE(Exists("t1"));
+}
+
+TEST_F(Query, SchemaErrorsCarryTheirMessageAndPosition) {
+  Exec("CREATE TABLE t1 (a INTEGER, c INTEGER)");
+  struct Case {
+    const char* sql;
+    const char* message;
+  } cases[] = {
+      {"CREATE TABLE t1 (x INTEGER)", "Table already exists: t1"},
+      {"ALTER TABLE t1 ADD c INTEGER", "Field already exists : c Line 1, Character 20. Token 'c'"},
+      {"ALTER TABLE t1 DROP x", "Field not found : x"},
+      {"DROP INDEX t1 nosuch", "Index not found"},
+      {"DROP TABLE nosuch", "Table not found: nosuch"},
+      {"ALTER TABLE nosuch ADD x INTEGER", "Table not found: nosuch"},
+      {"CREATE TABLE t2 x INTEGER", "Missing Left Parenthesis Line 1, Character 17. Token 'x'"},
+      {"", "SQL statment is empty"},
+      {"   \n ", "SQL statment is empty"},
+      {"FROBNICATE t1", "Unrecognised SQL statement type"},
+      {"SELECT a FROM t1", "SQL statement cannot be executed by ExecSQL"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = Outcome(Q, c.sql);
+    EXPECT_EQ(out.rfind("0x25AD SQL Error", 0), 0u) << c.sql << ": " << out;
+    EXPECT_NE(out.find(c.message), std::string::npos) << c.sql << ": " << out;
+  }
+  EXPECT_EQ(Structure("t1"), "a:Integer c:Integer |");
+  EXPECT_FALSE(Exists("t2"));
+}
+
+TEST_F(Query, SchemaStatementsReconnectExclusivelyOnlyWhereNeededAndRestoreTheDatabase) {
+  Exec("CREATE TABLE t1 (a INTEGER)");
+  auto host = Table("t1");
+  host->Open();
+  // A new table needs no exclusive hold: the host's open table stays open.
+  Exec("CREATE TABLE t2 (a INTEGER)");
+  EXPECT_TRUE(host->Active());
+  EXPECT_FALSE(Db.Exclusive());
+
+  // A change of a disk table reconnects exclusively, which closes the
+  // host's datasets, and then puts the database back as it was.
+  Exec("ALTER TABLE t2 ADD b INTEGER");
+  EXPECT_FALSE(host->Active());
+  EXPECT_TRUE(Db.Connected());
+  EXPECT_FALSE(Db.Exclusive());
+
+  // The query connects a disconnected database for its run and leaves it
+  // connected; the reconnection puts back the state it found.
+  Db.SetConnected(false);
+  Exec("CREATE INDEX ib ON t2 (b)");
+  EXPECT_TRUE(Db.Connected());
+  EXPECT_FALSE(Db.Exclusive());
+  EXPECT_NE(Structure("t2").find("ib[b]"), std::string::npos);
+
+  // A database held exclusively is used as it is.
+  Db.SetConnected(false);
+  Db.SetExclusive(true);
+  Db.SetConnected(true);
+  host->Open();
+  Exec("DROP INDEX t2 ib");
+  EXPECT_TRUE(host->Active());
+  EXPECT_TRUE(Db.Exclusive());
+  EXPECT_EQ(Structure("t2").find("ib[b]"), std::string::npos);
+
+  // A memory table needs no reconnection either.
+  Exec("CREATE TABLE TEMPORARY m (a INTEGER)");
+  Exec("DROP TABLE TEMPORARY m");
+  EXPECT_TRUE(host->Active());
+  host->Close();
+}
+
+TEST_F(Query, SchemaStatementInsideTheHostsTransactionIsRefusedBeforeItRuns) {
+  Exec("CREATE TABLE t1 (a INTEGER)");
+  Db.StartTransaction();
+  for (const char* sql : {"CREATE TABLE t2 (a INTEGER)", "ALTER TABLE t1 ADD b INTEGER", "DROP TABLE t1"})
+    EXPECT_EQ(Outcome(Q, sql).substr(0, 6), "0x278A") << sql;
+  EXPECT_TRUE(Db.InTransaction());
+  Db.Rollback();
+  EXPECT_FALSE(Exists("t2"));
+  EXPECT_EQ(Structure("t1"), "a:Integer |");
+}
+
+TEST_F(Query, InsertTakesItsParametersAndNullsForMissingValues) {
+  Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(10), c FLOAT, PRIMARY KEY (a))");
+  Q.SQL().SetText("INSERT INTO t1 (a, b) VALUES (:a, :b)");
+  ASSERT_EQ(Q.ParamCount(), 2);
+  for (int32_t a : {1, 2, 3}) {
+    Q.ParamByName("a")->SetAsInteger(a);
+    Q.ParamByName("B")->SetAsString("v" + std::to_string(a));
+    Q.ExecSQL();
+    EXPECT_EQ(Q.RowsAffected(), 1);
+  }
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 (c, a) VALUES (2.5, 10)"), "ok 1");
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 VALUES (11 + 1, 'x' || 'y', :c)"), "ok 1");
+  EXPECT_EQ(Rows("t1"), "1,v1,null;2,v2,null;3,v3,null;10,null,2.5;12,xy,null");
+  EXPECT_NE(Outcome(Q, "INSERT INTO t1 (a, c, b) VALUES (13, 2.5)")
+                .find("Number of insert columns does not match number of insert values"),
+            std::string::npos);
+  EXPECT_THROW(Q.ParamByName("nosuch"), plat::EDatabaseError);
+}
+
+TEST_F(Query, AFailedInsertLeavesTheTableAsItWasAndTheHostDecidesInItsTransaction) {
+  Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
+  Exec("INSERT INTO t1 VALUES (1, 'one')");
+  // Its own transaction is rolled back.
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 VALUES (1, 'again')").substr(0, 6), "0x2601");
+  EXPECT_FALSE(Db.InTransaction());
+  EXPECT_EQ(Rows("t1"), "1,one");
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 (a, nosuch) VALUES (2, 3)").substr(0, 16), "0x25AD SQL Error");
+  EXPECT_NE(Outcome(Q, "INSERT INTO nosuch VALUES (2)").find("Table not found - nosuch. "),
+            std::string::npos);
+
+  // Inside the host's transaction the error is raised and the host's
+  // transaction goes on; the host commits or rolls back what it did.
+  Db.StartTransaction();
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 VALUES (1, 'dup')").substr(0, 6), "0x2601");
+  EXPECT_TRUE(Db.InTransaction());
+  Db.Commit();
+  EXPECT_EQ(Rows("t1"), "1,one");
+
+  Db.StartTransaction();
+  Exec("INSERT INTO t1 VALUES (3, 'three')");
+  EXPECT_TRUE(Db.InTransaction());
+  Db.Rollback();
+  EXPECT_EQ(Rows("t1"), "1,one");
+}
+
+// Each statement opens the table afresh; what the one before it wrote in
+// the host's transaction is still there (the cache keeps changed pages when
+// a table is reopened).
+TEST_F(Query, StatementsInTheHostsTransactionSeeEachOther) {
+  Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
+  Exec("INSERT INTO t1 VALUES (1, 'one')");
+  Db.StartTransaction();
+  Exec("INSERT INTO t1 VALUES (2, 'two')");
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 VALUES (3, 'three')"), "ok 1");
+  Db.Commit();
+  EXPECT_EQ(Rows("t1"), "1,one;2,two;3,three");
+}
+
+TEST_F(Query, AScriptRunsEachStatementOnceAndKeepsTheLastOne) {
+  Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(20), PRIMARY KEY (a));\n"
+       "INSERT INTO t1 VALUES (1, 'semi;colon');  /* not; a; statement */\n"
+       "INSERT INTO t1 VALUES (2, 'it''s');\n"
+       "// a comment; with semicolons\n"
+       "INSERT INTO t1 VALUES (3, :b);");
+  EXPECT_EQ(Q.SQL().Text(), "// a comment; with semicolons\nINSERT INTO t1 VALUES (3, :b);\n");
+  EXPECT_EQ(Rows("t1"), "1,semi;colon;2,it's;3,null");
+
+  // One statement ended by ";" runs once.
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 VALUES (4, 'four');"), "ok 1");
+  EXPECT_EQ(Rows("t1"), "1,semi;colon;2,it's;3,null;4,four");
+
+  // A parameter value given before the run reaches its statement.
+  Q.SQL().SetText("INSERT INTO t1 VALUES (5, :b); CREATE TABLE t2 (x INTEGER); "
+                  "INSERT INTO t1 VALUES (6, :b)");
+  Q.ParamByName("b")->SetAsString("given");
+  Q.ExecSQL();
+  EXPECT_EQ(Rows("t1"), "1,semi;colon;2,it's;3,null;4,four;5,given;6,given");
+
+  // A failing statement stops the script; what ran before it stays.
+  EXPECT_EQ(Outcome(Q, "INSERT INTO t1 VALUES (7, 'x'); INSERT INTO t1 VALUES (1, 'dup'); "
+                       "INSERT INTO t1 VALUES (8, 'y')").substr(0, 6),
+            "0x2601");
+  EXPECT_NE(Rows("t1").find("7,x"), std::string::npos);
+  EXPECT_EQ(Rows("t1").find("8,y"), std::string::npos);
+}
+
+TEST_F(Query, OpenRefusesAStatementThatGivesNoRows) {
+  Exec("CREATE TABLE t1 (a INTEGER)");
+  Q.SQL().SetText("INSERT INTO t1 VALUES (1)");
+  try {
+    Q.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x25AD);
+    EXPECT_NE(e.Message().find("SQL statement cannot be opened (execute by ExecSQL)"), std::string::npos);
+  }
+  EXPECT_FALSE(Q.Active());
+  EXPECT_EQ(Rows("t1"), "");
+
+  TZelQuery lone;
+  lone.SQL().SetText("CREATE TABLE t9 (a INTEGER)");
+  for (auto action : {+[](TZelQuery& q) { q.ExecSQL(); }, +[](TZelQuery& q) { q.Prepare(); },
+                      +[](TZelQuery& q) { q.Open(); }}) {
+    try {
+      action(lone);
+      ADD_FAILURE() << "ran without a database";
+    } catch (const EZelDatabaseError& e) {
+      EXPECT_EQ(e.ErrorCode(), 0x2780);
+    }
+  }
+}
+
+TEST_F(Query, PrepareAndTheParameterListFollowTheText) {
+  Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(10))");
+  Q.SQL().SetText("INSERT INTO t1 VALUES (:a, :b)");
+  Q.Prepare();
+  EXPECT_TRUE(Q.Prepared());
+  EXPECT_EQ(Q.GetSQLStatementType(), zsSQLInsert);
+  Q.ParamByName("a")->SetAsInteger(7);
+  // A new text unprepares; a parameter of the same name keeps its value.
+  Q.SQL().SetText("INSERT INTO t1 (a) VALUES (:a)");
+  EXPECT_FALSE(Q.Prepared());
+  ASSERT_EQ(Q.ParamCount(), 1);
+  EXPECT_EQ(Q.ParamByName("a")->AsInteger(), 7);
+  Q.ExecSQL();
+  EXPECT_EQ(Rows("t1"), "7,null");
+  Q.SetPrepare(false);
+  EXPECT_FALSE(Q.Prepared());
+
+  // Without the parameter check the list is left to the host.
+  Q.SetParamCheck(false);
+  Q.Params().Clear();
+  Q.SQL().SetText("INSERT INTO t1 VALUES (:x, :y)");
+  EXPECT_EQ(Q.ParamCount(), 0);
+
+  // A bad text is refused by Prepare with its message.
+  Q.SetParamCheck(true);
+  Q.SQL().SetText("INSERT INTO t1 (a) VALUES (1, 2)");
+  EXPECT_THROW(Q.Prepare(), EZelDatabaseError);
+  EXPECT_FALSE(Q.Prepared());
+}
+
+TEST_F(Query, ParametersAreStreamedOnlyWhenThereAreSome) {
+  Exec("CREATE TABLE t1 (a INTEGER)");
+  Q.SetName("Query1");
+  Q.SQL().SetText("DROP TABLE t1");
+  EXPECT_EQ(WriteComponentText(Q).find("ParamData"), std::string::npos);
+
+  Q.SQL().SetText("INSERT INTO t1 VALUES (:a)");
+  Q.ParamByName("a")->SetDataType(plat::ftInteger);
+  const std::string text = plat::WriteComponentText(Q);
+  EXPECT_NE(text.find("ParamData = <"), std::string::npos) << text;
+  EXPECT_NE(text.find("SQL.Strings"), std::string::npos) << text;
+
+  TZelQuery copy;
+  plat::ReadComponentText(text, copy);
+  EXPECT_EQ(copy.SQL().Text(), Q.SQL().Text());
+  ASSERT_EQ(copy.ParamCount(), 1);
+  EXPECT_EQ(copy.Params().Items(0)->Name(), "a");
+  EXPECT_EQ(copy.Params().Items(0)->DataType(), plat::ftInteger);
+}
+
+TEST_F(Query, AMasterSourceFillsTheParametersTheHostLeftUnbound) {
+  Exec("CREATE TABLE src (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
+  Exec("CREATE TABLE dst (a INTEGER, b VARCHAR(10), n INTEGER)");
+  Exec("INSERT INTO src VALUES (1, 'one'); INSERT INTO src VALUES (2, 'two')");
+  auto master = Table("src");
+  master->Open();
+  plat::TDataSource source(nullptr);
+  source.SetDataSet(master.get());
+  Q.SetDataSource(&source);
+  EXPECT_EQ(Q.DataSource(), &source);
+  Q.SQL().SetText("INSERT INTO dst VALUES (:a, :b, :n)");
+  Q.ParamByName("n")->SetAsInteger(99);  // bound by the host: kept
+  for (master->First(); !master->Eof(); master->Next()) Q.ExecSQL();
+  EXPECT_EQ(Rows("dst"), "1,one,99;2,two,99");
+
+  // A master without the parameter's field.
+  Q.SQL().SetText("INSERT INTO dst (a) VALUES (:zz)");
+  EXPECT_THROW(Q.ExecSQL(), plat::EDatabaseError);
+
+  // The query cannot be its own master.
+  plat::TDataSource own(nullptr);
+  own.SetDataSet(&Q);
+  EXPECT_THROW(Q.SetDataSource(&own), plat::EDatabaseError);
+  Q.SetDataSource(nullptr);
+  master->Close();
+}
+
+// The rows of an open query: "1,x;2,null".
+std::string Browse(TZelQuery& Q) {
+  std::string out;
+  for (Q.First(); !Q.Eof(); Q.Next()) {
+    if (!out.empty()) out += ";";
+    for (int32_t i = 0; i < Q.FieldCount(); ++i) {
+      plat::TField* f = Q.Fields().Fields(i);
+      if (!f->Visible()) continue;
+      out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
+    }
+  }
+  return out;
+}
+
+class QueryData : public Query {
+ protected:
+  void SetUp() override {
+    Query::SetUp();
+    Exec("CREATE TABLE dept (id INTEGER, name VARCHAR(10), PRIMARY KEY (id));"
+         "CREATE TABLE emp (id INTEGER, name VARCHAR(10), dept INTEGER, pay FLOAT, PRIMARY KEY (id));"
+         "INSERT INTO dept VALUES (1, 'Sales'); INSERT INTO dept VALUES (2, 'Dev');"
+         "INSERT INTO dept VALUES (3, 'Ops');"
+         "INSERT INTO emp VALUES (1, 'Ann', 1, 100); INSERT INTO emp VALUES (2, 'Bob', 2, 200);"
+         "INSERT INTO emp VALUES (3, 'Cid', 2, 300); INSERT INTO emp VALUES (4, 'Dee', NULL, 400)");
+  }
+  std::string Select(const std::string& Text) {
+    TZelQuery s;
+    s.SetDataBase(&Db);
+    s.SQL().SetText(Text);
+    s.Open();
+    const std::string rows = Browse(s);
+    s.Close();
+    return rows;
+  }
+};
+
+TEST_F(QueryData, StatementsChangeTheRowsTheySayAndCountThem) {
+  struct Case {
+    const char* sql;
+    int32_t affected;
+    const char* check;  // a SELECT
+    const char* rows;
+  } cases[] = {
+      {"UPDATE emp SET pay = pay + 1 WHERE dept = 2", 2, "SELECT id, pay FROM emp ORDER BY id",
+       "1,100;2,201;3,301;4,400"},
+      {"UPDATE emp SET name = dept, dept = id WHERE id > 3", 1, "SELECT name, dept FROM emp WHERE id = 4",
+       "null,4"},
+      {"DELETE FROM emp /* keep; */ WHERE id = 1", 1, "SELECT id FROM emp ORDER BY id", "2;3;4"},
+      {"UPDATE dept SET id = id + 100", 3, "SELECT id, name FROM dept ORDER BY id",
+       "101,Sales;102,Dev;103,Ops"},
+      {"INSERT INTO dept (id, name) SELECT id, name FROM emp WHERE pay > 250", 2,
+       "SELECT id, name FROM dept ORDER BY id", "3,Cid;4,null;101,Sales;102,Dev;103,Ops"},
+      {"DELETE FROM dept WHERE id IN (SELECT dept FROM emp)", 1, "SELECT id FROM dept ORDER BY id",
+       "3;101;102;103"},
+      {"DELETE FROM dept", 4, "SELECT COUNT(*) FROM dept", "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    EXPECT_EQ(Outcome(Q, c.sql), "ok " + std::to_string(c.affected));
+    EXPECT_EQ(Select(c.check), c.rows);
+    EXPECT_FALSE(Db.InTransaction());
+  }
+}
+
+TEST_F(QueryData, AKeyViolationRollsTheWholeStatementBack) {
+  EXPECT_EQ(Outcome(Q, "UPDATE emp SET id = 100").substr(0, 6), "0x2601");
+  EXPECT_EQ(Select("SELECT id FROM emp ORDER BY id"), "1;2;3;4");
+  EXPECT_EQ(Outcome(Q, "INSERT INTO emp (id, name) SELECT id, name FROM emp WHERE id > 2").substr(0, 6),
+            "0x2601");
+  EXPECT_EQ(Select("SELECT COUNT(*) FROM emp"), "4");
+  EXPECT_FALSE(Db.InTransaction());
+}
+
+TEST_F(QueryData, ParametersFeedWhereAndSetAgainOnEveryRun) {
+  Q.SQL().SetText("UPDATE emp SET pay = :pay WHERE id = :id");
+  for (int32_t id : {1, 3}) {
+    Q.ParamByName("id")->SetAsInteger(id);
+    Q.ParamByName("pay")->SetAsFloat(id * 1000.0);
+    Q.ExecSQL();
+    EXPECT_EQ(Q.RowsAffected(), 1);
+  }
+  EXPECT_EQ(Select("SELECT id, pay FROM emp ORDER BY id"), "1,1000;2,200;3,3000;4,400");
+  Q.SQL().SetText("DELETE FROM emp WHERE pay < :limit");
+  Q.ParamByName("limit")->SetAsFloat(500);
+  Q.ExecSQL();
+  EXPECT_EQ(Q.RowsAffected(), 2);
+}
+
+TEST_F(QueryData, OpenBrowsesASelectAndRefusesWhatGivesNoRows) {
+  Q.SQL().SetText("SELECT d.name, COUNT(*) FROM emp e, dept d WHERE e.dept = d.id "
+                  "GROUP BY d.name ORDER BY 1");
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "Dev,2;Sales,1");
+  EXPECT_EQ(Q.RowsAffected(), 0);
+  EXPECT_FALSE(Q.CanModify());
+  const std::string first = Q.TableName();
+  Q.Close();
+  Q.SQL().SetText("SELECT name FROM emp WHERE id = :id");
+  Q.ParamByName("id")->SetAsInteger(2);
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "Bob");
+  // A result in a table of another name replaces the old one.
+  EXPECT_NE(Q.TableName(), first);
+  EXPECT_EQ(ResultTables(), std::vector<std::string>{Q.TableName()});
+  Q.Close();
+  EXPECT_EQ(Outcome(Q, "SELECT name FROM emp").find("SQL statement cannot be executed by ExecSQL") ==
+                std::string::npos,
+            false);
+  Q.SQL().SetText("UPDATE emp SET pay = 0");
+  try {
+    Q.Open();
+    ADD_FAILURE() << "opened an UPDATE";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("SQL statement cannot be opened (execute by ExecSQL)"),
+              std::string::npos);
+  }
+  EXPECT_EQ(Select("SELECT pay FROM emp WHERE id = 1"), "100");
+
+  // MaxRecords limits the rows; Refresh reads the table again.
+  Q.SQL().SetText("SELECT id FROM emp ORDER BY id");
+  Q.SetMaxRecords(2);
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "1;2");
+  Q.Close();
+  Q.SetMaxRecords(0);
+  Q.Open();
+  TZelQuery other;
+  other.SetDataBase(&Db);
+  other.SQL().SetText("DELETE FROM emp WHERE id = 4");
+  other.ExecSQL();
+  Q.Refresh();
+  EXPECT_EQ(Browse(Q), "1;2;3");
+  Q.Close();
+  // The same with a subquery, whose rows are built anew too.
+  Q.SQL().SetText("SELECT name FROM dept WHERE id IN (SELECT dept FROM emp) ORDER BY name");
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "Dev;Sales");
+  other.SQL().SetText("UPDATE emp SET dept = 3 WHERE id = 1");
+  other.ExecSQL();
+  Q.Refresh();
+  EXPECT_EQ(Browse(Q), "Dev;Ops");
+  Q.Close();
+}
+
+TEST_F(QueryData, AFreedQueryTakesItsResultTableAlong) {
+  {
+    TZelQuery q;
+    q.SetDataBase(&Db);
+    q.SQL().SetText("SELECT name FROM emp WHERE id IN (SELECT id FROM emp WHERE pay > 150)");
+    q.Open();
+    EXPECT_EQ(Browse(q), "Bob;Cid;Dee");
+    EXPECT_EQ(ResultTables().size(), 1u);
+  }
+  EXPECT_TRUE(ResultTables().empty());
+}
+
+TEST_F(QueryData, ALiveResultWritesBackAndRefusesAStaleRow) {
+  Q.SQL().SetText("SELECT id, name, pay * 2 FROM emp WHERE dept = 2 ORDER BY id");
+  Q.SetRequestLive(true);
+  Q.Open();
+  ASSERT_TRUE(Q.CanModify());
+  EXPECT_FALSE(Q.FieldByName("name")->ReadOnly());
+  EXPECT_TRUE(Q.Fields().Fields(2)->ReadOnly());
+  Q.First();
+  Q.Edit();
+  Q.FieldByName("name")->SetAsString("Bobby");
+  Q.Post();
+  EXPECT_EQ(Select("SELECT name FROM emp WHERE id = 2"), "Bobby");
+  // Another writer changes the next row: editing it now is refused.
+  TZelQuery other;
+  other.SetDataBase(&Db);
+  other.SQL().SetText("UPDATE emp SET name = 'Cyd' WHERE id = 3");
+  other.ExecSQL();
+  Q.Next();
+  Q.Edit();
+  Q.FieldByName("name")->SetAsString("Lost");
+  try {
+    Q.Post();
+    ADD_FAILURE() << "a stale row was written";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x2204);
+  }
+  Q.Cancel();
+  EXPECT_EQ(Select("SELECT name FROM emp WHERE id = 3"), "Cyd");
+  Q.First();
+  Q.Delete();
+  EXPECT_EQ(Select("SELECT id FROM emp ORDER BY id"), "1;3;4");
+  Q.Close();
+  Q.SetRequestLive(false);
+}
+
+TEST_F(QueryData, AMasterLinkedQueryFollowsItsMaster) {
+  auto master = Table("dept");
+  master->Open();
+  plat::TDataSource source(nullptr);
+  source.SetDataSet(master.get());
+  Q.SetDataSource(&source);
+  Q.SQL().SetText("SELECT name FROM emp WHERE dept = :id ORDER BY name");
+  Q.Open();
+  std::vector<std::string> seen;
+  for (master->First(); !master->Eof(); master->Next()) seen.push_back(Browse(Q));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob;Cid", ""}));
+  Q.Close();
+  Q.SetDataSource(nullptr);
+  master->Close();
+}
+
+// The memory database: its tables live in memory, and no statement starts a
+// transaction there.
+TEST(MemoryDatabaseQuery, StatementsRunWithoutATransaction) {
+  TZelDataBase db;
+  db.SetDataBaseName(MemoryDatabaseName);
+  db.SetConnected(true);
+  TZelQuery q;
+  q.SetDataBase(&db);
+  q.SQL().SetText("CREATE TABLE m (a INTEGER, PRIMARY KEY (a)); INSERT INTO m VALUES (1);"
+                  "INSERT INTO m VALUES (2); CREATE INDEX ia ON m (a); DROP INDEX m ia");
+  EXPECT_THROW(q.ExecSQL(), EZelDatabaseError);  // a memory table is not restructured
+  EXPECT_FALSE(db.InTransaction());
+  TZelTable t;
+  t.SetDataBase(&db);
+  t.SetTableName("m");
+  t.SetMemory(true);
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 2);
+  t.Close();
+  q.SQL().SetText("DROP TABLE m");
+  q.ExecSQL();
+  EXPECT_FALSE(t.Exists());
+}
+
+}  // namespace
+}  // namespace zel
