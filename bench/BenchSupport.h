@@ -1,14 +1,20 @@
 #pragma once
 // What the benchmark programs share: a temporary folder, a new database
-// file opened for use, and running a statement on SQLite.
+// file opened for use, running a statement on SQLite, CPU time, medians and
+// command-line numbers.
 
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelDisk.h"
@@ -69,6 +75,29 @@ inline zel::TTableHeader* OpenNewIndexes(zel::TIndexManager& Mgr, zel::TDiskIOIn
 inline void SqliteExec(sqlite3* Db, const char* Sql) {
   if (sqlite3_exec(Db, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error(sqlite3_errmsg(Db));
+}
+
+// CPU seconds of the process: on a machine shared with other work this
+// varies far less than the time on the clock.
+inline double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+inline double Median(std::vector<double> V) {
+  std::sort(V.begin(), V.end());
+  const size_t n = V.size();
+  return n % 2 == 1 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
+}
+
+// The value of --Name=N on the command line, or Default.
+inline int32_t Option(int Argc, char** Argv, const char* Name, int32_t Default) {
+  const std::string prefix = std::string("--") + Name + "=";
+  for (int i = 1; i < Argc; ++i)
+    if (std::strncmp(Argv[i], prefix.c_str(), prefix.size()) == 0)
+      return static_cast<int32_t>(std::atol(Argv[i] + prefix.size()));
+  return Default;
 }
 
 }  // namespace bench

@@ -58,6 +58,9 @@ struct Settings {
   int32_t Repetitions = 3;
 };
 
+using bench::CpuSeconds;
+using bench::Median;
+using bench::Option;
 using bench::TempFolder;
 
 // The name stored with key K: distinct per key, of varying length, and not
@@ -381,14 +384,6 @@ struct Result {
   Checksum Sums[phCount];
 };
 
-// CPU seconds of the process: on a machine shared with other work this
-// varies far less than the time on the clock.
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 double Time(const std::function<void()>& Body) {
   const double start = CpuSeconds();
   Body();
@@ -415,20 +410,6 @@ Result Run(Table& T, const Work& W, const std::function<void(Table&, int32_t, in
   });
   T.Commit();
   return r;
-}
-
-int32_t Option(int Argc, char** Argv, const char* Name, int32_t Default) {
-  const std::string prefix = std::string("--") + Name + "=";
-  for (int i = 1; i < Argc; ++i)
-    if (std::strncmp(Argv[i], prefix.c_str(), prefix.size()) == 0)
-      return static_cast<int32_t>(std::atol(Argv[i] + prefix.size()));
-  return Default;
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  const size_t n = V.size();
-  return n % 2 == 1 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
 }
 
 }  // namespace

@@ -154,11 +154,11 @@ std::unique_ptr<zel::TTableDef> MakePartsDef(const std::string& Name, zel::TEncr
                 {"Price", plat::ftFloat, 0},
                 {"InStock", plat::ftBoolean, 0},
                 {"Notes", plat::ftMemo, 0}};
-  for (const auto& spec : fields) {
+  for (const auto& item : fields) {
     zel::TInternalFieldItem* field = def->InternalFields().Add();
-    field->SetFieldName(spec.Name);
-    field->SetDataType(spec.Type);
-    if (spec.Size > 0) field->SetFieldSize(spec.Size);
+    field->SetFieldName(item.Name);
+    field->SetDataType(item.Type);
+    if (item.Size > 0) field->SetFieldSize(item.Size);
     field->SetFieldIndex(def->InternalFields().Count() - 1);
     field->SetFieldNo(def->InternalFields().Count());
   }
@@ -169,18 +169,18 @@ std::unique_ptr<zel::TTableDef> MakePartsDef(const std::string& Name, zel::TEncr
     const char* Field;
     bool Unique, CaseInsensitive, Descending;
   } indexes[] = {{"pkID", "ID", true, false, false}, {"ixName", "Name", false, true, true}};
-  for (const auto& spec : indexes) {
+  for (const auto& item : indexes) {
     zel::TInternalIndexDef* index = def->InternalIndexDefs().Add();
-    index->SetIndexName(spec.Name);
-    index->SetUnique(spec.Unique);
-    index->SetPrimary(spec.Unique);
+    index->SetIndexName(item.Name);
+    index->SetUnique(item.Unique);
+    index->SetPrimary(item.Unique);
     index->SetIndexSequence(def->InternalIndexDefs().Count() - 1);
     index->SetIndexKeyType(zel::ikMinStringLen);
     // A key field repeats the layout of the record field it is made from.
-    const zel::TInternalFieldItem* field = def->InternalFields().FindField(spec.Field);
+    const zel::TInternalFieldItem* field = def->InternalFields().FindField(item.Field);
     zel::TKeyFields keys;
     zel::TKeyFieldItem* key = keys.Add();
-    key->SetIndexName(spec.Name);
+    key->SetIndexName(item.Name);
     key->SetFieldName(field->FieldName());
     key->SetDataType(field->DataType());
     key->SetFieldSize(field->FieldSize());
@@ -188,8 +188,8 @@ std::unique_ptr<zel::TTableDef> MakePartsDef(const std::string& Name, zel::TEncr
     key->SetRecBufOffset(field->DataOffset());
     key->SetNullFlagOffset(field->NullFlagOffset());
     key->SetSizeMarkerOffset(field->SizeMarkerOffset());
-    key->SetCaseInsensitive(spec.CaseInsensitive);
-    key->SetDescending(spec.Descending);
+    key->SetCaseInsensitive(item.CaseInsensitive);
+    key->SetDescending(item.Descending);
     zel::CalculateIndexDefSizes(*index, keys);
     def->KeyFields().Add()->Assign(key);
   }

@@ -627,7 +627,7 @@ void TZelDataBase::InternalUpdateTableDef(const std::string& Name, TTableDef& De
         // The first failure is the one to report.
       }
     }
-    master.ClearBlobCache();
+    master.ClearBlobSlots();
     throw;
   }
 }

@@ -393,6 +393,7 @@ void TZelDataSet::ForgetLocks() {
 
 void TZelDataSet::DumpInternalCaches() {
   ForgetLocks();
+  ClearBlobSlots();
   ClearBlobCache();
   if (!Open_) return;
   InvalidateReadAhead();
@@ -455,6 +456,7 @@ void TZelDataSet::WriteTableHeader() {
     header->WriteHeader();
     LastModifiedFlag_ = header->GetModifiedFlag();
     InvalidateReadAhead();
+    ClearBlobCache();
     InvalidateRangePositions();
   }
 }

@@ -33,6 +33,8 @@
 
 #include "engine/dataset/zelDatabaseFilters.h"
 #include "engine/storage/zelApi.h"
+#include "engine/storage/zelCommonHash.h"
+#include "engine/storage/zelCommonLists.h"
 #include "engine/storage/zelDataUnit.h"
 #include "engine/storage/zelIndexUnit.h"
 #include "engine/storage/zelInterfaceUnit.h"
@@ -86,6 +88,11 @@ inline constexpr int32_t rbKeyMarker = 8;
 
 // An encrypted table's AltName: its name scrambled with the built-in key.
 std::string ScrambleTableName(const std::string& Name);
+
+// A field name list ("A;B") as its names; whether Names holds Name, ignoring
+// case.
+std::vector<std::string> SplitFieldNames(const std::string& Names);
+bool ContainsFieldName(const std::vector<std::string>& Names, const std::string& Name);
 
 class ZEL_API TZelDataSet : public plat::TDataSet {
  public:
@@ -343,7 +350,7 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
                                        plat::TStream& Stream, bool& IsNull);
   // The new value of a blob field, written when the record is posted.
   void DataSetSetFieldStream(int32_t FieldNo, bool IsNull, plat::TStream& Stream);
-  // Forgets the pending blob values.
+  // Forgets the blob values read for browsing (the blob cache).
   void ClearBlobCache();
   void CheckPrivilegePresent(int32_t Flags, int32_t Privilege) const;
 
@@ -365,6 +372,50 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void Resync(plat::TResyncMode Mode) override;
 
   void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
+
+  // --- Locating records, record lists, blob access and the blob cache
+  // (zelDatabaseLocate.cpp, zelDatabaseBlobs.cpp) ---
+  // Searches IndexName (the current index when empty) for the first record
+  // whose fields FieldNames equal those of Buffer and that the range and the
+  // filter show; true when found. With SyncCursor the cursor moves onto it,
+  // else the record goes to Found (when given) and the cursor stays.
+  bool DoLocate(const std::string& IndexName, const uint8_t* Buffer,
+                const std::vector<std::string>& FieldNames, bool Partial, bool CaseInsensitive,
+                bool SyncCursor, uint8_t* Found = nullptr);
+  // Key against a record over the search fields, field by field; FieldPos
+  // gets the position of the first field that differs.
+  int32_t InternalCompareRecords(const uint8_t* Key, const uint8_t* Record,
+                                 TSearchFields& SearchFields, bool Partial, bool CaseInsensitive,
+                                 int32_t& FieldPos) const;
+  void LoadCompleteListOfRecords(plat::TList& List);
+  // (value, record address) of every record with a value in the hash's
+  // field. With an active filter and a List, List gets the filter's
+  // records and, unless Unsorted, the hash their values.
+  void LoadHashListOfRecords(TZelBaseHash& Hash, plat::TList* List, bool Unsorted);
+
+  void DataSetGetFieldStream(int32_t FieldNo, plat::TStream& Stream);
+  // The new value of a blob field of the record in RecBuf (the cursor's
+  // own buffer holds its pending values), written when the record is
+  // posted. A record being edited needs the update right on the field, a
+  // new one the insert right.
+  void DataSetSetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo, bool IsNull,
+                                       plat::TStream& Stream);
+  void CheckBlobWriteRight(const uint8_t* RecBuf, int32_t FieldNo) const;
+  // The blob cache: copies of blobs read while browsing, by record address
+  // and field number; used only in dsBrowse.
+  bool UseBlobCache() const { return UseBlobCache_; }
+  void SetUseBlobCache(bool Value);
+  bool GetBlobCacheData(const uint8_t* Buffer, int32_t FieldNo, plat::TStream& Stream);
+  void SetBlobCacheData(const uint8_t* Buffer, int32_t FieldNo, plat::TStream& Stream);
+  void SetOnCompressBlob(TBlobInterface::TCompressBlobEvent Value);
+  void SetOnDecompressBlob(TBlobInterface::TDecompressBlobEvent Value);
+
+ // Forgets the pending blob values of the record being edited.
+  void ClearBlobSlots();
+
+ protected:
+  std::unique_ptr<TBlobMgr> BlobCache_ = std::make_unique<TBlobMgr>();
+  bool UseBlobCache_ = false;
 
  protected:
   void InternalOpenDataSet();

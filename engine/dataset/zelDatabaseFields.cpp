@@ -211,10 +211,7 @@ void TZelDataSet::InternalCreateTable() {
   DataBase_->CreateTable(*TableDef_, true, false);
 }
 
-namespace {
-
-// A name list ("A;B") as its names.
-std::vector<std::string> SplitNames(const std::string& Names) {
+std::vector<std::string> SplitFieldNames(const std::string& Names) {
   std::vector<std::string> list;
   int32_t pos = 1;
   while (pos <= static_cast<int32_t>(Names.size())) {
@@ -224,11 +221,13 @@ std::vector<std::string> SplitNames(const std::string& Names) {
   return list;
 }
 
-bool Contains(const std::vector<std::string>& Names, const std::string& Name) {
+bool ContainsFieldName(const std::vector<std::string>& Names, const std::string& Name) {
   for (const std::string& n : Names)
     if (plat::SameText(n, Name)) return true;
   return false;
 }
+
+namespace {
 
 bool CanBeIndexed(plat::TFieldType Type) {
   using namespace plat;
@@ -344,10 +343,11 @@ void TZelDataSet::SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TF
     index->SetIndexKeyType(ikMinStringLen);
     const bool allCaseIns = Options.Contains(plat::ixCaseInsensitive) && CaseIns.empty();
     const bool allDesc = Options.Contains(plat::ixDescending) && Desc.empty();
-    const std::vector<std::string> caseIns = SplitNames(CaseIns), desc = SplitNames(Desc);
+    const std::vector<std::string> caseIns = SplitFieldNames(CaseIns);
+    const std::vector<std::string> desc = SplitFieldNames(Desc);
     TKeyFields keys;
     int32_t k = 0;
-    for (const std::string& name : SplitNames(FieldNames)) {
+    for (const std::string& name : SplitFieldNames(FieldNames)) {
       const TInternalFieldItem* field =
           name == LogicalRecNoIndexName ? nullptr : def.InternalFields().FindField(name);
       if (name == LogicalRecNoIndexName) {
@@ -369,8 +369,8 @@ void TZelDataSet::SetTableDef(bool MemoryTable, bool IndexesOnly, const plat::TF
       key->SetRecBufOffset(field->DataOffset());
       key->SetNullFlagOffset(field->NullFlagOffset());
       key->SetSizeMarkerOffset(field->SizeMarkerOffset());
-      key->SetCaseInsensitive(allCaseIns || Contains(caseIns, name));
-      key->SetDescending(allDesc || Contains(desc, name));
+      key->SetCaseInsensitive(allCaseIns || ContainsFieldName(caseIns, name));
+      key->SetDescending(allDesc || ContainsFieldName(desc, name));
       key->SetKeyIndex(k++);
     }
     if (!index->Unique() && !index->Primary() && FieldNames != LogicalRecNoIndexName)

@@ -292,8 +292,30 @@ void TZelBaseTable::WithKeyState(TKeyMode Mode, const std::function<void()>& Ass
 
 void TZelBaseTable::InternalSetRange(const std::vector<plat::Variant>& StartValues,
                                      const std::vector<plat::Variant>& EndValues) {
+  const plat::TIndexDef* def = FindIndexDefByName(CurrentIndexName());
+  if (!Active()) {
+    // A cursor driven without the framework (the SQL engine's) has no
+    // framework fields: the values go straight into the range buffers.
+    CheckInternalActive();
+    if (def == nullptr)
+      ZelDatabaseErrorFmt(0x270D, "TZelBaseTable.InternalSetRange", SzelIndexFmt,
+                          {CurrentIndexName()}, this);
+    const std::vector<std::string> names = SplitFieldNames(def->Fields());
+    DataSetClearRange();
+    for (const TRangeMode mode : {rmRangeStart, rmRangeEnd}) {
+      const std::vector<plat::Variant>& values = mode == rmRangeStart ? StartValues : EndValues;
+      for (size_t i = 0; i < std::min(values.size(), names.size()); ++i) {
+        const int32_t fieldNo = GetFieldNo(names[i]);
+        if (fieldNo < 0) ZelDatabaseError(0x2701, "TZelBaseTable.InternalSetRange", names[i], this);
+        DataSetSetFieldDataToRecBufAsVariant(GetRangeRecBuf(mode), fieldNo, values[i]);
+      }
+    }
+    SetRangeOn(true);
+    DataSetFirst();
+    return;
+  }
   CheckBrowseMode();
-  if (FindIndexDefByName(CurrentIndexName()) == nullptr)
+  if (def == nullptr)
     ZelDatabaseErrorFmt(0x270D, "TZelBaseTable.InternalSetRange", SzelIndexFmt,
                         {CurrentIndexName()}, this);
   WithKeyState(kmRange, [&] {

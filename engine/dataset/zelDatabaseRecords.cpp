@@ -53,7 +53,7 @@ void TZelDataSet::InitializeNewRecord(uint8_t* Buffer, bool KeyFlags) {
 void TZelDataSet::ClearRecord(uint8_t* Buffer) {
   if (Buffer == nullptr || Buffer == RecBuf_.data()) {
     std::memset(RecBuf_.data(), 0, RecBuf_.size());
-    ClearBlobCache();
+    ClearBlobSlots();
     return;
   }
   std::memset(Buffer, 0, static_cast<size_t>(RecordBufferSize()));
@@ -105,7 +105,7 @@ TBlob* TZelDataSet::BlobSlot(int32_t FieldNo, bool Create) {
   return slot;
 }
 
-void TZelDataSet::ClearBlobCache() {
+void TZelDataSet::ClearBlobSlots() {
   TBlobMgr& blobs = RecordMgr_->BlobMgr();
   for (int32_t i = 0; i < blobs.Count(); ++i) {
     blobs.Items(i)->Stream().Clear();
@@ -114,20 +114,15 @@ void TZelDataSet::ClearBlobCache() {
 }
 
 void TZelDataSet::DataSetSetFieldStream(int32_t FieldNo, bool IsNull, plat::TStream& Stream) {
-  if (!IsFieldBlob(FieldNo))
-    ZelDatabaseErrorFmt(0x2710, "TZelDataSet.DataSetSetFieldStream", "%d", {FieldNo}, this);
-  CheckPrivilegePresent(GetInternalField(FieldNo)->PrivilegeFlags(), opInsertDataBit);
-  TBlob* slot = BlobSlot(FieldNo, true);
-  slot->Stream().Clear();
-  if (!IsNull && Stream.Size() > 0) slot->Stream().CopyFrom(Stream, 0);
-  slot->SetState(bsModified);
+  DataSetSetFieldStreamFromRecBuf(RecBuf_.data(), FieldNo, IsNull, Stream);
 }
 
 void TZelDataSet::DataSetGetFieldStreamFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo,
                                                   plat::TStream& Stream, bool& IsNull) {
   const TInternalFieldItem* f = GetInternalField(FieldNo);
   if (!IsBlobFieldType(f->DataType()))
-    ZelDatabaseErrorFmt(0x2710, "TZelDataSet.DataSetGetFieldStream", "%d", {FieldNo}, this);
+    ZelDatabaseError(0x2185, "TZelDataSet.DataSetGetFieldStream",
+                     "Unable to use this method to access non-blob fields", this);
   const uint8_t* p = RecBuf + f->DataOffset();
   const uint32_t addr = ix::LoadU32(p);
   IsNull = RecBuf[f->NullFlagOffset()] == 0 || addr == 0;
@@ -253,6 +248,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
   if (autoIncNo >= 0) header.SetRecordAutoIncVal(counter);
   header.SetLogicalRecordNo(logicalNo);
   header.SetDirty(true);
+  ClearBlobSlots();
   ClearBlobCache();
   SetRecordTrailer(rec, addr, 0);
   CurrentRecordFlag_ = true;
@@ -343,6 +339,7 @@ void TZelDataSet::UpdateRecord() {
   }
   for (const auto& [blob, size] : oldBlobs) BlobInterface_->DeleteBlob(blob, size);
   TableDef_->TableHeader()->SetDirty(true);
+  ClearBlobSlots();
   ClearBlobCache();
   SeekCurrentKey();
   InternalCheckFilterStatus(!lock.Taken(), plat::usModified);
@@ -382,6 +379,7 @@ void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
   WriteBlobsToInterface(true, nullptr, nullptr);
   TableDef_->TableHeader()->SetDirty(true);
   CurrentRecordFlag_ = false;
+  ClearBlobSlots();
   ClearBlobCache();
   // Stand on the record after the deleted one, else on the one before.
   TIndexItem* index = CurrentIndex();

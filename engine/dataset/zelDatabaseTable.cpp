@@ -19,59 +19,10 @@ constexpr int32_t biBookmarkFlag = 5;
 
 }  // namespace
 
-// The value of one blob field: filled from the record (or the pending value
-// of the record being edited) when made; a write hands the new value to the
-// cursor when the stream goes.
-class TZelBlobStream : public plat::TMemoryStream {
- public:
-  TZelBlobStream(TZelBaseTable& Table, plat::TField* Field, plat::TBlobStreamMode Mode)
-      : Table_(Table), Field_(Field), FieldNo_(Field->FieldNo() - 1), Mode_(Mode) {
-    if (Mode == plat::bmWrite) return;
-    TBlob* slot = Table.BlobSlot(FieldNo_, false);
-    const bool editing = Table.State() == plat::dsEdit || Table.State() == plat::dsInsert;
-    if (editing && slot != nullptr && slot->State() == bsModified) {
-      if (slot->Stream().Size() > 0) CopyFrom(slot->Stream(), 0);
-    } else if (plat::TRecordBuffer rec = Table.GetActiveRecBuf(); rec != nullptr) {
-      bool isNull = true;
-      Table.DataSetGetFieldStreamFromRecBuf(rec, FieldNo_, *this, isNull);
-    }
-    SetPosition(0);
-  }
-  ~TZelBlobStream() override {
-    if (!Written_) return;
-    try {
-      SetPosition(0);
-      Table_.DataSetSetFieldStream(FieldNo_, Size() == 0, *this);
-      if (plat::TRecordBuffer rec = Table_.GetActiveRecBuf(); rec != nullptr) {
-        // The buffer shows a value while one is pending; posting stores it.
-        const TInternalFieldItem* f = Table_.GetInternalField(FieldNo_);
-        rec[f->NullFlagOffset()] = Size() != 0 || ix::LoadU32(rec + f->DataOffset()) != 0;
-      }
-      Table_.DataEvent(plat::deFieldChange, reinterpret_cast<plat::TDataEventInfo>(Field_));
-    } catch (...) {
-      // A destructor may not throw; the pending value is then not taken.
-    }
-  }
-  int32_t Write(const void* Buffer, int32_t Count) override {
-    Written_ = true;
-    return plat::TMemoryStream::Write(Buffer, Count);
-  }
-  void SetSize(int64_t Size) override {
-    Written_ = true;
-    plat::TMemoryStream::SetSize(Size);
-  }
-
- private:
-  TZelBaseTable& Table_;
-  plat::TField* Field_;
-  int32_t FieldNo_;
-  plat::TBlobStreamMode Mode_;
-  bool Written_ = false;
-};
-
 TZelBaseTable::TZelBaseTable(plat::TComponent* AOwner)
     : TZelDataSet(AOwner), IndexDefs_(std::make_unique<plat::TIndexDefs>(this)) {
   Version_ = ZelEngineVersion;
+  SetUseBlobCache(true);
   SetFilterEventHandler([this](const uint8_t* Buffer) { return RecordProcFilter(Buffer); });
 }
 
@@ -377,19 +328,10 @@ void TZelBaseTable::SetFieldData(plat::TField* Field, const void* Buffer) {
     DataEvent(plat::deFieldChange, reinterpret_cast<plat::TDataEventInfo>(Field));
 }
 
-std::unique_ptr<plat::TStream> TZelBaseTable::CreateBlobStream(plat::TField* Field,
-                                                               plat::TBlobStreamMode Mode) {
-  if (dynamic_cast<plat::TBlobField*>(Field) == nullptr || Field->FieldNo() < 1)
-    ZelDatabaseError(0x2710, "TZelBaseTable.CreateBlobStream", Field->FieldName(), this);
-  if (Mode != plat::bmRead && State() != plat::dsEdit && State() != plat::dsInsert)
-    plat::DatabaseError(plat::SNotEditing, this);
-  return std::make_unique<TZelBlobStream>(*this, Field, Mode);
-}
-
 // ---------------------------------------------------------------- editing
 
 void TZelBaseTable::InternalInitRecord(plat::TRecordBuffer Buffer) {
-  ClearBlobCache();
+  ClearBlobSlots();
   if (FilterBuffer_ == nullptr) {
     InitializeNewRecord(Buffer, false);
     return;
@@ -410,7 +352,7 @@ void TZelBaseTable::InternalInitRecord(plat::TRecordBuffer Buffer) {
 
 void TZelBaseTable::InternalInsert() {
   SetRecordStatus(ActiveBuffer(), rbInsert);
-  ClearBlobCache();
+  ClearBlobSlots();
   CursorPosChanged();
 }
 
@@ -434,7 +376,7 @@ void TZelBaseTable::InternalEdit() {
     throw;
   }
   std::memcpy(buffer, RecordBuffer(), static_cast<size_t>(RecordSize()));
-  ClearBlobCache();
+  ClearBlobSlots();
   SetRecordStatus(buffer, rbEdit);
 }
 
@@ -470,7 +412,7 @@ void TZelBaseTable::InternalCancel() {
   if (!IsEmpty() && buffer != nullptr)
     InternalReleaseRecordLock(ix::LoadU32(buffer + RecordSize() + rbRecAddr));
   if (buffer != nullptr) SetRecordStatus(buffer, rbBrowse);
-  ClearBlobCache();
+  ClearBlobSlots();
 }
 
 void TZelBaseTable::InternalDelete() {

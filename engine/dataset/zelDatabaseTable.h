@@ -127,17 +127,34 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   void SetIndexFields(const std::vector<plat::Variant>& Values, const std::string& IndexName);
   // A range on the current index from the values given for its leading
   // fields; the fields left out cover all their values. Moves to the first
-  // record of the range.
+  // record of the range. Also on a cursor opened without the framework.
   void InternalSetRange(const std::vector<plat::Variant>& StartValues,
                         const std::vector<plat::Variant>& EndValues);
+
+  // --- Locate and lookup (zelDatabaseLocate.cpp) ---
+  bool Locate(const std::string& KeyFields, const plat::Variant& KeyValues,
+              plat::TLocateOptions Options) override;
+  plat::Variant Lookup(const std::string& KeyFields, const plat::Variant& KeyValues,
+                       const std::string& ResultFields) override;
+  // Finds the first record with the values; with SyncCursor the cursor
+  // moves onto it, else the record is copied into Found (when given).
+  bool LocateRecord(const std::string& KeyFields, const plat::Variant& KeyValues,
+                    plat::TLocateOptions Options, bool SyncCursor, uint8_t* Found = nullptr);
+  // How many leading fields of Def, in index order, are among Fields.
+  int32_t MatchIndex(const std::vector<std::string>& Fields, const plat::TIndexDef& Def,
+                     plat::TLocateOptions Options) const;
+  // The index for a locate on Fields: its name, the matched count and its
+  // number of fields (all empty when none matches).
+  void MapFieldsToIndex(const std::vector<std::string>& Fields, plat::TLocateOptions Options,
+                        std::string& IndexName, int32_t& MatchCount, int32_t& IndexFieldCount);
 
  protected:
   // The framework buffer the state selects; nullptr when none.
   plat::TRecordBuffer GetActiveRecBuf();
   int32_t InfoOffset() const { return RecordBufferSize() + 1 + CalcFieldsSize(); }
   int32_t FrameworkBufferSize() const { return InfoOffset() + 16; }
-  // The blob stream of a field, once it goes out of scope.
-  friend class TZelBlobStream;
+  // The blob stream of a field: it reads and writes the active record.
+  friend class TBlobStream;
 
   std::unique_ptr<plat::TIndexDefs> IndexDefs_;
   plat::TRecordBuffer FilterBuffer_ = nullptr;

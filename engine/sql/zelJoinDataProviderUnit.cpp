@@ -16,6 +16,7 @@
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -72,6 +73,25 @@ bool VariantIsNumber(const plat::Variant& V) {
   }
 }
 
+// A range bound for a field of Type: a number bound of an integer field is
+// rounded inwards and kept within what the field holds, so that the range
+// loses no row whose value lies between the bounds.
+plat::Variant RangeBound(plat::TFieldType Type, const plat::Variant& Value, bool Low) {
+  if (!VariantIsNumber(Value)) return Value;
+  double lo = 0, hi = 0;
+  switch (Type) {
+    case plat::ftSmallint: lo = -32768.0; hi = 32767.0; break;
+    case plat::ftWord: lo = 0.0; hi = 65535.0; break;
+    case plat::ftInteger:
+    case plat::ftAutoInc: lo = -2147483648.0; hi = 2147483647.0; break;
+    case plat::ftLargeint: lo = -9.2e18; hi = 9.2e18; break;
+    default: return Value;
+  }
+  const double d = Value.AsFloat();
+  if (std::isnan(d)) return Value;
+  return plat::Variant(std::clamp(Low ? std::ceil(d) : std::floor(d), lo, hi));
+}
+
 }  // namespace
 
 const char* ZelJoinTypeName(TZelJoinType Type) {
@@ -117,25 +137,8 @@ plat::TMemoryStream& TDataHolder::GetStream() {
 }
 
 // ---------------------------------------------------------------------------
-// The expression data provider over the bridge's current record, through
-// which its selection is evaluated.
 
-class TZelDatasetBridge::TBridgeProvider : public TZelExprDataProvider {
- public:
-  explicit TBridgeProvider(TZelDatasetBridge& Bridge) : Bridge_(Bridge) {}
-  plat::Variant GetDataAsVariant(int32_t FieldNo) override {
-    if (!Bridge_.HasBridgeRecord()) return plat::Variant::MakeNull();
-    plat::Variant value;
-    Bridge_.GetFieldDataAsVariant(FieldNo, value);
-    return value;
-  }
-
- private:
-  TZelDatasetBridge& Bridge_;
-};
-
-TZelDatasetBridge::TZelDatasetBridge(plat::TComponent* AOwner)
-    : TZelBaseTable(AOwner), Provider_(std::make_unique<TBridgeProvider>(*this)) {
+TZelDatasetBridge::TZelDatasetBridge(plat::TComponent* AOwner) : TZelBaseTable(AOwner) {
   SetDBStringCompare(AnsiCompare);
 }
 
@@ -148,23 +151,20 @@ TZelDatasetBridge::~TZelDatasetBridge() {
 }
 
 void TZelDatasetBridge::SetDBStringCompare(TZelDBStringCompare Value) {
-  DBStringCompare_ = Value;
-  Provider_->SetDBStringCompare(std::move(Value));
+  DBStringCompare_ = std::move(Value);
 }
 
 void TZelDatasetBridge::OpenBridge() {
-  if (!CursorOpen()) DataSetOpen();
-  Provider_->ProviderFields()->Assign(&BridgeFields());
+  if (!CursorOpen())
+    DataSetOpen();
+  else if (RangeOn())
+    SetRangeOn(false);  // a join opened again limits its inner side anew
   UpdateIndexDefs();
   Positioned_ = false;
-  RangeOn_ = false;
 }
 
 void TZelDatasetBridge::CloseBridge() {
   Positioned_ = false;
-  SelectionEvaluator_.reset();
-  Selection_.reset();
-  RangeOn_ = false;
   if (CursorOpen()) DataSetClose();
 }
 
@@ -178,46 +178,16 @@ int32_t TZelDatasetBridge::FieldIndexOf(int32_t FieldNo) const {
   return -1;
 }
 
-bool TZelDatasetBridge::Accept() {
-  if (RangeOn_) {
-    plat::Variant value;
-    GetFieldDataAsVariant(RangeFieldNo_, value);
-    if (value.IsNull()) return false;
-    if (VariantIsNumber(value)) {
-      const double d = value.AsFloat();
-      if (d < RangeLow_.AsFloat() || d > RangeHigh_.AsFloat()) return false;
-    } else {
-      const std::string s = value.AsString(), low = RangeLow_.AsString(),
-                        high = RangeHigh_.AsString();
-      const auto len = [](const std::string& t) { return static_cast<int32_t>(t.size()); };
-      if (DBStringCompare_(s.c_str(), low.c_str(), len(s), len(low), false, true) < 0 ||
-          DBStringCompare_(s.c_str(), high.c_str(), len(s), len(high), false, true) > 0)
-        return false;
-    }
-  }
-  if (SelectionEvaluator_ == nullptr) return true;
-  SelectionEvaluator_->Reset();
-  return SelectionEvaluator_->Evaluate();
-}
-
-bool TZelDatasetBridge::SkipToAccepted(bool Found, bool Forward) {
-  Positioned_ = Found;
-  while (Found && !Accept()) {
-    Found = Forward ? DataSetNext() : DataSetPrior();
-    Positioned_ = Found;
-  }
-  return Found;
-}
-
-bool TZelDatasetBridge::FirstBridgeRecord() { return SkipToAccepted(DataSetFirst(), true); }
+// The cursor keeps to its filter and its range.
+bool TZelDatasetBridge::FirstBridgeRecord() { return Positioned_ = DataSetFirst(); }
 
 bool TZelDatasetBridge::NextBridgeRecord() {
   // Past the end (or before any move) there is no next record.
   if (!Positioned_) return false;
-  return SkipToAccepted(DataSetNext(), true);
+  return Positioned_ = DataSetNext();
 }
 
-bool TZelDatasetBridge::LastBridgeRecord() { return SkipToAccepted(DataSetLast(), false); }
+bool TZelDatasetBridge::LastBridgeRecord() { return Positioned_ = DataSetLast(); }
 
 void TZelDatasetBridge::GetFieldDataAsVariant(int32_t FieldNo, plat::Variant& Value) {
   const int32_t index = FieldIndexOf(FieldNo);
@@ -281,11 +251,22 @@ void TZelDatasetBridge::MoveToRecAddrAndValidate(uint32_t RecAddr, uint32_t ModF
 
 void TZelDatasetBridge::LoadHashTable(TZelBaseHash& Hash, TSortedList& FilterList,
                                       bool& FilterActive, bool IsOuterJoin) {
-  (void)IsOuterJoin;  // both kinds hash the rows the selection passes
+  // Both kinds of join hash the values of the filter's records: an outer
+  // join's unmatched rows are found by the join, not by an empty hash.
+  (void)IsOuterJoin;
+  FilterList.Clear();
+  LoadHashListOfRecords(Hash, &FilterList, false);
+  FilterActive = TZelDataSet::FilterActive();
+  Positioned_ = false;
+}
+
+void TZelDatasetBridge::LoadValueHashTable(TZelBaseHash& Hash, TSortedList& FilterList,
+                                           bool& FilterActive) {
   const int32_t index = GetFieldNo(Hash.SourceFieldName());
   PLAT_ASSERT(index >= 0, "zelJoinDataProviderUnit: Hash table SourceFieldName could not be set");
   const int32_t fieldNo = GetInternalField(index)->FieldNo();
-  FilterActive = SelectionEvaluator_ != nullptr || RangeOn_;
+  FilterList.Clear();
+  FilterActive = TZelDataSet::FilterActive() || RangeOn();
   std::string key;
   for (bool found = FirstBridgeRecord(); found; found = NextBridgeRecord()) {
     const uint32_t addr = GetRecAddr();
@@ -299,46 +280,44 @@ void TZelDatasetBridge::LoadHashTable(TZelBaseHash& Hash, TSortedList& FilterLis
 }
 
 void TZelDatasetBridge::SetJoinSelectExprRoot(TZelFilterExprDriver& Driver) {
-  if (Driver.AssessExprOnly()) {
-    // The selection is answered by reading every row.
+  TZelExpr* expr = Driver.FilterExpr();
+  const bool hasExpr = expr != nullptr && expr->FirstNode() != nullptr;
+  if (Driver.AssessExprOnly() && !hasExpr) {
+    // Nothing to answer: every row is read.
     Driver.SetExprOptimizationLevel(olNone);
     Driver.SetMaximalResultSetSize(GetTotalBridgeRecordCount());
     return;
   }
-  SelectionEvaluator_.reset();
-  Selection_.reset();
   Positioned_ = false;
-  if (!Driver.OrderIndexName().empty()) InternalSetIndexName(Driver.OrderIndexName());
-  TZelExpr* expr = Driver.FilterExpr();
-  if (expr == nullptr || expr->FirstNode() == nullptr) return;
-  Selection_ = std::make_unique<TZelExpr>();
-  Selection_->CloneFromTree(expr->FirstNode());
-  SelectionEvaluator_ = std::make_unique<TExprEvaluator>();
-  SelectionEvaluator_->SetExcludeRelopNulls(Driver.ExcludeRelopNulls());
-  SelectionEvaluator_->SetDBStringCompare(DBStringCompare_);
-  SelectionEvaluator_->Prepare(Provider_.get(), Selection_->FirstNode());
+  // Making an index current drops the range set on it: the index named is
+  // made current only when it is another one.
+  const std::string order = Driver.OrderIndexName();
+  const bool sameIndex = !order.empty() && plat::SameText(order, CurrentIndexName());
+  if (!hasExpr) {
+    if (!order.empty() && !sameIndex) InternalSetIndexName(order);
+    InternalClearFilter();
+    return;
+  }
+  if (sameIndex) Driver.SetOrderIndexName("");
+  const auto restore = plat::OnScopeExit([&Driver, order] { Driver.SetOrderIndexName(order); });
+  AssignFilterExpr(Driver);
 }
 
 void TZelDatasetBridge::SetBridgeIndexRange(const std::string& IndexName, const plat::Variant& Low,
                                             const plat::Variant& High) {
-  InternalSetIndexName(IndexName);
-  // The index definitions are read once when the bridge opens: the join
-  // keeps references to them.
-  const plat::TIndexDef* def = IndexDefs().Find(IndexName);
+  Positioned_ = false;
+  if (!plat::SameText(IndexName, CurrentIndexName())) InternalSetIndexName(IndexName);
+  const plat::TIndexDef* def = FindIndexDefByName(IndexName);
   PLAT_ASSERT(def != nullptr, "zelJoinDataProviderUnit: range index not found");
-  std::string first = def->Fields();
-  first = first.substr(0, first.find(';'));
-  const int32_t index = GetFieldNo(first);
+  const int32_t index = GetFieldNo(SplitFieldNames(def->Fields()).front());
   PLAT_ASSERT(index >= 0, "zelJoinDataProviderUnit: range field not found");
-  RangeFieldNo_ = GetInternalField(index)->FieldNo();
-  RangeLow_ = Low;
-  RangeHigh_ = High;
-  RangeOn_ = true;
+  const plat::TFieldType type = GetInternalField(index)->DataType();
+  InternalSetRange({RangeBound(type, Low, true)}, {RangeBound(type, High, false)});
   Positioned_ = false;
 }
 
 void TZelDatasetBridge::CancelBridgeRange() {
-  RangeOn_ = false;
+  if (CursorOpen()) SetRangeOn(false);
   Positioned_ = false;
 }
 
@@ -435,6 +414,15 @@ void TZelDatasetBridge::SetJoinValues(TZelExprOperator Operator, const plat::TSt
   }
   SetFilterText(text);
   SetFiltered(!text.empty());
+  // The framework is not open on the bridge: the cursor's filter manager
+  // takes the text itself.
+  if (CursorOpen()) {
+    if (text.empty())
+      InternalClearFilter();
+    else
+      InternalSetFilter();
+    Positioned_ = false;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -589,7 +577,9 @@ void TZelNonJoinDataProvider::ApplySelection(TZelExpr* Expr, bool EnforceOrder,
   TZelFilterExprDriver driver;
   driver.SetFilterExpr(Expr);
   driver.SetExcludeRelopNulls(true);
-  driver.SetOverwriteExpr(false);
+  // Expr is the whole selection (the provider's own with what the join
+  // adds for the current outer row): it replaces the one before.
+  driver.SetOverwriteExpr(true);
   driver.SetEnforceExprOrder(EnforceOrder);
   driver.SetOrderIndexName(IndexName);
   DataBridge_->SetJoinSelectExprRoot(driver);
@@ -880,7 +870,7 @@ void TZelStdJoinDataProvider::DescribeProvider(int32_t Indent, plat::TStrings& L
 
 TZelJoinDataProviderMgr::TZelJoinDataProviderMgr()
     : Evaluator_(std::make_unique<TExprEvaluator>()),
-      DBInterface_(std::make_unique<TZelDataProviderBaseDBInterface>()) {
+      DBInterface_(std::make_unique<TZelDataProviderDBInterface>(nullptr)) {
   SetDBStringCompare(AnsiCompare);
 }
 
@@ -888,7 +878,7 @@ TZelJoinDataProviderMgr::~TZelJoinDataProviderMgr() { Clear(); }
 
 void TZelJoinDataProviderMgr::SetDatabase(TZelDataBase* Database) {
   Database_ = Database;
-  DBInterface_ = std::make_unique<TZelDataProviderBaseDBInterface>();
+  DBInterface_ = std::make_unique<TZelDataProviderDBInterface>(Database);
 }
 
 void TZelJoinDataProviderMgr::SetDBStringCompare(TZelDBStringCompare Routine) {

@@ -142,15 +142,21 @@ class TZelDatasetBridge : public TZelBaseTable {
   int32_t GetTotalBridgeRecordCount();
   void MoveToRecAddr(uint32_t RecAddr);
   void MoveToRecAddrAndValidate(uint32_t RecAddr, uint32_t ModFlag);
-  // Adds every record of the bridge's rows with a non-null value of the
-  // hash's SourceFieldName under its ZelJoinHashKey; FilterList gets the
-  // same records and FilterActive tells whether a selection limited them.
+  // The cursor's hash of the hash's SourceFieldName: its stored bytes and
+  // record addresses. With an active filter FilterList gets the filter's
+  // records; FilterActive tells whether a filter is active.
   void LoadHashTable(TZelBaseHash& Hash, TSortedList& FilterList, bool& FilterActive,
                      bool IsOuterJoin);
-  // Applies the driver's expression as the bridge's join selection, or with
-  // AssessExprOnly reports how it would be answered.
+  // As LoadHashTable, but every value under its ZelJoinHashKey, for keys
+  // whose stored bytes do not decide equality (text, floating numbers, two
+  // different types).
+  void LoadValueHashTable(TZelBaseHash& Hash, TSortedList& FilterList, bool& FilterActive);
+  // Applies the driver's expression as the cursor's filter (answered from
+  // the indexes where it can be), or with AssessExprOnly reports how it
+  // would be answered. An applied expression replaces the one before.
   void SetJoinSelectExprRoot(TZelFilterExprDriver& Driver);
-  // The rows of index IndexName whose first key field lies from Low to High.
+  // The rows of index IndexName whose first key field lies from Low to High,
+  // as a cursor range.
   void SetBridgeIndexRange(const std::string& IndexName, const plat::Variant& Low,
                            const plat::Variant& High);
   void CancelBridgeRange();
@@ -166,20 +172,10 @@ class TZelDatasetBridge : public TZelBaseTable {
   void SetDBStringCompare(TZelDBStringCompare Value);
 
  private:
-  class TBridgeProvider;
-  bool Accept();
-  bool SkipToAccepted(bool Found, bool Forward);
   int32_t FieldIndexOf(int32_t FieldNo) const;
 
   bool Positioned_ = false;
   std::string JoinBaseFilter_;
-  std::unique_ptr<TBridgeProvider> Provider_;
-  std::unique_ptr<TZelExpr> Selection_;
-  std::unique_ptr<TExprEvaluator> SelectionEvaluator_;
-  bool RangeOn_ = false;
-  int32_t RangeFieldNo_ = 0;
-  plat::Variant RangeLow_;
-  plat::Variant RangeHigh_;
   TZelDBStringCompare DBStringCompare_;
 };
 
@@ -419,7 +415,9 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   ~TJoinExprNodeEvaluator() override;
   std::string ClassName() const override { return "TJoinExprNodeEvaluator"; }
 
-  // Hashes the inner side's field of the node over the inner table.
+  // Hashes the inner side's field of the node over the inner table: by the
+  // cursor, on stored bytes, when the two fields' bytes are equal exactly
+  // when their values are (RawKeys); else under ZelJoinHashKey.
   void Prepare(TZelNonJoinDataProvider* Inner, bool IsOuterJoin);
   // Fills MatchList with the inner records hashed under the key of Value.
   void SetSourceValue(const plat::Variant& Value);
@@ -433,6 +431,7 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   TJoinExprNode* SourceNode = nullptr;
   TJoinExprNodeEvaluator* Next = nullptr;
   bool Prepared = false;
+  bool RawKeys = false;
   bool FilterActive = false;
   std::unique_ptr<TZelBaseHash> Hash;
   std::unique_ptr<TSortedList> MatchList;
@@ -586,7 +585,7 @@ class TZelJoinDataProviderMgr : public plat::TObject {
   std::unique_ptr<TExprEvaluator> Evaluator_;
   std::unique_ptr<TZelExpr> RemainingExpr_;
   TZelDBStringCompare DBStringCompare_;
-  std::unique_ptr<TZelDataProviderBaseDBInterface> DBInterface_;
+  std::unique_ptr<TZelDataProviderDBInterface> DBInterface_;
   TJoinForcedMode ForcedMode_ = jfmAuto;
 };
 

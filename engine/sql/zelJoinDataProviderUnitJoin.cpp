@@ -186,7 +186,8 @@ void TJoinAnalyser::AssessSide(TZelBaseJoinDataProvider* Provider, TInternalFiel
   driver.SetAssessExprOnly(true);
   driver.SetFilterExpr(leaf->JoinSelectExpr());
   driver.SetExcludeRelopNulls(true);
-  driver.SetOverwriteExpr(false);
+  // Assessed alone: not with what the bridge's filter holds from before.
+  driver.SetOverwriteExpr(true);
   leaf->DataBridge()->SetJoinSelectExprRoot(driver);
   A.ExprOptimizationLevel = driver.ExprOptimizationLevel();
   A.MaximalRecordCount = driver.MaximalResultSetSize();
@@ -233,6 +234,17 @@ int32_t PairKeySize(const TInternalFieldItem& A, const TInternalFieldItem& B) {
   return std::max(a, b);
 }
 
+// Integers of one type: equal stored bytes are equal values and back.
+bool SameStoredBytes(const TInternalFieldItem& A, const TInternalFieldItem& B) {
+  const auto kind = [](plat::TFieldType T) {
+    return T == plat::ftAutoInc ? plat::ftInteger : T;
+  };
+  const plat::TFieldType t = kind(A.DataType());
+  if (t != kind(B.DataType()) || A.FieldSize() != B.FieldSize()) return false;
+  return t == plat::ftSmallint || t == plat::ftWord || t == plat::ftInteger ||
+         t == plat::ftLargeint;
+}
+
 }  // namespace
 
 void TJoinExprNodeEvaluator::Prepare(TZelNonJoinDataProvider* Inner, bool IsOuterJoin) {
@@ -244,7 +256,9 @@ void TJoinExprNodeEvaluator::Prepare(TZelNonJoinDataProvider* Inner, bool IsOute
   if (!bridge.IsBridgeOpen()) bridge.OpenBridge();
   TInternalFieldItem* field = SourceNode->RightProvider == Inner ? SourceNode->RightSourceField
                                                                  : SourceNode->LeftSourceField;
-  KeyLength = PairKeySize(*SourceNode->LeftSourceField, *SourceNode->RightSourceField);
+  RawKeys = SameStoredBytes(*SourceNode->LeftSourceField, *SourceNode->RightSourceField);
+  KeyLength = RawKeys ? field->FieldSize()
+                      : PairKeySize(*SourceNode->LeftSourceField, *SourceNode->RightSourceField);
   PLAT_ASSERT(KeyLength > 0 && KeyLength <= 256,
               "zelJoinDataProviderUnit: Source key length out of range");
   const int32_t n = bridge.GetTotalBridgeRecordCount() + 10;
@@ -252,7 +266,10 @@ void TJoinExprNodeEvaluator::Prepare(TZelNonJoinDataProvider* Inner, bool IsOute
   Hash->SetSourceFieldName(field->FieldName());
   Hash->SetDataType(field->DataType());
   FilterList->Clear();
-  bridge.LoadHashTable(*Hash, *FilterList, FilterActive, IsOuterJoin);
+  if (RawKeys)
+    bridge.LoadHashTable(*Hash, *FilterList, FilterActive, IsOuterJoin);
+  else
+    bridge.LoadValueHashTable(*Hash, *FilterList, FilterActive);
   FilterList->SortList(
       [](void* A, void* B) { return AddrOf(A) < AddrOf(B) ? -1 : AddrOf(A) > AddrOf(B) ? 1 : 0; });
   Prepared = true;
@@ -501,7 +518,15 @@ void TJoinEvaluator::ComputeMatchList() {
     const bool innerIsRight = node->RightProvider == HashInner_;
     TZelBaseJoinDataProvider* side = innerIsRight ? node->LeftProvider : node->RightProvider;
     TInternalFieldItem* field = innerIsRight ? node->LeftSourceField : node->RightSourceField;
-    ev->SetSourceValue(side->GetDataAsVariant(field->FieldNo()));
+    if (ev->RawKeys) {
+      TDataHolder holder;
+      side->GetRawFieldData(field->FieldNo(), holder);
+      const bool isNull = holder.IsNull() || holder.Data() == nullptr;
+      ev->SetSourceKey(isNull ? "" : reinterpret_cast<const char*>(holder.Data()),
+                       isNull ? 0 : holder.Length(), isNull);
+    } else {
+      ev->SetSourceValue(side->GetDataAsVariant(field->FieldNo()));
+    }
   }
   MasterList_ = Combine(JoinAnalyser_->Root());
 }

@@ -317,6 +317,36 @@ TEST_F(SecuredDatabase, ARestructureNeedsTheAlterRightOnItsTable) {
   }
 }
 
+TEST_F(SecuredDatabase, ABlobIsWrittenWithTheRightOfTheChangeItBelongsTo) {
+  {
+    auto db = Prepare();
+    db->SecurityManager().AddUser("bob", "pw", "staff");
+    Grant(*db, "staff",
+          {{opExecuteObj, "Items", "ALL"}, {opReadData, "Items", "ALL"}, {opUpdateData, "Items", "ALL"}});
+  }
+  {
+    auto bob = Connect("bob", "pw");
+    auto table = OpenTable(*bob, "Items");
+    TZelTable& t = *table;
+    // Editing a stored record takes the update right, which bob has.
+    t.Edit();
+    t.FieldByName("Notes")->SetAsString("edited");
+    t.Post();
+    // A new record's blob takes the insert right, which he has not: the
+    // stream refuses before anything is written.
+    t.Insert();
+    ExpectError(0x2980, "Items",
+                [&] { t.CreateBlobStream(t.FieldByName("Notes"), plat::bmWrite); });
+    t.Cancel();
+    t.Close();
+  }
+  auto admin = Connect("administrator", "quindo");
+  auto table = OpenTable(*admin, "Items");
+  EXPECT_EQ(table->RecordCount(), 1);
+  EXPECT_EQ(table->FieldByName("Notes")->AsString(), "edited");
+  table->Close();
+}
+
 TEST_F(SecuredDatabase, RightsOnAllTablesServeATableWithoutItsOwn) {
   {
     auto db = Prepare();

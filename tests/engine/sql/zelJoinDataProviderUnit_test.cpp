@@ -756,16 +756,32 @@ TEST_F(JoinTest, TheBridgeGivesRawValuesRangesAndJoinFilterTexts) {
   EXPECT_TRUE(b.IsNull());
   EXPECT_TRUE(m.UsesStream());
   EXPECT_EQ(m.Length(), 5);
+  // Join values become the cursor's filter.
+  const auto keys = [&bridge] {
+    std::vector<int> got;
+    plat::Variant v;
+    for (bool f = bridge.FirstBridgeRecord(); f; f = bridge.NextBridgeRecord()) {
+      bridge.GetFieldDataAsVariant(1, v);
+      got.push_back(v.AsInteger());
+    }
+    std::sort(got.begin(), got.end());
+    return got;
+  };
   plat::TStringList fields;
   fields.Add("A");
   fields.Add("B");
   bridge.SetJoinValues(zeoEQ, fields, {&a, &b});
   EXPECT_EQ(bridge.Filter(), "[A] = 1 AND [B] IS NULL");
   EXPECT_TRUE(bridge.Filtered());
+  EXPECT_EQ(keys(), std::vector<int>{1});
   plat::TStringList one;
   one.Add("S");
   bridge.SetJoinValues(zeoGE, one, {&s});
   EXPECT_EQ(bridge.Filter(), "[S] >= 'o''k'");
+  EXPECT_EQ(keys(), (std::vector<int>{1, 3, 5}));
+  bridge.SetJoinValues(zeoEQ, plat::TStringList(), {});
+  EXPECT_FALSE(bridge.Filtered());
+  ASSERT_TRUE(bridge.FirstBridgeRecord());
   const uint32_t first = bridge.GetRecAddr();
   const uint32_t stamp = bridge.GetRecModFlag();
   ASSERT_TRUE(bridge.NextBridgeRecord());
@@ -802,6 +818,117 @@ TEST_F(JoinTest, TheBridgeGivesRawValuesRangesAndJoinFilterTexts) {
   }
   bridge.CloseBridge();
   EXPECT_EQ(bridge.GetRecAddr(), 0u);
+}
+
+TEST_F(JoinTest, ABridgeRangeHoldsExactlyTheKeysBetweenItsBounds) {
+  // Integer and smallint keys with duplicates, negatives and Nulls.
+  const std::vector<std::optional<int>> values = {5, -3, std::nullopt, 0, 5, 7, -32768, 32767,
+                                                  2, std::nullopt, -1, 100};
+  {
+    TZelTable t;
+    t.SetDataBase(Db_.get());
+    t.SetTableName("r");
+    t.FieldDefs().Add("I", plat::ftInteger);
+    t.FieldDefs().Add("SM", plat::ftSmallint);
+    t.FieldDefs().Add("ODD", plat::ftBoolean);
+    t.IndexDefs().Add("ixI", "I", {});
+    t.IndexDefs().Add("ixSM", "SM", {});
+    t.CreateTable();
+    t.Open();
+    for (const auto& v : values) {
+      t.Append();
+      if (v) {
+        t.FieldByName("I")->SetAsInteger(*v);
+        t.FieldByName("SM")->SetAsInteger(*v);
+        t.FieldByName("ODD")->SetAsBoolean(*v % 2 != 0);
+      }
+      t.Post();
+    }
+    t.Close();
+  }
+  TZelDatasetBridge bridge;
+  bridge.SetDataBase(Db_.get());
+  bridge.SetTableName("r");
+  bridge.OpenBridge();
+  struct Case {
+    const char* Index;
+    double Low, High;
+    bool OddOnly;  // with a filter on the table as well
+  };
+  const Case cases[] = {
+      {"ixI", -3, 5, false},      {"ixI", 5, 5, false},        {"ixI", 6, 99, false},
+      {"ixI", 1.5, 6.5, false},   {"ixI", -2.5, -0.5, false},  {"ixI", 7, 5, false},
+      {"ixI", -1e12, 1e12, false}, {"ixSM", -1e6, 1e6, false}, {"ixSM", -32768, -3, false},
+      {"ixSM", 32767, 40000, false}, {"ixSM", 0.25, 0.75, false}, {"ixI", -5, 10, true},
+      {"ixSM", -40000, 7, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<int> want;
+    for (const auto& v : values)
+      if (v && *v >= c.Low && *v <= c.High && (!c.OddOnly || *v % 2 != 0)) want.push_back(*v);
+    std::sort(want.begin(), want.end());
+    bridge.SetBridgeIndexRange(c.Index, plat::Variant(c.Low), plat::Variant(c.High));
+    if (c.OddOnly) {
+      plat::TStringList field;
+      field.Add("ODD");
+      const uint8_t yes = 1;
+      TDataHolder h;
+      h.SetIsNull(false);
+      h.SetLength(1);
+      h.SetData(&yes);
+      bridge.SetJoinValues(zeoEQ, field, {&h});
+    }
+    std::vector<int> got;
+    plat::Variant v;
+    for (bool f = bridge.FirstBridgeRecord(); f; f = bridge.NextBridgeRecord()) {
+      bridge.GetFieldDataAsVariant(1, v);
+      got.push_back(v.AsInteger());
+    }
+    // In the index's order, which is ascending.
+    EXPECT_TRUE(std::is_sorted(got.begin(), got.end())) << c.Index << " " << c.Low;
+    EXPECT_EQ(got, want) << c.Index << " " << c.Low << ".." << c.High;
+    bridge.SetJoinValues(zeoEQ, plat::TStringList(), {});
+    bridge.CancelBridgeRange();
+  }
+  bridge.CloseBridge();
+}
+
+TEST_F(JoinTest, ATablesSelectionIsAnsweredFromItsIndexes) {
+  const std::map<std::string, Table> tables = {{"a", Fixed("a", 3, "asc")},
+                                               {"b", Fixed("b", 8, "asc")},
+                                               {"c", Fixed("c", 5, "")}};
+  for (const auto& [name, t] : tables) Create(t);
+  struct Case {
+    const char* Sql;
+    const char* Table;
+    TZelFilterOptimisationLevel Level;
+    std::vector<std::vector<int>> Rows;  // a_id and the other table's id
+    const char* Other;
+  };
+  const Case cases[] = {
+      {"SELECT * FROM a JOIN b ON a.k = b.k WHERE b.k = 2 AND a.f = 2", "b", olFull,
+       {{3, 3}, {3, 7}}, "b_id"},
+      {"SELECT * FROM a JOIN b ON a.k = b.k WHERE b.k = 2 AND a.f = 2", "a", olNone,
+       {{3, 3}, {3, 7}}, "b_id"},
+      {"SELECT * FROM a JOIN b ON a.k = b.k WHERE a.k IN (0, 2)", "a", olFull,
+       {{1, 1}, {1, 5}, {3, 3}, {3, 7}}, "b_id"},
+      {"SELECT * FROM a JOIN c ON a.k = c.k WHERE c.k = 1", "c", olNone, {{2, 2}}, "c_id"},
+  };
+  for (const Case& c : cases) {
+    for (TJoinForcedMode mode : {jfmAuto, jfmNestedLoop, jfmHash}) {
+      Statement st(*Db_, tables, c.Sql, mode);
+      auto* join = dynamic_cast<TZelStdJoinDataProvider*>(st.Mgr().RootProvider());
+      ASSERT_NE(join, nullptr) << c.Sql;
+      const TJoinPlan& plan = join->JoinEvaluator().Plan();
+      const bool inner = plan.InnerProviderName == c.Table;
+      ASSERT_TRUE(inner || plan.OuterProviderName == c.Table) << c.Sql;
+      EXPECT_EQ(inner ? plan.InnerExprOptLevel : plan.OuterExprOptLevel, c.Level)
+          << c.Sql << " " << c.Table;
+      std::vector<std::vector<int>> rows = st.Rows({"a_id", c.Other});
+      std::sort(rows.begin(), rows.end());
+      EXPECT_EQ(rows, c.Rows) << c.Sql << " mode " << mode;
+    }
+  }
 }
 
 TEST_F(JoinTest, JoinedFieldNamesTellTheInnerTableApart) {
