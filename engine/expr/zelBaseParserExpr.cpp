@@ -140,13 +140,14 @@ void TTableList::MergeLists(const TTableList* A, const TTableList* B) {
 // ---------------------------------------------------------------------------
 // TZelExprNode
 
-TZelExprNode::TZelExprNode()
-    : Args_(std::make_unique<TZelExprNodeList>()),
-      TokenArgs_(std::make_unique<TParserTokenRefList>()),
-      ParserToken_(std::make_unique<TParserToken>()),
-      TableList_(std::make_unique<TTableList>()) {}
+TZelExprNode::TZelExprNode() = default;
 
 TZelExprNode::~TZelExprNode() = default;
+
+TTableList* TZelExprNode::TableList() const {
+  if (!TableList_) TableList_ = std::make_unique<TTableList>();
+  return TableList_.get();
+}
 
 void TZelExprNode::AssignNode(const TZelExprNode* Source) {
   if (Source == nullptr || Source == this) return;
@@ -158,24 +159,27 @@ void TZelExprNode::AssignNode(const TZelExprNode* Source) {
   Kind_ = Source->Kind_;
   ScopeKind_ = Source->ScopeKind_;
   DataType_ = Source->DataType_;
-  *TokenArgs_ = *Source->TokenArgs_;
-  ParserToken_->AssignToken(Source->ParserToken_.get());
+  TokenArgs_ = Source->TokenArgs_;
+  ParserToken_.AssignToken(&Source->ParserToken_);
   Data_ = Source->Data_;
   OriginalData_ = Source->OriginalData_;
   CaseInsensitiveMatch_ = Source->CaseInsensitiveMatch_;
   PartialMatch_ = Source->PartialMatch_;
   PartialLength_ = Source->PartialLength_;
-  TableList_->Assign(Source->TableList_.get());
+  if (Source->TableList_)
+    TableList()->Assign(Source->TableList_.get());
+  else if (TableList_)
+    TableList_->Clear();
   ExprNodeDataProvider_ = Source->ExprNodeDataProvider_;
 }
 
 TZelExprNode* TZelExprNode::CloneNode(TZelExpr& Owner) const {
   TZelExprNode* copy = Owner.AddNode();
   copy->AssignNode(this);
-  for (const TZelExprNode* arg : *Args_) {
+  for (const TZelExprNode* arg : Args_) {
     TZelExprNode* argCopy = Owner.AddNode();
     argCopy->AssignNode(arg);
-    copy->Args_->push_back(argCopy);
+    copy->Args_.push_back(argCopy);
   }
   return copy;
 }
@@ -218,26 +222,27 @@ bool TZelExprNode::AreNodesEquivalent(const TZelExprNode* Other) const {
   if (Other == this) return true;
   if (DataSize_ != Other->DataSize_ || Operator_ != Other->Operator_ || Kind_ != Other->Kind_ ||
       ScopeKind_ != Other->ScopeKind_ || DataType_ != Other->DataType_ ||
-      ParserToken_->Token() != Other->ParserToken_->Token())
+      ParserToken_.Token() != Other->ParserToken_.Token())
     return false;
   if (!SameVariant(Data_, Other->Data_)) return false;
   if (CaseInsensitiveMatch_ != Other->CaseInsensitiveMatch_ ||
       PartialMatch_ != Other->PartialMatch_ || PartialLength_ != Other->PartialLength_)
     return false;
-  if (TableList_->Count() != Other->TableList_->Count()) return false;
-  for (int32_t i = 0; i < TableList_->Count(); ++i)
+  const int32_t tables = TableList_ ? TableList_->Count() : 0;
+  if (tables != (Other->TableList_ ? Other->TableList_->Count() : 0)) return false;
+  for (int32_t i = 0; i < tables; ++i)
     if (TableList_->Items(i)->TableName() != Other->TableList_->Items(i)->TableName()) return false;
-  if (TokenArgs_->size() != Other->TokenArgs_->size()) return false;
-  for (std::size_t i = 0; i < TokenArgs_->size(); ++i) {
-    const TParserToken* a = (*TokenArgs_)[i];
-    const TParserToken* b = (*Other->TokenArgs_)[i];
+  if (TokenArgs_.size() != Other->TokenArgs_.size()) return false;
+  for (std::size_t i = 0; i < TokenArgs_.size(); ++i) {
+    const TParserToken* a = TokenArgs_[i];
+    const TParserToken* b = Other->TokenArgs_[i];
     if ((a == nullptr) != (b == nullptr)) return false;
     if (a != nullptr && a->Token() != b->Token()) return false;
   }
-  if (Args_->size() != Other->Args_->size()) return false;
-  for (std::size_t i = 0; i < Args_->size(); ++i) {
-    const TZelExprNode* a = (*Args_)[i];
-    const TZelExprNode* b = (*Other->Args_)[i];
+  if (Args_.size() != Other->Args_.size()) return false;
+  for (std::size_t i = 0; i < Args_.size(); ++i) {
+    const TZelExprNode* a = Args_[i];
+    const TZelExprNode* b = Other->Args_[i];
     if (a == nullptr || b == nullptr) {
       if (a != b) return false;
     } else if (!a->AreNodesEquivalent(b)) {
@@ -253,11 +258,11 @@ void TZelExprNode::Display(int32_t Indent, plat::TStrings& Lines) const {
   const std::string typeName =
       type < plat::FieldTypeNames.size() ? std::string(plat::FieldTypeNames[type]) : "?";
   Lines.Add(pad + ZelExprNodeKindName(Kind_) + ":" + ZelExprOperatorName(Operator_) +
-            " :: " + ZelSQLTokenName(ParserToken_->Token()) + "  -  " + ParserToken_->Text() +
+            " :: " + ZelSQLTokenName(ParserToken_.Token()) + "  -  " + ParserToken_.Text() +
             " :: " + typeName + " - " + std::to_string(DataSize_));
-  if (!Args_->empty()) {
+  if (!Args_.empty()) {
     Lines.Add(pad + "Start Args");
-    for (const TZelExprNode* arg : *Args_) DisplayExprTree(Indent + 2, arg, Lines);
+    for (const TZelExprNode* arg : Args_) DisplayExprTree(Indent + 2, arg, Lines);
   }
 }
 

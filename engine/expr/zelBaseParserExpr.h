@@ -209,15 +209,15 @@ class TZelExprNode : public plat::TObject {
   void SetScopeKind(TZelExprScopeKind Value) { ScopeKind_ = Value; }
   plat::TFieldType DataType() const { return DataType_; }
   void SetDataType(plat::TFieldType Value) { DataType_ = Value; }
-  TZelExprNodeList& Args() { return *Args_; }
-  const TZelExprNodeList& Args() const { return *Args_; }
-  void SetArgs(const TZelExprNodeList& Value) { *Args_ = Value; }
-  TParserTokenRefList& TokenArgs() { return *TokenArgs_; }
-  const TParserTokenRefList& TokenArgs() const { return *TokenArgs_; }
-  void SetTokenArgs(const TParserTokenRefList& Value) { *TokenArgs_ = Value; }
-  TParserToken* ParserToken() const { return ParserToken_.get(); }
+  TZelExprNodeList& Args() { return Args_; }
+  const TZelExprNodeList& Args() const { return Args_; }
+  void SetArgs(const TZelExprNodeList& Value) { Args_ = Value; }
+  TParserTokenRefList& TokenArgs() { return TokenArgs_; }
+  const TParserTokenRefList& TokenArgs() const { return TokenArgs_; }
+  void SetTokenArgs(const TParserTokenRefList& Value) { TokenArgs_ = Value; }
+  TParserToken* ParserToken() const { return &ParserToken_; }
   // Copies the token's fields; a null token changes nothing.
-  void SetParserToken(const TParserToken* Value) { ParserToken_->AssignToken(Value); }
+  void SetParserToken(const TParserToken* Value) { ParserToken_.AssignToken(Value); }
   const plat::Variant& Data() const { return Data_; }
   void SetData(const plat::Variant& Value) { Data_ = Value; }
   bool CaseInsensitiveMatch() const { return CaseInsensitiveMatch_; }
@@ -226,7 +226,8 @@ class TZelExprNode : public plat::TObject {
   void SetPartialMatch(bool Value) { PartialMatch_ = Value; }
   int32_t PartialLength() const { return PartialLength_; }
   void SetPartialLength(int32_t Value) { PartialLength_ = Value; }
-  TTableList* TableList() const { return TableList_.get(); }
+  // Made on first use: most nodes never name a table.
+  TTableList* TableList() const;
   TCustomExprNodeDataProvider* ExprNodeDataProvider() const { return ExprNodeDataProvider_; }
   void SetExprNodeDataProvider(TCustomExprNodeDataProvider* Value) {
     ExprNodeDataProvider_ = Value;
@@ -245,14 +246,16 @@ class TZelExprNode : public plat::TObject {
   TZelExprNodeKind Kind_ = enkUnknown;
   TZelExprScopeKind ScopeKind_ = zskField;
   plat::TFieldType DataType_ = plat::ftUnknown;
-  std::unique_ptr<TZelExprNodeList> Args_;
-  std::unique_ptr<TParserTokenRefList> TokenArgs_;
-  std::unique_ptr<TParserToken> ParserToken_;
+  TZelExprNodeList Args_;
+  TParserTokenRefList TokenArgs_;
+  // Mutable as before it was held through a pointer: ParserToken() is const
+  // and gives it out for change.
+  mutable TParserToken ParserToken_;
   plat::Variant Data_;
   bool CaseInsensitiveMatch_ = false;
   bool PartialMatch_ = false;
   int32_t PartialLength_ = -1;
-  std::unique_ptr<TTableList> TableList_;
+  mutable std::unique_ptr<TTableList> TableList_;
   TCustomExprNodeDataProvider* ExprNodeDataProvider_ = nullptr;
   TZelExprOperator OriginalOperator_ = zeoNOTDEFINED;
   plat::Variant OriginalData_;

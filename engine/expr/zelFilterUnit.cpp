@@ -37,6 +37,7 @@ bool TZelBaseFilterEvaluator::Parse() {
   PreParser_.SetText(FilterText_);
   PreParser_.SetParseAsExprOnly(true);
   PreParser_.SetParseSingleStack(true);
+  const auto earlierTokens = static_cast<int32_t>(PreParser_.OwnedTokens().size());
   PreParser_.PreParseTokens();
   // Comments mean nothing to a filter; the expression parser would refuse
   // them as tokens.
@@ -58,6 +59,9 @@ bool TZelBaseFilterEvaluator::Parse() {
     return false;
   }
   Accumulated_.CloneFromExpr(*Working_->Expr(), true, zeoAND);
+  // Only the expressions just replaced referred to the tokens of earlier
+  // parses (a failed parse keeps them, for the accumulated filter).
+  PreParser_.FreeOldestTokens(earlierTokens);
   return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include "engine/expr/zelParserUtils.h"
 
+#include <algorithm>
+#include <iterator>
 #include <unordered_set>
 
 #include "platform/rtl/Classes.h"
@@ -95,7 +97,15 @@ void TZelPreParser::Clear() {
 }
 
 void TZelPreParser::FreeOwnedTokens() {
-  OwnedTokens_.clear();
+  FreeOldestTokens(static_cast<int32_t>(OwnedTokens_.size()));
+}
+
+void TZelPreParser::FreeOldestTokens(int32_t Count) {
+  const auto n = std::min(static_cast<std::size_t>(std::max(Count, 0)), OwnedTokens_.size());
+  const auto end = OwnedTokens_.begin() + static_cast<std::ptrdiff_t>(n);
+  SpareTokens_.insert(SpareTokens_.end(), std::make_move_iterator(OwnedTokens_.begin()),
+                      std::make_move_iterator(end));
+  OwnedTokens_.erase(OwnedTokens_.begin(), end);
 }
 
 TParserStack* TZelPreParser::Stack(int32_t index) const {
@@ -105,8 +115,14 @@ TParserStack* TZelPreParser::Stack(int32_t index) const {
 
 TParserToken* TZelPreParser::MakeToken(const TZelTokenParser& scanner, TZelSQLToken kind,
                                        TZelSQLToken section, const std::string& text) {
-  OwnedTokens_.push_back(std::make_unique<TParserToken>());
+  if (SpareTokens_.empty()) {
+    OwnedTokens_.push_back(std::make_unique<TParserToken>());
+  } else {
+    OwnedTokens_.push_back(std::move(SpareTokens_.back()));
+    SpareTokens_.pop_back();
+  }
   TParserToken* token = OwnedTokens_.back().get();
+  token->SetCustomOrdinal(0);
   token->SetToken(kind);
   token->SetSection(section);
   token->SetText(text);

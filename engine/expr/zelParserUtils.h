@@ -84,7 +84,8 @@ enum TZelSQLStatementType : uint8_t {
 // owned by OwnedTokens and lives until FreeOwnedTokens or destruction, since
 // expression trees keep references to tokens after the stacks are gone.
 // Clear frees only the stacks. Parsers pop tokens, so a stack is consumed by
-// parsing.
+// parsing. Freed tokens are kept and made over by later passes, so a
+// pre-parser used for one filter after another stops allocating.
 class TZelPreParser : public plat::TObject {
  public:
   TZelPreParser() = default;
@@ -101,6 +102,9 @@ class TZelPreParser : public plat::TObject {
   void PreParseTokens();
   void Clear();
   void FreeOwnedTokens();
+  // Frees the Count oldest owned tokens (those of earlier passes when Count
+  // is the OwnedTokens size before this one).
+  void FreeOldestTokens(int32_t Count);
 
   // The stack of a clause keyword (see the .cpp); nullptr when there is none.
   TParserStack* GetSection(TZelSQLToken kind, const TParserToken* token);
@@ -137,6 +141,8 @@ class TZelPreParser : public plat::TObject {
   bool ParseAsExprOnly_ = false;
   bool ParseSingleStack_ = false;
   TParserTokenList OwnedTokens_;
+  // Freed tokens waiting to be made over by MakeToken.
+  TParserTokenList SpareTokens_;
   TZelSQLStatementType SqlStatementType_ = zsSQLUnknown;
   std::string UnparsedText_;
 };

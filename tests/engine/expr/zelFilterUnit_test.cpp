@@ -584,6 +584,17 @@ TEST(FilterEvaluator, OrderCommentsErrorsAndCombinedExpressions) {
   EXPECT_EQ(driver.LimitFieldMin().AsInt64(), 5);
   EXPECT_TRUE(driver.LimitMaxSet());
   EXPECT_EQ(driver.LimitFieldMax().AsInt64(), 30);
+
+  // A filter that does not parse leaves the last one standing, its table
+  // name included, for the expressions joined to it later.
+  run.Indexed.SetFilterText("T.I > 10");
+  ASSERT_TRUE(run.Indexed.Open()) << run.Indexed.GetErrors();
+  run.Indexed.SetFilterText("T.I = ");
+  EXPECT_FALSE(run.Indexed.Open());
+  TZelFilterExprDriver joined;
+  joined.SetFilterExpr(second.GetFilterExpr());
+  run.Indexed.AssignExpr(joined, zeoAND);
+  EXPECT_EQ(run.Indexed.GetRecordCount(), 5);
   EXPECT_TRUE(t.CloseAndCheck());
 }
 

@@ -301,6 +301,23 @@ TEST(ZelPreParser, TokensOutliveTheStacksUntilFreed) {
   EXPECT_EQ(pre.OwnedTokens().size(), 5u);
   pre.FreeOwnedTokens();
   EXPECT_TRUE(pre.OwnedTokens().empty());
+
+  // Tokens made over from freed ones carry nothing of their past (the
+  // aggregate's ordinal); freeing the earlier passes keeps the last one's.
+  pre.SetText("MAX(a)");
+  pre.PreParseTokens();
+  pre.FreeOwnedTokens();
+  pre.SetText("b");
+  pre.PreParseTokens();
+  const auto before = static_cast<int32_t>(pre.OwnedTokens().size());
+  pre.SetText("p q r s");
+  pre.PreParseTokens();
+  pre.FreeOldestTokens(before);
+  std::vector<std::pair<std::string, int32_t>> kept;
+  for (const auto& token : pre.OwnedTokens()) kept.push_back({token->Text(), token->CustomOrdinal()});
+  const std::vector<std::pair<std::string, int32_t>> expected = {
+      {"p", 0}, {"q", 0}, {"r", 0}, {"s", 0}, {"", 0}};
+  EXPECT_EQ(kept, expected);
 }
 
 TEST(ZelPreParser, TextAfterANulByteIsReportedAsUnparsed) {
