@@ -290,6 +290,7 @@ void TZelDataSet::InternalOpenDataSet() {
     }
     IndexMgr_->SetCurrentIndexName(IndexName_);
     HeaderSeen_ = false;
+    HeaderStampValid_ = false;
     Open_ = true;
     ReadTableHeader();
     Version_ = def.Version();
@@ -321,6 +322,7 @@ void TZelDataSet::InternalCloseDataSet() {
   Open_ = false;
   CurrentRecordFlag_ = false;
   Version_.clear();
+  HeaderStampValid_ = false;
 }
 
 // ---------------------------------------------------------------- locks
@@ -348,8 +350,19 @@ TZelDataSet::TCursorLock::~TCursorLock() {
 
 void TZelDataSet::InternalSetReadLock() {
   CheckConnected();
+  // While this connection keeps the table locked (inside a transaction, until
+  // its end) no other process can change it; when nothing was written
+  // through the connection either, the header read last is still current.
+  const TDiskMgr* disk = TableDef_->Memory() ? nullptr : DataBase_->DiskMgr();
+  const bool current = HeaderSeen_ && HeaderStampValid_ && disk != nullptr && disk->IsOpen() &&
+                       disk->ChangeStamp() == HeaderStamp_ &&
+                       disk->TableLockHeld(static_cast<uint32_t>(TableDef_->TableID()));
   DataBase_->LockTable(*TableDef_, ltRead);
   ReadLocked_ = true;
+  if (current && disk->ChangeStamp() == HeaderStamp_) {
+    ApplyHeaderFirstEmpty();
+    return;
+  }
   ReadTableHeader();
 }
 
@@ -384,6 +397,7 @@ void TZelDataSet::InternalReleaseLock() {
 
 void TZelDataSet::ForgetLocks() {
   ReadLocked_ = WriteLocked_ = false;
+  HeaderStampValid_ = false;
   PostLockTaken_ = false;
   if (!Open_ || TableDef_->Memory()) return;
   if (TableDef_->RecordInterface() != nullptr) TableDef_->RecordInterface()->SetFirstEmptyValid(false);
@@ -399,6 +413,7 @@ void TZelDataSet::DumpInternalCaches() {
   InvalidateReadAhead();
   InvalidateRangePositions();
   HeaderSeen_ = false;
+  HeaderStampValid_ = false;
   // The header in memory may hold what the transaction changed: it must
   // never be written back.
   if (!TableDef_->Memory() && TableDef_->TableHeader() != nullptr)
@@ -425,19 +440,27 @@ void TZelDataSet::ReadTableHeader() {
   LastModifiedFlag_ = flag;
   HeaderSeen_ = true;
   IndexMgr_->ReadIndexHeaders(changed);
-  if (!def.Memory()) {
-    def.RecordInterface()->SetFirstEmpty(header->GetRecordFirstEmpty());
-    def.RecordInterface()->SetFirstEmptyValid(true);
-    if (def.UsesBlobs() && def.BlobInterface() != nullptr) {
-      def.BlobInterface()->SetFirstEmpty(header->GetBlobFirstEmpty());
-      def.BlobInterface()->SetFirstEmptyValid(true);
-    }
-  }
+  ApplyHeaderFirstEmpty();
+  const TDiskMgr* disk = def.Memory() ? nullptr : DataBase_->DiskMgr();
+  HeaderStampValid_ = disk != nullptr && disk->IsOpen();
+  if (HeaderStampValid_) HeaderStamp_ = disk->ChangeStamp();
   if (changed) {
     ClearBlobCache();
     InvalidateReadAhead();
     InvalidateRangePositions();
     InvalidateFilter();
+  }
+}
+
+void TZelDataSet::ApplyHeaderFirstEmpty() {
+  TTableDef& def = *TableDef_;
+  TTableHeader* header = def.TableHeader();
+  if (!Open_ || header == nullptr || def.Memory()) return;
+  def.RecordInterface()->SetFirstEmpty(header->GetRecordFirstEmpty());
+  def.RecordInterface()->SetFirstEmptyValid(true);
+  if (def.UsesBlobs() && def.BlobInterface() != nullptr) {
+    def.BlobInterface()->SetFirstEmpty(header->GetBlobFirstEmpty());
+    def.BlobInterface()->SetFirstEmptyValid(true);
   }
 }
 

@@ -474,6 +474,8 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void InternalOpenDataSet();
   void InternalCloseDataSet();
   void ReadTableHeader();
+  // The free-space starts of the header in memory, as the table's stores use them.
+  void ApplyHeaderFirstEmpty();
   void WriteTableHeader();
   bool CheckRecordFlags(const uint8_t* Stored, const uint8_t* Expected, bool CheckStamp) const;
   // Reads the record the current index points at into the record buffer.
@@ -589,6 +591,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool CurrentRecordFlag_ = false;
   uint32_t LastModifiedFlag_ = 0;
   bool HeaderSeen_ = false;
+  // The connection's change stamp when the header was last read.
+  uint64_t HeaderStamp_ = 0;
+  bool HeaderStampValid_ = false;
   // The write lock a post or delete took for the framework's following
   // Resync to release.
   bool PostLockTaken_ = false;

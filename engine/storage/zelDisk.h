@@ -178,6 +178,11 @@ class ZEL_API TDiskMgr : public plat::TObject {
   int32_t SetTableLock(uint32_t TableID, int32_t LockType);
   void ReleaseTableLock(uint32_t TableID);
   int32_t QueryTableLockStatus(uint32_t TableID) const;
+  // This handle holds a lock of the table (inside a transaction it is kept
+  // until the end); no other process can commit to the table meanwhile.
+  bool TableLockHeld(uint32_t TableID) const;
+  // The file handle's change stamp (TZelFile::ChangeStamp).
+  uint64_t ChangeStamp() const { return File_->ChangeStamp(); }
   int32_t SetRecordLock(uint32_t RecordAddress, uint32_t TableID);
   void ReleaseRecordLock(uint32_t RecordAddress);
   int32_t QueryRecordLockStatus(uint32_t RecordAddress) const;

@@ -94,6 +94,7 @@ void TZelFile::SetBlowKeyBuf(const void* Buf, int32_t Len) {
 // ---------------------------------------------------------------- open and close
 
 int32_t TZelFile::CreateZelFile(const std::string& Name, bool FailIfExists) {
+  ++ChangeStamp_;
   Shutdown(false);
   File_ = plat::FileSystem().NewFile();
   if (!File_->Create(Name, FailIfExists)) return -1;
@@ -103,6 +104,7 @@ int32_t TZelFile::CreateZelFile(const std::string& Name, bool FailIfExists) {
 }
 
 int32_t TZelFile::OpenZelFile(const std::string& Name) {
+  ++ChangeStamp_;
   if (PageSize_ <= 0)
     ZelDatabaseError(0x2185, "TZelFile.OpenZelFile", "Database page size not set on opening", this);
   if (XORKey_.empty())
@@ -132,6 +134,7 @@ int32_t TZelFile::OpenZelFile(const std::string& Name) {
 }
 
 void TZelFile::CloseZelFile() {
+  ++ChangeStamp_;
   Shutdown(true);
 }
 
@@ -182,6 +185,7 @@ int32_t TZelFile::SeekAndReadZelFile(void* Buf, uint32_t Position, int32_t Count
 
 int32_t TZelFile::SeekAndWriteZelFile(const void* Buf, uint32_t Position, int32_t Count,
                                       uint32_t TableID, uint32_t AccessFlags) {
+  ++ChangeStamp_;
   CheckAccess(TableID, Position, Count, "TZelFile.SeekAndWriteZelFile");
   if (UsesPageCache(AccessFlags))
     return PageCache_->WriteCache(Buf, TableID, 0, Position, Count, AccessFlags);
@@ -203,6 +207,7 @@ int32_t TZelFile::SeekAndReadZelFileByRef(uint32_t Position, int32_t Count, uint
 
 int32_t TZelFile::SeekAndWriteZelFileByRef(const void* Buf, uint32_t Position, int32_t Count,
                                            uint32_t TableID, uint32_t AccessFlags) {
+  ++ChangeStamp_;
   CheckAccess(TableID, Position, Count, "TZelFile.SeekAndWriteZelFileByRef");
   if (!UsesPageCache(AccessFlags))
     ZelDatabaseError(0x2185, "TZelFile.SeekAndWriteZelFileByRef",
@@ -212,6 +217,7 @@ int32_t TZelFile::SeekAndWriteZelFileByRef(const void* Buf, uint32_t Position, i
 
 uint32_t TZelFile::SeekAndAppendZelFile(const void* Buf, int32_t Count, uint32_t TableID,
                                         uint32_t AccessFlags) {
+  ++ChangeStamp_;
   const int64_t position = SeekZelEof();
   if (position < 0)
     ZelDatabaseError(0x2102, "TZelFile.SeekAndAppendZelFile",
@@ -242,6 +248,7 @@ int32_t TZelFile::ReadThroughZelFile(void* Buf, uint32_t Position, int32_t Count
 }
 
 int32_t TZelFile::WriteThroughZelFile(const void* Buf, uint32_t Position, int32_t Count) {
+  ++ChangeStamp_;
   CheckAccess(0, Position, Count, "TZelFile.WriteThroughZelFile");
   if (!TransactionActive_) {
     WritePlain(Buf, Position, Count, "TZelFile.WriteThroughZelFile");
@@ -251,6 +258,7 @@ int32_t TZelFile::WriteThroughZelFile(const void* Buf, uint32_t Position, int32_
 }
 
 void TZelFile::ReleasePage(uint32_t Position, const void* Buf) {
+  ++ChangeStamp_;
   const uint32_t base = PageCache_->GetBaseAddress(Position);
   if (!TransactionActive_) {
     WritePlain(Buf, Position, PageSize_, "TZelFile.ReleasePage");
@@ -264,6 +272,7 @@ void TZelFile::ReleasePage(uint32_t Position, const void* Buf) {
 // ---------------------------------------------------------------- transactions
 
 void TZelFile::StartTransaction() {
+  ++ChangeStamp_;
   if (TransactionActive_) ZelDatabaseError(0x2810, "TZelFile.StartTransaction", "", this);
   if (!CheckOpen()) ZelDatabaseError(0x2101, "TZelFile.StartTransaction", "", this);
   const int64_t size = File_->Size();
@@ -278,6 +287,7 @@ void TZelFile::StartTransaction() {
 }
 
 void TZelFile::Commit(bool Durable) {
+  ++ChangeStamp_;
   if (!TransactionActive_) ZelDatabaseError(0x2811, "TZelFile.Commit", "", this);
   // The caches hand over their writes first, so that the journal can hold
   // the original of every byte before the first one is overwritten.
@@ -315,6 +325,7 @@ void TZelFile::Commit(bool Durable) {
 }
 
 void TZelFile::Rollback() {
+  ++ChangeStamp_;
   if (!TransactionActive_) ZelDatabaseError(0x2811, "TZelFile.Rollback", "", this);
   std::exception_ptr failure;
   auto step = [&failure](auto&& Action) {
@@ -344,6 +355,7 @@ void TZelFile::Rollback() {
 // ---------------------------------------------------------------- file maintenance
 
 void TZelFile::RecoverJournal() {
+  ++ChangeStamp_;
   if (!CheckOpen() || FileName_.empty()) return;
   if (!TDiskJournal::Recover(*File_, JournalFileName(FileName_))) return;
   // Pages read before the dead commit began are its originals again; the

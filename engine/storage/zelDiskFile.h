@@ -123,6 +123,11 @@ class TZelFile : public plat::TObject {
   void Rollback();
   // Off only in the benchmark that measures what the journal costs.
   void SetJournalled(bool Value) { Journalled_ = Value; }
+  // Moves on with every write, transaction boundary and recovery through
+  // this handle: what was read at an equal stamp is still what the file
+  // holds, as long as no other process could write meanwhile.
+  uint64_t ChangeStamp() const { return ChangeStamp_; }
+  void NoteChange() { ++ChangeStamp_; }
 
   // Plays back the journal of a commit whose process died half-way, if
   // there is one; called as locks are taken, before pages are read.
@@ -181,6 +186,7 @@ class TZelFile : public plat::TObject {
   // The writes of the commit under way, gathered before any is made.
   std::vector<TJournalWrite>* Pending_ = nullptr;
   bool Journalled_ = true;
+  uint64_t ChangeStamp_ = 0;
 };
 
 }  // namespace zel

@@ -175,11 +175,15 @@ int32_t TDiskMgr::SetTableLock(uint32_t TableID, int32_t LockType) {
     if (type == ltWrite) type = ltRead;
   }
   if (!LocksActive()) return type;
+  // While this handle holds the table, no other process can have committed
+  // to it, so a journal left by a dead one cannot hold its pages.
+  const int32_t held = TableLockMgr_->QueryLockType(TableID);
   if (type == ltRead) {
     TableLockMgr_->SetReadLock(TableID, 1);
   } else {
     TableLockMgr_->SetWriteLock(TableID, 0);
   }
+  if (held != ltNone && (type == ltRead || held == ltWrite)) return TableLockMgr_->QueryLockType(TableID);
   // A process that died committing let its locks go with its pages half
   // written.
   File_->RecoverJournal();
@@ -190,6 +194,11 @@ void TDiskMgr::ReleaseTableLock(uint32_t TableID) {
   // Inside a transaction every lock is kept until commit or rollback.
   if (IsTransactionActive() || !LocksActive()) return;
   TableLockMgr_->ReleaseLock(TableID);
+  File_->NoteChange();
+}
+
+bool TDiskMgr::TableLockHeld(uint32_t TableID) const {
+  return LocksActive() && TableLockMgr_->QueryLockType(TableID) != ltNone;
 }
 
 int32_t TDiskMgr::QueryTableLockStatus(uint32_t TableID) const {
@@ -222,6 +231,7 @@ void TDiskMgr::ReleaseAllLocks() {
   }
   // The header lock went with the table locks.
   HeaderReadLocked_ = HeaderWriteLocked_ = false;
+  File_->NoteChange();
 }
 
 void TDiskMgr::GetCurrentUsers(plat::TStrings& List) {

@@ -234,6 +234,42 @@ TEST_F(SharedDatabase, LockCallsReportWhatIsHeldAndMemoryTablesTakeNone) {
 
 // ---------------------------------------------------------------- generators
 
+// Inside a transaction the table stays locked between reads, and a reader
+// keeps the header it read; what another cursor of the same connection
+// writes meanwhile must still reach it.
+TEST_F(SharedDatabase, ACursorSeesWhatAnotherCursorOfItsConnectionWroteInTheTransaction) {
+  auto db = Connect();
+  auto reader = Table(*db);
+  auto writer = Table(*db);
+  reader->Open();
+  writer->Open();
+  const auto sum = [&] {
+    int32_t total = 0;
+    for (reader->First(); !reader->Eof(); reader->Next()) total += reader->FieldByName("V")->AsInteger();
+    return total;
+  };
+  db->StartTransaction();
+  EXPECT_EQ(sum(), 60);
+  writer->AppendRecord({plat::Variant(4), plat::Variant(40)});
+  EXPECT_EQ(sum(), 100);
+  EXPECT_EQ(reader->RecordCount(), 4);
+  GoTo(*writer, 2);
+  writer->Edit();
+  writer->FieldByName("V")->SetAsInteger(25);
+  writer->Post();
+  EXPECT_EQ(sum(), 105);
+  GoTo(*writer, 1);
+  writer->Delete();
+  EXPECT_EQ(sum(), 95);
+  EXPECT_EQ(reader->RecordCount(), 3);
+  db->Rollback();
+  EXPECT_EQ(sum(), 60);
+  EXPECT_EQ(reader->RecordCount(), 3);
+  reader->Close();
+  writer->Close();
+  db->SetConnected(false);
+}
+
 TEST_F(SharedDatabase, GeneratorsCountByTheirStepAndPeekWithoutAdvancing) {
   auto db = Connect();
   db->CreateGenerator("Orders", 100, 10);
