@@ -13,9 +13,9 @@ namespace {
 
 constexpr const char* kFailedFromClause = "Failed to parse FROM clause";
 constexpr const char* kInvalidCrossJoin = "Invalid cross join syntax - expected CROSS";
-constexpr const char* kUsingMissingLParen = "Missing '(' from using join specification";
-constexpr const char* kUsingMissingRParen = "Missing ')' from using join specification";
-constexpr const char* kUsingBadList = "Invalid column list syntax in using specification";
+constexpr const char* kUsingMissingLParen = "Missing '(' after USING in a join";
+constexpr const char* kUsingMissingRParen = "Missing ')' after the USING column list";
+constexpr const char* kUsingBadList = "Invalid column list syntax after USING";
 constexpr const char* kNaturalNoCommonColumn = "Natural join tables have no common column";
 // Nested parentheses are parsed recursively; deeper nesting is refused.
 constexpr int32_t kMaxNesting = 64;
@@ -185,13 +185,13 @@ TZelTableRefNode* TZelFromParser::ParseJoinedReference() {
     node->SetInnerTable(right->Text());
     left = node;
     Root_ = node;
-    if (type != trCrossJoin) ParseJoinSpecification(node);
+    if (type != trCrossJoin) ParseJoinCondition(node);
     if (HasParseError()) return nullptr;
   }
   return left;
 }
 
-void TZelFromParser::ParseJoinSpecification(TZelTableRefNode* Node) {
+void TZelFromParser::ParseJoinCondition(TZelTableRefNode* Node) {
   if (CurrentTokenType() == zstOn) {
     NextToken();
     TZelExprParser parser;

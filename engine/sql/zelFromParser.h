@@ -95,7 +95,7 @@ class TZelFromParser : public TBaseParser {
  private:
   TZelTableRefNode* ParseJoinedReference();
   TZelTableRefNode* ParsePrimaryReference();
-  void ParseJoinSpecification(TZelTableRefNode* Node);
+  void ParseJoinCondition(TZelTableRefNode* Node);
   bool AtFromEnd() const;
 
   std::unique_ptr<TTableList> TableList_;

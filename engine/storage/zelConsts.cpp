@@ -50,7 +50,7 @@ constexpr const char* SzelHavingFieldNotInResult =
     "Fields specified in having clause must appear in the result set";
 constexpr const char* SzelSelectTokenMissing = "Missing select token";
 constexpr const char* SzelInsertStatmentSyntaxError = "Insert statement syntax is incorrect";
-constexpr const char* SzelMissingColumnSpecifier = "Column specification is missing";
+constexpr const char* SzelMissingColumnSpecifier = "Column name is missing";
 constexpr const char* SzelExprSubqueriesNotSupported = "Subqueries are not supported";
 constexpr const char* SzelUnrecognizedSQLStatement = "Unrecognised SQL statement type";
 constexpr const char* SzelInsertColumnsCountMismatch =

@@ -27,7 +27,7 @@
 #include "platform/rtl/Published.h"
 #include "setup/library/cmp_InstallUI.h"
 #include "setup/library/routines_API.h"
-#include "setup/library/specifiers_Standard.h"
+#include "setup/library/basedirs_Standard.h"
 
 namespace setup {
 

@@ -17,7 +17,7 @@
 #include "platform/win/WinSystem.h"
 #include "setup/library/cmp_TInstall.h"
 #include "setup/library/routines_Registry.h"
-#include "setup/library/specifiers_Standard.h"
+#include "setup/library/basedirs_Standard.h"
 #include "support/TestDir.h"
 #include "platform/win/WinTestRoot.h"
 

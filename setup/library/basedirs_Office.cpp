@@ -1,4 +1,4 @@
-#include "setup/library/specifiers_Office.h"
+#include "setup/library/basedirs_Office.h"
 
 #include "platform/rtl/Strings.h"
 #include "platform/win/WinFiles.h"

@@ -1,4 +1,4 @@
-#include "setup/library/specifiers_Standard.h"
+#include "setup/library/basedirs_Standard.h"
 
 #include <algorithm>
 
@@ -13,7 +13,7 @@
 #include "setup/library/routines_ExpandPaths.h"
 #include "setup/library/routines_Registry.h"
 #include "setup/library/routines_Strings.h"
-#include "setup/library/specifiers_Office.h"
+#include "setup/library/basedirs_Office.h"
 
 namespace setup {
 
