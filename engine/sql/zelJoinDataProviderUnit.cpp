@@ -138,9 +138,7 @@ plat::TMemoryStream& TDataHolder::GetStream() {
 
 // ---------------------------------------------------------------------------
 
-TZelDatasetBridge::TZelDatasetBridge(plat::TComponent* AOwner) : TZelBaseTable(AOwner) {
-  SetDBStringCompare(AnsiCompare);
-}
+TZelDatasetBridge::TZelDatasetBridge(plat::TComponent* AOwner) : TZelBaseTable(AOwner) {}
 
 TZelDatasetBridge::~TZelDatasetBridge() {
   try {
@@ -148,10 +146,6 @@ TZelDatasetBridge::~TZelDatasetBridge() {
   } catch (const plat::Exception&) {
     // Closing a cursor whose database went away has nothing left to release.
   }
-}
-
-void TZelDatasetBridge::SetDBStringCompare(TZelDBStringCompare Value) {
-  DBStringCompare_ = std::move(Value);
 }
 
 void TZelDatasetBridge::OpenBridge() {
@@ -896,7 +890,6 @@ TZelNonJoinDataProvider* TZelJoinDataProviderMgr::GetNonJoinProvider(
   provider->SetDataBridge(bridge.get());
   bridge->SetDataBase(Database_);
   bridge->SetMemory(Memory);
-  bridge->SetDBStringCompare(DBStringCompare_);
   provider->SetDBStringCompare(DBStringCompare_);
   provider->SetProviderName(TableName);
   provider->SetCorrelationName(CorrelationName);

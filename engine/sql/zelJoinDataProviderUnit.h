@@ -169,14 +169,12 @@ class TZelDatasetBridge : public TZelBaseTable {
   // or nullptr.
   plat::TIndexDef* FindIndexForFields(const std::string& Fields, bool AscendingOnly);
   TInternalFields& BridgeFields() { return TableDef().InternalFields(); }
-  void SetDBStringCompare(TZelDBStringCompare Value);
 
  private:
   int32_t FieldIndexOf(int32_t FieldNo) const;
 
   bool Positioned_ = false;
   std::string JoinBaseFilter_;
-  TZelDBStringCompare DBStringCompare_;
 };
 
 // ---------------------------------------------------------------------------
