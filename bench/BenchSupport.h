@@ -52,6 +52,17 @@ inline void OpenNewDatabase(zel::TDiskMgr& Disk, const std::string& FileName, ui
   Disk.Open();
 }
 
+// Opens Store as table 1's store of index pages in Disk.
+inline void OpenIndexStore(zel::TDiskIOInterface& Store, zel::TDiskMgr& Disk, uint32_t PageSize) {
+  Store.SetDiskMgr(&Disk);
+  Store.SetTableID(1);
+  Store.SetUsage(zel::iuIndexPages);
+  Store.SetBlockSize(PageSize);
+  Store.SetAccessFlags(1);
+  Store.SetGlobalFirstEmptyOffset(zel::ghIndexesFirstEmpty);
+  Store.Open();
+}
+
 // Makes the indexes Defs (keyed by Keys) in Store and opens Mgr on them,
 // under a new table header of Headers that holds their roots.
 inline zel::TTableHeader* OpenNewIndexes(zel::TIndexManager& Mgr, zel::TDiskIOInterface& Store,

@@ -64,13 +64,7 @@ class EngineTable : public zel::TZelExprDataProvider {
  public:
   explicit EngineTable(const std::string& FileName) {
     bench::OpenNewDatabase(disk_, FileName, kPage);
-    store_.SetDiskMgr(&disk_);
-    store_.SetTableID(1);
-    store_.SetUsage(zel::iuIndexPages);
-    store_.SetBlockSize(kPage);
-    store_.SetAccessFlags(1);
-    store_.SetGlobalFirstEmptyOffset(zel::ghIndexesFirstEmpty);
-    store_.Open();
+    bench::OpenIndexStore(store_, disk_, kPage);
 
     for (zel::TInternalFields* fields : {&fields_, ProviderFields()}) {
       zel::TInternalFieldItem* i = fields->Add();

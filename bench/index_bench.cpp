@@ -52,13 +52,7 @@ class EngineIndex {
  public:
   explicit EngineIndex(const std::string& FileName) {
     bench::OpenNewDatabase(disk_, FileName, kPage);
-    store_.SetDiskMgr(&disk_);
-    store_.SetTableID(1);
-    store_.SetUsage(zel::iuIndexPages);
-    store_.SetBlockSize(kPage);
-    store_.SetAccessFlags(1);
-    store_.SetGlobalFirstEmptyOffset(zel::ghIndexesFirstEmpty);
-    store_.Open();
+    bench::OpenIndexStore(store_, disk_, kPage);
 
     zel::TInternalFieldItem* field = fields_.Add();
     field->SetFieldName("K");
