@@ -99,6 +99,7 @@ void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
 void TCacheMgr::Close() {
   ++*Changes_;
   Clear();
+  CleanPages_.clear();
   BufferBlocks_.clear();
   BlockPagesLeft_ = 0;
   Table_.clear();
@@ -161,6 +162,35 @@ void TCacheMgr::SetEmptyBit(int32_t Slot, bool Empty) {
 void TCacheMgr::SetState(TCachePage* Page, TCachePageState State) {
   if ((Page->State_ == cpEmpty) != (State == cpEmpty)) SetEmptyBit(Page->Slot_, State == cpEmpty);
   Page->State_ = State;
+  if (State != cpClean) {
+    UnlistClean(Page);
+    return;
+  }
+  if (Page->InCleanList_) {
+    if (Page->CleanOwner_ == Page->PageOwner_) return;
+    UnlistClean(Page);
+  }
+  TCachePage*& head = CleanPages_[Page->PageOwner_];
+  Page->CleanPrev_ = nullptr;
+  Page->CleanNext_ = head;
+  if (head != nullptr) head->CleanPrev_ = Page;
+  head = Page;
+  Page->CleanOwner_ = Page->PageOwner_;
+  Page->InCleanList_ = true;
+}
+
+void TCacheMgr::UnlistClean(TCachePage* Page) {
+  if (!Page->InCleanList_) return;
+  if (Page->CleanNext_ != nullptr) Page->CleanNext_->CleanPrev_ = Page->CleanPrev_;
+  if (Page->CleanPrev_ != nullptr) {
+    Page->CleanPrev_->CleanNext_ = Page->CleanNext_;
+  } else if (Page->CleanNext_ != nullptr) {
+    CleanPages_[Page->CleanOwner_] = Page->CleanNext_;
+  } else {
+    CleanPages_.erase(Page->CleanOwner_);
+  }
+  Page->CleanPrev_ = Page->CleanNext_ = nullptr;
+  Page->InCleanList_ = false;
 }
 
 void TCacheMgr::Unlist(TCachePage* Page) {
@@ -500,10 +530,10 @@ void TCacheMgr::ClearCache() {
 void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
   // Only what was read can be stale: a dirty page holds this connection's
   // own change, not yet in the file, and dropping it would lose that change.
-  for (int32_t i = 0; i < Count(); ++i) {
-    TCachePage* page = Pages(i);
-    if (page->State_ == cpClean && page->PageOwner_ == Owner) Empty(page);
-  }
+  // Emptying a page takes it out of its list, and the last one the entry.
+  for (auto found = CleanPages_.find(Owner); found != CleanPages_.end();
+       found = CleanPages_.find(Owner))
+    Empty(found->second);
 }
 
 void TCacheMgr::StartTransaction() {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/storage/zelCommon.h"
@@ -100,6 +101,11 @@ class TCachePage : public THashCollectionItem {
   TCachePage* Older_ = nullptr;
   TCachePage* Newer_ = nullptr;
   bool Listed_ = false;
+  // Neighbours among the clean pages of CleanOwner_, while InCleanList_.
+  TCachePage* CleanPrev_ = nullptr;
+  TCachePage* CleanNext_ = nullptr;
+  uint32_t CleanOwner_ = 0;
+  bool InCleanList_ = false;
   TPageNotes Notes_;
 };
 
@@ -112,6 +118,8 @@ class TCachePage : public THashCollectionItem {
 //     order of their LRUFlag outside a transaction (inside one, pages used
 //     in it may stand where they were); the empty bits are set exactly for
 //     the empty pages' slots.
+//  5. The clean lists hold exactly the cpClean pages, each in the list of
+//     its PageOwner.
 class TCacheMgr : public THashCollection {
  public:
   explicit TCacheMgr(
@@ -205,8 +213,10 @@ class TCacheMgr : public THashCollection {
   void HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper);
   void Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper);
   void Empty(TCachePage* Page);
-  // Sets a page's state, keeping the empty bits.
+  // Sets a page's state, keeping the empty bits and the clean lists (the
+  // page's owner is set first).
   void SetState(TCachePage* Page, TCachePageState State);
+  void UnlistClean(TCachePage* Page);
   void SetEmptyBit(int32_t Slot, bool Empty);
   void Touch(TCachePage* Page);
   void MoveToNewest(TCachePage* Page);
@@ -233,6 +243,9 @@ class TCacheMgr : public THashCollection {
     TCachePage* Page;  // null: a free entry
   };
   std::vector<TTableEntry> Table_;
+  // The clean pages of each owner, so that dropping an owner's pages does
+  // not walk a cache that a long transaction has filled with dirty ones.
+  std::unordered_map<uint32_t, TCachePage*> CleanPages_;
   std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
   // Page buffers come from blocks of several pages, freed at Close.
   std::vector<std::unique_ptr<uint8_t[]>> BufferBlocks_;

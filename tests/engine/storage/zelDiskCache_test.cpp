@@ -395,12 +395,14 @@ TEST(CacheMgrModel, RandomAccessesAgreeWithAModel) {
 
 // Which slot a page goes to and which page is dropped, against a model that
 // scans every slot: the lowest empty slot first, else (outside a
-// transaction) the least recently used clean page, else a new slot.
+// transaction) the least recently used clean page, else a new slot. Pages
+// of several owners, some of them dropped by owner.
 TEST(CacheMgrModel, RandomAccessesChooseTheSlotsAModelChooses) {
   struct Slot {
     TCachePageState State = cpEmpty;
     uint32_t Lower = 0;
     uint32_t Used = 0;
+    uint32_t Owner = 0;
   };
   constexpr uint32_t kPages = 40;
   const uint32_t seed = 20261210;
@@ -449,22 +451,30 @@ TEST(CacheMgrModel, RandomAccessesChooseTheSlotsAModelChooses) {
       inTransaction = !inTransaction;
       continue;
     }
+    const uint32_t owner = 1 + rng() % 3;
     if (op == 1) {
       cache.RemovePage(lower, 0);
       if (const int32_t i = find(lower); i >= 0) model[static_cast<size_t>(i)] = Slot{};
+    } else if (op == 2) {
+      cache.ClearOwnedPages(owner);
+      for (Slot& s : model)
+        if (s.State == cpClean && s.Owner == owner) s = Slot{};
     } else {
-      const bool write = op < 8;
+      const bool write = op < 9;
       std::vector<uint8_t> buf(kPage, static_cast<uint8_t>(step));
       if (write)
-        cache.WriteCache(buf.data(), 1, 0, lower, kPage, 1);
+        cache.WriteCache(buf.data(), owner, 0, lower, kPage, 1);
       else
-        cache.ReadCache(buf.data(), 1, 0, lower, kPage, 1);
+        cache.ReadCache(buf.data(), owner, 0, lower, kPage, 1);
       int32_t i = find(lower);
       if (i < 0) {
         i = static_cast<int32_t>(victim());
-        model[static_cast<size_t>(i)] = Slot{cpClean, lower, 0};
+        model[static_cast<size_t>(i)] = Slot{cpClean, lower, 0, owner};
       }
       Slot& s = model[static_cast<size_t>(i)];
+      // A read of another owner's changed page leaves it to that owner; a
+      // whole page written, or a clean page read, is the reader's.
+      if (write || s.State == cpClean) s.Owner = owner;
       if (write) s.State = inTransaction ? cpDirty : cpClean;
       s.Used = clock++;
     }
@@ -475,6 +485,7 @@ TEST(CacheMgrModel, RandomAccessesChooseTheSlotsAModelChooses) {
       if (model[i].State == cpEmpty) continue;
       ASSERT_EQ(page->LowerAddress(), model[i].Lower) << "slot " << i;
       ASSERT_EQ(page->LRUFlag(), model[i].Used) << "slot " << i;
+      ASSERT_EQ(page->PageOwner(), model[i].Owner) << "slot " << i;
       ASSERT_EQ(cache.FindPage(model[i].Lower, 0), static_cast<int32_t>(i));
     }
   }
