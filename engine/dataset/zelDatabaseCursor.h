@@ -480,6 +480,8 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool CheckRecordFlags(const uint8_t* Stored, const uint8_t* Expected, bool CheckStamp) const;
   // Reads the record the current index points at into the record buffer.
   void LoadFromIndex();
+  // Makes the record just written from the record buffer the current one.
+  void StandOnWrittenRecord(uint32_t RecAddr, int32_t RecNo);
   // The record after (Forward) or before the current one from the
   // read-ahead batch; false when the batch cannot say.
   bool GetFromReadAheadBuffer(bool Forward);

@@ -179,6 +179,17 @@ void TZelDataSet::WriteBlobsToInterface(bool Deleting,
 
 // ---------------------------------------------------------------- adding
 
+void TZelDataSet::StandOnWrittenRecord(uint32_t RecAddr, int32_t RecNo) {
+  // The record buffer holds what was just written: the cursor stands on it
+  // without a search of the tree or a read of the record. A number of 0
+  // means not known; whoever shows numbers positions the cursor first.
+  ClearBlobSlots();
+  ClearBlobCache();
+  RecordMgr_->BlobMgr().InvalidateStreams();
+  SetRecordTrailer(RecBuf_.data(), RecAddr, RecNo);
+  CurrentRecordFlag_ = true;
+}
+
 void TZelDataSet::AddRecord(bool AutoInc) {
   static const char* const Context = "TZelDataSet.AddRecord";
   CheckInternalActive();
@@ -223,9 +234,10 @@ void TZelDataSet::AddRecord(bool AutoInc) {
   try {
     WriteBlobsToInterface(false, &newBlobs, nullptr);
     addr = RecordMgr_->AddRecord(rec);
+    // Each tree still holds the key of the search above and, unless
+    // something moved it since, the place where the key goes.
     for (; inserted < IndexMgr_->Count(); ++inserted) {
       TIndexItem* index = IndexMgr_->Items(inserted);
-      index->CreateKeyBuffer(rec);
       if (index->InsertKey(addr) != 0)
         ZelDatabaseErrorFmt(0x2185, Context, "Failed to add key to Index %s", {index->IndexName()},
                             this);
@@ -248,11 +260,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
   if (autoIncNo >= 0) header.SetRecordAutoIncVal(counter);
   header.SetLogicalRecordNo(logicalNo);
   header.SetDirty(true);
-  ClearBlobSlots();
-  ClearBlobCache();
-  SetRecordTrailer(rec, addr, 0);
-  CurrentRecordFlag_ = true;
-  SeekCurrentKey();
+  StandOnWrittenRecord(addr, 0);
   InternalCheckFilterStatus(!lock.Taken(), plat::usInserted);
 }
 
@@ -276,13 +284,17 @@ void TZelDataSet::UpdateRecord() {
     std::vector<uint8_t> OldKey, NewKey;
   };
   std::vector<TChange> changes;
+  bool currentKeyMoved = false;
   for (int32_t i = 0; i < IndexMgr_->Count(); ++i) {
     TIndexItem* index = IndexMgr_->Items(i);
+    TChange change{index, KeyBytes(*index, old), KeyBytes(*index, rec)};
+    // A key that stays is this record's own: only a new one can collide.
+    if (SameKey(change.OldKey, change.NewKey)) continue;
     index->CreateKeyBuffer(rec);
     if (index->FullIndexSearch(stEQ) == 0 && index->GetRecordAddress() != addr)
       ZelDatabaseErrorFmt(0x2601, Context, SzelIndexFmt, {index->IndexName()}, this);
-    TChange change{index, KeyBytes(*index, old), KeyBytes(*index, rec)};
-    if (!SameKey(change.OldKey, change.NewKey)) changes.push_back(std::move(change));
+    currentKeyMoved = currentKeyMoved || index == CurrentIndex();
+    changes.push_back(std::move(change));
   }
   // No index is touched before every changed index's old key was found.
   for (TChange& change : changes) {
@@ -339,9 +351,10 @@ void TZelDataSet::UpdateRecord() {
   }
   for (const auto& [blob, size] : oldBlobs) BlobInterface_->DeleteBlob(blob, size);
   TableDef_->TableHeader()->SetDirty(true);
-  ClearBlobSlots();
-  ClearBlobCache();
-  SeekCurrentKey();
+  // Where the record stands in the current index changes only with its key.
+  const int32_t recNo =
+      currentKeyMoved ? 0 : static_cast<int32_t>(ix::LoadU32(rec + RecordSize_ + rbRecNo));
+  StandOnWrittenRecord(addr, recNo);
   InternalCheckFilterStatus(!lock.Taken(), plat::usModified);
 }
 
@@ -370,8 +383,14 @@ void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
   // a key without its record would be.
   for (int32_t i = 0; i < IndexMgr_->Count(); ++i) {
     TIndexItem* index = IndexMgr_->Items(i);
-    index->CreateKeyBuffer(rec);
-    if (index->FullIndexSearch(stEQ) != 0 || index->DeleteKey() != 0)
+    // Each tree still stands on the key the check above found, unless
+    // something moved it since.
+    bool found = index->GetRecordAddress() == addr;
+    if (!found) {
+      index->CreateKeyBuffer(rec);
+      found = index->FullIndexSearch(stEQ) == 0;
+    }
+    if (!found || index->DeleteKey() != 0)
       ZelDatabaseErrorFmt(0x2185, Context, "Failed to delete key from Index %s",
                           {index->IndexName()}, this);
   }

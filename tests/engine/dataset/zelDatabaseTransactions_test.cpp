@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -198,6 +199,41 @@ TEST_F(SharedDatabase, RollbackTakesInsertsAndEditsBackAndPutsDatasetsInOrder) {
   EXPECT_EQ(t->RecordCount(), 5);
   t->Close();
   db->SetConnected(false);
+}
+
+// A transaction that outgrows the page cache, splits and merges index
+// pages, and reopens its table on the way (which drops the table's clean
+// cached pages) leaves after its rollback the file as it was, byte for byte.
+TEST_F(SharedDatabase, ALargeRolledBackTransactionLeavesTheFileAsItWas) {
+  const auto bytes = [&] {
+    std::ifstream in(File(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  const std::string before = bytes();
+  auto db = Connect();
+  auto t = Table(*db);
+  t->Open();
+  db->StartTransaction();
+  for (int32_t k = 4; k <= 8000; ++k) t->AppendRecord({plat::Variant(k), plat::Variant(k % 7)});
+  t->Close();
+  t->Open();
+  for (t->First(); !t->Eof();) {
+    const int32_t k = t->FieldByName("K")->AsInteger();
+    if (k % 3 == 0) {
+      t->Delete();
+      continue;
+    }
+    t->Edit();
+    t->FieldByName("V")->SetAsInteger(k + 1);
+    t->Post();
+    t->Next();
+  }
+  EXPECT_EQ(t->RecordCount(), 5334);
+  db->Rollback();
+  EXPECT_EQ(t->RecordCount(), 3);
+  t->Close();
+  db->SetConnected(false);
+  EXPECT_TRUE(bytes() == before);
 }
 
 TEST_F(SharedDatabase, LockCallsReportWhatIsHeldAndMemoryTablesTakeNone) {

@@ -160,6 +160,57 @@ TEST_P(DatabaseSuite, RecordsGoInBrowseInEveryOrderAndComeOut) {
   t.Close();
 }
 
+// After a post the cursor stands on the record posted, with its number in
+// the current index, and steps to its neighbours there: for a new record, a
+// key moved by an edit, and an edit that keeps the key.
+TEST_P(DatabaseSuite, APostedRecordIsCurrentWithItsNumberAndNeighbours) {
+  TZelTable& t = MakeItems();
+  t.Open();
+  Fill(t);
+  t.SetIndexName("ixName");
+  struct TCase {
+    bool Insert;
+    const char* Name;  // written to Name; null: Qty changes instead
+    const char* Expect;
+    int32_t RecNo;
+    const char* Prior;  // "" for none
+    const char* Next;
+  };
+  const TCase cases[] = {
+      {true, "cherry", "cherry", 4, "banana", "fig"},
+      {false, "aaa", "aaa", 1, "", "Apple"},
+      {false, nullptr, "aaa", 1, "", "Apple"},
+      {false, "zz", "zz", 6, "pear", ""},
+      {true, "b", "b", 3, "apple2", "banana"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Expect);
+    if (c.Insert) {
+      t.Append();
+    } else {
+      t.Edit();
+    }
+    if (c.Name != nullptr) {
+      t.FieldByName("Name")->SetAsString(c.Name);
+    } else {
+      t.FieldByName("Qty")->SetAsInteger(t.FieldByName("Qty")->AsInteger() + 1);
+    }
+    t.Post();
+    EXPECT_EQ(t.FieldByName("Name")->AsString(), c.Expect);
+    EXPECT_EQ(t.RecNo(), c.RecNo);
+    t.Next();
+    EXPECT_EQ(t.Eof() ? "" : t.FieldByName("Name")->AsString(), c.Next);
+    if (!t.Eof()) t.Prior();
+    t.Prior();
+    EXPECT_EQ(t.Bof() ? "" : t.FieldByName("Name")->AsString(), c.Prior);
+    if (!t.Bof()) t.Next();
+    EXPECT_EQ(t.FieldByName("Name")->AsString(), c.Expect);
+  }
+  EXPECT_EQ(Column(t, "Name"),
+            (std::vector<std::string>{"Apple", "apple2", "b", "banana", "fig", "pear", "zz"}));
+  t.Close();
+}
+
 TEST_P(DatabaseSuite, ADuplicateKeyIsRefusedAndNothingIsWritten) {
   TZelTable& t = MakeItems();
   t.Open();
