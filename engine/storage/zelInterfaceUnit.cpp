@@ -87,7 +87,13 @@ void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char
   if (Size < 0 || Size > Block.Size) ZelDatabaseError(0x2185, Context, Message, this);
 }
 
+void TMemoryIOInterface::Changed(TBlock& Block) {
+  ++*Changes_;
+  Block.Notes.Valid = false;
+}
+
 void TMemoryIOInterface::Empty(bool) {
+  ++*Changes_;
   Blocks_.clear();
 }
 
@@ -112,6 +118,7 @@ uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
 }
 
 void TMemoryIOInterface::ReleaseBlock(uint32_t Addr, int32_t) {
+  ++*Changes_;
   Blocks_.erase(Addr);
 }
 
@@ -122,7 +129,29 @@ void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf
     ZelDatabaseError(0x2185, "TMemoryIOInterface.WriteBlock", "Write page error - nil pointer",
                      this);
   CheckSize(*block, Size, "TMemoryIOInterface.WriteBlock", "Write page error - block too small");
-  if (Size > 0) std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
+  Changed(*block);
+  // A block changed in place is only marked written.
+  if (Size > 0 && Buf != block->Data.get())
+    std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
+}
+
+void TMemoryIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) {
+  WriteBlock(Addr, Size, Buf);
+}
+
+TPageNotes* TMemoryIOInterface::BlockNotes(uint32_t Addr) {
+  TBlock* block = Find(Addr);
+  return block != nullptr ? &block->Notes : nullptr;
+}
+
+uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
+                                          std::shared_ptr<uint64_t>& Changes) {
+  TBlock* block = Find(Addr);
+  // The plain read reports what is wrong.
+  if (block == nullptr || Size < 0 || Size > block->Size) return nullptr;
+  Notes = &block->Notes;
+  Changes = Changes_;
+  return block->Data.get();
 }
 
 void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) {
@@ -133,6 +162,7 @@ void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const voi
                      "Write header error - nil pointer", this);
   CheckSize(*block, Size, "TMemoryIOInterface.WriteBlockHeader",
             "Write header error - block too small");
+  Changed(*block);
   if (Size > 0) std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
 }
 

@@ -35,6 +35,7 @@
 #include "engine/storage/zelApi.h"
 #include "engine/storage/zelComp.h"
 #include "engine/storage/zelConsts.h"
+#include "engine/storage/zelDiskCache.h"
 #include "platform/rtl/Lists.h"
 #include "platform/rtl/Object.h"
 #include "platform/rtl/Streams.h"
@@ -224,17 +225,28 @@ class TMemoryIOInterface : public TBaseIOInterface {
   bool CheckBlockAddressValid(uint32_t Addr) override;
 
   int32_t BlockCount() const { return static_cast<int32_t>(Blocks_.size()); }
+  // Blocks are read in place, as a page cache's pages are: the count moves
+  // with every change of a block's bytes or of the blocks there are.
+  TPageNotes* BlockNotes(uint32_t Addr) override;
+  uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
+                        std::shared_ptr<uint64_t>& Changes) override;
+  void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) override;
 
  private:
   struct TBlock {
     std::unique_ptr<uint8_t[]> Data;
     int32_t Size = 0;
+    TPageNotes Notes;
   };
 
   TBlock* Find(uint32_t Addr);
   void CheckSize(const TBlock& Block, int32_t Size, const char* Context, const char* Message) const;
 
+  // The bytes of Block changed: what was worked out from them goes.
+  void Changed(TBlock& Block);
+
   std::map<uint32_t, TBlock> Blocks_;
+  std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
   uint32_t NextAddress_ = 1;
 };
 
