@@ -31,6 +31,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -295,6 +296,18 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void CreateSecurityTables();
   void InternalUpdateTableDef(const std::string& Name, TTableDef& Def, bool IsNew);
   void InternalGetTableDef(const std::string& Name, TTableDef& Def);
+  // The parsed catalogue row of Name, from StoredTableDefs_ while the
+  // catalogue's header stamp is the one it was read at.
+  std::shared_ptr<const TTableDef> StoredTableDef(TZelDataSet& Master, const std::string& Name,
+                                                  bool Internal);
+  // The ModifiedFlag of the catalogue's header as the read lock held (and
+  // taken by the caller) sees it; false when it cannot vouch for the rows.
+  static bool CatalogueStamp(const TZelDataSet& Master, uint32_t& Stamp);
+  // Drops what was kept of the catalogues: on rollback and disconnect.
+  void ForgetCatalogue() noexcept {
+    StoredTableDefs_.clear();
+    UserTableNames_.Valid = false;
+  }
   // Positions the catalogue cursor on the row of Name; false when none.
   bool FindCatalogueRow(TZelDataSet& Master, const std::string& Name);
   void SetDBText(int32_t Offset, int32_t Units, const std::string& Text);
@@ -344,6 +357,23 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   std::unique_ptr<TZelDataSet> Generators_;
   // Groups, users, object and system privileges, while security is in force.
   std::array<std::unique_ptr<TZelDataSet>, 4> SecurityTables_;
+
+  // What a catalogue held when the header of the catalogue table had
+  // ModifiedFlag Stamp. Every change of a catalogue row writes that header
+  // and so raises the flag, in any process; a rolled-back transaction can
+  // bring back a flag seen inside it, so rollback empties the cache.
+  struct TStoredTableDefEntry {
+    uint32_t Stamp = 0;
+    std::shared_ptr<const TTableDef> Def;
+  };
+  // By (system catalogue, name as looked up).
+  std::map<std::pair<bool, std::string>, TStoredTableDefEntry> StoredTableDefs_;
+  // The names of the user catalogue's rows at Stamp.
+  struct TTableNamesEntry {
+    bool Valid = false;
+    uint32_t Stamp = 0;
+    std::vector<std::string> Names;
+  } UserTableNames_;
 };
 
 }  // namespace zel

@@ -89,6 +89,7 @@ void TZelDataBase::Rollback() {
       failure = std::current_exception();
     }
   }
+  ForgetCatalogue();
   RollbackDataSets();
   CancelDataSets();
   RefreshDataSets();
