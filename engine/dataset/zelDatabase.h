@@ -163,6 +163,8 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void DeleteTable(const std::string& Name, bool Memory);
   void GetTableNames(plat::TStrings& List, bool Memory);
   void GetSystemTableNames(plat::TStrings& List);
+  // Whether a memory table of this connection has that name (ignoring case).
+  bool MemoryTableExists(const std::string& Name) const;
   int32_t GetLocalConnectedUserCount(const std::string& TableName, bool Memory) const;
   void FlushBuffers();
   // One line per connection through the lock file; 0x2905 without a file.

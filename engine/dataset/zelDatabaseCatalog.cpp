@@ -811,6 +811,10 @@ void TZelDataBase::GetTableNames(plat::TStrings& List, bool Memory) {
   for (const std::string& name : UserTableNames_.Names) List.Add(name);
 }
 
+bool TZelDataBase::MemoryTableExists(const std::string& Name) const {
+  return Connected_ && MemoryMgr_->IndexOfTableName(Name) >= 0;
+}
+
 void TZelDataBase::GetSystemTableNames(plat::TStrings& List) {
   CheckConnected(true);
   if (IsMemoryDatabase() || MasterSystem_ == nullptr || MinorVersion_ <= 1) return;

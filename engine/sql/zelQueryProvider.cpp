@@ -815,17 +815,18 @@ TZelQueryProvider::TZelQueryProvider()
 TZelQueryProvider::~TZelQueryProvider() { DeleteFrom(0); }
 
 std::string TZelQueryProvider::NewResultTableName(int32_t ID) {
-  plat::TStringList names;
-  if (Database_ != nullptr && Database_->Connected()) {
-    Database_->GetTableNames(names, true);
-    Database_->GetTableNames(names, false);
-  }
-  // Items of this provider not yet made into tables count as taken too.
-  for (const auto& item : Items_) names.Add(item->ResultTableName());
+  // Result tables are memory tables of the connection: only those and the
+  // names of this provider's items not yet made into tables can be taken.
+  // (Disk tables live apart, and a "$" name would be a system table there.)
+  const auto taken = [&](const std::string& Name) {
+    for (const auto& item : Items_)
+      if (plat::AnsiSameText(item->ResultTableName(), Name)) return true;
+    return Database_ != nullptr && Database_->MemoryTableExists(Name);
+  };
   for (;;) {
     const std::string name = "$Q" + Hex(static_cast<uint32_t>(ID), 4) +
                              Hex(static_cast<uint32_t>(plat::Random(0xFFFFFF)), 8);
-    if (!ListHas(names, name)) return name;
+    if (!taken(name)) return name;
   }
 }
 
