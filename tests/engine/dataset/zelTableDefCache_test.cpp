@@ -253,5 +253,44 @@ TEST_F(TableDefCache, AChangeByAnotherProcessShowsToAConnectionThatKeptTheDefini
   EXPECT_EQ(Fields(Db), (Names{"K", "Extra"}));
 }
 
+// Reopened here, a table keeps its cached pages only while no one wrote it.
+TEST_F(TableDefCache, RowsChangedByAnotherProcessWhileTheTableWasClosedHereShowWhenReopened) {
+  Db.SetConnected(false);
+  Db.SetExclusive(false);
+  Db.SetConnected(true);
+  const auto valueOfRow = [this](int32_t K) {
+    auto t = Table(Db);
+    t->Open();
+    std::string value;
+    for (t->First(); !t->Eof(); t->Next())
+      if (t->FieldByName("K")->AsInteger() == K) value = t->FieldByName("S")->AsString();
+    t->Close();
+    return value;
+  };
+  for (const char* value : {"child 1", "child 2"}) {
+    SCOPED_TRACE(value);
+    EXPECT_NE(valueOfRow(2), value);  // Read, so its pages are cached here.
+    ASSERT_EQ(testsupport::RunInChild([this, value] {
+                TZelDataBase other;
+                other.SetDataBaseName(File());
+                other.SetConnected(true);
+                auto t = Table(other);
+                t->Open();
+                for (t->First(); !t->Eof(); t->Next()) {
+                  if (t->FieldByName("K")->AsInteger() != 2) continue;
+                  t->Edit();
+                  t->FieldByName("S")->SetAsString(value);
+                  t->Post();
+                }
+                t->Close();
+                other.SetConnected(false);
+                return 0;
+              }),
+              0);
+    EXPECT_EQ(valueOfRow(2), value);
+  }
+  EXPECT_EQ(valueOfRow(3), "s3");
+}
+
 }  // namespace
 }  // namespace zel
