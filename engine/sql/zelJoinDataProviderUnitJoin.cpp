@@ -413,15 +413,6 @@ bool SelectionCheckableByRow(const TZelNonJoinDataProvider& Side) {
   return true;
 }
 
-// The rows a side gives with its own selection applied; -1 when not known
-// (a side that is itself a join).
-int32_t SelectedRows(TZelBaseJoinDataProvider* Side) {
-  auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Side);
-  if (leaf == nullptr) return -1;
-  leaf->SetSelectExpr(false, "");
-  return leaf->DataBridge()->GetSelectedBridgeRecordCount();
-}
-
 }  // namespace
 
 bool TJoinEvaluator::TryIndexLookup() {
@@ -442,7 +433,7 @@ bool TJoinEvaluator::TryIndexLookup() {
   };
   std::optional<Choice> best;
   // The outer side must keep its own selection; counting applied it.
-  TZelBaseJoinDataProvider* counted = nullptr;
+  std::vector<const TZelBaseJoinDataProvider*> counted;
   const auto consider = [&](TZelBaseJoinDataProvider* Inner, TZelBaseJoinDataProvider* Outer,
                             bool Swap) {
     auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner);
@@ -458,14 +449,28 @@ bool TJoinEvaluator::TryIndexLookup() {
       if (index == nullptr) continue;
       double cost = 0;
       if (ForcedMode_ != jfmIndexLookup) {
-        const int32_t outerRows = SelectedRows(Outer);
-        if (outerRows < 0) continue;
-        counted = Outer;
+        auto* outer = dynamic_cast<TZelNonJoinDataProvider*>(Outer);
+        if (outer == nullptr) continue;
         const double innerRows = leaf->DataBridge()->GetTotalBridgeRecordCount();
         // A seek walks the tree and moves the cursor per outer row; the hash
         // reads every inner row once.
-        cost = outerRows * 4.0 * (std::log2(innerRows + 2) + 1);
-        if (cost >= innerRows + outerRows) continue;
+        const auto lookupCost = [innerRows](double OuterRows) {
+          return OuterRows * 4.0 * (std::log2(innerRows + 2) + 1);
+        };
+        const auto wins = [&](double OuterRows) {
+          return lookupCost(OuterRows) < innerRows + OuterRows;
+        };
+        if (!wins(1)) continue;
+        // The outer side's rows are counted through its selection only where
+        // its whole table would be too many: the count evaluates it.
+        double outerRows = outer->DataBridge()->GetTotalBridgeRecordCount();
+        if (!wins(outerRows) && outer->HasJoinSelectExpr()) {
+          outer->SetSelectExpr(false, "");
+          counted.push_back(outer);
+          outerRows = outer->DataBridge()->GetSelectedBridgeRecordCount();
+        }
+        if (!wins(outerRows)) continue;
+        cost = lookupCost(outerRows);
       }
       if (!best || cost < best->Cost) best = Choice{Swap, node, index->Name(), cost};
       break;
@@ -485,7 +490,8 @@ bool TJoinEvaluator::TryIndexLookup() {
   LookupKeySide_ = innerIsRight ? node->LeftProvider : node->RightProvider;
   LookupKeyFieldNo_ = (innerIsRight ? node->LeftSourceField : node->RightSourceField)->FieldNo();
   LookupIndex_ = best->Index;
-  if (counted != an.OuterProvider()) an.OuterProvider()->SetSelectExpr(false, "");
+  if (std::find(counted.begin(), counted.end(), an.OuterProvider()) == counted.end())
+    an.OuterProvider()->SetSelectExpr(false, "");
   return true;
 }
 

@@ -992,9 +992,31 @@ TEST_F(JoinTest, ASmallOuterSideSeeksItsInnerRowsThroughTheIndex) {
     Statement st(*Db_, tables, c.Sql, jfmAuto);
     EXPECT_NE(st.Plan().at(0).find(c.Mode), std::string::npos) << c.Sql << ": " << st.Plan().at(0);
   }
-  // Two large sides hash as before.
-  Statement st(*Db_, tables, "SELECT * FROM big JOIN big2 ON big.k = big2.k", jfmAuto);
-  EXPECT_EQ(st.Plan().at(0), "Inner join big.big2 on (big.k = big2.k) [hash, inner range]");
+  // Two large sides hash as before, unless a selection leaves one few rows.
+  struct Selective {
+    const char* Sql;
+    CondP Selection;
+    const char* Mode;
+  };
+  const Selective selective[] = {
+      {"SELECT * FROM big2, big WHERE big2.k = big.k AND big2.f = 5",
+       CompareCond("big2", "f", "=", "", "", Num(5)), "[index lookup]"},
+      {"SELECT * FROM big2, big WHERE big2.k = big.k AND big2.f > 5",
+       CompareCond("big2", "f", ">", "", "", Num(5)), "[hash"},
+      {"SELECT * FROM big2, big WHERE big2.k = big.k", nullptr, "[hash"},
+  };
+  const CondP keys2 = CompareCond("big2", "k", "=", "big", "k");
+  for (const Selective& c : selective) {
+    std::vector<Assign> want;
+    for (const Assign& r :
+         ref.Join(ref.Scan("big2"), ref.Scan("big"), "INNER", keys2.get(), {{"big2", 0}}, sb))
+      if (c.Selection == nullptr || ref.Eval(*c.Selection, r) == Tri::True) want.push_back(r);
+    Statement st(*Db_, tables, c.Sql, jfmAuto);
+    std::vector<std::vector<int>> got = st.Rows({"big2_id", "big_id"});
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, Ids(want, {"big2", "big"})) << c.Sql;
+    EXPECT_NE(st.Plan().at(0).find(c.Mode), std::string::npos) << c.Sql << ": " << st.Plan().at(0);
+  }
 }
 
 TEST_F(JoinTest, JoinedFieldNamesTellTheInnerTableApart) {
