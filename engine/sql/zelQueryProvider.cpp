@@ -87,7 +87,27 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen() {
     if (!Item_.PreparePlan()) return false;
   }
   if (dataset.Active()) return true;
+  ++Stamp_;
   return Item_.CreateResultSet() && dataset.Active();
+}
+
+uint64_t TQueryExprNodeDataProvider::RowsStamp() {
+  return Item_.IsCorrelated() || !Item_.ResultSet().Active() ? 0 : Stamp_;
+}
+
+bool TQueryExprNodeDataProvider::HasAnyRow() {
+  TZelParserEngine& engine = Item_.Engine();
+  TSelectFields& select = Item_.GetSelectResultSetFields();
+  const TZelExpr* having = engine.HavingParser().Expr();
+  // A correlated subquery of plain rows has one exactly when its planned
+  // rows have a first one: its result need not be made per outer row.
+  if (!Item_.IsCorrelated() || select.ContainsAggregateColumns() ||
+      select.ContainsGroupedOutput() || engine.HasUnionStatement() ||
+      (having != nullptr && having->FirstNode() != nullptr))
+    return PrepareAndOpen() && First();
+  // The result refers to the row source the plan replaces.
+  if (Item_.ResultSet().Active()) Item_.ResultSet().Close();
+  return Item_.PreparePlan() && Item_.RowSource()->FirstRow();
 }
 
 bool TQueryExprNodeDataProvider::First() {

@@ -44,6 +44,8 @@ class TQueryExprNodeDataProvider : public TCustomExprNodeDataProvider {
   explicit TQueryExprNodeDataProvider(TZelQueryProviderItem& Item) : Item_(Item) {}
   std::string ClassName() const override { return "TQueryExprNodeDataProvider"; }
   bool PrepareAndOpen() override;
+  uint64_t RowsStamp() override;
+  bool HasAnyRow() override;
   bool First() override;
   bool Next() override;
   int32_t ColumnCount() override;
@@ -51,6 +53,8 @@ class TQueryExprNodeDataProvider : public TCustomExprNodeDataProvider {
 
  private:
   TZelQueryProviderItem& Item_;
+  // Counts the results made.
+  uint64_t Stamp_ = 0;
 };
 
 class TZelQueryProviderItem {
