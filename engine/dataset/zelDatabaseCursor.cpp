@@ -609,7 +609,14 @@ bool TZelDataSet::StepRecord(bool Forward) {
 }
 
 bool TZelDataSet::StableStamp(uint64_t& Stamp) const {
-  if (TableDef_->Memory() || DataBase_ == nullptr) return false;
+  // Only this process reaches a memory table; its index store counts changes.
+  if (TableDef_->Memory()) {
+    const TBaseIOInterface* store = TableDef_->IndexInterface();
+    if (store == nullptr) return false;
+    Stamp = store->Changes();
+    return true;
+  }
+  if (DataBase_ == nullptr) return false;
   const TDiskMgr* disk = DataBase_->DiskMgr();
   // Without a lock of the table another process may change it at any time.
   if (disk == nullptr || !disk->IsOpen() ||

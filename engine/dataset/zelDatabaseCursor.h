@@ -561,8 +561,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool StepFromKeptPosition(bool Forward);
   // Notes that the current index stands on the record in the buffer.
   void KeepPosition();
-  // The table's change stamp while no other process can change it; false
-  // when there is none to trust (memory tables, no lock held).
+  // The table's change stamp while no other process can change it: the
+  // file's while the table is locked, a memory table's index store's count;
+  // false when there is none to trust.
   bool StableStamp(uint64_t& Stamp) const;
 
   TRangeEnd Range_[2];

@@ -777,10 +777,11 @@ class ReadHold : public SharedDatabase {
     db->SetConnected(false);
   }
 
-  static std::unique_ptr<TZelDataSet> Cursor(TZelDataBase& Db) {
+  static std::unique_ptr<TZelDataSet> Cursor(TZelDataBase& Db, bool Memory = false) {
     auto c = std::make_unique<TZelDataSet>();
     c->SetDataBase(&Db);
-    c->SetTableName("T");
+    c->SetTableName(Memory ? "M" : "T");
+    c->SetMemory(Memory);
     c->DataSetOpen();
     return c;
   }
@@ -903,22 +904,23 @@ TEST_F(ReadHold, TwoHoldersThatBothWriteDoNotWaitOnEachOther) {
 
 // A scan under a hold steps on from where its index stands; a change of the
 // table through another cursor of the connection makes it search again from
-// the record it holds.
+// the record it holds. A memory table's scan steps on in the same way.
 TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
   auto db = Connect();
-  auto scan = Cursor(*db);
-  auto writer = Cursor(*db);
-  const auto allKeys = [&](bool Forward) {
-    std::vector<int32_t> keys;
-    for (bool more = Forward ? scan->DataSetFirst() : scan->DataSetLast(); more;
-         more = Forward ? scan->DataSetNext() : scan->DataSetPrior())
-      keys.push_back(Key(*scan));
-    return keys;
-  };
-  TTableReadHold hold(db.get());
-  EXPECT_EQ(allKeys(true), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
-  EXPECT_EQ(allKeys(false), (std::vector<int32_t>{60, 50, 40, 30, 20, 10}));
-
+  {
+    // M: T's fields and key in memory, with T's rows.
+    TZelTable m;
+    m.SetDataBase(db.get());
+    m.SetTableName("M");
+    m.SetMemory(true);
+    m.FieldDefs().Add("K", plat::ftInteger);
+    m.FieldDefs().Add("V", plat::ftInteger);
+    m.IndexDefs().Add("ixK", "K", {plat::ixPrimary, plat::ixUnique});
+    m.CreateTable();
+    auto c = Cursor(*db, true);
+    for (int32_t k = 10; k <= 60; k += 10) AddRow(*c, k);
+    c->DataSetClose();
+  }
   struct TCase {
     const char* Name;
     int32_t StandOn;
@@ -937,26 +939,41 @@ TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
       {"a row moved in before", 50, false, 10, 45, 45},
       {"the row stood on moved, stepping back", 50, false, 50, 15, 40},
   };
-  for (const TCase& t : cases) {
-    SCOPED_TRACE(t.Name);
-    ASSERT_TRUE(scan->DataSetFirst());
-    while (Key(*scan) != t.StandOn) ASSERT_TRUE(scan->DataSetNext());
-    // A step away and back, so that the index keeps its place.
-    ASSERT_TRUE(t.Forward ? scan->DataSetPrior() : scan->DataSetNext());
-    ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
-    ASSERT_EQ(Key(*scan), t.StandOn);
-    ChangeRow(*writer, t.Row, t.NewKey);
-    ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
-    EXPECT_EQ(Key(*scan), t.Expected);
-    // Back to the six rows.
-    if (t.NewKey == 0)
-      AddRow(*writer, t.Row);
-    else
-      ChangeRow(*writer, t.NewKey, t.Row);
+  for (const bool memory : {false, true}) {
+    SCOPED_TRACE(memory ? "memory table" : "disk table");
+    auto scan = Cursor(*db, memory);
+    auto writer = Cursor(*db, memory);
+    const auto allKeys = [&](bool Forward) {
+      std::vector<int32_t> keys;
+      for (bool more = Forward ? scan->DataSetFirst() : scan->DataSetLast(); more;
+           more = Forward ? scan->DataSetNext() : scan->DataSetPrior())
+        keys.push_back(Key(*scan));
+      return keys;
+    };
+    TTableReadHold hold(db.get());
+    EXPECT_EQ(allKeys(true), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
+    EXPECT_EQ(allKeys(false), (std::vector<int32_t>{60, 50, 40, 30, 20, 10}));
+    for (const TCase& t : cases) {
+      SCOPED_TRACE(t.Name);
+      ASSERT_TRUE(scan->DataSetFirst());
+      while (Key(*scan) != t.StandOn) ASSERT_TRUE(scan->DataSetNext());
+      // A step away and back, so that the index keeps its place.
+      ASSERT_TRUE(t.Forward ? scan->DataSetPrior() : scan->DataSetNext());
+      ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
+      ASSERT_EQ(Key(*scan), t.StandOn);
+      ChangeRow(*writer, t.Row, t.NewKey);
+      ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
+      EXPECT_EQ(Key(*scan), t.Expected);
+      // Back to the six rows.
+      if (t.NewKey == 0)
+        AddRow(*writer, t.Row);
+      else
+        ChangeRow(*writer, t.NewKey, t.Row);
+    }
+    EXPECT_EQ(allKeys(true), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
+    scan->DataSetClose();
+    writer->DataSetClose();
   }
-  EXPECT_EQ(allKeys(true), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
-  scan->DataSetClose();
-  writer->DataSetClose();
 }
 
 }  // namespace
