@@ -537,6 +537,7 @@ void TZelQueryProviderItem::BindParams(TZelExpr* Expr) {
 
 void TZelQueryProviderItem::CreateResultList(std::vector<uint32_t>& List) {
   PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  TTableReadHold hold(Provider_.Database());
   ResultSet_->SetRowSource(RowSource_.get());
   ResultSet_->PopulateResultSetAddrList(List);
 }
@@ -569,6 +570,8 @@ bool TZelQueryProviderItem::Prepare() {
 }
 
 bool TZelQueryProviderItem::PreparePlan() {
+  // Planning opens the tables and samples their indexes.
+  TTableReadHold hold(Provider_.Database());
   WhereExpr_.reset();
   if (TZelExpr* where = Engine_->WhereParser().Expr(); where != nullptr && where->FirstNode() != nullptr) {
     WhereExpr_ = std::make_unique<TZelExpr>();
@@ -757,6 +760,8 @@ void TZelQueryProviderItem::PrepareHavingExpr() {
 bool TZelQueryProviderItem::CreateResultSet() {
   TZelQueryDataset& ds = *ResultSet_;
   PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  // The tables the run reads stay read-locked until it ends.
+  TTableReadHold hold(Provider_.Database());
   if (!ResultTableCreated_) {
     // Drawn again when a table of the name came to be since the item was
     // made (another query's).

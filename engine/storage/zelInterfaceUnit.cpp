@@ -88,10 +88,12 @@ void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char
 }
 
 void TMemoryIOInterface::Empty(bool) {
+  ++Changes_;
   Blocks_.clear();
 }
 
 uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
+  ++Changes_;
   if (Size < 0 || Buf == nullptr)
     ZelDatabaseError(0x2185, "TMemoryIOInterface.AllocateNewAddress",
                      "Write page error - nil pointer", this);
@@ -112,10 +114,12 @@ uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
 }
 
 void TMemoryIOInterface::ReleaseBlock(uint32_t Addr, int32_t) {
+  ++Changes_;
   Blocks_.erase(Addr);
 }
 
 void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf) {
+  ++Changes_;
   TBlock* block = Find(Addr);
   if (block == nullptr) return;
   if (Buf == nullptr)
@@ -126,6 +130,7 @@ void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf
 }
 
 void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) {
+  ++Changes_;
   TBlock* block = Find(Addr);
   if (block == nullptr) return;
   if (Buf == nullptr)

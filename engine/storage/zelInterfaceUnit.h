@@ -127,6 +127,10 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   void SetGlobalFirstEmptyOffset(int32_t Value) { GlobalFirstEmptyOffset_ = Value; }
   uint32_t AccessFlags() const { return AccessFlags_; }
   void SetAccessFlags(uint32_t Value) { AccessFlags_ = Value; }
+  // Moves on with every change of a memory store (a disk store's changes
+  // show in its file's change stamp): what was read at an equal count is
+  // still what the store holds.
+  uint64_t Changes() const { return Changes_; }
 
  protected:
   [[noreturn]] void NotImplemented(const char* Context) const;
@@ -142,6 +146,7 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   int32_t GlobalFirstEmptyOffset_ = 0;
   bool FirstEmptyValid_ = false;
   uint32_t AccessFlags_ = 0;
+  uint64_t Changes_ = 0;
 };
 
 // Blocks in the database file. Invariants: while open, the block buffer holds
