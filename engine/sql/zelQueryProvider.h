@@ -220,6 +220,14 @@ class TZelQueryProvider {
   // found - " + its name when Report.
   bool CheckTableList(TTableList& List, bool Report);
   void GetFieldsForTable(const std::string& Name, TInternalFields& Fields, bool Memory);
+  // True when every table the parsed statement names is still found where
+  // it was found, with the fields it was parsed against. Disk tables of a
+  // connection that is not exclusive are taken as they were: while it stays
+  // connected its shared hold of the file keeps every other connection from
+  // changing them (their restructuring, renaming and dropping need the file
+  // exclusively), and it cannot change them itself either. The caller sees
+  // to the connection having stayed up since the parse.
+  bool TablesUnchanged();
   // A result table name no table of the database carries.
   std::string NewResultTableName(int32_t ID);
 
@@ -256,6 +264,8 @@ class TZelQueryProvider {
   bool RequestLive_ = false;
   bool CreateDefsOnly_ = false;
   TZelRowSourceFactory RowSourceFactory_;
+
+  bool TableUnchanged(const TTableNameItem& Table);
 };
 
 }  // namespace zel

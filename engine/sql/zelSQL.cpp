@@ -81,6 +81,7 @@ TZelQuery::~TZelQuery() {
       db->DeleteTable(TableName(), Memory());
   } catch (...) {
   }
+  WatchConnection(nullptr);
   SQL_->OnChange = nullptr;
   DataLink_->SetDataSource(nullptr);
   Bridge_.reset();
@@ -150,6 +151,17 @@ void TZelQuery::ConnectDatabase(const char* Context) {
   if (Provider_->Database() != DataBase()) Provider_->SetDatabase(DataBase());
 }
 
+void TZelQuery::WatchConnection(TZelDataBase* Database) {
+  if (WatchedDataBase_ == Database) return;
+  if (WatchedDataBase_ != nullptr) WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
+  WatchedDataBase_ = Database;
+  if (Database == nullptr) return;
+  // A reconnection may find the file changed by a connection that held it
+  // exclusively meanwhile. The watch ends at the first event, so it never
+  // outlives the database (which disconnects before it goes).
+  Database->RegisterClient(&ConnectionWatch_, [this](plat::TObject*, bool) { WatchConnection(nullptr); });
+}
+
 void TZelQuery::QueryChanged() {
   if (ComponentState().Contains(plat::csReading)) return;
   if (Active()) Close();
@@ -191,14 +203,32 @@ void TZelQuery::InternalPrepare() {
   PrepareTime_ = GetMSTimeMarker() - start;
   if (!ok) RaiseSQLError("TZelQuery.InternalPrepare", Provider_->GetErrorsAsText());
   Prepared_ = true;
+  PreparedLive_ = RequestLive_;
+  WatchConnection(Provider_->Database());
+}
+
+bool TZelQuery::KeepOrPrepare() {
+  const bool keep = Prepared_ && WatchedDataBase_ != nullptr &&
+                    WatchedDataBase_ == Provider_->Database() && PreparedLive_ == RequestLive_ &&
+                    GetSQLStatementType() != zsSchemaManipulation && Provider_->TablesUnchanged();
+  if (!keep) {
+    InternalPrepare();
+    return false;
+  }
+  if (DataSource() != nullptr) SetParamsFromDataSource();
+  Provider_->SetMaxRecords(MaxRecords_);
+  return true;
+}
+
+void TZelQuery::CloseLiveBridge() {
+  if (Bridge_ == nullptr) return;
+  Bridge_->CloseBridge();
+  Bridge_.reset();
 }
 
 void TZelQuery::UnPrepare() {
   Prepared_ = false;
-  if (Bridge_ != nullptr) {
-    Bridge_->CloseBridge();
-    Bridge_.reset();
-  }
+  CloseLiveBridge();
 }
 
 void TZelQuery::SetPrepare(bool Value) {
@@ -223,6 +253,8 @@ void TZelQuery::InternalDisconnect() {
   db.SetQueryActive(false);
   const bool own = OwnTransactionWanted_ && !WasInTransaction_;
   if (!RunSucceeded_) {
+    // What the failed run left behind is not planned on again.
+    Prepared_ = false;
     // Called while the run's failure is on its way out: that failure is
     // the one to report.
     try {
@@ -241,7 +273,8 @@ void TZelQuery::InternalOpen() {
   // The result lives in memory.
   SetMemory(true);
   ConnectDatabase(Context);
-  if (!Prepared_) Prepare();
+  if (KeepOrPrepare() && GetSQLStatementType() == zsSQLSelect && !Provider_->PreparePlan())
+    RaiseSQLError(Context, Provider_->GetErrorsAsText());
   if (GetSQLStatementType() != zsSQLSelect) RaiseSQLError(Context, SzelSQLStatmentCannotbeOpened);
   OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName;
   InternalConnect(Context);
@@ -291,7 +324,7 @@ void TZelQuery::InternalOpen() {
 }
 
 void TZelQuery::InternalClose() {
-  UnPrepare();
+  CloseLiveBridge();
   TZelBaseTable::InternalClose();
 }
 
@@ -400,11 +433,17 @@ void TZelQuery::ExecSQL() {
   if (DataBase() == nullptr) ZelDatabaseError(kErrNoDatabase, Context, "", this);
   if (Active()) Close();
   ConnectDatabase(Context);
-  const std::vector<std::string> pieces = SplitSQLScript(SQL_->Text());
-  if (pieces.size() <= 1) {
+  const std::string text = SQL_->Text();
+  if (text != ScriptText_ || ScriptPieces_.empty()) {
+    ScriptPieces_ = SplitSQLScript(text);
+    ScriptText_ = text;
+  }
+  if (ScriptPieces_.size() <= 1) {
     InternalExecSQL();
     return;
   }
+  // Setting each statement's text changes the pieces.
+  const std::vector<std::string> pieces = ScriptPieces_;
   // The values the host gave for the script reach every statement that
   // names them, also past statements that name none.
   plat::TParams given;
@@ -418,11 +457,8 @@ void TZelQuery::ExecSQL() {
 
 void TZelQuery::InternalExecSQL() {
   static const char* const Context = "TZelQuery.InternalExecSQL";
-  if (!Prepared_)
-    Prepare();
-  else if (DataSource() != nullptr)
-    // Each run takes the master's current record.
-    SetParamsFromDataSource();
+  // Each run takes the master's current record.
+  KeepOrPrepare();
   const TZelSQLStatementType type = GetSQLStatementType();
   if (type == zsSchemaManipulation && DataBase()->InTransaction())
     ZelDatabaseError(kErrInTransaction, Context, "", this);
