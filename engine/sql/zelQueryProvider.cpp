@@ -485,12 +485,9 @@ void TZelQueryProviderItem::ResetOuterFieldRefs(TZelExpr* Expr) {
 void TZelQueryProviderItem::BindExprParams(TZelExpr* Expr) {
   plat::TParams* params = Provider_.Params();
   if (Expr == nullptr || params == nullptr) return;
-  // A node bound before is known by its original operator and keeps the
-  // parameter's name: the ON conditions are bound in the parsed tree itself,
-  // again for every plan.
   for (TZelExprNode* node = Expr->FirstNode(); node != nullptr; node = node->Next()) {
-    if (node->Operator() != zeoPARAMETER && node->OriginalOperator() != zeoPARAMETER) continue;
-    plat::TParam* param = params->ParamByName(plat::VarToStr(node->OriginalData()));
+    if (node->Operator() != zeoPARAMETER) continue;
+    plat::TParam* param = params->ParamByName(plat::VarToStr(node->Data()));
     node->SetData(param->IsNull() ? plat::Null() : param->Value());
     node->SetOperator(zeoCONST2);
     node->SetKind(enkConst);
@@ -975,48 +972,6 @@ void TZelQueryProvider::GetFieldsForTable(const std::string& Name, TInternalFiel
   table.SetMemory(Memory);
   table.SetTableName(Name);
   table.QueryInternalFieldDefs(Fields);
-}
-
-bool TZelQueryProvider::TablesUnchanged() {
-  if (Database_ == nullptr || !Database_->Connected()) return false;
-  for (const auto& item : Items_) {
-    const TTableList& list = *item->Engine().TableList();
-    for (int32_t i = 0; i < list.Count(); ++i)
-      if (!TableUnchanged(*list.Items(i))) return false;
-  }
-  return true;
-}
-
-bool TZelQueryProvider::TableUnchanged(const TTableNameItem& Table) {
-  TZelDataBase& db = *Database_;
-  const bool disk = !Table.Memory() && !db.IsMemoryDatabase();
-  if (disk && !db.Exclusive()) return true;
-  const auto find = [&](bool Memory, TTableDef& Def) {
-    try {
-      db.QueryTableDef(Table.TableName(), Memory, Def);
-      return true;
-    } catch (const EZelDatabaseError&) {
-      return false;
-    }
-  };
-  TTableDef def;
-  if (!find(Table.Memory(), def)) return false;
-  // A disk table comes first where the statement did not say memory.
-  TTableDef other;
-  if (Table.Memory() && !Table.MemorySpecified() && !db.IsMemoryDatabase() && find(false, other))
-    return false;
-  const TInternalFields& now = def.InternalFields();
-  const TInternalFields& parsed = *Table.TableFields();
-  if (now.Count() != parsed.Count()) return false;
-  for (int32_t i = 0; i < now.Count(); ++i) {
-    const TInternalFieldItem& a = *now.GetIndex(i);
-    const TInternalFieldItem& b = *parsed.GetIndex(i);
-    if (a.FieldName() != b.FieldName() || a.DataType() != b.DataType() ||
-        a.FieldSize() != b.FieldSize() || a.FieldNo() != b.FieldNo() ||
-        a.Required() != b.Required() || a.NumDecimalPlaces() != b.NumDecimalPlaces())
-      return false;
-  }
-  return true;
 }
 
 }  // namespace zel

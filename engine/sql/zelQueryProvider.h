@@ -228,6 +228,9 @@ class TZelQueryProvider {
   // exclusively), and it cannot change them itself either. The caller sees
   // to the connection having stayed up since the parse.
   bool TablesUnchanged();
+  // Closes the tables the plans of a finished run hold open; the next run
+  // plans again.
+  void ReleasePlans();
   // A result table name no table of the database carries.
   std::string NewResultTableName(int32_t ID);
 

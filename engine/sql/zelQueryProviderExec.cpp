@@ -1,10 +1,13 @@
 // Statements that give no result set: INSERT, UPDATE and DELETE work through
 // the item's result dataset opened on the target table; the schema
-// statements through a table component and the table's restructuring.
+// statements through a table component and the table's restructuring. And
+// what a statement kept parsed from one run to the next needs: the check
+// that its tables still fit the parse, and the release of its plans.
 
 #include "engine/sql/zelQueryProvider.h"
 
 #include "engine/dataset/zelDatabaseFilters.h"
+#include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelDataRestructure.h"
 
 namespace zel {
@@ -214,6 +217,57 @@ bool TZelQueryProviderItem::InternalExecuteSchemaStatement() {
   parser.SetRestructureIndexDefs(table.RestructureIndexDefs());
   table.RestructureTable(TInternalRestructureRecord{});
   return true;
+}
+
+// ---------------------------------------------------------------- kept statements
+
+bool TZelQueryProvider::TablesUnchanged() {
+  if (Database_ == nullptr || !Database_->Connected()) return false;
+  for (const auto& item : Items_) {
+    const TTableList& list = *item->Engine().TableList();
+    for (int32_t i = 0; i < list.Count(); ++i)
+      if (!TableUnchanged(*list.Items(i))) return false;
+  }
+  return true;
+}
+
+bool TZelQueryProvider::TableUnchanged(const TTableNameItem& Table) {
+  TZelDataBase& db = *Database_;
+  if (!Table.Memory() && !db.IsMemoryDatabase() && !db.Exclusive()) return true;
+  const auto find = [&](bool Memory, TTableDef& Def) {
+    try {
+      db.QueryTableDef(Table.TableName(), Memory, Def);
+      return true;
+    } catch (const EZelDatabaseError&) {
+      return false;
+    }
+  };
+  TTableDef def;
+  if (!find(Table.Memory(), def)) return false;
+  // A disk table comes first where the statement did not say memory.
+  TTableDef disk;
+  if (Table.Memory() && !Table.MemorySpecified() && !db.IsMemoryDatabase() && find(false, disk))
+    return false;
+  const TInternalFields& now = def.InternalFields();
+  const TInternalFields& parsed = *Table.TableFields();
+  if (now.Count() != parsed.Count()) return false;
+  for (int32_t i = 0; i < now.Count(); ++i) {
+    const TInternalFieldItem& a = *now.GetIndex(i);
+    const TInternalFieldItem& b = *parsed.GetIndex(i);
+    if (a.FieldName() != b.FieldName() || a.DataType() != b.DataType() ||
+        a.FieldSize() != b.FieldSize() || a.FieldNo() != b.FieldNo() ||
+        a.Required() != b.Required() || a.NumDecimalPlaces() != b.NumDecimalPlaces())
+      return false;
+  }
+  return true;
+}
+
+void TZelQueryProvider::ReleasePlans() {
+  for (const auto& item : Items_) {
+    if (item->RowSource_ == nullptr) continue;
+    if (item->ResultSet_->RowSource() == item->RowSource_.get()) item->ResultSet_->SetRowSource(nullptr);
+    item->RowSource_.reset();
+  }
 }
 
 }  // namespace zel

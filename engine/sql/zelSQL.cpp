@@ -16,6 +16,25 @@ constexpr int32_t kErrNoDatabase = 0x2780;
 constexpr int32_t kErrSQL = 0x25AD;
 constexpr int32_t kErrInTransaction = 0x278A;
 
+// Lets go of the tables the plans of a prepare or a run opened, however it
+// ends: a statement kept between runs holds no table.
+class TReleasePlansAtEnd {
+ public:
+  explicit TReleasePlansAtEnd(TZelQueryProvider& Provider) : Provider_(Provider) {}
+  ~TReleasePlansAtEnd() {
+    try {
+      Provider_.ReleasePlans();
+    } catch (...) {
+      // The run's own failure, if any, is the one to report.
+    }
+  }
+  TReleasePlansAtEnd(const TReleasePlansAtEnd&) = delete;
+  TReleasePlansAtEnd& operator=(const TReleasePlansAtEnd&) = delete;
+
+ private:
+  TZelQueryProvider& Provider_;
+};
+
 }  // namespace
 
 std::vector<std::string> SplitSQLScript(const std::string& Text) {
@@ -184,6 +203,7 @@ void TZelQuery::QueryChanged() {
 
 void TZelQuery::Prepare() {
   ConnectDatabase("TZelQuery.Prepare");
+  TReleasePlansAtEnd release(*Provider_);
   InternalPrepare();
 }
 
@@ -273,6 +293,7 @@ void TZelQuery::InternalOpen() {
   // The result lives in memory.
   SetMemory(true);
   ConnectDatabase(Context);
+  TReleasePlansAtEnd release(*Provider_);
   if (KeepOrPrepare() && GetSQLStatementType() == zsSQLSelect && !Provider_->PreparePlan())
     RaiseSQLError(Context, Provider_->GetErrorsAsText());
   if (GetSQLStatementType() != zsSQLSelect) RaiseSQLError(Context, SzelSQLStatmentCannotbeOpened);
@@ -332,6 +353,7 @@ void TZelQuery::InternalRefresh() {
   static const char* const Context = "TZelQuery.InternalRefresh";
   DisableControls();
   try {
+    TReleasePlansAtEnd release(*Provider_);
     OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName;
     InternalConnect(Context);
     try {
@@ -457,6 +479,7 @@ void TZelQuery::ExecSQL() {
 
 void TZelQuery::InternalExecSQL() {
   static const char* const Context = "TZelQuery.InternalExecSQL";
+  TReleasePlansAtEnd release(*Provider_);
   // Each run takes the master's current record.
   KeepOrPrepare();
   const TZelSQLStatementType type = GetSQLStatementType();
