@@ -6,6 +6,7 @@
 #include "engine/storage/zelConsts.h"
 #include "platform/db/DBConsts.h"
 #include "platform/rtl/Published.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -15,25 +16,6 @@ namespace {
 constexpr int32_t kErrNoDatabase = 0x2780;
 constexpr int32_t kErrSQL = 0x25AD;
 constexpr int32_t kErrInTransaction = 0x278A;
-
-// Lets go of the tables the plans of a prepare or a run opened, however it
-// ends: a statement kept between runs holds no table.
-class TReleasePlansAtEnd {
- public:
-  explicit TReleasePlansAtEnd(TZelQueryProvider& Provider) : Provider_(Provider) {}
-  ~TReleasePlansAtEnd() {
-    try {
-      Provider_.ReleasePlans();
-    } catch (...) {
-      // The run's own failure, if any, is the one to report.
-    }
-  }
-  TReleasePlansAtEnd(const TReleasePlansAtEnd&) = delete;
-  TReleasePlansAtEnd& operator=(const TReleasePlansAtEnd&) = delete;
-
- private:
-  TZelQueryProvider& Provider_;
-};
 
 }  // namespace
 
@@ -203,7 +185,7 @@ void TZelQuery::QueryChanged() {
 
 void TZelQuery::Prepare() {
   ConnectDatabase("TZelQuery.Prepare");
-  TReleasePlansAtEnd release(*Provider_);
+  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
   InternalPrepare();
 }
 
@@ -293,7 +275,7 @@ void TZelQuery::InternalOpen() {
   // The result lives in memory.
   SetMemory(true);
   ConnectDatabase(Context);
-  TReleasePlansAtEnd release(*Provider_);
+  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
   if (KeepOrPrepare() && GetSQLStatementType() == zsSQLSelect && !Provider_->PreparePlan())
     RaiseSQLError(Context, Provider_->GetErrorsAsText());
   if (GetSQLStatementType() != zsSQLSelect) RaiseSQLError(Context, SzelSQLStatmentCannotbeOpened);
@@ -353,7 +335,7 @@ void TZelQuery::InternalRefresh() {
   static const char* const Context = "TZelQuery.InternalRefresh";
   DisableControls();
   try {
-    TReleasePlansAtEnd release(*Provider_);
+    const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
     OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName;
     InternalConnect(Context);
     try {
@@ -479,7 +461,7 @@ void TZelQuery::ExecSQL() {
 
 void TZelQuery::InternalExecSQL() {
   static const char* const Context = "TZelQuery.InternalExecSQL";
-  TReleasePlansAtEnd release(*Provider_);
+  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
   // Each run takes the master's current record.
   KeepOrPrepare();
   const TZelSQLStatementType type = GetSQLStatementType();

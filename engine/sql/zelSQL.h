@@ -13,7 +13,8 @@
 //     disconnect of the database and a table of the statement that no
 //     longer has the fields it was parsed against make the next open or run
 //     prepare it anew; a schema statement, and each statement of a script,
-//     is prepared for every run.
+//     is prepared for every run. A prepare, open, refresh or run ends by
+//     closing the tables its plans opened: a kept statement holds none.
 //  2. A run that starts a transaction (a database other than "MEMORY" with
 //     none active, for an open, INSERT, UPDATE or DELETE) ends it: committed
 //     when the run succeeded, rolled back otherwise. A transaction the host

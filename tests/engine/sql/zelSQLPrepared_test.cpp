@@ -10,35 +10,23 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/storage/zelCommonError.h"
-#include "support/DatabaseCheck.h"
-#include "support/TestDir.h"
+#include "tests/engine/sql/zelQueryTestFixture.h"
 
 namespace zel {
 namespace {
 
-class PreparedQuery : public ::testing::Test {
+class PreparedQuery : public querytest::Query {
  protected:
   void SetUp() override {
-    Db.SetDataBaseName(File());
-    Db.CreateDatabase();
-    Db.SetConnected(true);
-    Q.SetDataBase(&Db);
+    Query::SetUp();
     Exec("CREATE TABLE t (id INTEGER, name VARCHAR(10), v INTEGER, PRIMARY KEY (id));"
          "CREATE INDEX iname ON t (name);"
          "INSERT INTO t VALUES (1, 'a', 10); INSERT INTO t VALUES (2, 'b', 20);"
          "INSERT INTO t VALUES (3, 'c', 30)");
   }
-
-  void TearDown() override {
-    Q.Close();
-    if (Db.InTransaction()) Db.Rollback();
-    Db.SetConnected(false);
-    EXPECT_TRUE(testsupport::DatabaseIsIntact(File()));
-  }
-
-  std::string File() const { return Dir.File("prepared.zel"); }
 
   // Runs Text through a query of its own on Database.
   static void ExecOn(TZelDataBase& Database, const std::string& Text) {
@@ -47,6 +35,7 @@ class PreparedQuery : public ::testing::Test {
     q.SQL().SetText(Text);
     q.ExecSQL();
   }
+  // Changes between runs go through a query of their own, not Q.
   void Exec(const std::string& Text) { ExecOn(Db, Text); }
 
   // Text run by another connection to the file, which holds it exclusively
@@ -76,43 +65,17 @@ class PreparedQuery : public ::testing::Test {
     ASSERT_EQ(code, 0);
   }
 
-  // The rows of the open query: "1,a,10;2,b,20".
-  static std::string Browse(TZelQuery& Query) {
-    std::string out;
-    for (Query.First(); !Query.Eof(); Query.Next()) {
-      if (!out.empty()) out += ";";
-      for (int32_t i = 0; i < Query.FieldCount(); ++i) {
-        plat::TField* f = Query.Fields().Fields(i);
-        out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
-      }
-    }
-    return out;
-  }
-
-  std::string Select(const std::string& Text) {
-    TZelQuery s;
-    s.SetDataBase(&Db);
-    s.SQL().SetText(Text);
-    s.Open();
-    const std::string rows = Browse(s);
-    s.Close();
-    return rows;
-  }
-
   // Opens Q, and answers its rows and whether it kept the statement (and
   // so its result table) of the open before.
   std::string Run(bool& Kept) {
     Q.Open();
     Kept = !LastResult_.empty() && Q.TableName() == LastResult_;
     LastResult_ = Q.TableName();
-    const std::string rows = Browse(Q);
+    const std::string rows = querytest::Browse(Q);
     Q.Close();
     return rows;
   }
 
-  testsupport::TempDir Dir;
-  TZelDataBase Db;
-  TZelQuery Q;
   std::string LastResult_;
 };
 
