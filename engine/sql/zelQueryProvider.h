@@ -231,6 +231,11 @@ class TZelQueryProvider {
   // Closes the tables the plans of a finished run hold open; the next run
   // plans again.
   void ReleasePlans();
+  // An INSERT of values leaves its target open after it succeeded, for the
+  // next run; CloseTarget closes it.
+  bool KeepTargetOpen() const { return KeepTargetOpen_; }
+  void SetKeepTargetOpen(bool Value) { KeepTargetOpen_ = Value; }
+  void CloseTarget();
   // A result table name no table of the database carries.
   std::string NewResultTableName(int32_t ID);
 
@@ -266,6 +271,7 @@ class TZelQueryProvider {
   int32_t MaxRecords_ = 0;
   bool RequestLive_ = false;
   bool CreateDefsOnly_ = false;
+  bool KeepTargetOpen_ = false;
   TZelRowSourceFactory RowSourceFactory_;
 
   bool TableUnchanged(const TTableNameItem& Table);

@@ -6,6 +6,8 @@
 
 #include "engine/sql/zelQueryProvider.h"
 
+#include <exception>
+
 #include "engine/dataset/zelDatabaseFilters.h"
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelDataRestructure.h"
@@ -31,11 +33,14 @@ class TTargetRowProvider {
   TZelExprDBDataProvider Provider_;
 };
 
-// Closes the target's result dataset when the statement ends, however.
+// Closes the target's result dataset when the statement ends; with Keep
+// only when it fails.
 class TCloseAtEnd {
  public:
-  explicit TCloseAtEnd(TZelQueryDataset& DataSet) : DataSet_(DataSet) {}
+  explicit TCloseAtEnd(TZelQueryDataset& DataSet, bool Keep = false)
+      : DataSet_(DataSet), Keep_(Keep), Exceptions_(std::uncaught_exceptions()) {}
   ~TCloseAtEnd() {
+    if (Keep_ && std::uncaught_exceptions() == Exceptions_) return;
     // The statement's own failure, if any, is the one to report.
     try {
       DataSet_.Close();
@@ -47,6 +52,8 @@ class TCloseAtEnd {
 
  private:
   TZelQueryDataset& DataSet_;
+  bool Keep_;
+  int Exceptions_;
 };
 
 // Holds the database exclusively for a schema change of a disk table and
@@ -116,10 +123,15 @@ void TZelQueryProviderItem::OpenTargetResultSet() {
 }
 
 bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
-  OpenTargetResultSet();
-  TCloseAtEnd close(*ResultSet_);
-  TTargetRowProvider values(*ResultSet_);
   TZelInsertParser& parser = Engine_->InsertParser();
+  // A memory table's target could be dropped meanwhile.
+  const bool keep = Provider_.KeepTargetOpen() && !parser.HasSelectClause() && !TargetTable()->Memory();
+  if (keep && ResultSet_->Active())
+    BindParams(nullptr);
+  else
+    OpenTargetResultSet();
+  TCloseAtEnd close(*ResultSet_, keep);
+  TTargetRowProvider values(*ResultSet_);
   parser.Values().Prepare(values.Get());
   ResultFields_->Clear();
   for (int32_t i = 0; i < parser.Columns().Count(); ++i) {
@@ -260,6 +272,10 @@ bool TZelQueryProvider::TableUnchanged(const TTableNameItem& Table) {
       return false;
   }
   return true;
+}
+
+void TZelQueryProvider::CloseTarget() {
+  if (!Items_.empty() && Items_[0]->GetSQLStatementType() == zsSQLInsert) Items_[0]->ResultSet_->Close();
 }
 
 void TZelQueryProvider::ReleasePlans() {

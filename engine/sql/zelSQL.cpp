@@ -152,9 +152,20 @@ void TZelQuery::ConnectDatabase(const char* Context) {
   if (Provider_->Database() != DataBase()) Provider_->SetDatabase(DataBase());
 }
 
+void TZelQuery::ReleaseTarget() {
+  TargetHeld_ = false;
+  Provider_->CloseTarget();
+}
+
 void TZelQuery::WatchConnection(TZelDataBase* Database) {
   if (WatchedDataBase_ == Database) return;
-  if (WatchedDataBase_ != nullptr) WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
+  if (WatchedDataBase_ != nullptr) {
+    if (TargetHeld_) {
+      WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
+      ReleaseTarget();
+    }
+    WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
+  }
   WatchedDataBase_ = Database;
   if (Database == nullptr) return;
   // A reconnection may find the file changed by a connection that held it
@@ -231,6 +242,10 @@ void TZelQuery::CloseLiveBridge() {
 void TZelQuery::UnPrepare() {
   Prepared_ = false;
   CloseLiveBridge();
+  if (TargetHeld_ && WatchedDataBase_ != nullptr) {
+    WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
+    ReleaseTarget();
+  }
 }
 
 void TZelQuery::SetPrepare(bool Value) {
@@ -470,9 +485,17 @@ void TZelQuery::InternalExecSQL() {
   OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName &&
                           (type == zsSQLInsert || type == zsSQLDelete || type == zsSQLUpdate);
   InternalConnect(Context);
+  // Inside the host's transaction the target of an INSERT stays open from
+  // run to run, until the transaction ends.
+  const bool keepTarget = type == zsSQLInsert && WasInTransaction_ && WatchedDataBase_ == DataBase();
+  Provider_->SetKeepTargetOpen(keepTarget);
   try {
     RunSucceeded_ = Provider_->ExecSQL();
     if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
+    if (keepTarget && !TargetHeld_) {
+      DataBase()->NotifyTransactionEnd(&ConnectionWatch_, [this] { ReleaseTarget(); });
+      TargetHeld_ = true;
+    }
   } catch (...) {
     RunSucceeded_ = false;
     InternalDisconnect();

@@ -14,7 +14,10 @@
 //     longer has the fields it was parsed against make the next open or run
 //     prepare it anew; a schema statement, and each statement of a script,
 //     is prepared for every run. A prepare, open, refresh or run ends by
-//     closing the tables its plans opened: a kept statement holds none.
+//     closing the tables its plans opened: a kept statement holds none,
+//     except that an INSERT of values run inside the host's transaction
+//     keeps its target open until the transaction ends, the statement is
+//     unprepared or changed, or the database disconnects.
 //  2. A run that starts a transaction (a database other than "MEMORY" with
 //     none active, for an open, INSERT, UPDATE or DELETE) ends it: committed
 //     when the run succeeded, rolled back otherwise. A transaction the host
@@ -129,6 +132,8 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   // Follows the connects and disconnects of Database (nullptr: none).
   void WatchConnection(TZelDataBase* Database);
   void CloseLiveBridge();
+  // Closes the INSERT target kept open for the host's transaction.
+  void ReleaseTarget();
   void InternalExecSQL();
   // The run bracket of an open, a refresh or an execution.
   void InternalConnect(const char* Context);
@@ -159,6 +164,9 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   // RequestLive when the statement was prepared: a live result has columns
   // of its own.
   bool PreparedLive_ = false;
+  // An INSERT target is open for the host's transaction; WatchedDataBase_
+  // closes it at the transaction's end.
+  bool TargetHeld_ = false;
   bool ParamCheck_ = true;
   int32_t MaxRecords_ = 0;
   bool RequestLive_ = false;

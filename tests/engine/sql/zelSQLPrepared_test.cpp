@@ -275,5 +275,70 @@ TEST_F(PreparedQuery, AFailedRunLeavesTheQueryUsable) {
   EXPECT_EQ(Select("SELECT name FROM t WHERE id = 2"), "bb");
 }
 
+// Inside the host's transaction an INSERT keeps its target open from run to
+// run; whatever ends the transaction or the statement closes it, so the
+// table is free for this connection and others afterwards.
+TEST_F(PreparedQuery, AnInsertKeepsItsTargetOpenOnlyForTheHostsTransaction) {
+  const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
+  // A process that adds a row of its own: 0 when it could.
+  const auto otherProcessWrites = [&](int32_t Id) {
+    return testsupport::RunInChild([&] {
+      TZelDataBase other;
+      other.SetDataBaseName(File());
+      other.SetLockRetryInterval(5);
+      other.SetConnected(true);
+      ExecOn(other, "INSERT INTO t VALUES (" + std::to_string(Id) + ", 'o', 0)");
+      other.SetConnected(false);
+      return 0;
+    });
+  };
+  Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'n')");
+  struct Case {
+    const char* what;
+    std::function<void()> end;  // of the transaction or the statement
+    bool committed;
+  } cases[] = {
+      {"commit", [&] { Db.Commit(); }, true},
+      {"rollback", [&] { Db.Rollback(); }, false},
+      {"unprepare, then commit", [&] { Q.UnPrepare(); EXPECT_EQ(users(), 0); Db.Commit(); }, true},
+      {"another text, then commit",
+       [&] {
+         Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'm')");
+         EXPECT_EQ(users(), 0);
+         Db.Commit();
+         Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'n')");
+       },
+       true},
+      {"disconnect", [&] { Db.SetConnected(false); EXPECT_FALSE(Db.InTransaction()); Db.SetConnected(true); },
+       false},
+  };
+  int32_t id = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t first = id;
+    Db.StartTransaction();
+    for (int32_t n = 0; n < 3; ++n) {
+      Q.ParamByName("id")->SetAsInteger(id++);
+      Q.ExecSQL();
+      EXPECT_EQ(Q.RowsAffected(), 1);
+      EXPECT_EQ(users(), 1);
+    }
+    // What the others of the connection write meanwhile is seen.
+    Exec("INSERT INTO t VALUES (" + std::to_string(id++) + ", 'x', 0)");
+    Q.ParamByName("id")->SetAsInteger(id++);
+    Q.ExecSQL();
+    c.end();
+    EXPECT_FALSE(Db.InTransaction());
+    EXPECT_EQ(users(), 0);
+    EXPECT_EQ(Select("SELECT COUNT(*) FROM t WHERE id >= " + std::to_string(first)),
+              c.committed ? "5" : "0");
+    EXPECT_EQ(otherProcessWrites(id++), 0);
+  }
+  // Outside a transaction nothing stays open.
+  Q.ParamByName("id")->SetAsInteger(id++);
+  Q.ExecSQL();
+  EXPECT_EQ(users(), 0);
+}
+
 }  // namespace
 }  // namespace zel
