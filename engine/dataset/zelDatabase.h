@@ -178,6 +178,11 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   // Undoes the file's transaction, then every dataset forgets what it held
   // of it, cancels a pending edit or insert and is refreshed.
   void Rollback();
+  // Event runs once, when the transaction active now ends (committed or
+  // rolled back): what a client keeps open for the transaction's length
+  // goes then. A client has one event at a time.
+  void NotifyTransactionEnd(const plat::TObject* Client, std::function<void()> Event);
+  void CancelTransactionEndNotify(const plat::TObject* Client);
   void SetQueryActive(bool Value) { QueryActive_ = Value; }
   void ActivateQueryMode(bool Flag) {
     QueryActive_ = true;
@@ -277,6 +282,7 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void RollbackDataSets() noexcept;
   // The transaction ended: the locks of every cursor went with it.
   void ForgetCursorLocks() noexcept;
+  void SendTransactionEnd() noexcept;
   // The database's own cursors (catalogue and system tables).
   std::vector<TZelDataSet*> InternalCursors() const;
   void CheckGeneratorsAvailable(const char* Context) const;
@@ -342,6 +348,7 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   bool HeaderLocked_ = false;
   bool QueryActive_ = false;
   bool QueryFlag_ = false;
+  std::vector<std::pair<const plat::TObject*, std::function<void()>>> TransactionEndClients_;
   uint32_t DatabasePrivileges_ = 0;
   int32_t TempPrivilegeStatus_ = 0;
 

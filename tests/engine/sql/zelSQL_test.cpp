@@ -15,8 +15,7 @@
 #include "engine/storage/zelCommonError.h"
 #include "platform/db/DataSource.h"
 #include "platform/rtl/ComponentText.h"
-#include "support/DatabaseCheck.h"
-#include "support/TestDir.h"
+#include "tests/engine/sql/zelQueryTestFixture.h"
 
 namespace zel {
 namespace {
@@ -35,86 +34,8 @@ std::string Outcome(TZelQuery& Q, const std::string& Text) {
   }
 }
 
-class Query : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Db.SetDataBaseName(File());
-    Db.CreateDatabase();
-    Db.SetConnected(true);
-    Q.SetDataBase(&Db);
-  }
-
-  void TearDown() override {
-    Q.Close();
-    if (Db.InTransaction()) Db.Rollback();
-    Db.SetConnected(false);
-    EXPECT_TRUE(testsupport::DatabaseIsIntact(File()));
-  }
-
-  std::string File() const { return Dir.File("sql.zel"); }
-
-  void Exec(const std::string& Text) {
-    Q.SQL().SetText(Text);
-    Q.ExecSQL();
-  }
-
-  std::unique_ptr<TZelTable> Table(const std::string& Name, bool Memory = false) {
-    auto t = std::make_unique<TZelTable>();
-    t->SetDataBase(&Db);
-    t->SetTableName(Name);
-    t->SetMemory(Memory);
-    return t;
-  }
-
-  // The rows of a table in its primary order: "1,x;2,null".
-  std::string Rows(const std::string& Name, bool Memory = false) {
-    auto t = Table(Name, Memory);
-    t->Open();
-    std::string out;
-    for (t->First(); !t->Eof(); t->Next()) {
-      if (!out.empty()) out += ";";
-      for (int32_t i = 0; i < t->FieldCount(); ++i) {
-        plat::TField* f = t->Fields().Fields(i);
-        out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
-      }
-    }
-    return out;
-  }
-
-  // Columns and indexes: "a:Integer b:String(10) | ib[b]".
-  std::string Structure(const std::string& Name) {
-    auto t = Table(Name);
-    t->Open();
-    std::string out;
-    for (int32_t i = 0; i < t->FieldDefs().Count(); ++i) {
-      const plat::TFieldDef* d = t->FieldDefs().Items(i);
-      out += (i ? " " : "") + d->Name() + ":" + std::string(plat::FieldTypeNames[d->DataType()]);
-      if (d->DataType() == plat::ftString) out += "(" + std::to_string(d->Size()) + ")";
-    }
-    out += " |";
-    for (int32_t i = 0; i < t->IndexDefs().Count(); ++i) {
-      const plat::TIndexDef* d = t->IndexDefs().Items(i);
-      out += " " + d->Name() + "[" + d->Fields() + "]";
-    }
-    return out;
-  }
-
-  bool Exists(const std::string& Name) { return Table(Name)->Exists(); }
-
-  // The memory tables that hold query results.
-  std::vector<std::string> ResultTables() {
-    plat::TStringList names;
-    Db.GetTableNames(names, true);
-    std::vector<std::string> out;
-    for (int32_t i = 0; i < names.Count(); ++i)
-      if (names.Strings(i).rfind("$Q", 0) == 0) out.push_back(names.Strings(i));
-    return out;
-  }
-
-  testsupport::TempDir Dir;
-  TZelDataBase Db;
-  TZelQuery Q;
-};
+using querytest::Browse;
+using querytest::Query;
 
 TEST(SQLScript, SplitsOnlyAtTheSemicolonsThatEndAStatement) {
   struct Case {
@@ -444,20 +365,6 @@ TEST_F(Query, AMasterSourceFillsTheParametersTheHostLeftUnbound) {
   master->Close();
 }
 
-// The rows of an open query: "1,x;2,null".
-std::string Browse(TZelQuery& Q) {
-  std::string out;
-  for (Q.First(); !Q.Eof(); Q.Next()) {
-    if (!out.empty()) out += ";";
-    for (int32_t i = 0; i < Q.FieldCount(); ++i) {
-      plat::TField* f = Q.Fields().Fields(i);
-      if (!f->Visible()) continue;
-      out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
-    }
-  }
-  return out;
-}
-
 class QueryData : public Query {
  protected:
   void SetUp() override {
@@ -468,15 +375,6 @@ class QueryData : public Query {
          "INSERT INTO dept VALUES (3, 'Ops');"
          "INSERT INTO emp VALUES (1, 'Ann', 1, 100); INSERT INTO emp VALUES (2, 'Bob', 2, 200);"
          "INSERT INTO emp VALUES (3, 'Cid', 2, 300); INSERT INTO emp VALUES (4, 'Dee', NULL, 400)");
-  }
-  std::string Select(const std::string& Text) {
-    TZelQuery s;
-    s.SetDataBase(&Db);
-    s.SQL().SetText(Text);
-    s.Open();
-    const std::string rows = Browse(s);
-    s.Close();
-    return rows;
   }
 };
 
