@@ -31,6 +31,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -162,6 +163,8 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void DeleteTable(const std::string& Name, bool Memory);
   void GetTableNames(plat::TStrings& List, bool Memory);
   void GetSystemTableNames(plat::TStrings& List);
+  // Whether a memory table of this connection has that name (ignoring case).
+  bool MemoryTableExists(const std::string& Name) const;
   int32_t GetLocalConnectedUserCount(const std::string& TableName, bool Memory) const;
   void FlushBuffers();
   // One line per connection through the lock file; 0x2905 without a file.
@@ -175,6 +178,11 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   // Undoes the file's transaction, then every dataset forgets what it held
   // of it, cancels a pending edit or insert and is refreshed.
   void Rollback();
+  // Event runs once, when the transaction active now ends (committed or
+  // rolled back): what a client keeps open for the transaction's length
+  // goes then. A client has one event at a time.
+  void NotifyTransactionEnd(const plat::TObject* Client, std::function<void()> Event);
+  void CancelTransactionEndNotify(const plat::TObject* Client);
   void SetQueryActive(bool Value) { QueryActive_ = Value; }
   void ActivateQueryMode(bool Flag) {
     QueryActive_ = true;
@@ -274,6 +282,7 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void RollbackDataSets() noexcept;
   // The transaction ended: the locks of every cursor went with it.
   void ForgetCursorLocks() noexcept;
+  void SendTransactionEnd() noexcept;
   // The database's own cursors (catalogue and system tables).
   std::vector<TZelDataSet*> InternalCursors() const;
   void CheckGeneratorsAvailable(const char* Context) const;
@@ -295,6 +304,18 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void CreateSecurityTables();
   void InternalUpdateTableDef(const std::string& Name, TTableDef& Def, bool IsNew);
   void InternalGetTableDef(const std::string& Name, TTableDef& Def);
+  // The parsed catalogue row of Name, from StoredTableDefs_ while the
+  // catalogue's header stamp is the one it was read at.
+  std::shared_ptr<const TTableDef> StoredTableDef(TZelDataSet& Master, const std::string& Name,
+                                                  bool Internal);
+  // The ModifiedFlag of the catalogue's header as the read lock held (and
+  // taken by the caller) sees it; false when it cannot vouch for the rows.
+  static bool CatalogueStamp(const TZelDataSet& Master, uint32_t& Stamp);
+  // Drops what was kept of the catalogues: on rollback and disconnect.
+  void ForgetCatalogue() noexcept {
+    StoredTableDefs_.clear();
+    UserTableNames_.Valid = false;
+  }
   // Positions the catalogue cursor on the row of Name; false when none.
   bool FindCatalogueRow(TZelDataSet& Master, const std::string& Name);
   void SetDBText(int32_t Offset, int32_t Units, const std::string& Text);
@@ -327,6 +348,7 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   bool HeaderLocked_ = false;
   bool QueryActive_ = false;
   bool QueryFlag_ = false;
+  std::vector<std::pair<const plat::TObject*, std::function<void()>>> TransactionEndClients_;
   uint32_t DatabasePrivileges_ = 0;
   int32_t TempPrivilegeStatus_ = 0;
 
@@ -344,6 +366,23 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   std::unique_ptr<TZelDataSet> Generators_;
   // Groups, users, object and system privileges, while security is in force.
   std::array<std::unique_ptr<TZelDataSet>, 4> SecurityTables_;
+
+  // What a catalogue held when the header of the catalogue table had
+  // ModifiedFlag Stamp. Every change of a catalogue row writes that header
+  // and so raises the flag, in any process; a rolled-back transaction can
+  // bring back a flag seen inside it, so rollback empties the cache.
+  struct TStoredTableDefEntry {
+    uint32_t Stamp = 0;
+    std::shared_ptr<const TTableDef> Def;
+  };
+  // By (system catalogue, name as looked up).
+  std::map<std::pair<bool, std::string>, TStoredTableDefEntry> StoredTableDefs_;
+  // The names of the user catalogue's rows at Stamp.
+  struct TTableNamesEntry {
+    bool Valid = false;
+    uint32_t Stamp = 0;
+    std::vector<std::string> Names;
+  } UserTableNames_;
 };
 
 }  // namespace zel

@@ -31,6 +31,30 @@ int32_t ParseNumber(const std::string& Text) {
   }
 }
 
+// A read lock of a catalogue cursor for one step, unless one is held.
+class TCatalogueReadLock {
+ public:
+  explicit TCatalogueReadLock(TZelDataSet& Master) : Master_(Master) {
+    if (Master_.ReadLocked() || Master_.WriteLocked()) return;
+    Master_.ReadLockTable();
+    Taken_ = true;
+  }
+  ~TCatalogueReadLock() {
+    if (!Taken_) return;
+    try {
+      Master_.UnlockTable();
+    } catch (...) {
+      // The error that ended the scope, if any, is the one to report.
+    }
+  }
+  TCatalogueReadLock(const TCatalogueReadLock&) = delete;
+  TCatalogueReadLock& operator=(const TCatalogueReadLock&) = delete;
+
+ private:
+  TZelDataSet& Master_;
+  bool Taken_ = false;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- the definition record
@@ -191,6 +215,7 @@ void TZelDataBase::InternalOpenDiskConnections() {
 
 void TZelDataBase::InternalCloseDiskConnections() noexcept {
   // Closing goes on whatever one step reports: the file must end closed.
+  ForgetCatalogue();
   const auto quietly = [](auto&& Step) {
     try {
       Step();
@@ -633,40 +658,69 @@ void TZelDataBase::InternalUpdateTableDef(const std::string& Name, TTableDef& De
 }
 
 void TZelDataBase::InternalGetTableDef(const std::string& Name, TTableDef& Def) {
-  static const char* const Context = "TZelDataBase.InternalGetTableDef";
   if (Def.Memory()) {
     const int32_t i = MemoryMgr_->IndexOfTableName(Name);
-    if (i < 0) ZelDatabaseError(0x2728, Context, Name, this);
+    if (i < 0) ZelDatabaseError(0x2728, "TZelDataBase.InternalGetTableDef", Name, this);
     Def.Assign(MemoryMgr_->Items(i));
     Def.SetMemory(true);
     return;
   }
   const bool internal = Def.InternalTable() || (!Name.empty() && Name[0] == '$');
   Def.SetInternalTable(internal);
-  TZelDataSet& master = GetMasterTable(Def);
-  if (!FindCatalogueRow(master, Name)) ZelDatabaseError(0x2728, Context, Name, this);
+  Def.AssignStored(*StoredTableDef(GetMasterTable(Def), Name, internal));
+  Def.SetMemory(false);
+  Def.SetInternalTable(internal);
+}
+
+std::shared_ptr<const TTableDef> TZelDataBase::StoredTableDef(TZelDataSet& Master,
+                                                              const std::string& Name,
+                                                              bool Internal) {
+  static const char* const Context = "TZelDataBase.InternalGetTableDef";
+  // The stamp is read and the row parsed under one read lock, so that the
+  // row belongs to the stamp.
+  const TCatalogueReadLock lock(Master);
+  uint32_t stamp = 0;
+  const bool stamped = CatalogueStamp(Master, stamp);
+  auto key = std::make_pair(Internal, Name);
+  if (stamped) {
+    const auto it = StoredTableDefs_.find(key);
+    if (it != StoredTableDefs_.end() && it->second.Stamp == stamp) return it->second.Def;
+  }
+
+  if (!FindCatalogueRow(Master, Name)) ZelDatabaseError(0x2728, Context, Name, this);
   plat::TMemoryStream stream;
   bool isNull = true;
-  master.DataSetGetFieldStreamFromRecBuf(master.RecordBuffer(), 2, stream, isNull);
+  Master.DataSetGetFieldStreamFromRecBuf(Master.RecordBuffer(), 2, stream, isNull);
   if (isNull || stream.Size() == 0)
     ZelDatabaseError(0x2185, Context, "Internal error - the table definition could not be read", this);
   const std::string text(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size()));
+  auto def = std::make_shared<TTableDef>();
+  def->SetInternalTable(Internal);
   try {
-    plat::ReadComponentText(text, Def);
-    Def.InternalFields().SetDataVersion(GetDataVersionFromFullVersion(Def.Version()));
+    plat::ReadComponentText(text, *def);
+    def->InternalFields().SetDataVersion(GetDataVersionFromFullVersion(def->Version()));
     // The layout is made again from the fields: a damaged text can then
     // never make a reader step outside a record.
-    const int32_t stored = Def.RecordSize();
-    Def.UpdateVersion();
-    if (Def.RecordSize() != stored || stored <= 0 || Def.InternalIndexDefs().Count() == 0)
+    const int32_t stored = def->RecordSize();
+    def->UpdateVersion();
+    if (def->RecordSize() != stored || stored <= 0 || def->InternalIndexDefs().Count() == 0)
       ZelDatabaseError(0x2103, Context, Name, this);
   } catch (const EZelDatabaseError&) {
     throw;
   } catch (const plat::Exception& e) {
     ZelDatabaseError(0x2103, Context, Name + ": " + e.Message(), this);
   }
-  Def.SetMemory(false);
-  Def.SetInternalTable(internal);
+  def->SetMemory(false);
+  if (stamped) StoredTableDefs_[std::move(key)] = {stamp, def};
+  return def;
+}
+
+bool TZelDataBase::CatalogueStamp(const TZelDataSet& Master, uint32_t& Stamp) {
+  const TTableHeader* header = Master.TableDef().TableHeader();
+  // A header changed here and not yet written says nothing of the rows.
+  if (!Master.ReadLocked() || header == nullptr || header->Dirty()) return false;
+  Stamp = header->GetModifiedFlag();
+  return true;
 }
 
 void TZelDataBase::QueryTableDef(const std::string& Name, bool Memory, TTableDef& Def) {
@@ -743,8 +797,22 @@ void TZelDataBase::GetTableNames(plat::TStrings& List, bool Memory) {
     return;
   }
   if (IsMemoryDatabase() || MasterUser_ == nullptr) return;
-  for (bool more = MasterUser_->DataSetFirst(); more; more = MasterUser_->DataSetNext())
-    List.Add(MasterUser_->DataSetGetFieldDataAsVariant(1).AsString());
+  const TCatalogueReadLock lock(*MasterUser_);
+  uint32_t stamp = 0;
+  const bool stamped = CatalogueStamp(*MasterUser_, stamp);
+  if (!stamped || !UserTableNames_.Valid || UserTableNames_.Stamp != stamp) {
+    UserTableNames_.Valid = false;
+    UserTableNames_.Names.clear();
+    for (bool more = MasterUser_->DataSetFirst(); more; more = MasterUser_->DataSetNext())
+      UserTableNames_.Names.push_back(MasterUser_->DataSetGetFieldDataAsVariant(1).AsString());
+    UserTableNames_.Valid = stamped;
+    UserTableNames_.Stamp = stamp;
+  }
+  for (const std::string& name : UserTableNames_.Names) List.Add(name);
+}
+
+bool TZelDataBase::MemoryTableExists(const std::string& Name) const {
+  return Connected_ && MemoryMgr_->IndexOfTableName(Name) >= 0;
 }
 
 void TZelDataBase::GetSystemTableNames(plat::TStrings& List) {

@@ -323,9 +323,26 @@ void TZelDataSet::InternalCloseDataSet() {
   CurrentRecordFlag_ = false;
   Version_.clear();
   HeaderStampValid_ = false;
+  PositionKept_ = false;
 }
 
 // ---------------------------------------------------------------- locks
+
+TTableReadHold::TTableReadHold(TZelDataBase* DataBase) {
+  TDiskMgr* disk = DataBase != nullptr ? DataBase->DiskMgr() : nullptr;
+  if (disk == nullptr) return;
+  disk->BeginReadHold();
+  Disk_ = disk;
+}
+
+TTableReadHold::~TTableReadHold() {
+  if (Disk_ == nullptr) return;
+  try {
+    Disk_->EndReadHold();
+  } catch (...) {
+    // Giving back read locks changes nothing that could be reported.
+  }
+}
 
 TZelDataSet::TCursorLock::TCursorLock(TZelDataSet& DataSet, bool Write) : DataSet_(DataSet) {
   if (Write ? DataSet_.WriteLocked_ : (DataSet_.ReadLocked_ || DataSet_.WriteLocked_)) return;
@@ -583,8 +600,70 @@ bool TZelDataSet::StepRecord(bool Forward) {
   TCursorLock lock(*this, false);
   ReadAheadDirection_ = Forward ? rdForwards : rdBackwards;
   const auto center = plat::OnScopeExit([this] { ReadAheadDirection_ = rdCenter; });
-  if (!InternalFind(Forward ? stGT : stLT, IndexName_, TSearchModifier{})) return false;
+  if (!StepFromKeptPosition(Forward)) {
+    if (!InternalFind(Forward ? stGT : stLT, IndexName_, TSearchModifier{})) return false;
+    KeepPosition();
+  }
   if (ReadAheadMode_ == raReadAheadUninitialized) ReadAheadMode_ = raReadAheadActive;
+  return true;
+}
+
+bool TZelDataSet::StableStamp(uint64_t& Stamp) const {
+  // Only this process reaches a memory table; its index store counts changes.
+  if (TableDef_->Memory()) {
+    const TBaseIOInterface* store = TableDef_->IndexInterface();
+    if (store == nullptr) return false;
+    Stamp = store->Changes();
+    return true;
+  }
+  if (DataBase_ == nullptr) return false;
+  const TDiskMgr* disk = DataBase_->DiskMgr();
+  // Without a lock of the table another process may change it at any time.
+  if (disk == nullptr || !disk->IsOpen() ||
+      !disk->TableLockHeld(static_cast<uint32_t>(TableDef_->TableID())))
+    return false;
+  Stamp = disk->ChangeStamp();
+  return true;
+}
+
+void TZelDataSet::KeepPosition() {
+  uint64_t stamp = 0;
+  PositionKept_ = CurrentRecordFlag_ && StableStamp(stamp);
+  if (!PositionKept_) return;
+  KeptStamp_ = stamp;
+  KeptIndex_ = CurrentIndex();
+  KeptRecAddr_ = BufferRecAddr(RecBuf_.data(), RecordSize_);
+}
+
+bool TZelDataSet::StepFromKeptPosition(bool Forward) {
+  const bool kept = PositionKept_;
+  PositionKept_ = false;
+  // A search fills the read-ahead batch where a fetch asks for one.
+  if (!kept || !CurrentRecordFlag_ || (UseReadAheadBuffer_ && ReadAheadMode_ != raReadAheadInactive))
+    return false;
+  uint64_t stamp = 0;
+  if (!StableStamp(stamp) || stamp != KeptStamp_) return false;
+  TIndexItem* index = CurrentIndex();
+  const uint8_t* buffer = RecBuf_.data();
+  if (index != KeptIndex_ || ix::LoadU32(buffer + RecordSize_ + rbKeyMarker) != 0 ||
+      BufferRecAddr(buffer, RecordSize_) != KeptRecAddr_ || index->GetRecordAddress() != KeptRecAddr_)
+    return false;
+  // The search would start from the key in the buffer: it must still be the
+  // key the index stands on, and the step must pass it as the search would.
+  index->CreateTempKeyBuffer(buffer);
+  if (index->CompareKeyToCurrentKey(0, index->GetTempKeyBuffer()) != 0) return false;
+  if (!(Forward ? index->NextKey() : index->PriorKey())) return false;
+  if (index->CompareKeyToCurrentKey(0, index->GetTempKeyBuffer()) == 0) return false;
+  const uint32_t addr = index->GetRecordAddress();
+  if (addr == 0) return false;
+  RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
+  SetRecordTrailer(RecBuf_.data(), addr, index->GetRecordNo());
+  CurrentRecordFlag_ = true;
+  if (!ReadAhead_->RecordCountValid()) {
+    ReadAhead_->SetLastRecordCount(index->GetRecordCount());
+    ReadAhead_->SetRecordCountValid(true);
+  }
+  KeepPosition();
   return true;
 }
 

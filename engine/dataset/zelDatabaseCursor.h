@@ -94,6 +94,22 @@ std::string ScrambleTableName(const std::string& Name);
 std::vector<std::string> SplitFieldNames(const std::string& Names);
 bool ContainsFieldName(const std::vector<std::string>& Names, const std::string& Name);
 
+// Holds the read locks of the database's tables for a statement's run: a
+// table read while the scope lives stays read-locked until it ends (also by
+// an exception), cursor locks inside it cost no lock call, and a cursor of
+// an unchanged table steps on from where its index stands. Scopes nest.
+// Nothing happens for a database without a file that takes locks.
+class ZEL_API TTableReadHold {
+ public:
+  explicit TTableReadHold(TZelDataBase* DataBase);
+  ~TTableReadHold();
+  TTableReadHold(const TTableReadHold&) = delete;
+  TTableReadHold& operator=(const TTableReadHold&) = delete;
+
+ private:
+  TDiskMgr* Disk_ = nullptr;
+};
+
 class ZEL_API TZelDataSet : public plat::TDataSet {
  public:
   explicit TZelDataSet(plat::TComponent* AOwner = nullptr);
@@ -541,6 +557,16 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void InvalidateRangePositions();
   // One step over the current index, without regard to the range.
   bool StepRecord(bool Forward);
+  // The step from where the current index still stands on the record in
+  // the buffer, when nothing can have changed the table since the cursor
+  // got there; false when the index must be searched instead.
+  bool StepFromKeptPosition(bool Forward);
+  // Notes that the current index stands on the record in the buffer.
+  void KeepPosition();
+  // The table's change stamp while no other process can change it: the
+  // file's while the table is locked, a memory table's index store's count;
+  // false when there is none to trust.
+  bool StableStamp(uint64_t& Stamp) const;
 
   TRangeEnd Range_[2];
   bool RangeOn_ = false;
@@ -599,6 +625,12 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The write lock a post or delete took for the framework's following
   // Resync to release.
   bool PostLockTaken_ = false;
+  // Where the last step left the current index: valid while the table's
+  // stable stamp is KeptStamp_ and the index stands on KeptRecAddr_.
+  bool PositionKept_ = false;
+  uint64_t KeptStamp_ = 0;
+  uint32_t KeptRecAddr_ = 0;
+  const TIndexItem* KeptIndex_ = nullptr;
 
   // --- Filters (zelDatabaseFilters.cpp) ---
   // Rebuilds a stale filter list; the caller holds a lock.

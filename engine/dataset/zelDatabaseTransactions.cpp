@@ -75,6 +75,7 @@ void TZelDataBase::Commit() {
     if (cursor->WriteLocked()) cursor->UnlockTable();
   DiskMgr_->DiskCommit();
   ForgetCursorLocks();
+  SendTransactionEnd();
 }
 
 void TZelDataBase::Rollback() {
@@ -89,10 +90,34 @@ void TZelDataBase::Rollback() {
       failure = std::current_exception();
     }
   }
+  ForgetCatalogue();
   RollbackDataSets();
+  SendTransactionEnd();
   CancelDataSets();
   RefreshDataSets();
   if (failure) std::rethrow_exception(failure);
+}
+
+void TZelDataBase::NotifyTransactionEnd(const plat::TObject* Client, std::function<void()> Event) {
+  CancelTransactionEndNotify(Client);
+  TransactionEndClients_.emplace_back(Client, std::move(Event));
+}
+
+void TZelDataBase::CancelTransactionEndNotify(const plat::TObject* Client) {
+  std::erase_if(TransactionEndClients_, [Client](const auto& c) { return c.first == Client; });
+}
+
+void TZelDataBase::SendTransactionEnd() noexcept {
+  // An event may register anew: the events of this end are taken first.
+  const auto clients = std::move(TransactionEndClients_);
+  TransactionEndClients_.clear();
+  for (const auto& client : clients) {
+    try {
+      client.second();
+    } catch (...) {
+      // The transaction is over whatever a client reports.
+    }
+  }
 }
 
 std::vector<TZelDataSet*> TZelDataBase::InternalCursors() const {

@@ -148,6 +148,14 @@ class TCustomExprNodeDataProvider : public plat::TObject {
  public:
   std::string ClassName() const override { return "TCustomExprNodeDataProvider"; }
   virtual bool PrepareAndOpen() { return false; }
+  // After PrepareAndOpen: a number that changes whenever the rows may have
+  // changed since, so that a caller may keep what it read of them until
+  // then; 0 when they may change at every PrepareAndOpen (a correlated
+  // subquery), when nothing may be kept.
+  virtual uint64_t RowsStamp() { return 0; }
+  // Whether there is a row (EXISTS): PrepareAndOpen and First, unless the
+  // query engine can tell without making the rows.
+  virtual bool HasAnyRow() { return PrepareAndOpen() && First(); }
   virtual bool First() { return false; }
   virtual bool Next() { return false; }
   virtual int32_t ColumnCount() { return 0; }

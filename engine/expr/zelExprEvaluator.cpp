@@ -206,6 +206,7 @@ void TExprEvaluator::Clear() {
   Root_ = nullptr;
   Nodes_ = nullptr;
   Owned_.clear();
+  SubqueryValues_.clear();
 }
 
 void TExprEvaluator::Prepare(TZelExprDataProvider* Provider, TZelExprNode* Root) {
@@ -317,7 +318,7 @@ plat::Variant TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node) {
       if (expr->ParserToken()->CustomOrdinal() == zsqExists) {
         TCustomExprNodeDataProvider* rows = expr->ExprNodeDataProvider();
         PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
-        result = plat::Variant(rows->PrepareAndOpen() && rows->First());
+        result = plat::Variant(rows->HasAnyRow());
       } else {
         result = EvaluateSubqueryValue(expr, "TExprEvaluator.EvaluateSubqueryValue");
       }
@@ -473,6 +474,49 @@ plat::Variant TExprEvaluator::EvaluateQuantified(TZelExprNode* Subquery, TZelExp
   return unknownSeen ? plat::Variant() : plat::Variant(all);
 }
 
+namespace {
+
+// Integers compare by value whatever their width: such a value is found by
+// its number.
+bool IsIntegerValue(const plat::Variant& Value) {
+  const plat::TVarType type = Value.VarType();
+  return type == plat::varSmallint || type == plat::varInteger || type == plat::varInt64;
+}
+
+}  // namespace
+
+const TZelSubqueryValues& TExprEvaluator::KeptSubqueryValues(const TExprEvaluatorNode* Node,
+                                                             TCustomExprNodeDataProvider& Rows,
+                                                             uint64_t Stamp) {
+  TZelSubqueryValues& kept = SubqueryValues_[Node];
+  if (kept.Rows == &Rows && kept.Stamp == Stamp) return kept;
+  kept = TZelSubqueryValues();
+  bool nullKept = false;
+  bool unknownKept = false;
+  if (Rows.First()) {
+    if (Rows.ColumnCount() > 1)
+      ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateInPredicate", "", this);
+    do {
+      plat::Variant value = Rows.ColumnValue(0);
+      if (IsIntegerValue(value)) {
+        kept.Integers.insert(value.AsInt64());
+      } else if (value.IsNull() || value.IsEmpty()) {
+        // Every Null (and every unknown) compares alike: one is enough.
+        bool& seen = value.IsNull() ? nullKept : unknownKept;
+        if (!seen) kept.NonIntegers.push_back(value);
+        seen = true;
+      } else {
+        kept.AllIntegers = false;
+      }
+      kept.Values.push_back(std::move(value));
+    } while (Rows.Next());
+  }
+  // Stamped last: rows that failed to read are read again.
+  kept.Rows = &Rows;
+  kept.Stamp = Stamp;
+  return kept;
+}
+
 plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
   TZelExprNode* expr = Node->ExprNode();
   const plat::Variant value = EvaluateNode(Node->Left());
@@ -495,12 +539,24 @@ plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
       expr->Args()[0]->Kind() == enkSubquery) {
     TCustomExprNodeDataProvider* rows = expr->Args()[0]->ExprNodeDataProvider();
     PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
-    if (rows->PrepareAndOpen() && rows->First()) {
-      if (rows->ColumnCount() > 1)
-        ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateInPredicate", "", this);
-      do {
-        if (test(rows->ColumnValue(0))) break;
-      } while (rows->Next());
+    if (rows->PrepareAndOpen()) {
+      if (const uint64_t stamp = rows->RowsStamp(); stamp != 0) {
+        // Rows that stay for the statement's run are read once; an integer
+        // is then looked up, and only Nulls and unknowns remain to compare.
+        const TZelSubqueryValues& kept = KeptSubqueryValues(Node, *rows, stamp);
+        if (kept.AllIntegers && IsIntegerValue(value)) {
+          found = kept.Integers.count(value.AsInt64()) > 0;
+          for (size_t i = 0; !found && i < kept.NonIntegers.size(); ++i) test(kept.NonIntegers[i]);
+        } else {
+          for (size_t i = 0; !found && i < kept.Values.size(); ++i) test(kept.Values[i]);
+        }
+      } else if (rows->First()) {
+        if (rows->ColumnCount() > 1)
+          ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateInPredicate", "", this);
+        do {
+          if (test(rows->ColumnValue(0))) break;
+        } while (rows->Next());
+      }
     }
   } else {
     for (TExprEvaluatorNode* arg : Node->Args())

@@ -36,6 +36,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/expr/zelBaseParserExpr.h"
@@ -138,6 +140,21 @@ class TExprEvaluatorNode : public plat::TObject {
   TZelExprDataProvider* DataProvider_ = nullptr;
 };
 
+// The values of a subquery's rows that stay the same for a whole statement
+// run, kept by the IN predicate that reads them instead of the rows being
+// walked for each outer row.
+struct TZelSubqueryValues {
+  const TCustomExprNodeDataProvider* Rows = nullptr;
+  uint64_t Stamp = 0;
+  // Every value, in the rows' order.
+  std::vector<plat::Variant> Values;
+  // Where every value but Null is an integer: those values, and the Nulls
+  // and unknown values (one of each kind) still to be compared.
+  bool AllIntegers = true;
+  std::unordered_set<int64_t> Integers;
+  std::vector<plat::Variant> NonIntegers;
+};
+
 class TExprEvaluator : public plat::TObject {
  public:
   TExprEvaluator() = default;
@@ -187,6 +204,9 @@ class TExprEvaluator : public plat::TObject {
                                    const plat::Variant& Value, bool SubqueryOnLeft);
   plat::Variant Compare(TZelExprOperator Operator, const plat::Variant& Left,
                         const plat::Variant& Right) const;
+  // The subquery's values, read again only when its rows changed.
+  const TZelSubqueryValues& KeptSubqueryValues(const TExprEvaluatorNode* Node,
+                                               TCustomExprNodeDataProvider& Rows, uint64_t Stamp);
 
   TExprEvaluatorNode* Root_ = nullptr;
   TExprEvaluatorNode* Nodes_ = nullptr;
@@ -194,6 +214,7 @@ class TExprEvaluator : public plat::TObject {
   TZelDBStringCompare DBStringCompare_;
   bool ExcludeRelopNulls_ = false;
   std::vector<std::unique_ptr<TExprEvaluatorNode>> Owned_;
+  std::unordered_map<const TExprEvaluatorNode*, TZelSubqueryValues> SubqueryValues_;
 };
 
 // Filters a record list with a condition: the interface the filter and the

@@ -233,6 +233,10 @@ uint32_t TZelDatasetBridge::GetRecModFlag() const {
 
 int32_t TZelDatasetBridge::GetTotalBridgeRecordCount() { return GetTotalRecordCount(); }
 
+int32_t TZelDatasetBridge::GetSelectedBridgeRecordCount() {
+  return TZelDataSet::FilterActive() ? GetFilterRecordCount() : GetTotalRecordCount();
+}
+
 void TZelDatasetBridge::MoveToRecAddr(uint32_t RecAddr) {
   Positioned_ = SetToRecord(RecAddr, nullptr, false, false);
 }
@@ -313,6 +317,13 @@ void TZelDatasetBridge::SetBridgeIndexRange(const std::string& IndexName, const 
 void TZelDatasetBridge::CancelBridgeRange() {
   if (CursorOpen()) SetRangeOn(false);
   Positioned_ = false;
+}
+
+void TZelDatasetBridge::PrepareIndexLookup(const std::string& IndexName) {
+  Positioned_ = false;
+  if (RangeOn()) SetRangeOn(false);
+  InternalClearFilter();
+  if (!plat::SameText(IndexName, CurrentIndexName())) InternalSetIndexName(IndexName);
 }
 
 plat::TIndexDef* TZelDatasetBridge::FindIndexForFields(const std::string& Fields,
@@ -850,7 +861,11 @@ void TZelStdJoinDataProvider::DescribeProvider(int32_t Indent, plat::TStrings& L
   if (JoinExpr_->FirstNode() != nullptr) line += " on " + ZelExprText(JoinExpr_->FirstNode());
   if (HasJoinSelectExpr()) line += " where " + SelectionText();
   if (IsOpen_) {
-    line += JoinEvaluator_->JoinModeType() == jmtHashJoin ? " [hash" : " [nested loop";
+    switch (JoinEvaluator_->JoinModeType()) {
+      case jmtHashJoin: line += " [hash"; break;
+      case jmtIndexLookup: line += " [index lookup"; break;
+      default: line += " [nested loop"; break;
+    }
     if (JoinEvaluator_->InnerRangeOn()) line += ", inner range";
     if (JoinEvaluator_->Swapped()) line += ", swapped";
     line += "]";

@@ -14,6 +14,8 @@
 //     the flag is cleared before the next inner row is sought.
 //  3. The indexed range limits the inner side only where no preserved row
 //     can be lost: inner and left joins whose inner index is ascending.
+//     The same holds for the index lookup, which seeks the inner rows of
+//     each outer row's key instead of hashing the whole inner table.
 //  4. Record IDs of a join are "[outer,inner]", so IDs of nested joins never
 //     run into one another; a null-extended half has the empty ID.
 
@@ -48,15 +50,19 @@ enum TZelJoinType : uint8_t {
   jtNone, jtCrossJoin, jtUnionJoin, jtInnerJoin, jtLeftOuterJoin, jtRightOuterJoin, jtFullOuterJoin
 };
 // clang-format on
-enum TJoinModeType : uint8_t { jmtJoinExpr, jmtHashJoin };
+enum TJoinModeType : uint8_t { jmtJoinExpr, jmtHashJoin, jmtIndexLookup };
 
 // How a test makes the evaluator take one way of matching where it can.
 // jfmAuto chooses as the engine does; jfmNestedLoop never hashes nor limits
 // a range; jfmHash hashes where the condition allows; jfmIndexedRange limits
-// the inner side by the outer's key span wherever the indexes allow; and
+// the inner side by the outer's key span wherever the indexes allow;
 // jfmSwapped hashes inner joins with their two sides swapped whatever their
+// sizes; and jfmIndexLookup seeks each outer row's inner rows through the
+// inner index wherever the condition and the indexes allow, whatever the
 // sizes.
-enum TJoinForcedMode : uint8_t { jfmAuto, jfmNestedLoop, jfmHash, jfmIndexedRange, jfmSwapped };
+enum TJoinForcedMode : uint8_t {
+  jfmAuto, jfmNestedLoop, jfmHash, jfmIndexedRange, jfmSwapped, jfmIndexLookup
+};
 
 const char* ZelJoinTypeName(TZelJoinType Type);
 inline bool IsOuterJoin(TZelJoinType Type) {
@@ -140,6 +146,8 @@ class TZelDatasetBridge : public TZelBaseTable {
   uint32_t GetRecAddr() const;
   uint32_t GetRecModFlag() const;
   int32_t GetTotalBridgeRecordCount();
+  // The rows the cursor's filter passes; every row without a filter.
+  int32_t GetSelectedBridgeRecordCount();
   void MoveToRecAddr(uint32_t RecAddr);
   void MoveToRecAddrAndValidate(uint32_t RecAddr, uint32_t ModFlag);
   // The cursor's hash of the hash's SourceFieldName: its stored bytes and
@@ -160,6 +168,9 @@ class TZelDatasetBridge : public TZelBaseTable {
   void SetBridgeIndexRange(const std::string& IndexName, const plat::Variant& Low,
                            const plat::Variant& High);
   void CancelBridgeRange();
+  // Makes IndexName current, without filter nor range: the cursor for the
+  // join's per-row index lookups.
+  void PrepareIndexLookup(const std::string& IndexName);
   void AssessJoin(const plat::TStringList& Fields, const plat::Variant& Low,
                   const plat::Variant& High, TJoinStatistics& Stats);
   void PrepareJoin(const plat::TStringList& Fields);
@@ -475,6 +486,15 @@ class TJoinEvaluator : public plat::TObject {
   bool NextPass();
   bool AcceptCurrentPair();
   bool TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O);
+  // Chooses the index lookup where it is cheaper than hashing the inner
+  // table (or where forced), for either order of an inner join's sides.
+  bool TryIndexLookup();
+  void PrepareIndexLookup();
+  // Seeks the inner rows of the current outer row's key.
+  void SeekLookupKey();
+  // The first (or next) sought inner row that passes the inner side's
+  // selection and the whole join condition.
+  bool NextLookupMatch(bool First);
 
   TJoinAnalyser* JoinAnalyser_ = nullptr;
   int32_t MatchIndex_ = -1;
@@ -494,6 +514,14 @@ class TJoinEvaluator : public plat::TObject {
   bool InnerRangeOn_ = false;
   bool Swapped_ = false;
   TJoinPlan Plan_;
+  // The index lookup: the inner index, the outer row's key field and the
+  // inner side's own selection, checked on each sought row.
+  bool LookupChosen_ = false;
+  bool LookupOpen_ = false;
+  std::string LookupIndex_;
+  TZelBaseJoinDataProvider* LookupKeySide_ = nullptr;
+  int32_t LookupKeyFieldNo_ = 0;
+  std::unique_ptr<TExprEvaluator> InnerSelection_;
 };
 
 class TZelStdJoinDataProvider : public TZelBaseJoinDataProvider {

@@ -1,7 +1,9 @@
 // The join analyser and the join evaluator: how a two-way join matches and
 // the walk that delivers its rows.
 #include <algorithm>
+#include <cmath>
 #include <iterator>
+#include <optional>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
@@ -375,6 +377,124 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
   return true;
 }
 
+namespace {
+
+// The equalities a join condition holds at its top, under ANDs only: each
+// row the condition accepts has equal values there.
+void CollectEqualities(TJoinExprNode* Node, std::vector<TJoinExprNode*>& Out) {
+  if (Node == nullptr) return;
+  if (Node->ExprNode->Kind() == enkRelOperator) {
+    if (Node->SplitOK && !Node->ExprNode->PartialMatch() && Node->ExprNode->PartialLength() <= 0)
+      Out.push_back(Node);
+    return;
+  }
+  if (Node->ExprNode->Kind() != enkLogicalOperator || Node->ExprNode->Operator() != zeoAND) return;
+  CollectEqualities(Node->Left, Out);
+  CollectEqualities(Node->Right, Out);
+}
+
+bool IsNumberField(const TInternalFieldItem* Field) {
+  return Field != nullptr &&
+         ZelJoinHashKeySize(Field->DataType(), Field->GetWriteableFieldSize()) == 9;
+}
+
+// Whether the side's own selection can be checked row by row by an
+// evaluator: the clock functions get their moment from the cursor's filter.
+bool SelectionCheckableByRow(const TZelNonJoinDataProvider& Side) {
+  if (!Side.HasJoinSelectExpr()) return true;
+  for (const TZelExprNode* node = Side.JoinSelectExpr()->FirstNode(); node != nullptr;
+       node = node->Next()) {
+    const TParserToken* token = node->ParserToken();
+    if (node->Kind() == enkFunc && token != nullptr &&
+        (token->Token() == zstCurrentDate || token->Token() == zstCurrentTime ||
+         token->Token() == zstCurrentTimestamp))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TJoinEvaluator::TryIndexLookup() {
+  if (ForcedMode_ != jfmAuto && ForcedMode_ != jfmIndexLookup) return false;
+  TJoinAnalyser& an = *JoinAnalyser_;
+  const TZelJoinType type = an.JoinType();
+  // As with the range (rule 3): the lookup loses no row only where every
+  // row the join keeps comes from the outer side or a match.
+  if (type != jtInnerJoin && type != jtLeftOuterJoin) return false;
+  std::vector<TJoinExprNode*> equalities;
+  CollectEqualities(an.Root(), equalities);
+  if (equalities.empty()) return false;
+  struct Choice {
+    bool Swap = false;
+    TJoinExprNode* Node = nullptr;
+    std::string Index;
+    double Cost = 0;
+  };
+  std::optional<Choice> best;
+  // The outer side must keep its own selection; counting applied it.
+  std::vector<const TZelBaseJoinDataProvider*> counted;
+  const auto consider = [&](TZelBaseJoinDataProvider* Inner, TZelBaseJoinDataProvider* Outer,
+                            bool Swap) {
+    auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner);
+    if (leaf == nullptr || !SelectionCheckableByRow(*leaf)) return;
+    for (TJoinExprNode* node : equalities) {
+      const bool innerIsRight = node->RightProvider == leaf;
+      if (!innerIsRight && node->LeftProvider != leaf) continue;
+      TInternalFieldItem* innerField = innerIsRight ? node->RightSourceField : node->LeftSourceField;
+      TInternalFieldItem* outerField = innerIsRight ? node->LeftSourceField : node->RightSourceField;
+      // The key is sought as a number: both fields must be numbers.
+      if (!IsNumberField(innerField) || !IsNumberField(outerField)) continue;
+      plat::TIndexDef* index = leaf->DataBridge()->FindIndexForFields(innerField->FieldName(), true);
+      if (index == nullptr) continue;
+      double cost = 0;
+      if (ForcedMode_ != jfmIndexLookup) {
+        auto* outer = dynamic_cast<TZelNonJoinDataProvider*>(Outer);
+        if (outer == nullptr) continue;
+        const double innerRows = leaf->DataBridge()->GetTotalBridgeRecordCount();
+        // A seek walks the tree and moves the cursor per outer row; the hash
+        // reads every inner row once.
+        const auto lookupCost = [innerRows](double OuterRows) {
+          return OuterRows * 4.0 * (std::log2(innerRows + 2) + 1);
+        };
+        const auto wins = [&](double OuterRows) {
+          return lookupCost(OuterRows) < innerRows + OuterRows;
+        };
+        if (!wins(1)) continue;
+        // The outer side's rows are counted through its selection only where
+        // its whole table would be too many: the count evaluates it.
+        double outerRows = outer->DataBridge()->GetTotalBridgeRecordCount();
+        if (!wins(outerRows) && outer->HasJoinSelectExpr()) {
+          outer->SetSelectExpr(false, "");
+          counted.push_back(outer);
+          outerRows = outer->DataBridge()->GetSelectedBridgeRecordCount();
+        }
+        if (!wins(outerRows)) continue;
+        cost = lookupCost(outerRows);
+      }
+      if (!best || cost < best->Cost) best = Choice{Swap, node, index->Name(), cost};
+      break;
+    }
+  };
+  consider(an.InnerProvider(), an.OuterProvider(), false);
+  if (type == jtInnerJoin && dynamic_cast<TZelNonJoinDataProvider*>(an.InnerProvider()) != nullptr &&
+      dynamic_cast<TZelNonJoinDataProvider*>(an.OuterProvider()) != nullptr)
+    consider(an.OuterProvider(), an.InnerProvider(), true);
+  if (!best) return false;
+  if (best->Swap) {
+    an.DetermineInnerProvider(true);
+    Swapped_ = true;
+  }
+  TJoinExprNode* node = best->Node;
+  const bool innerIsRight = node->RightProvider == an.InnerProvider();
+  LookupKeySide_ = innerIsRight ? node->LeftProvider : node->RightProvider;
+  LookupKeyFieldNo_ = (innerIsRight ? node->LeftSourceField : node->RightSourceField)->FieldNo();
+  LookupIndex_ = best->Index;
+  if (std::find(counted.begin(), counted.end(), an.OuterProvider()) == counted.end())
+    an.OuterProvider()->SetSelectExpr(false, "");
+  return true;
+}
+
 void TJoinEvaluator::AnalyseAndOpenJoin() {
   Clear();
   InnerRangeOn_ = false;
@@ -382,6 +502,11 @@ void TJoinEvaluator::AnalyseAndOpenJoin() {
   Plan_ = TJoinPlan();
   TJoinAnalyser& an = *JoinAnalyser_;
   an.CreateAnalyserTree();
+  LookupChosen_ = TryIndexLookup();
+  if (LookupChosen_) {
+    Prepare();
+    return;
+  }
   TJoinExprAnalysis a1, a2;
   const bool ok = an.AnalyseJoin(a1, a2) && a1.AnalysisPossible && a2.AnalysisPossible &&
                   dynamic_cast<TZelNonJoinDataProvider*>(an.InnerProvider()) != nullptr &&
@@ -462,16 +587,63 @@ void TJoinEvaluator::BuildNodeEvaluators() {
   }
 }
 
+void TJoinEvaluator::PrepareIndexLookup() {
+  auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner_);
+  PLAT_ASSERT(leaf != nullptr, "zelJoinDataProviderUnit: index lookup without an inner table");
+  JoinModeType_ = jmtIndexLookup;
+  LookupOpen_ = false;
+  leaf->DataBridge()->PrepareIndexLookup(LookupIndex_);
+  // The inner side's own selection is checked on each sought row: as the
+  // cursor's filter it would be evaluated again at every seek.
+  InnerSelection_.reset();
+  if (leaf->HasJoinSelectExpr()) {
+    InnerSelection_ = std::make_unique<TExprEvaluator>();
+    InnerSelection_->SetExcludeRelopNulls(true);
+    InnerSelection_->Prepare(leaf, leaf->JoinSelectExpr()->FirstNode());
+  }
+}
+
+void TJoinEvaluator::SeekLookupKey() {
+  const plat::Variant key = LookupKeySide_->GetDataAsVariant(LookupKeyFieldNo_);
+  // A Null key equals nothing.
+  LookupOpen_ = !key.IsNull() && !key.IsEmpty();
+  if (LookupOpen_)
+    static_cast<TZelNonJoinDataProvider*>(Inner_)->DataBridge()->SetBridgeIndexRange(LookupIndex_,
+                                                                                     key, key);
+}
+
+bool TJoinEvaluator::NextLookupMatch(bool First) {
+  if (!LookupOpen_) return false;
+  for (bool found = First ? Inner_->FirstProviderRecord() : Inner_->NextProviderRecord(); found;
+       found = Inner_->NextProviderRecord()) {
+    if (InnerSelection_ != nullptr) {
+      InnerSelection_->Reset();
+      if (!InnerSelection_->Evaluate()) continue;
+    }
+    if (AcceptCurrentPair()) {
+      InnerMatchedThisRow_ = true;
+      return true;
+    }
+  }
+  LookupOpen_ = false;
+  return false;
+}
+
 void TJoinEvaluator::InternalPrepare() {
   Check_.reset();
   HashInner_ = nullptr;
+  InnerSelection_.reset();
   auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner_);
-  if (JoinAnalyser_->CanHashJoin() && leaf != nullptr && ForcedMode_ != jfmNestedLoop &&
+  if (LookupChosen_ && Pass_ == 1) {
+    PrepareIndexLookup();
+  } else if (JoinAnalyser_->CanHashJoin() && leaf != nullptr && ForcedMode_ != jfmNestedLoop &&
       HashableNodes()) {
     HashInner_ = leaf;
     BuildNodeEvaluators();
     JoinModeType_ = jmtHashJoin;
-    // Each hashed candidate is checked against the whole condition.
+  }
+  if (JoinModeType_ != jmtJoinExpr) {
+    // Each hashed or sought candidate is checked against the whole condition.
     Check_ = std::make_unique<TExprEvaluator>();
     Check_->SetExcludeRelopNulls(true);
     Check_->Prepare(JoinAnalyser_->Provider(), JoinAnalyser_->JoinExpr()->FirstNode());
@@ -553,6 +725,8 @@ bool TJoinEvaluator::NextInnerMatch() {
         return true;
       }
     }
+  } else if (JoinModeType_ == jmtIndexLookup) {
+    if (NextLookupMatch(false)) return true;
   } else if (InnerMatchedThisRow_ && Inner_->NextProviderRecord()) {
     return true;
   }
@@ -575,6 +749,10 @@ bool TJoinEvaluator::ResetInner() {
   if (JoinModeType_ == jmtHashJoin) {
     ComputeMatchList();
     return NextInnerMatch();
+  }
+  if (JoinModeType_ == jmtIndexLookup) {
+    SeekLookupKey();
+    return NextLookupMatch(true) || NextInnerMatch();
   }
   TZelStdJoinDataProvider* provider = JoinAnalyser_->Provider();
   if (TZelExpr* expr = JoinAnalyser_->JoinExpr(); expr != nullptr && expr->FirstNode() != nullptr)

@@ -87,7 +87,27 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen() {
     if (!Item_.PreparePlan()) return false;
   }
   if (dataset.Active()) return true;
+  ++Stamp_;
   return Item_.CreateResultSet() && dataset.Active();
+}
+
+uint64_t TQueryExprNodeDataProvider::RowsStamp() {
+  return Item_.IsCorrelated() || !Item_.ResultSet().Active() ? 0 : Stamp_;
+}
+
+bool TQueryExprNodeDataProvider::HasAnyRow() {
+  TZelParserEngine& engine = Item_.Engine();
+  TSelectFields& select = Item_.GetSelectResultSetFields();
+  const TZelExpr* having = engine.HavingParser().Expr();
+  // A correlated subquery of plain rows has one exactly when its planned
+  // rows have a first one: its result need not be made per outer row.
+  if (!Item_.IsCorrelated() || select.ContainsAggregateColumns() ||
+      select.ContainsGroupedOutput() || engine.HasUnionStatement() ||
+      (having != nullptr && having->FirstNode() != nullptr))
+    return PrepareAndOpen() && First();
+  // The result refers to the row source the plan replaces.
+  if (Item_.ResultSet().Active()) Item_.ResultSet().Close();
+  return Item_.PreparePlan() && Item_.RowSource()->FirstRow();
 }
 
 bool TQueryExprNodeDataProvider::First() {
@@ -517,6 +537,7 @@ void TZelQueryProviderItem::BindParams(TZelExpr* Expr) {
 
 void TZelQueryProviderItem::CreateResultList(std::vector<uint32_t>& List) {
   PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  TTableReadHold hold(Provider_.Database());
   ResultSet_->SetRowSource(RowSource_.get());
   ResultSet_->PopulateResultSetAddrList(List);
 }
@@ -549,6 +570,8 @@ bool TZelQueryProviderItem::Prepare() {
 }
 
 bool TZelQueryProviderItem::PreparePlan() {
+  // Planning opens the tables and samples their indexes.
+  TTableReadHold hold(Provider_.Database());
   WhereExpr_.reset();
   if (TZelExpr* where = Engine_->WhereParser().Expr(); where != nullptr && where->FirstNode() != nullptr) {
     WhereExpr_ = std::make_unique<TZelExpr>();
@@ -737,6 +760,8 @@ void TZelQueryProviderItem::PrepareHavingExpr() {
 bool TZelQueryProviderItem::CreateResultSet() {
   TZelQueryDataset& ds = *ResultSet_;
   PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  // The tables the run reads stay read-locked until it ends.
+  TTableReadHold hold(Provider_.Database());
   if (!ResultTableCreated_) {
     // Drawn again when a table of the name came to be since the item was
     // made (another query's).
@@ -815,17 +840,18 @@ TZelQueryProvider::TZelQueryProvider()
 TZelQueryProvider::~TZelQueryProvider() { DeleteFrom(0); }
 
 std::string TZelQueryProvider::NewResultTableName(int32_t ID) {
-  plat::TStringList names;
-  if (Database_ != nullptr && Database_->Connected()) {
-    Database_->GetTableNames(names, true);
-    Database_->GetTableNames(names, false);
-  }
-  // Items of this provider not yet made into tables count as taken too.
-  for (const auto& item : Items_) names.Add(item->ResultTableName());
+  // Result tables are memory tables of the connection: only those and the
+  // names of this provider's items not yet made into tables can be taken.
+  // (Disk tables live apart, and a "$" name would be a system table there.)
+  const auto taken = [&](const std::string& Name) {
+    for (const auto& item : Items_)
+      if (plat::AnsiSameText(item->ResultTableName(), Name)) return true;
+    return Database_ != nullptr && Database_->MemoryTableExists(Name);
+  };
   for (;;) {
     const std::string name = "$Q" + Hex(static_cast<uint32_t>(ID), 4) +
                              Hex(static_cast<uint32_t>(plat::Random(0xFFFFFF)), 8);
-    if (!ListHas(names, name)) return name;
+    if (!taken(name)) return name;
   }
 }
 

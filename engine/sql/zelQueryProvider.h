@@ -44,6 +44,8 @@ class TQueryExprNodeDataProvider : public TCustomExprNodeDataProvider {
   explicit TQueryExprNodeDataProvider(TZelQueryProviderItem& Item) : Item_(Item) {}
   std::string ClassName() const override { return "TQueryExprNodeDataProvider"; }
   bool PrepareAndOpen() override;
+  uint64_t RowsStamp() override;
+  bool HasAnyRow() override;
   bool First() override;
   bool Next() override;
   int32_t ColumnCount() override;
@@ -51,6 +53,8 @@ class TQueryExprNodeDataProvider : public TCustomExprNodeDataProvider {
 
  private:
   TZelQueryProviderItem& Item_;
+  // Counts the results made.
+  uint64_t Stamp_ = 0;
 };
 
 class TZelQueryProviderItem {
@@ -220,6 +224,22 @@ class TZelQueryProvider {
   // found - " + its name when Report.
   bool CheckTableList(TTableList& List, bool Report);
   void GetFieldsForTable(const std::string& Name, TInternalFields& Fields, bool Memory);
+  // True when every table the parsed statement names is still found where
+  // it was found, with the fields it was parsed against. Disk tables of a
+  // connection that is not exclusive are taken as they were: while it stays
+  // connected its shared hold of the file keeps every other connection from
+  // changing them (their restructuring, renaming and dropping need the file
+  // exclusively), and it cannot change them itself either. The caller sees
+  // to the connection having stayed up since the parse.
+  bool TablesUnchanged();
+  // Closes the tables the plans of a finished run hold open; the next run
+  // plans again.
+  void ReleasePlans();
+  // An INSERT of values leaves its target open after it succeeded, for the
+  // next run; CloseTarget closes it.
+  bool KeepTargetOpen() const { return KeepTargetOpen_; }
+  void SetKeepTargetOpen(bool Value) { KeepTargetOpen_ = Value; }
+  void CloseTarget();
   // A result table name no table of the database carries.
   std::string NewResultTableName(int32_t ID);
 
@@ -255,7 +275,10 @@ class TZelQueryProvider {
   int32_t MaxRecords_ = 0;
   bool RequestLive_ = false;
   bool CreateDefsOnly_ = false;
+  bool KeepTargetOpen_ = false;
   TZelRowSourceFactory RowSourceFactory_;
+
+  bool TableUnchanged(const TTableNameItem& Table);
 };
 
 }  // namespace zel

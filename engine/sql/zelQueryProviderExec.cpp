@@ -1,10 +1,15 @@
 // Statements that give no result set: INSERT, UPDATE and DELETE work through
 // the item's result dataset opened on the target table; the schema
-// statements through a table component and the table's restructuring.
+// statements through a table component and the table's restructuring. And
+// what a statement kept parsed from one run to the next needs: the check
+// that its tables still fit the parse, and the release of its plans.
 
 #include "engine/sql/zelQueryProvider.h"
 
+#include <exception>
+
 #include "engine/dataset/zelDatabaseFilters.h"
+#include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelDataRestructure.h"
 
 namespace zel {
@@ -28,11 +33,14 @@ class TTargetRowProvider {
   TZelExprDBDataProvider Provider_;
 };
 
-// Closes the target's result dataset when the statement ends, however.
+// Closes the target's result dataset when the statement ends; with Keep
+// only when it fails.
 class TCloseAtEnd {
  public:
-  explicit TCloseAtEnd(TZelQueryDataset& DataSet) : DataSet_(DataSet) {}
+  explicit TCloseAtEnd(TZelQueryDataset& DataSet, bool Keep = false)
+      : DataSet_(DataSet), Keep_(Keep), Exceptions_(std::uncaught_exceptions()) {}
   ~TCloseAtEnd() {
+    if (Keep_ && std::uncaught_exceptions() == Exceptions_) return;
     // The statement's own failure, if any, is the one to report.
     try {
       DataSet_.Close();
@@ -44,6 +52,8 @@ class TCloseAtEnd {
 
  private:
   TZelQueryDataset& DataSet_;
+  bool Keep_;
+  int Exceptions_;
 };
 
 // Holds the database exclusively for a schema change of a disk table and
@@ -113,10 +123,15 @@ void TZelQueryProviderItem::OpenTargetResultSet() {
 }
 
 bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
-  OpenTargetResultSet();
-  TCloseAtEnd close(*ResultSet_);
-  TTargetRowProvider values(*ResultSet_);
   TZelInsertParser& parser = Engine_->InsertParser();
+  // A memory table's target could be dropped meanwhile.
+  const bool keep = Provider_.KeepTargetOpen() && !parser.HasSelectClause() && !TargetTable()->Memory();
+  if (keep && ResultSet_->Active())
+    BindParams(nullptr);
+  else
+    OpenTargetResultSet();
+  TCloseAtEnd close(*ResultSet_, keep);
+  TTargetRowProvider values(*ResultSet_);
   parser.Values().Prepare(values.Get());
   ResultFields_->Clear();
   for (int32_t i = 0; i < parser.Columns().Count(); ++i) {
@@ -214,6 +229,61 @@ bool TZelQueryProviderItem::InternalExecuteSchemaStatement() {
   parser.SetRestructureIndexDefs(table.RestructureIndexDefs());
   table.RestructureTable(TInternalRestructureRecord{});
   return true;
+}
+
+// ---------------------------------------------------------------- kept statements
+
+bool TZelQueryProvider::TablesUnchanged() {
+  if (Database_ == nullptr || !Database_->Connected()) return false;
+  for (const auto& item : Items_) {
+    const TTableList& list = *item->Engine().TableList();
+    for (int32_t i = 0; i < list.Count(); ++i)
+      if (!TableUnchanged(*list.Items(i))) return false;
+  }
+  return true;
+}
+
+bool TZelQueryProvider::TableUnchanged(const TTableNameItem& Table) {
+  TZelDataBase& db = *Database_;
+  if (!Table.Memory() && !db.IsMemoryDatabase() && !db.Exclusive()) return true;
+  const auto find = [&](bool Memory, TTableDef& Def) {
+    try {
+      db.QueryTableDef(Table.TableName(), Memory, Def);
+      return true;
+    } catch (const EZelDatabaseError&) {
+      return false;
+    }
+  };
+  TTableDef def;
+  if (!find(Table.Memory(), def)) return false;
+  // A disk table comes first where the statement did not say memory.
+  TTableDef disk;
+  if (Table.Memory() && !Table.MemorySpecified() && !db.IsMemoryDatabase() && find(false, disk))
+    return false;
+  const TInternalFields& now = def.InternalFields();
+  const TInternalFields& parsed = *Table.TableFields();
+  if (now.Count() != parsed.Count()) return false;
+  for (int32_t i = 0; i < now.Count(); ++i) {
+    const TInternalFieldItem& a = *now.GetIndex(i);
+    const TInternalFieldItem& b = *parsed.GetIndex(i);
+    if (a.FieldName() != b.FieldName() || a.DataType() != b.DataType() ||
+        a.FieldSize() != b.FieldSize() || a.FieldNo() != b.FieldNo() ||
+        a.Required() != b.Required() || a.NumDecimalPlaces() != b.NumDecimalPlaces())
+      return false;
+  }
+  return true;
+}
+
+void TZelQueryProvider::CloseTarget() {
+  if (!Items_.empty() && Items_[0]->GetSQLStatementType() == zsSQLInsert) Items_[0]->ResultSet_->Close();
+}
+
+void TZelQueryProvider::ReleasePlans() {
+  for (const auto& item : Items_) {
+    if (item->RowSource_ == nullptr) continue;
+    if (item->ResultSet_->RowSource() == item->RowSource_.get()) item->ResultSet_->SetRowSource(nullptr);
+    item->RowSource_.reset();
+  }
 }
 
 }  // namespace zel

@@ -6,6 +6,7 @@
 #include "engine/storage/zelConsts.h"
 #include "platform/db/DBConsts.h"
 #include "platform/rtl/Published.h"
+#include "platform/rtl/ScopeGuard.h"
 #include "platform/rtl/Strings.h"
 
 namespace zel {
@@ -81,6 +82,7 @@ TZelQuery::~TZelQuery() {
       db->DeleteTable(TableName(), Memory());
   } catch (...) {
   }
+  WatchConnection(nullptr);
   SQL_->OnChange = nullptr;
   DataLink_->SetDataSource(nullptr);
   Bridge_.reset();
@@ -150,6 +152,28 @@ void TZelQuery::ConnectDatabase(const char* Context) {
   if (Provider_->Database() != DataBase()) Provider_->SetDatabase(DataBase());
 }
 
+void TZelQuery::ReleaseTarget() {
+  TargetHeld_ = false;
+  Provider_->CloseTarget();
+}
+
+void TZelQuery::WatchConnection(TZelDataBase* Database) {
+  if (WatchedDataBase_ == Database) return;
+  if (WatchedDataBase_ != nullptr) {
+    if (TargetHeld_) {
+      WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
+      ReleaseTarget();
+    }
+    WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
+  }
+  WatchedDataBase_ = Database;
+  if (Database == nullptr) return;
+  // A reconnection may find the file changed by a connection that held it
+  // exclusively meanwhile. The watch ends at the first event, so it never
+  // outlives the database (which disconnects before it goes).
+  Database->RegisterClient(&ConnectionWatch_, [this](plat::TObject*, bool) { WatchConnection(nullptr); });
+}
+
 void TZelQuery::QueryChanged() {
   if (ComponentState().Contains(plat::csReading)) return;
   if (Active()) Close();
@@ -172,6 +196,7 @@ void TZelQuery::QueryChanged() {
 
 void TZelQuery::Prepare() {
   ConnectDatabase("TZelQuery.Prepare");
+  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
   InternalPrepare();
 }
 
@@ -191,13 +216,35 @@ void TZelQuery::InternalPrepare() {
   PrepareTime_ = GetMSTimeMarker() - start;
   if (!ok) RaiseSQLError("TZelQuery.InternalPrepare", Provider_->GetErrorsAsText());
   Prepared_ = true;
+  PreparedLive_ = RequestLive_;
+  WatchConnection(Provider_->Database());
+}
+
+bool TZelQuery::KeepOrPrepare() {
+  const bool keep = Prepared_ && WatchedDataBase_ != nullptr &&
+                    WatchedDataBase_ == Provider_->Database() && PreparedLive_ == RequestLive_ &&
+                    GetSQLStatementType() != zsSchemaManipulation && Provider_->TablesUnchanged();
+  if (!keep) {
+    InternalPrepare();
+    return false;
+  }
+  if (DataSource() != nullptr) SetParamsFromDataSource();
+  Provider_->SetMaxRecords(MaxRecords_);
+  return true;
+}
+
+void TZelQuery::CloseLiveBridge() {
+  if (Bridge_ == nullptr) return;
+  Bridge_->CloseBridge();
+  Bridge_.reset();
 }
 
 void TZelQuery::UnPrepare() {
   Prepared_ = false;
-  if (Bridge_ != nullptr) {
-    Bridge_->CloseBridge();
-    Bridge_.reset();
+  CloseLiveBridge();
+  if (TargetHeld_ && WatchedDataBase_ != nullptr) {
+    WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
+    ReleaseTarget();
   }
 }
 
@@ -223,6 +270,8 @@ void TZelQuery::InternalDisconnect() {
   db.SetQueryActive(false);
   const bool own = OwnTransactionWanted_ && !WasInTransaction_;
   if (!RunSucceeded_) {
+    // What the failed run left behind is not planned on again.
+    Prepared_ = false;
     // Called while the run's failure is on its way out: that failure is
     // the one to report.
     try {
@@ -241,7 +290,9 @@ void TZelQuery::InternalOpen() {
   // The result lives in memory.
   SetMemory(true);
   ConnectDatabase(Context);
-  if (!Prepared_) Prepare();
+  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
+  if (KeepOrPrepare() && GetSQLStatementType() == zsSQLSelect && !Provider_->PreparePlan())
+    RaiseSQLError(Context, Provider_->GetErrorsAsText());
   if (GetSQLStatementType() != zsSQLSelect) RaiseSQLError(Context, SzelSQLStatmentCannotbeOpened);
   OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName;
   InternalConnect(Context);
@@ -291,7 +342,7 @@ void TZelQuery::InternalOpen() {
 }
 
 void TZelQuery::InternalClose() {
-  UnPrepare();
+  CloseLiveBridge();
   TZelBaseTable::InternalClose();
 }
 
@@ -299,6 +350,7 @@ void TZelQuery::InternalRefresh() {
   static const char* const Context = "TZelQuery.InternalRefresh";
   DisableControls();
   try {
+    const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
     OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName;
     InternalConnect(Context);
     try {
@@ -400,11 +452,17 @@ void TZelQuery::ExecSQL() {
   if (DataBase() == nullptr) ZelDatabaseError(kErrNoDatabase, Context, "", this);
   if (Active()) Close();
   ConnectDatabase(Context);
-  const std::vector<std::string> pieces = SplitSQLScript(SQL_->Text());
-  if (pieces.size() <= 1) {
+  const std::string text = SQL_->Text();
+  if (text != ScriptText_ || ScriptPieces_.empty()) {
+    ScriptPieces_ = SplitSQLScript(text);
+    ScriptText_ = text;
+  }
+  if (ScriptPieces_.size() <= 1) {
     InternalExecSQL();
     return;
   }
+  // Setting each statement's text changes the pieces.
+  const std::vector<std::string> pieces = ScriptPieces_;
   // The values the host gave for the script reach every statement that
   // names them, also past statements that name none.
   plat::TParams given;
@@ -418,20 +476,26 @@ void TZelQuery::ExecSQL() {
 
 void TZelQuery::InternalExecSQL() {
   static const char* const Context = "TZelQuery.InternalExecSQL";
-  if (!Prepared_)
-    Prepare();
-  else if (DataSource() != nullptr)
-    // Each run takes the master's current record.
-    SetParamsFromDataSource();
+  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
+  // Each run takes the master's current record.
+  KeepOrPrepare();
   const TZelSQLStatementType type = GetSQLStatementType();
   if (type == zsSchemaManipulation && DataBase()->InTransaction())
     ZelDatabaseError(kErrInTransaction, Context, "", this);
   OwnTransactionWanted_ = DataBase()->DataBaseName() != MemoryDatabaseName &&
                           (type == zsSQLInsert || type == zsSQLDelete || type == zsSQLUpdate);
   InternalConnect(Context);
+  // Inside the host's transaction the target of an INSERT stays open from
+  // run to run, until the transaction ends.
+  const bool keepTarget = type == zsSQLInsert && WasInTransaction_ && WatchedDataBase_ == DataBase();
+  Provider_->SetKeepTargetOpen(keepTarget);
   try {
     RunSucceeded_ = Provider_->ExecSQL();
     if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
+    if (keepTarget && !TargetHeld_) {
+      DataBase()->NotifyTransactionEnd(&ConnectionWatch_, [this] { ReleaseTarget(); });
+      TargetHeld_ = true;
+    }
   } catch (...) {
     RunSucceeded_ = false;
     InternalDisconnect();

@@ -6,8 +6,18 @@
 // Parsing, planning and execution are its provider's.
 //
 // Rules:
-//  1. Any change of SQL, UnPrepare and every close make the statement
-//     unprepared; the next open or run prepares (parses and checks) it.
+//  1. A statement is parsed and checked once (Prepare, or the first open or
+//     run) and stays prepared across closes and runs: each open or run
+//     plans it again with the parameters' values of the moment. Any change
+//     of SQL, UnPrepare, a failed run, another database, a connect or
+//     disconnect of the database and a table of the statement that no
+//     longer has the fields it was parsed against make the next open or run
+//     prepare it anew; a schema statement, and each statement of a script,
+//     is prepared for every run. A prepare, open, refresh or run ends by
+//     closing the tables its plans opened: a kept statement holds none,
+//     except that an INSERT of values run inside the host's transaction
+//     keeps its target open until the transaction ends, the statement is
+//     unprepared or changed, or the database disconnects.
 //  2. A run that starts a transaction (a database other than "MEMORY" with
 //     none active, for an open, INSERT, UPDATE or DELETE) ends it: committed
 //     when the run succeeded, rolled back otherwise. A transaction the host
@@ -115,6 +125,15 @@ class ZEL_API TZelQuery : public TZelBaseTable {
  private:
   void QueryChanged();
   void InternalPrepare();
+  // Readies the statement for a run with the current parameter values:
+  // true when the prepared one was kept (a SELECT then still needs its
+  // plan), false when it was prepared anew.
+  bool KeepOrPrepare();
+  // Follows the connects and disconnects of Database (nullptr: none).
+  void WatchConnection(TZelDataBase* Database);
+  void CloseLiveBridge();
+  // Closes the INSERT target kept open for the host's transaction.
+  void ReleaseTarget();
   void InternalExecSQL();
   // The run bracket of an open, a refresh or an execution.
   void InternalConnect(const char* Context);
@@ -135,6 +154,19 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   // next close.
   std::unique_ptr<TZelDatasetBridge> Bridge_;
   std::unique_ptr<TZelQueryDataLink> DataLink_;
+  // The statements of the SQL text ScriptText_.
+  std::string ScriptText_;
+  std::vector<std::string> ScriptPieces_;
+  // Registered with WatchedDataBase_ for its connect events; set only while
+  // that database stayed connected since the statement was prepared.
+  plat::TObject ConnectionWatch_;
+  TZelDataBase* WatchedDataBase_ = nullptr;
+  // RequestLive when the statement was prepared: a live result has columns
+  // of its own.
+  bool PreparedLive_ = false;
+  // An INSERT target is open for the host's transaction; WatchedDataBase_
+  // closes it at the transaction's end.
+  bool TargetHeld_ = false;
   bool ParamCheck_ = true;
   int32_t MaxRecords_ = 0;
   bool RequestLive_ = false;

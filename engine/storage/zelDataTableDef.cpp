@@ -105,6 +105,17 @@ void TTableDef::Assign(const plat::TPersistent* Source) {
   BlobCompression_ = source->BlobCompression_;
 }
 
+void TTableDef::AssignStored(const TTableDef& Source) {
+  const int32_t privileges = PrivilegeFlags_;
+  Assign(&Source);
+  PrivilegeFlags_ = privileges;
+  OwnerFlag_ = Source.OwnerFlag_;
+  LastModDate_ = Source.LastModDate_;
+  SecurityLevel_ = Source.SecurityLevel_;
+  InternalTable_ = Source.InternalTable_;
+  UpdateVersion();
+}
+
 void TTableDef::Clear() {
   if (MasterDef_) ZelDatabaseError(0x2181, "TTableDef.Clear", "", this);
   ReleaseStores();

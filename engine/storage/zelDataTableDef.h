@@ -125,6 +125,10 @@ class ZEL_API TTableDef : public plat::TComponent {
   // collections; not OwnerFlag, LastModDate, SecurityLevel, InternalTable,
   // nor stores, header and master state.
   void Assign(const plat::TPersistent* Source) override;
+  // Everything the catalogue text of a definition holds: Assign plus
+  // OwnerFlag, LastModDate, SecurityLevel and InternalTable. PrivilegeFlags
+  // stay this definition's own; the record layout is made again.
+  void AssignStored(const TTableDef& Source);
   // Back to an empty definition. A master refuses with 0x2181.
   void Clear();
   // Lays the fields out again for the data version of Version and brings

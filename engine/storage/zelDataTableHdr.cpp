@@ -301,6 +301,7 @@ uint32_t TTableHeaderMgr::AddTable(int32_t IndexCount) {
   uint32_t tableID = 0;
   try {
     tableID = AddTableHeaderToMap(addr);
+    Closed_.erase(tableID);
     auto* header = static_cast<TTableHeader*>(Add());
     std::unique_ptr<TTableHeader> owner(header);
     header->SetBaseAddress(addr);
@@ -332,18 +333,29 @@ TTableHeader* TTableHeaderMgr::OpenTable(uint32_t TableID) {
     return open;
   }
   CheckOpen("TTableHeaderMgr.OpenTable");
-  InternalReadMap();
-  int32_t index = -1;
-  if (!FindTableHeaderInMap(TableID, index))
-    ZelDatabaseError(0x2185, "TTableHeaderMgr.OpenTable",
-                     "The TableID could not be found: " + std::to_string(TableID), this);
-  const uint32_t addr = MapAddress(index);
-  const int32_t size = ReadHeaderSize(addr);
+  const auto closed = Closed_.find(TableID);
+  uint32_t addr = 0;
+  int32_t size = 0;
+  if (closed != Closed_.end()) {
+    addr = closed->second.Address;
+    size = closed->second.Size;
+  } else {
+    InternalReadMap();
+    int32_t index = -1;
+    if (!FindTableHeaderInMap(TableID, index))
+      ZelDatabaseError(0x2185, "TTableHeaderMgr.OpenTable",
+                       "The TableID could not be found: " + std::to_string(TableID), this);
+    addr = MapAddress(index);
+    size = ReadHeaderSize(addr);
+  }
   auto* header = static_cast<TTableHeader*>(Add());
   std::unique_ptr<TTableHeader> owner(header);
   header->SetHeaderSize(size);
   header->SetBaseAddress(addr);
   header->SetTableID(TableID);
+  // As if the header had stayed open: the cached pages are dropped only
+  // when the table changed since.
+  if (closed != Closed_.end()) header->SetModifiedFlag(closed->second.ModifiedFlag);
   header->ReadHeader();
   if (header->GetTableID() != TableID)
     ZelDatabaseError(0x2103, "TTableHeaderMgr.OpenTable",
@@ -360,6 +372,9 @@ void TTableHeaderMgr::CloseTable(TTableHeader* Header) {
   if (Header->UserCount() > 0) return;
   std::unique_ptr<TTableHeader> owner(Header);
   if (Header->Dirty()) Header->WriteHeader();
+  if (!Header->Buffer().empty())
+    Closed_[Header->GetTableID()] = {Header->BaseAddress(), Header->GetHeaderSize(),
+                                     Header->GetModifiedFlag()};
 }
 
 void TTableHeaderMgr::DeleteTable(uint32_t TableID) {
@@ -370,6 +385,7 @@ void TTableHeaderMgr::DeleteTable(uint32_t TableID) {
     ZelDatabaseError(0x2183, "TTableHeaderMgr.DeleteTable", "Delete table", this);
   const uint32_t addr = MapAddress(index);
   const int32_t size = ReadHeaderSize(addr);
+  Closed_.erase(TableID);
   IOInterface_->SetFirstEmptyValid(false);
   IOInterface_->ReleaseBlock(addr, size);
   const int32_t last = TableMapEntries - 1;

@@ -11,7 +11,11 @@
 //   0x30 + 6i u32 root page of index slot i, 0x34 + 6i u16 its depth
 //   the rest zero
 // ModifiedFlag goes up by one at every header write; a reader that finds it
-// changed drops the table's cached pages.
+// changed drops the table's cached pages. The header manager remembers
+// where the header of a table it freed lives, its size and its flag: opened
+// again with the same flag in the file, the table's cached pages are still
+// current. (A table's header block and size change only with a restructure
+// or its deletion, which need the file alone or go through this manager.)
 //
 // Table map block (8192 bytes, read and written whole): 1000 entries of
 // (u32 TableID, u32 header address) at 0, 8, ..., 7992, then 192 unused
@@ -22,6 +26,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "engine/storage/zelApi.h"
@@ -153,7 +158,8 @@ class TTableHeaderMgr : public plat::TCollection {
   uint32_t AddTable(int32_t IndexCount);
   // The table's shared header object, counted once more.
   TTableHeader* OpenTable(uint32_t TableID);
-  // One opener less; the last writes a dirty header and frees the object.
+  // One opener less; the last writes a dirty header and frees the object,
+  // remembering its ModifiedFlag.
   void CloseTable(TTableHeader* Header);
   // Releases the table's header block and takes it out of the map.
   void DeleteTable(uint32_t TableID);
@@ -178,6 +184,13 @@ class TTableHeaderMgr : public plat::TCollection {
   void CheckOpen(const char* Context) const;
 
   std::array<uint8_t, TableMapSize> Map_{};
+  // Each table whose header was freed, as it was then.
+  struct TClosedHeader {
+    uint32_t Address = 0;
+    int32_t Size = 0;
+    uint32_t ModifiedFlag = 0;
+  };
+  std::map<uint32_t, TClosedHeader> Closed_;
   TBaseIOInterface* IOInterface_ = nullptr;
   uint32_t BaseAddress_ = 0;
   uint32_t BaseTableID_ = 0;

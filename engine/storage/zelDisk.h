@@ -183,6 +183,15 @@ class ZEL_API TDiskMgr : public plat::TObject {
   bool TableLockHeld(uint32_t TableID) const;
   // The file handle's change stamp (TZelFile::ChangeStamp).
   uint64_t ChangeStamp() const { return File_->ChangeStamp(); }
+  // Read holds (a statement's run): while one is open, outside a
+  // transaction, a table read lock that a cursor gives back is kept, and a
+  // cursor that asks again takes it over at no cost; the change stamp stays.
+  // When the last hold ends the kept locks go. A write lock asked for a
+  // table whose read lock only the hold keeps starts from no lock, as it
+  // would without the hold, so that two processes that both hold and both
+  // want to write cannot wait on each other.
+  void BeginReadHold() { ++ReadHoldDepth_; }
+  void EndReadHold();
   int32_t SetRecordLock(uint32_t RecordAddress, uint32_t TableID);
   void ReleaseRecordLock(uint32_t RecordAddress);
   int32_t QueryRecordLockStatus(uint32_t RecordAddress) const;
@@ -202,6 +211,9 @@ class ZEL_API TDiskMgr : public plat::TObject {
   void OpenLocks();
   void CloseLocks();
   bool LocksActive() const;
+  // Removes TableID from the tables only a read hold keeps; whether it was
+  // there.
+  bool TakeHeldReadLock(uint32_t TableID);
   void CheckSize(int32_t Size, const char* Context) const;
 
   std::unique_ptr<TZelFile> File_;
@@ -224,6 +236,9 @@ class ZEL_API TDiskMgr : public plat::TObject {
   std::unique_ptr<TBaseLockMgr> RecordLockMgr_;
   std::unique_ptr<TBaseLockMgr> TransactionLockMgr_;
   std::string MasterKey_;
+  // Open read holds, and the tables whose read lock only they keep.
+  int32_t ReadHoldDepth_ = 0;
+  std::vector<uint32_t> HeldReadTables_;
   // One page of zeros that released pages are overwritten with.
   std::vector<uint8_t> ZeroPage_;
 };

@@ -148,6 +148,7 @@ void TDiskMgr::OpenLocks() {
 }
 
 void TDiskMgr::CloseLocks() {
+  HeldReadTables_.clear();
   // Managers first: their locks live on the monitor's handle.
   TableLockMgr_.reset();
   RecordLockMgr_.reset();
@@ -167,6 +168,12 @@ bool TDiskMgr::LocksActive() const {
 int32_t TDiskMgr::SetTableLock(uint32_t TableID, int32_t LockType) {
   if (LockType != ltRead && LockType != ltWrite)
     ZelDatabaseError(0x2185, "TDiskMgr.SetTableLock", "Invalid lock type", this);
+  if (!IsTransactionActive() && LocksActive() && TakeHeldReadLock(TableID)) {
+    if (LockType == ltRead) return ltRead;
+    // A writer starts from no lock of the table, as without the hold.
+    TableLockMgr_->ReleaseLock(TableID);
+    File_->NoteChange();
+  }
   int32_t type = LockType;
   if (IsTransactionActive() && LocksActive() && !SkipTransactionLock_) {
     // Writers of a table are serialised by its transaction lock; the table
@@ -193,7 +200,32 @@ int32_t TDiskMgr::SetTableLock(uint32_t TableID, int32_t LockType) {
 void TDiskMgr::ReleaseTableLock(uint32_t TableID) {
   // Inside a transaction every lock is kept until commit or rollback.
   if (IsTransactionActive() || !LocksActive()) return;
+  // A read hold keeps a plain read lock; a write lock goes as always.
+  if (ReadHoldDepth_ > 0 && TableLockMgr_->QueryLockType(TableID) == ltRead &&
+      !TableLockMgr_->LockExists(TableID, ltWrite)) {
+    if (std::find(HeldReadTables_.begin(), HeldReadTables_.end(), TableID) == HeldReadTables_.end())
+      HeldReadTables_.push_back(TableID);
+    return;
+  }
   TableLockMgr_->ReleaseLock(TableID);
+  File_->NoteChange();
+}
+
+bool TDiskMgr::TakeHeldReadLock(uint32_t TableID) {
+  const auto it = std::find(HeldReadTables_.begin(), HeldReadTables_.end(), TableID);
+  if (it == HeldReadTables_.end()) return false;
+  HeldReadTables_.erase(it);
+  return true;
+}
+
+void TDiskMgr::EndReadHold() {
+  if (ReadHoldDepth_ > 0) --ReadHoldDepth_;
+  if (ReadHoldDepth_ > 0) return;
+  std::vector<uint32_t> held;
+  held.swap(HeldReadTables_);
+  // Inside a transaction the locks stay until its end.
+  if (held.empty() || IsTransactionActive() || !LocksActive()) return;
+  for (const uint32_t table : held) TableLockMgr_->ReleaseLock(table);
   File_->NoteChange();
 }
 
@@ -229,8 +261,9 @@ void TDiskMgr::ReleaseAllLocks() {
     RecordLockMgr_->ReleaseAllLocks();
     TransactionLockMgr_->ReleaseAllLocks();
   }
-  // The header lock went with the table locks.
+  // The header lock and the read holds' locks went with the table locks.
   HeaderReadLocked_ = HeaderWriteLocked_ = false;
+  HeldReadTables_.clear();
   File_->NoteChange();
 }
 

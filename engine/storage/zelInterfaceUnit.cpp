@@ -88,16 +88,18 @@ void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char
 }
 
 void TMemoryIOInterface::Changed(TBlock& Block) {
-  ++*Changes_;
+  ++*ViewChanges_;
   Block.Notes.Valid = false;
 }
 
 void TMemoryIOInterface::Empty(bool) {
-  ++*Changes_;
+  ++Changes_;
+  ++*ViewChanges_;
   Blocks_.clear();
 }
 
 uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
+  ++Changes_;
   if (Size < 0 || Buf == nullptr)
     ZelDatabaseError(0x2185, "TMemoryIOInterface.AllocateNewAddress",
                      "Write page error - nil pointer", this);
@@ -118,11 +120,13 @@ uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
 }
 
 void TMemoryIOInterface::ReleaseBlock(uint32_t Addr, int32_t) {
-  ++*Changes_;
+  ++Changes_;
+  ++*ViewChanges_;
   Blocks_.erase(Addr);
 }
 
 void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf) {
+  ++Changes_;
   TBlock* block = Find(Addr);
   if (block == nullptr) return;
   if (Buf == nullptr)
@@ -150,11 +154,12 @@ uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNote
   // The plain read reports what is wrong.
   if (block == nullptr || Size < 0 || Size > block->Size) return nullptr;
   Notes = &block->Notes;
-  Changes = Changes_;
+  Changes = ViewChanges_;
   return block->Data.get();
 }
 
 void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) {
+  ++Changes_;
   TBlock* block = Find(Addr);
   if (block == nullptr) return;
   if (Buf == nullptr)

@@ -128,6 +128,10 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   void SetGlobalFirstEmptyOffset(int32_t Value) { GlobalFirstEmptyOffset_ = Value; }
   uint32_t AccessFlags() const { return AccessFlags_; }
   void SetAccessFlags(uint32_t Value) { AccessFlags_ = Value; }
+  // Moves on with every change of a memory store (a disk store's changes
+  // show in its file's change stamp): what was read at an equal count is
+  // still what the store holds.
+  uint64_t Changes() const { return Changes_; }
 
  protected:
   [[noreturn]] void NotImplemented(const char* Context) const;
@@ -143,6 +147,7 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   int32_t GlobalFirstEmptyOffset_ = 0;
   bool FirstEmptyValid_ = false;
   uint32_t AccessFlags_ = 0;
+  uint64_t Changes_ = 0;
 };
 
 // Blocks in the database file. Invariants: while open, the block buffer holds
@@ -225,8 +230,7 @@ class TMemoryIOInterface : public TBaseIOInterface {
   bool CheckBlockAddressValid(uint32_t Addr) override;
 
   int32_t BlockCount() const { return static_cast<int32_t>(Blocks_.size()); }
-  // Blocks are read in place, as a page cache's pages are: the count moves
-  // with every change of a block's bytes or of the blocks there are.
+  // Blocks are read in place, as a page cache's pages are.
   TPageNotes* BlockNotes(uint32_t Addr) override;
   uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
                         std::shared_ptr<uint64_t>& Changes) override;
@@ -246,7 +250,9 @@ class TMemoryIOInterface : public TBaseIOInterface {
   void Changed(TBlock& Block);
 
   std::map<uint32_t, TBlock> Blocks_;
-  std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
+  // What a node reading a block in place checks: moves with every change of
+  // a block's bytes or of the blocks there are.
+  std::shared_ptr<uint64_t> ViewChanges_ = std::make_shared<uint64_t>(0);
   uint32_t NextAddress_ = 1;
 };
 

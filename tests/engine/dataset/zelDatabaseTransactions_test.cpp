@@ -8,6 +8,7 @@
 #include <iterator>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -794,6 +795,221 @@ TEST_F(SharedDatabase, ConcurrentTransactionsLoseNoUpdate) {
   EXPECT_EQ(static_cast<int32_t>(rows.size()), N * M);
   log->Close();
   db->SetConnected(false);
+}
+
+// ---------------------------------------------------------------- read holds
+
+// Rows K = 10, 20, .. 60 in place of 1 .. 3, so that a key can move between
+// two others; the engine cursor reads and writes them.
+class ReadHold : public SharedDatabase {
+ protected:
+  void SetUp() override {
+    SharedDatabase::SetUp();
+    auto db = Connect();
+    auto c = Cursor(*db);
+    for (int32_t k = 1; k <= 3; ++k) ChangeRow(*c, k, 0);
+    for (int32_t k = 10; k <= 60; k += 10) AddRow(*c, k);
+    c->DataSetClose();
+    db->SetConnected(false);
+  }
+
+  static std::unique_ptr<TZelDataSet> Cursor(TZelDataBase& Db, bool Memory = false) {
+    auto c = std::make_unique<TZelDataSet>();
+    c->SetDataBase(&Db);
+    c->SetTableName(Memory ? "M" : "T");
+    c->SetMemory(Memory);
+    c->DataSetOpen();
+    return c;
+  }
+
+  static int32_t Key(const TZelDataSet& C) { return C.DataSetGetFieldDataAsVariant(0).AsInteger(); }
+
+  static void AddRow(TZelDataSet& C, int32_t K) {
+    C.InitializeNewRecord(C.RecordBuffer(), false);
+    C.DataSetSetFieldDataAsVariant(0, plat::Variant(K));
+    C.DataSetSetFieldDataAsVariant(1, plat::Variant(10 * K));
+    C.AddRecord(false);
+  }
+
+  // Row K gets the key NewKey, or goes (NewKey 0).
+  static void ChangeRow(TZelDataSet& C, int32_t K, int32_t NewKey) {
+    C.InitializeNewRecord(C.RecordBuffer(), false);
+    C.DataSetSetFieldDataAsVariant(0, plat::Variant(K));
+    ASSERT_TRUE(C.SeekCurrentKey());
+    if (NewKey == 0) {
+      C.DeleteRecord(C.RecordBuffer());
+      return;
+    }
+    C.DataSetSetFieldDataAsVariant(0, plat::Variant(NewKey));
+    C.UpdateRecord();
+  }
+
+  // A child that adds row K through a connection of its own: 0 when it
+  // could, 1 for a lock error, 2 for another failure.
+  int AppendInChild(int32_t K, int32_t Retries) {
+    return testsupport::StartChild([this, K, Retries] {
+      auto db = Connect(Retries);
+      const int32_t code = locktest::ErrorCodeOf([&] {
+        auto c = Cursor(*db);
+        AddRow(*c, K);
+        c->DataSetClose();
+      });
+      db->SetConnected(false);
+      return code == 0 ? 0 : code == 0x2809 ? 1 : 2;
+    });
+  }
+};
+
+TEST_F(ReadHold, AWriterWaitsForTheHoldAndGoesOnAfterIt) {
+  auto db = Connect();
+  auto c = Cursor(*db);
+  int patient = 0;
+  {
+    TTableReadHold hold(db.get());
+    ASSERT_TRUE(c->DataSetFirst());
+    ASSERT_TRUE(c->DataSetNext());
+    // Between the steps no cursor holds a lock, yet the table stays read.
+    EXPECT_EQ(testsupport::WaitChild(AppendInChild(70, 3)), 1);
+    {
+      // A subquery's hold ends inside the statement's.
+      TTableReadHold inner(db.get());
+      ASSERT_TRUE(c->DataSetNext());
+    }
+    EXPECT_EQ(testsupport::WaitChild(AppendInChild(70, 3)), 1);
+    patient = AppendInChild(80, 2000);
+    ::usleep(100 * 1000);
+    ASSERT_TRUE(c->DataSetNext());
+    EXPECT_EQ(Key(*c), 40);
+    ASSERT_TRUE(c->DataSetLast());
+    EXPECT_EQ(Key(*c), 60);
+  }
+  EXPECT_EQ(testsupport::WaitChild(patient), 0);
+  ASSERT_TRUE(c->DataSetLast());
+  EXPECT_EQ(Key(*c), 80);
+  c->DataSetClose();
+  db->SetConnected(false);
+}
+
+TEST_F(ReadHold, AHoldLeftByAnErrorLetsWritersIn) {
+  auto db = Connect();
+  auto c = Cursor(*db);
+  try {
+    TTableReadHold hold(db.get());
+    c->DataSetFirst();
+    c->DataSetNext();
+    throw std::runtime_error("the statement failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(testsupport::WaitChild(AppendInChild(70, 3)), 0);
+  ASSERT_TRUE(c->DataSetLast());
+  EXPECT_EQ(Key(*c), 70);
+  c->DataSetClose();
+  db->SetConnected(false);
+}
+
+TEST_F(ReadHold, TwoHoldersThatBothWriteDoNotWaitOnEachOther) {
+  locktest::TSignal toParent, toChild;
+  const int pid = testsupport::StartChild([&] {
+    auto db = Connect(2000);
+    auto c = Cursor(*db);
+    TTableReadHold hold(db.get());
+    if (!c->DataSetFirst()) return 2;
+    toParent.Send();
+    if (!toChild.Wait()) return 3;
+    const int32_t code = locktest::ErrorCodeOf([&] { AddRow(*c, 80); });
+    c->DataSetClose();
+    return code == 0 ? 0 : 1;
+  });
+  auto db = Connect(2000);
+  auto c = Cursor(*db);
+  {
+    TTableReadHold hold(db.get());
+    ASSERT_TRUE(c->DataSetFirst());
+    ASSERT_TRUE(toParent.Wait());
+    // Both read the table under their holds; now both write it.
+    toChild.Send();
+    EXPECT_EQ(locktest::ErrorCodeOf([&] { AddRow(*c, 70); }), 0);
+  }
+  EXPECT_EQ(testsupport::WaitChild(pid), 0);
+  std::vector<int32_t> keys;
+  for (bool more = c->DataSetFirst(); more; more = c->DataSetNext()) keys.push_back(Key(*c));
+  EXPECT_EQ(keys, (std::vector<int32_t>{10, 20, 30, 40, 50, 60, 70, 80}));
+  c->DataSetClose();
+  db->SetConnected(false);
+}
+
+// A scan under a hold steps on from where its index stands; a change of the
+// table through another cursor of the connection makes it search again from
+// the record it holds. A memory table's scan steps on in the same way.
+TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
+  auto db = Connect();
+  {
+    // M: T's fields and key in memory, with T's rows.
+    TZelTable m;
+    m.SetDataBase(db.get());
+    m.SetTableName("M");
+    m.SetMemory(true);
+    m.FieldDefs().Add("K", plat::ftInteger);
+    m.FieldDefs().Add("V", plat::ftInteger);
+    m.IndexDefs().Add("ixK", "K", {plat::ixPrimary, plat::ixUnique});
+    m.CreateTable();
+    auto c = Cursor(*db, true);
+    for (int32_t k = 10; k <= 60; k += 10) AddRow(*c, k);
+    c->DataSetClose();
+  }
+  struct TCase {
+    const char* Name;
+    int32_t StandOn;
+    bool Forward;
+    int32_t Row;     // the row changed through the other cursor
+    int32_t NewKey;  // 0: deleted
+    int32_t Expected;
+  };
+  const TCase cases[] = {
+      {"the next row deleted", 20, true, 30, 0, 40},
+      {"the next row moved away", 20, true, 30, 65, 40},
+      {"a row moved in next", 20, true, 50, 25, 25},
+      {"the row stood on moved", 20, true, 20, 45, 30},
+      {"the row stood on deleted", 20, true, 20, 0, 30},
+      {"the row before deleted", 50, false, 40, 0, 30},
+      {"a row moved in before", 50, false, 10, 45, 45},
+      {"the row stood on moved, stepping back", 50, false, 50, 15, 40},
+  };
+  for (const bool memory : {false, true}) {
+    SCOPED_TRACE(memory ? "memory table" : "disk table");
+    auto scan = Cursor(*db, memory);
+    auto writer = Cursor(*db, memory);
+    const auto allKeys = [&](bool Forward) {
+      std::vector<int32_t> keys;
+      for (bool more = Forward ? scan->DataSetFirst() : scan->DataSetLast(); more;
+           more = Forward ? scan->DataSetNext() : scan->DataSetPrior())
+        keys.push_back(Key(*scan));
+      return keys;
+    };
+    TTableReadHold hold(db.get());
+    EXPECT_EQ(allKeys(true), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
+    EXPECT_EQ(allKeys(false), (std::vector<int32_t>{60, 50, 40, 30, 20, 10}));
+    for (const TCase& t : cases) {
+      SCOPED_TRACE(t.Name);
+      ASSERT_TRUE(scan->DataSetFirst());
+      while (Key(*scan) != t.StandOn) ASSERT_TRUE(scan->DataSetNext());
+      // A step away and back, so that the index keeps its place.
+      ASSERT_TRUE(t.Forward ? scan->DataSetPrior() : scan->DataSetNext());
+      ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
+      ASSERT_EQ(Key(*scan), t.StandOn);
+      ChangeRow(*writer, t.Row, t.NewKey);
+      ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
+      EXPECT_EQ(Key(*scan), t.Expected);
+      // Back to the six rows.
+      if (t.NewKey == 0)
+        AddRow(*writer, t.Row);
+      else
+        ChangeRow(*writer, t.NewKey, t.Row);
+    }
+    EXPECT_EQ(allKeys(true), (std::vector<int32_t>{10, 20, 30, 40, 50, 60}));
+    scan->DataSetClose();
+    writer->DataSetClose();
+  }
 }
 
 }  // namespace

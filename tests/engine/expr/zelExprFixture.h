@@ -188,7 +188,8 @@ inline const std::map<std::string, std::vector<Row>>& SubqueryRows() {
   static const std::map<std::string, std::vector<Row>> rows = {
       {"s_empty", {}},          {"s_one", {{2}}},
       {"s_many", {{1}, {2}}},   {"s_null", {{2}, {plat::Null()}}},
-      {"s_two_cols", {{1, 2}}}, {"s_names", {{"Ann"}, {"bob"}}}};
+      {"s_two_cols", {{1, 2}}}, {"s_names", {{"Ann"}, {"bob"}}},
+      {"s_mixed", {{1}, {2.5}, {plat::Null()}, {plat::Null()}}}};
   return rows;
 }
 
@@ -199,7 +200,9 @@ class VectorRows : public TCustomExprNodeDataProvider {
     ++Opened;
     return true;
   }
+  uint64_t RowsStamp() override { return Stamp; }
   bool First() override {
+    ++Read;
     Current_ = 0;
     return !Rows_.empty();
   }
@@ -216,7 +219,12 @@ class VectorRows : public TCustomExprNodeDataProvider {
       return plat::Variant();
     return Rows_[Current_][Index];
   }
+  void SetRows(std::vector<Row> Rows) { Rows_ = std::move(Rows); }
   int32_t Opened = 0;
+  // How often the rows were read from the first.
+  int32_t Read = 0;
+  // What RowsStamp gives: 0, the rows may change at every open.
+  uint64_t Stamp = 0;
 
  private:
   std::vector<Row> Rows_;

@@ -403,6 +403,52 @@ TEST(ExprEvaluator, SubqueryRowsAreReadAfreshForEveryRow) {
   EXPECT_EQ(parsed.Subqueries[0]->Opened, 4);
 }
 
+TEST(ExprEvaluator, KeptSubqueryValuesAnswerAsTheRowsRead) {
+  const char* const texts[] = {
+      "id IN (SELECT x FROM s_null)",     "id NOT IN (SELECT x FROM s_null)",
+      "id IN (SELECT x FROM s_empty)",    "id NOT IN (SELECT x FROM s_empty)",
+      "id IN (SELECT x FROM s_mixed)",    "id NOT IN (SELECT x FROM s_mixed)",
+      "salary IN (SELECT x FROM s_many)", "salary NOT IN (SELECT x FROM s_many)",
+      "name IN (SELECT x FROM s_names)",  "name NOT IN (SELECT x FROM s_names)",
+      "NOT (id IN (SELECT x FROM s_many))",
+  };
+  for (const char* text : texts) {
+    for (const bool excludeNulls : {true, false}) {
+      SCOPED_TRACE(std::string(text) + (excludeNulls ? " excluding Nulls" : ""));
+      ParsedExpr each, kept;
+      ASSERT_TRUE(each.Parse(text, AllOptions()));
+      ASSERT_TRUE(kept.Parse(text, AllOptions()));
+      kept.Subqueries.at(0)->Stamp = 1;
+      EXPECT_EQ(Selected(kept, excludeNulls), Selected(each, excludeNulls));
+      // Read once for all four rows where a stamp keeps them.
+      EXPECT_EQ(kept.Subqueries[0]->Read, 1);
+      EXPECT_EQ(each.Subqueries[0]->Read, each.Subqueries[0]->Opened);
+    }
+  }
+  // The values are read again when the stamp changes, not before.
+  ParsedExpr parsed;
+  ASSERT_TRUE(parsed.Parse("id IN (SELECT x FROM s_many)", AllOptions()));
+  testing::VectorRows& rows = *parsed.Subqueries.at(0);
+  JoinProvider provider;
+  TExprEvaluator evaluator;
+  evaluator.SetExcludeRelopNulls(true);
+  evaluator.Prepare(&provider, parsed.Parser.Root());
+  const auto passes = [&](intptr_t Row) {
+    provider.MoveToRecord(reinterpret_cast<void*>(Row));
+    evaluator.Reset();
+    return evaluator.Evaluate();
+  };
+  rows.Stamp = 1;
+  EXPECT_TRUE(passes(1));
+  rows.SetRows({{3}});
+  EXPECT_TRUE(passes(1));
+  EXPECT_FALSE(passes(3));
+  rows.Stamp = 2;
+  EXPECT_FALSE(passes(1));
+  EXPECT_TRUE(passes(3));
+  EXPECT_EQ(rows.Read, 2);
+}
+
 TEST(ExprResultListGenerator, FiltersCandidatesInTheirOrder) {
   ParsedExpr parsed;
   ASSERT_TRUE(parsed.Parse("salary > 500 OR name IS NULL", AllOptions()));

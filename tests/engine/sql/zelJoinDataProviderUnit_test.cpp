@@ -377,24 +377,32 @@ Table RandomTable(std::mt19937& Rng, const std::string& Name, int MaxRows) {
   return t;
 }
 
+// LT.LF Op RT.RF, or LT.LF Op Const where RT is empty.
+CondP CompareCond(std::string LT, std::string LF, std::string Op, std::string RT, std::string RF,
+                  Val Const = N()) {
+  auto c = std::make_shared<Cond>();
+  c->LT = std::move(LT);
+  c->LF = std::move(LF);
+  c->Op = std::move(Op);
+  c->RT = std::move(RT);
+  c->RF = std::move(RF);
+  c->Const = std::move(Const);
+  return c;
+}
+
+CondP BothCond(Cond::Kind K, CondP A, CondP B) {
+  auto c = std::make_shared<Cond>();
+  c->K = K;
+  c->A = std::move(A);
+  c->B = std::move(B);
+  return c;
+}
+
 // A join condition between tables X and Y.
 CondP RandomOn(std::mt19937& Rng, const std::string& X, const std::string& Y) {
-  auto cmp = [](std::string lt, std::string lf, std::string op, std::string rt, std::string rf) {
-    auto c = std::make_shared<Cond>();
-    c->LT = std::move(lt);
-    c->LF = std::move(lf);
-    c->Op = std::move(op);
-    c->RT = std::move(rt);
-    c->RF = std::move(rf);
-    return c;
-  };
-  auto both = [](Cond::Kind k, CondP a, CondP b) {
-    auto c = std::make_shared<Cond>();
-    c->K = k;
-    c->A = std::move(a);
-    c->B = std::move(b);
-    return c;
-  };
+  const auto cmp = [](std::string lt, std::string lf, std::string op, std::string rt,
+                      std::string rf) { return CompareCond(lt, lf, op, rt, rf); };
+  const auto both = BothCond;
   switch (Rng() % 8) {
     case 0: return cmp(X, "k", "=", Y, "k");
     case 1: return cmp(X, "k", "=", Y, "f");
@@ -433,7 +441,8 @@ CondP RandomSelection(std::mt19937& Rng, const std::string& T) {
   return c;
 }
 
-const TJoinForcedMode kModes[] = {jfmAuto, jfmNestedLoop, jfmHash, jfmIndexedRange, jfmSwapped};
+const TJoinForcedMode kModes[] = {jfmAuto,         jfmNestedLoop, jfmHash,
+                                  jfmIndexedRange, jfmSwapped,    jfmIndexLookup};
 
 ::testing::AssertionResult JoinTest::InEveryMode(const std::map<std::string, Table>& Tables,
                                                  const std::string& Sql,
@@ -928,6 +937,85 @@ TEST_F(JoinTest, ATablesSelectionIsAnsweredFromItsIndexes) {
       std::sort(rows.begin(), rows.end());
       EXPECT_EQ(rows, c.Rows) << c.Sql << " mode " << mode;
     }
+  }
+}
+
+TEST_F(JoinTest, ASmallOuterSideSeeksItsInnerRowsThroughTheIndex) {
+  // big: 300 rows, k from 0 to 49 (each about six times) with every
+  // seventh k Null; small: keys twice, Null, and one big lacks.
+  Table big;
+  big.Name = "big";
+  big.KIndex = "asc";
+  for (int r = 0; r < 300; ++r)
+    big.Rows.push_back({{"k", r % 7 == 0 ? N() : Num(r % 50)},
+                        {"f", Num(r)},
+                        {"sm", Num(r % 3)},
+                        {"s", Txt(r % 2 ? "x" : "y")}});
+  Table small;
+  small.Name = "small";
+  for (const Val& k : {Num(1), Num(1), N(), Num(77), Num(3), Num(49)})
+    small.Rows.push_back({{"k", k}, {"f", Num(1)}, {"sm", Num(0)}, {"s", Txt("x")}});
+  Table big2 = big;
+  big2.Name = "big2";
+  const std::map<std::string, Table> tables = {{"big", big}, {"small", small}, {"big2", big2}};
+  for (const auto& [name, t] : tables) Create(t);
+  Reference ref{tables};
+  const CondP keys = CompareCond("small", "k", "=", "big", "k");
+  const CondP keysAndSm = BothCond(Cond::And, keys, CompareCond("big", "sm", "=", "", "", Num(1)));
+  const CondP keysAndF = BothCond(Cond::And, keys, CompareCond("big", "f", ">", "", "", Num(150)));
+  const Assign ss{{"small", 0}}, sb{{"big", 0}};
+  struct Case {
+    std::string Sql;
+    std::string Kind;
+    CondP On;
+    bool SmallFirst;
+    const char* Mode;  // how the join matches, as its plan line tells
+  };
+  const Case cases[] = {
+      {"SELECT * FROM small JOIN big ON small.k = big.k", "INNER", keys, true, "[index lookup]"},
+      {"SELECT * FROM small LEFT JOIN big ON small.k = big.k", "LEFT", keys, true,
+       "[index lookup]"},
+      {"SELECT * FROM big JOIN small ON big.k = small.k", "INNER", keys, false,
+       "[index lookup, swapped]"},
+      {"SELECT * FROM small JOIN big ON small.k = big.k AND big.sm = 1", "INNER", keysAndSm, true,
+       "[index lookup]"},
+      {"SELECT * FROM small, big WHERE small.k = big.k AND big.sm = 1", "INNER", keysAndSm, true,
+       "[index lookup]"},
+      {"SELECT * FROM small LEFT JOIN big ON small.k = big.k AND big.f > 150", "LEFT", keysAndF,
+       true, "[index lookup]"},
+      // A right join keeps big's rows: hashed.
+      {"SELECT * FROM big RIGHT JOIN small ON big.k = small.k", "LEFT", keys, false, "[hash]"},
+  };
+  for (const Case& c : cases) {
+    const auto want = ref.Join(ref.Scan("small"), ref.Scan("big"), c.Kind, c.On.get(), ss, sb);
+    EXPECT_TRUE(InEveryMode(tables, c.Sql, Ids(want, {"small", "big"}), {"small_id", "big_id"}));
+    Statement st(*Db_, tables, c.Sql, jfmAuto);
+    EXPECT_NE(st.Plan().at(0).find(c.Mode), std::string::npos) << c.Sql << ": " << st.Plan().at(0);
+  }
+  // Two large sides hash as before, unless a selection leaves one few rows.
+  struct Selective {
+    const char* Sql;
+    CondP Selection;
+    const char* Mode;
+  };
+  const Selective selective[] = {
+      {"SELECT * FROM big2, big WHERE big2.k = big.k AND big2.f = 5",
+       CompareCond("big2", "f", "=", "", "", Num(5)), "[index lookup]"},
+      {"SELECT * FROM big2, big WHERE big2.k = big.k AND big2.f > 5",
+       CompareCond("big2", "f", ">", "", "", Num(5)), "[hash"},
+      {"SELECT * FROM big2, big WHERE big2.k = big.k", nullptr, "[hash"},
+  };
+  const CondP keys2 = CompareCond("big2", "k", "=", "big", "k");
+  for (const Selective& c : selective) {
+    std::vector<Assign> want;
+    for (const Assign& r :
+         ref.Join(ref.Scan("big2"), ref.Scan("big"), "INNER", keys2.get(), {{"big2", 0}}, sb))
+      if (c.Selection == nullptr || ref.Eval(*c.Selection, r) == Tri::True) want.push_back(r);
+    Statement st(*Db_, tables, c.Sql, jfmAuto);
+    std::vector<std::vector<int>> got = st.Rows({"big2_id", "big_id"});
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, Ids(want, {"big2", "big"})) << c.Sql;
+    EXPECT_NE(st.Plan().at(0).find(c.Mode), std::string::npos) << c.Sql << ": " << st.Plan().at(0);
   }
 }
 

@@ -1,20 +1,21 @@
 // The query component on a disk database: schema statements with their
 // exclusive reconnection, INSERT with parameters, scripts, the run's own
-// transaction, the parameter list, its streaming and the master link.
+// transaction, the parameter list, its streaming, the master link, and IN
+// and EXISTS subqueries.
 #include "engine/sql/zelSQL.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/storage/zelCommonError.h"
 #include "platform/db/DataSource.h"
 #include "platform/rtl/ComponentText.h"
-#include "support/DatabaseCheck.h"
-#include "support/TestDir.h"
+#include "tests/engine/sql/zelQueryTestFixture.h"
 
 namespace zel {
 namespace {
@@ -33,86 +34,8 @@ std::string Outcome(TZelQuery& Q, const std::string& Text) {
   }
 }
 
-class Query : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Db.SetDataBaseName(File());
-    Db.CreateDatabase();
-    Db.SetConnected(true);
-    Q.SetDataBase(&Db);
-  }
-
-  void TearDown() override {
-    Q.Close();
-    if (Db.InTransaction()) Db.Rollback();
-    Db.SetConnected(false);
-    EXPECT_TRUE(testsupport::DatabaseIsIntact(File()));
-  }
-
-  std::string File() const { return Dir.File("sql.zel"); }
-
-  void Exec(const std::string& Text) {
-    Q.SQL().SetText(Text);
-    Q.ExecSQL();
-  }
-
-  std::unique_ptr<TZelTable> Table(const std::string& Name, bool Memory = false) {
-    auto t = std::make_unique<TZelTable>();
-    t->SetDataBase(&Db);
-    t->SetTableName(Name);
-    t->SetMemory(Memory);
-    return t;
-  }
-
-  // The rows of a table in its primary order: "1,x;2,null".
-  std::string Rows(const std::string& Name, bool Memory = false) {
-    auto t = Table(Name, Memory);
-    t->Open();
-    std::string out;
-    for (t->First(); !t->Eof(); t->Next()) {
-      if (!out.empty()) out += ";";
-      for (int32_t i = 0; i < t->FieldCount(); ++i) {
-        plat::TField* f = t->Fields().Fields(i);
-        out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
-      }
-    }
-    return out;
-  }
-
-  // Columns and indexes: "a:Integer b:String(10) | ib[b]".
-  std::string Structure(const std::string& Name) {
-    auto t = Table(Name);
-    t->Open();
-    std::string out;
-    for (int32_t i = 0; i < t->FieldDefs().Count(); ++i) {
-      const plat::TFieldDef* d = t->FieldDefs().Items(i);
-      out += (i ? " " : "") + d->Name() + ":" + std::string(plat::FieldTypeNames[d->DataType()]);
-      if (d->DataType() == plat::ftString) out += "(" + std::to_string(d->Size()) + ")";
-    }
-    out += " |";
-    for (int32_t i = 0; i < t->IndexDefs().Count(); ++i) {
-      const plat::TIndexDef* d = t->IndexDefs().Items(i);
-      out += " " + d->Name() + "[" + d->Fields() + "]";
-    }
-    return out;
-  }
-
-  bool Exists(const std::string& Name) { return Table(Name)->Exists(); }
-
-  // The memory tables that hold query results.
-  std::vector<std::string> ResultTables() {
-    plat::TStringList names;
-    Db.GetTableNames(names, true);
-    std::vector<std::string> out;
-    for (int32_t i = 0; i < names.Count(); ++i)
-      if (names.Strings(i).rfind("$Q", 0) == 0) out.push_back(names.Strings(i));
-    return out;
-  }
-
-  testsupport::TempDir Dir;
-  TZelDataBase Db;
-  TZelQuery Q;
-};
+using querytest::Browse;
+using querytest::Query;
 
 TEST(SQLScript, SplitsOnlyAtTheSemicolonsThatEndAStatement) {
   struct Case {
@@ -442,20 +365,6 @@ TEST_F(Query, AMasterSourceFillsTheParametersTheHostLeftUnbound) {
   master->Close();
 }
 
-// The rows of an open query: "1,x;2,null".
-std::string Browse(TZelQuery& Q) {
-  std::string out;
-  for (Q.First(); !Q.Eof(); Q.Next()) {
-    if (!out.empty()) out += ";";
-    for (int32_t i = 0; i < Q.FieldCount(); ++i) {
-      plat::TField* f = Q.Fields().Fields(i);
-      if (!f->Visible()) continue;
-      out += (i ? "," : "") + (f->IsNull() ? std::string("null") : f->AsString());
-    }
-  }
-  return out;
-}
-
 class QueryData : public Query {
  protected:
   void SetUp() override {
@@ -466,15 +375,6 @@ class QueryData : public Query {
          "INSERT INTO dept VALUES (3, 'Ops');"
          "INSERT INTO emp VALUES (1, 'Ann', 1, 100); INSERT INTO emp VALUES (2, 'Bob', 2, 200);"
          "INSERT INTO emp VALUES (3, 'Cid', 2, 300); INSERT INTO emp VALUES (4, 'Dee', NULL, 400)");
-  }
-  std::string Select(const std::string& Text) {
-    TZelQuery s;
-    s.SetDataBase(&Db);
-    s.SQL().SetText(Text);
-    s.Open();
-    const std::string rows = Browse(s);
-    s.Close();
-    return rows;
   }
 };
 
@@ -671,6 +571,109 @@ TEST(MemoryDatabaseQuery, StatementsRunWithoutATransaction) {
   q.SQL().SetText("DROP TABLE m");
   q.ExecSQL();
   EXPECT_FALSE(t.Exists());
+}
+
+// IN over a non-correlated subquery (its values kept for the statement's
+// run, read again at the next), with Nulls on either side and an empty
+// subquery; EXISTS over correlated subqueries, answered from the first
+// planned row.
+class Subquery : public Query {
+ protected:
+  void SetUp() override {
+    Query::SetUp();
+    // c.v and o.cid hold Nulls, o.cid a key twice and one no c has; o.f the
+    // integers of c.v as floats, and 2.5.
+    for (const char* sql : {
+             "CREATE TABLE c (id INTEGER NOT NULL, v INTEGER, name VARCHAR(10), PRIMARY KEY (id))",
+             "CREATE TABLE o (id INTEGER NOT NULL, cid INTEGER, amt INTEGER, f FLOAT, "
+             "name VARCHAR(10), PRIMARY KEY (id))",
+             "CREATE INDEX o_cid ON o (cid)",
+             "INSERT INTO c VALUES (1, 1, 'a')",
+             "INSERT INTO c VALUES (2, 2, 'b')",
+             "INSERT INTO c VALUES (3, 3, 'C')",
+             "INSERT INTO c VALUES (4, NULL, 'd')",
+             "INSERT INTO c VALUES (5, 5, NULL)",
+             "INSERT INTO o VALUES (1, 1, 10, 1.0, 'A')",
+             "INSERT INTO o VALUES (2, 1, 3, 2.5, 'b')",
+             "INSERT INTO o VALUES (3, 2, 7, NULL, 'x')",
+             "INSERT INTO o VALUES (4, NULL, 8, 3.0, NULL)",
+             "INSERT INTO o VALUES (5, 9, 2, 2.0, 'c')",
+             "INSERT INTO o VALUES (6, 3, 1, 5.0, 'c')",
+         })
+      Exec(sql);
+  }
+
+  // The first column of every row of the open query.
+  std::set<int> Ids() {
+    std::set<int> out;
+    for (Q.First(); !Q.Eof(); Q.Next()) out.insert(Q.Fields().Fields(0)->AsInteger());
+    return out;
+  }
+
+  std::set<int> Select(const std::string& Text) {
+    Q.Close();
+    Q.SQL().SetText(Text);
+    Q.Open();
+    return Ids();
+  }
+};
+
+TEST_F(Subquery, InAndExistsGiveTheRowsOfSqlsNullRules) {
+  struct Case {
+    const char* Where;
+    std::set<int> Want;
+  };
+  const Case cases[] = {
+      // The set holds 1, 2 and Null: 3 and 5 are not found, so unknown.
+      {"v IN (SELECT cid FROM o WHERE amt > 5)", {1, 2}},
+      {"v NOT IN (SELECT cid FROM o WHERE amt > 5)", {}},
+      {"v NOT IN (SELECT cid FROM o WHERE cid IS NOT NULL)", {5}},
+      {"id IN (SELECT cid FROM o)", {1, 2, 3}},
+      {"NOT (id IN (SELECT cid FROM o WHERE cid IS NOT NULL))", {4, 5}},
+      // An empty subquery: IN is false and NOT IN true, for a Null too.
+      {"v IN (SELECT cid FROM o WHERE amt > 100)", {}},
+      {"v NOT IN (SELECT cid FROM o WHERE amt > 100)", {1, 2, 3, 4, 5}},
+      // Integers against floats and texts against texts: compared as before.
+      {"v IN (SELECT f FROM o)", {1, 2, 3, 5}},
+      {"v NOT IN (SELECT f FROM o WHERE f IS NOT NULL)", {}},
+      {"name IN (SELECT name FROM o)", {2}},
+      {"name NOT IN (SELECT name FROM o WHERE name IS NOT NULL)", {1, 3, 4}},
+      // Correlated IN stays per row.
+      {"id IN (SELECT cid FROM o WHERE o.amt > c.v)", {1, 2}},
+      // EXISTS through the index on o.cid, and through a column without one.
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.amt > 5)", {1, 2}},
+      {"NOT EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.amt > 5)", {3, 4, 5}},
+      {"EXISTS (SELECT id FROM o WHERE o.f = c.v)", {1, 2, 3, 5}},
+      {"NOT EXISTS (SELECT id FROM o WHERE o.f = c.v)", {4}},
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.name = 'b')", {1}},
+      // An aggregate has its one row whatever the rows; a group needs them.
+      {"EXISTS (SELECT COUNT(*) FROM o WHERE o.cid = c.id)", {1, 2, 3, 4, 5}},
+      {"EXISTS (SELECT cid FROM o WHERE o.cid = c.id GROUP BY cid)", {1, 2, 3}},
+      // Not correlated.
+      {"EXISTS (SELECT id FROM o WHERE amt > 9)", {1, 2, 3, 4, 5}},
+      {"EXISTS (SELECT id FROM o WHERE amt > 100)", {}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Select(std::string("SELECT id FROM c WHERE ") + c.Where), c.Want) << c.Where;
+}
+
+TEST_F(Subquery, AKeptSubqueryIsReadAgainAtEachRun) {
+  Q.SQL().SetText("SELECT id FROM c WHERE v IN (SELECT cid FROM o WHERE amt > :a)");
+  const auto run = [this](int A) {
+    Q.Close();
+    Q.ParamByName("a")->SetAsInteger(A);
+    Q.Open();
+    return Ids();
+  };
+  EXPECT_EQ(run(5), (std::set<int>{1, 2}));
+  EXPECT_EQ(run(0), (std::set<int>{1, 2, 3}));
+  EXPECT_EQ(run(100), (std::set<int>{}));
+  // Rows the subquery's table gains between runs are found at the next one.
+  TZelQuery insert;
+  insert.SetDataBase(&Db);
+  insert.SQL().SetText("INSERT INTO o VALUES (7, 5, 500, NULL, NULL)");
+  insert.ExecSQL();
+  EXPECT_EQ(run(100), (std::set<int>{5}));
 }
 
 }  // namespace

@@ -1,0 +1,344 @@
+// A prepared query is parsed once and planned again for every open or run
+// with the parameters' values of the moment. What may have changed between
+// runs (values, rows, the tables' structure by this or another connection or
+// process) must show in the next result; a statement that no longer fits its
+// tables is prepared anew. A kept statement keeps its result table, so the
+// result table's name tells whether the statement was parsed again.
+#include "engine/sql/zelSQL.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/storage/zelCommonError.h"
+#include "tests/engine/sql/zelQueryTestFixture.h"
+
+namespace zel {
+namespace {
+
+class PreparedQuery : public querytest::Query {
+ protected:
+  void SetUp() override {
+    Query::SetUp();
+    Exec("CREATE TABLE t (id INTEGER, name VARCHAR(10), v INTEGER, PRIMARY KEY (id));"
+         "CREATE INDEX iname ON t (name);"
+         "INSERT INTO t VALUES (1, 'a', 10); INSERT INTO t VALUES (2, 'b', 20);"
+         "INSERT INTO t VALUES (3, 'c', 30)");
+  }
+
+  // Runs Text through a query of its own on Database.
+  static void ExecOn(TZelDataBase& Database, const std::string& Text) {
+    TZelQuery q;
+    q.SetDataBase(&Database);
+    q.SQL().SetText(Text);
+    q.ExecSQL();
+  }
+  // Changes between runs go through a query of their own, not Q.
+  void Exec(const std::string& Text) { ExecOn(Db, Text); }
+
+  // Text run by another connection to the file, which holds it exclusively
+  // when Exclusive (this one must be disconnected then).
+  void ExecElsewhere(const std::string& Text, bool Exclusive) {
+    TZelDataBase other;
+    other.SetDataBaseName(File());
+    other.SetExclusive(Exclusive);
+    other.SetConnected(true);
+    ExecOn(other, Text);
+    other.SetConnected(false);
+  }
+
+  // Text run by a forked process holding the file exclusively; this
+  // connection lets go of the file first.
+  void ExecInChild(const std::string& Text) {
+    Db.SetConnected(false);
+    const int code = testsupport::RunInChild([&] {
+      TZelDataBase other;
+      other.SetDataBaseName(File());
+      other.SetExclusive(true);
+      other.SetConnected(true);
+      ExecOn(other, Text);
+      other.SetConnected(false);
+      return 0;
+    });
+    ASSERT_EQ(code, 0);
+  }
+
+  // Opens Q, and answers its rows and whether it kept the statement (and
+  // so its result table) of the open before.
+  std::string Run(bool& Kept) {
+    Q.Open();
+    Kept = !LastResult_.empty() && Q.TableName() == LastResult_;
+    LastResult_ = Q.TableName();
+    const std::string rows = querytest::Browse(Q);
+    Q.Close();
+    return rows;
+  }
+
+  std::string LastResult_;
+};
+
+TEST_F(PreparedQuery, AKeptSelectShowsWhatChangedBetweenOpens) {
+  Q.SQL().SetText("SELECT * FROM t WHERE id = :id");
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    int32_t id;
+    const char* rows;
+    bool kept;
+  } steps[] = {
+      {"first open", [] {}, 1, "1,a,10", false},
+      {"another value", [] {}, 2, "2,b,20", true},
+      {"a value with no row", [] {}, 9, "", true},
+      {"row changed by another connection",
+       [&] { ExecElsewhere("UPDATE t SET v = 21 WHERE id = 2", false); }, 2, "2,b,21", true},
+      {"row added by another connection",
+       [&] { ExecElsewhere("INSERT INTO t VALUES (4, 'd', 40)", false); }, 4, "4,d,40", true},
+      {"row deleted by this connection", [&] { Exec("DELETE FROM t WHERE id = 4"); }, 4, "", true},
+      {"column added by this connection (reconnecting exclusively)",
+       [&] { Exec("ALTER TABLE t ADD w INTEGER"); }, 2, "2,b,21,null", false},
+      {"unchanged again", [] {}, 3, "3,c,30,null", true},
+      {"column dropped by a forked process", [&] { ExecInChild("ALTER TABLE t DROP w"); }, 2,
+       "2,b,21", false},
+      {"index dropped by another connection",
+       [&] {
+         Db.SetConnected(false);
+         ExecElsewhere("DROP INDEX t iname", true);
+       },
+       1, "1,a,10", false},
+      {"column renamed by this connection holding the file exclusively",
+       [&] {
+         Db.SetConnected(false);
+         Db.SetExclusive(true);
+         Db.SetConnected(true);
+         LastResult_.clear();  // the reconnection alone prepares anew
+         Q.Open();
+         Q.Close();
+         LastResult_ = Q.TableName();
+         Exec("ALTER TABLE t ALTER name TO label");
+       },
+       3, "3,c,30", false},
+      {"column added by a forked process while this one is disconnected",
+       [&] {
+         Db.SetConnected(false);
+         Db.SetExclusive(false);
+         ExecInChild("ALTER TABLE t ADD x VARCHAR(5)");
+       },
+       1, "1,a,10,null", false},
+      {"the text changes, the parameter keeps its value",
+       [&] { Q.SQL().SetText("SELECT label FROM t WHERE id = :id"); }, 0, "a", false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.change();
+    if (s.id != 0) Q.ParamByName("id")->SetAsInteger(s.id);
+    bool kept = false;
+    EXPECT_EQ(Run(kept), s.rows);
+    EXPECT_EQ(kept, s.kept);
+  }
+  Q.Close();
+  Q.UnPrepare();
+  Db.SetConnected(false);
+  Db.SetExclusive(false);
+  Db.SetConnected(true);
+}
+
+TEST_F(PreparedQuery, MemoryTablesChangedByThisConnection) {
+  Exec("CREATE TABLE TEMPORARY m (a INTEGER, b VARCHAR(5)); INSERT INTO m VALUES (1, 'x')");
+  Q.SQL().SetText("SELECT * FROM m WHERE a >= :a");
+  Q.ParamByName("a")->SetAsInteger(0);
+  bool kept = false;
+  EXPECT_EQ(Run(kept), "1,x");
+  EXPECT_EQ(Run(kept), "1,x");
+  EXPECT_TRUE(kept);
+  // The same name with other columns.
+  Exec("DROP TABLE TEMPORARY m; CREATE TABLE TEMPORARY m (a INTEGER, c FLOAT, d INTEGER);"
+       "INSERT INTO m VALUES (2, 1.5, 7)");
+  EXPECT_EQ(Run(kept), "2,1.5,7");
+  EXPECT_FALSE(kept);
+  // A disk table of the name comes first once there is one.
+  TZelTable disk;
+  disk.SetDataBase(&Db);
+  disk.SetTableName("m");
+  disk.FieldDefs().Add("a", plat::ftInteger, 0, false);
+  disk.CreateTable();
+  Exec("INSERT INTO m VALUES (5)");
+  EXPECT_EQ(Run(kept), "5");
+  EXPECT_FALSE(kept);
+  // Gone altogether (the exclusive reconnection of the drop takes the
+  // memory tables along): the statement is checked again and refused.
+  Exec("DROP TABLE m");
+  try {
+    Q.Open();
+    ADD_FAILURE() << "opened on a dropped table";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x25AD);
+    EXPECT_NE(e.Message().find("Table not found - m"), std::string::npos) << e.Message();
+  }
+  Exec("CREATE TABLE TEMPORARY m (a INTEGER); INSERT INTO m VALUES (3)");
+  EXPECT_EQ(Run(kept), "3");
+}
+
+TEST_F(PreparedQuery, WritesRunManyTimesCountTheirRows) {
+  struct Case {
+    const char* sql;
+    const char* param;
+    std::vector<int32_t> values;
+    std::vector<int32_t> affected;
+    const char* rows;  // of t afterwards
+  } cases[] = {
+      {"INSERT INTO t (id, name, v) VALUES (:id, 'n', :id * 10)", "id", {4, 5, 6}, {1, 1, 1},
+       "1,a,10;2,b,20;3,c,30;4,n,40;5,n,50;6,n,60"},
+      {"UPDATE t SET v = v + 1 WHERE id >= :id", "id", {5, 2, 7}, {2, 5, 0},
+       "1,a,10;2,b,21;3,c,31;4,n,41;5,n,52;6,n,62"},
+      {"DELETE FROM t WHERE v > :v", "v", {60, 40, 40}, {1, 2, 0}, "1,a,10;2,b,21;3,c,31"},
+  };
+  for (bool hostTransaction : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.sql) + (hostTransaction ? " in the host's transaction" : ""));
+      Q.SQL().SetText(c.sql);
+      if (hostTransaction) Db.StartTransaction();
+      for (std::size_t i = 0; i < c.values.size(); ++i) {
+        Q.ParamByName(c.param)->SetAsInteger(c.values[i]);
+        Q.ExecSQL();
+        EXPECT_EQ(Q.RowsAffected(), c.affected[i]) << c.values[i];
+      }
+      if (hostTransaction) Db.Commit();
+      EXPECT_EQ(Select("SELECT id, name, v FROM t ORDER BY id"), c.rows);
+      EXPECT_FALSE(Db.InTransaction());
+    }
+    // The next round starts from the same rows.
+    Exec("DELETE FROM t WHERE id > 3; UPDATE t SET v = id * 10");
+  }
+}
+
+TEST_F(PreparedQuery, AWriteFollowsAColumnChangedBetweenRuns) {
+  Q.SQL().SetText("INSERT INTO t (id, name, v) VALUES (:id, 'n', 1)");
+  Q.ParamByName("id")->SetAsInteger(4);
+  Q.ExecSQL();
+  // The query's transaction is over, so the file can be taken exclusively.
+  Db.SetConnected(false);
+  ExecElsewhere("ALTER TABLE t DROP v", true);
+  Q.ParamByName("id")->SetAsInteger(5);
+  try {
+    Q.ExecSQL();
+    ADD_FAILURE() << "wrote into a dropped column";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x25AD);
+  }
+  Db.SetConnected(false);
+  ExecElsewhere("ALTER TABLE t ADD v VARCHAR(5)", true);
+  Q.ExecSQL();
+  EXPECT_EQ(Q.RowsAffected(), 1);
+  EXPECT_EQ(Select("SELECT id, v FROM t WHERE id > 3 ORDER BY id"), "4,null;5,1");
+}
+
+TEST_F(PreparedQuery, AFailedRunLeavesTheQueryUsable) {
+  // A key violation, then the next value goes in.
+  Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'k')");
+  for (int32_t id : {1, 4}) {
+    Q.ParamByName("id")->SetAsInteger(id);
+    if (id == 1) {
+      EXPECT_THROW(Q.ExecSQL(), EZelDatabaseError);
+      continue;
+    }
+    Q.ExecSQL();
+    EXPECT_EQ(Q.RowsAffected(), 1);
+  }
+  // A parameter the host did not give, then given.
+  Q.SetParamCheck(false);
+  Q.SQL().SetText("SELECT name FROM t WHERE id = :id");
+  Q.Params().Clear();
+  try {
+    Q.Open();
+    ADD_FAILURE() << "opened without its parameter";
+  } catch (const plat::EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("Parameter 'id' not found"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(Q.Active());
+  Q.Params().CreateParam(plat::ftInteger, "id", plat::ptInput)->SetAsInteger(4);
+  bool kept = false;
+  EXPECT_EQ(Run(kept), "k");
+  Q.SetParamCheck(true);
+  // A live result asked for after a plain one has its own columns.
+  Q.ParamByName("id")->SetAsInteger(2);
+  EXPECT_EQ(Run(kept), "b");
+  Q.SetRequestLive(true);
+  Q.Open();
+  EXPECT_TRUE(Q.CanModify());
+  Q.Edit();
+  Q.FieldByName("name")->SetAsString("bb");
+  Q.Post();
+  Q.Close();
+  Q.SetRequestLive(false);
+  EXPECT_EQ(Select("SELECT name FROM t WHERE id = 2"), "bb");
+}
+
+// Inside the host's transaction an INSERT keeps its target open from run to
+// run; whatever ends the transaction or the statement closes it, so the
+// table is free for this connection and others afterwards.
+TEST_F(PreparedQuery, AnInsertKeepsItsTargetOpenOnlyForTheHostsTransaction) {
+  const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
+  // A process that adds a row of its own: 0 when it could.
+  const auto otherProcessWrites = [&](int32_t Id) {
+    return testsupport::RunInChild([&] {
+      TZelDataBase other;
+      other.SetDataBaseName(File());
+      other.SetLockRetryInterval(5);
+      other.SetConnected(true);
+      ExecOn(other, "INSERT INTO t VALUES (" + std::to_string(Id) + ", 'o', 0)");
+      other.SetConnected(false);
+      return 0;
+    });
+  };
+  Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'n')");
+  struct Case {
+    const char* what;
+    std::function<void()> end;  // of the transaction or the statement
+    bool committed;
+  } cases[] = {
+      {"commit", [&] { Db.Commit(); }, true},
+      {"rollback", [&] { Db.Rollback(); }, false},
+      {"unprepare, then commit", [&] { Q.UnPrepare(); EXPECT_EQ(users(), 0); Db.Commit(); }, true},
+      {"another text, then commit",
+       [&] {
+         Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'm')");
+         EXPECT_EQ(users(), 0);
+         Db.Commit();
+         Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'n')");
+       },
+       true},
+      {"disconnect", [&] { Db.SetConnected(false); EXPECT_FALSE(Db.InTransaction()); Db.SetConnected(true); },
+       false},
+  };
+  int32_t id = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t first = id;
+    Db.StartTransaction();
+    for (int32_t n = 0; n < 3; ++n) {
+      Q.ParamByName("id")->SetAsInteger(id++);
+      Q.ExecSQL();
+      EXPECT_EQ(Q.RowsAffected(), 1);
+      EXPECT_EQ(users(), 1);
+    }
+    // What the others of the connection write meanwhile is seen.
+    Exec("INSERT INTO t VALUES (" + std::to_string(id++) + ", 'x', 0)");
+    Q.ParamByName("id")->SetAsInteger(id++);
+    Q.ExecSQL();
+    c.end();
+    EXPECT_FALSE(Db.InTransaction());
+    EXPECT_EQ(users(), 0);
+    EXPECT_EQ(Select("SELECT COUNT(*) FROM t WHERE id >= " + std::to_string(first)),
+              c.committed ? "5" : "0");
+    EXPECT_EQ(otherProcessWrites(id++), 0);
+  }
+  // Outside a transaction nothing stays open.
+  Q.ParamByName("id")->SetAsInteger(id++);
+  Q.ExecSQL();
+  EXPECT_EQ(users(), 0);
+}
+
+}  // namespace
+}  // namespace zel
