@@ -34,8 +34,7 @@
 //
 // --scale divides the row counts (and the default of 10^4 lookups) by D,
 // for a quick look; --case runs only the cases whose name starts with one of
-// the NAMEs, --skip leaves those out. At full scale without --case or
-// --skip, the selective join and the correlated EXISTS are left out.
+// the NAMEs, --skip leaves those out.
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -530,13 +529,6 @@ double WallSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-bool HasOption(int Argc, char** Argv, const char* Name) {
-  const std::string prefix = std::string("--") + Name + "=";
-  for (int i = 1; i < Argc; ++i)
-    if (std::strncmp(Argv[i], prefix.c_str(), prefix.size()) == 0) return true;
-  return false;
-}
-
 // The comma-separated values of --Name=.
 std::vector<std::string> ListOption(int Argc, char** Argv, const char* Name) {
   const std::string prefix = std::string("--") + Name + "=";
@@ -599,11 +591,7 @@ int main(int Argc, char** Argv) {
   s.Repetitions = std::max(1, Option(Argc, Argv, "repetitions", s.Repetitions));
   s.Lookups = std::max(1, Option(Argc, Argv, "lookups", s.Lookups / s.Scale));
   s.Only = ListOption(Argc, Argv, "case");
-  // The engine reads the whole inner table for each run of the selective
-  // join and for each customer of the correlated EXISTS: at full scale the
-  // two take hours, so they run only when asked for (--skip= runs all).
-  const bool chosen = HasOption(Argc, Argv, "skip") || s.Scale > 1 || !s.Only.empty();
-  s.Skip = chosen ? ListOption(Argc, Argv, "skip") : std::vector<std::string>{"selective", "correlated"};
+  s.Skip = ListOption(Argc, Argv, "skip");
   double load[3] = {};
   if (getloadavg(load, 3) > 0) std::printf("load average at start: %.2f\n", load[0]);
   std::printf("customers %d, orders %d, items %d, lookups %d, repetitions %d\n", s.Customers(),
