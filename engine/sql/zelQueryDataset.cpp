@@ -664,8 +664,10 @@ void TZelQueryDataset::UpdateData(bool AllRows, const std::vector<uint32_t>& Lis
   } else {
     rows = List;
   }
+  // The target is open only for this statement and nothing reads its
+  // position: the record is read by address, without a search of the index.
   for (uint32_t addr : rows) {
-    SetToRecord(addr, nullptr, true, false);
+    SetToRecord(addr, nullptr, false, false);
     UpdateCurrentRecord(RowConstructor);
     ++RowsAffected_;
   }
