@@ -153,17 +153,16 @@ void TZelQuery::ConnectDatabase(const char* Context) {
 }
 
 void TZelQuery::ReleaseTarget() {
+  if (!TargetHeld_) return;
   TargetHeld_ = false;
+  if (WatchedDataBase_ != nullptr) WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
   Provider_->CloseTarget();
 }
 
 void TZelQuery::WatchConnection(TZelDataBase* Database) {
   if (WatchedDataBase_ == Database) return;
   if (WatchedDataBase_ != nullptr) {
-    if (TargetHeld_) {
-      WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
-      ReleaseTarget();
-    }
+    ReleaseTarget();
     WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
   }
   WatchedDataBase_ = Database;
@@ -242,10 +241,7 @@ void TZelQuery::CloseLiveBridge() {
 void TZelQuery::UnPrepare() {
   Prepared_ = false;
   CloseLiveBridge();
-  if (TargetHeld_ && WatchedDataBase_ != nullptr) {
-    WatchedDataBase_->CancelTransactionEndNotify(&ConnectionWatch_);
-    ReleaseTarget();
-  }
+  ReleaseTarget();
 }
 
 void TZelQuery::SetPrepare(bool Value) {

@@ -88,18 +88,17 @@ void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char
 }
 
 void TMemoryIOInterface::Changed(TBlock& Block) {
-  ++*ViewChanges_;
+  ++*Changes_;
   Block.Notes.Valid = false;
 }
 
 void TMemoryIOInterface::Empty(bool) {
-  ++Changes_;
-  ++*ViewChanges_;
+  ++*Changes_;
   Blocks_.clear();
 }
 
 uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
-  ++Changes_;
+  ++*Changes_;
   if (Size < 0 || Buf == nullptr)
     ZelDatabaseError(0x2185, "TMemoryIOInterface.AllocateNewAddress",
                      "Write page error - nil pointer", this);
@@ -120,13 +119,11 @@ uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
 }
 
 void TMemoryIOInterface::ReleaseBlock(uint32_t Addr, int32_t) {
-  ++Changes_;
-  ++*ViewChanges_;
+  ++*Changes_;
   Blocks_.erase(Addr);
 }
 
 void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf) {
-  ++Changes_;
   TBlock* block = Find(Addr);
   if (block == nullptr) return;
   if (Buf == nullptr)
@@ -154,12 +151,11 @@ uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNote
   // The plain read reports what is wrong.
   if (block == nullptr || Size < 0 || Size > block->Size) return nullptr;
   Notes = &block->Notes;
-  Changes = ViewChanges_;
+  Changes = Changes_;
   return block->Data.get();
 }
 
 void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) {
-  ++Changes_;
   TBlock* block = Find(Addr);
   if (block == nullptr) return;
   if (Buf == nullptr)

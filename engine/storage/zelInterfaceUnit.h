@@ -129,9 +129,9 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   uint32_t AccessFlags() const { return AccessFlags_; }
   void SetAccessFlags(uint32_t Value) { AccessFlags_ = Value; }
   // Moves on with every change of a memory store (a disk store's changes
-  // show in its file's change stamp): what was read at an equal count is
-  // still what the store holds.
-  uint64_t Changes() const { return Changes_; }
+  // show in its file's change stamp, so it says 0): what was read at an
+  // equal count is still what the store holds.
+  virtual uint64_t Changes() const { return 0; }
 
  protected:
   [[noreturn]] void NotImplemented(const char* Context) const;
@@ -147,7 +147,6 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   int32_t GlobalFirstEmptyOffset_ = 0;
   bool FirstEmptyValid_ = false;
   uint32_t AccessFlags_ = 0;
-  uint64_t Changes_ = 0;
 };
 
 // Blocks in the database file. Invariants: while open, the block buffer holds
@@ -235,6 +234,7 @@ class TMemoryIOInterface : public TBaseIOInterface {
   uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
                         std::shared_ptr<uint64_t>& Changes) override;
   void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) override;
+  uint64_t Changes() const override { return *Changes_; }
 
  private:
   struct TBlock {
@@ -250,9 +250,9 @@ class TMemoryIOInterface : public TBaseIOInterface {
   void Changed(TBlock& Block);
 
   std::map<uint32_t, TBlock> Blocks_;
-  // What a node reading a block in place checks: moves with every change of
-  // a block's bytes or of the blocks there are.
-  std::shared_ptr<uint64_t> ViewChanges_ = std::make_shared<uint64_t>(0);
+  // Moves with every change of a block's bytes or of the blocks there are:
+  // what a node reading a block in place and a cursor stepping on check.
+  std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
   uint32_t NextAddress_ = 1;
 };
 
