@@ -78,13 +78,150 @@ class TZelPlanRowSource : public TZelResultRowSource {
 
 }  // namespace
 
+// The rows of a correlated subquery of one table whose WHERE condition has,
+// among its AND-ed terms, "column = outer value" on a column of integers
+// that an ascending index leads with. Made at the first outer row and kept
+// for the outer statement's run: the table stays open on that index, and
+// each outer row only takes the new outer values and reads the index range
+// of its value, checking the whole condition on every row found, instead of
+// planning the subquery again. Without such a shape (several tables, a
+// nested subquery, no such term or index) nothing is kept and the subquery
+// is planned per outer row.
+class TZelKeptCorrelatedRows {
+ public:
+  explicit TZelKeptCorrelatedRows(TZelQueryProviderItem& Item);
+  TZelKeptCorrelatedRows(const TZelKeptCorrelatedRows&) = delete;
+  TZelKeptCorrelatedRows& operator=(const TZelKeptCorrelatedRows&) = delete;
+
+  bool Usable() const { return Leaf_ != nullptr; }
+  // Whether the subquery has a row for the current outer row. Decided is
+  // false when the outer value is no integer: the index is not searched
+  // with it and the caller plans the subquery instead.
+  bool HasAnyRow(bool& Decided);
+
+ private:
+  // The outer node of an AND-ed "field = outer value" under Node, and the
+  // field; nullptr when there is none.
+  TZelExprNode* FindKeyTerm(TZelExprNode* Node, TZelExprNode*& Field) const;
+  bool IsOuterNode(const TZelExprNode* Node) const;
+
+  TZelQueryProviderItem& Item_;
+  TZelExpr Where_;
+  std::vector<TZelQueryProviderItem::TOuterFieldRef> OuterRefs_;
+  TZelExprNode* Key_ = nullptr;
+  std::string IndexName_;
+  TZelJoinDataProviderMgr Mgr_;
+  TZelNonJoinDataProvider* Leaf_ = nullptr;
+  // Last: it refers to Where_ and to the leaf.
+  TExprEvaluator Evaluator_;
+};
+
+namespace {
+
+bool IsIntegerType(plat::TFieldType Type) {
+  return Type == plat::ftSmallint || Type == plat::ftWord || Type == plat::ftInteger ||
+         Type == plat::ftAutoInc || Type == plat::ftLargeint;
+}
+
+bool IsIntegerVariant(const plat::Variant& Value) {
+  const plat::TVarType type = Value.VarType();
+  return type == plat::varSmallint || type == plat::varInteger || type == plat::varInt64;
+}
+
+}  // namespace
+
+TZelKeptCorrelatedRows::TZelKeptCorrelatedRows(TZelQueryProviderItem& Item) : Item_(Item) {
+  TZelParserEngine& engine = Item.Engine();
+  const TTableList& tables = *engine.TableList();
+  // One table and no join: the FROM clause made no join tree.
+  const TZelTableRefNode* joins = engine.FromParser().Root();
+  const TZelExpr* where = engine.WhereParser().Expr();
+  if (tables.Count() != 1 || joins != nullptr || where == nullptr || where->FirstNode() == nullptr)
+    return;
+  // A nested subquery reads this one's current row from its planned rows.
+  for (const TZelExprNode* node = where->FirstNode(); node != nullptr; node = node->Next())
+    if (node->Kind() == enkSubquery || node->Operator() == zeoSUBQUERY) return;
+  Where_.CloneFromTree(where->FirstNode());
+  Item.ResetOuterFieldRefs(&Where_, &OuterRefs_);
+  Item.BindExprParams(&Where_);
+  TZelExprNode* field = nullptr;
+  Key_ = FindKeyTerm(Where_.FirstNode(), field);
+  if (Key_ == nullptr) return;
+
+  TTableReadHold hold(Item.Provider().Database());
+  const TTableNameItem* table = tables.Items(0);
+  Mgr_.SetDatabase(Item.Provider().Database());
+  Mgr_.SetDBStringCompare(Item.ResultSet().GetDBStringCompare());
+  TZelNonJoinDataProvider* leaf =
+      Mgr_.GetNonJoinProvider(table->TableName(), table->CorrelationName(), table->Memory());
+  leaf->OpenProvider();
+  const TInternalFieldItem* column = leaf->FindField(field->ParserToken(), field->Data().AsString());
+  if (column == nullptr || !IsIntegerType(column->DataType())) return;
+  const plat::TIndexDef* index = leaf->DataBridge()->FindIndexForFields(column->FieldName(), true);
+  if (index == nullptr) return;
+  IndexName_ = index->Name();
+  leaf->DataBridge()->PrepareIndexLookup(IndexName_);
+  Evaluator_.SetExcludeRelopNulls(true);
+  Evaluator_.SetDBStringCompare(Item.ResultSet().GetDBStringCompare());
+  Evaluator_.Prepare(leaf, Where_.FirstNode());
+  Leaf_ = leaf;
+}
+
+bool TZelKeptCorrelatedRows::IsOuterNode(const TZelExprNode* Node) const {
+  return std::any_of(OuterRefs_.begin(), OuterRefs_.end(),
+                     [Node](const auto& Ref) { return Ref.Node == Node; });
+}
+
+TZelExprNode* TZelKeptCorrelatedRows::FindKeyTerm(TZelExprNode* Node, TZelExprNode*& Field) const {
+  if (Node == nullptr) return nullptr;
+  if (Node->Kind() == enkLogicalOperator && Node->Operator() == zeoAND) {
+    if (TZelExprNode* key = FindKeyTerm(Node->Left(), Field)) return key;
+    return FindKeyTerm(Node->Right(), Field);
+  }
+  if (Node->Kind() != enkRelOperator || Node->Operator() != zeoEQ || !Node->Args().empty())
+    return nullptr;
+  TZelExprNode* left = Node->Left();
+  TZelExprNode* right = Node->Right();
+  if (left == nullptr || right == nullptr) return nullptr;
+  if (left->Kind() == enkField && IsOuterNode(right)) {
+    Field = left;
+    return right;
+  }
+  if (right->Kind() == enkField && IsOuterNode(left)) {
+    Field = right;
+    return left;
+  }
+  return nullptr;
+}
+
+bool TZelKeptCorrelatedRows::HasAnyRow(bool& Decided) {
+  for (const auto& ref : OuterRefs_) Item_.BindOuterFieldRef(ref);
+  const plat::Variant& key = Key_->Data();
+  Decided = true;
+  // A term compared with Null is never true, nor is the AND it stands in.
+  if (key.IsNull() || key.IsEmpty()) return false;
+  if (!IsIntegerVariant(key)) {
+    Decided = false;
+    return false;
+  }
+  TTableReadHold hold(Item_.Provider().Database());
+  Leaf_->DataBridge()->SetBridgeIndexRange(IndexName_, key, key);
+  for (bool found = Leaf_->FirstProviderRecord(); found; found = Leaf_->NextProviderRecord()) {
+    Evaluator_.Reset();
+    if (Evaluator_.Evaluate()) return true;
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------- subquery rows
 
 bool TQueryExprNodeDataProvider::PrepareAndOpen() {
   TZelQueryDataset& dataset = Item_.ResultSet();
   if (Item_.IsCorrelated() || !dataset.Active()) {
     if (dataset.Active()) dataset.Close();
-    if (!Item_.PreparePlan()) return false;
+    // The plan the statement's preparation made for this run serves a
+    // subquery whose rows do not hang on the outer row.
+    if ((Item_.IsCorrelated() || Item_.RowSource() == nullptr) && !Item_.PreparePlan()) return false;
   }
   if (dataset.Active()) return true;
   ++Stamp_;
@@ -105,6 +242,11 @@ bool TQueryExprNodeDataProvider::HasAnyRow() {
       select.ContainsGroupedOutput() || engine.HasUnionStatement() ||
       (having != nullptr && having->FirstNode() != nullptr))
     return PrepareAndOpen() && First();
+  if (TZelKeptCorrelatedRows* kept = Item_.KeptCorrelatedRows()) {
+    bool decided = false;
+    const bool any = kept->HasAnyRow(decided);
+    if (decided) return any;
+  }
   // The result refers to the row source the plan replaces.
   if (Item_.ResultSet().Active()) Item_.ResultSet().Close();
   return Item_.PreparePlan() && Item_.RowSource()->FirstRow();
@@ -485,21 +627,28 @@ plat::Variant TZelQueryProviderItem::GetFieldData(const std::string& Table,
   return plat::Variant();
 }
 
-void TZelQueryProviderItem::ResetOuterFieldRefs(TZelExpr* Expr) {
+void TZelQueryProviderItem::ResetOuterFieldRefs(TZelExpr* Expr, std::vector<TOuterFieldRef>* Refs) {
   if (Expr == nullptr) return;
   for (TZelExprNode* node = Expr->FirstNode(); node != nullptr; node = node->Next()) {
     if (node->Operator() != zeoOUTERFIELD) continue;
-    const std::string field = plat::VarToStr(node->Data());
-    std::string table;
+    TOuterFieldRef ref;
+    ref.Node = node;
+    ref.Field = plat::VarToStr(node->Data());
     if (node->TableList()->Count() > 0) {
       const TTableNameItem* t = node->TableList()->Items(0);
-      table = !t->CorrelationName().empty() ? t->CorrelationName() : t->TableName();
+      ref.Table = !t->CorrelationName().empty() ? t->CorrelationName() : t->TableName();
     }
-    node->SetData(ParentQuery_ != nullptr ? ParentQuery_->GetFieldData(table, field) : plat::Variant());
-    if (node->Data().IsEmpty()) node->SetData(plat::Null());
+    BindOuterFieldRef(ref);
     node->SetOperator(zeoCONST2);
     node->SetKind(enkConst);
+    if (Refs != nullptr) Refs->push_back(std::move(ref));
   }
+}
+
+void TZelQueryProviderItem::BindOuterFieldRef(const TOuterFieldRef& Ref) {
+  plat::Variant value =
+      ParentQuery_ != nullptr ? ParentQuery_->GetFieldData(Ref.Table, Ref.Field) : plat::Variant();
+  Ref.Node->SetData(value.IsEmpty() ? plat::Null() : value);
 }
 
 void TZelQueryProviderItem::BindExprParams(TZelExpr* Expr) {
@@ -542,6 +691,13 @@ void TZelQueryProviderItem::CreateResultList(std::vector<uint32_t>& List) {
   ResultSet_->PopulateResultSetAddrList(List);
 }
 
+TZelKeptCorrelatedRows* TZelQueryProviderItem::KeptCorrelatedRows() {
+  if (KeptRows_ == nullptr) KeptRows_ = std::make_unique<TZelKeptCorrelatedRows>(*this);
+  return KeptRows_->Usable() ? KeptRows_.get() : nullptr;
+}
+
+void TZelQueryProviderItem::ReleaseKeptRows() { KeptRows_.reset(); }
+
 void TZelQueryProviderItem::ForgetChild(TZelQueryProviderItem* Child) {
   const auto it = std::find(Children_.begin(), Children_.end(), Child);
   if (it == Children_.end()) return;
@@ -554,7 +710,9 @@ bool TZelQueryProviderItem::Prepare() {
   PLAT_ASSERT(!ChildrenReleased_, "The statement's subqueries were released; validate it again");
   switch (WhereOnly_ ? zsSQLSelect : Engine_->GetSQLStatementType()) {
     case zsSQLSelect:
-      if (!PreparePlan()) return false;
+      // A correlated subquery is planned when it is read, with the values
+      // of the outer row.
+      if (!IsCorrelated_ && !PreparePlan()) return false;
       break;
     case zsSQLInsert:
     case zsSQLDelete:

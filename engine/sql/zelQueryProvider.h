@@ -31,6 +31,7 @@ namespace zel {
 
 class TZelQueryProvider;
 class TZelQueryProviderItem;
+class TZelKeptCorrelatedRows;
 
 // Makes the row source of a planned SELECT item from its tables and the
 // item's prepared WHERE tree (WhereExpr). Without one the planner's tree of
@@ -86,7 +87,18 @@ class TZelQueryProviderItem {
   void BindExprParams(TZelExpr* Expr);
   // The ON conditions of the FROM clause.
   void BindFromParams();
-  void ResetOuterFieldRefs(TZelExpr* Expr);
+  // An outer field of a correlated subquery's WHERE tree, made a constant
+  // that takes the value of the outer row.
+  struct TOuterFieldRef {
+    TZelExprNode* Node = nullptr;
+    std::string Table;
+    std::string Field;
+  };
+  // Makes every outer field of Expr a constant holding the outer row's
+  // value; Refs, when given, gets them to be bound again later.
+  void ResetOuterFieldRefs(TZelExpr* Expr, std::vector<TOuterFieldRef>* Refs = nullptr);
+  // Ref's node takes the value of the outer row now current (Null for none).
+  void BindOuterFieldRef(const TOuterFieldRef& Ref);
   plat::Variant GetFieldData(const std::string& Table, const std::string& Field);
   TTableNameItem* FindTable(const std::string& Name);
   TTableNameItem* FindTableForField(const std::string& Field);
@@ -152,6 +164,11 @@ class TZelQueryProviderItem {
   const std::vector<TZelQueryProviderItem*>& Children() const { return Children_; }
   // Child is being freed: it leaves the child list.
   void ForgetChild(TZelQueryProviderItem* Child);
+  // The rows of this correlated subquery kept for the outer statement's run
+  // (made at the first call); nullptr when its shape does not allow them.
+  TZelKeptCorrelatedRows* KeptCorrelatedRows();
+  // Closes what the finished run kept open.
+  void ReleaseKeptRows();
 
  private:
   void InternalCreateObjects();
@@ -185,6 +202,7 @@ class TZelQueryProviderItem {
   std::unique_ptr<TZelResultRowSource> RowSource_;
   std::unique_ptr<TZelQueryDataset> ResultSet_;
   std::unique_ptr<TQueryExprNodeDataProvider> NodeDataProvider_;
+  std::unique_ptr<TZelKeptCorrelatedRows> KeptRows_;
   std::vector<TZelQueryProviderItem*> Children_;
   TZelQueryProviderItem* ParentQuery_ = nullptr;
   std::string ResultTableName_;

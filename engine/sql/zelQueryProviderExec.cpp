@@ -280,6 +280,7 @@ void TZelQueryProvider::CloseTarget() {
 
 void TZelQueryProvider::ReleasePlans() {
   for (const auto& item : Items_) {
+    item->ReleaseKeptRows();
     if (item->RowSource_ == nullptr) continue;
     if (item->ResultSet_->RowSource() == item->RowSource_.get()) item->ResultSet_->SetRowSource(nullptr);
     item->RowSource_.reset();

@@ -646,6 +646,15 @@ TEST_F(Subquery, InAndExistsGiveTheRowsOfSqlsNullRules) {
       {"EXISTS (SELECT id FROM o WHERE o.f = c.v)", {1, 2, 3, 5}},
       {"NOT EXISTS (SELECT id FROM o WHERE o.f = c.v)", {4}},
       {"EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.name = 'b')", {1}},
+      // The kept rows of a correlated subquery: the outer value changes from
+      // row to row and is Null for c 4; either side of the term, a field
+      // without qualifier, a second outer value, and a nested subquery.
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.v)", {1, 2, 3}},
+      {"NOT EXISTS (SELECT id FROM o WHERE c.v = o.cid)", {4, 5}},
+      {"EXISTS (SELECT id FROM o WHERE cid = c.id AND amt > c.v)", {1, 2}},
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.id AND EXISTS "
+       "(SELECT id FROM c c2 WHERE c2.id = o.amt))",
+       {1, 3}},
       // An aggregate has its one row whatever the rows; a group needs them.
       {"EXISTS (SELECT COUNT(*) FROM o WHERE o.cid = c.id)", {1, 2, 3, 4, 5}},
       {"EXISTS (SELECT cid FROM o WHERE o.cid = c.id GROUP BY cid)", {1, 2, 3}},
@@ -657,23 +666,48 @@ TEST_F(Subquery, InAndExistsGiveTheRowsOfSqlsNullRules) {
     EXPECT_EQ(Select(std::string("SELECT id FROM c WHERE ") + c.Where), c.Want) << c.Where;
 }
 
+TEST_F(Subquery, AnOuterValueOtherThanAnIntegerIsComparedAsBefore) {
+  // o.f holds 1.0, 2.5, Null, 3.0, 2.0 and 5.0: found among the keys of c
+  // but for 2.5 and Null.
+  EXPECT_EQ(Select("SELECT id FROM o WHERE EXISTS (SELECT id FROM c WHERE c.id = o.f)"),
+            (std::set<int>{1, 4, 5, 6}));
+}
+
 TEST_F(Subquery, AKeptSubqueryIsReadAgainAtEachRun) {
-  Q.SQL().SetText("SELECT id FROM c WHERE v IN (SELECT cid FROM o WHERE amt > :a)");
-  const auto run = [this](int A) {
+  // The values of an IN subquery and the open table of a correlated EXISTS
+  // are kept for one run of the prepared statement only.
+  const std::string texts[] = {
+      "SELECT id FROM c WHERE v IN (SELECT cid FROM o WHERE amt > :a)",
+      "SELECT id FROM c WHERE EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.amt > :a)",
+  };
+  std::string prepared;
+  const auto run = [this, &prepared](const std::string& Text, int A) {
     Q.Close();
+    if (Text != prepared) {
+      Q.SQL().SetText(Text);
+      Q.Prepare();
+      prepared = Text;
+    }
     Q.ParamByName("a")->SetAsInteger(A);
     Q.Open();
     return Ids();
   };
-  EXPECT_EQ(run(5), (std::set<int>{1, 2}));
-  EXPECT_EQ(run(0), (std::set<int>{1, 2, 3}));
-  EXPECT_EQ(run(100), (std::set<int>{}));
-  // Rows the subquery's table gains between runs are found at the next one.
-  TZelQuery insert;
-  insert.SetDataBase(&Db);
-  insert.SQL().SetText("INSERT INTO o VALUES (7, 5, 500, NULL, NULL)");
-  insert.ExecSQL();
-  EXPECT_EQ(run(100), (std::set<int>{5}));
+  TZelQuery change;
+  change.SetDataBase(&Db);
+  const auto exec = [&change](const char* Text) {
+    change.SQL().SetText(Text);
+    change.ExecSQL();
+  };
+  for (const std::string& text : texts) {
+    EXPECT_EQ(run(text, 5), (std::set<int>{1, 2})) << text;
+    EXPECT_EQ(run(text, 0), (std::set<int>{1, 2, 3})) << text;
+    EXPECT_EQ(run(text, 100), (std::set<int>{})) << text;
+    // Rows the subquery's table gains between runs are found at the next one.
+    exec("INSERT INTO o VALUES (7, 5, 500, NULL, NULL)");
+    EXPECT_EQ(run(text, 100), (std::set<int>{5})) << text;
+    exec("DELETE FROM o WHERE id = 7");
+    EXPECT_EQ(run(text, 100), (std::set<int>{})) << text;
+  }
 }
 
 }  // namespace

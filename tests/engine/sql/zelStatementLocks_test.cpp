@@ -89,6 +89,13 @@ TEST_F(StatementLocks, AWriterGetsInAfterEveryWayAStatementEnds) {
       {"a run that fails at its third row", "SELECT K, 100 / (K - 3) FROM T", open, true},
       {"a join that fails half-way",
        "SELECT a.K FROM T a LEFT JOIN T b ON b.K = a.K WHERE 100 / (b.K - 4) > 0", open, true},
+      // The subquery's table is kept open for the whole outer run.
+      {"a correlated EXISTS run",
+       "SELECT a.K FROM T a WHERE EXISTS (SELECT K FROM T b WHERE b.K = a.K AND b.V > 20)", open,
+       false},
+      {"a correlated EXISTS that fails at the third outer row",
+       "SELECT a.K FROM T a WHERE EXISTS (SELECT K FROM T b WHERE b.K = a.K AND 100 / (b.K - 3) > 0)",
+       open, true},
   };
   int32_t next = 10;
   for (const TCase& t : cases) {
@@ -105,7 +112,7 @@ TEST_F(StatementLocks, AWriterGetsInAfterEveryWayAStatementEnds) {
   Q.Close();
   Q.SQL().SetText("SELECT COUNT(*) FROM T");
   Q.Open();
-  EXPECT_EQ(Q.Fields().Fields(0)->AsInteger(), 6 + 4);
+  EXPECT_EQ(Q.Fields().Fields(0)->AsInteger(), 6 + 6);
 }
 
 }  // namespace
