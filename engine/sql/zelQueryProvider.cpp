@@ -95,8 +95,9 @@ class TZelKeptCorrelatedRows {
 
   bool Usable() const { return Leaf_ != nullptr; }
   // Whether the subquery has a row for the current outer row. Decided is
-  // false when the outer value is no integer: the index is not searched
-  // with it and the caller plans the subquery instead.
+  // false when the outer value is no integer (or one too large for a range
+  // bound): the index is not searched with it and the caller plans the
+  // subquery instead.
   bool HasAnyRow(bool& Decided);
 
  private:
@@ -123,9 +124,15 @@ bool IsIntegerType(plat::TFieldType Type) {
          Type == plat::ftAutoInc || Type == plat::ftLargeint;
 }
 
-bool IsIntegerVariant(const plat::Variant& Value) {
+// An integer that an index range bound holds exactly (the bound passes
+// through a double).
+bool IsExactRangeInteger(const plat::Variant& Value) {
   const plat::TVarType type = Value.VarType();
-  return type == plat::varSmallint || type == plat::varInteger || type == plat::varInt64;
+  if (type == plat::varSmallint || type == plat::varInteger) return true;
+  if (type != plat::varInt64) return false;
+  constexpr int64_t exact = int64_t{1} << 53;
+  const int64_t value = Value.AsInt64();
+  return value >= -exact && value <= exact;
 }
 
 }  // namespace
@@ -200,7 +207,7 @@ bool TZelKeptCorrelatedRows::HasAnyRow(bool& Decided) {
   Decided = true;
   // A term compared with Null is never true, nor is the AND it stands in.
   if (key.IsNull() || key.IsEmpty()) return false;
-  if (!IsIntegerVariant(key)) {
+  if (!IsExactRangeInteger(key)) {
     Decided = false;
     return false;
   }
