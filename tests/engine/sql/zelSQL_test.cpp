@@ -673,6 +673,16 @@ TEST_F(Subquery, AnOuterValueOtherThanAnIntegerIsComparedAsBefore) {
             (std::set<int>{1, 4, 5, 6}));
 }
 
+TEST_F(Subquery, ACorrelatedExistsPicksTheRowsToChange) {
+  Exec("UPDATE c SET name = 'z' WHERE EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.amt > 5)");
+  EXPECT_EQ(Select("SELECT id FROM c WHERE name = 'z'"), (std::set<int>{1, 2}));
+  // The subquery reads the table the UPDATE changes.
+  Exec("UPDATE o x SET amt = 0 WHERE EXISTS (SELECT id FROM o WHERE o.cid = x.cid AND o.id > x.id)");
+  EXPECT_EQ(Select("SELECT id FROM o WHERE amt = 0"), (std::set<int>{1}));
+  Exec("DELETE FROM o WHERE NOT EXISTS (SELECT id FROM c WHERE c.id = o.cid)");
+  EXPECT_EQ(Select("SELECT id FROM o"), (std::set<int>{1, 2, 3, 6}));
+}
+
 TEST_F(Subquery, AKeptSubqueryIsReadAgainAtEachRun) {
   // The values of an IN subquery and the open table of a correlated EXISTS
   // are kept for one run of the prepared statement only.
