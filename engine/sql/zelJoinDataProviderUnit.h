@@ -140,6 +140,7 @@ class TZelDatasetBridge : public TZelBaseTable {
   bool FirstBridgeRecord();
   bool NextBridgeRecord();
   bool LastBridgeRecord();
+  bool PriorBridgeRecord();
   // FieldNo is the field's FieldNo in the table's field list.
   void GetFieldDataAsVariant(int32_t FieldNo, plat::Variant& Value);
   void GetRawFieldData(int32_t FieldNo, TDataHolder& Holder);

@@ -355,18 +355,34 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
   outer->SetSelectExpr(true, O.SourceIndexDef != nullptr ? O.SourceIndexDef->Name() : "");
   plat::Variant low, high;
   bool any = false;
-  for (bool found = outer->FirstProviderRecord(); found; found = outer->NextProviderRecord()) {
-    const plat::Variant v = outer->GetDataAsVariant(O.SourceFieldNo);
-    if (v.IsNull() || v.IsEmpty()) continue;
+  const auto widen = [&](const plat::Variant& V) {
+    if (V.IsNull() || V.IsEmpty()) return true;
     try {
-      if (!any || v.AsFloat() < low.AsFloat()) low = v;
-      if (!any || v.AsFloat() > high.AsFloat()) high = v;
+      if (!any || V.AsFloat() < low.AsFloat()) low = V;
+      if (!any || V.AsFloat() > high.AsFloat()) high = V;
     } catch (const plat::Exception&) {
       // A key that is no number gives no span: no range.
       outer->SetSelectExpr(false, "");
       return false;
     }
     any = true;
+    return true;
+  };
+  // Unselected rows in the order of an index on the key: the non-null keys
+  // nearest its two ends span them all, whichever way the index runs.
+  const bool ends = O.SourceIndexDef != nullptr && !outer->HasJoinSelectExpr();
+  TZelDatasetBridge& outerBridge = *outer->DataBridge();
+  for (bool found = outer->FirstProviderRecord(); found; found = outer->NextProviderRecord()) {
+    if (!widen(outer->GetDataAsVariant(O.SourceFieldNo))) return false;
+    if (ends && any) break;
+  }
+  if (ends && any) {
+    for (bool found = outerBridge.LastBridgeRecord(); found; found = outerBridge.PriorBridgeRecord()) {
+      const plat::Variant v = outer->GetDataAsVariant(O.SourceFieldNo);
+      if (v.IsNull() || v.IsEmpty()) continue;
+      if (!widen(v)) return false;
+      break;
+    }
   }
   if (!any) {
     low = plat::Variant(1);
