@@ -648,6 +648,7 @@ bool TJoinEvaluator::NextLookupMatch(bool First) {
 void TJoinEvaluator::InternalPrepare() {
   Check_.reset();
   HashInner_ = nullptr;
+  HashDecides_ = false;
   InnerSelection_.reset();
   auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner_);
   if (LookupChosen_ && Pass_ == 1) {
@@ -657,6 +658,12 @@ void TJoinEvaluator::InternalPrepare() {
     HashInner_ = leaf;
     BuildNodeEvaluators();
     JoinModeType_ = jmtHashJoin;
+    // A condition that is one equality of fields whose stored bytes are
+    // equal exactly when their values are holds for every hashed candidate.
+    const TJoinExprNode* root = JoinAnalyser_->Root();
+    HashDecides_ = root != nullptr && root->ExprNode->Kind() == enkRelOperator &&
+                   root->Evaluator != nullptr && root->Evaluator->Prepared &&
+                   root->Evaluator->RawKeys;
   }
   if (JoinModeType_ != jmtJoinExpr) {
     // Each hashed or sought candidate is checked against the whole condition.
@@ -736,7 +743,7 @@ bool TJoinEvaluator::NextInnerMatch() {
       void* candidate = MasterList_[static_cast<size_t>(MatchIndex_)];
       if (Chain_ != nullptr && !Chain_->CheckRecordInExpr(candidate)) continue;
       bridge.MoveToRecAddr(static_cast<uint32_t>(AddrOf(candidate)));
-      if (bridge.HasBridgeRecord() && AcceptCurrentPair()) {
+      if (bridge.HasBridgeRecord() && (HashDecides_ || AcceptCurrentPair())) {
         InnerMatchedThisRow_ = true;
         return true;
       }
