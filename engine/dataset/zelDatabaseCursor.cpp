@@ -670,7 +670,12 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
     ReadAhead_->SetLastRecordCount(index->GetRecordCount());
     ReadAhead_->SetRecordCountValid(true);
   }
-  KeepPosition();
+  // Kept as KeepPosition would keep it: reading changed no stamp, and a
+  // stamp that moved all the same would only make the next step search.
+  PositionKept_ = true;
+  KeptIndex_ = index;
+  KeptRecAddr_ = addr;
+  KeptRecNo_ = recNo;
   return true;
 }
 
