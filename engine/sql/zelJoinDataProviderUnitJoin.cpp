@@ -377,7 +377,8 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
     if (ends && any) break;
   }
   if (ends && any) {
-    for (bool found = outerBridge.LastBridgeRecord(); found; found = outerBridge.PriorBridgeRecord()) {
+    for (bool found = outerBridge.LastBridgeRecord(); found;
+         found = outerBridge.PriorBridgeRecord()) {
       const plat::Variant v = outer->GetDataAsVariant(O.SourceFieldNo);
       if (v.IsNull() || v.IsEmpty()) continue;
       if (!widen(v)) return false;
