@@ -504,6 +504,10 @@ void TZelDataSet::WriteTableHeader() {
 // ---------------------------------------------------------------- navigation
 
 TIndexItem* TZelDataSet::CurrentIndex() const {
+  // Asked for at every step: the name as the index spells it is found
+  // without comparing by collation.
+  for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
+    if (IndexMgr_->Items(i)->IndexName() == IndexName_) return IndexMgr_->Items(i);
   TIndexItem* item = IndexMgr_->FindIndex(IndexName_);
   if (item == nullptr) ZelDatabaseErrorFmt(0x270D, "TZelDataSet.CurrentIndex", SzelIndexFmt, {IndexName_}, this);
   return item;
@@ -633,6 +637,7 @@ void TZelDataSet::KeepPosition() {
   KeptStamp_ = stamp;
   KeptIndex_ = CurrentIndex();
   KeptRecAddr_ = BufferRecAddr(RecBuf_.data(), RecordSize_);
+  KeptRecNo_ = static_cast<int32_t>(ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecNo));
 }
 
 bool TZelDataSet::StepFromKeptPosition(bool Forward) {
@@ -656,14 +661,21 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
   if (index->CompareKeyToCurrentKey(0, index->GetTempKeyBuffer()) == 0) return false;
   const uint32_t addr = index->GetRecordAddress();
   if (addr == 0) return false;
+  // The step moved the index by one entry from the number it had.
+  const int32_t recNo = KeptRecNo_ > 0 ? KeptRecNo_ + (Forward ? 1 : -1) : index->GetRecordNo();
   RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
-  SetRecordTrailer(RecBuf_.data(), addr, index->GetRecordNo());
+  SetRecordTrailer(RecBuf_.data(), addr, recNo);
   CurrentRecordFlag_ = true;
   if (!ReadAhead_->RecordCountValid()) {
     ReadAhead_->SetLastRecordCount(index->GetRecordCount());
     ReadAhead_->SetRecordCountValid(true);
   }
-  KeepPosition();
+  // Kept as KeepPosition would keep it: reading changed no stamp, and a
+  // stamp that moved all the same would only make the next step search.
+  PositionKept_ = true;
+  KeptIndex_ = index;
+  KeptRecAddr_ = addr;
+  KeptRecNo_ = recNo;
   return true;
 }
 

@@ -630,6 +630,8 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool PositionKept_ = false;
   uint64_t KeptStamp_ = 0;
   uint32_t KeptRecAddr_ = 0;
+  // The index's number of the kept record; 0 when it was not known.
+  int32_t KeptRecNo_ = 0;
   const TIndexItem* KeptIndex_ = nullptr;
 
   // --- Filters (zelDatabaseFilters.cpp) ---

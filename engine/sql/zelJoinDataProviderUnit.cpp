@@ -183,6 +183,11 @@ bool TZelDatasetBridge::NextBridgeRecord() {
 
 bool TZelDatasetBridge::LastBridgeRecord() { return Positioned_ = DataSetLast(); }
 
+bool TZelDatasetBridge::PriorBridgeRecord() {
+  if (!Positioned_) return false;
+  return Positioned_ = DataSetPrior();
+}
+
 void TZelDatasetBridge::GetFieldDataAsVariant(int32_t FieldNo, plat::Variant& Value) {
   const int32_t index = FieldIndexOf(FieldNo);
   if (IsFieldBlob(index)) {

@@ -140,6 +140,7 @@ class TZelDatasetBridge : public TZelBaseTable {
   bool FirstBridgeRecord();
   bool NextBridgeRecord();
   bool LastBridgeRecord();
+  bool PriorBridgeRecord();
   // FieldNo is the field's FieldNo in the table's field list.
   void GetFieldDataAsVariant(int32_t FieldNo, plat::Variant& Value);
   void GetRawFieldData(int32_t FieldNo, TDataHolder& Holder);
@@ -510,6 +511,8 @@ class TJoinEvaluator : public plat::TObject {
   bool InnerMatchedThisRow_ = false;
   // The whole join condition, checked on each hashed candidate.
   std::unique_ptr<TExprEvaluator> Check_;
+  // The hash alone decides the condition: its candidates are not checked.
+  bool HashDecides_ = false;
   TJoinForcedMode ForcedMode_ = jfmAuto;
   bool InnerRangeOn_ = false;
   bool Swapped_ = false;

@@ -355,18 +355,35 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
   outer->SetSelectExpr(true, O.SourceIndexDef != nullptr ? O.SourceIndexDef->Name() : "");
   plat::Variant low, high;
   bool any = false;
-  for (bool found = outer->FirstProviderRecord(); found; found = outer->NextProviderRecord()) {
-    const plat::Variant v = outer->GetDataAsVariant(O.SourceFieldNo);
-    if (v.IsNull() || v.IsEmpty()) continue;
+  const auto widen = [&](const plat::Variant& V) {
+    if (V.IsNull() || V.IsEmpty()) return true;
     try {
-      if (!any || v.AsFloat() < low.AsFloat()) low = v;
-      if (!any || v.AsFloat() > high.AsFloat()) high = v;
+      if (!any || V.AsFloat() < low.AsFloat()) low = V;
+      if (!any || V.AsFloat() > high.AsFloat()) high = V;
     } catch (const plat::Exception&) {
       // A key that is no number gives no span: no range.
       outer->SetSelectExpr(false, "");
       return false;
     }
     any = true;
+    return true;
+  };
+  // Unselected rows in the order of an index on the key: the non-null keys
+  // nearest its two ends span them all, whichever way the index runs.
+  const bool ends = O.SourceIndexDef != nullptr && !outer->HasJoinSelectExpr();
+  TZelDatasetBridge& outerBridge = *outer->DataBridge();
+  for (bool found = outer->FirstProviderRecord(); found; found = outer->NextProviderRecord()) {
+    if (!widen(outer->GetDataAsVariant(O.SourceFieldNo))) return false;
+    if (ends && any) break;
+  }
+  if (ends && any) {
+    for (bool found = outerBridge.LastBridgeRecord(); found;
+         found = outerBridge.PriorBridgeRecord()) {
+      const plat::Variant v = outer->GetDataAsVariant(O.SourceFieldNo);
+      if (v.IsNull() || v.IsEmpty()) continue;
+      if (!widen(v)) return false;
+      break;
+    }
   }
   if (!any) {
     low = plat::Variant(1);
@@ -632,6 +649,7 @@ bool TJoinEvaluator::NextLookupMatch(bool First) {
 void TJoinEvaluator::InternalPrepare() {
   Check_.reset();
   HashInner_ = nullptr;
+  HashDecides_ = false;
   InnerSelection_.reset();
   auto* leaf = dynamic_cast<TZelNonJoinDataProvider*>(Inner_);
   if (LookupChosen_ && Pass_ == 1) {
@@ -641,6 +659,12 @@ void TJoinEvaluator::InternalPrepare() {
     HashInner_ = leaf;
     BuildNodeEvaluators();
     JoinModeType_ = jmtHashJoin;
+    // A condition that is one equality of fields whose stored bytes are
+    // equal exactly when their values are holds for every hashed candidate.
+    const TJoinExprNode* root = JoinAnalyser_->Root();
+    HashDecides_ = root != nullptr && root->ExprNode->Kind() == enkRelOperator &&
+                   root->Evaluator != nullptr && root->Evaluator->Prepared &&
+                   root->Evaluator->RawKeys;
   }
   if (JoinModeType_ != jmtJoinExpr) {
     // Each hashed or sought candidate is checked against the whole condition.
@@ -720,7 +744,7 @@ bool TJoinEvaluator::NextInnerMatch() {
       void* candidate = MasterList_[static_cast<size_t>(MatchIndex_)];
       if (Chain_ != nullptr && !Chain_->CheckRecordInExpr(candidate)) continue;
       bridge.MoveToRecAddr(static_cast<uint32_t>(AddrOf(candidate)));
-      if (bridge.HasBridgeRecord() && AcceptCurrentPair()) {
+      if (bridge.HasBridgeRecord() && (HashDecides_ || AcceptCurrentPair())) {
         InnerMatchedThisRow_ = true;
         return true;
       }

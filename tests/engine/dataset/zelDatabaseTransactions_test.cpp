@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -979,11 +980,15 @@ TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
     SCOPED_TRACE(memory ? "memory table" : "disk table");
     auto scan = Cursor(*db, memory);
     auto writer = Cursor(*db, memory);
+    // Each step also numbers the record by its place in the index.
     const auto allKeys = [&](bool Forward) {
       std::vector<int32_t> keys;
       for (bool more = Forward ? scan->DataSetFirst() : scan->DataSetLast(); more;
-           more = Forward ? scan->DataSetNext() : scan->DataSetPrior())
+           more = Forward ? scan->DataSetNext() : scan->DataSetPrior()) {
         keys.push_back(Key(*scan));
+        const auto n = static_cast<int32_t>(keys.size());
+        EXPECT_EQ(scan->DataSetGetRecordNo(), Forward ? n : 7 - n) << Key(*scan);
+      }
       return keys;
     };
     TTableReadHold hold(db.get());
@@ -1000,6 +1005,11 @@ TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
       ChangeRow(*writer, t.Row, t.NewKey);
       ASSERT_TRUE(t.Forward ? scan->DataSetNext() : scan->DataSetPrior());
       EXPECT_EQ(Key(*scan), t.Expected);
+      std::vector<int32_t> now{10, 20, 30, 40, 50, 60};
+      std::erase(now, t.Row);
+      if (t.NewKey != 0) now.push_back(t.NewKey);
+      EXPECT_EQ(scan->DataSetGetRecordNo(),
+                std::count_if(now.begin(), now.end(), [&](int32_t K) { return K <= t.Expected; }));
       // Back to the six rows.
       if (t.NewKey == 0)
         AddRow(*writer, t.Row);

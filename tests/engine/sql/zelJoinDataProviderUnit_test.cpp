@@ -1019,6 +1019,36 @@ TEST_F(JoinTest, ASmallOuterSideSeeksItsInnerRowsThroughTheIndex) {
   }
 }
 
+// The span that limits the inner side comes from the ends of the outer
+// side's index on the key: Null keys, at whichever end the index keeps them,
+// are passed over, and the least and greatest keys keep their matches.
+TEST_F(JoinTest, TheOuterKeySpanReachesPastNullsAtTheIndexEnds) {
+  bool first = true;
+  for (const char* order : {"asc", "desc"}) {
+    SCOPED_TRACE(order);
+    if (!first) NewDatabase();
+    first = false;
+    Table outer;
+    outer.Name = "o";
+    outer.KIndex = order;
+    for (const Val& k : {N(), Num(7), Num(2), N(), Num(9), Num(2)})
+      outer.Rows.push_back({{"k", k}, {"f", Num(1)}, {"sm", Num(0)}, {"s", Txt("x")}});
+    Table inner = Fixed("i", 0, "asc");
+    for (int k = 0; k <= 10; ++k)
+      inner.Rows.push_back({{"k", Num(k)}, {"f", Num(k)}, {"sm", Num(0)}, {"s", Txt("y")}});
+    const std::map<std::string, Table> tables = {{"o", outer}, {"i", inner}};
+    for (const auto& [name, t] : tables) Create(t);
+    Reference ref{tables};
+    const CondP keys = CompareCond("o", "k", "=", "i", "k");
+    for (const char* kind : {"INNER", "LEFT"}) {
+      const std::string sql = std::string("SELECT * FROM o ") + kind + " JOIN i ON o.k = i.k";
+      const auto want =
+          ref.Join(ref.Scan("o"), ref.Scan("i"), kind, keys.get(), {{"o", 0}}, {{"i", 0}});
+      EXPECT_TRUE(InEveryMode(tables, sql, Ids(want, {"o", "i"}), {"o_id", "i_id"}));
+    }
+  }
+}
+
 TEST_F(JoinTest, JoinedFieldNamesTellTheInnerTableApart) {
   const std::map<std::string, Table> tables = {{"a", Fixed("a", 1, "")}, {"b", Fixed("b", 1, "")}};
   for (const auto& [name, t] : tables) Create(t);
