@@ -123,25 +123,36 @@ uint8_t* TNode::MutableEntryAt(int32_t Pos) {
 }
 
 bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
-  if (View_ == nullptr) return false;
+  if (View_ == nullptr && !Synced_) return false;
   EntryLength(Pos);
-  if (View_ == nullptr) return false;
-  StoreU32(View_ + NodeHeaderSize + Pos + keCount, Count);
+  uint8_t* page = View_;
+  if (page == nullptr) {
+    if (!Synced_) return false;
+    // The cached page holds the buffer's bytes: both take the count.
+    TPageNotes* notes = nullptr;
+    std::shared_ptr<uint64_t> changes;
+    page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes);
+    if (page == nullptr) return false;
+    StoreU32(Buffer_.data() + NodeHeaderSize + Pos + keCount, Count);
+  }
+  StoreU32(page + NodeHeaderSize + Pos + keCount, Count);
   // The entries stay where they are: their known positions stay with the
   // page when it is marked written.
   TPageNotes* notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
-  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
   if (known) notes->Valid = true;
   return true;
 }
 
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
-  // A page read in place and not changed is the cached page itself.
-  if (View_ != nullptr) return;
+  // A page read in place and not changed is the cached page itself; a
+  // buffer not changed since it was written is what the page holds.
+  if (View_ != nullptr || Synced_) return;
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
   IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
+  Synced_ = true;
   // The page now holds this buffer's bytes: its entry positions, when known,
   // go with it.
   if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
