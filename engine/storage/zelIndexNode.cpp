@@ -181,9 +181,10 @@ void TNode::Wipe(bool Leaf) {
   DropView();
   std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
   SetLeaf(Leaf);
-  // An empty page: no entries, so their positions are known.
+  // An empty page: no entries, so their positions are known (slots of one
+  // size need none).
   Positions_.clear();
-  PositionsValid_ = true;
+  PositionsValid_ = Tree_->Format().KeyType() != ikFixed;
 }
 
 void TNode::SetLeaf(bool Leaf) {
