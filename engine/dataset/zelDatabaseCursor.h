@@ -220,7 +220,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // --- Record changes ---
   void AddRecord(bool AutoInc);
   void UpdateRecord();
-  void DeleteRecord(const uint8_t* Buffer);
+  // Deletes the current record; the cursor then stands on the next record
+  // (the prior one at the end), or, without Reposition, on none.
+  void DeleteRecord(const uint8_t* Buffer, bool Reposition = true);
   void DataSetEmptyTable();
   void InitializeNewRecord(uint8_t* Buffer, bool KeyFlags);
   void ClearRecord(uint8_t* Buffer);

@@ -360,7 +360,7 @@ void TZelDataSet::UpdateRecord() {
 
 // ---------------------------------------------------------------- deleting
 
-void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
+void TZelDataSet::DeleteRecord(const uint8_t* Buffer, bool Reposition) {
   static const char* const Context = "TZelDataSet.DeleteRecord";
   CheckInternalActive();
   CheckPrivilegePresent(TableDef_->PrivilegeFlags(), opDeleteDataBit);
@@ -400,10 +400,12 @@ void TZelDataSet::DeleteRecord(const uint8_t* Buffer) {
   CurrentRecordFlag_ = false;
   ClearBlobSlots();
   ClearBlobCache();
-  // Stand on the record after the deleted one, else on the one before.
-  TIndexItem* index = CurrentIndex();
-  index->CreateKeyBuffer(rec);
-  if (index->FullIndexSearch(stGE) == 0 || index->FullIndexSearch(stLE) == 0) LoadFromIndex();
+  if (Reposition) {
+    // Stand on the record after the deleted one, else on the one before.
+    TIndexItem* index = CurrentIndex();
+    index->CreateKeyBuffer(rec);
+    if (index->FullIndexSearch(stGE) == 0 || index->FullIndexSearch(stLE) == 0) LoadFromIndex();
+  }
   InternalCheckFilterStatus(!lock.Taken(), plat::usDeleted);
 }
 

@@ -664,6 +664,13 @@ void TZelQueryDataset::UpdateData(bool AllRows, const std::vector<uint32_t>& Lis
   } else {
     rows = List;
   }
+  if (rows.empty()) return;
+  // One write lock for the statement rather than one per row, so that the
+  // table header is read and written once; the checks an update makes
+  // before it locks come first, as they would.
+  CheckInternalActive();
+  CheckPrivilegePresent(TableDef().PrivilegeFlags(), opUpdateDataBit);
+  TCursorLock lock(*this, true);
   // The target is open only for this statement and nothing reads its
   // position: the record is read by address, without a search of the index.
   for (uint32_t addr : rows) {
@@ -679,9 +686,16 @@ void TZelQueryDataset::DeleteData(bool AllRows, std::vector<uint32_t>& List) {
     for (bool more = DataSetFirst(); more; more = DataSetNext()) List.push_back(CurrentRecAddr());
   }
   RowsAffected_ = 0;
+  if (List.empty()) return;
+  // As for an update: one write lock for the statement.
+  CheckInternalActive();
+  CheckPrivilegePresent(TableDef().PrivilegeFlags(), opDeleteDataBit);
+  TCursorLock lock(*this, true);
+  // Nothing reads the position after a row goes: the cursor is not put on
+  // the next row.
   for (uint32_t addr : List) {
     SetToRecord(addr, nullptr, false, false);
-    DeleteRecord(nullptr);
+    DeleteRecord(nullptr, false);
     ++RowsAffected_;
   }
 }

@@ -123,25 +123,36 @@ uint8_t* TNode::MutableEntryAt(int32_t Pos) {
 }
 
 bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
-  if (View_ == nullptr) return false;
+  if (View_ == nullptr && !Synced_) return false;
   EntryLength(Pos);
-  if (View_ == nullptr) return false;
-  StoreU32(View_ + NodeHeaderSize + Pos + keCount, Count);
+  uint8_t* page = View_;
+  if (page == nullptr) {
+    if (!Synced_) return false;
+    // The cached page holds the buffer's bytes: both take the count.
+    TPageNotes* notes = nullptr;
+    std::shared_ptr<uint64_t> changes;
+    page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes);
+    if (page == nullptr) return false;
+    StoreU32(Buffer_.data() + NodeHeaderSize + Pos + keCount, Count);
+  }
+  StoreU32(page + NodeHeaderSize + Pos + keCount, Count);
   // The entries stay where they are: their known positions stay with the
   // page when it is marked written.
   TPageNotes* notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
-  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
   if (known) notes->Valid = true;
   return true;
 }
 
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
-  // A page read in place and not changed is the cached page itself.
-  if (View_ != nullptr) return;
+  // A page read in place and not changed is the cached page itself; a
+  // buffer not changed since it was written is what the page holds.
+  if (View_ != nullptr || Synced_) return;
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
   IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
+  Synced_ = true;
   // The page now holds this buffer's bytes: its entry positions, when known,
   // go with it.
   if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
@@ -170,7 +181,10 @@ void TNode::Wipe(bool Leaf) {
   DropView();
   std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
   SetLeaf(Leaf);
-  PositionsValid_ = false;
+  // An empty page: no entries, so their positions are known (slots of one
+  // size need none).
+  Positions_.clear();
+  PositionsValid_ = Tree_->Format().KeyType() != ikFixed;
 }
 
 void TNode::SetLeaf(bool Leaf) {
@@ -317,20 +331,8 @@ void TNode::DeleteKey(int32_t Pos) {
   const int32_t len = LoadU16(Entries() + Pos);
   if (len == 0 || len > SlotSize_ || Pos + len > used)
     NodeError(this, "TNode.DeleteKey", "Invalid key size in Delete key: " + std::to_string(len));
-  int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
-  // The entry must end where the next one starts for the positions to stay.
-  if (at >= 0) {
-    const size_t next = static_cast<size_t>(at) + 1;
-    if (static_cast<size_t>(at) == Positions_.size() ||
-        (next < Positions_.size() ? Positions_[next] : used) != Pos + len)
-      at = -1;
-  }
   BlockDelete(Pos, len);
   if (Cursor_ > Pos) Cursor_ = std::max(Pos, Cursor_ - len);
-  if (at < 0) return;
-  const auto it = Positions_.erase(Positions_.begin() + at);
-  for (auto next = it; next != Positions_.end(); ++next) *next -= len;
-  PositionsValid_ = true;
 }
 
 void TNode::UpdateKey(int32_t Pos, const uint8_t* Key) {
@@ -345,7 +347,14 @@ void TNode::UpdateKey(int32_t Pos, const uint8_t* Key) {
     std::memmove(e + Pos + newLen, e + Pos + oldLen, static_cast<size_t>(used - Pos - oldLen));
     if (newLen < oldLen)
       std::memset(e + used - (oldLen - newLen), 0, static_cast<size_t>(oldLen - newLen));
+    const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
     SetUsed(used + newLen - oldLen);
+    if (at >= 0) {
+      // The entries after this one move by the change of its length.
+      for (size_t i = static_cast<size_t>(at) + 1; i < Positions_.size(); ++i)
+        Positions_[i] += newLen - oldLen;
+      PositionsValid_ = true;
+    }
   }
   std::memcpy(e + Pos, Key, static_cast<size_t>(newLen));
 }
@@ -360,24 +369,47 @@ void TNode::ReadKey(int32_t Pos, uint8_t* Key) const {
 
 void TNode::BlockInsert(int32_t Pos, int32_t Size, const TNode& Source, int32_t SourcePos) {
   const int32_t used = Used();
+  const int32_t sourceUsed = Source.Used();
   PLAT_ASSERT(
-      Pos >= 0 && Pos <= used && Size >= 0 && SourcePos >= 0 && SourcePos + Size <= Source.Used(),
+      Pos >= 0 && Pos <= used && Size >= 0 && SourcePos >= 0 && SourcePos + Size <= sourceUsed,
       "Block move outside the pages");
   PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + Size) <= Buffer_.size(),
               "Index page buffer overflow");
+  // Whole entries between pages whose entry positions are known keep them
+  // known: a page is not walked again after each move.
+  const int32_t at = PositionsValid_ && &Source != this ? EntryIndexAt(Pos, used) : -1;
+  int32_t first = -1;
+  int32_t last = -1;
+  if (at >= 0 && Source.PositionsValid_) {
+    first = Source.EntryIndexAt(SourcePos, sourceUsed);
+    if (first >= 0) last = Source.EntryIndexAt(SourcePos + Size, sourceUsed);
+  }
   uint8_t* e = Entries();
   std::memmove(e + Pos + Size, e + Pos, static_cast<size_t>(used - Pos));
   std::memcpy(e + Pos, Source.Entries() + SourcePos, static_cast<size_t>(Size));
   SetUsed(used + Size);
+  if (last < 0) return;
+  for (auto it = Positions_.begin() + at; it != Positions_.end(); ++it) *it += Size;
+  const auto from = Source.Positions_.begin();
+  const auto to = Positions_.insert(Positions_.begin() + at, from + first, from + last);
+  for (auto it = to; it != to + (last - first); ++it) *it += Pos - SourcePos;
+  PositionsValid_ = true;
 }
 
 void TNode::BlockDelete(int32_t Pos, int32_t Size) {
   const int32_t used = Used();
   PLAT_ASSERT(Pos >= 0 && Size >= 0 && Pos + Size <= used, "Block delete outside the page");
+  // Known entry positions follow when whole entries go.
+  const int32_t first = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
+  const int32_t last = first >= 0 ? EntryIndexAt(Pos + Size, used) : -1;
   uint8_t* e = Entries();
   std::memmove(e + Pos, e + Pos + Size, static_cast<size_t>(used - Pos - Size));
   std::memset(e + used - Size, 0, static_cast<size_t>(Size));
   SetUsed(used - Size);
+  if (last < 0) return;
+  const auto it = Positions_.erase(Positions_.begin() + first, Positions_.begin() + last);
+  for (auto next = it; next != Positions_.end(); ++next) *next -= Size;
+  PositionsValid_ = true;
 }
 
 void TNode::MoveBlock(int32_t Pos, int32_t Size, TNode& Dest, int32_t DestPos) {

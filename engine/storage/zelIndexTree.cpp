@@ -572,7 +572,7 @@ uint32_t TBTree::LeafCount(const TNode& Node) const {
   return static_cast<uint32_t>(Node.GetRecordCount());
 }
 
-void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child) {
+void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count) {
   if (Child.CheckNodeEmpty()) {
     // Only a root's only child can be empty, and the root takes it over.
     StoreU32(Parent.MutableEntryAt(Pos) + keCount, 0);
@@ -580,7 +580,8 @@ void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child) {
   }
   Child.ReadKey(0, WorkKey_.data());
   StoreU32(WorkKey_.data() + keAddress, Child.Address());
-  StoreU32(WorkKey_.data() + keCount, LeafCount(Child));
+  StoreU32(WorkKey_.data() + keCount,
+           Count >= 0 ? static_cast<uint32_t>(Count) : LeafCount(Child));
   Parent.UpdateKey(Pos, WorkKey_.data());
 }
 
@@ -650,13 +651,21 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         node.DeleteKey(sib);
         pos = sib;
       }
-      if (childChange.Kind == chNone && EntryMatchesChild(node, pos, child)) {
-        // One record more or less below an entry whose key stays: its count
-        // moves by one, with no recount of the child, in the cached page
-        // itself where the page is read in place.
+      if (childChange.Kind == chRedistributed) {
+        // The one record more or less, and what came from or went to the
+        // sibling.
+        const int64_t count = int64_t{node.EntryCount(pos)} + (Deleting ? -1 : 1);
+        UpdateParentEntry(node, pos, child, count + childChange.Moved);
+      } else if (childChange.Kind == chNone) {
+        // One record more or less below the entry, none moved to or from a
+        // sibling: its count moves by one, with no recount of the child; in
+        // the cached page itself while the key stays.
         const uint32_t count = node.EntryCount(pos);
         const uint32_t moved = Deleting ? count - 1 : count + 1;
-        if (!node.SetCountInPlace(pos, moved)) StoreU32(node.MutableEntryAt(pos) + keCount, moved);
+        if (!EntryMatchesChild(node, pos, child))
+          UpdateParentEntry(node, pos, child, moved);
+        else if (!node.SetCountInPlace(pos, moved))
+          StoreU32(node.MutableEntryAt(pos) + keCount, moved);
       } else {
         UpdateParentEntry(node, pos, child);
       }
@@ -668,11 +677,11 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         case chSplit:
           node.InsertKey(next, PendingKey_.data());
           break;
-        case chRedistributed:
-          UpdateParentEntry(node,
-                            childChange.SiblingLeft ? node.FindKeyByPosition(ksLE, pos - 1) : next,
-                            *Spare_);
+        case chRedistributed: {
+          const int32_t sib = childChange.SiblingLeft ? node.FindKeyByPosition(ksLE, pos - 1) : next;
+          UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - childChange.Moved);
           break;
+        }
         case chNone:
           break;
       }
@@ -778,20 +787,35 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     return {chMerged, useLeft};
   }
   if (left.Used() == right.Used()) return {chNone, useLeft};
+  // The records in the entries [From, To) of Node, so that the parent's
+  // counts follow without a count of either page.
+  const auto records = [](const TNode& Node, int32_t From, int32_t To) -> int64_t {
+    if (Node.CheckIsLeaf()) return Node.IndexOfPosition(To) - Node.IndexOfPosition(From);
+    int64_t n = 0;
+    for (int32_t p = From; p < To; p += Node.EntryLength(p)) n += Node.EntryCount(p);
+    return n;
+  };
   const int32_t half = total / 2;
+  int64_t toRight = 0;
+  int32_t move = 0;
   if (left.Used() > half) {
     int32_t b = left.FindKeyByPosition(ksLE, half);
     if (b <= 0) b = left.EntryLength(0);
-    const int32_t move = left.Used() - b;
+    move = left.Used() - b;
+    toRight = records(left, b, left.Used());
     left.MoveBlock(b, move, right, 0);
   } else {
     const int32_t b = right.FindKeyByPosition(ksLE, half - left.Used());
     if (b > 0) {
+      move = b;
+      toRight = -records(right, 0, b);
       right.MoveBlock(0, b, left, left.Used());
     }
   }
+  // Nothing moved: both pages stay as they were, and so do their entries.
+  if (move == 0) return {chNone, useLeft};
   sib.WriteNode();
-  return {chRedistributed, useLeft};
+  return {chRedistributed, useLeft, useLeft ? toRight : -toRight};
 }
 
 void TBTree::CollapseRoot() {

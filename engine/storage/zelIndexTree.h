@@ -161,7 +161,9 @@ class TNode : public plat::TObject {
   // Read in place from the page cache (not changed since it was read).
   bool InPlace() const { return View_ != nullptr; }
   // Moves the count of the entry at Pos to Count in the cached page itself
-  // and marks the page written; false when the node is not read in place.
+  // and marks the page written; false when the node is neither read in
+  // place nor holding what it last wrote (the caller then changes the
+  // buffer and writes the node).
   bool SetCountInPlace(int32_t Pos, uint32_t Count);
   // The entry at Pos for a change (taking the page into the buffer).
   uint8_t* MutableEntryAt(int32_t Pos);
@@ -188,12 +190,14 @@ class TNode : public plat::TObject {
   // The buffer, holding a copy of the page first when it was read in place.
   uint8_t* MutablePage() {
     if (View_ != nullptr) Own();
+    Synced_ = false;
     return Buffer_.data();
   }
   void Own();
   void DropView() {
     View_ = nullptr;
     Changes_.reset();
+    Synced_ = false;
   }
   void TakeViewAgain() const;
   // Takes the page at Address_ from the store: in place where it can.
@@ -219,6 +223,10 @@ class TNode : public plat::TObject {
   int32_t Cursor_ = 0;
   mutable std::vector<int32_t> Positions_;
   mutable bool PositionsValid_ = false;
+  // The buffer holds what this node last wrote to the page and has not
+  // changed since: a count can then be set in the cached page as well,
+  // without writing the whole page again.
+  bool Synced_ = false;
   // The page in the cache when read in place, and the cache's change count
   // when it was taken.
   mutable uint8_t* View_ = nullptr;
@@ -354,6 +362,9 @@ class ZEL_API TBTree : public plat::TObject {
   struct TLevelChange {
     TChange Kind = chNone;
     bool SiblingLeft = false;
+    // Redistributed: the records moved from the sibling to the node
+    // (negative: from the node to the sibling).
+    int64_t Moved = 0;
   };
 
   void CheckOpen(const char* Context) const;
@@ -376,8 +387,9 @@ class ZEL_API TBTree : public plat::TObject {
   bool StepLeaf(bool Forward);
   uint32_t LeafCount(const TNode& Node) const;
   // Puts Node's first key, address and record count into the entry at Pos
-  // of Parent.
-  void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child);
+  // of Parent; Count, when not negative, is the child's record count
+  // already known, which spares a count of the child.
+  void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count = -1);
   // Works the changes of level Level upward to the root.
   void FixUpFrom(int32_t Level, bool Deleting);
   // Fixes the tree up after a key went into or out of the current leaf and

@@ -342,6 +342,55 @@ TEST(BTreeNode, EntriesOfVaryingLength) {
   EXPECT_FALSE(node.RoomForKey(kPage - 16 - 32));
 }
 
+// Entries moved between pages, as splits, merges and redistributions move
+// them, and a key replaced by a longer one: each page must go on finding
+// its entries where a fresh read of its bytes finds them.
+TEST(BTreeNode, MovedEntriesAreFoundWhereTheBytesPutThem) {
+  Layout l({{"S", plat::ftString, 41}}, false);
+  Storage s;
+  Tree t(l, *s.store, ikMinStringLen, soANSI);
+  TNode a, b, fresh;
+  for (TNode* n : {&a, &b, &fresh}) {
+    n->Open(&t.tree, s.store.get(), kPage);
+    n->ClearNode();
+    n->SetLeaf(true);
+  }
+  const auto key = [&](const std::string& Text) {
+    std::vector<uint8_t> rec = l.NewRecord(1);
+    l.SetString(rec, 0, Text);
+    t.tree.ConstructKeyBufFromRecBuf(rec.data(), nullptr);
+    return t.tree.SearchKey();
+  };
+  for (int i = 0; i < 12; ++i) a.InsertKey(a.Used(), key(std::string(1 + i % 5, 'a' + i)));
+  const auto expectFound = [&](const char* Step) {
+    SCOPED_TRACE(Step);
+    for (const TNode* n : {&a, &b}) {
+      fresh.CopyFrom(*n);
+      ASSERT_EQ(n->GetCount(), fresh.GetCount());
+      for (int32_t i = 0; i <= fresh.GetCount(); ++i)
+        EXPECT_EQ(n->PositionOfIndex(i), fresh.PositionOfIndex(i)) << i;
+      EXPECT_EQ(n->LastPosition(), fresh.LastPosition());
+    }
+    EXPECT_EQ(a.GetCount() + b.GetCount(), 12);
+  };
+  const auto at = [](const TNode& n, int32_t Index) { return n.PositionOfIndex(Index); };
+  a.MoveBlock(at(a, 7), a.Used() - at(a, 7), b, 0);
+  expectFound("tail to an empty page");
+  b.MoveBlock(0, at(b, 2), a, a.Used());
+  expectFound("front of the right to the end of the left");
+  a.MoveBlock(at(a, 6), a.Used() - at(a, 6), b, 0);
+  expectFound("end of the left to the front of the right");
+  b.MoveBlock(at(b, 2), at(b, 4) - at(b, 2), a, at(a, 3));
+  expectFound("from the middle into the middle");
+  b.UpdateKey(at(b, 1), key("zzzzzzzzzzzz"));
+  expectFound("a longer key");
+  b.UpdateKey(at(b, 1), key("z"));
+  expectFound("a shorter key");
+  a.MoveBlock(0, a.Used(), b, 0);
+  expectFound("everything to the front of the right");
+  EXPECT_TRUE(a.CheckNodeEmpty());
+}
+
 // Keys 10, 20, ..., 100 on one page.
 struct SmallTree : ::testing::Test {
   SmallTree()
