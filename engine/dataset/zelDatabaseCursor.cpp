@@ -628,6 +628,7 @@ bool TZelDataSet::StableStamp(uint64_t& Stamp) const {
 
 void TZelDataSet::KeepPosition() {
   uint64_t stamp = 0;
+  KeptRecNo_ = 0;
   PositionKept_ = CurrentRecordFlag_ && StableStamp(stamp);
   if (!PositionKept_) return;
   KeptStamp_ = stamp;
@@ -656,14 +657,18 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
   if (index->CompareKeyToCurrentKey(0, index->GetTempKeyBuffer()) == 0) return false;
   const uint32_t addr = index->GetRecordAddress();
   if (addr == 0) return false;
+  // Nothing changed the tree since the kept record: one step moves its
+  // number by one, without counting the entries before it again.
+  const int32_t recNo = KeptRecNo_ > 0 ? KeptRecNo_ + (Forward ? 1 : -1) : index->GetRecordNo();
   RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
-  SetRecordTrailer(RecBuf_.data(), addr, index->GetRecordNo());
+  SetRecordTrailer(RecBuf_.data(), addr, recNo);
   CurrentRecordFlag_ = true;
   if (!ReadAhead_->RecordCountValid()) {
     ReadAhead_->SetLastRecordCount(index->GetRecordCount());
     ReadAhead_->SetRecordCountValid(true);
   }
   KeepPosition();
+  if (PositionKept_) KeptRecNo_ = recNo;
   return true;
 }
 
