@@ -687,6 +687,18 @@ TEST_P(DatabaseSuite, StepsNumberRecordsOverManyPagesBothWaysAroundChangesAndFil
     a.Prior();
     expectNumbered(1);
   }
+  // A row put right after this cursor's, on the page it stands on, is the
+  // next one; the one after it is numbered past it.
+  const int32_t here = a.FieldByName("N")->AsInteger();
+  b.AppendRecord({plat::Variant(here + 1), plat::Variant("between")});
+  a.Next();
+  EXPECT_EQ(a.FieldByName("N")->AsInteger(), here + 1);
+  EXPECT_EQ(a.RecNo(), here / 2 + 2);
+  a.Next();
+  expectNumbered(2);
+  a.Prior();
+  a.Prior();
+  expectNumbered(1);
   // A filter numbers its own rows; without it the steps number the index's.
   a.SetFilter("N > 2000");
   a.SetFiltered(true);
@@ -695,15 +707,18 @@ TEST_P(DatabaseSuite, StepsNumberRecordsOverManyPagesBothWaysAroundChangesAndFil
   for (int i = 0; i < 5; ++i) a.Next();
   EXPECT_EQ(a.RecNo(), 6);
   a.SetFiltered(false);
+  const auto expectNumberedAroundTheInserts = [&] {
+    expectNumbered(a.FieldByName("N")->AsInteger() > here ? 2 : 1);
+  };
   for (int i = 0; i < 5; ++i) {
     a.Next();
-    expectNumbered(1);
+    expectNumberedAroundTheInserts();
   }
   a.Prior();
-  expectNumbered(1);
+  expectNumberedAroundTheInserts();
   if (Disk()) Db->Commit();
   a.Next();
-  expectNumbered(1);
+  expectNumberedAroundTheInserts();
   b.Close();
   a.Close();
 }
