@@ -632,12 +632,12 @@ bool TZelDataSet::StableStamp(uint64_t& Stamp) const {
 
 void TZelDataSet::KeepPosition() {
   uint64_t stamp = 0;
+  KeptRecNo_ = 0;
   PositionKept_ = CurrentRecordFlag_ && StableStamp(stamp);
   if (!PositionKept_) return;
   KeptStamp_ = stamp;
   KeptIndex_ = CurrentIndex();
   KeptRecAddr_ = BufferRecAddr(RecBuf_.data(), RecordSize_);
-  KeptRecNo_ = static_cast<int32_t>(ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecNo));
 }
 
 bool TZelDataSet::StepFromKeptPosition(bool Forward) {

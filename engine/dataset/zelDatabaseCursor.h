@@ -632,9 +632,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool PositionKept_ = false;
   uint64_t KeptStamp_ = 0;
   uint32_t KeptRecAddr_ = 0;
-  // The index's number of the kept record; 0 when it was not known.
-  int32_t KeptRecNo_ = 0;
   const TIndexItem* KeptIndex_ = nullptr;
+  // The index's number of the kept record when a step worked it out; 0 when
+  // not known. (The buffer's number may be a filter's.)
+  int32_t KeptRecNo_ = 0;
 
   // --- Filters (zelDatabaseFilters.cpp) ---
   // Rebuilds a stale filter list; the caller holds a lock.

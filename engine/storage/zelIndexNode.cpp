@@ -161,6 +161,17 @@ void TNode::WriteNode() {
       notes->Valid = true;
     }
   }
+  // A memory store's block now holds the buffer's bytes: read in place
+  // again, later count changes and inserts go straight into it instead of
+  // through the buffer and a copy of the whole page.
+  if (IOInterface_->IOMode() == iomMemory) {
+    TPageNotes* notes = nullptr;
+    View_ = IOInterface_->BlockInPlace(Address_, PageSize_, notes, Changes_);
+    if (View_ != nullptr)
+      Seen_ = *Changes_;
+    else
+      Changes_.reset();
+  }
 }
 
 void TNode::SetAddress(uint32_t Addr) {
@@ -315,6 +326,38 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
   const auto it = Positions_.insert(Positions_.begin() + at, Pos);
   for (auto next = it + 1; next != Positions_.end(); ++next) *next += len;
   PositionsValid_ = true;
+}
+
+bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
+  CheckOpen("TNode.InsertKeyInPlace");
+  // A memory store's block is the page itself: no copy to change and copy
+  // back. A page that splits takes the buffer path, so that a failed split
+  // leaves the stored page as it was.
+  if (View_ == nullptr || IOInterface_->IOMode() != iomMemory) return false;
+  const uint8_t* page = Page();
+  if (View_ == nullptr || page != View_) return false;
+  const int32_t len = Tree_->Format().CheckedLength(Key, "TNode.InsertKeyInPlace");
+  const int32_t used = Used();
+  PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
+  if (used + len + NodeHeaderSize + SlotSize_ >= PageSize_) return false;
+  const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
+  uint8_t* e = View_ + NodeHeaderSize;
+  std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
+  std::memcpy(e + Pos, Key, static_cast<size_t>(len));
+  ix::StoreU32(View_ + ndUsed, static_cast<uint32_t>(used + len));
+  PositionsValid_ = false;
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  // The change is this node's own: its view stays, with the positions.
+  Seen_ = *Changes_;
+  if (at < 0) return true;
+  const auto it = Positions_.insert(Positions_.begin() + at, Pos);
+  for (auto next = it + 1; next != Positions_.end(); ++next) *next += len;
+  PositionsValid_ = true;
+  if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+    notes->Offsets = Positions_;
+    notes->Valid = true;
+  }
+  return true;
 }
 
 int32_t TNode::EntryIndexAt(int32_t Pos, int32_t Used) const {

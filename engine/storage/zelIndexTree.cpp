@@ -603,7 +603,7 @@ int32_t TBTree::InsertKey() {
   TNode& leaf = Leaf();
   const int32_t pos = std::min(InsertPos_, leaf.Used());
   StoreU32(SearchKey_.data() + keCount, 0);
-  leaf.InsertKey(pos, SearchKey_.data());
+  if (!leaf.InsertKeyInPlace(pos, SearchKey_.data())) leaf.InsertKey(pos, SearchKey_.data());
   std::memcpy(RestoreKey_.data(), SearchKey_.data(), ix::LoadU16(SearchKey_.data()));
   Positions_.back() = pos;
   FixUpLeafChange(false);

@@ -100,6 +100,10 @@ class TNode : public plat::TObject {
 
   int32_t FindKeyByPosition(TKeySearchType Type, int32_t Pos) const;
   void InsertKey(int32_t Pos, const uint8_t* Key);
+  // InsertKey straight into a memory store's block read in place, marked
+  // written; false (nothing done) when the page is not such a block or
+  // would have to split.
+  bool InsertKeyInPlace(int32_t Pos, const uint8_t* Key);
   void DeleteKey(int32_t Pos);
   void UpdateKey(int32_t Pos, const uint8_t* Key);
   // Copies the entry at Pos into Key (MaximumKeySize bytes of room).

@@ -77,8 +77,12 @@ TMemoryIOInterface::TMemoryIOInterface() {
 }
 
 TMemoryIOInterface::TBlock* TMemoryIOInterface::Find(uint32_t Addr) {
-  auto it = Blocks_.find(Addr);
-  return it == Blocks_.end() ? nullptr : &it->second;
+  const uint32_t page = Addr >> SlotBits;
+  if (page < FirstPage_ || page - FirstPage_ >= Pages_.size()) return nullptr;
+  TSlotPage* slots = Pages_[page - FirstPage_].get();
+  if (slots == nullptr) return nullptr;
+  TBlock& block = slots->Slots[Addr & (SlotsPerPage - 1)];
+  return block.Data != nullptr ? &block : nullptr;
 }
 
 void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char* Context,
@@ -89,12 +93,13 @@ void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char
 
 void TMemoryIOInterface::Changed(TBlock& Block) {
   ++*Changes_;
-  Block.Notes.Valid = false;
+  if (Block.Notes != nullptr) Block.Notes->Valid = false;
 }
 
 void TMemoryIOInterface::Empty(bool) {
   ++*Changes_;
-  Blocks_.clear();
+  Pages_.clear();
+  Count_ = 0;
 }
 
 uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
@@ -109,18 +114,39 @@ uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
   // inside it.
   const int32_t capacity =
       std::max<int32_t>(Size, static_cast<int32_t>(std::min<uint32_t>(BlockSize_, INT32_MAX)));
-  TBlock block;
-  block.Data = std::make_unique<uint8_t[]>(static_cast<size_t>(capacity > 0 ? capacity : 1));
+  const uint32_t addr = NextAddress_;
+  const uint32_t page = addr >> SlotBits;
+  if (Pages_.empty()) FirstPage_ = page;
+  const size_t index = page - FirstPage_;
+  if (index >= Pages_.size()) Pages_.resize(index + 1);
+  if (Pages_[index] == nullptr) Pages_[index] = std::make_unique<TSlotPage>();
+  TBlock& block = Pages_[index]->Slots[addr & (SlotsPerPage - 1)];
+  block.Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity > 0 ? capacity : 1));
   block.Size = capacity;
   if (Size > 0) std::memcpy(block.Data.get(), Buf, static_cast<size_t>(Size));
-  const uint32_t addr = NextAddress_++;
-  Blocks_.emplace(addr, std::move(block));
+  if (capacity > Size) std::memset(block.Data.get() + Size, 0, static_cast<size_t>(capacity - Size));
+  ++Pages_[index]->Live;
+  ++Count_;
+  ++NextAddress_;
   return addr;
 }
 
 void TMemoryIOInterface::ReleaseBlock(uint32_t Addr, int32_t) {
   ++*Changes_;
-  Blocks_.erase(Addr);
+  TBlock* block = Find(Addr);
+  if (block == nullptr) return;
+  *block = TBlock();
+  --Count_;
+  const size_t index = (Addr >> SlotBits) - FirstPage_;
+  if (--Pages_[index]->Live != 0) return;
+  Pages_[index].reset();
+  // Emptied pages at either end leave the table, so that a store used as a
+  // queue does not keep a slot for every number it ever gave.
+  while (!Pages_.empty() && Pages_.front() == nullptr) {
+    Pages_.pop_front();
+    ++FirstPage_;
+  }
+  while (!Pages_.empty() && Pages_.back() == nullptr) Pages_.pop_back();
 }
 
 void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf) {
@@ -142,7 +168,9 @@ void TMemoryIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void
 
 TPageNotes* TMemoryIOInterface::BlockNotes(uint32_t Addr) {
   TBlock* block = Find(Addr);
-  return block != nullptr ? &block->Notes : nullptr;
+  if (block == nullptr) return nullptr;
+  if (block->Notes == nullptr) block->Notes = std::make_unique<TPageNotes>();
+  return block->Notes.get();
 }
 
 uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
@@ -150,7 +178,8 @@ uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNote
   TBlock* block = Find(Addr);
   // The plain read reports what is wrong.
   if (block == nullptr || Size < 0 || Size > block->Size) return nullptr;
-  Notes = &block->Notes;
+  if (block->Notes == nullptr) block->Notes = std::make_unique<TPageNotes>();
+  Notes = block->Notes.get();
   Changes = Changes_;
   return block->Data.get();
 }
@@ -172,8 +201,9 @@ void TMemoryIOInterface::ReadBlock(uint32_t Addr, int32_t Size, void* Buf) {
   if (block == nullptr) {
     if (DebugStrings_ != nullptr) {
       DebugStrings_->Add(plat::Format("Read page error - address %u not listed", {Addr}));
-      for (const auto& [address, listed] : Blocks_)
-        DebugStrings_->Add(plat::Format("Listed block %u", {address}));
+      std::vector<uint32_t> listed;
+      ListBlocks(listed);
+      for (uint32_t address : listed) DebugStrings_->Add(plat::Format("Listed block %u", {address}));
     }
     ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock",
                      "Read page error - block address not found", this);
@@ -210,8 +240,13 @@ void TMemoryIOInterface::ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf)
 
 void TMemoryIOInterface::ListBlocks(std::vector<uint32_t>& List) {
   List.clear();
-  List.reserve(Blocks_.size());
-  for (const auto& [address, block] : Blocks_) List.push_back(address);
+  List.reserve(static_cast<size_t>(Count_));
+  for (size_t k = 0; k < Pages_.size(); ++k) {
+    if (Pages_[k] == nullptr) continue;
+    const uint32_t first = (FirstPage_ + static_cast<uint32_t>(k)) << SlotBits;
+    for (uint32_t i = 0; i < SlotsPerPage; ++i)
+      if (Pages_[k]->Slots[i].Data != nullptr) List.push_back(first + i);
+  }
 }
 
 bool TMemoryIOInterface::CheckPageValid(uint32_t Addr) {
@@ -225,8 +260,21 @@ bool TMemoryIOInterface::CheckBlockAddressValid(uint32_t Addr) {
 uint32_t TMemoryIOInterface::GetNextMemoryBlockAddress(uint32_t Addr) {
   // Numbers grow with allocation, so the next number is the next block in
   // allocation order; this also holds when Addr itself was just released.
-  auto it = Blocks_.upper_bound(Addr);
-  return it == Blocks_.end() ? 0 : it->first;
+  for (uint64_t next = uint64_t{Addr} + 1; next < NextAddress_;) {
+    const uint32_t page = static_cast<uint32_t>(next >> SlotBits);
+    if (page < FirstPage_) {
+      next = uint64_t{FirstPage_} << SlotBits;
+      continue;
+    }
+    if (page - FirstPage_ >= Pages_.size()) break;
+    if (Pages_[page - FirstPage_] == nullptr) {
+      next = uint64_t{page + 1} << SlotBits;
+      continue;
+    }
+    if (Find(static_cast<uint32_t>(next)) != nullptr) return static_cast<uint32_t>(next);
+    ++next;
+  }
+  return 0;
 }
 
 }  // namespace zel

@@ -25,6 +25,7 @@
 //   8 ..  data; unused bytes are zero
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -207,8 +208,8 @@ class ZEL_API TDiskIOInterface : public TBaseIOInterface {
 };
 
 // Blocks in memory, for in-memory databases and query results. Invariant:
-// Blocks_ maps every live block number to a buffer of at least the size it
-// was allocated with (and at least BlockSize); numbers only grow.
+// every live block number has a slot in Pages_ with a buffer of at least the
+// size it was allocated with (and at least BlockSize); numbers only grow.
 class TMemoryIOInterface : public TBaseIOInterface {
  public:
   TMemoryIOInterface();
@@ -228,7 +229,7 @@ class TMemoryIOInterface : public TBaseIOInterface {
   uint32_t GetNextMemoryBlockAddress(uint32_t Addr) override;
   bool CheckBlockAddressValid(uint32_t Addr) override;
 
-  int32_t BlockCount() const { return static_cast<int32_t>(Blocks_.size()); }
+  int32_t BlockCount() const { return Count_; }
   // Blocks are read in place, as a page cache's pages are.
   TPageNotes* BlockNotes(uint32_t Addr) override;
   uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
@@ -238,9 +239,19 @@ class TMemoryIOInterface : public TBaseIOInterface {
 
  private:
   struct TBlock {
-    std::unique_ptr<uint8_t[]> Data;
+    std::unique_ptr<uint8_t[]> Data;  // null: no block at the address
     int32_t Size = 0;
-    TPageNotes Notes;
+    // Made when a reader first keeps notes on the block (index pages).
+    std::unique_ptr<TPageNotes> Notes;
+  };
+  // Addresses are handed out in order and never again, so a block is found
+  // by its number through a table of pages of slots; a page whose blocks
+  // were all released goes, so released numbers cost little.
+  static constexpr uint32_t SlotBits = 6;
+  static constexpr uint32_t SlotsPerPage = 1u << SlotBits;
+  struct TSlotPage {
+    TBlock Slots[SlotsPerPage];
+    uint32_t Live = 0;
   };
 
   TBlock* Find(uint32_t Addr);
@@ -249,7 +260,10 @@ class TMemoryIOInterface : public TBaseIOInterface {
   // The bytes of Block changed: what was worked out from them goes.
   void Changed(TBlock& Block);
 
-  std::map<uint32_t, TBlock> Blocks_;
+  // Pages_[k] holds the addresses (FirstPage_ + k) << SlotBits onwards.
+  std::deque<std::unique_ptr<TSlotPage>> Pages_;
+  uint32_t FirstPage_ = 0;
+  int32_t Count_ = 0;
   // Moves with every change of a block's bytes or of the blocks there are:
   // what a node reading a block in place and a cursor stepping on check.
   std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);

@@ -641,6 +641,88 @@ TEST_P(DatabaseSuite, ABrowsingCursorSeesAnotherCursorsChangesAtOnce) {
   EXPECT_EQ(backwards, 39);
 }
 
+TEST_P(DatabaseSuite, StepsNumberRecordsOverManyPagesBothWaysAroundChangesAndFilters) {
+  // Inside a transaction the file's table stays locked, so its steps go on
+  // from where the last one stood, as a memory table's do.
+  TZelTable& a = NewTable("Rows");
+  a.FieldDefs().Add("N", plat::ftInteger);
+  a.FieldDefs().Add("Text", plat::ftString, 40);
+  a.IndexDefs().Add("ixN", "N", {plat::ixUnique});
+  a.CreateTable();
+  if (Disk()) Db->StartTransaction();
+  a.Open();
+  const int32_t count = 1500;
+  for (int32_t n = count; n >= 1; --n)
+    a.AppendRecord({plat::Variant(2 * n), plat::Variant("row " + std::to_string(n))});
+  // Every row's number follows from its key: N = 2 * RecNo (+ Shift rows
+  // ahead of it).
+  const auto expectNumbered = [&](int32_t Shift) {
+    EXPECT_EQ(a.RecNo(), a.FieldByName("N")->AsInteger() / 2 + Shift) << a.FieldByName("N")->AsInteger();
+  };
+  int32_t seen = 0;
+  for (a.First(); !a.Eof(); a.Next()) {
+    ++seen;
+    if (a.RecNo() != seen || a.FieldByName("N")->AsInteger() != 2 * seen) break;
+  }
+  EXPECT_EQ(seen, count);
+  EXPECT_TRUE(a.Eof());
+  for (a.Last(); !a.Bof(); a.Prior()) {
+    if (a.RecNo() != seen || a.FieldByName("N")->AsInteger() != 2 * seen) break;
+    --seen;
+  }
+  EXPECT_EQ(seen, 0);
+
+  // Another cursor puts a row ahead of this one's: the next steps count it.
+  TZelTable& b = NewTable("Rows");
+  b.Open();
+  a.SetRecNo(700);
+  for (int i = 0; i < 10; ++i) a.Next();
+  expectNumbered(0);
+  b.AppendRecord({plat::Variant(1), plat::Variant("first")});
+  for (int i = 0; i < 10; ++i) {
+    a.Next();
+    expectNumbered(1);
+  }
+  for (int i = 0; i < 30; ++i) {
+    a.Prior();
+    expectNumbered(1);
+  }
+  // A row put right after this cursor's, on the page it stands on, is the
+  // next one; the one after it is numbered past it.
+  const int32_t here = a.FieldByName("N")->AsInteger();
+  b.AppendRecord({plat::Variant(here + 1), plat::Variant("between")});
+  a.Next();
+  EXPECT_EQ(a.FieldByName("N")->AsInteger(), here + 1);
+  EXPECT_EQ(a.RecNo(), here / 2 + 2);
+  a.Next();
+  expectNumbered(2);
+  a.Prior();
+  a.Prior();
+  expectNumbered(1);
+  // A filter numbers its own rows; without it the steps number the index's.
+  a.SetFilter("N > 2000");
+  a.SetFiltered(true);
+  a.First();
+  EXPECT_EQ(a.RecNo(), 1);
+  for (int i = 0; i < 5; ++i) a.Next();
+  EXPECT_EQ(a.RecNo(), 6);
+  a.SetFiltered(false);
+  const auto expectNumberedAroundTheInserts = [&] {
+    expectNumbered(a.FieldByName("N")->AsInteger() > here ? 2 : 1);
+  };
+  for (int i = 0; i < 5; ++i) {
+    a.Next();
+    expectNumberedAroundTheInserts();
+  }
+  a.Prior();
+  expectNumberedAroundTheInserts();
+  if (Disk()) Db->Commit();
+  a.Next();
+  expectNumberedAroundTheInserts();
+  b.Close();
+  a.Close();
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, DatabaseSuite, ::testing::Values(false, true),
                          datasettest::MemoryOrDiskName);
 

@@ -538,6 +538,26 @@ TEST_F(QueryData, OpenBrowsesASelectAndRefusesWhatGivesNoRows) {
   Q.Close();
 }
 
+TEST_F(QueryData, AFillStoppedByTheGroupLimitLeavesTheResultToBeFilledAgain) {
+  Q.SQL().SetText("SELECT dept, COUNT(*) FROM emp GROUP BY dept");
+  Q.SetMaxRecords(2);
+  try {
+    Q.Open();
+    ADD_FAILURE() << "three groups opened under a limit of two";
+  } catch (const EZelDatabaseError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0x25AD) << e.what();
+  }
+  EXPECT_FALSE(Q.Active());
+  Q.SetMaxRecords(0);
+  Q.Open();
+  EXPECT_EQ(Browse(Q), "null,1;1,1;2,2");
+  std::string backwards;
+  for (Q.Last(); !Q.Bof(); Q.Prior()) backwards += Q.Fields().Fields(1)->AsString();
+  EXPECT_EQ(backwards, "211");
+  EXPECT_EQ(Q.RecordCount(), 3);
+  Q.Close();
+}
+
 TEST_F(QueryData, AFreedQueryTakesItsResultTableAlong) {
   {
     TZelQuery q;

@@ -85,6 +85,75 @@ TEST(MemoryIOInterface, AddressesAreSmallNonZeroAndInAllocationOrder) {
   EXPECT_GT(store.AllocateNewAddress(32, block.data()), addrs.back());
 }
 
+TEST(MemoryIOInterface, ManyBlocksReleasedInPatternsStayFoundListedAndScanned) {
+  // Enough blocks for many slot pages; releases empty whole pages at the
+  // front, at the back and in the middle, and thin others out.
+  TMemoryIOInterface store;
+  store.SetBlockSize(8);
+  std::vector<uint32_t> live;
+  const auto add = [&](uint32_t Tag) {
+    uint8_t block[8] = {};
+    std::memcpy(block, &Tag, sizeof Tag);
+    live.push_back(store.AllocateNewAddress(8, block));
+  };
+  const auto release = [&](auto&& Pick) {
+    std::vector<uint32_t> kept;
+    for (size_t i = 0; i < live.size(); ++i) {
+      if (Pick(i))
+        store.ReleaseBlock(live[i], 8);
+      else
+        kept.push_back(live[i]);
+    }
+    live = kept;
+  };
+  const auto expectStore = [&](const char* Step) {
+    SCOPED_TRACE(Step);
+    EXPECT_EQ(store.BlockCount(), static_cast<int32_t>(live.size()));
+    std::vector<uint32_t> listed;
+    store.ListBlocks(listed);
+    EXPECT_EQ(listed, live);
+    std::vector<uint32_t> scanned;
+    for (uint32_t a = store.GetNextMemoryBlockAddress(0); a != 0; a = store.GetNextMemoryBlockAddress(a))
+      scanned.push_back(a);
+    EXPECT_EQ(scanned, live);
+    for (uint32_t a : live) {
+      uint8_t out[8];
+      store.ReadBlock(a, 8, out);
+      uint32_t tag = 0;
+      std::memcpy(&tag, out, sizeof tag);
+      EXPECT_EQ(tag, a * 3u) << a;
+    }
+  };
+  const uint32_t first = store.AllocateNewAddress(8, std::vector<uint8_t>(8).data());
+  store.ReleaseBlock(first, 8);
+  for (uint32_t i = 0; i < 1000; ++i) add((first + 1 + i) * 3u);
+  expectStore("filled");
+  release([](size_t i) { return i < 300; });
+  expectStore("front released");
+  release([&](size_t i) { return i + 200 >= live.size(); });
+  expectStore("back released");
+  release([](size_t i) { return i >= 100 && i < 300; });
+  expectStore("middle released");
+  release([](size_t i) { return i % 7 != 0; });
+  expectStore("thinned");
+  const uint32_t gone = live.front() + 1;
+  EXPECT_FALSE(store.CheckBlockAddressValid(gone));
+  std::vector<uint8_t> out(8);
+  ExpectError(0x2185, "block address not found", [&] { store.ReadBlock(gone, 8, out.data()); });
+  const uint32_t next = store.AllocateNewAddress(8, std::vector<uint8_t>(8).data());
+  EXPECT_EQ(next, first + 1001) << "numbers go on where they were";
+  release([](size_t) { return true; });
+  store.ReleaseBlock(next, 8);
+  expectStore("all released");
+  add((next + 1) * 3u);
+  expectStore("refilled");
+  store.Empty(true);
+  live.clear();
+  expectStore("emptied");
+  add((next + 2) * 3u);
+  expectStore("after empty");
+}
+
 TEST(MemoryIOInterface, ReadsAndWritesAreChecked) {
   TMemoryIOInterface store;
   store.SetBlockSize(16);
