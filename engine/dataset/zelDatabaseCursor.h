@@ -409,6 +409,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The same for a field already looked up (one of this cursor's internal fields).
   plat::Variant DataSetGetFieldDataFromRecBufAsVariant(const uint8_t* RecBuf,
                                                        const TInternalFieldItem& Field) const;
+  // A String field's value as it stands in RecBuf (Text is empty for Null);
+  // false for a field of another type.
+  bool DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf, const TInternalFieldItem& Field,
+                                     std::string_view& Text, bool& IsNull) const;
   plat::Variant DataSetGetFieldDataAsVariant(int32_t FieldNo) const {
     return DataSetGetFieldDataFromRecBufAsVariant(RecBuf_.data(), FieldNo);
   }

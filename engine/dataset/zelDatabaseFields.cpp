@@ -115,9 +115,12 @@ plat::Variant TZelDataSet::DataSetGetFieldDataFromRecBufAsVariant(
   if (RecBuf[f->NullFlagOffset()] == 0) return plat::Variant::MakeNull();
   const uint8_t* p = RecBuf + f->DataOffset();
   switch (f->DataType()) {
-    case plat::ftString:
-      return plat::Variant(std::string_view(reinterpret_cast<const char*>(p),
-                                            static_cast<size_t>(InternalGetFieldLength(Field, RecBuf))));
+    case plat::ftString: {
+      std::string_view text;
+      bool isNull = false;
+      DataSetGetFieldTextFromRecBuf(RecBuf, Field, text, isNull);
+      return plat::Variant(text);
+    }
     case plat::ftWideString: {
       const int32_t bytes = InternalGetFieldLength(Field, RecBuf);
       std::u16string text(static_cast<size_t>(bytes / 2), u'\0');
@@ -152,6 +155,17 @@ plat::Variant TZelDataSet::DataSetGetFieldDataFromRecBufAsVariant(
     default:
       ZelDatabaseError(0x2710, "TZelDataSet.DataSetGetFieldDataAsVariant", f->FieldName(), this);
   }
+}
+
+bool TZelDataSet::DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf,
+                                                const TInternalFieldItem& Field,
+                                                std::string_view& Text, bool& IsNull) const {
+  if (Field.DataType() != plat::ftString) return false;
+  IsNull = RecBuf[Field.NullFlagOffset()] == 0;
+  Text = IsNull ? std::string_view()
+                : std::string_view(reinterpret_cast<const char*>(RecBuf + Field.DataOffset()),
+                                   static_cast<size_t>(InternalGetFieldLength(Field, RecBuf)));
+  return true;
 }
 
 void TZelDataSet::DataSetSetFieldDataToRecBufAsVariant(uint8_t* RecBuf, int32_t FieldNo,

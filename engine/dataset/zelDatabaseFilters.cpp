@@ -136,6 +136,12 @@ bool TZelExprDBDataProvider::IsFieldNull(int32_t FieldNo) {
   return CheckTable().GetIsFieldNullFromRecBuf(DataBuffer(), InternalFieldNo(FieldNo));
 }
 
+bool TZelExprDBDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) {
+  TZelDataSet& table = CheckTable();
+  const TInternalFieldItem& field = *table.GetInternalField(InternalFieldNo(FieldNo));
+  return table.DataSetGetFieldTextFromRecBuf(DataBuffer(), field, Text, IsNull);
+}
+
 void TZelExprDBDataProvider::GetDefaultRecordList(TCompoundList& List) {
   TCompoundList master;
   CheckTable().InternalPrepareMasterRecordList(master);

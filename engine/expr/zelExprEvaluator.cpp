@@ -241,6 +241,13 @@ bool TZelExprDataProvider::IsFieldNull(int32_t FieldNo) {
   return GetDataAsVariant(FieldNo).IsNull();
 }
 
+bool TZelExprDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) {
+  (void)FieldNo;
+  (void)Text;
+  (void)IsNull;
+  return false;
+}
+
 void TZelExprDataProvider::GetDefaultRecordList(TCompoundList& List) {
   (void)List;
 }
@@ -644,13 +651,22 @@ plat::Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node) {
   TZelExprNode* expr = Node->ExprNode();
   plat::Variant valueSlot;
   plat::Variant patternSlot;
-  const plat::Variant& value = Operand(Node->Left(), valueSlot);
+  // A text field that is not folded is matched in the record itself.
+  TExprEvaluatorNode* left = Node->Left();
+  std::string_view text;
+  bool isNull = false;
+  const bool inPlace =
+      left != nullptr && left->ExprNode()->Kind() == enkField &&
+      !left->ExprNode()->CaseInsensitiveMatch() &&
+      left->DataProvider()->GetFieldText(left->FieldRef()->FieldNo(), text, isNull);
+  const plat::Variant& value = inPlace ? valueSlot : Operand(left, valueSlot);
   const plat::Variant& pattern = Operand(Node->Right(), patternSlot);
-  if (IsUnknownOrNull(value) || IsUnknownOrNull(pattern)) return plat::Variant();
+  if ((inPlace ? isNull : IsUnknownOrNull(value)) || IsUnknownOrNull(pattern))
+    return plat::Variant();
   // Text is read in place; other values are converted.
   std::string valueText;
   std::string patternText;
-  std::string_view text = TextOf(value, valueText);
+  if (!inPlace) text = TextOf(value, valueText);
   const std::string_view mask = TextOf(pattern, patternText);
   const bool fold = expr->CaseInsensitiveMatch();
   if (fold) {
@@ -664,7 +680,8 @@ plat::Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node) {
     const plat::Variant& escapeValue = Operand(Node->Args()[0], escapeSlot);
     if (IsUnknownOrNull(escapeValue)) return plat::Variant();
     escapeText = escapeValue.AsString();
-    if (!escapeText.empty()) escape = std::string_view(escapeText).substr(0, CharLength(escapeText, 0));
+    if (!escapeText.empty())
+      escape = std::string_view(escapeText).substr(0, CharLength(escapeText, 0));
   }
   TZelLikePattern& like = Node->LikePattern();
   like.Assign(mask, escape, fold);

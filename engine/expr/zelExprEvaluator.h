@@ -78,6 +78,10 @@ class TZelExprDataProvider : public plat::TObject {
   virtual plat::Variant GetDataAsVariant(int32_t FieldNo);
   // The base asks GetDataAsVariant.
   virtual bool IsFieldNull(int32_t FieldNo);
+  // A text field's value read in place, valid until the provider moves:
+  // IsNull for a field without a value, else Text. False (the base) where
+  // the value is only given by GetDataAsVariant.
+  virtual bool GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull);
   // Fills List with the addresses of every candidate row; the base adds none.
   virtual void GetDefaultRecordList(TCompoundList& List);
   virtual void Open() {}

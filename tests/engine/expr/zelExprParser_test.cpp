@@ -436,7 +436,8 @@ TEST(ExprEvaluator, LikeWithEscapeMatchesTheEscapedCharacterItself) {
   };
   TZelLikePattern like;
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("'") + c.value + "' LIKE '" + c.pattern + "' ESCAPE '" + c.escape + "'");
+    SCOPED_TRACE(std::string("'") + c.value + "' LIKE '" + c.pattern + "' ESCAPE '" + c.escape +
+                 "'");
     like.Assign(c.pattern, c.escape, false);
     EXPECT_EQ(like.Matches(c.value), c.matches);
   }
