@@ -113,11 +113,11 @@ class TZelExprDataProvider : public plat::TObject {
   bool HasPassFilterEvent_ = false;
 };
 
-// A LIKE pattern taken apart once for the rows it is matched against. A pattern without "_" whose
-// literal text is whole characters is kept as the literal runs between its
-// "%"s, found by plain byte search: a run starting with a whole character
-// can only be found at a character boundary of the value. Other patterns
-// are matched character by character.
+// A LIKE pattern taken apart once for the rows it is matched against. A
+// pattern without "_" whose literal text is whole characters is kept as the
+// literal runs between its "%"s, found by plain byte search: a run starting
+// with a whole character can only be found at a character boundary of the
+// value. Other patterns are matched character by character.
 class TZelLikePattern {
  public:
   // Takes Pattern apart unless it is the one already held. Escape is the
