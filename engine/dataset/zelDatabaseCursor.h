@@ -397,6 +397,7 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool IsFieldBlob(int32_t FieldNo) const;
   bool GetIsFieldNullFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo) const;
   int32_t InternalGetFieldLength(int32_t FieldNo, const uint8_t* RecBuf) const;
+  int32_t InternalGetFieldLength(const TInternalFieldItem& Field, const uint8_t* RecBuf) const;
   bool DataSetGetFieldDataFromRecBuf(int32_t FieldNo, bool& IsNull, void* Data,
                                      const uint8_t* RecBuf) const;
   bool DataSetGetFieldData(int32_t FieldNo, bool& IsNull, void* Data) const {
@@ -407,6 +408,13 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void DataSetSetFieldData(int32_t FieldNo, int32_t Length, bool IsNull, const void* Data);
   plat::Variant DataSetGetFieldDataFromRecBufAsVariant(const uint8_t* RecBuf,
                                                        int32_t FieldNo) const;
+  // The same for a field already looked up (one of this cursor's internal fields).
+  plat::Variant DataSetGetFieldDataFromRecBufAsVariant(const uint8_t* RecBuf,
+                                                       const TInternalFieldItem& Field) const;
+  // A String field's value as it stands in RecBuf (Text is empty for Null);
+  // false for a field of another type.
+  bool DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf, const TInternalFieldItem& Field,
+                                     std::string_view& Text, bool& IsNull) const;
   plat::Variant DataSetGetFieldDataAsVariant(int32_t FieldNo) const {
     return DataSetGetFieldDataFromRecBufAsVariant(RecBuf_.data(), FieldNo);
   }

@@ -36,7 +36,12 @@ bool TZelDataSet::GetIsFieldNullFromRecBuf(const uint8_t* RecBuf, int32_t FieldN
 }
 
 int32_t TZelDataSet::InternalGetFieldLength(int32_t FieldNo, const uint8_t* RecBuf) const {
-  const TInternalFieldItem* f = GetInternalField(FieldNo);
+  return InternalGetFieldLength(*GetInternalField(FieldNo), RecBuf);
+}
+
+int32_t TZelDataSet::InternalGetFieldLength(const TInternalFieldItem& Field,
+                                            const uint8_t* RecBuf) const {
+  const TInternalFieldItem* f = &Field;
   const bool isNull = RecBuf[f->NullFlagOffset()] == 0;
   if (IsBlobFieldType(f->DataType()))
     return isNull ? 0 : static_cast<int32_t>(ix::LoadU32(RecBuf + f->DataOffset() + 4));
@@ -99,17 +104,25 @@ void TZelDataSet::DataSetSetFieldData(int32_t FieldNo, int32_t Length, bool IsNu
 
 plat::Variant TZelDataSet::DataSetGetFieldDataFromRecBufAsVariant(const uint8_t* RecBuf,
                                                                   int32_t FieldNo) const {
-  const TInternalFieldItem* f = GetInternalField(FieldNo);
+  return DataSetGetFieldDataFromRecBufAsVariant(RecBuf, *GetInternalField(FieldNo));
+}
+
+plat::Variant TZelDataSet::DataSetGetFieldDataFromRecBufAsVariant(
+    const uint8_t* RecBuf, const TInternalFieldItem& Field) const {
+  const TInternalFieldItem* f = &Field;
   if (IsBlobFieldType(f->DataType()))
     ZelDatabaseError(0x2710, "TZelDataSet.DataSetGetFieldDataAsVariant", f->FieldName(), this);
   if (RecBuf[f->NullFlagOffset()] == 0) return plat::Variant::MakeNull();
   const uint8_t* p = RecBuf + f->DataOffset();
   switch (f->DataType()) {
-    case plat::ftString:
-      return plat::Variant(std::string(reinterpret_cast<const char*>(p),
-                                       static_cast<size_t>(InternalGetFieldLength(FieldNo, RecBuf))));
+    case plat::ftString: {
+      std::string_view text;
+      bool isNull = false;
+      DataSetGetFieldTextFromRecBuf(RecBuf, Field, text, isNull);
+      return plat::Variant(text);
+    }
     case plat::ftWideString: {
-      const int32_t bytes = InternalGetFieldLength(FieldNo, RecBuf);
+      const int32_t bytes = InternalGetFieldLength(Field, RecBuf);
       std::u16string text(static_cast<size_t>(bytes / 2), u'\0');
       for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(ix::LoadU16(p + 2 * i));
       return plat::Variant(plat::WideToUtf8(text));
@@ -142,6 +155,17 @@ plat::Variant TZelDataSet::DataSetGetFieldDataFromRecBufAsVariant(const uint8_t*
     default:
       ZelDatabaseError(0x2710, "TZelDataSet.DataSetGetFieldDataAsVariant", f->FieldName(), this);
   }
+}
+
+bool TZelDataSet::DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf,
+                                                const TInternalFieldItem& Field,
+                                                std::string_view& Text, bool& IsNull) const {
+  if (Field.DataType() != plat::ftString) return false;
+  IsNull = RecBuf[Field.NullFlagOffset()] == 0;
+  Text = IsNull ? std::string_view()
+                : std::string_view(reinterpret_cast<const char*>(RecBuf + Field.DataOffset()),
+                                   static_cast<size_t>(InternalGetFieldLength(Field, RecBuf)));
+  return true;
 }
 
 void TZelDataSet::DataSetSetFieldDataToRecBufAsVariant(uint8_t* RecBuf, int32_t FieldNo,

@@ -118,7 +118,8 @@ const uint8_t* TZelExprDBDataProvider::DataBuffer() const {
 plat::Variant TZelExprDBDataProvider::GetDataAsVariant(int32_t FieldNo) {
   TZelDataSet& table = CheckTable();
   const int32_t fieldNo = InternalFieldNo(FieldNo);
-  const plat::TFieldType type = table.GetInternalField(fieldNo)->DataType();
+  const TInternalFieldItem& field = *table.GetInternalField(fieldNo);
+  const plat::TFieldType type = field.DataType();
   if (type == plat::ftMemo || type == plat::ftFmtMemo) {
     plat::TMemoryStream text;
     bool isNull = true;
@@ -128,11 +129,17 @@ plat::Variant TZelExprDBDataProvider::GetDataAsVariant(int32_t FieldNo) {
     return plat::Variant(std::string(static_cast<const char*>(text.Memory()),
                                      static_cast<size_t>(text.Size())));
   }
-  return table.DataSetGetFieldDataFromRecBufAsVariant(DataBuffer(), fieldNo);
+  return table.DataSetGetFieldDataFromRecBufAsVariant(DataBuffer(), field);
 }
 
 bool TZelExprDBDataProvider::IsFieldNull(int32_t FieldNo) {
   return CheckTable().GetIsFieldNullFromRecBuf(DataBuffer(), InternalFieldNo(FieldNo));
+}
+
+bool TZelExprDBDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) {
+  TZelDataSet& table = CheckTable();
+  const TInternalFieldItem& field = *table.GetInternalField(InternalFieldNo(FieldNo));
+  return table.DataSetGetFieldTextFromRecBuf(DataBuffer(), field, Text, IsNull);
 }
 
 void TZelExprDBDataProvider::GetDefaultRecordList(TCompoundList& List) {

@@ -56,6 +56,8 @@ std::size_t LetterPos(const std::string& s, char c) {
 
 bool TZelOpEvaluator::IsTrue(const plat::Variant& Value) {
   if (Value.IsEmpty() || Value.IsNull()) return false;
+  // What conditions give; anything else is compared with True.
+  if (Value.VarType() == plat::varBoolean) return Value.AsBoolean();
   return Value == plat::Variant(true);
 }
 
@@ -147,59 +149,69 @@ bool TZelOpEvaluator::EvaluateLogicalExprAsBoolean(TZelExprOperator Operator,
   return IsTrue(result);
 }
 
+namespace {
+
+// The comparison's truth, computed without building a value on the way.
+Truth RelopTruth(TZelExprOperator Operator, const plat::Variant& Left, const plat::Variant& Right,
+                 bool ExcludeRelopNulls) {
+  // An unknown operand leaves the comparison unknown; a Null one too when
+  // Nulls are excluded (otherwise Null orders first and equals Null).
+  if (Left.IsEmpty() || Right.IsEmpty()) return Truth::Unknown;
+  if (ExcludeRelopNulls && (Left.IsNull() || Right.IsNull())) return Truth::Unknown;
+  bool outcome = false;
+  if (Left.IsNull() && !Right.IsNull()) {
+    // Null orders before every value.
+    outcome = Operator == zeoNE || Operator == zeoLT || Operator == zeoLE;
+  } else {
+    switch (Operator) {
+      case zeoEQ:
+      case zeoNE:
+      case zeoGT:
+      case zeoLT:
+      case zeoGE:
+      case zeoLE:
+      case zeoLIKE: {
+        const plat::TVariantRelationship rel = plat::VarCompareValue(Left, Right);
+        const bool eq = rel == plat::vrEqual;
+        const bool lt = rel == plat::vrLessThan;
+        const bool gt = rel == plat::vrGreaterThan;
+        switch (Operator) {
+          case zeoEQ:
+          case zeoLIKE:
+            outcome = eq;
+            break;
+          case zeoNE:
+            outcome = !eq;
+            break;
+          case zeoGT:
+            outcome = gt;
+            break;
+          case zeoLT:
+            outcome = lt;
+            break;
+          case zeoGE:
+            outcome = gt || eq;
+            break;
+          default:
+            outcome = lt || eq;
+            break;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return outcome ? Truth::True : Truth::False;
+}
+
+}  // namespace
+
 void TZelOpEvaluator::EvaluateRelopExprAsVar(TZelExprOperator Operator, const plat::Variant& Left,
                                              const plat::Variant& Right, plat::Variant& Result,
                                              bool ExcludeRelopNulls) {
   Result = plat::Unassigned();
-  // An unknown operand leaves the comparison unknown; a Null one too when
-  // Nulls are excluded (otherwise Null orders first and equals Null).
-  if (Left.IsEmpty() || Right.IsEmpty()) return;
-  if (ExcludeRelopNulls && (Left.IsNull() || Right.IsNull())) return;
-  if (Left.IsNull() && !Right.IsNull()) {
-    // Null orders before every value.
-    Result = plat::Variant(Operator == zeoNE || Operator == zeoLT || Operator == zeoLE);
-    return;
-  }
-  bool outcome = false;
-  switch (Operator) {
-    case zeoEQ:
-    case zeoNE:
-    case zeoGT:
-    case zeoLT:
-    case zeoGE:
-    case zeoLE:
-    case zeoLIKE: {
-      const plat::TVariantRelationship rel = plat::VarCompareValue(Left, Right);
-      const bool eq = rel == plat::vrEqual;
-      const bool lt = rel == plat::vrLessThan;
-      const bool gt = rel == plat::vrGreaterThan;
-      switch (Operator) {
-        case zeoEQ:
-        case zeoLIKE:
-          outcome = eq;
-          break;
-        case zeoNE:
-          outcome = !eq;
-          break;
-        case zeoGT:
-          outcome = gt;
-          break;
-        case zeoLT:
-          outcome = lt;
-          break;
-        case zeoGE:
-          outcome = gt || eq;
-          break;
-        default:
-          outcome = lt || eq;
-          break;
-      }
-      break;
-    }
-    default:
-      break;
-  }
-  Result = plat::Variant(outcome);
+  Result = VariantOf(RelopTruth(Operator, Left, Right, ExcludeRelopNulls));
 }
 
 bool TZelOpEvaluator::EvaluateRelopExprAsBoolean(TZelExprOperator Operator,

@@ -8,6 +8,7 @@
 #include "engine/expr/zelParserUtils.h"
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonText.h"
+#include "platform/rtl/Collation.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Strings.h"
@@ -124,6 +125,13 @@ bool MatchWithEscape(std::string_view Value, std::string_view Pattern, std::stri
   return matched[chars.size()] != 0;
 }
 
+// Value's text: a text value in place, anything else converted into Store.
+std::string_view TextOf(const plat::Variant& Value, std::string& Store) {
+  if (const std::string* text = Value.StringRef()) return *text;
+  Store = Value.AsString();
+  return Store;
+}
+
 // The first Size bytes of Text, never ending inside a character.
 std::string CutAtCharacter(const std::string& Text, int32_t Size) {
   if (Size < 0 || static_cast<std::size_t>(Size) >= Text.size()) return Text;
@@ -149,6 +157,70 @@ int64_t ClampedInteger(const plat::Variant& Value) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// LIKE patterns
+
+void TZelLikePattern::Assign(std::string_view Pattern, std::string_view Escape, bool Fold) {
+  if (Assigned_ && Fold == Fold_ && Pattern == Source_ && Escape == Escape_) return;
+  Assigned_ = false;
+  Source_ = Pattern;
+  Escape_ = Escape;
+  Fold_ = Fold;
+  Pattern_ = Fold ? plat::AnsiUpperCase(Pattern) : std::string(Pattern);
+  Runs_.assign(1, std::string());
+  ByRuns_ = true;
+  // The characters as the character-by-character matchers cut them: without
+  // an escape strictly (a malformed sequence is one byte per character),
+  // with one as MatchWithEscape does.
+  const std::string_view pattern = Pattern_;
+  const auto charLength = [this, pattern](std::size_t Pos) -> std::size_t {
+    return Escape_.empty() ? plat::DecodeUtf8At(pattern, Pos).Length : CharLength(pattern, Pos);
+  };
+  for (std::size_t i = 0; i < pattern.size() && ByRuns_;) {
+    std::size_t length = charLength(i);
+    std::string_view c = pattern.substr(i, length);
+    bool literal = true;
+    if (!Escape_.empty() && c == Escape_ && i + length < pattern.size()) {
+      i += length;
+      length = charLength(i);
+      c = pattern.substr(i, length);
+    } else if (c == "%") {
+      if (!Runs_.back().empty() || Runs_.size() == 1) Runs_.emplace_back();
+      literal = false;
+    } else if (c == "_") {
+      ByRuns_ = false;
+    }
+    // A byte that starts no character of its own could be found inside one.
+    if (literal && length == 1 && static_cast<unsigned char>(c[0]) >= 0x80) ByRuns_ = false;
+    if (literal) Runs_.back() += c;
+    i += length;
+  }
+  if (!ByRuns_) Runs_.clear();
+  Assigned_ = true;
+}
+
+bool TZelLikePattern::Matches(std::string_view Value) const {
+  if (!ByRuns_)
+    return Escape_.empty() ? MatchPatternedStrings(Value, Pattern_)
+                           : MatchWithEscape(Value, Pattern_, Escape_);
+  if (Runs_.size() == 1) return Value == Runs_.front();
+  // The first run starts the value and the last one ends it (either may be
+  // empty); those between are found leftmost, in order, in what lies between.
+  const std::string_view first = Runs_.front();
+  const std::string_view last = Runs_.back();
+  if (Value.size() < first.size() + last.size() || !Value.starts_with(first) ||
+      !Value.ends_with(last))
+    return false;
+  const std::string_view middle = Value.substr(0, Value.size() - last.size());
+  std::size_t from = first.size();
+  for (std::size_t i = 1; i + 1 < Runs_.size(); ++i) {
+    const std::size_t at = middle.find(Runs_[i], from);
+    if (at == std::string_view::npos) return false;
+    from = at + Runs_[i].size();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
 // Providers
 
 int32_t TZelDataProviderBaseDBInterface::GetCurrentGeneratorValue(const std::string& Name) {
@@ -167,6 +239,13 @@ plat::Variant TZelExprDataProvider::GetDataAsVariant(int32_t FieldNo) {
 
 bool TZelExprDataProvider::IsFieldNull(int32_t FieldNo) {
   return GetDataAsVariant(FieldNo).IsNull();
+}
+
+bool TZelExprDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) {
+  (void)FieldNo;
+  (void)Text;
+  (void)IsNull;
+  return false;
 }
 
 void TZelExprDataProvider::GetDefaultRecordList(TCompoundList& List) {
@@ -244,11 +323,6 @@ TExprEvaluatorNode* TExprEvaluator::BuildNode(TZelExprNode* Node) {
   return node;
 }
 
-void TExprEvaluator::Reset() {
-  for (TExprEvaluatorNode* node = Nodes_; node != nullptr; node = node->Next())
-    node->SetNodeResult(plat::Null());
-}
-
 bool TExprEvaluator::Evaluate() {
   const plat::Variant value = EvaluateValueExpr();
   try {
@@ -281,53 +355,54 @@ plat::Variant TExprEvaluator::Compare(TZelExprOperator Operator, const plat::Var
   return result;
 }
 
+const plat::Variant& TExprEvaluator::Operand(TExprEvaluatorNode* Node, plat::Variant& Slot) {
+  if (Node != nullptr) {
+    const TZelExprNodeKind kind = Node->ExprNode()->Kind();
+    if (kind == enkConst || kind == enkParam) return Node->ExprNode()->Data();
+    Slot = EvaluateNode(Node);
+  }
+  return Slot;
+}
+
+plat::Variant TExprEvaluator::EvaluateField(TExprEvaluatorNode* Node) {
+  plat::Variant result = Node->DataProvider()->GetDataAsVariant(Node->FieldRef()->FieldNo());
+  const plat::TFieldType type = Node->FieldRef()->DataType();
+  if (Node->ExprNode()->CaseInsensitiveMatch() && !IsUnknownOrNull(result) &&
+      (type == plat::ftString || type == plat::ftWideString || type == plat::ftMemo ||
+       type == plat::ftFmtMemo))
+    result = plat::Variant(plat::AnsiUpperCase(result.AsString()));
+  return result;
+}
+
 plat::Variant TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node) {
   if (Node == nullptr) return plat::Variant();
   TZelExprNode* expr = Node->ExprNode();
-  plat::Variant result;
   switch (expr->Kind()) {
     case enkConst:
     case enkParam:
-      result = expr->Data();
-      break;
-    case enkField: {
-      result = Node->DataProvider()->GetDataAsVariant(Node->FieldRef()->FieldNo());
-      const plat::TFieldType type = Node->FieldRef()->DataType();
-      if (expr->CaseInsensitiveMatch() && !IsUnknownOrNull(result) &&
-          (type == plat::ftString || type == plat::ftWideString || type == plat::ftMemo ||
-           type == plat::ftFmtMemo))
-        result = plat::Variant(plat::AnsiUpperCase(result.AsString()));
-      break;
-    }
+      return expr->Data();
+    case enkField:
+      return EvaluateField(Node);
     case enkRelOperator:
-      result = EvaluateRelop(Node);
-      break;
+      return EvaluateRelop(Node);
     case enkLogicalOperator:
-      result = EvaluateLogical(Node);
-      break;
+      return EvaluateLogical(Node);
     case enkArithOperator:
-      result = EvaluateArith(Node);
-      break;
+      return EvaluateArith(Node);
     case enkFunc:
-      result = EvaluateFunction(Node);
-      break;
+      return EvaluateFunction(Node);
     case enkNonRelPredicate:
-      result = expr->Operator() == zeoLIKE ? EvaluateLike(Node) : EvaluateInPredicate(Node);
-      break;
+      return expr->Operator() == zeoLIKE ? EvaluateLike(Node) : EvaluateInPredicate(Node);
     case enkSubquery:
       if (expr->ParserToken()->CustomOrdinal() == zsqExists) {
         TCustomExprNodeDataProvider* rows = expr->ExprNodeDataProvider();
         PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
-        result = plat::Variant(rows->HasAnyRow());
-      } else {
-        result = EvaluateSubqueryValue(expr, "TExprEvaluator.EvaluateSubqueryValue");
+        return plat::Variant(rows->HasAnyRow());
       }
-      break;
+      return EvaluateSubqueryValue(expr, "TExprEvaluator.EvaluateSubqueryValue");
     default:
-      break;
+      return plat::Variant();
   }
-  Node->SetNodeResult(result);
-  return result;
 }
 
 plat::Variant TExprEvaluator::EvaluateLogical(TExprEvaluatorNode* Node) {
@@ -359,8 +434,10 @@ plat::Variant TExprEvaluator::EvaluateLogical(TExprEvaluatorNode* Node) {
 }
 
 plat::Variant TExprEvaluator::EvaluateArith(TExprEvaluatorNode* Node) {
-  const plat::Variant left = EvaluateNode(Node->Left());
-  const plat::Variant right = EvaluateNode(Node->Right());
+  plat::Variant leftSlot;
+  plat::Variant rightSlot;
+  const plat::Variant& left = Operand(Node->Left(), leftSlot);
+  const plat::Variant& right = Operand(Node->Right(), rightSlot);
   if (IsUnknownOrNull(left) || IsUnknownOrNull(right)) return plat::Variant();
   TZelExprNode* expr = Node->ExprNode();
   if (expr->Operator() == zeoDIV && right.AsFloat() == 0)
@@ -395,8 +472,10 @@ plat::Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node) {
     return EvaluateQuantified(rightExpr, op, left, false);
   }
   // Plain subqueries give their single value through EvaluateNode.
-  const plat::Variant left = EvaluateNode(Node->Left());
-  const plat::Variant right = EvaluateNode(Node->Right());
+  plat::Variant leftSlot;
+  plat::Variant rightSlot;
+  const plat::Variant& left = Operand(Node->Left(), leftSlot);
+  const plat::Variant& right = Operand(Node->Right(), rightSlot);
   if (leftExpr != nullptr && rightExpr != nullptr && ZelIsStringType(leftExpr->DataType()) &&
       ZelIsStringType(rightExpr->DataType()) && !IsUnknownOrNull(left) && !IsUnknownOrNull(right))
     return EvaluateStringRelop(expr, left, right);
@@ -570,28 +649,43 @@ plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
 
 plat::Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node) {
   TZelExprNode* expr = Node->ExprNode();
-  const plat::Variant value = EvaluateNode(Node->Left());
-  const plat::Variant pattern = EvaluateNode(Node->Right());
-  if (IsUnknownOrNull(value) || IsUnknownOrNull(pattern)) return plat::Variant();
-  std::string text = value.AsString();
-  std::string mask = pattern.AsString();
-  if (expr->CaseInsensitiveMatch()) {
-    text = plat::AnsiUpperCase(text);
-    mask = plat::AnsiUpperCase(mask);
+  plat::Variant valueSlot;
+  plat::Variant patternSlot;
+  // A text field that is not folded is matched in the record itself.
+  TExprEvaluatorNode* left = Node->Left();
+  std::string_view text;
+  bool isNull = false;
+  const bool inPlace =
+      left != nullptr && left->ExprNode()->Kind() == enkField &&
+      !left->ExprNode()->CaseInsensitiveMatch() &&
+      left->DataProvider()->GetFieldText(left->FieldRef()->FieldNo(), text, isNull);
+  const plat::Variant& value = inPlace ? valueSlot : Operand(left, valueSlot);
+  const plat::Variant& pattern = Operand(Node->Right(), patternSlot);
+  if ((inPlace ? isNull : IsUnknownOrNull(value)) || IsUnknownOrNull(pattern))
+    return plat::Variant();
+  // Text is read in place; other values are converted.
+  std::string valueText;
+  std::string patternText;
+  if (!inPlace) text = TextOf(value, valueText);
+  const std::string_view mask = TextOf(pattern, patternText);
+  const bool fold = expr->CaseInsensitiveMatch();
+  if (fold) {
+    valueText = plat::AnsiUpperCase(text);
+    text = valueText;
   }
-  bool matched = false;
+  std::string_view escape;
+  std::string escapeText;
   if (!Node->Args().empty()) {
-    const plat::Variant escape = EvaluateNode(Node->Args()[0]);
-    if (IsUnknownOrNull(escape)) return plat::Variant();
-    const std::string escapeText = escape.AsString();
-    matched =
-        escapeText.empty()
-            ? MatchPatternedStrings(text, mask)
-            : MatchWithEscape(text, mask,
-                              std::string_view(escapeText).substr(0, CharLength(escapeText, 0)));
-  } else {
-    matched = MatchPatternedStrings(text, mask);
+    plat::Variant escapeSlot;
+    const plat::Variant& escapeValue = Operand(Node->Args()[0], escapeSlot);
+    if (IsUnknownOrNull(escapeValue)) return plat::Variant();
+    escapeText = escapeValue.AsString();
+    if (!escapeText.empty())
+      escape = std::string_view(escapeText).substr(0, CharLength(escapeText, 0));
   }
+  TZelLikePattern& like = Node->LikePattern();
+  like.Assign(mask, escape, fold);
+  const bool matched = like.Matches(text);
   return plat::Variant(expr->ParserToken()->Token() == zstNotLike ? !matched : matched);
 }
 

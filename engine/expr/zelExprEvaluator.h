@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -77,6 +78,10 @@ class TZelExprDataProvider : public plat::TObject {
   virtual plat::Variant GetDataAsVariant(int32_t FieldNo);
   // The base asks GetDataAsVariant.
   virtual bool IsFieldNull(int32_t FieldNo);
+  // A text field's value read in place, valid until the provider moves:
+  // IsNull for a field without a value, else Text. False (the base) where
+  // the value is only given by GetDataAsVariant.
+  virtual bool GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull);
   // Fills List with the addresses of every candidate row; the base adds none.
   virtual void GetDefaultRecordList(TCompoundList& List);
   virtual void Open() {}
@@ -108,6 +113,31 @@ class TZelExprDataProvider : public plat::TObject {
   bool HasPassFilterEvent_ = false;
 };
 
+// A LIKE pattern taken apart once for the rows it is matched against. A
+// pattern without "_" whose literal text is whole characters is kept as the
+// literal runs between its "%"s, found by plain byte search: a run starting
+// with a whole character can only be found at a character boundary of the
+// value. Other patterns are matched character by character.
+class TZelLikePattern {
+ public:
+  // Takes Pattern apart unless it is the one already held. Escape is the
+  // escape character, empty for none; with Fold the pattern is upper-cased
+  // (the escape is not), for a value upper-cased alike.
+  void Assign(std::string_view Pattern, std::string_view Escape, bool Fold);
+  bool Matches(std::string_view Value) const;
+
+ private:
+  std::string Source_;  // Pattern as given
+  std::string Escape_;
+  bool Fold_ = false;
+  bool Assigned_ = false;
+  std::string Pattern_;  // as matched (folded with Fold_)
+  // Runs_ holds the literals between the "%"s, so their count is one more
+  // than the number of "%" groups; empty when matched character by character.
+  std::vector<std::string> Runs_;
+  bool ByRuns_ = false;
+};
+
 // One node of the evaluator's tree, standing for one expression node.
 class TExprEvaluatorNode : public plat::TObject {
  public:
@@ -123,8 +153,8 @@ class TExprEvaluatorNode : public plat::TObject {
   void SetExprNode(TZelExprNode* Value) { ExprNode_ = Value; }
   TInternalFieldItem* FieldRef() const { return FieldRef_; }
   void SetFieldRef(TInternalFieldItem* Value) { FieldRef_ = Value; }
-  const plat::Variant& NodeResult() const { return NodeResult_; }
-  void SetNodeResult(const plat::Variant& Value) { NodeResult_ = Value; }
+  // The pattern of a LIKE node, kept between rows.
+  TZelLikePattern& LikePattern() { return LikePattern_; }
   std::vector<TExprEvaluatorNode*>& Args() { return Args_; }
   TZelExprDataProvider* DataProvider() const { return DataProvider_; }
   void SetDataProvider(TZelExprDataProvider* Value) { DataProvider_ = Value; }
@@ -135,8 +165,8 @@ class TExprEvaluatorNode : public plat::TObject {
   TExprEvaluatorNode* Right_ = nullptr;
   TZelExprNode* ExprNode_ = nullptr;
   TInternalFieldItem* FieldRef_ = nullptr;
-  plat::Variant NodeResult_;
   std::vector<TExprEvaluatorNode*> Args_;
+  TZelLikePattern LikePattern_;
   TZelExprDataProvider* DataProvider_ = nullptr;
 };
 
@@ -172,8 +202,9 @@ class TExprEvaluator : public plat::TObject {
   bool Evaluate();
   // The value for the current row; unknown is the unassigned variant.
   plat::Variant EvaluateValueExpr();
-  // Forgets the results of the last row.
-  void Reset();
+  // Starts a row. No result outlives the row it was computed for, so there
+  // is nothing to forget.
+  void Reset() {}
   void Clear();
 
   TExprEvaluatorNode* Root() const { return Root_; }
@@ -187,6 +218,10 @@ class TExprEvaluator : public plat::TObject {
  private:
   TExprEvaluatorNode* BuildNode(TZelExprNode* Node);
   plat::Variant EvaluateNode(TExprEvaluatorNode* Node);
+  // The node's value: a constant or parameter is read in place, anything
+  // else is evaluated into Slot.
+  const plat::Variant& Operand(TExprEvaluatorNode* Node, plat::Variant& Slot);
+  plat::Variant EvaluateField(TExprEvaluatorNode* Node);
   plat::Variant EvaluateRelop(TExprEvaluatorNode* Node);
   plat::Variant EvaluateStringRelop(TZelExprNode* Node, const plat::Variant& Left,
                                     const plat::Variant& Right);

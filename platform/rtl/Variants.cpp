@@ -436,8 +436,14 @@ int CompareNumbers(const Variant& a, const Variant& b) {
   return Sign(RealOf(a) - RealOf(b));
 }
 
+bool IsWholeNumberType(TVarType t) {
+  return t == varSmallint || t == varInteger || t == varInt64;
+}
+
 int Compare(const Variant& a, const Variant& b) {
   TVarType ta = VA::Type(a), tb = VA::Type(b);
+  // The common case first: two integers of any width compare by value.
+  if (IsWholeNumberType(ta) && IsWholeNumberType(tb)) return Cmp(VA::Int(a), VA::Int(b));
   if ((ta & varArray) || (tb & varArray)) RaiseInvalidOp();
   if (ta == varNull || tb == varNull) return (tb == varNull) - (ta == varNull);
   if (ta == varEmpty && tb == varEmpty) return 0;
@@ -678,59 +684,14 @@ double Currency::ToDouble() const {
 
 // ---- Variant ----
 
-Variant::~Variant() = default;
-
-Variant::Variant(const Variant& other)
-    : vtype_(other.vtype_), i_(other.i_), d_(other.d_), s_(other.s_) {
-  if (other.arr_) arr_.reset(new VarArrayData(*other.arr_));
-}
-
-Variant::Variant(Variant&& other) noexcept
-    : vtype_(other.vtype_),
-      i_(other.i_),
-      d_(other.d_),
-      s_(std::move(other.s_)),
-      arr_(std::move(other.arr_)) {
-  other.vtype_ = varEmpty;
-  other.i_ = 0;
-  other.d_ = 0;
-}
-
-Variant& Variant::operator=(const Variant& other) {
-  if (this != &other) {
-    Variant copy(other);
-    *this = std::move(copy);
-  }
-  return *this;
-}
-
-Variant& Variant::operator=(Variant&& other) noexcept {
-  if (this != &other) {
-    vtype_ = other.vtype_;
-    i_ = other.i_;
-    d_ = other.d_;
-    s_ = std::move(other.s_);
-    arr_ = std::move(other.arr_);
-    other.vtype_ = varEmpty;
-    other.i_ = 0;
-    other.d_ = 0;
-    other.s_.clear();
-  }
-  return *this;
+void Variant::CopyArrayFrom(const Variant& other) {
+  arr_.reset(new VarArrayData(*other.arr_));
 }
 
 Variant::Variant(const char* value) : vtype_(varString), s_(value ? value : "") {}
 
 Variant Variant::FromDateTime(TDateTime value) noexcept {
   return VA::MakeReal(varDate, value);
-}
-
-Variant Variant::MakeNull() noexcept {
-  return VA::Make(varNull, 0);
-}
-
-TVarType Variant::VarType() const noexcept {
-  return vtype_;
 }
 
 int32_t Variant::AsInteger() const {

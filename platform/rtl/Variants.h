@@ -75,18 +75,57 @@ enum TVariantRelationship : uint8_t { vrEqual, vrLessThan, vrGreaterThan, vrNotE
 
 struct VarArrayData;
 // Frees array data where its type is complete, so the header need not be.
-struct VarArrayDataDeleter {
+struct PLAT_API VarArrayDataDeleter {
   void operator()(VarArrayData* data) const noexcept;
 };
 
 class PLAT_API Variant {
  public:
+  // Copies and moves are inline: every expression step and field read
+  // makes some, and only arrays need the out-of-line deep copy.
   Variant() noexcept = default;
-  ~Variant();
-  Variant(const Variant& other);
-  Variant(Variant&& other) noexcept;
-  Variant& operator=(const Variant& other);
-  Variant& operator=(Variant&& other) noexcept;
+  ~Variant() = default;
+  Variant(const Variant& other) : vtype_(other.vtype_), i_(other.i_), d_(other.d_), s_(other.s_) {
+    if (other.arr_) CopyArrayFrom(other);
+  }
+  Variant(Variant&& other) noexcept
+      : vtype_(other.vtype_),
+        i_(other.i_),
+        d_(other.d_),
+        s_(std::move(other.s_)),
+        arr_(std::move(other.arr_)) {
+    other.vtype_ = varEmpty;
+    other.i_ = 0;
+    other.d_ = 0;
+  }
+  Variant& operator=(const Variant& other) {
+    if (this == &other) return *this;
+    if (other.arr_) {
+      // Copied aside first, so that a failed copy leaves this value as it was.
+      Variant copy(other);
+      return *this = std::move(copy);
+    }
+    s_ = other.s_;  // first: the one step that may fail; reuses this text's room
+    vtype_ = other.vtype_;
+    i_ = other.i_;
+    d_ = other.d_;
+    arr_.reset();
+    return *this;
+  }
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      vtype_ = other.vtype_;
+      i_ = other.i_;
+      d_ = other.d_;
+      s_ = std::move(other.s_);
+      arr_ = std::move(other.arr_);
+      other.vtype_ = varEmpty;
+      other.i_ = 0;
+      other.d_ = 0;
+      other.s_.clear();
+    }
+    return *this;
+  }
 
   Variant(bool value) noexcept : vtype_(varBoolean), i_(value ? 1 : 0) {}
   template <typename T>
@@ -123,9 +162,13 @@ class PLAT_API Variant {
   = delete;
 
   static Variant FromDateTime(TDateTime value) noexcept;
-  static Variant MakeNull() noexcept;
+  static Variant MakeNull() noexcept {
+    Variant v;
+    v.vtype_ = varNull;
+    return v;
+  }
 
-  TVarType VarType() const noexcept;
+  TVarType VarType() const noexcept { return vtype_; }
   bool IsEmpty() const noexcept { return vtype_ == varEmpty; }
   bool IsNull() const noexcept { return vtype_ == varNull; }
   bool IsArray() const noexcept { return arr_ != nullptr; }
@@ -146,7 +189,16 @@ class PLAT_API Variant {
   const Variant& Element(int32_t index) const { return (*this)[index]; }
   void SetElement(int32_t index, Variant value);
 
+  // The text of a String or OleStr value, read in place; nullptr for any
+  // other kind (AsString converts those).
+  const std::string* StringRef() const noexcept {
+    return vtype_ == varString || vtype_ == varOleStr ? &s_ : nullptr;
+  }
+
  private:
+  // Deep-copies other's array into this value.
+  void CopyArrayFrom(const Variant& other);
+
   friend struct VariantAccess;
   friend Variant VarArrayOf(std::vector<Variant> values);
   friend Variant VarArrayCreate(std::initializer_list<int32_t> bounds, TVarType elementType);

@@ -8,6 +8,7 @@
 
 #include "engine/expr/zelExprEvaluator.h"
 #include "engine/storage/zelCommonError.h"
+#include "engine/storage/zelCommonText.h"
 #include "platform/rtl/Exceptions.h"
 #include "tests/engine/expr/zelExprFixture.h"
 
@@ -380,6 +381,107 @@ TEST(ExprEvaluator, CaseInsensitiveMatchFoldsFieldsAndPatterns) {
     parsed.Parser.SetCaseInsensitiveMatch(true);
     ASSERT_TRUE(parsed.Parse(text, AllOptions()));
     EXPECT_TRUE(Selected(parsed).count(1));
+  }
+}
+
+// A pattern without "_" is matched by searching its literal runs; that must
+// agree with the character-by-character matcher on every value, malformed
+// UTF-8 included (a run must not be found inside a character).
+TEST(ExprEvaluator, LikeByLiteralRunsAgreesWithCharacterMatching) {
+  // "\xC3\xA9" is one character; a lone "\xC3" or "\xA9" is a malformed byte.
+  const std::vector<std::string> valueParts = {"a", "b", "\xC3\xA9", "\xC3", "\xA9"};
+  const std::vector<std::string> patternParts = {"a", "b", "%", "\xC3\xA9", "\xA9", "_"};
+  const auto texts = [](const std::vector<std::string>& Parts, size_t MaxLength) {
+    std::vector<std::string> out = {""};
+    for (size_t from = 0, length = 1; length <= MaxLength; ++length) {
+      const size_t to = out.size();
+      for (size_t i = from; i < to; ++i)
+        for (const std::string& part : Parts) out.push_back(out[i] + part);
+      from = to;
+    }
+    return out;
+  };
+  const std::vector<std::string> values = texts(valueParts, 4);
+  TZelLikePattern like;
+  for (const std::string& pattern : texts(patternParts, 4)) {
+    like.Assign(pattern, "", false);
+    for (const std::string& value : values)
+      ASSERT_EQ(like.Matches(value), MatchPatternedStrings(value, pattern))
+          << "'" << value << "' LIKE '" << pattern << "'";
+  }
+}
+
+TEST(ExprEvaluator, LikeWithEscapeMatchesTheEscapedCharacterItself) {
+  struct Case {
+    const char* value;
+    const char* pattern;
+    const char* escape;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"50%", "%0!%", "!", true},
+      {"50", "%0!%", "!", false},
+      {"a%b%c", "a!%%!%c", "!", true},
+      {"a%bc", "a!%%!%c", "!", false},
+      {"a_c", "a!_c", "!", true},
+      {"abc", "a!_c", "!", false},
+      {"a!", "a!", "!", true},         // an escape at the end stands for itself
+      {"a!!b", "a!!!!b", "!", true},   // an escaped escape
+      {"x%", "x%%", "%", true},        // "%" as the escape: "%%" is a literal "%"
+      {"xy", "x%%", "%", false},
+      {"ab", "a_", "!", true},         // "_" still matches one character
+      {"a\xC3\xA9", "a_", "!", true},
+      {"\xC3\xA9t\xC3\xA9", "%\xC3\xA9", "!", true},
+      {"t\xC3\xA9", "%\xA9", "!", false},  // a malformed byte is not part of a character
+  };
+  TZelLikePattern like;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("'") + c.value + "' LIKE '" + c.pattern + "' ESCAPE '" + c.escape +
+                 "'");
+    like.Assign(c.pattern, c.escape, false);
+    EXPECT_EQ(like.Matches(c.value), c.matches);
+  }
+}
+
+// The same node keeps its pattern between rows: a pattern that changes from
+// row to row (a field) or between runs (a parameter) is taken apart again.
+TEST(ExprEvaluator, LikePatternsThatChangeAreTakenApartAgain) {
+  const ConditionCase cases[] = {
+      {"name LIKE '%n%'", {1, 4}},
+      {"name LIKE '%nn'", {1}},
+      {"name LIKE 'A%a'", {4}},
+      {"name LIKE '%%'", {1, 2, 4}},
+      {"name LIKE name", {1, 2, 4}},
+      {"name LIKE dname", {}},
+      {"'%' || name LIKE '%' || name", {1, 2, 4}},
+      {"name LIKE '%' || name || '%'", {1, 2, 4}},
+      {"name LIKE 'A' || name", {}},
+      {"name LIKE NULL", {}},
+      {"name NOT LIKE NULL", {}},
+      {"name LIKE '%n%' ESCAPE NULL", {}},
+      {"id LIKE '%'", {1, 2, 3, 4}},
+      {"salary LIKE '2%'", {2}},
+  };
+  for (const ConditionCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    ParsedExpr parsed;
+    ASSERT_TRUE(parsed.Parse(c.text, AllOptions())) << parsed.Parser.GetErrorMsg();
+    EXPECT_EQ(Selected(parsed, c.excludeNulls), c.selected);
+  }
+  ParsedExpr parsed;
+  ASSERT_TRUE(parsed.Parse("name LIKE :p", AllOptions()));
+  JoinProvider provider;
+  TExprEvaluator evaluator;
+  evaluator.SetExcludeRelopNulls(true);
+  evaluator.Prepare(&provider, parsed.Parser.Root());
+  provider.MoveToRecord(reinterpret_cast<void*>(static_cast<intptr_t>(4)));
+  TZelExprNode* parameter = parsed.Parser.Root()->Right();
+  ASSERT_EQ(parameter->Kind(), enkParam);
+  for (const auto& [pattern, matches] :
+       std::vector<std::pair<std::string, bool>>{{"%nn%", true}, {"%nx%", false}, {"A%", true}}) {
+    SCOPED_TRACE(pattern);
+    parameter->SetData(Variant(pattern));
+    EXPECT_EQ(evaluator.Evaluate(), matches);
   }
 }
 

@@ -162,6 +162,39 @@ set
 3
 5
 
+# LIKE on a text column: runs anywhere, at either end; Null is unknown.
+SELECT id FROM emp WHERE name LIKE '%e%'
+set
+4
+5
+
+SELECT id FROM emp WHERE name NOT LIKE '%e%'
+set
+1
+2
+3
+
+SELECT id FROM emp WHERE name LIKE '%e' OR name LIKE 'B%b'
+set
+2
+4
+5
+
+SELECT id FROM emp WHERE name LIKE name AND name LIKE '_%'
+set
+1
+2
+3
+4
+5
+
+SELECT id FROM emp WHERE name LIKE '%!%%' ESCAPE '!'
+ordered
+
+SELECT id FROM emp WHERE name || '%' LIKE 'e%!%' ESCAPE '!'
+set
+5
+
 SELECT id FROM emp e WHERE EXISTS (SELECT dept_id FROM dept WHERE dept.dept_id = e.dept_id AND dname = 'Dev')
 set
 2
