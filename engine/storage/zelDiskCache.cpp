@@ -108,6 +108,7 @@ void TCacheMgr::Close() {
   Oldest_ = Newest_ = nullptr;
   EmptyBits_.clear();
   EmptyCount_ = 0;
+  DirtyCount_ = 0;
   EmptyWordHint_ = 0;
   InTransaction_ = false;
   PageSize_ = 0;
@@ -161,6 +162,7 @@ void TCacheMgr::SetEmptyBit(int32_t Slot, bool Empty) {
 
 void TCacheMgr::SetState(TCachePage* Page, TCachePageState State) {
   if ((Page->State_ == cpEmpty) != (State == cpEmpty)) SetEmptyBit(Page->Slot_, State == cpEmpty);
+  if ((Page->State_ == cpDirty) != (State == cpDirty)) DirtyCount_ += State == cpDirty ? 1 : -1;
   Page->State_ = State;
   if (State != cpClean) {
     UnlistClean(Page);
@@ -524,6 +526,15 @@ void TCacheMgr::RemoveAfterWrite(uint32_t Lower, uint32_t Upper) {
 }
 
 void TCacheMgr::ClearCache() {
+  ++*Changes_;
+  // The use list holds every page that is not empty: a cache that holds a
+  // few pages is cleared without a walk over all its slots.
+  for (TCachePage* page = Oldest_; page != nullptr;) {
+    TCachePage* newer = page->Newer_;
+    Empty(page);
+    page = newer;
+  }
+  if (EmptyCount_ == Count()) return;
   for (int32_t i = 0; i < Count(); ++i) Empty(Pages(i));
 }
 
@@ -543,6 +554,10 @@ void TCacheMgr::StartTransaction() {
 
 void TCacheMgr::EndTransaction() {
   const uint32_t span = LRUCounter_ - TransactionFrom_;
+  if (span == 0) {
+    InTransaction_ = false;
+    return;
+  }
   std::vector<TCachePage*> used;
   for (TCachePage* page = Oldest_; page != nullptr; page = page->Newer_)
     if (page->LRUFlag_ - TransactionFrom_ < span) used.push_back(page);
@@ -555,7 +570,7 @@ void TCacheMgr::EndTransaction() {
 
 void TCacheMgr::Commit() {
   if (!InTransaction_) ZelDatabaseError(0x2811, "TCachePage.Commit", "", this);
-  for (int32_t i = 0; i < Count(); ++i) {
+  for (int32_t i = 0; i < Count() && DirtyCount_ > 0; ++i) {
     TCachePage* page = Pages(i);
     if (page->State_ != cpDirty) continue;
     WriteIO_(page->Buffer(), page->PageOwner_, page->UpperAddress_, page->LowerAddress_,
@@ -571,7 +586,7 @@ void TCacheMgr::Commit() {
 
 void TCacheMgr::Rollback() {
   if (!InTransaction_) ZelDatabaseError(0x2811, "TCacheMgr.Rollback", "", this);
-  for (int32_t i = 0; i < Count(); ++i) {
+  for (int32_t i = 0; i < Count() && DirtyCount_ > 0; ++i) {
     TCachePage* page = Pages(i);
     if (page->State_ == cpDirty) Empty(page);
   }

@@ -139,6 +139,8 @@ class TCacheMgr : public THashCollection {
   uint32_t AddressMask() const { return AddressMask_; }
   uint32_t LRUCounter() const { return LRUCounter_; }
   bool InTransaction() const { return InTransaction_; }
+  // Whether the transaction has changed a page that commit would write.
+  bool HasDirtyPages() const { return DirtyCount_ > 0; }
   plat::TStrings* Log() const { return Log_; }
   int32_t Hits() const { return Hits_; }
   int32_t Misses() const { return Misses_; }
@@ -260,6 +262,8 @@ class TCacheMgr : public THashCollection {
   uint32_t TransactionFrom_ = 0;
   std::vector<uint64_t> EmptyBits_;
   int32_t EmptyCount_ = 0;
+  // Pages in cpDirty: commit and rollback skip the walk when there are none.
+  int32_t DirtyCount_ = 0;
   // No empty bit is set in the words before this one.
   size_t EmptyWordHint_ = 0;
   int32_t PageCount_ = 0;

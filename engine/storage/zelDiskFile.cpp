@@ -272,7 +272,8 @@ void TZelFile::ReleasePage(uint32_t Position, const void* Buf) {
 // ---------------------------------------------------------------- transactions
 
 void TZelFile::StartTransaction() {
-  ++ChangeStamp_;
+  // Starting changes nothing in the file: what was read under a lock still
+  // held stays current.
   if (TransactionActive_) ZelDatabaseError(0x2810, "TZelFile.StartTransaction", "", this);
   if (!CheckOpen()) ZelDatabaseError(0x2101, "TZelFile.StartTransaction", "", this);
   const int64_t size = File_->Size();

@@ -121,6 +121,11 @@ class TZelFile : public plat::TObject {
   // journal goes.
   void Commit(bool Durable = false);
   void Rollback();
+  // Whether the transaction holds a change that its commit would write.
+  bool HasPendingWrites() const {
+    return PageCache_->HasDirtyPages() || BlockCache_->Count() > 0 ||
+           TransactionCache_->HasDirtyPages();
+  }
   // Off only in the benchmark that measures what the journal costs.
   void SetJournalled(bool Value) { Journalled_ = Value; }
   // Moves on with every write, transaction boundary and recovery through
