@@ -185,6 +185,12 @@ int64_t TDiskMgr::GetFileSize() {
   return size;
 }
 
+int64_t TDiskMgr::FileSizeCovering(uint64_t End) {
+  const int64_t size = File_->SizeCovering(End);
+  if (size < 0) ZelDatabaseError(0x2185, "TDiskMgr.GetFileSize", "Unable to get file size", this);
+  return size;
+}
+
 // ---------------------------------------------------------------- headers
 
 void TDiskMgr::ReadHeader() {
