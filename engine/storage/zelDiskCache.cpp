@@ -205,7 +205,9 @@ void TCacheMgr::Unlist(TCachePage* Page) {
 
 void TCacheMgr::Touch(TCachePage* Page) {
   Page->LRUFlag_ = LRUCounter_++;
-  if (!Page->Listed_ || !InTransaction_) MoveToNewest(Page);
+  // Also inside a transaction: its end then finds the use list in order
+  // without a walk over every cached page.
+  MoveToNewest(Page);
 }
 
 void TCacheMgr::MoveToNewest(TCachePage* Page) {
@@ -548,24 +550,11 @@ void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
 }
 
 void TCacheMgr::StartTransaction() {
-  if (!InTransaction_) TransactionFrom_ = LRUCounter_;
   InTransaction_ = true;
 }
 
 void TCacheMgr::EndTransaction() {
-  const uint32_t span = LRUCounter_ - TransactionFrom_;
-  if (span == 0) {
-    InTransaction_ = false;
-    return;
-  }
-  std::vector<TCachePage*> used;
-  for (TCachePage* page = Oldest_; page != nullptr; page = page->Newer_)
-    if (page->LRUFlag_ - TransactionFrom_ < span) used.push_back(page);
-  std::sort(used.begin(), used.end(), [this](const TCachePage* A, const TCachePage* B) {
-    return A->LRUFlag_ - TransactionFrom_ < B->LRUFlag_ - TransactionFrom_;
-  });
   InTransaction_ = false;
-  for (TCachePage* page : used) MoveToNewest(page);
 }
 
 void TCacheMgr::Commit() {
