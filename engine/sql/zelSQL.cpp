@@ -287,6 +287,9 @@ void TZelQuery::InternalOpen() {
   SetMemory(true);
   ConnectDatabase(Context);
   const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
+  // The tables planning reads stay read-locked through the run and its
+  // transaction: neither locks them, nor reads their headers, again.
+  TTableReadHold hold(DataBase());
   if (KeepOrPrepare() && GetSQLStatementType() == zsSQLSelect && !Provider_->PreparePlan())
     RaiseSQLError(Context, Provider_->GetErrorsAsText());
   if (GetSQLStatementType() != zsSQLSelect) RaiseSQLError(Context, SzelSQLStatmentCannotbeOpened);

@@ -77,7 +77,15 @@ int32_t GetFieldCoreSize(plat::TFieldType Type, int32_t DataVersion) {
 // ---------------------------------------------------------------- TInternalFieldItem
 
 TInternalFieldItem::TInternalFieldItem(plat::TCollection* Collection)
-    : plat::TCollectionItem(Collection), FieldGeneratorID_(RandomGeneratorID()) {}
+    : plat::TCollectionItem(Collection) {}
+
+int32_t TInternalFieldItem::FieldGeneratorID() const {
+  if (!GeneratorIDDrawn_) {
+    FieldGeneratorID_ = RandomGeneratorID();
+    GeneratorIDDrawn_ = true;
+  }
+  return FieldGeneratorID_;
+}
 
 int32_t TInternalFieldItem::OwnerDataVersion() const {
   const auto* fields = dynamic_cast<const TInternalFields*>(Collection());
@@ -135,7 +143,7 @@ void TInternalFieldItem::Assign(const plat::TPersistent* Source) {
   SizeMarkerOffset_ = source->SizeMarkerOffset_;
   SourceField_ = source->SourceField_;
   Required_ = source->Required_;
-  FieldGeneratorID_ = source->FieldGeneratorID_;
+  SetFieldGeneratorID(source->FieldGeneratorID());
   PrivilegeFlags_ = source->PrivilegeFlags_;
   Hidden_ = source->Hidden_;
 }
@@ -173,9 +181,8 @@ TInternalFields::TInternalFields(plat::TCollectionItemClass ItemClass, plat::TPe
     : plat::TCollection(std::move(ItemClass), Owner) {}
 
 TInternalFieldItem* TInternalFields::Add() {
-  auto* item = static_cast<TInternalFieldItem*>(plat::TCollection::Add());
-  item->SetFieldGeneratorID(RandomGeneratorID());
-  return item;
+  // A new item draws its generator ID when first asked for it.
+  return static_cast<TInternalFieldItem*>(plat::TCollection::Add());
 }
 
 TInternalFieldItem* TInternalFields::GetIndex(int32_t Index) const {

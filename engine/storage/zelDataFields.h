@@ -87,8 +87,13 @@ class ZEL_API TInternalFieldItem : public plat::TCollectionItem {
   void SetFieldIndex(int32_t Value) { FieldIndex_ = Value; }
   bool Required() const { return Required_; }
   void SetRequired(bool Value) { Required_ = Value; }
-  int32_t FieldGeneratorID() const { return FieldGeneratorID_; }
-  void SetFieldGeneratorID(int32_t Value) { FieldGeneratorID_ = Value; }
+  // Drawn at random the first time it is asked for: most items are copies,
+  // which take their source's.
+  int32_t FieldGeneratorID() const;
+  void SetFieldGeneratorID(int32_t Value) {
+    FieldGeneratorID_ = Value;
+    GeneratorIDDrawn_ = true;
+  }
   int32_t PrivilegeFlags() const { return PrivilegeFlags_; }
   void SetPrivilegeFlags(int32_t Value) { PrivilegeFlags_ = Value; }
   bool Hidden() const { return Hidden_; }
@@ -130,7 +135,8 @@ class ZEL_API TInternalFieldItem : public plat::TCollectionItem {
   std::string SourceField_;
   int32_t FieldIndex_ = 0;
   bool Required_ = false;
-  int32_t FieldGeneratorID_ = 0;
+  mutable int32_t FieldGeneratorID_ = 0;
+  mutable bool GeneratorIDDrawn_ = false;
   int32_t PrivilegeFlags_ = 0;
   bool Hidden_ = false;
   TDataCompressionMode CompressionMode_ = dcNone;

@@ -185,6 +185,12 @@ int64_t TDiskMgr::GetFileSize() {
   return size;
 }
 
+int64_t TDiskMgr::FileSizeCovering(uint64_t End) {
+  const int64_t size = File_->SizeCovering(End);
+  if (size < 0) ZelDatabaseError(0x2185, "TDiskMgr.GetFileSize", "Unable to get file size", this);
+  return size;
+}
+
 // ---------------------------------------------------------------- headers
 
 void TDiskMgr::ReadHeader() {
@@ -349,8 +355,10 @@ void TDiskMgr::DiskCommit() {
   // lost when the locks go: it is written inside the transaction first.
   if (GlobalHdr_ && GlobalHdr_->Dirty() && File_->GetTransactionActive() && !ReadOnly_)
     WriteHeader();
-  // Nobody may read the tables while their pages reach the file.
-  if (LocksActive()) TableLockMgr_->UpgradeReadLocks();
+  // Nobody may read the tables while their pages reach the file. A
+  // transaction that changed nothing writes no page: its read locks simply
+  // go with the rest, and nobody is kept from reading meanwhile.
+  if (LocksActive() && File_->HasPendingWrites()) TableLockMgr_->UpgradeReadLocks();
   File_->Commit();
   ReleaseAllLocks();
 }

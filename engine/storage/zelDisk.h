@@ -110,6 +110,8 @@ class ZEL_API TDiskMgr : public plat::TObject {
 
   // The file's size, or its logical end during a transaction.
   int64_t GetFileSize();
+  // GetFileSize as last seen when that reaches End (see TZelFile::SizeCovering).
+  int64_t FileSizeCovering(uint64_t End);
   void CopyCurrentFile(const std::string& Name);
   static bool DoCopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
   // Bytes held by the page cache, 0 when closed.

@@ -108,6 +108,7 @@ void TCacheMgr::Close() {
   Oldest_ = Newest_ = nullptr;
   EmptyBits_.clear();
   EmptyCount_ = 0;
+  DirtyCount_ = 0;
   EmptyWordHint_ = 0;
   InTransaction_ = false;
   PageSize_ = 0;
@@ -161,6 +162,7 @@ void TCacheMgr::SetEmptyBit(int32_t Slot, bool Empty) {
 
 void TCacheMgr::SetState(TCachePage* Page, TCachePageState State) {
   if ((Page->State_ == cpEmpty) != (State == cpEmpty)) SetEmptyBit(Page->Slot_, State == cpEmpty);
+  if ((Page->State_ == cpDirty) != (State == cpDirty)) DirtyCount_ += State == cpDirty ? 1 : -1;
   Page->State_ = State;
   if (State != cpClean) {
     UnlistClean(Page);
@@ -203,7 +205,9 @@ void TCacheMgr::Unlist(TCachePage* Page) {
 
 void TCacheMgr::Touch(TCachePage* Page) {
   Page->LRUFlag_ = LRUCounter_++;
-  if (!Page->Listed_ || !InTransaction_) MoveToNewest(Page);
+  // Also inside a transaction: its end then finds the use list in order
+  // without a walk over every cached page.
+  MoveToNewest(Page);
 }
 
 void TCacheMgr::MoveToNewest(TCachePage* Page) {
@@ -524,6 +528,15 @@ void TCacheMgr::RemoveAfterWrite(uint32_t Lower, uint32_t Upper) {
 }
 
 void TCacheMgr::ClearCache() {
+  ++*Changes_;
+  // The use list holds every page that is not empty: a cache that holds a
+  // few pages is cleared without a walk over all its slots.
+  for (TCachePage* page = Oldest_; page != nullptr;) {
+    TCachePage* newer = page->Newer_;
+    Empty(page);
+    page = newer;
+  }
+  if (EmptyCount_ == Count()) return;
   for (int32_t i = 0; i < Count(); ++i) Empty(Pages(i));
 }
 
@@ -537,25 +550,16 @@ void TCacheMgr::ClearOwnedPages(uint32_t Owner) {
 }
 
 void TCacheMgr::StartTransaction() {
-  if (!InTransaction_) TransactionFrom_ = LRUCounter_;
   InTransaction_ = true;
 }
 
 void TCacheMgr::EndTransaction() {
-  const uint32_t span = LRUCounter_ - TransactionFrom_;
-  std::vector<TCachePage*> used;
-  for (TCachePage* page = Oldest_; page != nullptr; page = page->Newer_)
-    if (page->LRUFlag_ - TransactionFrom_ < span) used.push_back(page);
-  std::sort(used.begin(), used.end(), [this](const TCachePage* A, const TCachePage* B) {
-    return A->LRUFlag_ - TransactionFrom_ < B->LRUFlag_ - TransactionFrom_;
-  });
   InTransaction_ = false;
-  for (TCachePage* page : used) MoveToNewest(page);
 }
 
 void TCacheMgr::Commit() {
   if (!InTransaction_) ZelDatabaseError(0x2811, "TCachePage.Commit", "", this);
-  for (int32_t i = 0; i < Count(); ++i) {
+  for (int32_t i = 0; i < Count() && DirtyCount_ > 0; ++i) {
     TCachePage* page = Pages(i);
     if (page->State_ != cpDirty) continue;
     WriteIO_(page->Buffer(), page->PageOwner_, page->UpperAddress_, page->LowerAddress_,
@@ -571,7 +575,7 @@ void TCacheMgr::Commit() {
 
 void TCacheMgr::Rollback() {
   if (!InTransaction_) ZelDatabaseError(0x2811, "TCacheMgr.Rollback", "", this);
-  for (int32_t i = 0; i < Count(); ++i) {
+  for (int32_t i = 0; i < Count() && DirtyCount_ > 0; ++i) {
     TCachePage* page = Pages(i);
     if (page->State_ == cpDirty) Empty(page);
   }

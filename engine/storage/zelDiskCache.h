@@ -115,9 +115,8 @@ class TCachePage : public THashCollectionItem {
 //     under its (UpperAddress, LowerAddress); no two such pages share a key.
 //  3. Dirty pages exist only while InTransaction.
 //  4. The use list holds exactly the pages that are not cpEmpty, in the
-//     order of their LRUFlag outside a transaction (inside one, pages used
-//     in it may stand where they were); the empty bits are set exactly for
-//     the empty pages' slots.
+//     order of their LRUFlag; the empty bits are set exactly for the empty
+//     pages' slots.
 //  5. The clean lists hold exactly the cpClean pages, each in the list of
 //     its PageOwner.
 class TCacheMgr : public THashCollection {
@@ -139,6 +138,8 @@ class TCacheMgr : public THashCollection {
   uint32_t AddressMask() const { return AddressMask_; }
   uint32_t LRUCounter() const { return LRUCounter_; }
   bool InTransaction() const { return InTransaction_; }
+  // Whether the transaction has changed a page that commit would write.
+  bool HasDirtyPages() const { return DirtyCount_ > 0; }
   plat::TStrings* Log() const { return Log_; }
   int32_t Hits() const { return Hits_; }
   int32_t Misses() const { return Misses_; }
@@ -221,8 +222,8 @@ class TCacheMgr : public THashCollection {
   void Touch(TCachePage* Page);
   void MoveToNewest(TCachePage* Page);
   void Unlist(TCachePage* Page);
-  // Puts the pages used since the transaction started at the end of the use
-  // list, in order of use, and ends the transaction.
+  // Ends the transaction; the pages it used stand in the use list in order of
+  // use already.
   void EndTransaction();
   // The address table: open addressing with linear probing.
   static uint64_t TableKey(uint32_t Lower, uint32_t Upper) {
@@ -254,12 +255,10 @@ class TCacheMgr : public THashCollection {
   int32_t TableUsed_ = 0;
   TCachePage* Oldest_ = nullptr;
   TCachePage* Newest_ = nullptr;
-  // LRUCounter at the start of the transaction. Nothing is dropped inside a
-  // transaction, so pages used in it keep their place in the use list until
-  // it ends.
-  uint32_t TransactionFrom_ = 0;
   std::vector<uint64_t> EmptyBits_;
   int32_t EmptyCount_ = 0;
+  // Pages in cpDirty: commit and rollback skip the walk when there are none.
+  int32_t DirtyCount_ = 0;
   // No empty bit is set in the words before this one.
   size_t EmptyWordHint_ = 0;
   int32_t PageCount_ = 0;

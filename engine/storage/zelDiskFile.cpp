@@ -139,6 +139,7 @@ void TZelFile::CloseZelFile() {
 }
 
 void TZelFile::Shutdown(bool DropKeys) {
+  SeenSize_ = 0;
   PageCache_->Close();
   BlockCache_->Close();
   TransactionCache_->Close();
@@ -238,6 +239,13 @@ int64_t TZelFile::SeekZelEof() {
   return std::max<int64_t>(size, TransactionFileEnd_);
 }
 
+int64_t TZelFile::SizeCovering(uint64_t End) {
+  if (SeenSize_ != 0 && End <= SeenSize_) return static_cast<int64_t>(SeenSize_);
+  const int64_t size = SeekZelEof();
+  SeenSize_ = size < 0 ? 0 : static_cast<uint64_t>(size);
+  return size;
+}
+
 int32_t TZelFile::ReadThroughZelFile(void* Buf, uint32_t Position, int32_t Count) {
   CheckAccess(0, Position, Count, "TZelFile.ReadThroughZelFile");
   if (!TransactionActive_) {
@@ -272,10 +280,13 @@ void TZelFile::ReleasePage(uint32_t Position, const void* Buf) {
 // ---------------------------------------------------------------- transactions
 
 void TZelFile::StartTransaction() {
-  ++ChangeStamp_;
+  // Starting changes nothing in the file: what was read under a lock still
+  // held stays current.
   if (TransactionActive_) ZelDatabaseError(0x2810, "TZelFile.StartTransaction", "", this);
   if (!CheckOpen()) ZelDatabaseError(0x2101, "TZelFile.StartTransaction", "", this);
-  const int64_t size = File_->Size();
+  // A size seen since the last lock was taken will do: SeekZelEof asks the
+  // file again and appends after whichever end is further.
+  const int64_t size = SeenSize_ != 0 ? static_cast<int64_t>(SeenSize_) : File_->Size();
   if (size < 0)
     ZelDatabaseError(0x2102, "TZelFile.StartTransaction", "Unable to get file size", this);
   if (size > kMaxFileSize) ZelDatabaseError(0x2580, "TZelFile.StartTransaction", "", this);
@@ -316,6 +327,7 @@ void TZelFile::Commit(bool Durable) {
   } catch (...) {
     // The caches hold the commit's pages as written: they must not be
     // served when the file kept (or got back) the old ones.
+    SeenSize_ = 0;
     PageCache_->ClearCache();
     throw;
   }
@@ -327,6 +339,7 @@ void TZelFile::Commit(bool Durable) {
 void TZelFile::Rollback() {
   ++ChangeStamp_;
   if (!TransactionActive_) ZelDatabaseError(0x2811, "TZelFile.Rollback", "", this);
+  SeenSize_ = 0;
   std::exception_ptr failure;
   auto step = [&failure](auto&& Action) {
     try {
@@ -356,6 +369,7 @@ void TZelFile::Rollback() {
 
 void TZelFile::RecoverJournal() {
   ++ChangeStamp_;
+  SeenSize_ = 0;
   if (!CheckOpen() || FileName_.empty()) return;
   if (!TDiskJournal::Recover(*File_, JournalFileName(FileName_))) return;
   // Pages read before the dead commit began are its originals again; the

@@ -113,6 +113,11 @@ class TZelFile : public plat::TObject {
   // The file's size, or the logical end during a transaction; -1 when the
   // size cannot be read.
   int64_t SeekZelEof();
+  // SeekZelEof as last seen, when that reaches End; otherwise asked again.
+  // For range checks of addresses read under a lock: what was seen is
+  // forgotten whenever a lock is taken afresh, and when the file may have
+  // shrunk (rollback, a commit played back).
+  int64_t SizeCovering(uint64_t End);
   int64_t SeekZelPosition(int64_t Pos) { return Pos; }
 
   void StartTransaction();
@@ -121,6 +126,11 @@ class TZelFile : public plat::TObject {
   // journal goes.
   void Commit(bool Durable = false);
   void Rollback();
+  // Whether the transaction holds a change that its commit would write.
+  bool HasPendingWrites() const {
+    return PageCache_->HasDirtyPages() || BlockCache_->Count() > 0 ||
+           TransactionCache_->HasDirtyPages();
+  }
   // Off only in the benchmark that measures what the journal costs.
   void SetJournalled(bool Value) { Journalled_ = Value; }
   // Moves on with every write, transaction boundary and recovery through
@@ -171,6 +181,8 @@ class TZelFile : public plat::TObject {
   std::vector<uint8_t> XORKey_;
   std::vector<uint8_t> BlowKey_;
   uint32_t TransactionFileEnd_ = 0;
+  // What SizeCovering saw last; 0 when forgotten.
+  uint64_t SeenSize_ = 0;
   std::unique_ptr<TCacheMgr> PageCache_;
   std::unique_ptr<TCacheBlockMgr> BlockCache_;
   std::unique_ptr<TCacheMgr> TransactionCache_;

@@ -123,7 +123,7 @@ void TDiskIOInterface::CheckRange(uint32_t Addr, int32_t Size, const char* Conte
   if (Size < 0) ZelDatabaseError(0x2185, Context, "Invalid block size", this);
   const uint64_t end = uint64_t{Addr} + static_cast<uint64_t>(Size);
   if (Addr >= PageSize() && end <= KnownFileSize_) return;
-  KnownFileSize_ = static_cast<uint64_t>(std::max<int64_t>(DiskMgr_->GetFileSize(), 0));
+  KnownFileSize_ = static_cast<uint64_t>(std::max<int64_t>(DiskMgr_->FileSizeCovering(end), 0));
   if (Addr < PageSize() || end > KnownFileSize_)
     ZelDatabaseError(0x2103, Context,
                      "Block address " + std::to_string(Addr) + " lies outside the file", this);

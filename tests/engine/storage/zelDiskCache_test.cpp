@@ -124,6 +124,30 @@ TEST_F(CacheTest, EvictsTheLeastRecentlyUsedCleanPage) {
   EXPECT_FALSE(Cached(2));
 }
 
+TEST_F(CacheTest, PagesReadInATransactionCountAsRecentlyUsedAfterIt) {
+  for (const bool commit : {true, false}) {
+    SCOPED_TRACE(commit);
+    OpenCache(3);
+    for (uint32_t p = 0; p < 3; ++p) Read(p);
+    cache.StartTransaction();
+    Read(1);
+    Read(0);
+    if (commit) {
+      cache.Commit();
+    } else {
+      cache.Rollback();
+    }
+    Read(3);  // page 2 is the oldest now
+    EXPECT_FALSE(Cached(2));
+    EXPECT_TRUE(Cached(0));
+    EXPECT_TRUE(Cached(1));
+    Read(4);
+    EXPECT_FALSE(Cached(1));
+    EXPECT_TRUE(Cached(0));
+    cache.Close();
+  }
+}
+
 TEST_F(CacheTest, GrowsInsideATransactionAndKeepsItsSize) {
   OpenCache(4);
   cache.StartTransaction();

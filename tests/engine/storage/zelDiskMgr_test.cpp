@@ -273,6 +273,8 @@ TEST(DiskMgrTransactions, ATableWriteLockIsAReadLockPlusTheTransactionLock) {
   EXPECT_EQ(mgr->SetRecordLock(0x8000, 5), ltWrite);
   mgr->ReleaseRecordLock(0x8000);
   EXPECT_EQ(mgr->QueryRecordLockStatus(0x8000), ltWrite);
+  const std::vector<uint8_t> page(kPage, 0x5A);
+  mgr->WriteNewPages(5, afCached, 1, page.data(), 9);
 
   // Others may still read the table, but not write it.
   TSignal ready, stop;
@@ -300,6 +302,42 @@ TEST(DiskMgrTransactions, ATableWriteLockIsAReadLockPlusTheTransactionLock) {
   EXPECT_EQ(mgr->TransactionLockMgr()->GetLockCount(), 0);
   EXPECT_EQ(mgr->RecordLockMgr()->GetLockCount(), 0);
   EXPECT_EQ(CountLockedBytes(f.LckName, TableLockBase + 5 * TableLockRegion, TableLockRegion), 0);
+  mgr->Close();
+  EXPECT_TRUE(FileIsIntact(f.Name));
+}
+
+TEST(DiskMgrTransactions, ACommitThatWritesNothingNeitherWaitsForReadersNorKeepsALock) {
+  DiskFixture f;
+  auto mgr = f.Open();
+  mgr->DiskStartTransaction(false);
+  EXPECT_EQ(mgr->SetTableLock(5, ltWrite), ltRead);
+  EXPECT_EQ(mgr->SetTableLock(6, ltRead), ltRead);
+
+  TSignal ready, stop, written;
+  const int other = StartChild([&] {
+    auto mgr2 = f.Open();
+    mgr2->SetTableLock(5, ltRead);
+    ready.Send();
+    stop.Wait();
+    mgr2->ReleaseTableLock(5);
+    // Nothing of the committed transaction is left in the way of a writer.
+    for (const uint32_t table : {5u, 6u}) {
+      if (mgr2->SetTableLock(table, ltWrite) != ltWrite) return 1;
+      mgr2->ReleaseTableLock(table);
+    }
+    written.Send();
+    return 0;
+  });
+  ASSERT_TRUE(ready.Wait());
+  mgr->DiskCommit();  // no page to write: the reader is no obstacle
+  EXPECT_FALSE(mgr->IsTransactionActive());
+  EXPECT_EQ(mgr->TableLockMgr()->GetLockCount(), 0);
+  EXPECT_EQ(mgr->TransactionLockMgr()->GetLockCount(), 0);
+  stop.Send();
+  EXPECT_TRUE(written.Wait());
+  EXPECT_EQ(WaitChild(other), 0);
+  mgr->Close();
+  EXPECT_TRUE(FileIsIntact(f.Name));
 }
 
 TEST(DiskMgrTransactions, SkippingTheTransactionLockKeepsTheRequestedType) {

@@ -133,6 +133,24 @@ TEST(DiskIOInterface, EmptyFreesOnlyItsOwnStore) {
   }
 }
 
+TEST(DiskIOInterface, AnAddressARolledBackTransactionAppendedLiesOutsideTheFile) {
+  testsupport::TempDir dir;
+  const std::string name = dir.File("rollback.zel");
+  Db db(name);
+  db.mgr.DiskStartTransaction(false);
+  const auto data = Block(100, 3);
+  const uint32_t record = db.Store(iuRecords, 100, 1)->AllocateNewAddress(100, data.data());
+  std::vector<uint8_t> back(100);
+  db.Store(iuRecords, 100, 1)->ReadBlock(record, 100, back.data());
+  EXPECT_EQ(back, data);
+  db.mgr.DiskRollback();
+  // The size seen inside the transaction went with it.
+  ExpectError(0x2103, "outside the file",
+              [&] { db.Store(iuRecords, 100, 1)->ReadBlock(record, 100, back.data()); });
+  db.mgr.Close();
+  EXPECT_TRUE(testsupport::StoresAreIntact(name, {}));
+}
+
 TEST(DiskIOInterface, RunsAreUsedNewestFirstAndInOrder) {
   testsupport::TempDir dir;
   const std::string name = dir.File("runs.zel");
