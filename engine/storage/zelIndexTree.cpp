@@ -110,6 +110,7 @@ void TBTree::InvalidateInternalBuffers() {
   if (Scratch_) Scratch_->Invalidate();
   PathPrepared_ = false;
   DescentValidForInsert_ = false;
+  AppendStamp_ = 0;
 }
 
 // ---------------------------------------------------------------- pages
@@ -400,11 +401,13 @@ int32_t TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* 
   // stGT and stLE look for the first key above the search key, so that keys
   // equal on the compared fields are all passed.
   const bool upper = SearchType == stGT || SearchType == stLE;
-  int32_t r = InternalSearch(Optimized_, fieldCount, upper, true);
-  if (!Positioned_) return r != 0 ? r : 1;
   const bool plainKey = fieldCount == 0 && !upper &&
                         std::all_of(SearchMarkers_.begin(), SearchMarkers_.end(),
                                     [](TFieldComparisonValue m) { return m == fcDefault; });
+  // Rows added in key order each go after the last key: no descent then.
+  int32_t r = 1;
+  if (!(plainKey && SearchPastEnd())) r = InternalSearch(Optimized_, fieldCount, upper, true);
+  if (!Positioned_) return r != 0 ? r : 1;
   if (plainKey) {
     InsertPos_ = r > 0 ? Leaf().Used() : Positions_.back();
     DescentValidForInsert_ = true;
@@ -424,6 +427,35 @@ int32_t TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* 
       return 0;
   }
   return r;
+}
+
+bool TBTree::SearchPastEnd() {
+  const uint64_t stamp = AppendStamp_;
+  AppendStamp_ = 0;
+  if (stamp == 0 || !PathPrepared_ || IOInterface_->Changes() != stamp) return false;
+  const int32_t leafLevel = LeafLevel();
+  if (Levels_.empty() || static_cast<uint32_t>(Levels_.size()) != Depth() ||
+      Levels_[0]->Address() != Root())
+    return false;
+  for (int32_t level = 0; level < leafLevel; ++level) {
+    const TNode& node = *Levels_[static_cast<size_t>(level)];
+    const int32_t pos = Positions_[static_cast<size_t>(level)];
+    if (node.CheckNodeEmpty() || pos != node.LastPosition() ||
+        node.EntryAddress(pos) != Levels_[static_cast<size_t>(level) + 1]->Address())
+      return false;
+  }
+  TNode& leaf = Leaf();
+  if (leaf.CheckNodeEmpty() || leaf.GetNext() != 0 || !leaf.CheckIsLeaf()) return false;
+  const int32_t last = leaf.LastPosition();
+  if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(last)) <= 0) return false;
+  for (int32_t level = 0; level < leafLevel; ++level)
+    Levels_[static_cast<size_t>(level)]->SetCursor(Positions_[static_cast<size_t>(level)]);
+  leaf.SetCursor(last);
+  Positions_.back() = last;
+  PathStale_ = false;
+  Positioned_ = true;
+  InsertPos_ = leaf.Used();
+  return true;
 }
 
 bool TBTree::NextRecord() {
@@ -607,6 +639,7 @@ int32_t TBTree::InsertKey() {
   std::memcpy(RestoreKey_.data(), SearchKey_.data(), ix::LoadU16(SearchKey_.data()));
   Positions_.back() = pos;
   FixUpLeafChange(false);
+  AppendStamp_ = IOInterface_->Changes();
   return 0;
 }
 

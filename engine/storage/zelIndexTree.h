@@ -383,6 +383,11 @@ class ZEL_API TBTree : public plat::TObject {
                          bool ForceToKey);
   // The search key against the first entry of the leaf.
   int32_t CompareAt0(const TOptimizedSearchKey& Key, int32_t FieldCount) const;
+  // Puts the cursor on the last entry of the index, with the insert place
+  // after it, when the path of the last insert is still current, ends on the
+  // rightmost leaf and the search key lies above that leaf's last key; false
+  // (nothing done) otherwise.
+  bool SearchPastEnd();
   // Makes the cursor usable after a change: searches the key it was left on.
   void EnsurePath();
   // Moves the cursor one record on or back; false at the end of the index.
@@ -446,6 +451,11 @@ class ZEL_API TBTree : public plat::TObject {
   // insert can go at InsertPos_ of the leaf without a descent of its own.
   bool DescentValidForInsert_ = false;
   int32_t InsertPos_ = 0;
+  // The memory store's change count right after this tree's last insert
+  // (0: none to go by). While the store still says so, the path left by that
+  // insert is what the store holds, so a key above the last one of the
+  // index can go onto the same rightmost leaf without a descent.
+  uint64_t AppendStamp_ = 0;
   bool Locked_ = false;
   bool Open_ = false;
 };

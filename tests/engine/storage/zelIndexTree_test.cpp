@@ -285,6 +285,69 @@ TEST(BTree, AscendingInsertsSplitAndAllDeletesShrinkBack) {
   EXPECT_EQ(static_cast<TMemoryIOInterface&>(*s.store).BlockCount(), 1);
 }
 
+// Keys added in ascending order go onto the rightmost leaf without a
+// descent while nothing else changed the store. Its edges: a leaf and the
+// root splitting under the appends, a key equal to the last one (found, not
+// added), and a second tree changing the index between two appends.
+TEST(BTree, AppendsAtTheEndKeepTheTreeWhole) {
+  Layout l({{"I", plat::ftInteger}, {"P", plat::ftString, 101}}, false);
+  Storage s;
+  Tree a(l, *s.store, ikFixed, soANSI);
+  const auto record = [&](int32_t v) {
+    std::vector<uint8_t> rec = l.NewRecord(v);
+    l.SetInt(rec, 0, v);
+    l.SetString(rec, 1, "pad");
+    return rec;
+  };
+  const auto address = [](int32_t v) { return 0x1000u + static_cast<uint32_t>(v); };
+  std::set<int32_t> keys;
+  const auto append = [&](Tree& t, int32_t v) {
+    ASSERT_NE(t.Search(record(v), stEQ), 0) << v;
+    t.tree.SetKeyBufAddr(address(v));
+    ASSERT_EQ(t.tree.InsertKey(), 0) << v;
+    keys.insert(v);
+  };
+  const auto expectWhole = [&](Tree& t) {
+    const auto report = CheckTree(t, *s.store);
+    EXPECT_TRUE(report.Ok()) << report.Report();
+    EXPECT_EQ(report.Records, keys.size());
+    EXPECT_EQ(t.tree.GetRecordCount(true), static_cast<int32_t>(keys.size()));
+    ASSERT_TRUE(t.tree.SetCursorToEnd(true));
+    for (int32_t v : keys) {
+      EXPECT_EQ(t.tree.GetRecAddr(), address(v));
+      t.tree.NextRecord();
+    }
+  };
+
+  // 34 keys of 118 bytes fill a page: the 34th append splits the root leaf,
+  // and later ones split the rightmost leaf again and again until the root
+  // splits a second time.
+  for (int32_t v = 0; v < 34; ++v) append(a, v * 10);
+  EXPECT_EQ(a.depth, 2u);
+  for (int32_t v = 34; v < 1300; ++v) append(a, v * 10);
+  EXPECT_EQ(a.depth, 3u);
+  expectWhole(a);
+
+  // The last key again is a duplicate: found where it is, nothing added.
+  ASSERT_EQ(a.Search(record(12990), stEQ), 0);
+  EXPECT_EQ(a.tree.GetRecAddr(), address(12990));
+  EXPECT_EQ(a.tree.GetRecordNo(), 1300);
+  append(a, 13000);
+
+  // A second tree appends above the last key and adds one in the middle;
+  // the first tree's next appends must see both.
+  Tree b(l, *s.store, ikFixed, soANSI, a.root, a.depth);
+  append(b, 13010);
+  append(b, 5);
+  append(a, 13005);
+  append(a, 13020);
+  append(b, 13030);
+  append(a, 13040);
+  EXPECT_EQ(a.depth, b.depth);
+  expectWhole(a);
+  expectWhole(b);
+}
+
 TEST(BTreeNode, EntriesOfVaryingLength) {
   Layout l({{"S", plat::ftString, 41}}, false);
   Storage s;
