@@ -504,10 +504,6 @@ void TZelDataSet::WriteTableHeader() {
 // ---------------------------------------------------------------- navigation
 
 TIndexItem* TZelDataSet::CurrentIndex() const {
-  // Asked for at every step: the name as the index spells it is found
-  // without comparing by collation.
-  for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
-    if (IndexMgr_->Items(i)->IndexName() == IndexName_) return IndexMgr_->Items(i);
   TIndexItem* item = IndexMgr_->FindIndex(IndexName_);
   if (item == nullptr) ZelDatabaseErrorFmt(0x270D, "TZelDataSet.CurrentIndex", SzelIndexFmt, {IndexName_}, this);
   return item;

@@ -210,6 +210,7 @@ Truth RelopTruth(TZelExprOperator Operator, const plat::Variant& Left, const pla
 void TZelOpEvaluator::EvaluateRelopExprAsVar(TZelExprOperator Operator, const plat::Variant& Left,
                                              const plat::Variant& Right, plat::Variant& Result,
                                              bool ExcludeRelopNulls) {
+  // Unknown should the comparison raise.
   Result = plat::Unassigned();
   Result = VariantOf(RelopTruth(Operator, Left, Right, ExcludeRelopNulls));
 }

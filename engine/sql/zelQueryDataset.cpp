@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <optional>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
@@ -360,6 +359,14 @@ void TZelQueryDataset::FillColumns(TResultSetFields& Fields, bool SkipAggregates
   }
 }
 
+std::optional<TZelDataSet::TCursorLock> TZelQueryDataset::LockForFill() {
+  // A memory table is this process's alone: one lock over a fill spares every
+  // row a read and a write of the table header. A file's table (INSERT ...
+  // SELECT) is locked per row, as by any other writer.
+  if (!Memory()) return std::nullopt;
+  return std::optional<TCursorLock>(std::in_place, *this, true);
+}
+
 void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct) {
   PLAT_ASSERT(RowSource_ != nullptr, "The result row source is not assigned");
   ReopenForFill();
@@ -369,10 +376,7 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
   const int32_t columns = Fields.Count();
   int32_t count = 0;
   {
-    // A memory table is this process's alone: one lock over the fill spares
-    // every row a read and a write of the table header.
-    std::optional<TCursorLock> fill;
-    if (Memory()) fill.emplace(*this, true);
+    const std::optional<TCursorLock> fill = LockForFill();
     for (bool more = RowSource_->FirstRow(); more;) {
       ClearRecord(nullptr);
       FillColumns(Fields, false);
@@ -502,9 +506,7 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
     }
   }
   {
-    // As in PopulateResultSet.
-    std::optional<TCursorLock> fill;
-    if (Memory()) fill.emplace(*this, true);
+    const std::optional<TCursorLock> fill = LockForFill();
     PrepareAggregates(Fields);
     uint32_t single = 0;
     if (!Grouped) {
@@ -623,10 +625,7 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
     targets.push_back(no);
   }
   {
-    // As in PopulateResultSet; a file's table (INSERT ... SELECT) is locked
-    // per row, as by any other writer.
-    std::optional<TCursorLock> fill;
-    if (Memory()) fill.emplace(*this, true);
+    const std::optional<TCursorLock> fill = LockForFill();
     for (bool more = Source.DataSetFirst(); more; more = Source.DataSetNext()) {
       ClearRecord(nullptr);
       for (int32_t i = 0; i < columns; ++i) {

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -233,6 +234,9 @@ class TZelQueryDataset : public TZelBaseTable {
 
  private:
   void ReopenForFill();
+  // The write lock held over filling the table with rows: one for the whole
+  // fill of a memory table, none (each row locks) otherwise.
+  std::optional<TCursorLock> LockForFill();
   // Copies the plain and computed columns (all of them, or only those
   // without aggregates) of the source's current row into the record buffer.
   void FillColumns(TResultSetFields& Fields, bool SkipAggregates);

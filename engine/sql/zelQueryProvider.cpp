@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/expr/zelExprParser.h"
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/sql/zelQueryAnalyser.h"
 #include "engine/sql/zelQueryPlanner.h"
@@ -119,11 +120,6 @@ class TZelKeptCorrelatedRows {
 
 namespace {
 
-bool IsIntegerType(plat::TFieldType Type) {
-  return Type == plat::ftSmallint || Type == plat::ftWord || Type == plat::ftInteger ||
-         Type == plat::ftAutoInc || Type == plat::ftLargeint;
-}
-
 // An integer that an index range bound holds exactly (the bound passes
 // through a double).
 bool IsExactRangeInteger(const plat::Variant& Value) {
@@ -163,7 +159,7 @@ TZelKeptCorrelatedRows::TZelKeptCorrelatedRows(TZelQueryProviderItem& Item) : It
       Mgr_.GetNonJoinProvider(table->TableName(), table->CorrelationName(), table->Memory());
   leaf->OpenProvider();
   const TInternalFieldItem* column = leaf->FindField(field->ParserToken(), field->Data().AsString());
-  if (column == nullptr || !IsIntegerType(column->DataType())) return;
+  if (column == nullptr || !ZelIsIntegralType(column->DataType())) return;
   const plat::TIndexDef* index = leaf->DataBridge()->FindIndexForFields(column->FieldName(), true);
   if (index == nullptr) return;
   IndexName_ = index->Name();

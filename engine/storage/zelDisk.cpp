@@ -179,16 +179,13 @@ void TDiskMgr::Close() {
   if (failure) std::rethrow_exception(failure);
 }
 
-int64_t TDiskMgr::GetFileSize() {
-  const int64_t size = File_->SeekZelEof();
-  if (size < 0) ZelDatabaseError(0x2185, "TDiskMgr.GetFileSize", "Unable to get file size", this);
-  return size;
-}
+int64_t TDiskMgr::GetFileSize() { return CheckedFileSize(File_->SeekZelEof()); }
 
-int64_t TDiskMgr::FileSizeCovering(uint64_t End) {
-  const int64_t size = File_->SizeCovering(End);
-  if (size < 0) ZelDatabaseError(0x2185, "TDiskMgr.GetFileSize", "Unable to get file size", this);
-  return size;
+int64_t TDiskMgr::FileSizeCovering(uint64_t End) { return CheckedFileSize(File_->SizeCovering(End)); }
+
+int64_t TDiskMgr::CheckedFileSize(int64_t Size) {
+  if (Size < 0) ZelDatabaseError(0x2185, "TDiskMgr.GetFileSize", "Unable to get file size", this);
+  return Size;
 }
 
 // ---------------------------------------------------------------- headers

@@ -206,6 +206,9 @@ class ZEL_API TDiskMgr : public plat::TObject {
   class THeaderWriteScope;
   class THeaderReadScope;
 
+  // Size, or the engine error for a size the file would not give.
+  int64_t CheckedFileSize(int64_t Size);
+
   void CheckPageSize(const char* Context) const;
   void CheckPageCount(int32_t Count, const char* Context) const;
   void CreateHeaderObjects();

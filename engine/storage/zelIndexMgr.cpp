@@ -389,6 +389,10 @@ void TIndexManager::EmptyIndex(const std::string& Name) {
 }
 
 TIndexItem* TIndexManager::FindIndex(const std::string& Name) const {
+  // Cursors ask at every step, mostly with the name as the index spells it:
+  // that is found without comparing by collation.
+  for (int32_t i = 0; i < Count(); ++i)
+    if (Items(i)->IndexName() == Name) return Items(i);
   for (int32_t i = 0; i < Count(); ++i)
     if (plat::AnsiSameText(Items(i)->IndexName(), Name)) return Items(i);
   return nullptr;

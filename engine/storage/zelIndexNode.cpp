@@ -322,9 +322,12 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
   std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
   std::memcpy(e + Pos, Key, static_cast<size_t>(len));
   SetUsed(used + len);
-  if (at < 0) return;
-  const auto it = Positions_.insert(Positions_.begin() + at, Pos);
-  for (auto next = it + 1; next != Positions_.end(); ++next) *next += len;
+  if (at >= 0) NoteInsertedEntry(at, Pos, len);
+}
+
+void TNode::NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len) {
+  const auto it = Positions_.insert(Positions_.begin() + At, Pos);
+  for (auto next = it + 1; next != Positions_.end(); ++next) *next += Len;
   PositionsValid_ = true;
 }
 
@@ -350,9 +353,7 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   // The change is this node's own: its view stays, with the positions.
   Seen_ = *Changes_;
   if (at < 0) return true;
-  const auto it = Positions_.insert(Positions_.begin() + at, Pos);
-  for (auto next = it + 1; next != Positions_.end(); ++next) *next += len;
-  PositionsValid_ = true;
+  NoteInsertedEntry(at, Pos, len);
   if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
     notes->Offsets = Positions_;
     notes->Valid = true;

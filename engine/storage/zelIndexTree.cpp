@@ -454,7 +454,6 @@ bool TBTree::SearchPastEnd() {
   Positions_.back() = last;
   PathStale_ = false;
   Positioned_ = true;
-  InsertPos_ = leaf.Used();
   return true;
 }
 

@@ -104,6 +104,8 @@ class TNode : public plat::TObject {
   // written; false (nothing done) when the page is not such a block or
   // would have to split.
   bool InsertKeyInPlace(int32_t Pos, const uint8_t* Key);
+  // Known entry positions take an entry of Len bytes put at Pos, the At-th.
+  void NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len);
   void DeleteKey(int32_t Pos);
   void UpdateKey(int32_t Pos, const uint8_t* Key);
   // Copies the entry at Pos into Key (MaximumKeySize bytes of room).
@@ -383,8 +385,8 @@ class ZEL_API TBTree : public plat::TObject {
                          bool ForceToKey);
   // The search key against the first entry of the leaf.
   int32_t CompareAt0(const TOptimizedSearchKey& Key, int32_t FieldCount) const;
-  // Puts the cursor on the last entry of the index, with the insert place
-  // after it, when the path of the last insert is still current, ends on the
+  // Puts the cursor on the last entry of the index (the caller puts the
+  // insert place after it) when the path of the last insert is still current, ends on the
   // rightmost leaf and the search key lies above that leaf's last key; false
   // (nothing done) otherwise.
   bool SearchPastEnd();

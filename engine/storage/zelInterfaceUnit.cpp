@@ -168,9 +168,12 @@ void TMemoryIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void
 
 TPageNotes* TMemoryIOInterface::BlockNotes(uint32_t Addr) {
   TBlock* block = Find(Addr);
-  if (block == nullptr) return nullptr;
-  if (block->Notes == nullptr) block->Notes = std::make_unique<TPageNotes>();
-  return block->Notes.get();
+  return block != nullptr ? &NotesOf(*block) : nullptr;
+}
+
+TPageNotes& TMemoryIOInterface::NotesOf(TBlock& Block) {
+  if (Block.Notes == nullptr) Block.Notes = std::make_unique<TPageNotes>();
+  return *Block.Notes;
 }
 
 uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
@@ -178,8 +181,7 @@ uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNote
   TBlock* block = Find(Addr);
   // The plain read reports what is wrong.
   if (block == nullptr || Size < 0 || Size > block->Size) return nullptr;
-  if (block->Notes == nullptr) block->Notes = std::make_unique<TPageNotes>();
-  Notes = block->Notes.get();
+  Notes = &NotesOf(*block);
   Changes = Changes_;
   return block->Data.get();
 }

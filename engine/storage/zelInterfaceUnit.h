@@ -255,6 +255,8 @@ class TMemoryIOInterface : public TBaseIOInterface {
   };
 
   TBlock* Find(uint32_t Addr);
+  // Block's notes, made when first asked for.
+  static TPageNotes& NotesOf(TBlock& Block);
   void CheckSize(const TBlock& Block, int32_t Size, const char* Context, const char* Message) const;
 
   // The bytes of Block changed: what was worked out from them goes.
