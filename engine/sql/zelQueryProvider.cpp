@@ -54,6 +54,24 @@ class TZelPlanRowSource : public TZelResultRowSource {
     TZelQueryPlanner().CreatePlan(&Plan_);
     Mgr_.OpenProviders();
     if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
+    Keepable_ = Leaf() != nullptr && Joins_.Count() == 0 && Selects_.Count() <= 1;
+  }
+  // One table, no joins: the plan's shape does not depend on the values the
+  // WHERE tree holds, so it can serve the next run with other ones.
+  bool Keepable() const { return Keepable_; }
+  // Takes the item's WHERE tree bound anew (other parameter values) while
+  // the table stays open: the selection is analysed and applied again, as
+  // planning would. False when the table was closed meanwhile.
+  bool Rebind(TZelQueryProviderItem& Item) {
+    TZelNonJoinDataProvider* leaf = Leaf();
+    if (!Keepable_ || leaf == nullptr || !leaf->DataBridge()->IsBridgeOpen()) return false;
+    TZelExprNode* where = Item.WhereExpr() != nullptr ? Item.WhereExpr()->FirstNode() : nullptr;
+    if ((where != nullptr) != HasWhere_) return false;
+    Analyser_.Prepare(&Joins_, &Selects_, where, Item.Engine().TableList());
+    if (Joins_.Count() != 0 || Selects_.Count() > 1) return false;
+    leaf->SetJoinSelectExprRoot(Selects_.Count() == 1 ? Selects_.Items(0)->SelectExprRoot() : nullptr);
+    if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
+    return true;
   }
   bool FirstRow() override { return Mgr_.FirstProviderRecord(); }
   bool NextRow() override { return Mgr_.NextProviderRecord(); }
@@ -75,6 +93,7 @@ class TZelPlanRowSource : public TZelResultRowSource {
   TZelPlan Plan_;
   TZelJoinDataProviderMgr Mgr_;
   bool HasWhere_ = false;
+  bool Keepable_ = false;
 };
 
 }  // namespace
@@ -701,6 +720,20 @@ TZelKeptCorrelatedRows* TZelQueryProviderItem::KeptCorrelatedRows() {
 
 void TZelQueryProviderItem::ReleaseKeptRows() { KeptRows_.reset(); }
 
+bool TZelQueryProviderItem::PlanKeepable() const {
+  const auto* plan = dynamic_cast<const TZelPlanRowSource*>(RowSource_.get());
+  const TZelDataBase* db = Provider_.Database();
+  if (plan == nullptr || !plan->Keepable() || IsCorrelated_ || WhereOnly_ || ResultIsLive_ ||
+      GetSQLStatementType() != zsSQLSelect || db == nullptr || !db->Connected() ||
+      db->Exclusive() || db->IsMemoryDatabase())
+    return false;
+  // This connection may drop or change a memory table at any time.
+  const TTableList& tables = *Engine_->TableList();
+  for (int32_t i = 0; i < tables.Count(); ++i)
+    if (tables.Items(i)->Memory()) return false;
+  return true;
+}
+
 void TZelQueryProviderItem::ForgetChild(TZelQueryProviderItem* Child) {
   const auto it = std::find(Children_.begin(), Children_.end(), Child);
   if (it == Children_.end()) return;
@@ -741,6 +774,14 @@ bool TZelQueryProviderItem::PreparePlan() {
     BindParams(WhereExpr_.get());
   }
   BindFromParams();
+  if (auto* kept = dynamic_cast<TZelPlanRowSource*>(RowSource_.get()); kept != nullptr) {
+    try {
+      if (kept->Rebind(*this)) return true;
+    } catch (...) {
+      RowSource_.reset();
+      throw;
+    }
+  }
   RowSource_.reset();
   if (Provider_.RowSourceFactory())
     RowSource_ = Provider_.RowSourceFactory()(*this);

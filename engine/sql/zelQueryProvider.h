@@ -169,6 +169,8 @@ class TZelQueryProviderItem {
   TZelKeptCorrelatedRows* KeptCorrelatedRows();
   // Closes what the finished run kept open.
   void ReleaseKeptRows();
+  // The plan made can serve the next run (see ReleasePlans).
+  bool PlanKeepable() const;
 
  private:
   void InternalCreateObjects();
@@ -251,8 +253,16 @@ class TZelQueryProvider {
   // to the connection having stayed up since the parse.
   bool TablesUnchanged();
   // Closes the tables the plans of a finished run hold open; the next run
-  // plans again.
-  void ReleasePlans();
+  // plans again. KeepOpen keeps the plan of a statement that reads one disk
+  // table without joins or subqueries, its table open, on a connection that
+  // neither holds the file exclusively nor is the memory database: the next
+  // run takes the new parameter values into it instead of opening the table
+  // and planning anew. The table cannot change its structure meanwhile
+  // (that needs the file exclusively, which the connection's shared hold
+  // denies every other one, and this one reconnects first, which its query
+  // answers by releasing its plans); changed rows show as for any open
+  // table.
+  void ReleasePlans(bool KeepOpen = false);
   // An INSERT of values leaves its target open after it succeeded, for the
   // next run; CloseTarget closes it.
   bool KeepTargetOpen() const { return KeepTargetOpen_; }

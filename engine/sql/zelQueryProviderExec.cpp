@@ -278,12 +278,13 @@ void TZelQueryProvider::CloseTarget() {
   if (!Items_.empty() && Items_[0]->GetSQLStatementType() == zsSQLInsert) Items_[0]->ResultSet_->Close();
 }
 
-void TZelQueryProvider::ReleasePlans() {
+void TZelQueryProvider::ReleasePlans(bool KeepOpen) {
+  const bool keep = KeepOpen && Items_.size() == 1 && Items_[0]->PlanKeepable();
   for (const auto& item : Items_) {
     item->ReleaseKeptRows();
     if (item->RowSource_ == nullptr) continue;
     if (item->ResultSet_->RowSource() == item->RowSource_.get()) item->ResultSet_->SetRowSource(nullptr);
-    item->RowSource_.reset();
+    if (!keep) item->RowSource_.reset();
   }
 }
 

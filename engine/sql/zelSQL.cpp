@@ -163,6 +163,8 @@ void TZelQuery::WatchConnection(TZelDataBase* Database) {
   if (WatchedDataBase_ == Database) return;
   if (WatchedDataBase_ != nullptr) {
     ReleaseTarget();
+    // A kept plan's table closes while the database is still connected.
+    Provider_->ReleasePlans();
     WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
   }
   WatchedDataBase_ = Database;
@@ -242,6 +244,7 @@ void TZelQuery::UnPrepare() {
   Prepared_ = false;
   CloseLiveBridge();
   ReleaseTarget();
+  Provider_->ReleasePlans();
 }
 
 void TZelQuery::SetPrepare(bool Value) {
@@ -286,7 +289,9 @@ void TZelQuery::InternalOpen() {
   // The result lives in memory.
   SetMemory(true);
   ConnectDatabase(Context);
-  const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
+  // The plan of a run that succeeded may stay for the next open.
+  bool succeeded = false;
+  const auto release = plat::OnScopeExit([&] { Provider_->ReleasePlans(succeeded && Prepared_); });
   // The tables planning reads stay read-locked through the run and its
   // transaction: neither locks them, nor reads their headers, again.
   TTableReadHold hold(DataBase());
@@ -338,6 +343,7 @@ void TZelQuery::InternalOpen() {
   InternalDisconnect();
   if (Provider_->GetIsLiveRequest() && Bridge_ != nullptr && !Bridge_->IsBridgeOpen())
     Provider_->SetLiveResultBridge(*Bridge_);
+  succeeded = true;
 }
 
 void TZelQuery::InternalClose() {

@@ -17,7 +17,12 @@
 //     closing the tables its plans opened: a kept statement holds none,
 //     except that an INSERT of values run inside the host's transaction
 //     keeps its target open until the transaction ends, the statement is
-//     unprepared or changed, or the database disconnects.
+//     unprepared or changed, or the database disconnects, and that a
+//     SELECT of one disk table that opened without failing keeps its plan
+//     and table open, on a connection that does not hold the file
+//     exclusively, until the statement is unprepared or changed or the
+//     database connects or disconnects (see
+//     TZelQueryProvider::ReleasePlans).
 //  2. A run that starts a transaction (a database other than "MEMORY" with
 //     none active, for an open, INSERT, UPDATE or DELETE) ends it: committed
 //     when the run succeeded, rolled back otherwise. A transaction the host

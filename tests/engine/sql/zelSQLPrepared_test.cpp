@@ -275,6 +275,93 @@ TEST_F(PreparedQuery, AFailedRunLeavesTheQueryUsable) {
   EXPECT_EQ(Select("SELECT name FROM t WHERE id = 2"), "bb");
 }
 
+// A SELECT of one disk table keeps its plan, and so its table, open from
+// open to open on a connection that does not hold the file exclusively; each
+// open takes the parameters' values of the moment into it. What changes
+// between opens shows, whoever changed it, and what needs the table closed
+// finds it closed.
+TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
+  const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
+  // A process of its own that writes while this connection stays up: 0 when
+  // it could.
+  const auto otherProcessRuns = [&](const std::string& Text) {
+    return testsupport::RunInChild([&] {
+      TZelDataBase other;
+      other.SetDataBaseName(File());
+      other.SetLockRetryInterval(5);
+      other.SetConnected(true);
+      ExecOn(other, Text);
+      other.SetConnected(false);
+      return 0;
+    });
+  };
+  Q.SQL().SetText("SELECT id, name FROM t WHERE id = :id OR name = :name");
+  Q.ParamByName("name")->SetAsString("");
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::function<void()> bind;
+    const char* rows;
+  } steps[] = {
+      {"an integer", [] {}, [&] { Q.ParamByName("id")->SetAsInteger(1); }, "1,a"},
+      {"another integer", [] {}, [&] { Q.ParamByName("id")->SetAsInteger(3); }, "3,c"},
+      {"a string", [] {}, [&] { Q.ParamByName("id")->SetAsString("2"); }, "2,b"},
+      {"a float", [] {}, [&] { Q.ParamByName("id")->SetAsFloat(3.0); }, "3,c"},
+      {"a null", [] {}, [&] { Q.ParamByName("id")->Clear(); }, ""},
+      {"the other parameter", [] {},
+       [&] {
+         Q.ParamByName("id")->SetAsInteger(1);
+         Q.ParamByName("name")->SetAsString("c");
+       },
+       "1,a;3,c"},
+      {"rows changed by another process",
+       [&] {
+         EXPECT_EQ(otherProcessRuns("UPDATE t SET name = 'c' WHERE id = 2; "
+                                    "DELETE FROM t WHERE id = 1; INSERT INTO t VALUES (1, 'z', 0)"),
+                   0);
+       },
+       [] {}, "1,z;2,c;3,c"},
+      {"rows changed inside the host's transaction, seen there",
+       [&] {
+         Db.StartTransaction();
+         Exec("INSERT INTO t VALUES (7, 'c', 70)");
+       },
+       [] {}, "1,z;2,c;3,c;7,c"},
+      {"and gone with its rollback", [&] { Db.Rollback(); }, [] {}, "1,z;2,c;3,c"},
+      {"a column added by this connection (reconnecting exclusively)",
+       [&] { Exec("ALTER TABLE t ADD w INTEGER"); }, [] {}, "1,z;2,c;3,c"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.change();
+    s.bind();
+    bool kept = false;
+    EXPECT_EQ(Run(kept), s.rows);
+    EXPECT_EQ(users(), 1);
+  }
+  // Dropped by this connection: refused, and the query is usable again
+  // once the table is back.
+  Exec("DROP TABLE t");
+  EXPECT_THROW(Q.Open(), EZelDatabaseError);
+  Exec("CREATE TABLE t (id INTEGER, name VARCHAR(10), PRIMARY KEY (id)); INSERT INTO t VALUES (4, 'c')");
+  bool kept = false;
+  EXPECT_EQ(Run(kept), "4,c");
+  // Whatever ends the statement closes the table.
+  for (const auto& end : std::vector<std::function<void()>>{
+           [&] { Q.UnPrepare(); }, [&] { Q.SQL().SetText("SELECT id, name FROM t WHERE id = :id OR name = :name"); },
+           [&] { Db.SetConnected(false); Db.SetConnected(true); }}) {
+    EXPECT_EQ(Run(kept), "4,c");
+    EXPECT_EQ(users(), 1);
+    end();
+    EXPECT_EQ(users(), 0);
+  }
+  // Nor is it kept where this connection holds the file exclusively.
+  Db.SetConnected(false);
+  Db.SetExclusive(true);
+  EXPECT_EQ(Run(kept), "4,c");
+  EXPECT_EQ(users(), 0);
+}
+
 // Inside the host's transaction an INSERT keeps its target open from run to
 // run; whatever ends the transaction or the statement closes it, so the
 // table is free for this connection and others afterwards.
