@@ -261,8 +261,10 @@ class TZelQueryProvider {
   // (that needs the file exclusively, which the connection's shared hold
   // denies every other one, and this one reconnects first, which its query
   // answers by releasing its plans); changed rows show as for any open
-  // table.
+  // table. Its result table stays open with it.
   void ReleasePlans(bool KeepOpen = false);
+  // The plan of the statement's last run can be kept (see ReleasePlans).
+  bool PlanKeepable() const;
   // An INSERT of values leaves its target open after it succeeded, for the
   // next run; CloseTarget closes it.
   bool KeepTargetOpen() const { return KeepTargetOpen_; }

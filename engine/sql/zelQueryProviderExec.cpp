@@ -278,14 +278,20 @@ void TZelQueryProvider::CloseTarget() {
   if (!Items_.empty() && Items_[0]->GetSQLStatementType() == zsSQLInsert) Items_[0]->ResultSet_->Close();
 }
 
+bool TZelQueryProvider::PlanKeepable() const { return Items_.size() == 1 && Items_[0]->PlanKeepable(); }
+
 void TZelQueryProvider::ReleasePlans(bool KeepOpen) {
-  const bool keep = KeepOpen && Items_.size() == 1 && Items_[0]->PlanKeepable();
+  const bool keep = KeepOpen && PlanKeepable();
   for (const auto& item : Items_) {
     item->ReleaseKeptRows();
     if (item->RowSource_ == nullptr) continue;
     if (item->ResultSet_->RowSource() == item->RowSource_.get()) item->ResultSet_->SetRowSource(nullptr);
     if (!keep) item->RowSource_.reset();
   }
+  // The result table a kept plan left open.
+  if (!keep && !Items_.empty() && Items_[0]->GetSQLStatementType() == zsSQLSelect &&
+      Items_[0]->ResultSet_->Active())
+    Items_[0]->ResultSet_->Close();
 }
 
 }  // namespace zel

@@ -77,6 +77,8 @@ TZelQuery::~TZelQuery() {
   // lost with the query.
   try {
     Close();
+    // A kept plan's result table is free to go then.
+    Provider_->ReleasePlans();
     TZelDataBase* db = DataBase();
     if (!TableName().empty() && db != nullptr && db->Connected() && GetExists())
       db->DeleteTable(TableName(), Memory());
@@ -129,7 +131,11 @@ TZelSQLStatementType TZelQuery::GetSQLStatementType() const {
   return Provider_->GetSQLStatementType();
 }
 
-int32_t TZelQuery::GetRowsAffected() const { return Provider_->GetRowsAffected(); }
+// A SELECT affects no row (its result table may be kept open, counting its
+// rows).
+int32_t TZelQuery::GetRowsAffected() const {
+  return GetSQLStatementType() == zsSQLSelect ? 0 : Provider_->GetRowsAffected();
+}
 
 bool TZelQuery::GetCanModify() { return Active() && Provider_->GetIsLiveRequest(); }
 
@@ -330,7 +336,9 @@ void TZelQuery::InternalOpen() {
           field->SetReadOnly(source == nullptr || source->ReadOnly());
         }
       }
-      result.Close();
+      // A plan kept for the next open keeps its result table open too: the
+      // next open empties and fills it again.
+      if (!Provider_->PlanKeepable()) result.Close();
     } catch (...) {
       result.Close();
       if (Bridge_ != nullptr) Bridge_->CloseBridge();

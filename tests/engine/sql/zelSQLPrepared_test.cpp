@@ -281,7 +281,9 @@ TEST_F(PreparedQuery, AFailedRunLeavesTheQueryUsable) {
 // between opens shows, whoever changed it, and what needs the table closed
 // finds it closed.
 TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
+  // The source table's users, and those of the result table.
   const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
+  const auto resultUsers = [&] { return Db.GetLocalConnectedUserCount(Q.TableName(), true); };
   // A process of its own that writes while this connection stays up: 0 when
   // it could.
   const auto otherProcessRuns = [&](const std::string& Text) {
@@ -338,6 +340,8 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     bool kept = false;
     EXPECT_EQ(Run(kept), s.rows);
     EXPECT_EQ(users(), 1);
+    EXPECT_EQ(resultUsers(), 1);
+    EXPECT_EQ(Q.RowsAffected(), 0) << "a SELECT affects no row";
   }
   // Dropped by this connection: refused, and the query is usable again
   // once the table is back.
@@ -354,7 +358,22 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     EXPECT_EQ(users(), 1);
     end();
     EXPECT_EQ(users(), 0);
+    EXPECT_EQ(resultUsers(), 0);
   }
+  // A query that goes takes its result table along.
+  std::string result;
+  {
+    TZelQuery gone;
+    gone.SetDataBase(&Db);
+    gone.SQL().SetText("SELECT name FROM t WHERE id = 4");
+    gone.Open();
+    result = gone.TableName();
+    gone.Close();
+    EXPECT_EQ(Db.GetLocalConnectedUserCount(result, true), 1);
+  }
+  plat::TStringList memory;
+  Db.GetTableNames(memory, true);
+  EXPECT_LT(memory.IndexOf(result), 0);
   // Nor is it kept where this connection holds the file exclusively.
   Db.SetConnected(false);
   Db.SetExclusive(true);
