@@ -55,6 +55,11 @@ class TZelPlanRowSource : public TZelResultRowSource {
     Mgr_.OpenProviders();
     if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
     Keepable_ = Leaf() != nullptr && Joins_.Count() == 0 && Selects_.Count() <= 1;
+    // A WHERE of one term that went whole to the table is its selection as
+    // it stands: a new run passes it on without analysing it again.
+    WholeWhereSelected_ = Keepable_ && where != nullptr && Analyser_.CheckAnalysisComplete() &&
+                          !(where->Kind() == enkLogicalOperator && where->Operator() == zeoAND) &&
+                          Selects_.Count() == 1 && Selects_.Items(0)->SelectExprRoot() != nullptr;
   }
   // One table, no joins: the plan's shape does not depend on the values the
   // WHERE tree holds, so it can serve the next run with other ones.
@@ -67,6 +72,11 @@ class TZelPlanRowSource : public TZelResultRowSource {
     if (!Keepable_ || leaf == nullptr || !leaf->DataBridge()->IsBridgeOpen()) return false;
     TZelExprNode* where = Item.WhereExpr() != nullptr ? Item.WhereExpr()->FirstNode() : nullptr;
     if ((where != nullptr) != HasWhere_) return false;
+    // The tree is a clone of the same parsed one: its shape is as planned.
+    if (WholeWhereSelected_) {
+      leaf->SetJoinSelectExprRoot(where);
+      return true;
+    }
     Analyser_.Prepare(&Joins_, &Selects_, where, Item.Engine().TableList());
     if (Joins_.Count() != 0 || Selects_.Count() > 1) return false;
     leaf->SetJoinSelectExprRoot(Selects_.Count() == 1 ? Selects_.Items(0)->SelectExprRoot() : nullptr);
@@ -94,6 +104,7 @@ class TZelPlanRowSource : public TZelResultRowSource {
   TZelJoinDataProviderMgr Mgr_;
   bool HasWhere_ = false;
   bool Keepable_ = false;
+  bool WholeWhereSelected_ = false;
 };
 
 }  // namespace

@@ -343,6 +343,24 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     EXPECT_EQ(resultUsers(), 1);
     EXPECT_EQ(Q.RowsAffected(), 0) << "a SELECT affects no row";
   }
+  // Terms the table's selection takes apart, and one it cannot take (no
+  // column of the table) that is checked on each row.
+  Q.SQL().SetText("SELECT id FROM t WHERE id > :lo AND name = 'c' AND :enabled = 1");
+  struct Values {
+    int32_t lo, on;
+    const char* rows;
+  } values[] = {{0, 1, "2;3"}, {2, 1, "3"}, {2, 0, ""}, {0, 1, "2;3"}};
+  for (const Values& v : values) {
+    SCOPED_TRACE(std::to_string(v.lo) + " " + std::to_string(v.on));
+    Q.ParamByName("lo")->SetAsInteger(v.lo);
+    Q.ParamByName("enabled")->SetAsInteger(v.on);
+    bool kept = false;
+    EXPECT_EQ(Run(kept), v.rows);
+    EXPECT_EQ(users(), 1);
+  }
+  Q.SQL().SetText("SELECT id, name FROM t WHERE id = :id OR name = :name");
+  Q.ParamByName("id")->SetAsInteger(1);
+  Q.ParamByName("name")->SetAsString("c");
   // Dropped by this connection: refused, and the query is usable again
   // once the table is back.
   Exec("DROP TABLE t");
