@@ -297,7 +297,8 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
       return 0;
     });
   };
-  Q.SQL().SetText("SELECT id, name FROM t WHERE id = :id OR name = :name");
+  const std::string text = "SELECT id, name FROM t WHERE id = :id OR name = :name ORDER BY id";
+  Q.SQL().SetText(text);
   Q.ParamByName("name")->SetAsString("");
   struct Step {
     const char* what;
@@ -330,6 +331,18 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
        },
        [] {}, "1,z;2,c;3,c;7,c"},
       {"and gone with its rollback", [&] { Db.Rollback(); }, [] {}, "1,z;2,c;3,c"},
+      {"emptied through a table of this connection, one row put back",
+       [&] {
+         auto table = Table("t");
+         table->Open();
+         table->EmptyTable();
+         table->Close();
+         Exec("INSERT INTO t VALUES (3, 'c', 5)");
+       },
+       [] {}, "3,c"},
+      {"the rows put back",
+       [&] { Exec("INSERT INTO t VALUES (1, 'z', 0); INSERT INTO t VALUES (2, 'c', 0)"); }, [] {},
+       "1,z;2,c;3,c"},
       {"a column added by this connection (reconnecting exclusively)",
        [&] { Exec("ALTER TABLE t ADD w INTEGER"); }, [] {}, "1,z;2,c;3,c"},
   };
@@ -358,19 +371,20 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     EXPECT_EQ(Run(kept), v.rows);
     EXPECT_EQ(users(), 1);
   }
-  Q.SQL().SetText("SELECT id, name FROM t WHERE id = :id OR name = :name");
+  Q.SQL().SetText(text);
   Q.ParamByName("id")->SetAsInteger(1);
   Q.ParamByName("name")->SetAsString("c");
   // Dropped by this connection: refused, and the query is usable again
   // once the table is back.
   Exec("DROP TABLE t");
   EXPECT_THROW(Q.Open(), EZelDatabaseError);
-  Exec("CREATE TABLE t (id INTEGER, name VARCHAR(10), PRIMARY KEY (id)); INSERT INTO t VALUES (4, 'c')");
+  Exec("CREATE TABLE t (id INTEGER, name VARCHAR(10), PRIMARY KEY (id));"
+       "INSERT INTO t VALUES (4, 'c')");
   bool kept = false;
   EXPECT_EQ(Run(kept), "4,c");
   // Whatever ends the statement closes the table.
   for (const auto& end : std::vector<std::function<void()>>{
-           [&] { Q.UnPrepare(); }, [&] { Q.SQL().SetText("SELECT id, name FROM t WHERE id = :id OR name = :name"); },
+           [&] { Q.UnPrepare(); }, [&] { Q.SQL().SetText(text); },
            [&] { Db.SetConnected(false); Db.SetConnected(true); }}) {
     EXPECT_EQ(Run(kept), "4,c");
     EXPECT_EQ(users(), 1);
