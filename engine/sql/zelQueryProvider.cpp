@@ -734,9 +734,11 @@ void TZelQueryProviderItem::ReleaseKeptRows() { KeptRows_.reset(); }
 bool TZelQueryProviderItem::PlanKeepable() const {
   const auto* plan = dynamic_cast<const TZelPlanRowSource*>(RowSource_.get());
   const TZelDataBase* db = Provider_.Database();
+  // A secured database checks the user's right to a table as it opens it: a
+  // kept table would not be asked again.
   if (plan == nullptr || !plan->Keepable() || IsCorrelated_ || WhereOnly_ || ResultIsLive_ ||
       GetSQLStatementType() != zsSQLSelect || db == nullptr || !db->Connected() ||
-      db->Exclusive() || db->IsMemoryDatabase())
+      db->Exclusive() || db->IsMemoryDatabase() || db->NeedSecurity())
     return false;
   // This connection may drop or change a memory table at any time.
   const TTableList& tables = *Engine_->TableList();
