@@ -108,6 +108,9 @@ class ZEL_API TZelExprDBDataProvider : public TZelExprDataProvider {
   void Open() override;
   void Refresh() override;
   bool MoveToRecord(void* RecAddr) override;
+  // The table's scan, each record read where the scan holds it; false while
+  // a range is on (the range's records are the candidates).
+  bool ScanRecords(const std::function<void(void* RecAddr)>& Visit) override;
   TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name) override;
   bool PassFilterEvent(void* RecAddr) override;
 
@@ -128,6 +131,8 @@ class ZEL_API TZelExprDBDataProvider : public TZelExprDataProvider {
   TZelDataSet* Table_ = nullptr;
   std::vector<uint8_t> Buffer_;
   bool ReadDataFromRecBuf_ = false;
+  // The record a scan stands on, read in place; null outside a scan.
+  const uint8_t* Scanned_ = nullptr;
   std::vector<std::pair<uint32_t, int32_t>> MasterList_;
 };
 

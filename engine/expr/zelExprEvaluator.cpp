@@ -257,6 +257,11 @@ bool TZelExprDataProvider::MoveToRecord(void* RecAddr) {
   return false;
 }
 
+bool TZelExprDataProvider::ScanRecords(const std::function<void(void* RecAddr)>& Visit) {
+  (void)Visit;
+  return false;
+}
+
 TInternalFieldItem* TZelExprDataProvider::FindField(const TParserToken* Token,
                                                     const std::string& Name) {
   (void)Token;
@@ -881,6 +886,26 @@ void TExprResultListGenerator::CreateResultList(TZelExprDataProvider& Provider, 
     evaluator.Reset();
     if (evaluator.Evaluate()) ResultList.Add(address, CandidateList.List2().Items(i));
   }
+}
+
+bool TExprResultListGenerator::ScanResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                                              bool ExcludeRelopNulls, TCompoundList& ResultList,
+                                              int32_t& Scanned) {
+  if (!Provider.DBStringCompare())
+    ZelDatabaseError(kErrNoStringCompare, "TExprResultListGenerator.ScanResultList");
+  ResultList.Clear();
+  Scanned = 0;
+  TExprEvaluator evaluator;
+  evaluator.SetExcludeRelopNulls(ExcludeRelopNulls);
+  if (Root != nullptr) evaluator.Prepare(&Provider, Root);
+  return Provider.ScanRecords([&](void* Address) {
+    ++Scanned;
+    if (Root != nullptr) {
+      evaluator.Reset();
+      if (!evaluator.Evaluate()) return;
+    }
+    ResultList.Add(Address, nullptr);
+  });
 }
 
 }  // namespace zel

@@ -88,6 +88,11 @@ class TZelExprDataProvider : public plat::TObject {
   virtual void Refresh() {}
   // Makes the row at RecAddr current; false when it cannot (the base).
   virtual bool MoveToRecord(void* RecAddr);
+  // Makes each candidate row current in turn, in address order, and calls
+  // Visit with its address: the rows GetDefaultRecordList lists, without
+  // the list. False, with nothing visited, where the provider cannot walk
+  // its rows so (the base).
+  virtual bool ScanRecords(const std::function<void(void* RecAddr)>& Visit);
   // The field Name (the base looks in ProviderFields); Token is the field's
   // token, for providers that tell tables apart by it.
   virtual TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name);
@@ -263,6 +268,11 @@ class TExprResultListGenerator {
   static void CreateResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
                                bool ExcludeRelopNulls, TCompoundList& ResultList,
                                const TCompoundList& CandidateList);
+  // The same over every candidate row of the provider in address order, read
+  // by its scan (companions are nil); Scanned gets the number of rows seen.
+  // False where the provider cannot scan.
+  static bool ScanResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                             bool ExcludeRelopNulls, TCompoundList& ResultList, int32_t& Scanned);
 };
 
 }  // namespace zel
