@@ -421,6 +421,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // false for a field of another type.
   bool DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf, const TInternalFieldItem& Field,
                                      std::string_view& Text, bool& IsNull) const;
+  // A whole-number field's value as it stands in RecBuf (Value is 0 for
+  // Null); false for a field of another type.
+  bool DataSetGetFieldIntegerFromRecBuf(const uint8_t* RecBuf, const TInternalFieldItem& Field,
+                                        int64_t& Value, bool& IsNull) const;
   plat::Variant DataSetGetFieldDataAsVariant(int32_t FieldNo) const {
     return DataSetGetFieldDataFromRecBufAsVariant(RecBuf_.data(), FieldNo);
   }

@@ -143,6 +143,12 @@ bool TZelExprDBDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Tex
   return table.DataSetGetFieldTextFromRecBuf(DataBuffer(), field, Text, IsNull);
 }
 
+bool TZelExprDBDataProvider::GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) {
+  TZelDataSet& table = CheckTable();
+  const TInternalFieldItem& field = *table.GetInternalField(InternalFieldNo(FieldNo));
+  return table.DataSetGetFieldIntegerFromRecBuf(DataBuffer(), field, Value, IsNull);
+}
+
 void TZelExprDBDataProvider::GetDefaultRecordList(TCompoundList& List) {
   TCompoundList master;
   CheckTable().InternalPrepareMasterRecordList(master);

@@ -102,6 +102,7 @@ class ZEL_API TZelExprDBDataProvider : public TZelExprDataProvider {
   plat::Variant GetDataAsVariant(int32_t FieldNo) override;
   bool IsFieldNull(int32_t FieldNo) override;
   bool GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) override;
+  bool GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) override;
   // The cursor's records in its current order (its master record list); the
   // list is kept as the master list.
   void GetDefaultRecordList(TCompoundList& List) override;

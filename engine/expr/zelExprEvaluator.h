@@ -82,6 +82,11 @@ class TZelExprDataProvider : public plat::TObject {
   // IsNull for a field without a value, else Text. False (the base) where
   // the value is only given by GetDataAsVariant.
   virtual bool GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull);
+  // A whole-number field's value read in place (the value GetDataAsVariant
+  // gives as a Smallint or Integer): IsNull for a field without a value,
+  // else Value. False (the base) where the value is only given by
+  // GetDataAsVariant.
+  virtual bool GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull);
   // Fills List with the addresses of every candidate row; the base adds none.
   virtual void GetDefaultRecordList(TCompoundList& List);
   virtual void Open() {}
@@ -228,6 +233,10 @@ class TExprEvaluator : public plat::TObject {
   const plat::Variant& Operand(TExprEvaluatorNode* Node, plat::Variant& Slot);
   plat::Variant EvaluateField(TExprEvaluatorNode* Node);
   plat::Variant EvaluateRelop(TExprEvaluatorNode* Node);
+  // A whole-number field against a whole-number constant or parameter,
+  // compared on the stored value; false (Outcome unset) for any other
+  // comparison, and where the field is Null.
+  static bool IntegerFieldRelop(TExprEvaluatorNode* Node, bool& Outcome);
   plat::Variant EvaluateStringRelop(TZelExprNode* Node, const plat::Variant& Left,
                                     const plat::Variant& Right);
   plat::Variant EvaluateLogical(TExprEvaluatorNode* Node);
