@@ -254,6 +254,12 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // Every record of the current index (or of its range) in index order,
   // with its number in the index.
   void InternalPrepareMasterRecordList(TCompoundList& List);
+  // Every record of the table, in address order, under one read lock:
+  // Visit gets its address and its stored bytes (RecordSize of them, valid
+  // only during the call). Reads the record store in runs rather than
+  // record by record through an index.
+  using TRecordVisitor = std::function<void(uint32_t RecAddr, const uint8_t* Record)>;
+  void ScanRecords(const TRecordVisitor& Visit);
   // Find under an active filter: the record found when the filter holds it,
   // else the filter's nearest record in the search's direction (none for
   // stEQ; stLEG looks forward, then back). The filter's list already keeps
@@ -415,6 +421,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // false for a field of another type.
   bool DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf, const TInternalFieldItem& Field,
                                      std::string_view& Text, bool& IsNull) const;
+  // A whole-number field's value as it stands in RecBuf (Value is 0 for
+  // Null); false for a field of another type.
+  bool DataSetGetFieldIntegerFromRecBuf(const uint8_t* RecBuf, const TInternalFieldItem& Field,
+                                        int64_t& Value, bool& IsNull) const;
   plat::Variant DataSetGetFieldDataAsVariant(int32_t FieldNo) const {
     return DataSetGetFieldDataFromRecBufAsVariant(RecBuf_.data(), FieldNo);
   }

@@ -168,6 +168,29 @@ bool TZelDataSet::DataSetGetFieldTextFromRecBuf(const uint8_t* RecBuf,
   return true;
 }
 
+bool TZelDataSet::DataSetGetFieldIntegerFromRecBuf(const uint8_t* RecBuf,
+                                                   const TInternalFieldItem& Field,
+                                                   int64_t& Value, bool& IsNull) const {
+  const uint8_t* p = RecBuf + Field.DataOffset();
+  switch (Field.DataType()) {
+    case plat::ftSmallint:
+      Value = static_cast<int16_t>(ix::LoadU16(p));
+      break;
+    case plat::ftWord:
+      Value = ix::LoadU16(p);
+      break;
+    case plat::ftInteger:
+    case plat::ftAutoInc:
+      Value = static_cast<int32_t>(ix::LoadU32(p));
+      break;
+    default:
+      return false;
+  }
+  IsNull = RecBuf[Field.NullFlagOffset()] == 0;
+  if (IsNull) Value = 0;
+  return true;
+}
+
 void TZelDataSet::DataSetSetFieldDataToRecBufAsVariant(uint8_t* RecBuf, int32_t FieldNo,
                                                        const plat::Variant& Value) const {
   const TInternalFieldItem* f = GetInternalField(FieldNo);

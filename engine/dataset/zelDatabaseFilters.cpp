@@ -112,6 +112,7 @@ void TZelExprDBDataProvider::Refresh() {
 }
 
 const uint8_t* TZelExprDBDataProvider::DataBuffer() const {
+  if (Scanned_ != nullptr) return Scanned_;
   return ReadDataFromRecBuf_ ? CheckTable().RecordBuffer() : Buffer_.data();
 }
 
@@ -142,6 +143,12 @@ bool TZelExprDBDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Tex
   return table.DataSetGetFieldTextFromRecBuf(DataBuffer(), field, Text, IsNull);
 }
 
+bool TZelExprDBDataProvider::GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) {
+  TZelDataSet& table = CheckTable();
+  const TInternalFieldItem& field = *table.GetInternalField(InternalFieldNo(FieldNo));
+  return table.DataSetGetFieldIntegerFromRecBuf(DataBuffer(), field, Value, IsNull);
+}
+
 void TZelExprDBDataProvider::GetDefaultRecordList(TCompoundList& List) {
   TCompoundList master;
   CheckTable().InternalPrepareMasterRecordList(master);
@@ -158,6 +165,20 @@ void TZelExprDBDataProvider::GetDefaultRecordList(TCompoundList& List) {
 
 bool TZelExprDBDataProvider::MoveToRecord(void* RecAddr) {
   CheckTable().ReadRecordBuffer(static_cast<uint32_t>(ListEntryToInt(RecAddr)), Buffer_.data());
+  return true;
+}
+
+bool TZelExprDBDataProvider::ScanRecords(const std::function<void(void* RecAddr)>& Visit) {
+  TZelDataSet& table = CheckTable();
+  if (table.RangeOn() || ReadDataFromRecBuf_) return false;
+  struct TStandDown {
+    const uint8_t*& Scanned;
+    ~TStandDown() { Scanned = nullptr; }
+  } standDown{Scanned_};
+  table.ScanRecords([&](uint32_t RecAddr, const uint8_t* Record) {
+    Scanned_ = Record;
+    Visit(IntToListEntry(static_cast<int32_t>(RecAddr)));
+  });
   return true;
 }
 
@@ -450,6 +471,32 @@ void TZelDataSet::InternalPrepareMasterRecordList(TCompoundList& List) {
   const uint32_t stop = index->SetRecordNo(last);
   if (stop == 0 || index->SetRecordNo(first) == 0) return;
   index->ListMatchingRecords(index->GetTempKeyBuffer(), 0, stGE, stop, List);
+}
+
+void TZelDataSet::ScanRecords(const TRecordVisitor& Visit) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  TBaseIOInterface& store = *TableDef_->RecordInterface();
+  const uint32_t owner = store.OwnerFlag();
+  const auto size = static_cast<uint32_t>(RecordSize_);
+  std::vector<uint32_t> blocks;
+  store.ListBlocks(blocks);
+  // A disk store's blocks lie back to back within each run of pages it
+  // took: such neighbours are read in one transfer of at most about 64 KB.
+  const bool contiguous = store.IOMode() == iomDiskFixedSize && store.BlockSize() == size;
+  const size_t most = contiguous ? std::max<size_t>(1, 65536 / size) : 1;
+  std::vector<uint8_t> run(most * size);
+  for (size_t k = 0; k < blocks.size();) {
+    size_t n = 1;
+    while (n < most && k + n < blocks.size() && blocks[k + n] == blocks[k + n - 1] + size) ++n;
+    RecordMgr_->ReadRecords(blocks[k], static_cast<int32_t>(n), run.data());
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t* rec = run.data() + i * size;
+      // Released blocks (zero in front) and blocks of other owners are no records.
+      if (rec[rpInUse] == 1 && ix::LoadU32(rec + rpOwnerCode) == owner) Visit(blocks[k + i], rec);
+    }
+    k += n;
+  }
 }
 
 void TZelDataSet::LoadFilterRecord(uint32_t RecAddr) {

@@ -102,12 +102,16 @@ class ZEL_API TZelExprDBDataProvider : public TZelExprDataProvider {
   plat::Variant GetDataAsVariant(int32_t FieldNo) override;
   bool IsFieldNull(int32_t FieldNo) override;
   bool GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) override;
+  bool GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) override;
   // The cursor's records in its current order (its master record list); the
   // list is kept as the master list.
   void GetDefaultRecordList(TCompoundList& List) override;
   void Open() override;
   void Refresh() override;
   bool MoveToRecord(void* RecAddr) override;
+  // The table's scan, each record read where the scan holds it; false while
+  // a range is on (the range's records are the candidates).
+  bool ScanRecords(const std::function<void(void* RecAddr)>& Visit) override;
   TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name) override;
   bool PassFilterEvent(void* RecAddr) override;
 
@@ -128,6 +132,8 @@ class ZEL_API TZelExprDBDataProvider : public TZelExprDataProvider {
   TZelDataSet* Table_ = nullptr;
   std::vector<uint8_t> Buffer_;
   bool ReadDataFromRecBuf_ = false;
+  // The record a scan stands on, read in place; null outside a scan.
+  const uint8_t* Scanned_ = nullptr;
   std::vector<std::pair<uint32_t, int32_t>> MasterList_;
 };
 

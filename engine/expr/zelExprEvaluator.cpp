@@ -248,12 +248,24 @@ bool TZelExprDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Text,
   return false;
 }
 
+bool TZelExprDataProvider::GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) {
+  (void)FieldNo;
+  (void)Value;
+  (void)IsNull;
+  return false;
+}
+
 void TZelExprDataProvider::GetDefaultRecordList(TCompoundList& List) {
   (void)List;
 }
 
 bool TZelExprDataProvider::MoveToRecord(void* RecAddr) {
   (void)RecAddr;
+  return false;
+}
+
+bool TZelExprDataProvider::ScanRecords(const std::function<void(void* RecAddr)>& Visit) {
+  (void)Visit;
   return false;
 }
 
@@ -446,7 +458,52 @@ plat::Variant TExprEvaluator::EvaluateArith(TExprEvaluatorNode* Node) {
   return TZelOpEvaluator::EvaluateArithExprValues(expr->Operator(), left, right);
 }
 
+bool TExprEvaluator::IntegerFieldRelop(TExprEvaluatorNode* Node, bool& Outcome) {
+  TExprEvaluatorNode* left = Node->Left();
+  TExprEvaluatorNode* right = Node->Right();
+  if (left == nullptr || right == nullptr) return false;
+  const bool fieldLeft = left->ExprNode()->Kind() == enkField;
+  TExprEvaluatorNode* field = fieldLeft ? left : right;
+  const TZelExprNode* other = (fieldLeft ? right : left)->ExprNode();
+  if (field->ExprNode()->Kind() != enkField ||
+      (other->Kind() != enkConst && other->Kind() != enkParam))
+    return false;
+  const plat::TVarType type = other->Data().VarType();
+  if (type != plat::varSmallint && type != plat::varInteger && type != plat::varInt64) return false;
+  int64_t stored = 0;
+  bool isNull = true;
+  if (!field->DataProvider()->GetFieldInteger(field->FieldRef()->FieldNo(), stored, isNull) ||
+      isNull)
+    return false;
+  const int64_t given = other->Data().AsInt64();
+  const int64_t a = fieldLeft ? stored : given;
+  const int64_t b = fieldLeft ? given : stored;
+  switch (Node->ExprNode()->Operator()) {
+    case zeoEQ:
+      Outcome = a == b;
+      return true;
+    case zeoNE:
+      Outcome = a != b;
+      return true;
+    case zeoGT:
+      Outcome = a > b;
+      return true;
+    case zeoLT:
+      Outcome = a < b;
+      return true;
+    case zeoGE:
+      Outcome = a >= b;
+      return true;
+    case zeoLE:
+      Outcome = a <= b;
+      return true;
+    default:
+      return false;
+  }
+}
+
 plat::Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node) {
+  if (bool outcome = false; IntegerFieldRelop(Node, outcome)) return plat::Variant(outcome);
   TZelExprNode* expr = Node->ExprNode();
   const TZelExprOperator op = expr->Operator();
   TZelExprNode* leftExpr = expr->Left();
@@ -881,6 +938,26 @@ void TExprResultListGenerator::CreateResultList(TZelExprDataProvider& Provider, 
     evaluator.Reset();
     if (evaluator.Evaluate()) ResultList.Add(address, CandidateList.List2().Items(i));
   }
+}
+
+bool TExprResultListGenerator::ScanResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                                              bool ExcludeRelopNulls, TCompoundList& ResultList,
+                                              int32_t& Scanned) {
+  if (!Provider.DBStringCompare())
+    ZelDatabaseError(kErrNoStringCompare, "TExprResultListGenerator.ScanResultList");
+  ResultList.Clear();
+  Scanned = 0;
+  TExprEvaluator evaluator;
+  evaluator.SetExcludeRelopNulls(ExcludeRelopNulls);
+  if (Root != nullptr) evaluator.Prepare(&Provider, Root);
+  return Provider.ScanRecords([&](void* Address) {
+    ++Scanned;
+    if (Root != nullptr) {
+      evaluator.Reset();
+      if (!evaluator.Evaluate()) return;
+    }
+    ResultList.Add(Address, nullptr);
+  });
 }
 
 }  // namespace zel

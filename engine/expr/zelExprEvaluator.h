@@ -82,12 +82,22 @@ class TZelExprDataProvider : public plat::TObject {
   // IsNull for a field without a value, else Text. False (the base) where
   // the value is only given by GetDataAsVariant.
   virtual bool GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull);
+  // A whole-number field's value read in place (the value GetDataAsVariant
+  // gives as a Smallint or Integer): IsNull for a field without a value,
+  // else Value. False (the base) where the value is only given by
+  // GetDataAsVariant.
+  virtual bool GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull);
   // Fills List with the addresses of every candidate row; the base adds none.
   virtual void GetDefaultRecordList(TCompoundList& List);
   virtual void Open() {}
   virtual void Refresh() {}
   // Makes the row at RecAddr current; false when it cannot (the base).
   virtual bool MoveToRecord(void* RecAddr);
+  // Makes each candidate row current in turn, in address order, and calls
+  // Visit with its address: the rows GetDefaultRecordList lists, without
+  // the list. False, with nothing visited, where the provider cannot walk
+  // its rows so (the base).
+  virtual bool ScanRecords(const std::function<void(void* RecAddr)>& Visit);
   // The field Name (the base looks in ProviderFields); Token is the field's
   // token, for providers that tell tables apart by it.
   virtual TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name);
@@ -223,6 +233,10 @@ class TExprEvaluator : public plat::TObject {
   const plat::Variant& Operand(TExprEvaluatorNode* Node, plat::Variant& Slot);
   plat::Variant EvaluateField(TExprEvaluatorNode* Node);
   plat::Variant EvaluateRelop(TExprEvaluatorNode* Node);
+  // A whole-number field against a whole-number constant or parameter,
+  // compared on the stored value; false (Outcome unset) for any other
+  // comparison, and where the field is Null.
+  static bool IntegerFieldRelop(TExprEvaluatorNode* Node, bool& Outcome);
   plat::Variant EvaluateStringRelop(TZelExprNode* Node, const plat::Variant& Left,
                                     const plat::Variant& Right);
   plat::Variant EvaluateLogical(TExprEvaluatorNode* Node);
@@ -263,6 +277,11 @@ class TExprResultListGenerator {
   static void CreateResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
                                bool ExcludeRelopNulls, TCompoundList& ResultList,
                                const TCompoundList& CandidateList);
+  // The same over every candidate row of the provider in address order, read
+  // by its scan (companions are nil); Scanned gets the number of rows seen.
+  // False where the provider cannot scan.
+  static bool ScanResultList(TZelExprDataProvider& Provider, TZelExprNode* Root,
+                             bool ExcludeRelopNulls, TCompoundList& ResultList, int32_t& Scanned);
 };
 
 }  // namespace zel

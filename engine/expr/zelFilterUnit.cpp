@@ -95,11 +95,23 @@ void TZelBaseFilterEvaluator::Evaluate() {
   EvaluatedCount_ = 0;
   const TZelFilterOptimisationLevel level = Optimizer_.GetBaseOptimisationLevel();
   const bool addressOrder = QueryActive_ && !SortedOutput_;
-  if (!addressOrder || level == olNone) DataProvider_->GetDefaultRecordList(DefaultList_);
+  // Rows wanted in address order with nothing to narrow them: the
+  // provider's scan reads them in that order, without listing them first.
+  int32_t scanned = 0;
+  const bool byScan = addressOrder && level == olNone &&
+                      TExprResultListGenerator::ScanResultList(*DataProvider_, WorkingRoot(),
+                                                               ExcludeRelopNulls_, ResultList_,
+                                                               scanned);
+  if (!byScan && (!addressOrder || level == olNone))
+    DataProvider_->GetDefaultRecordList(DefaultList_);
 
   TCompoundList candidates;
   std::vector<void*> result;
-  if (level != olNone) {
+  if (byScan) {
+    EvaluatedCount_ = scanned;
+    result.reserve(static_cast<size_t>(ResultList_.Count()));
+    for (int32_t i = 0; i < ResultList_.Count(); ++i) result.push_back(ResultList_.Items(i));
+  } else if (level != olNone) {
     Optimizer_.PrepareResultLists();
     const TRecordAddrList& listed = Optimizer_.GetResultSetList();
     if (level == olFull) {
@@ -109,7 +121,7 @@ void TZelBaseFilterEvaluator::Evaluate() {
       for (uint32_t addr : listed) candidates.Add(IntToListEntry(static_cast<int32_t>(addr)), nullptr);
     }
   }
-  if (level != olFull) {
+  if (level != olFull && !byScan) {
     const TCompoundList& source = level == olNone ? DefaultList_ : candidates;
     EvaluatedCount_ = source.Count();
     TExprResultListGenerator::CreateResultList(*DataProvider_, WorkingRoot(), ExcludeRelopNulls_,

@@ -93,6 +93,11 @@ void TRecordMgr::ReadRecord(uint32_t Addr, void* Buf, bool CopyToInternal) {
   }
 }
 
+void TRecordMgr::ReadRecords(uint32_t Addr, int32_t Count, void* Buf) {
+  CheckOpen("TRecordMgr.ReadRecords");
+  IOInterface_->ReadBlock(Addr, RecordSize_ * Count, Buf);
+}
+
 void TRecordMgr::ReadRecordByRef(uint32_t Addr, uint8_t*& P) {
   CheckOpen("TRecordMgr.ReadRecordByRef");
   IOInterface_->ReadBlockByRef(Addr, RecordSize_, P);

@@ -74,6 +74,9 @@ class ZEL_API TRecordMgr : public plat::TObject {
   // Stores Buf as a new record; returns its address (never 0).
   uint32_t AddRecord(const void* Buf);
   void ReadRecord(uint32_t Addr, void* Buf, bool CopyToInternal);
+  // Count records stored back to back from Addr (a disk store's run), in
+  // one read; the internal buffer is left alone.
+  void ReadRecords(uint32_t Addr, int32_t Count, void* Buf);
   // P points at the stored bytes without a copy.
   void ReadRecordByRef(uint32_t Addr, uint8_t*& P);
   void UpdateRecord(uint32_t Addr, const void* Buf);

@@ -361,11 +361,14 @@ TCacheMgr::TSlot TCacheMgr::PageFor(uint32_t Lower, uint32_t Upper, uint32_t Own
 }
 
 void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base,
-                      uint32_t AccessFlags) {
+                      uint32_t AccessFlags, const uint8_t* Ahead) {
   ++Misses_;
   ++*Changes_;
   try {
-    ReadIO_(Page->Buffer(), Owner, Upper, Base, AccessFlags);
+    if (Ahead != nullptr)
+      std::memcpy(Page->Buffer(), Ahead, static_cast<size_t>(PageSize_));
+    else
+      ReadIO_(Page->Buffer(), Owner, Upper, Base, AccessFlags);
   } catch (...) {
     Empty(Page);
     throw;
@@ -377,11 +380,38 @@ void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t
   Rekey(Page, Base, Upper);
 }
 
+const uint8_t* TCacheMgr::ReadAhead(uint32_t Base, uint32_t Last, uint32_t Upper,
+                                    uint32_t AccessFlags) {
+  if (Base - AheadBase_ < AheadBytes_) return Ahead_.data() + (Base - AheadBase_);
+  AheadBytes_ = 0;
+  if (!ReadRunIO_ || (AccessFlags & kEncryptionFlags) != 0 || Last <= Base) return nullptr;
+  // A run long enough to spare most of a scan's reads, short enough to stay
+  // in the processor's caches.
+  constexpr uint32_t kMostPages = 32;
+  const auto page = static_cast<uint32_t>(PageSize_);
+  uint32_t pages = 1;
+  while (pages < kMostPages && Base + pages * page <= Last &&
+         Lookup(Base + pages * page, Upper) == nullptr)
+    ++pages;
+  if (pages == 1) return nullptr;
+  if (Ahead_.size() < size_t{pages} * page) Ahead_.resize(size_t{pages} * page);
+  // A short or failed read leaves the pages it did not give to be read one
+  // by one, which reports what is wrong.
+  const int64_t read = ReadRunIO_(Ahead_.data(), Base, static_cast<int32_t>(pages * page));
+  if (read < static_cast<int64_t>(page)) return nullptr;
+  AheadBase_ = Base;
+  AheadBytes_ = static_cast<uint32_t>(read) / page * page;
+  return Ahead_.data();
+}
+
 int32_t TCacheMgr::TransferRead(void* Buf, uint32_t Owner, uint32_t Upper, bool UpperPerPage,
                                 uint32_t Position, int32_t Count, uint32_t AccessFlags) {
   auto* out = static_cast<uint8_t*>(Buf);
   int32_t remaining = Count;
   uint32_t pos = Position;
+  // Pages read ahead serve this transfer only: what follows may change them.
+  AheadBytes_ = 0;
+  const uint32_t last = Count > 0 ? GetBaseAddress(Position + static_cast<uint32_t>(Count - 1)) : 0;
   while (remaining > 0) {
     const uint32_t base = GetBaseAddress(pos);
     const uint32_t offset = pos - base;
@@ -390,7 +420,8 @@ int32_t TCacheMgr::TransferRead(void* Buf, uint32_t Owner, uint32_t Upper, bool 
     if (slot.Kind == skHit || slot.Kind == skForeignDirty) {
       ++Hits_;
     } else {
-      Fetch(slot.Page, Owner, upper, base, AccessFlags);
+      Fetch(slot.Page, Owner, upper, base, AccessFlags,
+            UpperPerPage ? nullptr : ReadAhead(base, last, upper, AccessFlags));
     }
     const int32_t n = std::min<int32_t>(remaining, PageSize_ - static_cast<int32_t>(offset));
     std::memcpy(out, slot.Page->Buffer() + offset, static_cast<size_t>(n));

@@ -32,6 +32,9 @@ enum TCachePageState : uint8_t { cpEmpty, cpClean, cpDirty };
 // upper address, lower address (the page's file position), access flags.
 using TIOTransferPageProc = std::function<void(uint8_t* Buffer, uint32_t Owner, uint32_t Upper,
                                                uint32_t Lower, uint32_t AccessFlags)>;
+// Reads Count bytes of consecutive pages from the file at Lower, in plain;
+// the number of bytes read, fewer (or -1) when the file would not give them.
+using TIOReadRunProc = std::function<int64_t(uint8_t* Buffer, uint32_t Lower, int32_t Count)>;
 // The same for a block of Size bytes.
 using TIOTransferBlockProc =
     std::function<void(uint8_t* Buffer, uint32_t Owner, uint32_t Size, uint32_t Upper,
@@ -129,6 +132,9 @@ class TCacheMgr : public THashCollection {
 
   void SetReadIO(TIOTransferPageProc Value) { ReadIO_ = std::move(Value); }
   void SetWriteIO(TIOTransferPageProc Value) { WriteIO_ = std::move(Value); }
+  // With a run reader, a transfer that misses several neighbouring pages
+  // reads them in one go (pages that need no decryption only).
+  void SetReadRunIO(TIOReadRunProc Value) { ReadRunIO_ = std::move(Value); }
   void SetLog(plat::TStrings* Value) { Log_ = Value; }
   void SetHits(int32_t Value) { Hits_ = Value; }
   void SetMisses(int32_t Value) { Misses_ = Value; }
@@ -206,9 +212,16 @@ class TCacheMgr : public THashCollection {
   // The page cached under (Upper, Lower) whatever its owner, or null.
   TCachePage* Lookup(uint32_t Lower, uint32_t Upper) const;
   TSlot PageFor(uint32_t Lower, uint32_t Upper, uint32_t Owner);
-  // Reads a page from the file into Page and keys it; on failure the page is
-  // left empty.
-  void Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base, uint32_t AccessFlags);
+  // Reads a page from the file into Page, or takes its bytes from Ahead
+  // when given (read with its neighbours), and keys it; on failure the page
+  // is left empty.
+  void Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t Base, uint32_t AccessFlags,
+             const uint8_t* Ahead = nullptr);
+  // The bytes of the uncached page at Base read ahead for a transfer that
+  // goes on to Last (a base address): the page's run of uncached neighbours
+  // read in one go, kept in Ahead_ from AheadBase_; null where no run was
+  // read.
+  const uint8_t* ReadAhead(uint32_t Base, uint32_t Last, uint32_t Upper, uint32_t AccessFlags);
   TCachePage* GetNextEmptyPage();
   TCachePage* AddPage();
   void HashInsert(TCachePage* Page, uint32_t Lower, uint32_t Upper);
@@ -271,6 +284,10 @@ class TCacheMgr : public THashCollection {
   int32_t Hits_ = 0;
   TIOTransferPageProc WriteIO_;
   TIOTransferPageProc ReadIO_;
+  TIOReadRunProc ReadRunIO_;
+  std::vector<uint8_t> Ahead_;
+  uint32_t AheadBase_ = 0;
+  uint32_t AheadBytes_ = 0;
 };
 
 // One buffered block. Invariant: Buffer holds BlockSize bytes once opened.

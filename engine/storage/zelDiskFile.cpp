@@ -46,6 +46,9 @@ TZelFile::TZelFile()
   };
   PageCache_->SetReadIO(readPage);
   PageCache_->SetWriteIO(writePage);
+  PageCache_->SetReadRunIO([this](uint8_t* Buffer, uint32_t Position, int32_t Count) {
+    return File_->ReadAt(Position, Buffer, Count);
+  });
   TransactionCache_->SetReadIO(readPage);
   TransactionCache_->SetWriteIO(writePage);
   BlockCache_->SetReadIO([this](uint8_t* Buffer, uint32_t Owner, uint32_t Size, uint32_t Upper,

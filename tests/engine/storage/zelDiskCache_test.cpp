@@ -40,6 +40,22 @@ struct FakeDisk {
     for (const Call& c : Calls) n += c.Kind == Kind;
     return n;
   }
+  // Run reads: where each began and how many bytes it asked for; ShortRuns
+  // makes every run give only its first page, FailRuns none.
+  std::vector<std::pair<uint32_t, int32_t>> Runs;
+  bool ShortRuns = false;
+  bool FailRuns = false;
+  void AttachRuns(TCacheMgr& Cache) {
+    Cache.SetReadRunIO([this](uint8_t* Buf, uint32_t Lower, int32_t Count) -> int64_t {
+      Runs.push_back({Lower, Count});
+      if (FailRuns) return -1;
+      const int32_t given = ShortRuns ? PageSize : Count;
+      for (int32_t at = 0; at < given; at += PageSize)
+        std::memcpy(Buf + at, Page(Lower + static_cast<uint32_t>(at)).data(),
+                    static_cast<size_t>(PageSize));
+      return given;
+    });
+  }
   void Attach(TCacheMgr& Cache) {
     Cache.SetReadIO(
         [this](uint8_t* Buf, uint32_t Owner, uint32_t Upper, uint32_t Lower, uint32_t Flags) {
@@ -286,6 +302,54 @@ TEST_F(CacheTest, AChangedPageIsNeverRereadForAnotherOwner) {
   EXPECT_EQ(disk.Calls.back().Flags, 3u);
 }
 
+// A transfer that misses neighbouring pages reads each run of them in one
+// go, up to the next page the cache holds (whose bytes it keeps); pages that
+// need decryption, and pages a short or failed run did not give, are read
+// one by one.
+TEST_F(CacheTest, MissedNeighboursAreReadInOneRun) {
+  disk.AttachRuns(cache);
+  OpenCache(16);
+  for (uint32_t p = 0; p < 12; ++p) disk.Page(p * kPage).assign(kPage, static_cast<uint8_t>(p + 1));
+  Read(3);
+  cache.StartTransaction();
+  Write(6, 0xEE);
+  std::vector<uint8_t> buf(10 * kPage);
+  cache.ReadCache(buf.data(), 1, 0, 0, 10 * kPage, 1);
+  const std::vector<std::pair<uint32_t, int32_t>> runs = {
+      {0, 3 * kPage}, {4 * kPage, 2 * kPage}, {7 * kPage, 3 * kPage}};
+  EXPECT_EQ(disk.Runs, runs);
+  EXPECT_EQ(disk.Count('R'), 1);  // page 3, before
+  for (uint32_t p = 0; p < 10; ++p)
+    EXPECT_EQ(buf[p * kPage + 5], p == 6 ? 0xEE : p + 1) << p;
+  cache.Rollback();
+  // Served from the cache now, and the rolled back page read again alone.
+  disk.Runs.clear();
+  cache.ReadCache(buf.data(), 1, 0, kPage / 2, 9 * kPage, 1);
+  EXPECT_TRUE(disk.Runs.empty());
+  EXPECT_EQ(disk.Count('R'), 2);
+  EXPECT_EQ(buf[6 * kPage], 7);
+
+  const auto fresh = [&](uint32_t Flags) {
+    cache.ClearCache();
+    disk.Runs.clear();
+    disk.Calls.clear();
+    cache.ReadCache(buf.data(), 1, 0, 0, 4 * kPage, Flags);
+    for (uint32_t p = 0; p < 4; ++p) EXPECT_EQ(buf[p * kPage], p + 1) << p;
+  };
+  fresh(1 | 2);
+  EXPECT_TRUE(disk.Runs.empty());
+  EXPECT_EQ(disk.Count('R'), 4);
+  // Each short run gives one page; the next run starts after it.
+  disk.ShortRuns = true;
+  fresh(1);
+  EXPECT_EQ(disk.Runs.size(), 3u);
+  EXPECT_EQ(disk.Count('R'), 1);
+  disk.ShortRuns = false;
+  disk.FailRuns = true;
+  fresh(1);
+  EXPECT_EQ(disk.Count('R'), 4);
+}
+
 TEST_F(CacheTest, ByRefAccessSharesThePageBuffer) {
   OpenCache(4);
   uint8_t* p = nullptr;
@@ -376,6 +440,7 @@ TEST(CacheMgrModel, RandomAccessesAgreeWithAModel) {
   FakeDisk disk(kPage);
   TCacheMgr cache;
   disk.Attach(cache);
+  disk.AttachRuns(cache);
   cache.Open(3, kPage);
   std::vector<uint8_t> committed(kPages * kPage, 0);
   std::vector<uint8_t> visible = committed;
