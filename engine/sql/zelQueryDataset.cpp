@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_set>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonText.h"
+#include "engine/storage/zelDataRecords.h"
+#include "engine/storage/zelDataTableDef.h"
+#include "engine/storage/zelDataTableHdr.h"
 #include "engine/storage/zelIndexKeys.h"
+#include "engine/storage/zelIndexMgr.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/Strings.h"
@@ -302,6 +307,7 @@ void TZelQueryDataset::PrepareEmptyResultSet(bool Created) {
 void TZelQueryDataset::CreateResultSetTable() {
   if (Active()) Close();
   CreateTable();
+  OwnResultTable_ = Memory() ? TableName() : std::string();
 }
 
 void TZelQueryDataset::ReopenForFill() {
@@ -316,6 +322,183 @@ void TZelQueryDataset::SetIndexIfDefined(const char* Name) {
 
 uint32_t TZelQueryDataset::CurrentRecAddr() const {
   return ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecAddr);
+}
+
+// ---------------------------------------------------------------- keys put off
+
+// The keys of the rows one fill adds to the result, built as each row is
+// written and loaded into every index when the fill ends: a sort and a build
+// from the leaves up instead of a search and an insert per row and index.
+// Keys of rows already there (the first part of a union) are taken out of
+// the trees and loaded again with the new ones. DISTINCT is kept by the
+// bytes of each row's distinct key, which stand for the key comparison where
+// equal values are equal bytes: integer columns only.
+class TZelQueryDataset::TDeferredKeys {
+ public:
+  TDeferredKeys(TZelQueryDataset& Dataset, TIndexItem* Distinct)
+      : Dataset_(Dataset), Header_(*Dataset.TableDef_->TableHeader()) {
+    OwnerFlag_ = Dataset.TableDef_->RecordInterface()->OwnerFlag();
+    LogicalNo_ = Header_.GetLogicalRecordNo();
+    TIndexManager& indexes = *Dataset.IndexMgr_;
+    for (int32_t i = 0; i < indexes.Count(); ++i) {
+      TIndexItem* index = indexes.Items(i);
+      TKeys& keys = Keys_.emplace_back();
+      keys.Index = index;
+      if (index == Distinct) Distinct_ = i;
+      TBTree& tree = index->BTree();
+      if (!tree.SetCursorToEnd(true)) continue;
+      keys.HadKeys = true;
+      do {
+        const uint8_t* key = tree.GetCurrentKeyBuf();
+        const size_t at = keys.Bytes.size();
+        keys.Bytes.insert(keys.Bytes.end(), key, key + ix::LoadU16(key));
+        keys.Offsets.push_back(at);
+        if (index == Distinct) Seen_.insert(Signature(keys.Bytes.data() + at));
+      } while (tree.NextRecord());
+    }
+  }
+  TDeferredKeys(const TDeferredKeys&) = delete;
+  TDeferredKeys& operator=(const TDeferredKeys&) = delete;
+  ~TDeferredKeys() {
+    // A fill that failed half way still leaves every written row its keys.
+    if (Loaded_) return;
+    try {
+      Load();
+    } catch (...) {
+      // The failure of the fill is the one reported.
+    }
+  }
+
+  // Whether Index's key can stand in for a search for duplicates: integer
+  // columns followed by the record number.
+  static bool DistinctByBytes(TIndexItem& Index) {
+    const TKeyFormat& format = Index.BTree().Format();
+    const int32_t count = format.FieldCount();
+    if (count < 2 || Index.KeyFields().Count() != count ||
+        Index.KeyFields().Items(count - 1)->FieldName() != LogicalRecNoIndexName)
+      return false;
+    for (int32_t i = 0; i + 1 < count; ++i) {
+      const TKeyValueKind kind = format.Field(i).Kind;
+      if (kind != kvSmallint && kind != kvWord && kind != kvInteger) return false;
+    }
+    return true;
+  }
+
+  // Writes the record buffer as a new record, as AddRecord does but for the
+  // keys; false (nothing written) for a row whose distinct columns are
+  // those of a row already there.
+  bool AddRow() {
+    uint8_t* rec = Dataset_.RecBuf_.data();
+    const int32_t logicalNo = LogicalNo_ + 1;
+    rec[rpInUse] = 1;
+    ix::StoreU32(rec + rpOwnerCode, OwnerFlag_);
+    ix::StoreU32(rec + rpLogicalRecordNo, static_cast<uint32_t>(logicalNo));
+    ix::StoreU32(rec + rpModificationStamp, 0);
+    for (TKeys& keys : Keys_) {
+      const TKeyFormat& format = keys.Index->BTree().Format();
+      const size_t at = keys.Bytes.size();
+      keys.Bytes.resize(at + static_cast<size_t>(format.MaximumKeySize()));
+      const int32_t len = format.BuildFromRecord(keys.Bytes.data() + at, rec);
+      keys.Bytes.resize(at + static_cast<size_t>(len));
+    }
+    std::string signature;
+    if (Distinct_ >= 0) {
+      const TKeys& keys = Keys_[static_cast<size_t>(Distinct_)];
+      signature = Signature(keys.Bytes.data() + Staged(keys));
+      if (Seen_.count(signature) != 0) {
+        for (TKeys& k : Keys_) k.Bytes.resize(Staged(k));
+        return false;
+      }
+    }
+    uint32_t addr = 0;
+    try {
+      addr = Dataset_.RecordMgr_->AddRecord(rec);
+    } catch (...) {
+      for (TKeys& k : Keys_) k.Bytes.resize(Staged(k));
+      throw;
+    }
+    for (TKeys& keys : Keys_) {
+      const size_t at = Staged(keys);
+      ix::StoreU32(keys.Bytes.data() + at + keAddress, addr);
+      keys.Offsets.push_back(at);
+    }
+    if (Distinct_ >= 0) Seen_.insert(std::move(signature));
+    LogicalNo_ = logicalNo;
+    return true;
+  }
+
+  // Every index gets its keys, old and new, in key order.
+  void Load() {
+    Loaded_ = true;
+    Header_.SetLogicalRecordNo(LogicalNo_);
+    Header_.SetDirty(true);
+    std::vector<const uint8_t*> sorted;
+    for (TKeys& keys : Keys_) {
+      const TKeyFormat& format = keys.Index->BTree().Format();
+      sorted.clear();
+      sorted.reserve(keys.Offsets.size());
+      for (size_t at : keys.Offsets) sorted.push_back(keys.Bytes.data() + at);
+      std::sort(sorted.begin(), sorted.end(), [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B) < 0;
+      });
+      if (keys.HadKeys) keys.Index->EmptyIndex();
+      keys.Index->LoadSortedKeys(sorted);
+    }
+  }
+
+ private:
+  struct TKeys {
+    TIndexItem* Index = nullptr;
+    // The keys end to end; Offsets holds where each written row's starts.
+    std::vector<uint8_t> Bytes;
+    std::vector<size_t> Offsets;
+    bool HadKeys = false;
+  };
+
+  // Where the key of the row being added starts.
+  static size_t Staged(const TKeys& Keys) {
+    return Keys.Offsets.empty() ? 0 : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
+  }
+  // The distinct columns of a key: its bytes without the record number.
+  std::string Signature(const uint8_t* Key) const {
+    const TKeyFormat& format = Keys_[static_cast<size_t>(Distinct_)].Index->BTree().Format();
+    const int32_t recNo = format.Field(format.FieldCount() - 1).CoreSize;
+    const int32_t len = ix::LoadU16(Key);
+    return std::string(reinterpret_cast<const char*>(Key) + keBitmap,
+                       static_cast<size_t>(len - keBitmap - recNo));
+  }
+
+  TZelQueryDataset& Dataset_;
+  TTableHeader& Header_;
+  uint32_t OwnerFlag_ = 0;
+  int32_t LogicalNo_ = 0;
+  std::vector<TKeys> Keys_;
+  int32_t Distinct_ = -1;
+  std::unordered_set<std::string> Seen_;
+  bool Loaded_ = false;
+};
+
+std::unique_ptr<TZelQueryDataset::TDeferredKeys> TZelQueryDataset::DeferKeys(bool Distinct) {
+  // Only this dataset's memory result, which nobody else reads while it is
+  // filled, and only where no row could be refused for its keys.
+  if (!Memory() || OwnResultTable_.empty() || TableName() != OwnResultTable_ || !WriteLocked() ||
+      FilterActive() || HasFilterEvent() || RecordMgr_->InternalFields().AutoIncFieldNo() >= 0)
+    return nullptr;
+  for (int32_t i = 0; i < GetInternalFieldCount(); ++i)
+    if (IsFieldBlob(i)) return nullptr;
+  TIndexItem* distinct = nullptr;
+  if (Distinct) {
+    distinct = CurrentIndex();
+    if (distinct == nullptr || distinct->IndexName() != ResultDistinctIndexName ||
+        !TDeferredKeys::DistinctByBytes(*distinct))
+      return nullptr;
+  }
+  for (int32_t i = 0; i < IndexMgr_->Count(); ++i) {
+    const TIndexItem* index = IndexMgr_->Items(i);
+    if (index->Unique() || index->Primary()) return nullptr;
+  }
+  CheckPrivilegePresent(TableDef().PrivilegeFlags(), opInsertDataBit);
+  return std::make_unique<TDeferredKeys>(*this, distinct);
 }
 
 bool TZelQueryDataset::KeyExists() {
@@ -377,6 +560,7 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
   int32_t count = 0;
   {
     const std::optional<TCursorLock> fill = LockForFill();
+    const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
     for (bool more = RowSource_->FirstRow(); more;) {
       ClearRecord(nullptr);
       FillColumns(Fields, false);
@@ -385,7 +569,9 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
         DataSetSetFieldDataAsVariant(columns + 1,
                                      plat::Variant(static_cast<int32_t>(RowSource_->GetRecModFlag())));
       }
-      if (!Distinct || !KeyExists()) {
+      if (keys != nullptr) {
+        if (keys->AddRow()) ++count;
+      } else if (!Distinct || !KeyExists()) {
         AddRecord(true);
         ++count;
       }
@@ -393,6 +579,7 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
       // A plain result is cut silently at the limit.
       if (more && MaxRecords_ > 0 && count >= MaxRecords_) break;
     }
+    if (keys != nullptr) keys->Load();
   }
   RowsAffected_ = count;
   SetIndexIfDefined(ResultOrderByIndexName);
@@ -626,6 +813,7 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   }
   {
     const std::optional<TCursorLock> fill = LockForFill();
+    const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
     for (bool more = Source.DataSetFirst(); more; more = Source.DataSetNext()) {
       ClearRecord(nullptr);
       for (int32_t i = 0; i < columns; ++i) {
@@ -641,11 +829,14 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
         }
         SetResultSetFieldFromVariant(targets[static_cast<std::size_t>(i)], value);
       }
-      if (!Distinct || !KeyExists()) {
+      if (keys != nullptr) {
+        if (keys->AddRow()) ++RowsAffected_;
+      } else if (!Distinct || !KeyExists()) {
         AddRecord(true);
         ++RowsAffected_;
       }
     }
+    if (keys != nullptr) keys->Load();
   }
   SetIndexIfDefined(ResultOrderByIndexName);
   First();

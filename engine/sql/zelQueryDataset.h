@@ -233,6 +233,11 @@ class TZelQueryDataset : public TZelBaseTable {
   void InternalOpen() override;
 
  private:
+  class TDeferredKeys;
+  // The keys of a fill's rows put off to its end, where that changes
+  // nothing but the cost (this dataset's own memory result, keys that
+  // admit duplicates); null when each row takes its keys as it is added.
+  std::unique_ptr<TDeferredKeys> DeferKeys(bool Distinct);
   void ReopenForFill();
   // The write lock held over filling the table with rows: one for the whole
   // fill of a memory table, none (each row locks) otherwise.
@@ -253,6 +258,9 @@ class TZelQueryDataset : public TZelBaseTable {
   int32_t MaxRecords_ = 0;
   int32_t RowsAffected_ = 0;
   bool CreateLiveResult_ = false;
+  // The name of the memory result table this dataset made, which no other
+  // cursor has open; empty before one is made.
+  std::string OwnResultTable_;
   int32_t SlotCount_ = 0;
   TZelDBStringCompare DBStringCompare_;
   std::unique_ptr<TFuncResultList> FuncResults_;
