@@ -532,14 +532,64 @@ void TZelQueryDataset::SetResultSetFieldFromVariant(int32_t FieldNo, const plat:
 }
 
 void TZelQueryDataset::FillColumns(TResultSetFields& Fields, bool SkipAggregates) {
+  const int32_t raw = static_cast<int32_t>(RawSources_.size());
   for (int32_t i = 0; i < Fields.Count(); ++i) {
     TResultSetField* field = Fields.GetItems(i);
     if (field->IsAggregate()) {
       if (!SkipAggregates) SetResultSetFieldFromVariant(i, plat::Null());
       continue;
     }
+    if (i < raw && RawSources_[static_cast<size_t>(i)] != nullptr &&
+        CopyRawColumn(*RawSources_[static_cast<size_t>(i)], field->SourceFieldNo, i))
+      continue;
     SetResultSetFieldFromVariant(i, field->GetValue());
   }
+}
+
+void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
+  RawSources_.assign(static_cast<size_t>(Fields.Count()), nullptr);
+  if (RawHolder_ == nullptr) RawHolder_ = std::make_unique<TDataHolder>();
+  for (int32_t i = 0; i < Fields.Count() && i < GetInternalFieldCount(); ++i) {
+    TResultSetField* field = Fields.GetItems(i);
+    if (field->IsAggregate() || field->IsComputed() || field->SourceFieldNo < 0) continue;
+    auto* rows = dynamic_cast<TZelBaseJoinDataProvider*>(field->DataProvider);
+    TInternalFields* sources = rows != nullptr ? rows->GetProviderFields() : nullptr;
+    if (sources == nullptr) continue;
+    const TInternalFieldItem* source = nullptr;
+    for (int32_t k = 0; k < sources->Count() && source == nullptr; ++k)
+      if (sources->GetIndex(k)->FieldNo() == field->SourceFieldNo) source = sources->GetIndex(k);
+    const plat::TFieldType type = GetInternalField(i)->DataType();
+    // Booleans and currency read back in a form of their own; the other
+    // types come back as the bytes they were stored as.
+    const bool exact = type == plat::ftString || type == plat::ftSmallint || type == plat::ftWord ||
+                       type == plat::ftInteger || type == plat::ftFloat || type == plat::ftDate ||
+                       type == plat::ftTime || type == plat::ftDateTime || type == plat::ftBCD;
+    if (source != nullptr && exact && source->DataType() == type)
+      RawSources_[static_cast<size_t>(i)] = rows;
+  }
+}
+
+bool TZelQueryDataset::CopyRawColumn(TZelBaseJoinDataProvider& Rows, int32_t SourceFieldNo,
+                                     int32_t FieldNo) {
+  TDataHolder& holder = *RawHolder_;
+  holder.SetUsesStream(false);
+  holder.SetData(nullptr);
+  Rows.GetRawFieldData(SourceFieldNo, holder);
+  if (holder.UsesStream()) return false;
+  uint8_t* rec = RecBuf_.data();
+  if (holder.IsNull()) {
+    DataSetSetFieldDataToRecBuf(FieldNo, 0, true, nullptr, rec);
+    return true;
+  }
+  const TInternalFieldItem* f = GetInternalField(FieldNo);
+  const int32_t len = holder.Length();
+  // A string is copied only where the Variant path would not cut it.
+  const bool fits = f->DataType() == plat::ftString
+                        ? f->IsVariable() && len <= f->GetWriteableFieldSize()
+                        : !f->IsVariable() && len == f->FieldSize();
+  if (holder.Data() == nullptr || !fits) return false;
+  DataSetSetFieldDataToRecBuf(FieldNo, len, false, holder.Data(), rec);
+  return true;
 }
 
 std::optional<TZelDataSet::TCursorLock> TZelQueryDataset::LockForFill() {
@@ -558,6 +608,7 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
   if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
   const int32_t columns = Fields.Count();
   int32_t count = 0;
+  PrepareRawColumns(Fields);
   {
     const std::optional<TCursorLock> fill = LockForFill();
     const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
@@ -695,6 +746,7 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
   {
     const std::optional<TCursorLock> fill = LockForFill();
     PrepareAggregates(Fields);
+    PrepareRawColumns(Fields);
     uint32_t single = 0;
     if (!Grouped) {
       ClearRecord(nullptr);

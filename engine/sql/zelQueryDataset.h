@@ -37,6 +37,9 @@
 
 namespace zel {
 
+class TDataHolder;
+class TZelBaseJoinDataProvider;
+
 // Names of the result table's index definitions and hidden live columns.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
 inline constexpr const char* ResultGroupByIndexName = "idxgroupby";
@@ -245,6 +248,11 @@ class TZelQueryDataset : public TZelBaseTable {
   // Copies the plain and computed columns (all of them, or only those
   // without aggregates) of the source's current row into the record buffer.
   void FillColumns(TResultSetFields& Fields, bool SkipAggregates);
+  // Notes the plain columns whose stored bytes are those of their result
+  // column: the same type, one that reads back exactly as stored.
+  void PrepareRawColumns(TResultSetFields& Fields);
+  // Column FieldNo from Rows' stored bytes; false when they do not fit it.
+  bool CopyRawColumn(TZelBaseJoinDataProvider& Rows, int32_t SourceFieldNo, int32_t FieldNo);
   // True when the current index holds a key equal to the record buffer's;
   // the record buffer is kept.
   bool KeyExists();
@@ -262,6 +270,9 @@ class TZelQueryDataset : public TZelBaseTable {
   // cursor has open; empty before one is made.
   std::string OwnResultTable_;
   int32_t SlotCount_ = 0;
+  // Per result column: the rows it is copied from byte for byte, or null.
+  std::vector<TZelBaseJoinDataProvider*> RawSources_;
+  std::unique_ptr<TDataHolder> RawHolder_;
   TZelDBStringCompare DBStringCompare_;
   std::unique_ptr<TFuncResultList> FuncResults_;
 };

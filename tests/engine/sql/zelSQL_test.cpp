@@ -566,6 +566,51 @@ TEST_F(Query, LargeResultsComeOrderedAndDistinct) {
   Q.Close();
 }
 
+// A result column takes its value as the table holds it, whatever its type,
+// a string of the full width, Null, and the Nulls of an outer join's missing
+// row among them.
+TEST_F(Query, ResultColumnsHoldTheValuesOfEveryType) {
+  auto t = Table("v");
+  const std::pair<const char*, plat::TFieldType> columns[] = {
+      {"ID", plat::ftInteger}, {"S", plat::ftString}, {"Sm", plat::ftSmallint},
+      {"W", plat::ftWord},     {"F", plat::ftFloat},  {"C", plat::ftCurrency},
+      {"D", plat::ftDate},     {"T", plat::ftTime},   {"DT", plat::ftDateTime},
+      {"B", plat::ftBoolean}};
+  for (const auto& [name, type] : columns)
+    t->FieldDefs().Add(name, type, type == plat::ftString ? 5 : 0);
+  t->IndexDefs().Add("pk", "ID", {plat::ixPrimary, plat::ixUnique});
+  t->CreateTable();
+  t->Open();
+  const plat::TDateTime day = plat::EncodeDate(2024, 2, 29);
+  const plat::TDateTime at = plat::EncodeTime(13, 45, 7, 250);
+  t->AppendRecord({plat::Variant(1), plat::Variant("abcde"), plat::Variant(-7), plat::Variant(65535),
+                   plat::Variant(-0.1), plat::Variant(12.34), plat::Variant::FromDateTime(day),
+                   plat::Variant::FromDateTime(at), plat::Variant::FromDateTime(day + at),
+                   plat::Variant(true)});
+  t->AppendRecord({plat::Variant(2), plat::Variant(""), plat::Variant(0), plat::Variant(0),
+                   plat::Variant(1e300), plat::Variant(-5.0), plat::Variant::FromDateTime(-day),
+                   plat::Variant(), plat::Variant(), plat::Variant(false)});
+  t->AppendRecord({plat::Variant(3), plat::Variant(), plat::Variant(), plat::Variant(),
+                   plat::Variant(), plat::Variant(), plat::Variant(), plat::Variant(),
+                   plat::Variant(), plat::Variant()});
+  t->Close();
+  Exec("CREATE TABLE k (id INTEGER, PRIMARY KEY (id)); INSERT INTO k VALUES (1); "
+       "INSERT INTO k VALUES (2); INSERT INTO k VALUES (3); INSERT INTO k VALUES (4)");
+  const std::string rows = Rows("v");
+  EXPECT_EQ(Select("SELECT ID, S, Sm, W, F, C, D, T, DT, B FROM v ORDER BY ID"), rows);
+  std::string joined;
+  int32_t key = 0;
+  for (size_t at = 0; at <= rows.size();) {
+    const size_t end = std::min(rows.find(';', at), rows.size());
+    ++key;
+    joined += (key > 1 ? ";" : "") + std::to_string(key) + "," + rows.substr(at, end - at);
+    at = end + 1;
+  }
+  EXPECT_EQ(Select("SELECT k.id, v.ID, S, Sm, W, F, C, D, T, DT, B FROM k LEFT JOIN v ON v.ID = k.id "
+                   "ORDER BY k.id"),
+            joined + ";4,null,null,null,null,null,null,null,null,null,null");
+}
+
 TEST_F(QueryData, ParametersFeedWhereAndSetAgainOnEveryRun) {
   Q.SQL().SetText("UPDATE emp SET pay = :pay WHERE id = :id");
   for (int32_t id : {1, 3}) {
