@@ -432,15 +432,21 @@ class TZelQueryDataset::TDeferredKeys {
     Loaded_ = true;
     Header_.SetLogicalRecordNo(LogicalNo_);
     Header_.SetDirty(true);
+    std::vector<std::pair<uint64_t, const uint8_t*>> order;
     std::vector<const uint8_t*> sorted;
     for (TKeys& keys : Keys_) {
       const TKeyFormat& format = keys.Index->BTree().Format();
-      sorted.clear();
-      sorted.reserve(keys.Offsets.size());
-      for (size_t at : keys.Offsets) sorted.push_back(keys.Bytes.data() + at);
-      std::sort(sorted.begin(), sorted.end(), [&format](const uint8_t* A, const uint8_t* B) {
-        return format.CompareKeys(0, nullptr, nullptr, A, B) < 0;
+      order.clear();
+      order.reserve(keys.Offsets.size());
+      for (size_t at : keys.Offsets)
+        order.emplace_back(Lead(format, keys.Bytes.data() + at), keys.Bytes.data() + at);
+      std::sort(order.begin(), order.end(), [&format](const auto& A, const auto& B) {
+        if (A.first != B.first) return A.first < B.first;
+        return format.CompareKeys(0, nullptr, nullptr, A.second, B.second) < 0;
       });
+      sorted.clear();
+      sorted.reserve(order.size());
+      for (const auto& entry : order) sorted.push_back(entry.second);
       if (keys.HadKeys) keys.Index->EmptyIndex();
       keys.Index->LoadSortedKeys(sorted);
     }
@@ -454,6 +460,30 @@ class TZelQueryDataset::TDeferredKeys {
     std::vector<size_t> Offsets;
     bool HadKeys = false;
   };
+
+  // A number that orders keys as their first field does, where that is an
+  // integer (Null first, or last when descending), so that the sort
+  // compares whole keys only for equal numbers; 0 for every key otherwise.
+  static uint64_t Lead(const TKeyFormat& Format, const uint8_t* Key) {
+    const TKeyFormat::TField& field = Format.Field(0);
+    const uint8_t* value = nullptr;
+    int32_t size = 0;
+    uint64_t lead = 0;
+    switch (field.Kind) {
+      case kvInteger:
+        if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU32(value) ^ 0x80000000u) + 1ull;
+        break;
+      case kvSmallint:
+        if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU16(value) ^ 0x8000u) + 1ull;
+        break;
+      case kvWord:
+        if (Format.LocateValue(Key, 0, value, size)) lead = ix::LoadU16(value) + 1ull;
+        break;
+      default:
+        return 0;
+    }
+    return field.Descending ? (1ull << 33) - lead : lead;
+  }
 
   // Where the key of the row being added starts.
   static size_t Staged(const TKeys& Keys) {
