@@ -510,6 +510,11 @@ TEST_F(Query, LargeResultsComeOrderedAndDistinct) {
   });
   std::vector<std::string> ordered;
   for (const Row& r : byGrp) ordered.push_back(std::to_string(r.Grp) + "," + text(r.V) + "," + std::to_string(r.Id));
+  // By v descending (Null last), then id.
+  std::vector<Row> byV(rows);
+  std::stable_sort(byV.begin(), byV.end(), [](const Row& A, const Row& B) { return A.V > B.V; });
+  std::vector<std::string> descending;
+  for (const Row& r : byV) descending.push_back(text(r.V) + "," + std::to_string(r.Id));
   // The distinct (v, grp) pairs, and those of the ids up to 3000 and from 2001.
   std::set<std::pair<int32_t, int32_t>> pairs, unionPairs;
   std::vector<std::string> unionAll;
@@ -537,6 +542,7 @@ TEST_F(Query, LargeResultsComeOrderedAndDistinct) {
     std::string Rows;
   } cases[] = {
       {"SELECT grp, v, id FROM w ORDER BY grp DESC, v", join(ordered)},
+      {"SELECT v, id FROM w ORDER BY v DESC, id", join(descending)},
       {"SELECT DISTINCT v, grp FROM w", join(distinct)},
       {"SELECT DISTINCT grp, v FROM w ORDER BY grp DESC, v", join(distinctByGrp)},
       {"SELECT v, grp FROM w WHERE id <= 3000 UNION SELECT v, grp FROM w WHERE id > 2000",
