@@ -569,15 +569,15 @@ void TZelQueryDataset::FillColumns(TResultSetFields& Fields, bool SkipAggregates
       if (!SkipAggregates) SetResultSetFieldFromVariant(i, plat::Null());
       continue;
     }
-    if (i < raw && RawSources_[static_cast<size_t>(i)] != nullptr &&
-        CopyRawColumn(*RawSources_[static_cast<size_t>(i)], field->SourceFieldNo, i))
+    if (i < raw && RawSources_[static_cast<size_t>(i)].Rows != nullptr &&
+        CopyRawColumn(RawSources_[static_cast<size_t>(i)], field->SourceFieldNo, i))
       continue;
     SetResultSetFieldFromVariant(i, field->GetValue());
   }
 }
 
 void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
-  RawSources_.assign(static_cast<size_t>(Fields.Count()), nullptr);
+  RawSources_.assign(static_cast<size_t>(Fields.Count()), TRawColumn());
   if (RawHolder_ == nullptr) RawHolder_ = std::make_unique<TDataHolder>();
   for (int32_t i = 0; i < Fields.Count() && i < GetInternalFieldCount(); ++i) {
     TResultSetField* field = Fields.GetItems(i);
@@ -594,17 +594,47 @@ void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
     const bool exact = type == plat::ftString || type == plat::ftSmallint || type == plat::ftWord ||
                        type == plat::ftInteger || type == plat::ftFloat || type == plat::ftDate ||
                        type == plat::ftTime || type == plat::ftDateTime || type == plat::ftBCD;
-    if (source != nullptr && exact && source->DataType() == type)
-      RawSources_[static_cast<size_t>(i)] = rows;
+    if (source == nullptr || !exact || source->DataType() != type) continue;
+    TRawColumn& column = RawSources_[static_cast<size_t>(i)];
+    column.Rows = rows;
+    // A table's field is found in its bridge once, not at every row.
+    auto* table = dynamic_cast<TZelNonJoinDataProvider*>(rows);
+    const TZelDatasetBridge* bridge = table != nullptr ? table->DataBridge() : nullptr;
+    if (bridge == nullptr || !bridge->CursorOpen()) continue;
+    for (int32_t k = 0; k < bridge->GetInternalFieldCount(); ++k) {
+      const TInternalFieldItem* item = bridge->GetInternalField(k);
+      if (item->FieldNo() != field->SourceFieldNo) continue;
+      if (item->DataType() == type) {
+        column.Table = table;
+        column.SourceIndex = k;
+      }
+      break;
+    }
   }
 }
 
-bool TZelQueryDataset::CopyRawColumn(TZelBaseJoinDataProvider& Rows, int32_t SourceFieldNo,
+bool TZelQueryDataset::CopyRawColumn(const TRawColumn& Column, int32_t SourceFieldNo,
                                      int32_t FieldNo) {
   TDataHolder& holder = *RawHolder_;
   holder.SetUsesStream(false);
   holder.SetData(nullptr);
-  Rows.GetRawFieldData(SourceFieldNo, holder);
+  TZelDatasetBridge* bridge = Column.Table != nullptr ? Column.Table->DataBridge() : nullptr;
+  const TInternalFieldItem* source =
+      bridge != nullptr && bridge->CursorOpen() && Column.SourceIndex < bridge->GetInternalFieldCount()
+          ? bridge->GetInternalField(Column.SourceIndex)
+          : nullptr;
+  if (source != nullptr && source->FieldNo() == SourceFieldNo) {
+    // What GetRawFieldData gives, read straight from the bridge's record.
+    const uint8_t* from = bridge->RecordBuffer();
+    holder.SetIsNull(Column.Table->ForceToNullValues() || !bridge->HasBridgeRecord() ||
+                     from[source->NullFlagOffset()] == 0);
+    if (!holder.IsNull()) {
+      holder.SetLength(bridge->InternalGetFieldLength(*source, from));
+      holder.SetData(from + source->DataOffset());
+    }
+  } else {
+    Column.Rows->GetRawFieldData(SourceFieldNo, holder);
+  }
   if (holder.UsesStream()) return false;
   uint8_t* rec = RecBuf_.data();
   if (holder.IsNull()) {

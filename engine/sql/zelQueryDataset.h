@@ -39,6 +39,7 @@ namespace zel {
 
 class TDataHolder;
 class TZelBaseJoinDataProvider;
+class TZelNonJoinDataProvider;
 
 // Names of the result table's index definitions and hidden live columns.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
@@ -251,8 +252,17 @@ class TZelQueryDataset : public TZelBaseTable {
   // Notes the plain columns whose stored bytes are those of their result
   // column: the same type, one that reads back exactly as stored.
   void PrepareRawColumns(TResultSetFields& Fields);
-  // Column FieldNo from Rows' stored bytes; false when they do not fit it.
-  bool CopyRawColumn(TZelBaseJoinDataProvider& Rows, int32_t SourceFieldNo, int32_t FieldNo);
+  // A result column filled with the stored bytes of its source column.
+  struct TRawColumn {
+    TZelBaseJoinDataProvider* Rows = nullptr;
+    // A table's rows: the source field is read from the bridge's record,
+    // field SourceIndex of the bridge.
+    TZelNonJoinDataProvider* Table = nullptr;
+    int32_t SourceIndex = -1;
+  };
+  // Column FieldNo from the stored bytes of its source; false when they do
+  // not fit it.
+  bool CopyRawColumn(const TRawColumn& Column, int32_t SourceFieldNo, int32_t FieldNo);
   // True when the current index holds a key equal to the record buffer's;
   // the record buffer is kept.
   bool KeyExists();
@@ -270,8 +280,9 @@ class TZelQueryDataset : public TZelBaseTable {
   // cursor has open; empty before one is made.
   std::string OwnResultTable_;
   int32_t SlotCount_ = 0;
-  // Per result column: the rows it is copied from byte for byte, or null.
-  std::vector<TZelBaseJoinDataProvider*> RawSources_;
+  // Per result column: where it is copied from byte for byte (no Rows: it
+  // is not).
+  std::vector<TRawColumn> RawSources_;
   std::unique_ptr<TDataHolder> RawHolder_;
   TZelDBStringCompare DBStringCompare_;
   std::unique_ptr<TFuncResultList> FuncResults_;
