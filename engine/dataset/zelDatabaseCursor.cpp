@@ -7,10 +7,26 @@
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelCrypt.h"
+#include "engine/storage/zelDataTableHdr.h"
 #include "platform/db/DBConsts.h"
 #include "platform/rtl/ScopeGuard.h"
 
 namespace zel {
+
+namespace {
+
+// The change count of a memory table's header store, which moves with every
+// header written to it; false for a table on disk.
+bool MemoryHeaderStamp(const TTableDef& Def, uint64_t& Stamp) {
+  const TTableHeader* header = Def.Memory() ? Def.TableHeader() : nullptr;
+  const TTableHeaderMgr* mgr = header != nullptr ? header->Mgr() : nullptr;
+  const TBaseIOInterface* store = mgr != nullptr ? mgr->IOInterface() : nullptr;
+  if (store == nullptr || store->IOMode() != iomMemory) return false;
+  Stamp = store->Changes();
+  return true;
+}
+
+}  // namespace
 
 std::string ScrambleTableName(const std::string& Name) {
   std::string out(Name.size(), '\0');
@@ -380,6 +396,12 @@ void TZelDataSet::InternalSetReadLock() {
     ApplyHeaderFirstEmpty();
     return;
   }
+  // Nothing but this process writes a memory table's header: while its
+  // store has not changed since the header was read, the header is current.
+  uint64_t stamp = 0;
+  if (HeaderSeen_ && HeaderStampValid_ && MemoryHeaderStamp(*TableDef_, stamp) &&
+      stamp == HeaderStamp_)
+    return;
   ReadTableHeader();
 }
 
@@ -461,6 +483,7 @@ void TZelDataSet::ReadTableHeader() {
   const TDiskMgr* disk = def.Memory() ? nullptr : DataBase_->DiskMgr();
   HeaderStampValid_ = disk != nullptr && disk->IsOpen();
   if (HeaderStampValid_) HeaderStamp_ = disk->ChangeStamp();
+  if (def.Memory()) HeaderStampValid_ = MemoryHeaderStamp(def, HeaderStamp_);
   if (changed) {
     ClearBlobCache();
     InvalidateReadAhead();

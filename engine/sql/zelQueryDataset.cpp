@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_set>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
 #include "engine/storage/zelCommonText.h"
+#include "engine/storage/zelDataRecords.h"
+#include "engine/storage/zelDataTableDef.h"
+#include "engine/storage/zelDataTableHdr.h"
 #include "engine/storage/zelIndexKeys.h"
+#include "engine/storage/zelIndexMgr.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/Strings.h"
@@ -302,6 +307,7 @@ void TZelQueryDataset::PrepareEmptyResultSet(bool Created) {
 void TZelQueryDataset::CreateResultSetTable() {
   if (Active()) Close();
   CreateTable();
+  OwnResultTable_ = Memory() ? TableName() : std::string();
 }
 
 void TZelQueryDataset::ReopenForFill() {
@@ -316,6 +322,213 @@ void TZelQueryDataset::SetIndexIfDefined(const char* Name) {
 
 uint32_t TZelQueryDataset::CurrentRecAddr() const {
   return ix::LoadU32(RecBuf_.data() + RecordSize_ + rbRecAddr);
+}
+
+// ---------------------------------------------------------------- keys put off
+
+// The keys of the rows one fill adds to the result, built as each row is
+// written and loaded into every index when the fill ends: a sort and a build
+// from the leaves up instead of a search and an insert per row and index.
+// Keys of rows already there (the first part of a union) are taken out of
+// the trees and loaded again with the new ones. DISTINCT is kept by the
+// bytes of each row's distinct key, which stand for the key comparison where
+// equal values are equal bytes: integer columns only.
+class TZelQueryDataset::TDeferredKeys {
+ public:
+  TDeferredKeys(TZelQueryDataset& Dataset, TIndexItem* Distinct)
+      : Dataset_(Dataset), Header_(*Dataset.TableDef_->TableHeader()) {
+    OwnerFlag_ = Dataset.TableDef_->RecordInterface()->OwnerFlag();
+    LogicalNo_ = Header_.GetLogicalRecordNo();
+    TIndexManager& indexes = *Dataset.IndexMgr_;
+    for (int32_t i = 0; i < indexes.Count(); ++i) {
+      TIndexItem* index = indexes.Items(i);
+      TKeys& keys = Keys_.emplace_back();
+      keys.Index = index;
+      if (index == Distinct) Distinct_ = i;
+      TBTree& tree = index->BTree();
+      if (!tree.SetCursorToEnd(true)) continue;
+      keys.HadKeys = true;
+      do {
+        const uint8_t* key = tree.GetCurrentKeyBuf();
+        const size_t at = keys.Bytes.size();
+        keys.Bytes.insert(keys.Bytes.end(), key, key + ix::LoadU16(key));
+        keys.Offsets.push_back(at);
+        if (index == Distinct) Seen_.insert(Signature(keys.Bytes.data() + at));
+      } while (tree.NextRecord());
+    }
+  }
+  TDeferredKeys(const TDeferredKeys&) = delete;
+  TDeferredKeys& operator=(const TDeferredKeys&) = delete;
+  ~TDeferredKeys() {
+    // A fill that failed half way still leaves every written row its keys.
+    if (Loaded_) return;
+    try {
+      Load();
+    } catch (...) {
+      // The failure of the fill is the one reported.
+    }
+  }
+
+  // Whether Index's key can stand in for a search for duplicates: integer
+  // columns followed by the record number.
+  static bool DistinctByBytes(TIndexItem& Index) {
+    const TKeyFormat& format = Index.BTree().Format();
+    const int32_t count = format.FieldCount();
+    if (count < 2 || Index.KeyFields().Count() != count ||
+        Index.KeyFields().Items(count - 1)->FieldName() != LogicalRecNoIndexName)
+      return false;
+    for (int32_t i = 0; i + 1 < count; ++i) {
+      const TKeyValueKind kind = format.Field(i).Kind;
+      if (kind != kvSmallint && kind != kvWord && kind != kvInteger) return false;
+    }
+    return true;
+  }
+
+  // Writes the record buffer as a new record, as AddRecord does but for the
+  // keys; false (nothing written) for a row whose distinct columns are
+  // those of a row already there.
+  bool AddRow() {
+    uint8_t* rec = Dataset_.RecBuf_.data();
+    const int32_t logicalNo = LogicalNo_ + 1;
+    rec[rpInUse] = 1;
+    ix::StoreU32(rec + rpOwnerCode, OwnerFlag_);
+    ix::StoreU32(rec + rpLogicalRecordNo, static_cast<uint32_t>(logicalNo));
+    ix::StoreU32(rec + rpModificationStamp, 0);
+    for (TKeys& keys : Keys_) {
+      const TKeyFormat& format = keys.Index->BTree().Format();
+      const size_t at = keys.Bytes.size();
+      keys.Bytes.resize(at + static_cast<size_t>(format.MaximumKeySize()));
+      const int32_t len = format.BuildFromRecord(keys.Bytes.data() + at, rec);
+      keys.Bytes.resize(at + static_cast<size_t>(len));
+    }
+    std::string signature;
+    if (Distinct_ >= 0) {
+      const TKeys& keys = Keys_[static_cast<size_t>(Distinct_)];
+      signature = Signature(keys.Bytes.data() + Staged(keys));
+      if (Seen_.count(signature) != 0) {
+        for (TKeys& k : Keys_) k.Bytes.resize(Staged(k));
+        return false;
+      }
+    }
+    uint32_t addr = 0;
+    try {
+      addr = Dataset_.RecordMgr_->AddRecord(rec);
+    } catch (...) {
+      for (TKeys& k : Keys_) k.Bytes.resize(Staged(k));
+      throw;
+    }
+    for (TKeys& keys : Keys_) {
+      const size_t at = Staged(keys);
+      ix::StoreU32(keys.Bytes.data() + at + keAddress, addr);
+      keys.Offsets.push_back(at);
+    }
+    if (Distinct_ >= 0) Seen_.insert(std::move(signature));
+    LogicalNo_ = logicalNo;
+    return true;
+  }
+
+  // Every index gets its keys, old and new, in key order.
+  void Load() {
+    Loaded_ = true;
+    Header_.SetLogicalRecordNo(LogicalNo_);
+    Header_.SetDirty(true);
+    std::vector<std::pair<uint64_t, const uint8_t*>> order;
+    std::vector<const uint8_t*> sorted;
+    for (TKeys& keys : Keys_) {
+      const TKeyFormat& format = keys.Index->BTree().Format();
+      order.clear();
+      order.reserve(keys.Offsets.size());
+      for (size_t at : keys.Offsets)
+        order.emplace_back(Lead(format, keys.Bytes.data() + at), keys.Bytes.data() + at);
+      std::sort(order.begin(), order.end(), [&format](const auto& A, const auto& B) {
+        if (A.first != B.first) return A.first < B.first;
+        return format.CompareKeys(0, nullptr, nullptr, A.second, B.second) < 0;
+      });
+      sorted.clear();
+      sorted.reserve(order.size());
+      for (const auto& entry : order) sorted.push_back(entry.second);
+      if (keys.HadKeys) keys.Index->EmptyIndex();
+      keys.Index->LoadSortedKeys(sorted);
+    }
+  }
+
+ private:
+  struct TKeys {
+    TIndexItem* Index = nullptr;
+    // The keys end to end; Offsets holds where each written row's starts.
+    std::vector<uint8_t> Bytes;
+    std::vector<size_t> Offsets;
+    bool HadKeys = false;
+  };
+
+  // A number that orders keys as their first field does, where that is an
+  // integer (Null first, or last when descending), so that the sort
+  // compares whole keys only for equal numbers; 0 for every key otherwise.
+  static uint64_t Lead(const TKeyFormat& Format, const uint8_t* Key) {
+    const TKeyFormat::TField& field = Format.Field(0);
+    const uint8_t* value = nullptr;
+    int32_t size = 0;
+    uint64_t lead = 0;
+    switch (field.Kind) {
+      case kvInteger:
+        if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU32(value) ^ 0x80000000u) + 1ull;
+        break;
+      case kvSmallint:
+        if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU16(value) ^ 0x8000u) + 1ull;
+        break;
+      case kvWord:
+        if (Format.LocateValue(Key, 0, value, size)) lead = ix::LoadU16(value) + 1ull;
+        break;
+      default:
+        return 0;
+    }
+    return field.Descending ? (1ull << 33) - lead : lead;
+  }
+
+  // Where the key of the row being added starts.
+  static size_t Staged(const TKeys& Keys) {
+    return Keys.Offsets.empty() ? 0 : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
+  }
+  // The distinct columns of a key: its bytes without the record number.
+  std::string Signature(const uint8_t* Key) const {
+    const TKeyFormat& format = Keys_[static_cast<size_t>(Distinct_)].Index->BTree().Format();
+    const int32_t recNo = format.Field(format.FieldCount() - 1).CoreSize;
+    const int32_t len = ix::LoadU16(Key);
+    return std::string(reinterpret_cast<const char*>(Key) + keBitmap,
+                       static_cast<size_t>(len - keBitmap - recNo));
+  }
+
+  TZelQueryDataset& Dataset_;
+  TTableHeader& Header_;
+  uint32_t OwnerFlag_ = 0;
+  int32_t LogicalNo_ = 0;
+  std::vector<TKeys> Keys_;
+  int32_t Distinct_ = -1;
+  std::unordered_set<std::string> Seen_;
+  bool Loaded_ = false;
+};
+
+std::unique_ptr<TZelQueryDataset::TDeferredKeys> TZelQueryDataset::DeferKeys(bool Distinct) {
+  // Only this dataset's memory result, which nobody else reads while it is
+  // filled, and only where no row could be refused for its keys.
+  if (!Memory() || OwnResultTable_.empty() || TableName() != OwnResultTable_ || !WriteLocked() ||
+      FilterActive() || HasFilterEvent() || RecordMgr_->InternalFields().AutoIncFieldNo() >= 0)
+    return nullptr;
+  for (int32_t i = 0; i < GetInternalFieldCount(); ++i)
+    if (IsFieldBlob(i)) return nullptr;
+  TIndexItem* distinct = nullptr;
+  if (Distinct) {
+    distinct = CurrentIndex();
+    if (distinct == nullptr || distinct->IndexName() != ResultDistinctIndexName ||
+        !TDeferredKeys::DistinctByBytes(*distinct))
+      return nullptr;
+  }
+  for (int32_t i = 0; i < IndexMgr_->Count(); ++i) {
+    const TIndexItem* index = IndexMgr_->Items(i);
+    if (index->Unique() || index->Primary()) return nullptr;
+  }
+  CheckPrivilegePresent(TableDef().PrivilegeFlags(), opInsertDataBit);
+  return std::make_unique<TDeferredKeys>(*this, distinct);
 }
 
 bool TZelQueryDataset::KeyExists() {
@@ -349,14 +562,94 @@ void TZelQueryDataset::SetResultSetFieldFromVariant(int32_t FieldNo, const plat:
 }
 
 void TZelQueryDataset::FillColumns(TResultSetFields& Fields, bool SkipAggregates) {
+  const int32_t raw = static_cast<int32_t>(RawSources_.size());
   for (int32_t i = 0; i < Fields.Count(); ++i) {
     TResultSetField* field = Fields.GetItems(i);
     if (field->IsAggregate()) {
       if (!SkipAggregates) SetResultSetFieldFromVariant(i, plat::Null());
       continue;
     }
+    if (i < raw && RawSources_[static_cast<size_t>(i)].Rows != nullptr &&
+        CopyRawColumn(RawSources_[static_cast<size_t>(i)], field->SourceFieldNo, i))
+      continue;
     SetResultSetFieldFromVariant(i, field->GetValue());
   }
+}
+
+void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
+  RawSources_.assign(static_cast<size_t>(Fields.Count()), TRawColumn());
+  if (RawHolder_ == nullptr) RawHolder_ = std::make_unique<TDataHolder>();
+  for (int32_t i = 0; i < Fields.Count() && i < GetInternalFieldCount(); ++i) {
+    TResultSetField* field = Fields.GetItems(i);
+    if (field->IsAggregate() || field->IsComputed() || field->SourceFieldNo < 0) continue;
+    auto* rows = dynamic_cast<TZelBaseJoinDataProvider*>(field->DataProvider);
+    TInternalFields* sources = rows != nullptr ? rows->GetProviderFields() : nullptr;
+    if (sources == nullptr) continue;
+    const TInternalFieldItem* source = nullptr;
+    for (int32_t k = 0; k < sources->Count() && source == nullptr; ++k)
+      if (sources->GetIndex(k)->FieldNo() == field->SourceFieldNo) source = sources->GetIndex(k);
+    const plat::TFieldType type = GetInternalField(i)->DataType();
+    // Booleans and currency read back in a form of their own; the other
+    // types come back as the bytes they were stored as.
+    const bool exact = type == plat::ftString || type == plat::ftSmallint || type == plat::ftWord ||
+                       type == plat::ftInteger || type == plat::ftFloat || type == plat::ftDate ||
+                       type == plat::ftTime || type == plat::ftDateTime || type == plat::ftBCD;
+    if (source == nullptr || !exact || source->DataType() != type) continue;
+    TRawColumn& column = RawSources_[static_cast<size_t>(i)];
+    column.Rows = rows;
+    // A table's field is found in its bridge once, not at every row.
+    auto* table = dynamic_cast<TZelNonJoinDataProvider*>(rows);
+    const TZelDatasetBridge* bridge = table != nullptr ? table->DataBridge() : nullptr;
+    if (bridge == nullptr || !bridge->CursorOpen()) continue;
+    for (int32_t k = 0; k < bridge->GetInternalFieldCount(); ++k) {
+      const TInternalFieldItem* item = bridge->GetInternalField(k);
+      if (item->FieldNo() != field->SourceFieldNo) continue;
+      if (item->DataType() == type) {
+        column.Table = table;
+        column.SourceIndex = k;
+      }
+      break;
+    }
+  }
+}
+
+bool TZelQueryDataset::CopyRawColumn(const TRawColumn& Column, int32_t SourceFieldNo,
+                                     int32_t FieldNo) {
+  TDataHolder& holder = *RawHolder_;
+  holder.SetUsesStream(false);
+  holder.SetData(nullptr);
+  TZelDatasetBridge* bridge = Column.Table != nullptr ? Column.Table->DataBridge() : nullptr;
+  const TInternalFieldItem* source =
+      bridge != nullptr && bridge->CursorOpen() && Column.SourceIndex < bridge->GetInternalFieldCount()
+          ? bridge->GetInternalField(Column.SourceIndex)
+          : nullptr;
+  if (source != nullptr && source->FieldNo() == SourceFieldNo) {
+    // What GetRawFieldData gives, read straight from the bridge's record.
+    const uint8_t* from = bridge->RecordBuffer();
+    holder.SetIsNull(Column.Table->ForceToNullValues() || !bridge->HasBridgeRecord() ||
+                     from[source->NullFlagOffset()] == 0);
+    if (!holder.IsNull()) {
+      holder.SetLength(bridge->InternalGetFieldLength(*source, from));
+      holder.SetData(from + source->DataOffset());
+    }
+  } else {
+    Column.Rows->GetRawFieldData(SourceFieldNo, holder);
+  }
+  if (holder.UsesStream()) return false;
+  uint8_t* rec = RecBuf_.data();
+  if (holder.IsNull()) {
+    DataSetSetFieldDataToRecBuf(FieldNo, 0, true, nullptr, rec);
+    return true;
+  }
+  const TInternalFieldItem* f = GetInternalField(FieldNo);
+  const int32_t len = holder.Length();
+  // A string is copied only where the Variant path would not cut it.
+  const bool fits = f->DataType() == plat::ftString
+                        ? f->IsVariable() && len <= f->GetWriteableFieldSize()
+                        : !f->IsVariable() && len == f->FieldSize();
+  if (holder.Data() == nullptr || !fits) return false;
+  DataSetSetFieldDataToRecBuf(FieldNo, len, false, holder.Data(), rec);
+  return true;
 }
 
 std::optional<TZelDataSet::TCursorLock> TZelQueryDataset::LockForFill() {
@@ -375,8 +668,10 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
   if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
   const int32_t columns = Fields.Count();
   int32_t count = 0;
+  PrepareRawColumns(Fields);
   {
     const std::optional<TCursorLock> fill = LockForFill();
+    const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
     for (bool more = RowSource_->FirstRow(); more;) {
       ClearRecord(nullptr);
       FillColumns(Fields, false);
@@ -385,7 +680,9 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
         DataSetSetFieldDataAsVariant(columns + 1,
                                      plat::Variant(static_cast<int32_t>(RowSource_->GetRecModFlag())));
       }
-      if (!Distinct || !KeyExists()) {
+      if (keys != nullptr) {
+        if (keys->AddRow()) ++count;
+      } else if (!Distinct || !KeyExists()) {
         AddRecord(true);
         ++count;
       }
@@ -393,6 +690,7 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
       // A plain result is cut silently at the limit.
       if (more && MaxRecords_ > 0 && count >= MaxRecords_) break;
     }
+    if (keys != nullptr) keys->Load();
   }
   RowsAffected_ = count;
   SetIndexIfDefined(ResultOrderByIndexName);
@@ -508,6 +806,7 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
   {
     const std::optional<TCursorLock> fill = LockForFill();
     PrepareAggregates(Fields);
+    PrepareRawColumns(Fields);
     uint32_t single = 0;
     if (!Grouped) {
       ClearRecord(nullptr);
@@ -626,6 +925,7 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   }
   {
     const std::optional<TCursorLock> fill = LockForFill();
+    const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
     for (bool more = Source.DataSetFirst(); more; more = Source.DataSetNext()) {
       ClearRecord(nullptr);
       for (int32_t i = 0; i < columns; ++i) {
@@ -641,11 +941,14 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
         }
         SetResultSetFieldFromVariant(targets[static_cast<std::size_t>(i)], value);
       }
-      if (!Distinct || !KeyExists()) {
+      if (keys != nullptr) {
+        if (keys->AddRow()) ++RowsAffected_;
+      } else if (!Distinct || !KeyExists()) {
         AddRecord(true);
         ++RowsAffected_;
       }
     }
+    if (keys != nullptr) keys->Load();
   }
   SetIndexIfDefined(ResultOrderByIndexName);
   First();

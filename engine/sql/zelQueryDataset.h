@@ -37,6 +37,10 @@
 
 namespace zel {
 
+class TDataHolder;
+class TZelBaseJoinDataProvider;
+class TZelNonJoinDataProvider;
+
 // Names of the result table's index definitions and hidden live columns.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
 inline constexpr const char* ResultGroupByIndexName = "idxgroupby";
@@ -233,6 +237,11 @@ class TZelQueryDataset : public TZelBaseTable {
   void InternalOpen() override;
 
  private:
+  class TDeferredKeys;
+  // The keys of a fill's rows put off to its end, where that changes
+  // nothing but the cost (this dataset's own memory result, keys that
+  // admit duplicates); null when each row takes its keys as it is added.
+  std::unique_ptr<TDeferredKeys> DeferKeys(bool Distinct);
   void ReopenForFill();
   // The write lock held over filling the table with rows: one for the whole
   // fill of a memory table, none (each row locks) otherwise.
@@ -240,6 +249,20 @@ class TZelQueryDataset : public TZelBaseTable {
   // Copies the plain and computed columns (all of them, or only those
   // without aggregates) of the source's current row into the record buffer.
   void FillColumns(TResultSetFields& Fields, bool SkipAggregates);
+  // Notes the plain columns whose stored bytes are those of their result
+  // column: the same type, one that reads back exactly as stored.
+  void PrepareRawColumns(TResultSetFields& Fields);
+  // A result column filled with the stored bytes of its source column.
+  struct TRawColumn {
+    TZelBaseJoinDataProvider* Rows = nullptr;
+    // A table's rows: the source field is read from the bridge's record,
+    // field SourceIndex of the bridge.
+    TZelNonJoinDataProvider* Table = nullptr;
+    int32_t SourceIndex = -1;
+  };
+  // Column FieldNo from the stored bytes of its source; false when they do
+  // not fit it.
+  bool CopyRawColumn(const TRawColumn& Column, int32_t SourceFieldNo, int32_t FieldNo);
   // True when the current index holds a key equal to the record buffer's;
   // the record buffer is kept.
   bool KeyExists();
@@ -253,7 +276,14 @@ class TZelQueryDataset : public TZelBaseTable {
   int32_t MaxRecords_ = 0;
   int32_t RowsAffected_ = 0;
   bool CreateLiveResult_ = false;
+  // The name of the memory result table this dataset made, which no other
+  // cursor has open; empty before one is made.
+  std::string OwnResultTable_;
   int32_t SlotCount_ = 0;
+  // Per result column: where it is copied from byte for byte (no Rows: it
+  // is not).
+  std::vector<TRawColumn> RawSources_;
+  std::unique_ptr<TDataHolder> RawHolder_;
   TZelDBStringCompare DBStringCompare_;
   std::unique_ptr<TFuncResultList> FuncResults_;
 };

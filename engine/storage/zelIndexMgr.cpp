@@ -203,6 +203,11 @@ int32_t TIndexItem::InsertKey(uint32_t RecAddr) {
   return r;
 }
 
+void TIndexItem::LoadSortedKeys(const std::vector<const uint8_t*>& Keys) {
+  Tree_->LoadSortedKeys(Keys);
+  SaveHeaderSlot();
+}
+
 int32_t TIndexItem::DeleteKey() {
   const int32_t r = Tree_->DeleteKey();
   SaveHeaderSlot();

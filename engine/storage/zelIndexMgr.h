@@ -145,6 +145,8 @@ class ZEL_API TIndexItem : public plat::TCollectionItem, public TIndexAttributes
   // success. The header slot follows the tree's root and depth.
   int32_t InsertKey(uint32_t RecAddr);
   int32_t DeleteKey();
+  // Fills the empty index with Keys in ascending order (TBTree::LoadSortedKeys).
+  void LoadSortedKeys(const std::vector<const uint8_t*>& Keys);
   bool NextKey() { return Tree_->NextRecord(); }
   bool PriorKey() { return Tree_->PriorRecord(); }
   // N moves forward (N > 0) or back; true when all of them succeeded.

@@ -655,6 +655,87 @@ int32_t TBTree::DeleteKey() {
   return 0;
 }
 
+void TBTree::LoadSortedKeys(const std::vector<const uint8_t*>& Keys) {
+  static const char* const Context = "TBTree.LoadSortedKeys";
+  CheckOpen(Context);
+  const uint32_t root = RootRef_ != nullptr ? *RootRef_ : 0;
+  if (root == 0 || *DepthRef_ != 1) ZelDatabaseError(0x2185, Context, "Index is not empty", this);
+  Scratch_->ReadNode(root, true);
+  if (!Scratch_->CheckIsLeaf() || !Scratch_->CheckNodeEmpty())
+    ZelDatabaseError(0x2185, Context, "Index is not empty", this);
+  InvalidateInternalBuffers();
+  Positioned_ = false;
+  PathStale_ = false;
+  if (Keys.empty()) return;
+  // The entries of the level being paged (the keys, then the entries made
+  // for the pages below), and the entries for the level above.
+  std::vector<const uint8_t*> level(Keys);
+  std::vector<uint8_t> store, upper;
+  std::vector<size_t> offsets, starts;
+  std::vector<uint32_t> addrs;
+  std::vector<uint8_t> page(static_cast<size_t>(PageSize_));
+  const int32_t room = PageSize_ - NodeHeaderSize - Format_.MaximumKeySize();
+  bool leaf = true;
+  uint32_t depth = 1;
+  for (;;) {
+    // A page takes entries while it stays below full (TNode::CheckNodeFull).
+    starts.clear();
+    int32_t used = 0;
+    for (size_t i = 0; i < level.size(); ++i) {
+      const int32_t len = Format_.CheckedLength(level[i], Context);
+      if (i == 0 || used + len >= room) {
+        starts.push_back(i);
+        used = 0;
+      }
+      used += len;
+    }
+    const bool top = starts.size() == 1;
+    if (!top && depth >= MaxDepth) ZelDatabaseError(0x2185, Context, "Index too deep", this);
+    std::fill(page.begin(), page.end(), uint8_t{0});
+    addrs.assign(starts.size(), root);
+    if (!top)
+      for (uint32_t& addr : addrs) addr = IOInterface_->AllocateNewAddress(PageSize_, page.data());
+    upper.clear();
+    offsets.clear();
+    for (size_t p = 0; p < starts.size(); ++p) {
+      const size_t from = starts[p];
+      const size_t to = p + 1 < starts.size() ? starts[p + 1] : level.size();
+      std::fill(page.begin(), page.end(), uint8_t{0});
+      StoreU32(page.data() + ndLeaf, leaf ? 1 : 0);
+      if (leaf) {
+        StoreU32(page.data() + ndNext, p + 1 < addrs.size() ? addrs[p + 1] : 0);
+        StoreU32(page.data() + ndPrior, p > 0 ? addrs[p - 1] : 0);
+      }
+      int32_t at = NodeHeaderSize;
+      uint32_t count = 0;
+      for (size_t i = from; i < to; ++i) {
+        const int32_t len = ix::LoadU16(level[i]);
+        std::memcpy(page.data() + at, level[i], static_cast<size_t>(len));
+        if (leaf) StoreU32(page.data() + at + keCount, 0);
+        at += len;
+        count += leaf ? 1 : LoadU32(level[i] + keCount);
+      }
+      StoreU32(page.data() + ndUsed, static_cast<uint32_t>(at - NodeHeaderSize));
+      IOInterface_->WriteBlock(addrs[p], PageSize_, page.data());
+      if (top) break;
+      // The page's entry above: its first key, its address and its records.
+      const int32_t len = ix::LoadU16(level[from]);
+      offsets.push_back(upper.size());
+      upper.insert(upper.end(), level[from], level[from] + len);
+      StoreU32(upper.data() + offsets.back() + keCount, count);
+      StoreU32(upper.data() + offsets.back() + keAddress, addrs[p]);
+    }
+    if (top) break;
+    store.swap(upper);
+    level.clear();
+    for (size_t offset : offsets) level.push_back(store.data() + offset);
+    leaf = false;
+    ++depth;
+  }
+  *DepthRef_ = depth;
+  InvalidateInternalBuffers();
+}
+
 void TBTree::FixUpLeafChange(bool Deleting) {
   try {
     FixUpFrom(LeafLevel(), Deleting);

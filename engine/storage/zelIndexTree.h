@@ -314,6 +314,11 @@ class ZEL_API TBTree : public plat::TObject {
   int32_t InsertKey();
   // Deletes the entry at the cursor.
   int32_t DeleteKey();
+  // Fills the tree, which must be empty, with Keys (whole keys with their
+  // record addresses, in ascending order) from the leaves up: every page is
+  // filled as far as an insert may fill it before a split, without a search
+  // or a split. The root stays where it is.
+  void LoadSortedKeys(const std::vector<const uint8_t*>& Keys);
 
   bool NextRecord();
   bool PriorRecord();

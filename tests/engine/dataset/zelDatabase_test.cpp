@@ -641,6 +641,38 @@ TEST_P(DatabaseSuite, ABrowsingCursorSeesAnotherCursorsChangesAtOnce) {
   EXPECT_EQ(backwards, 39);
 }
 
+// A cursor that read the table's header keeps it only while nobody wrote the
+// table since: another cursor's rows, which deepen the index and move the
+// auto-increment counter, and its emptying of the table show at the next
+// step.
+TEST_P(DatabaseSuite, AnotherCursorsGrowthAndEmptyingShowAtTheNextStep) {
+  TZelTable& a = NewTable("Rows");
+  a.FieldDefs().Add("ID", plat::ftAutoInc);
+  a.FieldDefs().Add("N", plat::ftInteger);
+  a.IndexDefs().Add("ixN", "N", {});
+  a.CreateTable();
+  a.Open();
+  for (int32_t n = 1; n <= 3; ++n) a.AppendRecord({plat::Variant(), plat::Variant(10 * n)});
+  TZelTable& b = NewTable("Rows");
+  b.Open();
+  a.SetIndexName("ixN");
+  a.First();
+  EXPECT_EQ(a.FieldByName("N")->AsInteger(), 10);
+  for (int32_t n = 1; n <= 3000; ++n) b.AppendRecord({plat::Variant(), plat::Variant(10 * n + 5)});
+  a.Next();
+  EXPECT_EQ(a.FieldByName("N")->AsInteger(), 15);
+  EXPECT_EQ(a.RecordCount(), 3003);
+  int32_t forwards = 0;
+  for (a.First(); !a.Eof(); a.Next()) ++forwards;
+  EXPECT_EQ(forwards, 3003);
+  a.AppendRecord({plat::Variant(), plat::Variant(1)});
+  EXPECT_EQ(a.FieldByName("ID")->AsInteger(), 3004);
+  b.EmptyTable();
+  a.First();
+  EXPECT_TRUE(a.Eof());
+  EXPECT_EQ(a.RecordCount(), 0);
+}
+
 TEST_P(DatabaseSuite, StepsNumberRecordsOverManyPagesBothWaysAroundChangesAndFilters) {
   // Inside a transaction the file's table stays locked, so its steps go on
   // from where the last one stood, as a memory table's do.

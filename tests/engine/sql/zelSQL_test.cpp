@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -568,6 +569,155 @@ TEST_F(Query, WholeNumberComparisonsPickTheRowsOfTheGeneralComparison) {
   EXPECT_EQ(Browse(Q), "16");
   Q.Close();
   EXPECT_EQ(Select("SELECT COUNT(*) FROM n WHERE f > 7"), std::to_string(id));
+}
+
+// A result of thousands of rows spreads its ORDER BY and DISTINCT keys over
+// many index pages, and a union adds its second part to the keys of the
+// first: the rows must come in order (ties in the order they were found),
+// each distinct row once, Null before every value, and the record numbers
+// of the cursor must agree with the rows.
+TEST_F(Query, LargeResultsComeOrderedAndDistinct) {
+  Exec("CREATE TABLE w (id INTEGER NOT NULL, grp INTEGER, v INTEGER, PRIMARY KEY (id))");
+  // ids 1..5120, grp = (id + 1) / 2, v = the id's last digit (10 for 0)
+  // found by the doubling.
+  struct Row {
+    int32_t Id, Grp, V;
+  };
+  std::vector<Row> rows;
+  for (int32_t id = 1; id <= 10; ++id) {
+    Exec("INSERT INTO w VALUES (" + std::to_string(id) + ", " + std::to_string((id + 1) / 2) +
+         ", " + std::to_string(id) + ")");
+    rows.push_back({id, (id + 1) / 2, id});
+  }
+  for (int32_t n = 10; n < 5120; n *= 2) {
+    Exec("INSERT INTO w (id, grp, v) SELECT id + " + std::to_string(n) + ", grp + " +
+         std::to_string(n / 2) + ", v FROM w");
+    for (size_t i = 0, count = rows.size(); i < count; ++i)
+      rows.push_back({rows[i].Id + n, rows[i].Grp + n / 2, rows[i].V});
+  }
+  Exec("INSERT INTO w VALUES (6001, 7, NULL); INSERT INTO w VALUES (6000, 7, NULL)");
+  rows.push_back({6000, 7, -1});
+  rows.push_back({6001, 7, -1});
+  std::sort(rows.begin(), rows.end(), [](const Row& A, const Row& B) { return A.Id < B.Id; });
+  const auto text = [](int32_t V) { return V < 0 ? std::string("null") : std::to_string(V); };
+  const auto join = [](const std::vector<std::string>& Items) {
+    std::string out;
+    for (const std::string& item : Items) out += (out.empty() ? "" : ";") + item;
+    return out;
+  };
+
+  // By grp descending, then v (Null first), ties in the order of the scan.
+  std::vector<Row> byGrp(rows);
+  std::stable_sort(byGrp.begin(), byGrp.end(), [](const Row& A, const Row& B) {
+    return A.Grp != B.Grp ? A.Grp > B.Grp : A.V < B.V;
+  });
+  std::vector<std::string> ordered;
+  for (const Row& r : byGrp) ordered.push_back(std::to_string(r.Grp) + "," + text(r.V) + "," + std::to_string(r.Id));
+  // By v descending (Null last), then id.
+  std::vector<Row> byV(rows);
+  std::stable_sort(byV.begin(), byV.end(), [](const Row& A, const Row& B) { return A.V > B.V; });
+  std::vector<std::string> descending;
+  for (const Row& r : byV) descending.push_back(text(r.V) + "," + std::to_string(r.Id));
+  // The distinct (v, grp) pairs, and those of the ids up to 3000 and from 2001.
+  std::set<std::pair<int32_t, int32_t>> pairs, unionPairs;
+  std::vector<std::string> unionAll;
+  for (const Row& r : rows) pairs.insert({r.V, r.Grp});
+  for (const Row& r : rows)
+    if (r.Id <= 3000) {
+      unionPairs.insert({r.V, r.Grp});
+      unionAll.push_back(text(r.V) + "," + std::to_string(r.Grp));
+    }
+  for (const Row& r : rows)
+    if (r.Id > 2000) {
+      unionPairs.insert({r.V, r.Grp});
+      unionAll.push_back(text(r.V) + "," + std::to_string(r.Grp));
+    }
+  std::vector<std::string> distinct, distinctByGrp, unionRows;
+  for (const auto& [v, grp] : pairs) distinct.push_back(text(v) + "," + std::to_string(grp));
+  for (const auto& [v, grp] : unionPairs) unionRows.push_back(text(v) + "," + std::to_string(grp));
+  std::vector<std::pair<int32_t, int32_t>> grpFirst(pairs.begin(), pairs.end());
+  std::stable_sort(grpFirst.begin(), grpFirst.end(),
+                   [](const auto& A, const auto& B) { return A.second > B.second; });
+  for (const auto& [v, grp] : grpFirst) distinctByGrp.push_back(std::to_string(grp) + "," + text(v));
+
+  struct Case {
+    std::string Sql;
+    std::string Rows;
+  } cases[] = {
+      {"SELECT grp, v, id FROM w ORDER BY grp DESC, v", join(ordered)},
+      {"SELECT v, id FROM w ORDER BY v DESC, id", join(descending)},
+      {"SELECT DISTINCT v, grp FROM w", join(distinct)},
+      {"SELECT DISTINCT grp, v FROM w ORDER BY grp DESC, v", join(distinctByGrp)},
+      {"SELECT v, grp FROM w WHERE id <= 3000 UNION SELECT v, grp FROM w WHERE id > 2000",
+       join(unionRows)},
+      {"SELECT v, grp FROM w WHERE id <= 3000 UNION ALL SELECT v, grp FROM w WHERE id > 2000",
+       join(unionAll)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    EXPECT_EQ(Select(c.Sql), c.Rows);
+  }
+
+  // Record numbers and moves over the ordered result, from both ends.
+  Q.SQL().SetText("SELECT grp, v, id FROM w ORDER BY grp DESC, v");
+  Q.Open();
+  ASSERT_EQ(Q.RecordCount(), static_cast<int32_t>(ordered.size()));
+  for (int32_t no : {1, 2, 170, 171, 2500, 5121, 5122}) {
+    Q.SetRecNo(no);
+    EXPECT_EQ(Q.RecNo(), no);
+    EXPECT_EQ(Q.Fields().Fields(2)->AsString() + "", std::to_string(byGrp[static_cast<size_t>(no - 1)].Id));
+  }
+  Q.Last();
+  for (size_t k = ordered.size(); k > ordered.size() - 300; --k) {
+    ASSERT_EQ(Q.Fields().Fields(2)->AsInteger(), byGrp[k - 1].Id);
+    Q.Prior();
+  }
+  Q.Close();
+}
+
+// A result column takes its value as the table holds it, whatever its type,
+// a string of the full width, Null, and the Nulls of an outer join's missing
+// row among them.
+TEST_F(Query, ResultColumnsHoldTheValuesOfEveryType) {
+  auto t = Table("v");
+  const std::pair<const char*, plat::TFieldType> columns[] = {
+      {"ID", plat::ftInteger}, {"S", plat::ftString}, {"Sm", plat::ftSmallint},
+      {"W", plat::ftWord},     {"F", plat::ftFloat},  {"C", plat::ftCurrency},
+      {"D", plat::ftDate},     {"T", plat::ftTime},   {"DT", plat::ftDateTime},
+      {"B", plat::ftBoolean}};
+  for (const auto& [name, type] : columns)
+    t->FieldDefs().Add(name, type, type == plat::ftString ? 5 : 0);
+  t->IndexDefs().Add("pk", "ID", {plat::ixPrimary, plat::ixUnique});
+  t->CreateTable();
+  t->Open();
+  const plat::TDateTime day = plat::EncodeDate(2024, 2, 29);
+  const plat::TDateTime at = plat::EncodeTime(13, 45, 7, 250);
+  t->AppendRecord({plat::Variant(1), plat::Variant("abcde"), plat::Variant(-7), plat::Variant(65535),
+                   plat::Variant(-0.1), plat::Variant(12.34), plat::Variant::FromDateTime(day),
+                   plat::Variant::FromDateTime(at), plat::Variant::FromDateTime(day + at),
+                   plat::Variant(true)});
+  t->AppendRecord({plat::Variant(2), plat::Variant(""), plat::Variant(0), plat::Variant(0),
+                   plat::Variant(1e300), plat::Variant(-5.0), plat::Variant::FromDateTime(-day),
+                   plat::Variant(), plat::Variant(), plat::Variant(false)});
+  t->AppendRecord({plat::Variant(3), plat::Variant(), plat::Variant(), plat::Variant(),
+                   plat::Variant(), plat::Variant(), plat::Variant(), plat::Variant(),
+                   plat::Variant(), plat::Variant()});
+  t->Close();
+  Exec("CREATE TABLE k (id INTEGER, PRIMARY KEY (id)); INSERT INTO k VALUES (1); "
+       "INSERT INTO k VALUES (2); INSERT INTO k VALUES (3); INSERT INTO k VALUES (4)");
+  const std::string rows = Rows("v");
+  EXPECT_EQ(Select("SELECT ID, S, Sm, W, F, C, D, T, DT, B FROM v ORDER BY ID"), rows);
+  std::string joined;
+  int32_t key = 0;
+  for (size_t at = 0; at <= rows.size();) {
+    const size_t end = std::min(rows.find(';', at), rows.size());
+    ++key;
+    joined += (key > 1 ? ";" : "") + std::to_string(key) + "," + rows.substr(at, end - at);
+    at = end + 1;
+  }
+  EXPECT_EQ(Select("SELECT k.id, v.ID, S, Sm, W, F, C, D, T, DT, B FROM k LEFT JOIN v ON v.ID = k.id "
+                   "ORDER BY k.id"),
+            joined + ";4,null,null,null,null,null,null,null,null,null,null");
 }
 
 TEST_F(QueryData, ParametersFeedWhereAndSetAgainOnEveryRun) {
