@@ -55,6 +55,9 @@ const char* OperatorText(TZelExprOperator Op) {
 
 uintptr_t AddrOf(void* P) { return reinterpret_cast<uintptr_t>(P); }
 
+// The most bytes of hashed inner records a join keeps in memory.
+constexpr int64_t kMaxKeptInnerBytes = int64_t{16} << 20;
+
 }  // namespace
 
 std::string ZelExprText(const TZelExprNode* Node) {
@@ -321,6 +324,9 @@ void TJoinEvaluator::Clear() {
   Chain_ = nullptr;
   HashInner_ = nullptr;
   MasterList_.clear();
+  KeepInnerRecords_ = false;
+  KeptOffsets_.clear();
+  KeptBytes_.clear();
 }
 
 bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
@@ -352,6 +358,7 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
   if (ascending == nullptr) return false;
   // The span is taken over the outer side's non-null keys, whatever order its
   // rows follow.
+  const std::string outerOrder = outer->DataBridge()->CurrentIndexName();
   outer->SetSelectExpr(true, O.SourceIndexDef != nullptr ? O.SourceIndexDef->Name() : "");
   plat::Variant low, high;
   bool any = false;
@@ -389,6 +396,9 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
     low = plat::Variant(1);
     high = plat::Variant(0);
   }
+  // Read in the key index's order the outer rows would be fetched from all
+  // over the table: the join walks them in the order they had before.
+  if (ends) outerBridge.RestoreOrder(outerOrder);
   inner->DataBridge()->SetBridgeIndexRange(ascending->Name(), low, high);
   inner->SetSelectExpr(true, ascending->Name());
   return true;
@@ -659,6 +669,9 @@ void TJoinEvaluator::InternalPrepare() {
     HashInner_ = leaf;
     BuildNodeEvaluators();
     JoinModeType_ = jmtHashJoin;
+    TZelDatasetBridge& bridge = *leaf->DataBridge();
+    KeepInnerRecords_ = static_cast<int64_t>(bridge.GetTotalBridgeRecordCount()) *
+                            bridge.RecordBufferSize() <= kMaxKeptInnerBytes;
     // A condition that is one equality of fields whose stored bytes are
     // equal exactly when their values are holds for every hashed candidate.
     const TJoinExprNode* root = JoinAnalyser_->Root();
@@ -732,6 +745,25 @@ bool TJoinEvaluator::AcceptCurrentPair() {
   return Check_->Evaluate();
 }
 
+bool TJoinEvaluator::MoveToHashedRecord(uint32_t RecAddr) {
+  TZelDatasetBridge& bridge = *HashInner_->DataBridge();
+  if (!KeepInnerRecords_) {
+    bridge.MoveToRecAddr(RecAddr);
+    return bridge.HasBridgeRecord();
+  }
+  const size_t size = static_cast<size_t>(bridge.RecordBufferSize());
+  if (const auto kept = KeptOffsets_.find(RecAddr); kept != KeptOffsets_.end()) {
+      bridge.RestoreRecordBytes(KeptBytes_.data() + kept->second);
+    return true;
+  }
+  bridge.MoveToRecAddr(RecAddr);
+  if (!bridge.HasBridgeRecord()) return false;
+  KeptOffsets_.emplace(RecAddr, KeptBytes_.size());
+  const uint8_t* bytes = bridge.CurrentRecordBytes();
+  KeptBytes_.insert(KeptBytes_.end(), bytes, bytes + size);
+  return true;
+}
+
 bool TJoinEvaluator::NextInnerMatch() {
   // After a null-extended (or UNION) row the outer row is done.
   if (Inner_->ForceToNullValues()) {
@@ -739,12 +771,11 @@ bool TJoinEvaluator::NextInnerMatch() {
     return false;
   }
   if (JoinModeType_ == jmtHashJoin) {
-    TZelDatasetBridge& bridge = *HashInner_->DataBridge();
     while (++MatchIndex_ < static_cast<int32_t>(MasterList_.size())) {
       void* candidate = MasterList_[static_cast<size_t>(MatchIndex_)];
       if (Chain_ != nullptr && !Chain_->CheckRecordInExpr(candidate)) continue;
-      bridge.MoveToRecAddr(static_cast<uint32_t>(AddrOf(candidate)));
-      if (bridge.HasBridgeRecord() && (HashDecides_ || AcceptCurrentPair())) {
+      if (MoveToHashedRecord(static_cast<uint32_t>(AddrOf(candidate))) &&
+          (HashDecides_ || AcceptCurrentPair())) {
         InnerMatchedThisRow_ = true;
         return true;
       }
