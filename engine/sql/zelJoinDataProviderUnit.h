@@ -155,6 +155,10 @@ class TZelDatasetBridge : public TZelBaseTable {
   // taken from it made current again without reading the table.
   const uint8_t* CurrentRecordBytes() { return RecordBuffer(); }
   void RestoreRecordBytes(const uint8_t* Bytes);
+  // The table's field of FieldNo (the field's FieldNo in the table's list).
+  const TInternalFieldItem* FieldOfNo(int32_t FieldNo) const {
+    return GetInternalField(FieldIndexOf(FieldNo));
+  }
   void MoveToRecAddrAndValidate(uint32_t RecAddr, uint32_t ModFlag);
   // The cursor's hash of the hash's SourceFieldName: its stored bytes and
   // record addresses. With an active filter FilterList gets the filter's
@@ -456,6 +460,10 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   int32_t KeyLength = 0;
   std::string Key;
   bool KeyIsNull = true;
+  // With raw keys from a table of the other side: that table and the key
+  // field, whose bytes are read straight from its record buffer.
+  TZelNonJoinDataProvider* KeyTable = nullptr;
+  const TInternalFieldItem* KeyField = nullptr;
 };
 
 class TJoinEvaluator : public plat::TObject {

@@ -292,7 +292,8 @@ void TJoinExprNodeEvaluator::SetSourceKey(const char* Data, int32_t Length, bool
   Key.assign(static_cast<size_t>(KeyLength), '\0');
   std::copy_n(Data, std::min(Length, KeyLength), Key.begin());
   KeyIsNull = IsNull;
-  MatchList->Clear();
+  // Emptied without giving back its room: it is filled again for every row.
+  MatchList->SetCount(0);
   if (!KeyIsNull) Hash->GetPossibleMatchList(Key.data(), KeyLength, *MatchList);
 }
 
@@ -609,7 +610,17 @@ void TJoinEvaluator::BuildNodeEvaluators() {
     ev->Next = Chain_;
     Chain_ = ev.get();
     node->Evaluator = ev.get();
-    if (node->ExprNode->Kind() == enkRelOperator) ev->Prepare(HashInner_, outer);
+    if (node->ExprNode->Kind() == enkRelOperator) {
+      ev->Prepare(HashInner_, outer);
+      const bool innerIsRight = node->RightProvider == HashInner_;
+      auto* side = dynamic_cast<TZelNonJoinDataProvider*>(innerIsRight ? node->LeftProvider
+                                                                       : node->RightProvider);
+      if (ev->RawKeys && side != nullptr) {
+        ev->KeyTable = side;
+        ev->KeyField = side->DataBridge()->FieldOfNo(
+            (innerIsRight ? node->LeftSourceField : node->RightSourceField)->FieldNo());
+      }
+    }
     Evaluators_.push_back(std::move(ev));
   }
 }
@@ -691,11 +702,17 @@ void TJoinEvaluator::InternalPrepare() {
 
 namespace {
 
+// The list's entries in address order, each once.
+void SortedInto(const TSortedList& List, std::vector<void*>& Out) {
+  Out.clear();
+  for (int32_t i = 0; i < List.Count(); ++i) Out.push_back(List.Items(i));
+  std::sort(Out.begin(), Out.end(), [](void* A, void* B) { return AddrOf(A) < AddrOf(B); });
+  Out.erase(std::unique(Out.begin(), Out.end()), Out.end());
+}
+
 std::vector<void*> Sorted(const TSortedList& List) {
   std::vector<void*> out;
-  for (int32_t i = 0; i < List.Count(); ++i) out.push_back(List.Items(i));
-  std::sort(out.begin(), out.end(), [](void* A, void* B) { return AddrOf(A) < AddrOf(B); });
-  out.erase(std::unique(out.begin(), out.end()), out.end());
+  SortedInto(List, out);
   return out;
 }
 
@@ -727,7 +744,16 @@ void TJoinEvaluator::ComputeMatchList() {
     const bool innerIsRight = node->RightProvider == HashInner_;
     TZelBaseJoinDataProvider* side = innerIsRight ? node->LeftProvider : node->RightProvider;
     TInternalFieldItem* field = innerIsRight ? node->LeftSourceField : node->RightSourceField;
-    if (ev->RawKeys) {
+    if (ev->KeyField != nullptr) {
+      // An integer key: its stored bytes, or Null without a row.
+      TZelDatasetBridge& bridge = *ev->KeyTable->DataBridge();
+      const uint8_t* record = bridge.RecordBuffer();
+      const TInternalFieldItem& f = *ev->KeyField;
+      const bool isNull = ev->KeyTable->ForceToNullValues() || !bridge.HasBridgeRecord() ||
+                          record[f.NullFlagOffset()] == 0;
+      ev->SetSourceKey(reinterpret_cast<const char*>(record + f.DataOffset()),
+                       isNull ? 0 : f.FieldSize(), isNull);
+    } else if (ev->RawKeys) {
       TDataHolder holder;
       side->GetRawFieldData(field->FieldNo(), holder);
       const bool isNull = holder.IsNull() || holder.Data() == nullptr;
@@ -737,7 +763,13 @@ void TJoinEvaluator::ComputeMatchList() {
       ev->SetSourceValue(side->GetDataAsVariant(field->FieldNo()));
     }
   }
-  MasterList_ = Combine(JoinAnalyser_->Root());
+  TJoinExprNode* root = JoinAnalyser_->Root();
+  if (root->Evaluator == nullptr || root->ExprNode->Kind() != enkRelOperator) {
+    MasterList_ = Combine(root);
+    return;
+  }
+  // One equality: its matches, in the room of the last row's.
+  SortedInto(*root->Evaluator->MatchList, MasterList_);
 }
 
 bool TJoinEvaluator::AcceptCurrentPair() {
