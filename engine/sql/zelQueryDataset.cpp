@@ -539,11 +539,16 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
     }
     std::unordered_map<std::string, uint32_t> groupAddrs;
     std::string key;
+    // A cleared record holds Null in every column but a blob's: the
+    // aggregates' columns are not set to it again for every row.
+    bool clearedIsNull = true;
+    for (int32_t i = 0; i < Fields.Count(); ++i)
+      if (Fields.GetItems(i)->IsAggregate() && IsFieldBlob(i)) clearedIsNull = false;
     for (bool more = RowSource_->FirstRow(); more;) {
       uint32_t addr = single;
       if (Grouped) {
         ClearRecord(nullptr);
-        FillColumns(Fields, false);
+        FillColumns(Fields, clearedIsNull);
         uint32_t* kept = nullptr;
         if (!byBytes.empty()) {
           key.clear();
