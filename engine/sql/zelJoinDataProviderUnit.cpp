@@ -246,6 +246,12 @@ void TZelDatasetBridge::MoveToRecAddr(uint32_t RecAddr) {
   Positioned_ = SetToRecord(RecAddr, nullptr, false, false);
 }
 
+void TZelDatasetBridge::RestoreRecordBytes(const uint8_t* Bytes) {
+  std::memcpy(RecBuf_.data(), Bytes, static_cast<size_t>(RecordBufferSize()));
+  CurrentRecordFlag_ = true;
+  Positioned_ = true;
+}
+
 void TZelDatasetBridge::MoveToRecAddrAndValidate(uint32_t RecAddr, uint32_t ModFlag) {
   MoveToRecAddr(RecAddr);
   if (!Positioned_ || GetRecModFlag() != ModFlag)
@@ -322,6 +328,11 @@ void TZelDatasetBridge::SetBridgeIndexRange(const std::string& IndexName, const 
 void TZelDatasetBridge::CancelBridgeRange() {
   if (CursorOpen()) SetRangeOn(false);
   Positioned_ = false;
+}
+
+void TZelDatasetBridge::RestoreOrder(const std::string& IndexName) {
+  Positioned_ = false;
+  if (!plat::SameText(IndexName, CurrentIndexName())) InternalSetIndexName(IndexName);
 }
 
 void TZelDatasetBridge::PrepareIndexLookup(const std::string& IndexName) {

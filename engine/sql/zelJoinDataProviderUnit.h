@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/dataset/zelDatabaseTable.h"
@@ -150,6 +151,14 @@ class TZelDatasetBridge : public TZelBaseTable {
   // The rows the cursor's filter passes; every row without a filter.
   int32_t GetSelectedBridgeRecordCount();
   void MoveToRecAddr(uint32_t RecAddr);
+  // The current record's buffer (RecordBufferSize bytes), and a copy of one
+  // taken from it made current again without reading the table.
+  const uint8_t* CurrentRecordBytes() { return RecordBuffer(); }
+  void RestoreRecordBytes(const uint8_t* Bytes);
+  // The table's field of FieldNo (the field's FieldNo in the table's list).
+  const TInternalFieldItem* FieldOfNo(int32_t FieldNo) const {
+    return GetInternalField(FieldIndexOf(FieldNo));
+  }
   void MoveToRecAddrAndValidate(uint32_t RecAddr, uint32_t ModFlag);
   // The cursor's hash of the hash's SourceFieldName: its stored bytes and
   // record addresses. With an active filter FilterList gets the filter's
@@ -169,6 +178,8 @@ class TZelDatasetBridge : public TZelBaseTable {
   void SetBridgeIndexRange(const std::string& IndexName, const plat::Variant& Low,
                            const plat::Variant& High);
   void CancelBridgeRange();
+  // Makes IndexName current again (when it is another one), without range.
+  void RestoreOrder(const std::string& IndexName);
   // Makes IndexName current, without filter nor range: the cursor for the
   // join's per-row index lookups.
   void PrepareIndexLookup(const std::string& IndexName);
@@ -449,6 +460,10 @@ class TJoinExprNodeEvaluator : public plat::TObject {
   int32_t KeyLength = 0;
   std::string Key;
   bool KeyIsNull = true;
+  // With raw keys from a table of the other side: that table and the key
+  // field, whose bytes are read straight from its record buffer.
+  TZelNonJoinDataProvider* KeyTable = nullptr;
+  const TInternalFieldItem* KeyField = nullptr;
 };
 
 class TJoinEvaluator : public plat::TObject {
@@ -496,6 +511,8 @@ class TJoinEvaluator : public plat::TObject {
   // The first (or next) sought inner row that passes the inner side's
   // selection and the whole join condition.
   bool NextLookupMatch(bool First);
+  // Makes the hashed inner record at RecAddr current; false when it is gone.
+  bool MoveToHashedRecord(uint32_t RecAddr);
 
   TJoinAnalyser* JoinAnalyser_ = nullptr;
   int32_t MatchIndex_ = -1;
@@ -525,6 +542,13 @@ class TJoinEvaluator : public plat::TObject {
   TZelBaseJoinDataProvider* LookupKeySide_ = nullptr;
   int32_t LookupKeyFieldNo_ = 0;
   std::unique_ptr<TExprEvaluator> InnerSelection_;
+  // Hashed inner records as read the first time (address -> offset into
+  // the bytes): each outer row with their key meets them again, and the
+  // statement holds its tables read-locked for the run. Off for an inner
+  // table too large to keep.
+  bool KeepInnerRecords_ = false;
+  std::unordered_map<uint32_t, size_t> KeptOffsets_;
+  std::vector<uint8_t> KeptBytes_;
 };
 
 class TZelStdJoinDataProvider : public TZelBaseJoinDataProvider {

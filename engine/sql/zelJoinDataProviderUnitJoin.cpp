@@ -55,6 +55,9 @@ const char* OperatorText(TZelExprOperator Op) {
 
 uintptr_t AddrOf(void* P) { return reinterpret_cast<uintptr_t>(P); }
 
+// The most bytes of hashed inner records a join keeps in memory.
+constexpr int64_t kMaxKeptInnerBytes = int64_t{16} << 20;
+
 }  // namespace
 
 std::string ZelExprText(const TZelExprNode* Node) {
@@ -289,7 +292,8 @@ void TJoinExprNodeEvaluator::SetSourceKey(const char* Data, int32_t Length, bool
   Key.assign(static_cast<size_t>(KeyLength), '\0');
   std::copy_n(Data, std::min(Length, KeyLength), Key.begin());
   KeyIsNull = IsNull;
-  MatchList->Clear();
+  // Emptied without giving back its room: it is filled again for every row.
+  MatchList->SetCount(0);
   if (!KeyIsNull) Hash->GetPossibleMatchList(Key.data(), KeyLength, *MatchList);
 }
 
@@ -321,6 +325,9 @@ void TJoinEvaluator::Clear() {
   Chain_ = nullptr;
   HashInner_ = nullptr;
   MasterList_.clear();
+  KeepInnerRecords_ = false;
+  KeptOffsets_.clear();
+  KeptBytes_.clear();
 }
 
 bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
@@ -352,6 +359,7 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
   if (ascending == nullptr) return false;
   // The span is taken over the outer side's non-null keys, whatever order its
   // rows follow.
+  const std::string outerOrder = outer->DataBridge()->CurrentIndexName();
   outer->SetSelectExpr(true, O.SourceIndexDef != nullptr ? O.SourceIndexDef->Name() : "");
   plat::Variant low, high;
   bool any = false;
@@ -389,6 +397,9 @@ bool TJoinEvaluator::TryRange(TJoinExprAnalysis& I, TJoinExprAnalysis& O) {
     low = plat::Variant(1);
     high = plat::Variant(0);
   }
+  // Read in the key index's order the outer rows would be fetched from all
+  // over the table: the join walks them in the order they had before.
+  if (ends) outerBridge.RestoreOrder(outerOrder);
   inner->DataBridge()->SetBridgeIndexRange(ascending->Name(), low, high);
   inner->SetSelectExpr(true, ascending->Name());
   return true;
@@ -599,7 +610,17 @@ void TJoinEvaluator::BuildNodeEvaluators() {
     ev->Next = Chain_;
     Chain_ = ev.get();
     node->Evaluator = ev.get();
-    if (node->ExprNode->Kind() == enkRelOperator) ev->Prepare(HashInner_, outer);
+    if (node->ExprNode->Kind() == enkRelOperator) {
+      ev->Prepare(HashInner_, outer);
+      const bool innerIsRight = node->RightProvider == HashInner_;
+      auto* side = dynamic_cast<TZelNonJoinDataProvider*>(innerIsRight ? node->LeftProvider
+                                                                       : node->RightProvider);
+      if (ev->RawKeys && side != nullptr) {
+        ev->KeyTable = side;
+        ev->KeyField = side->DataBridge()->FieldOfNo(
+            (innerIsRight ? node->LeftSourceField : node->RightSourceField)->FieldNo());
+      }
+    }
     Evaluators_.push_back(std::move(ev));
   }
 }
@@ -659,6 +680,9 @@ void TJoinEvaluator::InternalPrepare() {
     HashInner_ = leaf;
     BuildNodeEvaluators();
     JoinModeType_ = jmtHashJoin;
+    TZelDatasetBridge& bridge = *leaf->DataBridge();
+    KeepInnerRecords_ = static_cast<int64_t>(bridge.GetTotalBridgeRecordCount()) *
+                            bridge.RecordBufferSize() <= kMaxKeptInnerBytes;
     // A condition that is one equality of fields whose stored bytes are
     // equal exactly when their values are holds for every hashed candidate.
     const TJoinExprNode* root = JoinAnalyser_->Root();
@@ -678,11 +702,17 @@ void TJoinEvaluator::InternalPrepare() {
 
 namespace {
 
+// The list's entries in address order, each once.
+void SortedInto(const TSortedList& List, std::vector<void*>& Out) {
+  Out.clear();
+  for (int32_t i = 0; i < List.Count(); ++i) Out.push_back(List.Items(i));
+  std::sort(Out.begin(), Out.end(), [](void* A, void* B) { return AddrOf(A) < AddrOf(B); });
+  Out.erase(std::unique(Out.begin(), Out.end()), Out.end());
+}
+
 std::vector<void*> Sorted(const TSortedList& List) {
   std::vector<void*> out;
-  for (int32_t i = 0; i < List.Count(); ++i) out.push_back(List.Items(i));
-  std::sort(out.begin(), out.end(), [](void* A, void* B) { return AddrOf(A) < AddrOf(B); });
-  out.erase(std::unique(out.begin(), out.end()), out.end());
+  SortedInto(List, out);
   return out;
 }
 
@@ -714,7 +744,16 @@ void TJoinEvaluator::ComputeMatchList() {
     const bool innerIsRight = node->RightProvider == HashInner_;
     TZelBaseJoinDataProvider* side = innerIsRight ? node->LeftProvider : node->RightProvider;
     TInternalFieldItem* field = innerIsRight ? node->LeftSourceField : node->RightSourceField;
-    if (ev->RawKeys) {
+    if (ev->KeyField != nullptr) {
+      // An integer key: its stored bytes, or Null without a row.
+      TZelDatasetBridge& bridge = *ev->KeyTable->DataBridge();
+      const uint8_t* record = bridge.RecordBuffer();
+      const TInternalFieldItem& f = *ev->KeyField;
+      const bool isNull = ev->KeyTable->ForceToNullValues() || !bridge.HasBridgeRecord() ||
+                          record[f.NullFlagOffset()] == 0;
+      ev->SetSourceKey(reinterpret_cast<const char*>(record + f.DataOffset()),
+                       isNull ? 0 : f.FieldSize(), isNull);
+    } else if (ev->RawKeys) {
       TDataHolder holder;
       side->GetRawFieldData(field->FieldNo(), holder);
       const bool isNull = holder.IsNull() || holder.Data() == nullptr;
@@ -724,12 +763,37 @@ void TJoinEvaluator::ComputeMatchList() {
       ev->SetSourceValue(side->GetDataAsVariant(field->FieldNo()));
     }
   }
-  MasterList_ = Combine(JoinAnalyser_->Root());
+  TJoinExprNode* root = JoinAnalyser_->Root();
+  if (root->Evaluator == nullptr || root->ExprNode->Kind() != enkRelOperator) {
+    MasterList_ = Combine(root);
+    return;
+  }
+  // One equality: its matches, in the room of the last row's.
+  SortedInto(*root->Evaluator->MatchList, MasterList_);
 }
 
 bool TJoinEvaluator::AcceptCurrentPair() {
   Check_->Reset();
   return Check_->Evaluate();
+}
+
+bool TJoinEvaluator::MoveToHashedRecord(uint32_t RecAddr) {
+  TZelDatasetBridge& bridge = *HashInner_->DataBridge();
+  if (!KeepInnerRecords_) {
+    bridge.MoveToRecAddr(RecAddr);
+    return bridge.HasBridgeRecord();
+  }
+  const size_t size = static_cast<size_t>(bridge.RecordBufferSize());
+  if (const auto kept = KeptOffsets_.find(RecAddr); kept != KeptOffsets_.end()) {
+      bridge.RestoreRecordBytes(KeptBytes_.data() + kept->second);
+    return true;
+  }
+  bridge.MoveToRecAddr(RecAddr);
+  if (!bridge.HasBridgeRecord()) return false;
+  KeptOffsets_.emplace(RecAddr, KeptBytes_.size());
+  const uint8_t* bytes = bridge.CurrentRecordBytes();
+  KeptBytes_.insert(KeptBytes_.end(), bytes, bytes + size);
+  return true;
 }
 
 bool TJoinEvaluator::NextInnerMatch() {
@@ -739,12 +803,11 @@ bool TJoinEvaluator::NextInnerMatch() {
     return false;
   }
   if (JoinModeType_ == jmtHashJoin) {
-    TZelDatasetBridge& bridge = *HashInner_->DataBridge();
     while (++MatchIndex_ < static_cast<int32_t>(MasterList_.size())) {
       void* candidate = MasterList_[static_cast<size_t>(MatchIndex_)];
       if (Chain_ != nullptr && !Chain_->CheckRecordInExpr(candidate)) continue;
-      bridge.MoveToRecAddr(static_cast<uint32_t>(AddrOf(candidate)));
-      if (bridge.HasBridgeRecord() && (HashDecides_ || AcceptCurrentPair())) {
+      if (MoveToHashedRecord(static_cast<uint32_t>(AddrOf(candidate))) &&
+          (HashDecides_ || AcceptCurrentPair())) {
         InnerMatchedThisRow_ = true;
         return true;
       }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
@@ -818,12 +819,51 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
       SetIndexIfDefined(ResultGroupByIndexName);
     }
     int32_t groups = Grouped ? 0 : 1;
+    // Groups of integer columns only are found by the columns' bytes, which
+    // are equal exactly when the values are, instead of by a search of the
+    // result's index; each group's row is still added through the index.
+    std::vector<int32_t> byBytes;
+    if (const TIndexItem* index = IndexManager().FindIndex(ResultGroupByIndexName);
+        Grouped && index != nullptr) {
+      for (int32_t i = 0; i < index->KeyFields().Count(); ++i) {
+        const std::string& name = index->KeyFields().Items(i)->FieldName();
+        if (name == LogicalRecNoIndexName) continue;
+        const int32_t no = GetFieldNo(name);
+        if (no < 0 || !ZelIsIntegralType(GetInternalField(no)->DataType())) {
+          byBytes.clear();
+          break;
+        }
+        byBytes.push_back(no);
+      }
+    }
+    std::unordered_map<std::string, uint32_t> groupAddrs;
+    std::string key;
+    // A cleared record holds Null in every column but a blob's: the
+    // aggregates' columns are not set to it again for every row.
+    bool clearedIsNull = true;
+    for (int32_t i = 0; i < Fields.Count(); ++i)
+      if (Fields.GetItems(i)->IsAggregate() && IsFieldBlob(i)) clearedIsNull = false;
     for (bool more = RowSource_->FirstRow(); more;) {
       uint32_t addr = single;
       if (Grouped) {
         ClearRecord(nullptr);
-        FillColumns(Fields, false);
-        if (KeyExists()) {
+        FillColumns(Fields, clearedIsNull);
+        uint32_t* kept = nullptr;
+        if (!byBytes.empty()) {
+          key.clear();
+          for (const int32_t no : byBytes) {
+            const bool isNull = GetIsFieldNullFromRecBuf(RecBuf_.data(), no);
+            key += isNull ? '\0' : '\1';
+            if (isNull) continue;
+            const TInternalFieldItem* f = GetInternalField(no);
+            key.append(reinterpret_cast<const char*>(RecBuf_.data() + f->DataOffset()),
+                       static_cast<size_t>(f->FieldSize()));
+          }
+          kept = &groupAddrs.try_emplace(key, 0).first->second;
+        }
+        if (kept != nullptr && *kept != 0) {
+          addr = *kept;
+        } else if (kept == nullptr && KeyExists()) {
           LoadFromIndex();
           addr = CurrentRecAddr();
         } else {
@@ -831,6 +871,7 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
           ++groups;
           addr = CurrentRecAddr();
           CreateAccumulators(Fields, addr);
+          if (kept != nullptr) *kept = addr;
         }
       }
       for (int32_t i = 0; i < Fields.Count(); ++i) {

@@ -1019,6 +1019,41 @@ TEST_F(JoinTest, ASmallOuterSideSeeksItsInnerRowsThroughTheIndex) {
   }
 }
 
+// A hashed inner row is read from the table once and kept: every later
+// outer row with its key gets that row's own values again, Null keys match
+// nothing, and rows no key reaches are extended or kept as before.
+TEST_F(JoinTest, InnerRowsMetAgainGiveTheirOwnValues) {
+  Table outer;
+  outer.Name = "o";
+  for (int r = 0; r < 40; ++r)
+    outer.Rows.push_back({{"k", r % 6 == 0 ? N() : Num(r % 5)},
+                          {"f", Num(r)},
+                          {"sm", Num(r)},
+                          {"s", Txt("o")}});
+  Table inner;
+  inner.Name = "i";
+  int row = 0;
+  for (const Val& k : {Num(0), Num(0), Num(1), Num(2), N(), Num(3), Num(7), N()}) {
+    inner.Rows.push_back({{"k", k}, {"f", Num(row)}, {"sm", Num(100 + row)}, {"s", Txt("i")}});
+    ++row;
+  }
+  const std::map<std::string, Table> tables = {{"o", outer}, {"i", inner}};
+  for (const auto& [name, t] : tables) Create(t);
+  Reference ref{tables};
+  const CondP keys = CompareCond("o", "k", "=", "i", "k");
+  for (const char* kind : {"INNER", "LEFT", "RIGHT", "FULL"}) {
+    const std::string sql = std::string("SELECT * FROM o ") + kind + " JOIN i ON o.k = i.k";
+    // Each row as its two IDs and the inner row's sm (0 when null-extended).
+    std::vector<std::vector<int>> want =
+        Ids(ref.Join(ref.Scan("o"), ref.Scan("i"), kind, keys.get(), {{"o", 0}}, {{"i", 0}}),
+            {"o", "i"});
+    for (std::vector<int>& r : want) r.push_back(r[1] == 0 ? 0 : 100 + r[1] - 1);
+    EXPECT_TRUE(InEveryMode(tables, sql, want, {"o_id", "i_id", "sm.i"}));
+    Statement st(*Db_, tables, sql, jfmAuto);
+    EXPECT_NE(st.Plan().at(0).find("[hash"), std::string::npos) << sql << ": " << st.Plan().at(0);
+  }
+}
+
 // The span that limits the inner side comes from the ends of the outer
 // side's index on the key: Null keys, at whichever end the index keeps them,
 // are passed over, and the least and greatest keys keep their matches.

@@ -45,6 +45,43 @@ NULL|1|4000
 20|2|5000
 30|1|1000
 
+# Groups of integer columns, Null among them, over the rows of a join.
+SELECT e.dept_id, d.dept_id, COUNT(*), SUM(e.salary) FROM emp e, dept d WHERE d.dept_id > 15 GROUP BY e.dept_id, d.dept_id
+ordered
+NULL|20|1|4000
+NULL|40|1|4000
+10|20|2|3000
+10|40|2|3000
+20|20|2|5000
+20|40|2|5000
+30|20|1|1000
+30|40|1|1000
+
+SELECT d.dept_id, COUNT(*), SUM(e.salary) FROM emp e JOIN dept d ON d.dept_id = e.dept_id GROUP BY d.dept_id
+ordered
+10|2|3000
+20|2|5000
+
+SELECT dept_id, COUNT(*) FROM emp WHERE id > 100 GROUP BY dept_id
+ordered
+
+# Groups of other columns are found through the result's index.
+SELECT salary, COUNT(*), MIN(id) FROM emp GROUP BY salary
+ordered
+NULL|1|3
+1000|1|6
+2500|2|2
+3000|1|1
+4000|1|4
+
+SELECT dept_id, salary, COUNT(*) FROM emp GROUP BY dept_id, salary
+ordered
+NULL|4000|1
+10|NULL|1
+10|3000|1
+20|2500|2
+30|1000|1
+
 SELECT dept_id, COUNT(DISTINCT salary) FROM emp GROUP BY dept_id
 ordered
 NULL|1
