@@ -406,7 +406,8 @@ int32_t TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* 
                                     [](TFieldComparisonValue m) { return m == fcDefault; });
   // Rows added in key order each go after the last key: no descent then.
   int32_t r = 1;
-  if (!(plainKey && SearchPastEnd())) r = InternalSearch(Optimized_, fieldCount, upper, true);
+  if (!(plainKey && (SearchPastEnd() || SearchKeptLeaf(r))))
+    r = InternalSearch(Optimized_, fieldCount, upper, true);
   if (!Positioned_) return r != 0 ? r : 1;
   if (plainKey) {
     InsertPos_ = r > 0 ? Leaf().Used() : Positions_.back();
@@ -454,6 +455,41 @@ bool TBTree::SearchPastEnd() {
   Positions_.back() = last;
   PathStale_ = false;
   Positioned_ = true;
+  return true;
+}
+
+bool TBTree::SearchKeptLeaf(int32_t& Result) {
+  if (!PathPrepared_ || Levels_.empty() || static_cast<uint32_t>(Levels_.size()) != Depth() ||
+      Levels_[0]->Address() != Root())
+    return false;
+  // The path left by the last search or change must still lead from the
+  // root to the leaf, entry by entry.
+  const int32_t leafLevel = LeafLevel();
+  for (int32_t level = 0; level < leafLevel; ++level) {
+    const TNode& node = *Levels_[static_cast<size_t>(level)];
+    const int32_t pos = Positions_[static_cast<size_t>(level)];
+    if (node.CheckIsLeaf() || pos < 0 || pos >= node.Used() ||
+        node.FindKeyByPosition(ksEQ, pos) != pos ||
+        node.EntryAddress(pos) != Levels_[static_cast<size_t>(level) + 1]->Address())
+      return false;
+  }
+  TNode& leaf = Leaf();
+  if (!leaf.CheckIsLeaf() || leaf.CheckNodeEmpty()) return false;
+  // Above the leaf's first key and not above its last, a descent chooses
+  // this leaf on every level: each entry of the path holds a key not above
+  // the leaf's first, and the entry after it one not below the leaf's last.
+  if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0 ||
+      Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0)
+    return false;
+  int32_t pos = 0;
+  Result = leaf.SearchNode(Optimized_, 0, false, pos);
+  for (int32_t level = 0; level < leafLevel; ++level)
+    Levels_[static_cast<size_t>(level)]->SetCursor(Positions_[static_cast<size_t>(level)]);
+  Positions_.back() = pos;
+  PathStale_ = false;
+  DescentValidForInsert_ = false;
+  Positioned_ = true;
+  InsertPos_ = pos;
   return true;
 }
 

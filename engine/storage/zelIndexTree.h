@@ -390,6 +390,11 @@ class ZEL_API TBTree : public plat::TObject {
   // rightmost leaf and the search key lies above that leaf's last key; false
   // (nothing done) otherwise.
   bool SearchPastEnd();
+  // Searches only the leaf of the current path, when that path is still
+  // whole and the search key lies within the leaf (above its first key, not
+  // above its last): the outcome of a descent, without one. Result is the
+  // comparison at the leaf cursor; false (nothing done) otherwise.
+  bool SearchKeptLeaf(int32_t& Result);
   // Makes the cursor usable after a change: searches the key it was left on.
   void EnsurePath();
   // Moves the cursor one record on or back; false at the end of the index.
