@@ -462,6 +462,14 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   if (!PathPrepared_ || Levels_.empty() || static_cast<uint32_t>(Levels_.size()) != Depth() ||
       Levels_[0]->Address() != Root())
     return false;
+  TNode& leaf = Leaf();
+  if (leaf.Address() == 0 || !leaf.CheckIsLeaf() || leaf.CheckNodeEmpty()) return false;
+  // Above the leaf's first key and not above its last, a descent chooses
+  // this leaf on every level: each entry of the path holds a key not above
+  // the leaf's first, and the entry after it one not below the leaf's last.
+  if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
+      Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0)
+    return false;
   // The path left by the last search or change must still lead from the
   // root to the leaf, entry by entry.
   const int32_t leafLevel = LeafLevel();
@@ -473,14 +481,6 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
         node.EntryAddress(pos) != Levels_[static_cast<size_t>(level) + 1]->Address())
       return false;
   }
-  TNode& leaf = Leaf();
-  if (!leaf.CheckIsLeaf() || leaf.CheckNodeEmpty()) return false;
-  // Above the leaf's first key and not above its last, a descent chooses
-  // this leaf on every level: each entry of the path holds a key not above
-  // the leaf's first, and the entry after it one not below the leaf's last.
-  if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0 ||
-      Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0)
-    return false;
   int32_t pos = 0;
   Result = leaf.SearchNode(Optimized_, 0, false, pos);
   for (int32_t level = 0; level < leafLevel; ++level)
