@@ -126,10 +126,10 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   if (View_ == nullptr && !Synced_) return false;
   EntryLength(Pos);
   uint8_t* page = View_;
+  TPageNotes* notes = nullptr;
   if (page == nullptr) {
     if (!Synced_) return false;
     // The cached page holds the buffer's bytes: both take the count.
-    TPageNotes* notes = nullptr;
     std::shared_ptr<uint64_t> changes;
     page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes);
     if (page == nullptr) return false;
@@ -138,7 +138,7 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   StoreU32(page + NodeHeaderSize + Pos + keCount, Count);
   // The entries stay where they are: their known positions stay with the
   // page when it is marked written.
-  TPageNotes* notes = IOInterface_->BlockNotes(Address_);
+  if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
   IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
   if (known) notes->Valid = true;
