@@ -145,8 +145,33 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   return true;
 }
 
+bool TNode::ChangeInPlace() {
+  if (View_ == nullptr) return false;
+  const uint8_t* page = Page();
+  if (View_ == nullptr || page != View_) return false;
+  InPlace_ = true;
+  ChangedInPlace_ = false;
+  return true;
+}
+
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
+  if (InPlace_) {
+    InPlace_ = false;
+    if (!ChangedInPlace_) return;
+    ChangedInPlace_ = false;
+    PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
+    IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+    // The change is this node's own: its view stays, with the positions.
+    Seen_ = *Changes_;
+    if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
+      if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+        notes->Offsets = Positions_;
+        notes->Valid = true;
+      }
+    }
+    return;
+  }
   // A page read in place and not changed is the cached page itself; a
   // buffer not changed since it was written is what the page holds.
   if (View_ != nullptr || Synced_) return;

@@ -864,24 +864,28 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     return n;
   };
   const int32_t half = total / 2;
-  int64_t toRight = 0;
-  int32_t move = 0;
-  if (left.Used() > half) {
-    int32_t b = left.FindKeyByPosition(ksLE, half);
+  const bool fromLeft = left.Used() > half;
+  int32_t b = 0;
+  if (fromLeft) {
+    b = left.FindKeyByPosition(ksLE, half);
     if (b <= 0) b = left.EntryLength(0);
-    move = left.Used() - b;
+  } else {
+    b = std::max(right.FindKeyByPosition(ksLE, half - left.Used()), 0);
+  }
+  const int32_t move = fromLeft ? left.Used() - b : b;
+  // Nothing moved: both pages stay as they were, and so do their entries.
+  if (move == 0) return {chNone, useLeft};
+  // The sibling is written right after the move: it changes in the cached
+  // page itself where it can.
+  sib.ChangeInPlace();
+  int64_t toRight = 0;
+  if (fromLeft) {
     toRight = records(left, b, left.Used());
     left.MoveBlock(b, move, right, 0);
   } else {
-    const int32_t b = right.FindKeyByPosition(ksLE, half - left.Used());
-    if (b > 0) {
-      move = b;
-      toRight = -records(right, 0, b);
-      right.MoveBlock(0, b, left, left.Used());
-    }
+    toRight = -records(right, 0, b);
+    right.MoveBlock(0, b, left, left.Used());
   }
-  // Nothing moved: both pages stay as they were, and so do their entries.
-  if (move == 0) return {chNone, useLeft};
   sib.WriteNode();
   return {chRedistributed, useLeft, useLeft ? toRight : -toRight};
 }
