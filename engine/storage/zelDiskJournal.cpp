@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <thread>
 
 #include "engine/storage/zelCommonError.h"
@@ -40,6 +42,49 @@ void PutU32(uint8_t* P, uint32_t V) {
 }
 void PutU64(uint8_t* P, uint64_t V) {
   for (int i = 0; i < 8; ++i) P[i] = static_cast<uint8_t>(V >> (8 * i));
+}
+
+// The most bytes one read or write of adjacent pages takes at once.
+constexpr uint64_t kStretchLimit = uint64_t{1} << 20;
+
+// The indexes of the writes that start before Limit, in file order, when no
+// two of them overlap (the order in which they are made then does not
+// matter); empty otherwise.
+std::vector<size_t> FileOrder(const std::vector<TJournalWrite>& Writes, uint64_t Limit) {
+  std::vector<size_t> order;
+  order.reserve(Writes.size());
+  for (size_t i = 0; i < Writes.size(); ++i)
+    if (Writes[i].Position < Limit) order.push_back(i);
+  std::sort(order.begin(), order.end(),
+            [&Writes](size_t A, size_t B) { return Writes[A].Position < Writes[B].Position; });
+  for (size_t i = 1; i < order.size(); ++i) {
+    const TJournalWrite& prior = Writes[order[i - 1]];
+    if (prior.Position + uint64_t{prior.Bytes.size()} > Writes[order[i]].Position) return {};
+  }
+  return order;
+}
+
+// Hands each stretch of Order whose writes meet end to end in the file (at
+// most kStretchLimit bytes unless one write is larger) to Visit as the
+// range [From, To) of Order, its position and its size, each write counting
+// Length(write) bytes; false as soon as Visit fails.
+template <class TLength, class TVisit>
+bool ForEachStretch(const std::vector<TJournalWrite>& Writes, const std::vector<size_t>& Order,
+                    TLength Length, TVisit Visit) {
+  size_t from = 0;
+  while (from < Order.size()) {
+    const uint64_t start = Writes[Order[from]].Position;
+    uint64_t size = Length(Writes[Order[from]]);
+    size_t to = from + 1;
+    for (; to < Order.size(); ++to) {
+      const TJournalWrite& w = Writes[Order[to]];
+      if (w.Position != start + size || size + Length(w) > kStretchLimit) break;
+      size += Length(w);
+    }
+    if (!Visit(from, to, start, size)) return false;
+    from = to;
+  }
+  return true;
 }
 
 uint32_t Crc(const uint8_t* Data, uint64_t Length) {
@@ -184,38 +229,72 @@ bool TDiskJournal::PlayBack() {
 
 void TDiskJournal::Save(const std::vector<TJournalWrite>& Writes, int64_t OriginalLength,
                         bool Durable) {
+  const auto original = static_cast<uint64_t>(OriginalLength);
+  const auto length = [original](const TJournalWrite& W) {
+    return std::min<uint64_t>(W.Bytes.size(), original - W.Position);
+  };
   uint64_t bodyLength = 0;
   uint32_t count = 0;
-  for (const TJournalWrite& w : Writes) {
-    if (w.Position >= OriginalLength) continue;
-    bodyLength += kEntryHead + std::min<uint64_t>(w.Bytes.size(), OriginalLength - w.Position);
+  // Where each write's original bytes go in the body.
+  std::vector<uint64_t> offsets(Writes.size(), 0);
+  for (size_t i = 0; i < Writes.size(); ++i) {
+    if (Writes[i].Position >= original) continue;
+    offsets[i] = bodyLength + kEntryHead;
+    bodyLength += kEntryHead + length(Writes[i]);
     ++count;
   }
-  std::vector<uint8_t> body(bodyLength);
-  uint64_t at = 0;
-  for (const TJournalWrite& w : Writes) {
-    if (w.Position >= OriginalLength) continue;
-    const auto length =
-        static_cast<uint32_t>(std::min<uint64_t>(w.Bytes.size(), OriginalLength - w.Position));
-    PutU32(body.data() + at, w.Position);
-    PutU32(body.data() + at + 4, length);
-    if (Database_.ReadAt(w.Position, body.data() + at + kEntryHead, length) != length)
-      JournalError(0x2401, "TDiskJournal.Save", "Unable to complete file read operation");
-    at += kEntryHead + length;
+  // Every byte of the body is written below.
+  std::unique_ptr<uint8_t[]> body(new uint8_t[std::max<uint64_t>(bodyLength, 1)]);
+  for (size_t i = 0; i < Writes.size(); ++i) {
+    if (Writes[i].Position >= original) continue;
+    PutU32(body.get() + offsets[i] - kEntryHead, Writes[i].Position);
+    PutU32(body.get() + offsets[i] - kEntryHead + 4, static_cast<uint32_t>(length(Writes[i])));
+  }
+  const auto readError = [] {
+    JournalError(0x2401, "TDiskJournal.Save", "Unable to complete file read operation");
+  };
+  const std::vector<size_t> order = FileOrder(Writes, original);
+  if (order.empty()) {
+    for (size_t i = 0; i < Writes.size(); ++i) {
+      if (Writes[i].Position >= original) continue;
+      const auto n = static_cast<int64_t>(length(Writes[i]));
+      if (Database_.ReadAt(Writes[i].Position, body.get() + offsets[i], n) != n) readError();
+    }
+  } else {
+    // Pages that lie side by side in the file are read at once.
+    std::vector<uint8_t> stretch;
+    ForEachStretch(
+        Writes, order, length, [&](size_t From, size_t To, uint64_t Start, uint64_t Size) {
+          const auto n = static_cast<int64_t>(Size);
+          if (To - From == 1) {
+            if (Database_.ReadAt(static_cast<int64_t>(Start), body.get() + offsets[order[From]],
+                                 n) != n)
+              readError();
+            return true;
+          }
+          stretch.resize(Size);
+          if (Database_.ReadAt(static_cast<int64_t>(Start), stretch.data(), n) != n) readError();
+          for (size_t k = From; k < To; ++k) {
+            const TJournalWrite& w = Writes[order[k]];
+            std::memcpy(body.get() + offsets[order[k]], stretch.data() + (w.Position - Start),
+                        static_cast<size_t>(length(w)));
+          }
+          return true;
+        });
   }
   uint8_t header[kHeaderSize] = {};
   std::copy(kMagic, kMagic + 8, header + jhMagic);
   PutU64(header + jhOriginalLength, static_cast<uint64_t>(OriginalLength));
   PutU64(header + jhBodyLength, bodyLength);
   PutU32(header + jhEntryCount, count);
-  PutU32(header + jhBodyCRC, Crc(body.data(), bodyLength));
+  PutU32(header + jhBodyCRC, Crc(body.get(), bodyLength));
   PutU32(header + jhHeaderCRC, Crc(header, jhHeaderCRC));
   // The header last: until it is whole the journal reads as torn.
-  const bool saved =
-      (bodyLength == 0 ||
-       File_->WriteAt(kHeaderSize, body.data(), static_cast<int64_t>(bodyLength)) ==
-           static_cast<int64_t>(bodyLength)) &&
-      File_->WriteAt(0, header, kHeaderSize) == kHeaderSize && (!Durable || File_->Flush());
+  const bool saved = (bodyLength == 0 ||
+                      File_->WriteAt(kHeaderSize, body.get(), static_cast<int64_t>(bodyLength)) ==
+                          static_cast<int64_t>(bodyLength)) &&
+                     File_->WriteAt(0, header, kHeaderSize) == kHeaderSize &&
+                     (!Durable || File_->Flush());
   if (!saved) {
     File_->SetSize(0);
     JournalError(0x2402, "TDiskJournal.Save", "Unable to write the commit journal " + Name_);
@@ -235,12 +314,34 @@ void TDiskJournal::Apply(const std::vector<TJournalWrite>& Writes, bool Durable)
   if (original < 0) JournalError(0x2102, "TDiskJournal.Apply", "Unable to get file size");
   Save(Writes, original, Durable);
   int32_t code = 0;
-  for (const TJournalWrite& w : Writes) {
-    const auto length = static_cast<int64_t>(w.Bytes.size());
-    if (Database_.WriteAt(w.Position, w.Bytes.data(), length) != length) {
-      code = 0x2402;
-      break;
+  const std::vector<size_t> order = FileOrder(Writes, UINT64_MAX);
+  if (order.empty()) {
+    for (const TJournalWrite& w : Writes) {
+      const auto length = static_cast<int64_t>(w.Bytes.size());
+      if (Database_.WriteAt(w.Position, w.Bytes.data(), length) != length) {
+        code = 0x2402;
+        break;
+      }
     }
+  } else {
+    // Pages that lie side by side in the file go out at once.
+    std::vector<uint8_t> stretch;
+    const auto length = [](const TJournalWrite& W) { return uint64_t{W.Bytes.size()}; };
+    const bool written = ForEachStretch(
+        Writes, order, length, [&](size_t From, size_t To, uint64_t Start, uint64_t Size) {
+          const uint8_t* bytes = Writes[order[From]].Bytes.data();
+          if (To - From > 1) {
+            stretch.resize(Size);
+            for (size_t k = From; k < To; ++k) {
+              const TJournalWrite& w = Writes[order[k]];
+              std::copy(w.Bytes.begin(), w.Bytes.end(), stretch.begin() + (w.Position - Start));
+            }
+            bytes = stretch.data();
+          }
+          const auto n = static_cast<int64_t>(Size);
+          return Database_.WriteAt(static_cast<int64_t>(Start), bytes, n) == n;
+        });
+    if (!written) code = 0x2402;
   }
   if (code == 0 && Durable && !Database_.Flush()) code = 0x2102;
   if (code == 0) {
@@ -267,9 +368,9 @@ bool TDiskJournal::Recover(plat::TFile& Database, const std::string& Name) {
   TDiskJournal journal(Database, Name);
   if (!journal.TryOpenLocked()) return false;
   if (!journal.PlayBack())
-    JournalError(0x2101, "TDiskJournal.Recover",
-                 "The database must be restored from its commit journal " + Name +
-                     " and cannot be written");
+    JournalError(
+        0x2101, "TDiskJournal.Recover",
+        "The database must be restored from its commit journal " + Name + " and cannot be written");
   journal.Remove();
   return true;
 }

@@ -126,10 +126,10 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   if (View_ == nullptr && !Synced_) return false;
   EntryLength(Pos);
   uint8_t* page = View_;
+  TPageNotes* notes = nullptr;
   if (page == nullptr) {
     if (!Synced_) return false;
     // The cached page holds the buffer's bytes: both take the count.
-    TPageNotes* notes = nullptr;
     std::shared_ptr<uint64_t> changes;
     page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes);
     if (page == nullptr) return false;
@@ -138,15 +138,40 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   StoreU32(page + NodeHeaderSize + Pos + keCount, Count);
   // The entries stay where they are: their known positions stay with the
   // page when it is marked written.
-  TPageNotes* notes = IOInterface_->BlockNotes(Address_);
+  if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
   IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
   if (known) notes->Valid = true;
   return true;
 }
 
+bool TNode::ChangeInPlace() {
+  if (View_ == nullptr) return false;
+  const uint8_t* page = Page();
+  if (View_ == nullptr || page != View_) return false;
+  InPlace_ = true;
+  ChangedInPlace_ = false;
+  return true;
+}
+
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
+  if (InPlace_) {
+    InPlace_ = false;
+    if (!ChangedInPlace_) return;
+    ChangedInPlace_ = false;
+    PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
+    IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+    // The change is this node's own: its view stays, with the positions.
+    Seen_ = *Changes_;
+    if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
+      if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+        notes->Offsets = Positions_;
+        notes->Valid = true;
+      }
+    }
+    return;
+  }
   // A page read in place and not changed is the cached page itself; a
   // buffer not changed since it was written is what the page holds.
   if (View_ != nullptr || Synced_) return;

@@ -193,17 +193,32 @@ class TNode : public plat::TObject {
     if (View_ != nullptr && *Changes_ != Seen_) TakeViewAgain();
     return View_ != nullptr ? View_ : Buffer_.data();
   }
-  // The buffer, holding a copy of the page first when it was read in place.
+  // The buffer, holding a copy of the page first when it was read in place;
+  // during a change in place, the cached page itself.
   uint8_t* MutablePage() {
-    if (View_ != nullptr) Own();
+    if (View_ != nullptr) {
+      if (InPlace_) {
+        ChangedInPlace_ = true;
+        return View_;
+      }
+      Own();
+    }
     Synced_ = false;
     return Buffer_.data();
   }
+  // Makes the changes up to the next WriteNode in the cached page itself
+  // when the node reads it in place (true then), so that the page is neither
+  // copied into the buffer nor back. The caller writes the node right after
+  // its changes, with nothing else read or written in between, and the
+  // changes keep the entries within the page.
+  bool ChangeInPlace();
   void Own();
   void DropView() {
     View_ = nullptr;
     Changes_.reset();
     Synced_ = false;
+    InPlace_ = false;
+    ChangedInPlace_ = false;
   }
   void TakeViewAgain() const;
   // Takes the page at Address_ from the store: in place where it can.
@@ -233,6 +248,9 @@ class TNode : public plat::TObject {
   // changed since: a count can then be set in the cached page as well,
   // without writing the whole page again.
   bool Synced_ = false;
+  // Changes go to the cached page itself (see ChangeInPlace), and some did.
+  bool InPlace_ = false;
+  bool ChangedInPlace_ = false;
   // The page in the cache when read in place, and the cache's change count
   // when it was taken.
   mutable uint8_t* View_ = nullptr;
@@ -395,6 +413,11 @@ class ZEL_API TBTree : public plat::TObject {
   // rightmost leaf and the search key lies above that leaf's last key; false
   // (nothing done) otherwise.
   bool SearchPastEnd();
+  // Searches only the leaf of the current path, when that path is still
+  // whole and the search key lies within the leaf (above its first key, not
+  // above its last): the outcome of a descent, without one. Result is the
+  // comparison at the leaf cursor; false (nothing done) otherwise.
+  bool SearchKeptLeaf(int32_t& Result);
   // Makes the cursor usable after a change: searches the key it was left on.
   void EnsurePath();
   // Moves the cursor one record on or back; false at the end of the index.
