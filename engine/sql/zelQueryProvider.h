@@ -32,6 +32,7 @@ namespace zel {
 class TZelQueryProvider;
 class TZelQueryProviderItem;
 class TZelKeptCorrelatedRows;
+class TZelTargetRowProvider;
 
 // Makes the row source of a planned SELECT item from its tables and the
 // item's prepared WHERE tree (WhereExpr). Without one the planner's tree of
@@ -205,6 +206,9 @@ class TZelQueryProviderItem {
   std::unique_ptr<TZelQueryDataset> ResultSet_;
   std::unique_ptr<TQueryExprNodeDataProvider> NodeDataProvider_;
   std::unique_ptr<TZelKeptCorrelatedRows> KeptRows_;
+  // What the values of an INSERT whose target stays open read, kept with it
+  // (shared: it is complete only where statements run).
+  std::shared_ptr<TZelTargetRowProvider> KeptValues_;
   std::vector<TZelQueryProviderItem*> Children_;
   TZelQueryProviderItem* ParentQuery_ = nullptr;
   std::string ResultTableName_;

@@ -14,14 +14,12 @@
 
 namespace zel {
 
-namespace {
-
 // The values of the target's record buffer, through which the INSERT values
 // and the SET expressions of an UPDATE are evaluated (SET reads the row
 // being changed).
-class TTargetRowProvider {
+class TZelTargetRowProvider {
  public:
-  explicit TTargetRowProvider(TZelQueryDataset& Target)
+  explicit TZelTargetRowProvider(TZelQueryDataset& Target)
       : DBInterface_(Target.DataBase()), Provider_(&DBInterface_) {
     Provider_.Initialize(&Target);
     Provider_.SetReadDataFromRecBuf(true);
@@ -32,6 +30,8 @@ class TTargetRowProvider {
   TZelDataProviderDBInterface DBInterface_;
   TZelExprDBDataProvider Provider_;
 };
+
+namespace {
 
 // Closes the target's result dataset when the statement ends; with Keep
 // only when it fails.
@@ -126,13 +126,21 @@ bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
   TZelInsertParser& parser = Engine_->InsertParser();
   // A memory table's target could be dropped meanwhile.
   const bool keep = Provider_.KeepTargetOpen() && !parser.HasSelectClause() && !TargetTable()->Memory();
-  if (keep && ResultSet_->Active())
+  // The kept target's layout and the values' evaluators built on it serve
+  // every run of the statement; parameters are bound into the parsed nodes
+  // the evaluators read.
+  if (keep && ResultSet_->Active() && KeptValues_ != nullptr) {
     BindParams(nullptr);
-  else
+  } else {
+    KeptValues_.reset();
     OpenTargetResultSet();
+  }
   TCloseAtEnd close(*ResultSet_, keep);
-  TTargetRowProvider values(*ResultSet_);
-  parser.Values().Prepare(values.Get());
+  if (KeptValues_ == nullptr) {
+    auto values = std::make_shared<TZelTargetRowProvider>(*ResultSet_);
+    parser.Values().Prepare(values->Get());
+    if (keep) KeptValues_ = std::move(values);
+  }
   ResultFields_->Clear();
   for (int32_t i = 0; i < parser.Columns().Count(); ++i) {
     TResultSetField* field = ResultFields_->Add();
@@ -170,7 +178,7 @@ bool TZelQueryProviderItem::InternalExecuteDeleteStatement() {
 bool TZelQueryProviderItem::InternalExecuteUpdateStatement() {
   OpenTargetResultSet();
   TCloseAtEnd close(*ResultSet_);
-  TTargetRowProvider current(*ResultSet_);
+  TZelTargetRowProvider current(*ResultSet_);
   TZelUpdateParser& parser = Engine_->UpdateParser();
   parser.SetList().Prepare(current.Get());
   const bool allRows = !parser.HasWhereClause();

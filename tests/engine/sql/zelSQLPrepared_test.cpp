@@ -246,6 +246,33 @@ TEST_F(PreparedQuery, AFailedRunLeavesTheQueryUsable) {
     Q.ExecSQL();
     EXPECT_EQ(Q.RowsAffected(), 1);
   }
+  // Likewise where the target stays open in the host's transaction: the
+  // values computed from the parameters are each run's own, before and after
+  // the failure, also when a parameter's type changes.
+  Q.SQL().SetText("INSERT INTO t (id, name, v) VALUES (:id, :name, :id * 2 + 1)");
+  Db.StartTransaction();
+  const struct {
+    int32_t id;
+    const char* name;  // given as an integer where it is a number
+    bool fails;
+  } runs[] = {{5, "e", false}, {1, "x", true}, {6, "f", false}, {7, "7", false}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.id);
+    Q.ParamByName("id")->SetAsInteger(run.id);
+    if (run.id == 7)
+      Q.ParamByName("name")->SetAsInteger(7);
+    else
+      Q.ParamByName("name")->SetAsString(run.name);
+    if (run.fails) {
+      EXPECT_THROW(Q.ExecSQL(), EZelDatabaseError);
+      continue;
+    }
+    Q.ExecSQL();
+    EXPECT_EQ(Q.RowsAffected(), 1);
+  }
+  Db.Commit();
+  EXPECT_EQ(Select("SELECT id, name, v FROM t WHERE id >= 4 ORDER BY id"),
+            "4,k,null;5,e,11;6,f,13;7,7,15");
   // A parameter the host did not give, then given.
   Q.SetParamCheck(false);
   Q.SQL().SetText("SELECT name FROM t WHERE id = :id");
