@@ -657,6 +657,7 @@ void TZelDataSet::KeepPosition() {
   KeptStamp_ = stamp;
   KeptIndex_ = CurrentIndex();
   KeptRecAddr_ = BufferRecAddr(RecBuf_.data(), RecordSize_);
+  KeptRecord_.assign(RecBuf_.begin(), RecBuf_.begin() + RecordSize_);
 }
 
 bool TZelDataSet::StepFromKeptPosition(bool Forward) {
@@ -674,10 +675,25 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
     return false;
   // The search would start from the key in the buffer: it must still be the
   // key the index stands on, and the step must pass it as the search would.
-  index->CreateTempKeyBuffer(buffer);
-  if (index->CompareKeyToCurrentKey(0, index->GetTempKeyBuffer()) != 0) return false;
+  // A buffer unchanged since it was read there has that key: the index's
+  // own copy of it is taken instead of building and comparing one.
+  const uint8_t* from = nullptr;
+  if (KeptRecord_.size() == static_cast<size_t>(RecordSize_) &&
+      std::memcmp(KeptRecord_.data(), buffer, KeptRecord_.size()) == 0) {
+    const uint8_t* current = index->GetCurrentKeyBuf();
+    if (current == nullptr) return false;
+    // A damaged length is left to the search to report.
+    const uint16_t length = ix::LoadU16(current);
+    if (length > index->MaximumKeySize()) return false;
+    KeptKey_.assign(current, current + length);
+    from = KeptKey_.data();
+  } else {
+    index->CreateTempKeyBuffer(buffer);
+    from = index->GetTempKeyBuffer();
+    if (index->CompareKeyToCurrentKey(0, from) != 0) return false;
+  }
   if (!(Forward ? index->NextKey() : index->PriorKey())) return false;
-  if (index->CompareKeyToCurrentKey(0, index->GetTempKeyBuffer()) == 0) return false;
+  if (index->CompareKeyToCurrentKey(0, from) == 0) return false;
   const uint32_t addr = index->GetRecordAddress();
   if (addr == 0) return false;
   // The step moved the index by one entry from the number it had.
@@ -695,6 +711,7 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
   KeptIndex_ = index;
   KeptRecAddr_ = addr;
   KeptRecNo_ = recNo;
+  KeptRecord_.assign(RecBuf_.begin(), RecBuf_.begin() + RecordSize_);
   return true;
 }
 

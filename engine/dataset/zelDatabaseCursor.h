@@ -654,6 +654,11 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // The index's number of the kept record when a step worked it out; 0 when
   // not known. (The buffer's number may be a filter's.)
   int32_t KeptRecNo_ = 0;
+  // The record bytes as read at the kept position: while the buffer still
+  // holds them, its key is the one the index stands on.
+  std::vector<uint8_t> KeptRecord_;
+  // The key the index stood on before a step, for telling duplicates apart.
+  std::vector<uint8_t> KeptKey_;
 
   // --- Filters (zelDatabaseFilters.cpp) ---
   // Rebuilds a stale filter list; the caller holds a lock.

@@ -150,9 +150,9 @@ void TStringField::SetFixedChar(bool Value) {
 }
 
 std::string TStringField::GetAsString() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(buffer)) return std::string();
-  const char* text = reinterpret_cast<const char*>(buffer.data());
+  const char* text = reinterpret_cast<const char*>(buffer.Data());
   const size_t limit = static_cast<size_t>(std::max(Size(), 0));
   std::string value(text, strnlen(text, limit));
   return fixedChar_ ? TrimRight(value) : value;
@@ -225,12 +225,12 @@ TWideStringField::TWideStringField(TComponent* AOwner) : TStringField(AOwner) {
 }
 
 std::string TWideStringField::GetAsString() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(buffer)) return std::string();
   std::u16string wide;
   const size_t limit = static_cast<size_t>(std::max(Size(), 0));
   for (size_t i = 0; i < limit; ++i) {
-    const char16_t unit = LoadNative<char16_t>(buffer.data() + 2 * i);
+    const char16_t unit = LoadNative<char16_t>(buffer.Data() + 2 * i);
     if (unit == 0) break;
     wide += unit;
   }
@@ -848,9 +848,9 @@ void TBinaryField::CheckTypeSize(int32_t Value) const {
 }
 
 std::string TBinaryField::GetAsString() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(buffer)) return std::string();
-  const char* data = reinterpret_cast<const char*>(buffer.data());
+  const char* data = reinterpret_cast<const char*>(buffer.Data());
   if (DataType() == ftVarBytes) {
     const size_t length = std::min<size_t>(LoadNative<uint16_t>(data), static_cast<size_t>(Size()));
     return std::string(data + 2, length);

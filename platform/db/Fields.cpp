@@ -323,7 +323,7 @@ void TField::SetAsVariant(const Variant& Value) {
 }
 
 bool TField::GetIsNull() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   return !ReadNative(buffer);
 }
 
@@ -428,9 +428,18 @@ void TField::CalcLookupValue() {
                                       lookupResultField_));
 }
 
-bool TField::ReadNative(std::vector<uint8_t>& Buffer) const {
-  Buffer.assign(static_cast<size_t>(std::max(DataSize(), 0) + NativeBufferSlack), 0);
-  return GetData(Buffer.data());
+void TField::TNativeBuffer::Reset(size_t Bytes) {
+  if (Bytes <= sizeof small_) {
+    large_.clear();
+    std::memset(small_, 0, Bytes);
+  } else {
+    large_.assign(Bytes, 0);
+  }
+}
+
+bool TField::ReadNative(TNativeBuffer& Buffer) const {
+  Buffer.Reset(static_cast<size_t>(std::max(DataSize(), 0) + NativeBufferSlack));
+  return GetData(Buffer.Data());
 }
 
 bool TField::ReadFixed(void* Value, size_t Bytes) const {

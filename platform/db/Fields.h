@@ -210,8 +210,19 @@ class PLAT_API TField : public TComponent {
   virtual void CheckTypeSize(int32_t Value) const;
 
   void SetDataType(TFieldType Value) { dataType_ = Value; }
-  // Raw read into a zero-filled scratch buffer of DataSize() + slack bytes.
-  bool ReadNative(std::vector<uint8_t>& Buffer) const;
+  // A zero-filled scratch buffer for one native value: on the stack when the
+  // value is small, so that reading a row's fields allocates nothing.
+  class TNativeBuffer {
+   public:
+    uint8_t* Data() { return large_.empty() ? small_ : large_.data(); }
+    void Reset(size_t Bytes);
+
+   private:
+    alignas(8) uint8_t small_[256];
+    std::vector<uint8_t> large_;
+  };
+  // Raw read into Buffer, made DataSize() + slack bytes.
+  bool ReadNative(TNativeBuffer& Buffer) const;
   // Reads a native value of at most 8 bytes.
   bool ReadFixed(void* Value, size_t Bytes) const;
 

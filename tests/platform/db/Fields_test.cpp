@@ -477,4 +477,38 @@ TEST(FieldsStandalone, SizesKindsAndNames) {
   }
 }
 
+// Text of every length reads back whole and its null flag is right, whether
+// the value fits the scratch buffer kept on the stack or not.
+TEST(FieldsStandalone, TextOfAnySizeReadsBackWithItsNullFlag) {
+  struct Case {
+    TFieldType type;
+    int32_t size;
+  };
+  const Case cases[] = {{ftString, 1},       {ftString, 239},     {ftString, 240},
+                        {ftString, 241},     {ftString, 4000},    {ftWideString, 119},
+                        {ftWideString, 120}, {ftWideString, 121}, {ftWideString, 2000},
+                        {ftVarBytes, 237},   {ftVarBytes, 239},   {ftVarBytes, 3000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.size));
+    TMemDataSet ds;
+    ds.FieldDefs().Add("V", c.type, c.size);
+    ds.Open();
+    ds.Append();
+    TField* field = ds.FieldByName("V");
+    EXPECT_TRUE(field->IsNull());
+    std::string value(static_cast<size_t>(c.size), 'x');
+    value.back() = 'y';
+    field->SetAsString(value);
+    EXPECT_FALSE(field->IsNull());
+    EXPECT_EQ(field->AsString(), value);
+    ds.Post();
+    EXPECT_FALSE(field->IsNull());
+    EXPECT_EQ(field->AsString(), value);
+    ds.Edit();
+    field->Clear();
+    EXPECT_TRUE(field->IsNull());
+    EXPECT_EQ(field->AsString(), "");
+  }
+}
+
 }  // namespace
