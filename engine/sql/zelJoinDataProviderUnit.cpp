@@ -337,9 +337,76 @@ void TZelDatasetBridge::RestoreOrder(const std::string& IndexName) {
 
 void TZelDatasetBridge::PrepareIndexLookup(const std::string& IndexName) {
   Positioned_ = false;
+  LookupField_ = -1;
   if (RangeOn()) SetRangeOn(false);
   InternalClearFilter();
   if (!plat::SameText(IndexName, CurrentIndexName())) InternalSetIndexName(IndexName);
+}
+
+bool TZelDatasetBridge::SetLookupValue(int32_t Field, const plat::Variant& Value) {
+  // As a range's bounds: an integer field holds no fraction, and a number
+  // past what it holds is clamped (the join's condition still decides).
+  const plat::TFieldType type = GetInternalField(Field)->DataType();
+  const plat::Variant low = RangeBound(type, Value, true);
+  const plat::Variant high = RangeBound(type, Value, false);
+  if (VariantIsNumber(low) && VariantIsNumber(high) && low.AsFloat() > high.AsFloat()) return false;
+  LookupRecBuf_.resize(static_cast<size_t>(RecordBufferSize()));
+  SetKeyFlags(LookupRecBuf_.data(), kfLowest);
+  DataSetSetFieldDataToRecBufAsVariant(LookupRecBuf_.data(), Field, low);
+  return true;
+}
+
+bool TZelDatasetBridge::InLookupRun(const uint8_t* Key) {
+  return Key != nullptr && CurrentIndex()->CompareKeyBuffers(0, &LookupEndMarkers_, nullptr,
+                                                             LookupKey_.data(), Key) >= 0;
+}
+
+bool TZelDatasetBridge::FirstLookupRecord(const std::string& IndexName,
+                                          const plat::Variant& Value) {
+  Positioned_ = false;
+  LookupRun_ = false;
+  if (FilterActive() || Active()) {
+    SetBridgeIndexRange(IndexName, Value, Value);
+    return FirstBridgeRecord();
+  }
+  CheckInternalActive();
+  if (!plat::SameText(IndexName, CurrentIndexName())) InternalSetIndexName(IndexName);
+  if (RangeOn()) SetRangeOn(false);
+  if (LookupField_ < 0 || !plat::SameText(IndexName, LookupIndexName_)) {
+    const plat::TIndexDef* def = FindIndexDefByName(IndexName);
+    PLAT_ASSERT(def != nullptr, "zelJoinDataProviderUnit: lookup index not found");
+    LookupField_ = GetFieldNo(SplitFieldNames(def->Fields()).front());
+    PLAT_ASSERT(LookupField_ >= 0, "zelJoinDataProviderUnit: lookup field not found");
+    LookupIndexName_ = IndexName;
+  }
+  if (!SetLookupValue(LookupField_, Value)) return false;
+  TCursorLock lock(*this, false);
+  TIndexItem* index = CurrentIndex();
+  LookupKey_.assign(static_cast<size_t>(MaxKeySizeLimit) + 1, 0);
+  index->BTree().ConstructTempKeyBufFromRecBuf(LookupKey_.data(), LookupRecBuf_.data(), nullptr);
+  LookupEndMarkers_ = KeyMarkers(LookupRecBuf_.data(), *index, fcForceEOF);
+  // The first entry of the run: the key before any record address.
+  const TComparisonMarkers start = KeyMarkers(LookupRecBuf_.data(), *index, fcForceBOF);
+  index->CopyKeyBuffer(LookupKey_.data(), &start);
+  if (ReadAheadMode() == raReadAheadActive) ReadAheadMode_ = raReadAheadUninitialized;
+  if (index->FullIndexSearch(stGE) != 0 || !InLookupRun(index->GetCurrentKeyBuf())) return false;
+  LoadFromIndex();
+  KeepPosition();
+  LookupRun_ = true;
+  return Positioned_ = true;
+}
+
+bool TZelDatasetBridge::NextLookupRecord() {
+  if (!LookupRun_) return NextBridgeRecord();
+  if (!Positioned_) return false;
+  CheckInternalActive();
+  // The step is the cursor's own (from the kept position where it can);
+  // the run ends at the first key that differs.
+  Positioned_ = false;
+  if (!StepRecord(true)) return false;
+  TIndexItem* index = CurrentIndex();
+  index->CreateTempKeyBuffer(RecordBuffer());
+  return Positioned_ = InLookupRun(index->GetTempKeyBuffer());
 }
 
 plat::TIndexDef* TZelDatasetBridge::FindIndexForFields(const std::string& Fields,

@@ -183,6 +183,13 @@ class TZelDatasetBridge : public TZelBaseTable {
   // Makes IndexName current, without filter nor range: the cursor for the
   // join's per-row index lookups.
   void PrepareIndexLookup(const std::string& IndexName);
+  // One lookup on IndexName (ascending, its first key field a number): the
+  // first record whose first key field equals Value, then the records after
+  // it while that field stays equal. One search of the tree per key, and the
+  // steps leave the index where it stands; under a filter (or a framework
+  // cursor) the lookup goes through a cursor range instead.
+  bool FirstLookupRecord(const std::string& IndexName, const plat::Variant& Value);
+  bool NextLookupRecord();
   void AssessJoin(const plat::TStringList& Fields, const plat::Variant& Low,
                   const plat::Variant& High, TJoinStatistics& Stats);
   void PrepareJoin(const plat::TStringList& Fields);
@@ -196,8 +203,24 @@ class TZelDatasetBridge : public TZelBaseTable {
  private:
   int32_t FieldIndexOf(int32_t FieldNo) const;
 
+  // The lookup key's record is on the buffer as Field == Value; false when
+  // no record can have it (a fraction for an integer field).
+  bool SetLookupValue(int32_t Field, const plat::Variant& Value);
+  // Key is within the current lookup's run.
+  bool InLookupRun(const uint8_t* Key);
+
   bool Positioned_ = false;
   std::string JoinBaseFilter_;
+  // The lookup in progress: whether it steps on its own (else through a
+  // range), its record buffer, key and the markers that make the key the
+  // last entry of the run.
+  bool LookupRun_ = false;
+  // The first key field of LookupIndexName_ (-1: not yet found).
+  std::string LookupIndexName_;
+  int32_t LookupField_ = -1;
+  std::vector<uint8_t> LookupRecBuf_;
+  std::vector<uint8_t> LookupKey_;
+  TComparisonMarkers LookupEndMarkers_;
 };
 
 // ---------------------------------------------------------------------------
@@ -539,6 +562,7 @@ class TJoinEvaluator : public plat::TObject {
   bool LookupChosen_ = false;
   bool LookupOpen_ = false;
   std::string LookupIndex_;
+  plat::Variant LookupKey_;
   TZelBaseJoinDataProvider* LookupKeySide_ = nullptr;
   int32_t LookupKeyFieldNo_ = 0;
   std::unique_ptr<TExprEvaluator> InnerSelection_;

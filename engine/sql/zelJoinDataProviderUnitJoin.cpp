@@ -642,18 +642,17 @@ void TJoinEvaluator::PrepareIndexLookup() {
 }
 
 void TJoinEvaluator::SeekLookupKey() {
-  const plat::Variant key = LookupKeySide_->GetDataAsVariant(LookupKeyFieldNo_);
+  LookupKey_ = LookupKeySide_->GetDataAsVariant(LookupKeyFieldNo_);
   // A Null key equals nothing.
-  LookupOpen_ = !key.IsNull() && !key.IsEmpty();
-  if (LookupOpen_)
-    static_cast<TZelNonJoinDataProvider*>(Inner_)->DataBridge()->SetBridgeIndexRange(LookupIndex_,
-                                                                                     key, key);
+  LookupOpen_ = !LookupKey_.IsNull() && !LookupKey_.IsEmpty();
 }
 
 bool TJoinEvaluator::NextLookupMatch(bool First) {
   if (!LookupOpen_) return false;
-  for (bool found = First ? Inner_->FirstProviderRecord() : Inner_->NextProviderRecord(); found;
-       found = Inner_->NextProviderRecord()) {
+  TZelDatasetBridge& bridge = *static_cast<TZelNonJoinDataProvider*>(Inner_)->DataBridge();
+  for (bool found = First ? bridge.FirstLookupRecord(LookupIndex_, LookupKey_)
+                          : bridge.NextLookupRecord();
+       found; found = bridge.NextLookupRecord()) {
     if (InnerSelection_ != nullptr) {
       InnerSelection_->Reset();
       if (!InnerSelection_->Evaluate()) continue;

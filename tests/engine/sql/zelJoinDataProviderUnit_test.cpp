@@ -1019,6 +1019,46 @@ TEST_F(JoinTest, ASmallOuterSideSeeksItsInnerRowsThroughTheIndex) {
   }
 }
 
+// An index lookup seeks each outer key once and steps while the inner key
+// stays equal: a run of equal keys over several index pages, the least and
+// greatest keys of the index, Null, missing keys, and number keys an integer
+// field cannot hold (a fraction, one past its range) all give the rows of the
+// reference join.
+TEST_F(JoinTest, AnIndexLookupReadsExactlyTheRunOfItsKey) {
+  Table inner;
+  inner.Name = "i";
+  inner.KIndex = "asc";
+  const auto add = [&inner](const Val& K) {
+    inner.Rows.push_back({{"k", K}, {"f", Num(0)}, {"sm", Num(0)}, {"s", Txt("i")}});
+  };
+  for (int r = 0; r < 700; ++r) add(Num(5));
+  for (int k = 0; k <= 10; ++k) add(Num(k));
+  for (const Val& k : {N(), Num(2147483647.0), Num(-2147483648.0), N(), Num(4), Num(6)}) add(k);
+  Table outer;
+  outer.Name = "o";
+  for (double f : {5.0, 5.5, 0.0, 10.0, 2147483647.0, -2147483648.0, 1e12, -1e12, -3.0, 4.0, 6.0,
+                   5.0, 11.0, 2147483646.5})
+    outer.Rows.push_back(
+        {{"k", Num(f == 5.5 ? 5 : 3)}, {"f", Num(f)}, {"sm", Num(0)}, {"s", Txt("o")}});
+  outer.Rows.push_back({{"k", N()}, {"f", N()}, {"sm", Num(0)}, {"s", Txt("o")}});
+  const std::map<std::string, Table> tables = {{"o", outer}, {"i", inner}};
+  for (const auto& [name, t] : tables) Create(t);
+  Reference ref{tables};
+  for (const char* kind : {"INNER", "LEFT"}) {
+    for (const char* key : {"f", "k"}) {
+      const std::string sql =
+          std::string("SELECT * FROM o ") + kind + " JOIN i ON o." + key + " = i.k";
+      const CondP on = CompareCond("o", key, "=", "i", "k");
+      const auto want =
+          ref.Join(ref.Scan("o"), ref.Scan("i"), kind, on.get(), {{"o", 0}}, {{"i", 0}});
+      EXPECT_TRUE(InEveryMode(tables, sql, Ids(want, {"o", "i"}), {"o_id", "i_id"}));
+      Statement st(*Db_, tables, sql, jfmIndexLookup);
+      EXPECT_NE(st.Plan().at(0).find("[index lookup"), std::string::npos)
+          << sql << ": " << st.Plan().at(0);
+    }
+  }
+}
+
 // A hashed inner row is read from the table once and kept: every later
 // outer row with its key gets that row's own values again, Null keys match
 // nothing, and rows no key reaches are extended or kept as before.
