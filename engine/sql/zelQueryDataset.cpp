@@ -311,9 +311,11 @@ void TZelQueryDataset::CreateResultSetTable() {
   OwnResultTable_ = Memory() ? TableName() : std::string();
 }
 
-void TZelQueryDataset::ReopenForFill() {
-  if (Active()) Close();
-  Open();
+void TZelQueryDataset::OpenForFill() {
+  // PrepareEmptyResultSet left the table empty: one still open (a kept plan's,
+  // or opened to be emptied) is filled as it is, without a close and an open
+  // of its cursor, trees and fields.
+  if (!Active()) Open();
   RowsAffected_ = 0;
 }
 
@@ -663,7 +665,7 @@ std::optional<TZelDataSet::TCursorLock> TZelQueryDataset::LockForFill() {
 
 void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct) {
   PLAT_ASSERT(RowSource_ != nullptr, "The result row source is not assigned");
-  ReopenForFill();
+  OpenForFill();
   if (CreateLiveResult_)
     PLAT_ASSERT(RowSource_->IsSingleTable(), "CreateLiveResult request is invalid");
   if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
@@ -789,7 +791,7 @@ void TZelQueryDataset::PopulateSimpleCountResultSet(int32_t Count) {
 
 void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool Grouped) {
   PLAT_ASSERT(RowSource_ != nullptr, "The result row source is not assigned");
-  ReopenForFill();
+  OpenForFill();
   // COUNT(*) alone over one table: the table's count, when the source knows
   // it exactly.
   if (Fields.Count() == 1 && !Grouped) {

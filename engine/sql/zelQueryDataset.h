@@ -242,7 +242,8 @@ class TZelQueryDataset : public TZelBaseTable {
   // nothing but the cost (this dataset's own memory result, keys that
   // admit duplicates); null when each row takes its keys as it is added.
   std::unique_ptr<TDeferredKeys> DeferKeys(bool Distinct);
-  void ReopenForFill();
+  // Opens the emptied result table for a fill, when it is not open already.
+  void OpenForFill();
   // The write lock held over filling the table with rows: one for the whole
   // fill of a memory table, none (each row locks) otherwise.
   std::optional<TCursorLock> LockForFill();

@@ -22,7 +22,7 @@ namespace {
 }  // namespace
 
 void TNode::CheckOpen(const char* Context) const {
-  if (Buffer_.empty()) NodeError(this, Context, "Node Buffer not allocated");
+  if (!IsOpen()) NodeError(this, Context, "Node Buffer not allocated");
 }
 
 void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) {
@@ -30,7 +30,13 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) 
   IOInterface_ = IOInterface;
   PageSize_ = PageSize;
   SlotSize_ = Tree->Format().MaximumKeySize();
-  Buffer_.assign(static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_), 0);
+  const size_t size = static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_);
+  // A buffer of the same size is cleared now; another is made when used.
+  if (Buffer_.size() == size)
+    std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
+  else
+    Buffer_.clear();
+  BufferSize_ = size;
   DropView();
   Address_ = 0;
   Cursor_ = 0;
@@ -38,7 +44,7 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) 
 }
 
 void TNode::CheckHeader() const {
-  const uint8_t* page = View_ != nullptr ? View_ : Buffer_.data();
+  const uint8_t* page = View_ != nullptr ? View_ : Buffer();
   const uint32_t leaf = LoadU32(page + ndLeaf);
   const int64_t used = LoadU32(page + ndUsed);
   if (leaf > 1)
@@ -70,7 +76,7 @@ void TNode::Load(uint32_t Addr) {
     Seen_ = *Changes_;
   } else {
     Changes_.reset();
-    IOInterface_->ReadBlock(Addr, PageSize_, Buffer_.data());
+    IOInterface_->ReadBlock(Addr, PageSize_, Buffer());
     notes = nullptr;
   }
   Address_ = Addr;
@@ -113,7 +119,7 @@ void TNode::TakeViewAgain() const {
 void TNode::Own() {
   const uint8_t* page = Page();
   if (View_ == nullptr) return;
-  std::memcpy(Buffer_.data(), page, static_cast<size_t>(PageSize_));
+  std::memcpy(Buffer(), page, static_cast<size_t>(PageSize_));
   DropView();
 }
 
@@ -133,7 +139,7 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
     std::shared_ptr<uint64_t> changes;
     page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes);
     if (page == nullptr) return false;
-    StoreU32(Buffer_.data() + NodeHeaderSize + Pos + keCount, Count);
+    StoreU32(Buffer() + NodeHeaderSize + Pos + keCount, Count);
   }
   StoreU32(page + NodeHeaderSize + Pos + keCount, Count);
   // The entries stay where they are: their known positions stay with the
@@ -176,7 +182,7 @@ void TNode::WriteNode() {
   // buffer not changed since it was written is what the page holds.
   if (View_ != nullptr || Synced_) return;
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
-  IOInterface_->WriteBlock(Address_, PageSize_, Buffer_.data());
+  IOInterface_->WriteBlock(Address_, PageSize_, Buffer());
   Synced_ = true;
   // The page now holds this buffer's bytes: its entry positions, when known,
   // go with it.
@@ -215,7 +221,7 @@ void TNode::ClearNode() {
 
 void TNode::Wipe(bool Leaf) {
   DropView();
-  std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
+  if (!Buffer_.empty()) std::fill(Buffer_.begin(), Buffer_.end(), uint8_t{0});
   SetLeaf(Leaf);
   // An empty page: no entries, so their positions are known (slots of one
   // size need none).
@@ -234,9 +240,9 @@ bool TNode::CheckNodeFull() const {
 void TNode::CopyFrom(const TNode& Source) {
   const uint8_t* from = Source.Page();
   const size_t size = Source.View_ != nullptr ? static_cast<size_t>(Source.PageSize_)
-                                              : std::min(Buffer_.size(), Source.Buffer_.size());
+                                              : std::min(BufferSize_, Source.BufferSize_);
   DropView();
-  std::memcpy(Buffer_.data(), from, std::min(Buffer_.size(), size));
+  std::memcpy(Buffer(), from, std::min(BufferSize_, size));
   Cursor_ = 0;
   PositionsValid_ = false;
 }
@@ -339,7 +345,7 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
   const int32_t len = Tree_->Format().CheckedLength(Key, "TNode.InsertKey");
   const int32_t used = Used();
   PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
-  PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + len) <= Buffer_.size(),
+  PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + len) <= BufferSize_,
               "Index page buffer overflow");
   // Known entry positions follow the insert instead of being walked again.
   const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
@@ -411,7 +417,7 @@ void TNode::UpdateKey(int32_t Pos, const uint8_t* Key) {
   const int32_t used = Used();
   uint8_t* e = Entries();
   if (newLen != oldLen) {
-    PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + newLen - oldLen) <= Buffer_.size(),
+    PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + newLen - oldLen) <= BufferSize_,
                 "Index page buffer overflow");
     std::memmove(e + Pos + newLen, e + Pos + oldLen, static_cast<size_t>(used - Pos - oldLen));
     if (newLen < oldLen)
@@ -442,7 +448,7 @@ void TNode::BlockInsert(int32_t Pos, int32_t Size, const TNode& Source, int32_t 
   PLAT_ASSERT(
       Pos >= 0 && Pos <= used && Size >= 0 && SourcePos >= 0 && SourcePos + Size <= sourceUsed,
       "Block move outside the pages");
-  PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + Size) <= Buffer_.size(),
+  PLAT_ASSERT(static_cast<size_t>(NodeHeaderSize + used + Size) <= BufferSize_,
               "Index page buffer overflow");
   // Whole entries between pages whose entry positions are known keep them
   // known: a page is not walked again after each move.

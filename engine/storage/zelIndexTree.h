@@ -74,9 +74,10 @@ class TNode : public plat::TObject {
 
   std::string ClassName() const override { return "TNode"; }
 
-  // Sizes and clears the buffer for Tree's key format.
+  // Sizes the buffer for Tree's key format; it is made, zeroed, when first
+  // used (a page read in place never needs it).
   void Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize);
-  bool IsOpen() const { return !Buffer_.empty(); }
+  bool IsOpen() const { return BufferSize_ != 0; }
   // Reads the page unless Addr is loaded already (or Force); a page read
   // anew has its cursor on 0, a loaded one keeps it.
   void ReadNode(uint32_t Addr, bool Force = false);
@@ -191,7 +192,7 @@ class TNode : public plat::TObject {
   // the cache changed since), else the buffer.
   const uint8_t* Page() const {
     if (View_ != nullptr && *Changes_ != Seen_) TakeViewAgain();
-    return View_ != nullptr ? View_ : Buffer_.data();
+    return View_ != nullptr ? View_ : Buffer();
   }
   // The buffer, holding a copy of the page first when it was read in place;
   // during a change in place, the cached page itself.
@@ -204,6 +205,11 @@ class TNode : public plat::TObject {
       Own();
     }
     Synced_ = false;
+    return Buffer();
+  }
+  // The buffer's bytes, made (all zero) on first use.
+  uint8_t* Buffer() const {
+    if (Buffer_.empty()) Buffer_.assign(BufferSize_, 0);
     return Buffer_.data();
   }
   // Makes the changes up to the next WriteNode in the cached page itself
@@ -239,7 +245,8 @@ class TNode : public plat::TObject {
   TBaseIOInterface* IOInterface_ = nullptr;
   int32_t PageSize_ = 0;
   int32_t SlotSize_ = 0;
-  std::vector<uint8_t> Buffer_;
+  size_t BufferSize_ = 0;
+  mutable std::vector<uint8_t> Buffer_;
   uint32_t Address_ = 0;
   int32_t Cursor_ = 0;
   mutable std::vector<int32_t> Positions_;

@@ -443,6 +443,40 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
 // Inside the host's transaction an INSERT keeps its target open from run to
 // run; whatever ends the transaction or the statement closes it, so the
 // table is free for this connection and others afterwards.
+TEST_F(PreparedQuery, AKeptResultTableHoldsOnlyTheLatestRunsRows) {
+  // The kept result table is emptied and filled again without being closed:
+  // no row, key or group of the run before may show in the next.
+  Exec("INSERT INTO t VALUES (4, 'a', 10); INSERT INTO t VALUES (5, 'b', 50)");
+  struct Case {
+    const char* text;
+    std::vector<std::pair<int32_t, const char*>> runs;  // :lo and the rows
+  } cases[] = {
+      {"SELECT DISTINCT name FROM t WHERE id >= :lo",
+       {{1, "a;b;c"}, {3, "a;b;c"}, {5, "b"}, {9, ""}, {1, "a;b;c"}}},
+      {"SELECT DISTINCT name, v / 10 FROM t WHERE id >= :lo ORDER BY name",
+       {{1, "a,1;b,2;b,5;c,3"}, {4, "a,1;b,5"}, {1, "a,1;b,2;b,5;c,3"}}},
+      {"SELECT name, COUNT(*), SUM(v) FROM t WHERE id >= :lo GROUP BY name",
+       {{1, "a,2,20;b,2,70;c,1,30"}, {3, "a,1,10;b,1,50;c,1,30"}, {6, ""}, {2, "a,1,10;b,2,70;c,1,30"}}},
+      {"SELECT COUNT(*), MAX(v) FROM t WHERE id >= :lo", {{1, "5,50"}, {5, "1,50"}, {9, "0,null"}}},
+      {"SELECT id, v FROM t WHERE id >= :lo ORDER BY v DESC, id",
+       {{1, "5,50;3,30;2,20;1,10;4,10"}, {4, "5,50;4,10"}, {2, "5,50;3,30;2,20;4,10"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Q.SQL().SetText(c.text);
+    LastResult_.clear();
+    for (size_t i = 0; i < c.runs.size(); ++i) {
+      SCOPED_TRACE(c.runs[i].first);
+      Q.ParamByName("lo")->SetAsInteger(c.runs[i].first);
+      bool kept = false;
+      EXPECT_EQ(Run(kept), c.runs[i].second);
+      if (i > 0) {
+        EXPECT_TRUE(kept);
+      }
+    }
+  }
+}
+
 TEST_F(PreparedQuery, AnInsertKeepsItsTargetOpenOnlyForTheHostsTransaction) {
   const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
   // A process that adds a row of its own: 0 when it could.
