@@ -73,7 +73,8 @@ bool TZelDataSet::SetToRecord(uint32_t RecAddr, const uint8_t* Buffer, bool Posi
   RefreshFilterIfStale();
   RecordMgr_->ReadRecord(RecAddr, OldRecBuf_.data(), false);
   const uint32_t owner = TableDef_->RecordInterface()->OwnerFlag();
-  const bool valid = OldRecBuf_[rpInUse] == 1 && ix::LoadU32(OldRecBuf_.data() + rpOwnerCode) == owner;
+  const bool valid =
+      OldRecBuf_[rpInUse] == 1 && ix::LoadU32(OldRecBuf_.data() + rpOwnerCode) == owner;
   if (!valid) return false;
   if (CheckFlags && Buffer != nullptr && !CheckRecordFlags(OldRecBuf_.data(), Buffer, false))
     ZelDatabaseError(0x2204, Context, "", this);
@@ -213,10 +214,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
     }
   }
   const int32_t logicalNo = header.GetLogicalRecordNo() + 1;
-  rec[rpInUse] = 1;
-  ix::StoreU32(rec + rpOwnerCode, TableDef_->RecordInterface()->OwnerFlag());
-  ix::StoreU32(rec + rpLogicalRecordNo, static_cast<uint32_t>(logicalNo));
-  ix::StoreU32(rec + rpModificationStamp, 0);
+  TRecordMgr::StampNewRecord(rec, TableDef_->RecordInterface()->OwnerFlag(), logicalNo);
 
   for (int32_t i = 0; i < IndexMgr_->Count(); ++i) {
     TIndexItem* index = IndexMgr_->Items(i);

@@ -141,8 +141,8 @@ TFuncResultItem::TFuncResultItem(TZelSQLAggFunc AggFunc, bool Distinct, bool Cou
       DataType_(DataType),
       Compare_(Compare) {
   if (Distinct_)
-    Seen_ = std::make_unique<std::set<plat::Variant, std::function<bool(const plat::Variant&,
-                                                                        const plat::Variant&)>>>(
+    Seen_ = std::make_unique<
+        std::set<plat::Variant, std::function<bool(const plat::Variant&, const plat::Variant&)>>>(
         [this](const plat::Variant& A, const plat::Variant& B) { return Less(A, B); });
 }
 
@@ -393,10 +393,7 @@ class TZelQueryDataset::TDeferredKeys {
   bool AddRow() {
     uint8_t* rec = Dataset_.RecBuf_.data();
     const int32_t logicalNo = LogicalNo_ + 1;
-    rec[rpInUse] = 1;
-    ix::StoreU32(rec + rpOwnerCode, OwnerFlag_);
-    ix::StoreU32(rec + rpLogicalRecordNo, static_cast<uint32_t>(logicalNo));
-    ix::StoreU32(rec + rpModificationStamp, 0);
+    TRecordMgr::StampNewRecord(rec, OwnerFlag_, logicalNo);
     for (TKeys& keys : Keys_) {
       const TKeyFormat& format = keys.Index->BTree().Format();
       const size_t at = keys.Bytes.size();
@@ -474,7 +471,8 @@ class TZelQueryDataset::TDeferredKeys {
     uint64_t lead = 0;
     switch (field.Kind) {
       case kvInteger:
-        if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU32(value) ^ 0x80000000u) + 1ull;
+        if (Format.LocateValue(Key, 0, value, size))
+          lead = (ix::LoadU32(value) ^ 0x80000000u) + 1ull;
         break;
       case kvSmallint:
         if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU16(value) ^ 0x8000u) + 1ull;
@@ -490,7 +488,9 @@ class TZelQueryDataset::TDeferredKeys {
 
   // Where the key of the row being added starts.
   static size_t Staged(const TKeys& Keys) {
-    return Keys.Offsets.empty() ? 0 : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
+    return Keys.Offsets.empty()
+               ? 0
+               : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
   }
   // The distinct columns of a key: its bytes without the record number.
   std::string Signature(const uint8_t* Key) const {
@@ -622,10 +622,10 @@ bool TZelQueryDataset::CopyRawColumn(const TRawColumn& Column, int32_t SourceFie
   holder.SetUsesStream(false);
   holder.SetData(nullptr);
   TZelDatasetBridge* bridge = Column.Table != nullptr ? Column.Table->DataBridge() : nullptr;
-  const TInternalFieldItem* source =
-      bridge != nullptr && bridge->CursorOpen() && Column.SourceIndex < bridge->GetInternalFieldCount()
-          ? bridge->GetInternalField(Column.SourceIndex)
-          : nullptr;
+  const TInternalFieldItem* source = bridge != nullptr && bridge->CursorOpen() &&
+                                             Column.SourceIndex < bridge->GetInternalFieldCount()
+                                         ? bridge->GetInternalField(Column.SourceIndex)
+                                         : nullptr;
   if (source != nullptr && source->FieldNo() == SourceFieldNo) {
     // What GetRawFieldData gives, read straight from the bridge's record.
     const uint8_t* from = bridge->RecordBuffer();
@@ -679,9 +679,10 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
       ClearRecord(nullptr);
       FillColumns(Fields, false);
       if (CreateLiveResult_) {
-        DataSetSetFieldDataAsVariant(columns, plat::Variant(static_cast<int32_t>(RowSource_->GetRecAddr())));
-        DataSetSetFieldDataAsVariant(columns + 1,
-                                     plat::Variant(static_cast<int32_t>(RowSource_->GetRecModFlag())));
+        DataSetSetFieldDataAsVariant(columns,
+                                     plat::Variant(static_cast<int32_t>(RowSource_->GetRecAddr())));
+        DataSetSetFieldDataAsVariant(
+            columns + 1, plat::Variant(static_cast<int32_t>(RowSource_->GetRecModFlag())));
       }
       if (keys != nullptr) {
         if (keys->AddRow()) ++count;
@@ -923,7 +924,8 @@ void TZelQueryDataset::ProcessHavingClause(TZelExprNode* Root) {
 }
 
 void TZelQueryDataset::PopulateResultSetAddrList(std::vector<uint32_t>& List) {
-  PLAT_ASSERT(RowSource_ != nullptr && RowSource_->IsSingleTable(), "RootProvider type is incorrect");
+  PLAT_ASSERT(RowSource_ != nullptr && RowSource_->IsSingleTable(),
+              "RootProvider type is incorrect");
   List.clear();
   for (bool more = RowSource_->FirstRow(); more; more = RowSource_->NextRow())
     List.push_back(RowSource_->GetRecAddr());
@@ -943,7 +945,8 @@ void TZelQueryDataset::InsertData(TResultSetFields& Fields) {
   ClearRecord(nullptr);
   for (int32_t i = 0; i < Fields.Count(); ++i) {
     const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
-    if (no < 0) ZelDatabaseError(0x2710, "TZelQueryDataset.InsertData", Fields.GetItems(i)->FieldName, this);
+    if (no < 0)
+      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertData", Fields.GetItems(i)->FieldName, this);
     SetResultSetFieldFromVariant(no, Fields.GetItems(i)->GetValue());
   }
   AddRecord(true);

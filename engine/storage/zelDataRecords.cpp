@@ -2,6 +2,7 @@
 
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataRecords.h"
+#include "engine/storage/zelIndexKeys.h"
 
 namespace zel {
 
@@ -73,6 +74,13 @@ void TRecordMgr::Close() {
   InternalFields_->Close();
   BlobMgr_->Clear();
   Buffer_.reset();
+}
+
+void TRecordMgr::StampNewRecord(uint8_t* Rec, uint32_t OwnerFlag, int32_t LogicalNo) {
+  Rec[rpInUse] = 1;
+  ix::StoreU32(Rec + rpOwnerCode, OwnerFlag);
+  ix::StoreU32(Rec + rpLogicalRecordNo, static_cast<uint32_t>(LogicalNo));
+  ix::StoreU32(Rec + rpModificationStamp, 0);
 }
 
 uint32_t TRecordMgr::AddRecord(const void* Buf) {

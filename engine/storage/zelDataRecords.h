@@ -71,6 +71,9 @@ class ZEL_API TRecordMgr : public plat::TObject {
   void Open(TBaseIOInterface* IOInterface);
   void Close();
 
+  // Marks Rec's prefix as a new record of OwnerFlag's table, numbered
+  // LogicalNo and never modified, before it is added.
+  static void StampNewRecord(uint8_t* Rec, uint32_t OwnerFlag, int32_t LogicalNo);
   // Stores Buf as a new record; returns its address (never 0).
   uint32_t AddRecord(const void* Buf);
   void ReadRecord(uint32_t Addr, void* Buf, bool CopyToInternal);

@@ -47,27 +47,29 @@ void PutU64(uint8_t* P, uint64_t V) {
 // The most bytes one read or write of adjacent pages takes at once.
 constexpr uint64_t kStretchLimit = uint64_t{1} << 20;
 
-// The indexes of the writes that start before Limit, in file order, when no
+// The indexes of the writes that start before Limit: in file order when no
 // two of them overlap (the order in which they are made then does not
-// matter); empty otherwise.
+// matter), else in the order given.
 std::vector<size_t> FileOrder(const std::vector<TJournalWrite>& Writes, uint64_t Limit) {
   std::vector<size_t> order;
   order.reserve(Writes.size());
   for (size_t i = 0; i < Writes.size(); ++i)
     if (Writes[i].Position < Limit) order.push_back(i);
-  std::sort(order.begin(), order.end(),
+  std::vector<size_t> sorted = order;
+  std::sort(sorted.begin(), sorted.end(),
             [&Writes](size_t A, size_t B) { return Writes[A].Position < Writes[B].Position; });
-  for (size_t i = 1; i < order.size(); ++i) {
-    const TJournalWrite& prior = Writes[order[i - 1]];
-    if (prior.Position + uint64_t{prior.Bytes.size()} > Writes[order[i]].Position) return {};
+  for (size_t i = 1; i < sorted.size(); ++i) {
+    const TJournalWrite& prior = Writes[sorted[i - 1]];
+    if (prior.Position + uint64_t{prior.Bytes.size()} > Writes[sorted[i]].Position) return order;
   }
-  return order;
+  return sorted;
 }
 
-// Hands each stretch of Order whose writes meet end to end in the file (at
-// most kStretchLimit bytes unless one write is larger) to Visit as the
-// range [From, To) of Order, its position and its size, each write counting
-// Length(write) bytes; false as soon as Visit fails.
+// Hands each stretch of Order whose writes follow one another there and meet
+// end to end in the file (at most kStretchLimit bytes unless one write is
+// larger) to Visit as the range [From, To) of Order, its position and its
+// size, each write counting Length(write) bytes; false as soon as Visit
+// fails.
 template <class TLength, class TVisit>
 bool ForEachStretch(const std::vector<TJournalWrite>& Writes, const std::vector<size_t>& Order,
                     TLength Length, TVisit Visit) {
@@ -254,34 +256,24 @@ void TDiskJournal::Save(const std::vector<TJournalWrite>& Writes, int64_t Origin
     JournalError(0x2401, "TDiskJournal.Save", "Unable to complete file read operation");
   };
   const std::vector<size_t> order = FileOrder(Writes, original);
-  if (order.empty()) {
-    for (size_t i = 0; i < Writes.size(); ++i) {
-      if (Writes[i].Position >= original) continue;
-      const auto n = static_cast<int64_t>(length(Writes[i]));
-      if (Database_.ReadAt(Writes[i].Position, body.get() + offsets[i], n) != n) readError();
+  // Pages that lie side by side in the file are read at once.
+  std::vector<uint8_t> stretch;
+  ForEachStretch(Writes, order, length, [&](size_t From, size_t To, uint64_t Start, uint64_t Size) {
+    const auto n = static_cast<int64_t>(Size);
+    if (To - From == 1) {
+      if (Database_.ReadAt(static_cast<int64_t>(Start), body.get() + offsets[order[From]], n) != n)
+        readError();
+      return true;
     }
-  } else {
-    // Pages that lie side by side in the file are read at once.
-    std::vector<uint8_t> stretch;
-    ForEachStretch(
-        Writes, order, length, [&](size_t From, size_t To, uint64_t Start, uint64_t Size) {
-          const auto n = static_cast<int64_t>(Size);
-          if (To - From == 1) {
-            if (Database_.ReadAt(static_cast<int64_t>(Start), body.get() + offsets[order[From]],
-                                 n) != n)
-              readError();
-            return true;
-          }
-          stretch.resize(Size);
-          if (Database_.ReadAt(static_cast<int64_t>(Start), stretch.data(), n) != n) readError();
-          for (size_t k = From; k < To; ++k) {
-            const TJournalWrite& w = Writes[order[k]];
-            std::memcpy(body.get() + offsets[order[k]], stretch.data() + (w.Position - Start),
-                        static_cast<size_t>(length(w)));
-          }
-          return true;
-        });
-  }
+    stretch.resize(Size);
+    if (Database_.ReadAt(static_cast<int64_t>(Start), stretch.data(), n) != n) readError();
+    for (size_t k = From; k < To; ++k) {
+      const TJournalWrite& w = Writes[order[k]];
+      std::memcpy(body.get() + offsets[order[k]], stretch.data() + (w.Position - Start),
+                  static_cast<size_t>(length(w)));
+    }
+    return true;
+  });
   uint8_t header[kHeaderSize] = {};
   std::copy(kMagic, kMagic + 8, header + jhMagic);
   PutU64(header + jhOriginalLength, static_cast<uint64_t>(OriginalLength));
@@ -315,34 +307,24 @@ void TDiskJournal::Apply(const std::vector<TJournalWrite>& Writes, bool Durable)
   Save(Writes, original, Durable);
   int32_t code = 0;
   const std::vector<size_t> order = FileOrder(Writes, UINT64_MAX);
-  if (order.empty()) {
-    for (const TJournalWrite& w : Writes) {
-      const auto length = static_cast<int64_t>(w.Bytes.size());
-      if (Database_.WriteAt(w.Position, w.Bytes.data(), length) != length) {
-        code = 0x2402;
-        break;
-      }
-    }
-  } else {
-    // Pages that lie side by side in the file go out at once.
-    std::vector<uint8_t> stretch;
-    const auto length = [](const TJournalWrite& W) { return uint64_t{W.Bytes.size()}; };
-    const bool written = ForEachStretch(
-        Writes, order, length, [&](size_t From, size_t To, uint64_t Start, uint64_t Size) {
-          const uint8_t* bytes = Writes[order[From]].Bytes.data();
-          if (To - From > 1) {
-            stretch.resize(Size);
-            for (size_t k = From; k < To; ++k) {
-              const TJournalWrite& w = Writes[order[k]];
-              std::copy(w.Bytes.begin(), w.Bytes.end(), stretch.begin() + (w.Position - Start));
-            }
-            bytes = stretch.data();
+  // Pages that lie side by side in the file go out at once.
+  std::vector<uint8_t> stretch;
+  const auto length = [](const TJournalWrite& W) { return uint64_t{W.Bytes.size()}; };
+  const bool written = ForEachStretch(
+      Writes, order, length, [&](size_t From, size_t To, uint64_t Start, uint64_t Size) {
+        const uint8_t* bytes = Writes[order[From]].Bytes.data();
+        if (To - From > 1) {
+          stretch.resize(Size);
+          for (size_t k = From; k < To; ++k) {
+            const TJournalWrite& w = Writes[order[k]];
+            std::copy(w.Bytes.begin(), w.Bytes.end(), stretch.begin() + (w.Position - Start));
           }
-          const auto n = static_cast<int64_t>(Size);
-          return Database_.WriteAt(static_cast<int64_t>(Start), bytes, n) == n;
-        });
-    if (!written) code = 0x2402;
-  }
+          bytes = stretch.data();
+        }
+        const auto n = static_cast<int64_t>(Size);
+        return Database_.WriteAt(static_cast<int64_t>(Start), bytes, n) == n;
+      });
+  if (!written) code = 0x2402;
   if (code == 0 && Durable && !Database_.Flush()) code = 0x2102;
   if (code == 0) {
     // The pages are in the file: a crash from here on keeps the commit.
