@@ -1,6 +1,8 @@
 #include "engine/sql/zelQueryProvider.h"
 
 #include <algorithm>
+#include <cmath>
+#include <unordered_set>
 
 #include "engine/expr/zelExprParser.h"
 #include "engine/sql/zelJoinDataProviderUnit.h"
@@ -118,6 +120,12 @@ class TZelPlanRowSource : public TZelResultRowSource {
 // planning the subquery again. Without such a shape (several tables, a
 // nested subquery, no such term or index) nothing is kept and the subquery
 // is planned per outer row.
+//
+// Where the key term is the condition's only reference to the outer row,
+// the answer hangs on the outer value alone: once the index reads have cost
+// about as much as reading the table, the keys of the rows that pass the
+// rest of the condition are collected in one filtered pass, and each later
+// outer row only looks its value up among them.
 class TZelKeptCorrelatedRows {
  public:
   explicit TZelKeptCorrelatedRows(TZelQueryProviderItem& Item);
@@ -132,10 +140,14 @@ class TZelKeptCorrelatedRows {
   bool HasAnyRow(bool& Decided);
 
  private:
-  // The outer node of an AND-ed "field = outer value" under Node, and the
-  // field; nullptr when there is none.
-  TZelExprNode* FindKeyTerm(TZelExprNode* Node, TZelExprNode*& Field) const;
+  // The outer node of an AND-ed "field = outer value" under Node, the
+  // field and the term; nullptr when there is none.
+  TZelExprNode* FindKeyTerm(TZelExprNode* Node, TZelExprNode*& Field, TZelExprNode*& Term) const;
   bool IsOuterNode(const TZelExprNode* Node) const;
+  // The AND-ed parts of Node other than Skip, into Rest.
+  static void CollectRest(const TZelExprNode* Node, const TZelExprNode* Skip, TZelSelectItem& Rest);
+  // Reads the keys of the rows that pass the rest of the condition.
+  void CollectKeys();
 
   TZelQueryProviderItem& Item_;
   TZelExpr Where_;
@@ -144,11 +156,25 @@ class TZelKeptCorrelatedRows {
   std::string IndexName_;
   TZelJoinDataProviderMgr Mgr_;
   TZelNonJoinDataProvider* Leaf_ = nullptr;
+  // The key set: the condition without its key term, the key field, the
+  // table's rows and what the index reads have cost so far (in rows read
+  // through the index; a filtered pass reads a row for far less).
+  bool KeySetPossible_ = false;
+  bool KeySetMade_ = false;
+  TZelSelectItem Rest_;
+  int32_t KeyFieldNo_ = 0;
+  double TableRows_ = 0;
+  double ReadCost_ = 0;
+  std::unordered_set<int64_t> Keys_;
   // Last: it refers to Where_ and to the leaf.
   TExprEvaluator Evaluator_;
 };
 
 namespace {
+
+// What a row read through an index costs, in rows of a filtered pass over
+// the table.
+constexpr double kIndexReadCost = 8;
 
 // An integer that an index range bound holds exactly (the bound passes
 // through a double).
@@ -178,7 +204,8 @@ TZelKeptCorrelatedRows::TZelKeptCorrelatedRows(TZelQueryProviderItem& Item) : It
   Item.ResetOuterFieldRefs(&Where_, &OuterRefs_);
   Item.BindExprParams(&Where_);
   TZelExprNode* field = nullptr;
-  Key_ = FindKeyTerm(Where_.FirstNode(), field);
+  TZelExprNode* term = nullptr;
+  Key_ = FindKeyTerm(Where_.FirstNode(), field, term);
   if (Key_ == nullptr) return;
 
   TTableReadHold hold(Item.Provider().Database());
@@ -194,6 +221,16 @@ TZelKeptCorrelatedRows::TZelKeptCorrelatedRows(TZelQueryProviderItem& Item) : It
   if (index == nullptr) return;
   IndexName_ = index->Name();
   leaf->DataBridge()->PrepareIndexLookup(IndexName_);
+  // A statement that writes may change the table as it goes: its rows are
+  // sought one by one, as they stand at each.
+  const TZelQueryProviderItem* top = &Item;
+  while (top->ParentQuery() != nullptr) top = top->ParentQuery();
+  KeySetPossible_ = OuterRefs_.size() == 1 && top->GetSQLStatementType() == zsSQLSelect;
+  if (KeySetPossible_) {
+    CollectRest(Where_.FirstNode(), term, Rest_);
+    KeyFieldNo_ = column->FieldNo();
+    TableRows_ = leaf->DataBridge()->GetTotalBridgeRecordCount();
+  }
   Evaluator_.SetExcludeRelopNulls(true);
   Evaluator_.SetDBStringCompare(Item.ResultSet().GetDBStringCompare());
   Evaluator_.Prepare(leaf, Where_.FirstNode());
@@ -205,12 +242,14 @@ bool TZelKeptCorrelatedRows::IsOuterNode(const TZelExprNode* Node) const {
                      [Node](const auto& Ref) { return Ref.Node == Node; });
 }
 
-TZelExprNode* TZelKeptCorrelatedRows::FindKeyTerm(TZelExprNode* Node, TZelExprNode*& Field) const {
+TZelExprNode* TZelKeptCorrelatedRows::FindKeyTerm(TZelExprNode* Node, TZelExprNode*& Field,
+                                                  TZelExprNode*& Term) const {
   if (Node == nullptr) return nullptr;
   if (Node->Kind() == enkLogicalOperator && Node->Operator() == zeoAND) {
-    if (TZelExprNode* key = FindKeyTerm(Node->Left(), Field)) return key;
-    return FindKeyTerm(Node->Right(), Field);
+    if (TZelExprNode* key = FindKeyTerm(Node->Left(), Field, Term)) return key;
+    return FindKeyTerm(Node->Right(), Field, Term);
   }
+  Term = Node;
   if (Node->Kind() != enkRelOperator || Node->Operator() != zeoEQ || !Node->Args().empty())
     return nullptr;
   TZelExprNode* left = Node->Left();
@@ -227,6 +266,33 @@ TZelExprNode* TZelKeptCorrelatedRows::FindKeyTerm(TZelExprNode* Node, TZelExprNo
   return nullptr;
 }
 
+void TZelKeptCorrelatedRows::CollectRest(const TZelExprNode* Node, const TZelExprNode* Skip,
+                                         TZelSelectItem& Rest) {
+  if (Node == nullptr || Node == Skip) return;
+  if (Node->Kind() == enkLogicalOperator && Node->Operator() == zeoAND) {
+    CollectRest(Node->Left(), Skip, Rest);
+    CollectRest(Node->Right(), Skip, Rest);
+    return;
+  }
+  Rest.SetSelectExprRoot(Node);
+}
+
+void TZelKeptCorrelatedRows::CollectKeys() {
+  const TTableNameItem* table = Item_.Engine().TableList()->Items(0);
+  TZelNonJoinDataProvider* pass =
+      Mgr_.GetNonJoinProvider(table->TableName(), table->CorrelationName(), table->Memory());
+  pass->OpenProvider();
+  // As the cursor's filter the rest is answered from the indexes where it
+  // can be, else checked on the stored records.
+  pass->SetJoinSelectExprRoot(Rest_.SelectExprRoot());
+  for (bool found = pass->FirstProviderRecord(); found; found = pass->NextProviderRecord()) {
+    const plat::Variant key = pass->GetDataAsVariant(KeyFieldNo_);
+    if (!key.IsNull() && !key.IsEmpty()) Keys_.insert(key.AsInt64());
+  }
+  pass->DataBridge()->CloseBridge();
+  KeySetMade_ = true;
+}
+
 bool TZelKeptCorrelatedRows::HasAnyRow(bool& Decided) {
   for (const auto& ref : OuterRefs_) Item_.BindOuterFieldRef(ref);
   const plat::Variant& key = Key_->Data();
@@ -238,8 +304,13 @@ bool TZelKeptCorrelatedRows::HasAnyRow(bool& Decided) {
     return false;
   }
   TTableReadHold hold(Item_.Provider().Database());
+  if (KeySetPossible_ && !KeySetMade_ && ReadCost_ * kIndexReadCost >= TableRows_) CollectKeys();
+  if (KeySetMade_) return Keys_.count(key.AsInt64()) > 0;
   Leaf_->DataBridge()->SetBridgeIndexRange(IndexName_, key, key);
+  // The search down the tree, then each row read.
+  ReadCost_ += std::log2(TableRows_ + 2) + 1;
   for (bool found = Leaf_->FirstProviderRecord(); found; found = Leaf_->NextProviderRecord()) {
+    ReadCost_ += 1;
     Evaluator_.Reset();
     if (Evaluator_.Evaluate()) return true;
   }

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -1017,6 +1018,73 @@ TEST_F(Subquery, InAndExistsGiveTheRowsOfSqlsNullRules) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(Select(std::string("SELECT id FROM c WHERE ") + c.Where), c.Want) << c.Where;
+}
+
+// Over many outer rows a correlated EXISTS whose only outer value is its
+// key stops seeking each row's key once that has cost about a pass over the
+// table, and looks the keys up among those of the rows that pass the rest
+// of its condition: the rows stay those of SQL's rules on either side of
+// the switch, for Null keys, duplicates, keys no row has, an empty rest, a
+// rest that passes no row and an emptied table. A writing statement keeps
+// seeking (the table may change as it goes).
+TEST_F(Subquery, ManyOuterRowsGetTheRowsOfTheirKeysEitherWay) {
+  Exec("DELETE FROM c");
+  Exec("DELETE FROM o");
+  struct Row {
+    int Id;
+    std::optional<int> Key;
+    int Amt;
+  };
+  std::vector<Row> cs, os;
+  Db.StartTransaction();
+  for (int id = 1; id <= 300; ++id) {
+    cs.push_back({id, id % 11 == 0 ? std::nullopt : std::optional<int>(id - 20), 0});
+    Exec("INSERT INTO c VALUES (" + std::to_string(id) + ", " +
+         (cs.back().Key ? std::to_string(*cs.back().Key) : "NULL") + ", 'n')");
+  }
+  for (int id = 1; id <= 2000; ++id) {
+    const std::optional<int> key =
+        id % 13 == 0 ? std::nullopt : std::optional<int>((id * 37) % 400 - 30);
+    os.push_back({id, key, id % 100});
+    Exec("INSERT INTO o VALUES (" + std::to_string(id) + ", " +
+         (key ? std::to_string(*key) : "NULL") + ", " + std::to_string(id % 100) +
+         ", NULL, NULL)");
+  }
+  Db.Commit();
+  const auto want = [&](int MinAmt, bool Negate) {
+    std::set<int> out;
+    for (const Row& c : cs) {
+      bool any = false;
+      for (const Row& o : os) any = any || (c.Key && o.Key == c.Key && o.Amt > MinAmt);
+      // NOT EXISTS is true for a Null key: no row equals it.
+      if (any != Negate) out.insert(c.Id);
+    }
+    return out;
+  };
+  struct Case {
+    const char* Where;
+    int MinAmt;
+    bool Negate;
+  } cases[] = {
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.v AND o.amt > 90)", 90, false},
+      {"NOT EXISTS (SELECT id FROM o WHERE c.v = o.cid AND o.amt > 90)", 90, true},
+      {"EXISTS (SELECT id FROM o WHERE o.amt > 98 AND o.cid = c.v)", 98, false},
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.v)", -1, false},
+      {"NOT EXISTS (SELECT id FROM o WHERE o.cid = c.v AND o.amt > 200)", 200, true},
+  };
+  for (const Case& k : cases) {
+    const std::set<int> rows = want(k.MinAmt, k.Negate);
+    EXPECT_EQ(Select(std::string("SELECT id FROM c WHERE ") + k.Where), rows) << k.Where;
+    Exec(std::string("UPDATE c SET name = 'y' WHERE ") + k.Where);
+    EXPECT_EQ(Select("SELECT id FROM c WHERE name = 'y'"), rows) << k.Where;
+    Exec("UPDATE c SET name = 'n'");
+  }
+  Exec("DELETE FROM o");
+  EXPECT_EQ(Select("SELECT id FROM c WHERE EXISTS (SELECT id FROM o WHERE o.cid = c.v)"),
+            std::set<int>{});
+  EXPECT_EQ(Select("SELECT id FROM c WHERE NOT EXISTS (SELECT id FROM o WHERE o.cid = c.v)")
+                .size(),
+            cs.size());
 }
 
 TEST_F(Subquery, AnOuterValueOtherThanAnIntegerIsComparedAsBefore) {
