@@ -806,7 +806,9 @@ void TZelStdJoinDataProvider::OpenProvider() {
   CheckProviders();
   InnerProvider_->OpenProvider();
   OuterProvider_->OpenProvider();
-  PrepareInternalFields();
+  // Opened again for another run of a kept plan: its sides, and so their
+  // fields, are the ones it had.
+  if (!IsOpen_) PrepareInternalFields();
   JoinAnalyser_->SetInnerProvider(InnerProvider_);
   JoinAnalyser_->SetOuterProvider(OuterProvider_);
   JoinAnalyser_->SetProvider(this);
@@ -1017,6 +1019,11 @@ bool TZelJoinDataProviderMgr::OpenProviders() {
     RootProvider_->SetSelectExpr(false, "");
   Evaluator_->Clear();
   return true;
+}
+
+bool TZelJoinDataProviderMgr::TablesOpen() const {
+  return std::all_of(Bridges_.begin(), Bridges_.end(),
+                     [](const auto& Bridge) { return Bridge->IsBridgeOpen(); });
 }
 
 void TZelJoinDataProviderMgr::PrepareJoinExprEvaluator(const TZelExprNode* Node) {

@@ -190,6 +190,9 @@ class TZelDatasetBridge : public TZelBaseTable {
   // cursor) the lookup goes through a cursor range instead.
   bool FirstLookupRecord(const std::string& IndexName, const plat::Variant& Value);
   bool NextLookupRecord();
+  // The lookup in progress walks the index itself, so every record it gives
+  // has the key sought (through a range, a filter may give others).
+  bool LookupOnIndex() const { return LookupRun_; }
   void AssessJoin(const plat::TStringList& Fields, const plat::Variant& Low,
                   const plat::Variant& High, TJoinStatistics& Stats);
   void PrepareJoin(const plat::TStringList& Fields);
@@ -285,6 +288,9 @@ class TZelBaseJoinDataProvider : public TZelExprDataProvider {
   virtual TZelBaseJoinDataProvider* FindJoinProvider(const std::string& Name);
   virtual void SetJoinSelectExprRoot(const TZelExprNode* Node);
   virtual void SetExtraSelectExpRoot(const TZelExprNode* Node) { SetJoinSelectExprRoot(Node); }
+  // The selection a new run of a kept plan gives a table under a join,
+  // taken without applying it: opening the join again applies it.
+  void TakeSelection(const TZelExprNode* Node) { TZelBaseJoinDataProvider::SetJoinSelectExprRoot(Node); }
   virtual int32_t GetRecordCount() { return -1; }
   virtual std::string CurrentRecordIDAsString() { return ""; }
   // The row source and those under it, one line each, indented by depth.
@@ -561,6 +567,9 @@ class TJoinEvaluator : public plat::TObject {
   // inner side's own selection, checked on each sought row.
   bool LookupChosen_ = false;
   bool LookupOpen_ = false;
+  // The lookup's equality is the whole condition, and exact: the sought
+  // rows are not checked.
+  bool LookupDecides_ = false;
   std::string LookupIndex_;
   plat::Variant LookupKey_;
   TZelBaseJoinDataProvider* LookupKeySide_ = nullptr;
@@ -641,6 +650,8 @@ class TZelJoinDataProviderMgr : public plat::TObject {
                                               const std::string& CorrelationName, bool Memory);
   TZelStdJoinDataProvider* GetStdJoinProvider();
   bool OpenProviders();
+  // Every table of the tree is open (none was closed since it was planned).
+  bool TablesOpen() const;
   bool FirstProviderRecord();
   bool NextProviderRecord();
   void PrepareJoinExprEvaluator(const TZelExprNode* Node);

@@ -426,6 +426,23 @@ bool IsNumberField(const TInternalFieldItem* Field) {
          ZelJoinHashKeySize(Field->DataType(), Field->GetWriteableFieldSize()) == 9;
 }
 
+// An integer type of at most 32 bits: its values pass through a double
+// exactly.
+bool IsNarrowInteger(plat::TFieldType Type) {
+  return Type == plat::ftSmallint || Type == plat::ftWord || Type == plat::ftInteger ||
+         Type == plat::ftAutoInc;
+}
+
+// Every value of the outer key's type is one the inner key's type holds: the
+// lookup seeks the outer value itself, never one clamped into the inner
+// type, so the rows it finds are those equal to it.
+bool LookupKeysExact(const TInternalFieldItem& Inner, const TInternalFieldItem& Outer) {
+  const plat::TFieldType inner = Inner.DataType();
+  const plat::TFieldType outer = Outer.DataType();
+  if (!IsNarrowInteger(inner) || !IsNarrowInteger(outer)) return false;
+  return inner == outer || inner == plat::ftInteger || inner == plat::ftAutoInc;
+}
+
 // Whether the side's own selection can be checked row by row by an
 // evaluator: the clock functions get their moment from the cursor's filter.
 bool SelectionCheckableByRow(const TZelNonJoinDataProvider& Side) {
@@ -516,8 +533,14 @@ bool TJoinEvaluator::TryIndexLookup() {
   TJoinExprNode* node = best->Node;
   const bool innerIsRight = node->RightProvider == an.InnerProvider();
   LookupKeySide_ = innerIsRight ? node->LeftProvider : node->RightProvider;
-  LookupKeyFieldNo_ = (innerIsRight ? node->LeftSourceField : node->RightSourceField)->FieldNo();
+  TInternalFieldItem* keyField = innerIsRight ? node->LeftSourceField : node->RightSourceField;
+  LookupKeyFieldNo_ = keyField->FieldNo();
   LookupIndex_ = best->Index;
+  // A condition that is this one equality of integers holds for every row
+  // sought (rule 1 as with the hash).
+  LookupDecides_ = an.Root() == node &&
+                   LookupKeysExact(*(innerIsRight ? node->RightSourceField : node->LeftSourceField),
+                                   *keyField);
   if (std::find(counted.begin(), counted.end(), an.OuterProvider()) == counted.end())
     an.OuterProvider()->SetSelectExpr(false, "");
   return true;
@@ -527,6 +550,7 @@ void TJoinEvaluator::AnalyseAndOpenJoin() {
   Clear();
   InnerRangeOn_ = false;
   Swapped_ = false;
+  LookupDecides_ = false;
   Plan_ = TJoinPlan();
   TJoinAnalyser& an = *JoinAnalyser_;
   an.CreateAnalyserTree();
@@ -657,7 +681,7 @@ bool TJoinEvaluator::NextLookupMatch(bool First) {
       InnerSelection_->Reset();
       if (!InnerSelection_->Evaluate()) continue;
     }
-    if (AcceptCurrentPair()) {
+    if ((LookupDecides_ && bridge.LookupOnIndex()) || AcceptCurrentPair()) {
       InnerMatchedThisRow_ = true;
       return true;
     }

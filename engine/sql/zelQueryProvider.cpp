@@ -56,22 +56,26 @@ class TZelPlanRowSource : public TZelResultRowSource {
     TZelQueryPlanner().CreatePlan(&Plan_);
     Mgr_.OpenProviders();
     if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
-    Keepable_ = Leaf() != nullptr && Joins_.Count() == 0 && Selects_.Count() <= 1;
+    Complete_ = Analyser_.CheckAnalysisComplete();
+    Keepable_ = Joins_.Count() == 0 &&
+                (Leaf() != nullptr ? Selects_.Count() <= 1 : JoinOfTwoTables());
     // A WHERE of one term that went whole to the table is its selection as
     // it stands: a new run passes it on without analysing it again.
-    WholeWhereSelected_ = Keepable_ && where != nullptr && Analyser_.CheckAnalysisComplete() &&
+    WholeWhereSelected_ = Keepable_ && Leaf() != nullptr && where != nullptr && Complete_ &&
                           !(where->Kind() == enkLogicalOperator && where->Operator() == zeoAND) &&
                           Selects_.Count() == 1 && Selects_.Items(0)->SelectExprRoot() != nullptr;
   }
-  // One table, no joins: the plan's shape does not depend on the values the
+  // One table, or two joined in the FROM clause, and no joins made of the
+  // WHERE condition: the plan's shape does not depend on the values the
   // WHERE tree holds, so it can serve the next run with other ones.
   bool Keepable() const { return Keepable_; }
   // Takes the item's WHERE tree bound anew (other parameter values) while
-  // the table stays open: the selection is analysed and applied again, as
-  // planning would. False when the table was closed meanwhile.
+  // the tables stay open: the selections are analysed and applied again,
+  // and a join chooses how to match anew, as planning would. False when a
+  // table was closed meanwhile.
   bool Rebind(TZelQueryProviderItem& Item) {
+    if (!Keepable_ || !Mgr_.TablesOpen()) return false;
     TZelNonJoinDataProvider* leaf = Leaf();
-    if (!Keepable_ || leaf == nullptr || !leaf->DataBridge()->IsBridgeOpen()) return false;
     TZelExprNode* where = Item.WhereExpr() != nullptr ? Item.WhereExpr()->FirstNode() : nullptr;
     if ((where != nullptr) != HasWhere_) return false;
     // The tree is a clone of the same parsed one: its shape is as planned.
@@ -80,9 +84,22 @@ class TZelPlanRowSource : public TZelResultRowSource {
       return true;
     }
     Analyser_.Prepare(&Joins_, &Selects_, where, Item.Engine().TableList());
-    if (Joins_.Count() != 0 || Selects_.Count() > 1) return false;
-    leaf->SetJoinSelectExprRoot(Selects_.Count() == 1 ? Selects_.Items(0)->SelectExprRoot() : nullptr);
-    if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
+    if (Joins_.Count() != 0 || Analyser_.CheckAnalysisComplete() != Complete_) return false;
+    if (leaf != nullptr) {
+      if (Selects_.Count() > 1) return false;
+      leaf->SetJoinSelectExprRoot(Selects_.Count() == 1 ? Selects_.Items(0)->SelectExprRoot() : nullptr);
+    } else {
+      TZelBaseJoinDataProvider* root = Mgr_.RootProvider();
+      for (int32_t i = 0; i < Selects_.Count(); ++i) {
+        const TZelSelectItem* select = Selects_.Items(i);
+        TZelBaseJoinDataProvider* table = root->FindJoinProvider(
+            select->CorrelationName().empty() ? select->TableName() : select->CorrelationName());
+        if (table == nullptr) return false;
+        table->TakeSelection(select->SelectExprRoot());
+      }
+      Mgr_.OpenProviders();
+    }
+    if (!Complete_) Mgr_.PrepareJoinExprEvaluator(where);
     return true;
   }
   bool FirstRow() override { return Mgr_.FirstProviderRecord(); }
@@ -98,6 +115,13 @@ class TZelPlanRowSource : public TZelResultRowSource {
 
  private:
   TZelNonJoinDataProvider* Leaf() { return dynamic_cast<TZelNonJoinDataProvider*>(Mgr_.RootProvider()); }
+  // The root joins two tables: opening it again sets everything its last
+  // run left behind (the tables' selections, ranges and lookups) anew.
+  bool JoinOfTwoTables() const {
+    const auto* join = dynamic_cast<const TZelStdJoinDataProvider*>(Mgr_.RootProvider());
+    return join != nullptr && dynamic_cast<const TZelNonJoinDataProvider*>(join->InnerProvider()) &&
+           dynamic_cast<const TZelNonJoinDataProvider*>(join->OuterProvider());
+  }
 
   TZelQueryAnalyser Analyser_;
   TZelJoins Joins_;
@@ -105,6 +129,8 @@ class TZelPlanRowSource : public TZelResultRowSource {
   TZelPlan Plan_;
   TZelJoinDataProviderMgr Mgr_;
   bool HasWhere_ = false;
+  // Every part of the WHERE condition went to a table.
+  bool Complete_ = false;
   bool Keepable_ = false;
   bool WholeWhereSelected_ = false;
 };

@@ -65,6 +65,20 @@ class PreparedQuery : public querytest::Query {
     ASSERT_EQ(code, 0);
   }
 
+  // Text run by a process of its own that writes while this connection
+  // stays up: 0 when it could.
+  int OtherProcessRuns(const std::string& Text) {
+    return testsupport::RunInChild([&] {
+      TZelDataBase other;
+      other.SetDataBaseName(File());
+      other.SetLockRetryInterval(5);
+      other.SetConnected(true);
+      ExecOn(other, Text);
+      other.SetConnected(false);
+      return 0;
+    });
+  }
+
   // Opens Q, and answers its rows and whether it kept the statement (and
   // so its result table) of the open before.
   std::string Run(bool& Kept) {
@@ -311,19 +325,6 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
   // The source table's users, and those of the result table.
   const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
   const auto resultUsers = [&] { return Db.GetLocalConnectedUserCount(Q.TableName(), true); };
-  // A process of its own that writes while this connection stays up: 0 when
-  // it could.
-  const auto otherProcessRuns = [&](const std::string& Text) {
-    return testsupport::RunInChild([&] {
-      TZelDataBase other;
-      other.SetDataBaseName(File());
-      other.SetLockRetryInterval(5);
-      other.SetConnected(true);
-      ExecOn(other, Text);
-      other.SetConnected(false);
-      return 0;
-    });
-  };
   const std::string text = "SELECT id, name FROM t WHERE id = :id OR name = :name ORDER BY id";
   Q.SQL().SetText(text);
   Q.ParamByName("name")->SetAsString("");
@@ -346,7 +347,7 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
        "1,a;3,c"},
       {"rows changed by another process",
        [&] {
-         EXPECT_EQ(otherProcessRuns("UPDATE t SET name = 'c' WHERE id = 2; "
+         EXPECT_EQ(OtherProcessRuns("UPDATE t SET name = 'c' WHERE id = 2; "
                                     "DELETE FROM t WHERE id = 1; INSERT INTO t VALUES (1, 'z', 0)"),
                    0);
        },
@@ -440,6 +441,104 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
   EXPECT_EQ(users(), 0);
 }
 
+// A join of two disk tables keeps its plan, and so both tables, open from
+// open to open like a SELECT of one: each open takes the new values, the
+// tables' selections are applied again and the join chooses how to match
+// again (seeking through the index, hashing, or checking the condition
+// after the join), so its rows are those a new plan gives, whatever changed.
+TEST_F(PreparedQuery, AKeptJoinTakesNewValuesAndSeesEveryChange) {
+  Exec("CREATE TABLE u (id INTEGER, tid INTEGER, w INTEGER, PRIMARY KEY (id));"
+       "CREATE INDEX u_tid ON u (tid)");
+  Db.StartTransaction();
+  Exec("INSERT INTO u VALUES (1, 1, 5); INSERT INTO u VALUES (2, 1, 7);"
+       "INSERT INTO u VALUES (3, 2, 9); INSERT INTO u VALUES (4, NULL, 1)");
+  // Enough rows that few outer rows seek theirs rather than hash them all.
+  for (int32_t id = 10; id < 300; ++id)
+    Exec("INSERT INTO u VALUES (" + std::to_string(id) + ", " + std::to_string(1000 + id) +
+         ", " + std::to_string(id % 40) + ")");
+  Db.Commit();
+  const auto users = [&](const char* Table) { return Db.GetLocalConnectedUserCount(Table, false); };
+  const char* texts[] = {
+      "SELECT t.id, u.id FROM t JOIN u ON u.tid = t.id WHERE t.v >= :v ORDER BY 1, 2",
+      "SELECT t.id, u.id, u.w FROM t LEFT JOIN u ON u.tid = t.id WHERE t.v >= :v ORDER BY 1, 2",
+      "SELECT t.id, u.id FROM t JOIN u ON u.w = t.id WHERE u.id < :v + 100 ORDER BY 1, 2",
+      "SELECT t.id, u.id FROM u RIGHT JOIN t ON u.tid = t.id AND u.w > 6 WHERE t.v >= :v "
+      "ORDER BY 1, 2",
+      // A term on the side an outer join extends is checked after the join.
+      "SELECT t.id, u.id FROM t LEFT JOIN u ON u.tid = t.id WHERE u.w IS NULL OR u.w > :v "
+      "ORDER BY 1, 2",
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    int32_t v;
+  } steps[] = {
+      {"a value", [] {}, 0},
+      {"another value", [] {}, 20},
+      {"a value no row passes", [] {}, 100},
+      {"rows added to either table",
+       [&] { Exec("INSERT INTO u VALUES (5, 3, 8); INSERT INTO t VALUES (4, 'd', 40)"); }, 0},
+      {"rows changed and deleted",
+       [&] { Exec("UPDATE u SET tid = 3 WHERE id = 1; DELETE FROM u WHERE id = 3; "
+                  "UPDATE t SET v = 5 WHERE id = 2"); }, 6},
+      {"rows changed by another process",
+       [&] {
+         EXPECT_EQ(OtherProcessRuns("INSERT INTO u VALUES (6, 2, 30); DELETE FROM t WHERE id = 4"), 0);
+       },
+       0},
+      {"rows changed inside the host's transaction, seen there",
+       [&] {
+         Db.StartTransaction();
+         Exec("INSERT INTO u VALUES (7, 1, 50); UPDATE u SET tid = NULL WHERE id = 2");
+       },
+       0},
+      {"and gone with its rollback", [&] { Db.Rollback(); }, 0},
+      {"the inner table emptied", [&] { Exec("DELETE FROM u WHERE id < 10"); }, 0},
+      {"and filled again", [&] { Exec("INSERT INTO u VALUES (1, 1, 5); INSERT INTO u VALUES (2, 3, 7)"); }, 0},
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    Q.SQL().SetText(text);
+    LastResult_.clear();
+    for (const Step& s : steps) {
+      SCOPED_TRACE(s.what);
+      s.change();
+      Q.ParamByName("v")->SetAsInteger(s.v);
+      bool kept = false;
+      const std::string rows = Run(kept);
+      std::string fresh = text;
+      fresh.replace(fresh.find(":v"), 2, std::to_string(s.v));
+      EXPECT_EQ(rows, Select(fresh));
+      EXPECT_EQ(users("t"), 1);
+      EXPECT_EQ(users("u"), 1);
+    }
+    // The steps leave the tables as they found them.
+    Exec("DELETE FROM u WHERE id < 10; INSERT INTO u VALUES (1, 1, 5); INSERT INTO u VALUES (2, 1, 7);"
+         "INSERT INTO u VALUES (3, 2, 9); INSERT INTO u VALUES (4, NULL, 1); DELETE FROM t WHERE id > 3;"
+         "UPDATE t SET v = 20 WHERE id = 2");
+  }
+  EXPECT_EQ(Select("SELECT t.id, u.id FROM t JOIN u ON u.tid = t.id ORDER BY 1, 2"), "1,1;1,2;2,3");
+  // Whatever ends the statement closes both tables; three tables keep none.
+  Q.SQL().SetText(texts[0]);
+  for (const auto& end : std::vector<std::function<void()>>{
+           [&] { Q.UnPrepare(); }, [&] { Q.SQL().SetText(texts[0]); },
+           [&] { Db.SetConnected(false); Db.SetConnected(true); }}) {
+    bool kept = false;
+    Q.ParamByName("v")->SetAsInteger(0);
+    EXPECT_EQ(Run(kept), "1,1;1,2;2,3");
+    EXPECT_EQ(users("u"), 1);
+    end();
+    EXPECT_EQ(users("t"), 0);
+    EXPECT_EQ(users("u"), 0);
+  }
+  Q.SQL().SetText("SELECT t.id, u.id FROM t JOIN u ON u.tid = t.id JOIN t t2 ON t2.id = u.tid "
+                  "WHERE t.v >= :v ORDER BY 1, 2");
+  Q.ParamByName("v")->SetAsInteger(0);
+  bool kept = false;
+  EXPECT_EQ(Run(kept), "1,1;1,2;2,3");
+  EXPECT_EQ(users("u"), 0);
+}
+
 // Inside the host's transaction an INSERT keeps its target open from run to
 // run; whatever ends the transaction or the statement closes it, so the
 // table is free for this connection and others afterwards.
@@ -481,15 +580,7 @@ TEST_F(PreparedQuery, AnInsertKeepsItsTargetOpenOnlyForTheHostsTransaction) {
   const auto users = [&] { return Db.GetLocalConnectedUserCount("t", false); };
   // A process that adds a row of its own: 0 when it could.
   const auto otherProcessWrites = [&](int32_t Id) {
-    return testsupport::RunInChild([&] {
-      TZelDataBase other;
-      other.SetDataBaseName(File());
-      other.SetLockRetryInterval(5);
-      other.SetConnected(true);
-      ExecOn(other, "INSERT INTO t VALUES (" + std::to_string(Id) + ", 'o', 0)");
-      other.SetConnected(false);
-      return 0;
-    });
+    return OtherProcessRuns("INSERT INTO t VALUES (" + std::to_string(Id) + ", 'o', 0)");
   };
   Q.SQL().SetText("INSERT INTO t (id, name) VALUES (:id, 'n')");
   struct Case {

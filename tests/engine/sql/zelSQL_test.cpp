@@ -820,6 +820,49 @@ TEST_F(QueryData, JoinedRowsAndTheirGroupsFollowEveryOuterRow) {
   EXPECT_EQ(Select(cases[1].Sql), "null,null,2,1100;1,1,2,700;2,2,3,1000");
 }
 
+// A few outer rows seek their inner rows through the index on the inner
+// key. Where the keys' types hold the same integers the index decides the
+// equality; an outer value past what a SMALLINT key holds is sought as the
+// nearest key the index has, so there the condition still decides.
+TEST_F(Query, IndexLookupJoinsMatchExactlyTheEqualKeys) {
+  Exec("CREATE TABLE a (id INTEGER, k INTEGER, sm SMALLINT, PRIMARY KEY (id));"
+       "CREATE TABLE b (id INTEGER, k INTEGER, sm SMALLINT, PRIMARY KEY (id));"
+       "CREATE INDEX b_k ON b (k); CREATE INDEX b_sm ON b (sm)");
+  Db.StartTransaction();
+  Exec("INSERT INTO a VALUES (1, 32767, 32767); INSERT INTO a VALUES (2, 40000, 5);"
+       "INSERT INTO a VALUES (3, -40000, -32768); INSERT INTO a VALUES (4, 5, NULL);"
+       "INSERT INTO a VALUES (5, NULL, 7)");
+  Exec("INSERT INTO b VALUES (1, 32767, 32767); INSERT INTO b VALUES (2, -32768, -32768);"
+       "INSERT INTO b VALUES (3, 5, 5); INSERT INTO b VALUES (4, 5, 5);"
+       "INSERT INTO b VALUES (5, NULL, NULL)");
+  // Enough other inner rows that seeking beats hashing the inner table.
+  for (int id = 6; id < 400; ++id)
+    Exec("INSERT INTO b VALUES (" + std::to_string(id) + ", " + std::to_string(1000 + id) + ", " +
+         std::to_string(1000 + id) + ")");
+  Db.Commit();
+  const struct {
+    const char* On;
+    const char* Inner;
+    const char* Left;
+  } cases[] = {
+      // INTEGER against INTEGER: the index alone decides.
+      {"b.k = a.k", "1,1;4,3;4,4", "1,1;2,null;3,null;4,3;4,4;5,null"},
+      // SMALLINT outer values against an INTEGER key: likewise.
+      {"a.sm = b.k", "1,1;2,3;2,4;3,2", "1,1;2,3;2,4;3,2;4,null;5,null"},
+      // INTEGER outer values against a SMALLINT key: 40000 and -40000 reach
+      // the ends of the key's range, which they do not equal.
+      {"b.sm = a.k", "1,1;4,3;4,4", "1,1;2,null;3,null;4,3;4,4;5,null"},
+      {"b.sm = a.sm", "1,1;2,3;2,4;3,2", "1,1;2,3;2,4;3,2;4,null;5,null"},
+  };
+  for (const auto& c : cases) {
+    for (const char* kind : {"JOIN", "LEFT JOIN"}) {
+      const std::string sql = std::string("SELECT a.id, b.id FROM a ") + kind + " b ON " + c.On +
+                              " ORDER BY 1, 2";
+      EXPECT_EQ(Select(sql), std::string(kind) == "JOIN" ? c.Inner : c.Left) << sql;
+    }
+  }
+}
+
 TEST_F(QueryData, AFillStoppedByTheGroupLimitLeavesTheResultToBeFilledAgain) {
   Q.SQL().SetText("SELECT dept, COUNT(*) FROM emp GROUP BY dept");
   Q.SetMaxRecords(2);
