@@ -807,12 +807,14 @@ void TZelStdJoinDataProvider::OpenProvider() {
   InnerProvider_->OpenProvider();
   OuterProvider_->OpenProvider();
   // Opened again for another run of a kept plan: its sides, and so their
-  // fields, are the ones it had.
-  if (!IsOpen_) PrepareInternalFields();
+  // fields, and its condition are the ones it had.
+  if (!IsOpen_) {
+    PrepareInternalFields();
+    JoinAnalyser_->SetJoinExpr(JoinExpr_.get());
+  }
   JoinAnalyser_->SetInnerProvider(InnerProvider_);
   JoinAnalyser_->SetOuterProvider(OuterProvider_);
   JoinAnalyser_->SetProvider(this);
-  JoinAnalyser_->SetJoinExpr(JoinExpr_.get());
   JoinAnalyser_->SetJoinType(JoinType_);
   JoinEvaluator_->AnalyseAndOpenJoin();
   IsOpen_ = true;

@@ -59,11 +59,13 @@ class TZelPlanRowSource : public TZelResultRowSource {
     Complete_ = Analyser_.CheckAnalysisComplete();
     Keepable_ = Joins_.Count() == 0 &&
                 (Leaf() != nullptr ? Selects_.Count() <= 1 : JoinOfTwoTables());
-    // A WHERE of one term that went whole to the table is its selection as
-    // it stands: a new run passes it on without analysing it again.
-    WholeWhereSelected_ = Keepable_ && Leaf() != nullptr && where != nullptr && Complete_ &&
-                          !(where->Kind() == enkLogicalOperator && where->Operator() == zeoAND) &&
-                          Selects_.Count() == 1 && Selects_.Items(0)->SelectExprRoot() != nullptr;
+    // A WHERE of one term that went whole to a table is that table's
+    // selection as it stands: a new run passes it on without analysing it
+    // again.
+    if (Keepable_ && where != nullptr && Complete_ &&
+        !(where->Kind() == enkLogicalOperator && where->Operator() == zeoAND))
+      for (int32_t i = 0; i < Selects_.Count(); ++i)
+        if (Selects_.Items(i)->SelectExprRoot() != nullptr) WholeWhereTable_ = TableOf(*Selects_.Items(i));
   }
   // One table, or two joined in the FROM clause, and no joins made of the
   // WHERE condition: the plan's shape does not depend on the values the
@@ -79,8 +81,13 @@ class TZelPlanRowSource : public TZelResultRowSource {
     TZelExprNode* where = Item.WhereExpr() != nullptr ? Item.WhereExpr()->FirstNode() : nullptr;
     if ((where != nullptr) != HasWhere_) return false;
     // The tree is a clone of the same parsed one: its shape is as planned.
-    if (WholeWhereSelected_) {
-      leaf->SetJoinSelectExprRoot(where);
+    if (WholeWhereTable_ != nullptr) {
+      if (leaf != nullptr) {
+        leaf->SetJoinSelectExprRoot(where);
+        return true;
+      }
+      WholeWhereTable_->TakeSelection(where);
+      Mgr_.OpenProviders();
       return true;
     }
     Analyser_.Prepare(&Joins_, &Selects_, where, Item.Engine().TableList());
@@ -89,13 +96,10 @@ class TZelPlanRowSource : public TZelResultRowSource {
       if (Selects_.Count() > 1) return false;
       leaf->SetJoinSelectExprRoot(Selects_.Count() == 1 ? Selects_.Items(0)->SelectExprRoot() : nullptr);
     } else {
-      TZelBaseJoinDataProvider* root = Mgr_.RootProvider();
       for (int32_t i = 0; i < Selects_.Count(); ++i) {
-        const TZelSelectItem* select = Selects_.Items(i);
-        TZelBaseJoinDataProvider* table = root->FindJoinProvider(
-            select->CorrelationName().empty() ? select->TableName() : select->CorrelationName());
+        TZelBaseJoinDataProvider* table = TableOf(*Selects_.Items(i));
         if (table == nullptr) return false;
-        table->TakeSelection(select->SelectExprRoot());
+        table->TakeSelection(Selects_.Items(i)->SelectExprRoot());
       }
       Mgr_.OpenProviders();
     }
@@ -115,6 +119,11 @@ class TZelPlanRowSource : public TZelResultRowSource {
 
  private:
   TZelNonJoinDataProvider* Leaf() { return dynamic_cast<TZelNonJoinDataProvider*>(Mgr_.RootProvider()); }
+  // The table of the tree a selection is for (as the planner finds it).
+  TZelBaseJoinDataProvider* TableOf(const TZelSelectItem& Select) const {
+    return Mgr_.RootProvider()->FindJoinProvider(
+        Select.CorrelationName().empty() ? Select.TableName() : Select.CorrelationName());
+  }
   // The root joins two tables: opening it again sets everything its last
   // run left behind (the tables' selections, ranges and lookups) anew.
   bool JoinOfTwoTables() const {
@@ -132,7 +141,8 @@ class TZelPlanRowSource : public TZelResultRowSource {
   // Every part of the WHERE condition went to a table.
   bool Complete_ = false;
   bool Keepable_ = false;
-  bool WholeWhereSelected_ = false;
+  // The table the whole WHERE condition went to as its selection, if any.
+  TZelBaseJoinDataProvider* WholeWhereTable_ = nullptr;
 };
 
 }  // namespace

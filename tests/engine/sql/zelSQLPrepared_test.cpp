@@ -462,6 +462,7 @@ TEST_F(PreparedQuery, AKeptJoinTakesNewValuesAndSeesEveryChange) {
       "SELECT t.id, u.id FROM t JOIN u ON u.tid = t.id WHERE t.v >= :v ORDER BY 1, 2",
       "SELECT t.id, u.id, u.w FROM t LEFT JOIN u ON u.tid = t.id WHERE t.v >= :v ORDER BY 1, 2",
       "SELECT t.id, u.id FROM t JOIN u ON u.w = t.id WHERE u.id < :v + 100 ORDER BY 1, 2",
+      "SELECT t.id, u.id FROM t JOIN u ON u.tid = t.id WHERE u.w < 50 AND t.v >= :v ORDER BY 1, 2",
       "SELECT t.id, u.id FROM u RIGHT JOIN t ON u.tid = t.id AND u.w > 6 WHERE t.v >= :v "
       "ORDER BY 1, 2",
       // A term on the side an outer join extends is checked after the join.
