@@ -357,8 +357,8 @@ bool TZelDatasetBridge::SetLookupValue(int32_t Field, const plat::Variant& Value
 }
 
 bool TZelDatasetBridge::InLookupRun(const uint8_t* Key) {
-  return Key != nullptr && CurrentIndex()->CompareKeyBuffers(0, &LookupEndMarkers_, nullptr,
-                                                             LookupKey_.data(), Key) >= 0;
+  return Key != nullptr && LookupIndex_->CompareKeyBuffers(0, &LookupEndMarkers_, nullptr,
+                                                           LookupKey_.data(), Key) >= 0;
 }
 
 bool TZelDatasetBridge::FirstLookupRecord(const std::string& IndexName,
@@ -381,7 +381,7 @@ bool TZelDatasetBridge::FirstLookupRecord(const std::string& IndexName,
   }
   if (!SetLookupValue(LookupField_, Value)) return false;
   TCursorLock lock(*this, false);
-  TIndexItem* index = CurrentIndex();
+  TIndexItem* index = LookupIndex_ = CurrentIndex();
   LookupKey_.assign(static_cast<size_t>(MaxKeySizeLimit) + 1, 0);
   index->BTree().ConstructTempKeyBufFromRecBuf(LookupKey_.data(), LookupRecBuf_.data(), nullptr);
   LookupEndMarkers_ = KeyMarkers(LookupRecBuf_.data(), *index, fcForceEOF);
@@ -404,9 +404,8 @@ bool TZelDatasetBridge::NextLookupRecord() {
   // the run ends at the first key that differs.
   Positioned_ = false;
   if (!StepRecord(true)) return false;
-  TIndexItem* index = CurrentIndex();
-  index->CreateTempKeyBuffer(RecordBuffer());
-  return Positioned_ = InLookupRun(index->GetTempKeyBuffer());
+  LookupIndex_->CreateTempKeyBuffer(RecordBuffer());
+  return Positioned_ = InLookupRun(LookupIndex_->GetTempKeyBuffer());
 }
 
 plat::TIndexDef* TZelDatasetBridge::FindIndexForFields(const std::string& Fields,

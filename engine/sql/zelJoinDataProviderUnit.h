@@ -221,6 +221,9 @@ class TZelDatasetBridge : public TZelBaseTable {
   // The first key field of LookupIndexName_ (-1: not yet found).
   std::string LookupIndexName_;
   int32_t LookupField_ = -1;
+  // The index of the run (current while the run lasts: the statement holds
+  // its tables read-locked).
+  TIndexItem* LookupIndex_ = nullptr;
   std::vector<uint8_t> LookupRecBuf_;
   std::vector<uint8_t> LookupKey_;
   TComparisonMarkers LookupEndMarkers_;
