@@ -336,6 +336,10 @@ TExprEvaluatorNode* TExprEvaluator::BuildNode(TZelExprNode* Node) {
 }
 
 bool TExprEvaluator::Evaluate() {
+  // A whole-number field compared with a whole number, the condition of
+  // many a scan, is decided without a Variant.
+  if (Root_ != nullptr && Root_->ExprNode()->Kind() == enkRelOperator)
+    if (bool outcome = false; IntegerFieldRelop(Root_, outcome)) return outcome;
   const plat::Variant value = EvaluateValueExpr();
   try {
     return TZelOpEvaluator::IsTrue(value);
