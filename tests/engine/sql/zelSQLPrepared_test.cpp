@@ -468,6 +468,8 @@ TEST_F(PreparedQuery, AKeptJoinTakesNewValuesAndSeesEveryChange) {
       // A term on the side an outer join extends is checked after the join.
       "SELECT t.id, u.id FROM t LEFT JOIN u ON u.tid = t.id WHERE u.w IS NULL OR u.w > :v "
       "ORDER BY 1, 2",
+      "SELECT t.id, u.id FROM t FULL JOIN u ON u.tid = t.id WHERE u.id < 10 OR t.v >= :v "
+      "ORDER BY 1, 2",
   };
   struct Step {
     const char* what;
