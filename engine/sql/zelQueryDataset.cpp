@@ -927,6 +927,7 @@ void TZelQueryDataset::PopulateResultSetAddrList(std::vector<uint32_t>& List) {
   PLAT_ASSERT(RowSource_ != nullptr && RowSource_->IsSingleTable(),
               "RootProvider type is incorrect");
   List.clear();
+  if (RowSource_->ListRecAddrs(List)) return;
   for (bool more = RowSource_->FirstRow(); more; more = RowSource_->NextRow())
     List.push_back(RowSource_->GetRecAddr());
 }

@@ -66,6 +66,10 @@ class TZelResultRowSource {
   // The number of rows the source yields, when it can tell without reading
   // them; -1 otherwise.
   virtual int32_t GetKnownRecordCount() = 0;
+  // The record addresses of a single table's rows in the order FirstRow and
+  // NextRow give them, when the source knows them without reading the rows;
+  // false otherwise (List is then unchanged).
+  virtual bool ListRecAddrs(std::vector<uint32_t>& /*List*/) { return false; }
 };
 
 // One column of a result: its description and where its value comes from.
