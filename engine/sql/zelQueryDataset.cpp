@@ -1001,18 +1001,19 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   First();
 }
 
-void TZelQueryDataset::UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor) {
+void TZelQueryDataset::UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor,
+                                           std::vector<plat::Variant>& Values) {
   const bool opened = !Active();
   if (opened) Open();
   // Every SET value is taken from the row as it was before any is stored:
   // SET a = b, b = a swaps.
-  std::vector<plat::Variant> values;
+  Values.resize(static_cast<std::size_t>(RowConstructor.Count()));
   for (int32_t i = 0; i < RowConstructor.Count(); ++i)
-    values.push_back(RowConstructor.GetItems(i)->GetRowData());
+    Values[static_cast<std::size_t>(i)] = RowConstructor.GetItems(i)->GetRowData();
   for (int32_t i = 0; i < RowConstructor.Count(); ++i)
     SetResultSetFieldFromVariant(RowConstructor.GetItems(i)->TargetColumnIndex(),
-                                 values[static_cast<std::size_t>(i)]);
-  UpdateRecord();
+                                 Values[static_cast<std::size_t>(i)]);
+  UpdateRecord(true);
   if (opened) Close();
 }
 
@@ -1040,9 +1041,10 @@ void TZelQueryDataset::UpdateData(bool AllRows, const std::vector<uint32_t>& Lis
   TCursorLock lock(*this, true);
   // The target is open only for this statement and nothing reads its
   // position: the record is read by address, without a search of the index.
+  std::vector<plat::Variant> values;
   for (uint32_t addr : rows) {
     SetToRecord(addr, nullptr, false, false);
-    UpdateCurrentRecord(RowConstructor);
+    UpdateCurrentRecord(RowConstructor, values);
     ++RowsAffected_;
   }
 }

@@ -221,7 +221,11 @@ class TZelQueryDataset : public TZelBaseTable {
                              bool Distinct);
   void UpdateData(bool AllRows, const std::vector<uint32_t>& List,
                   TZelUpdateRowConstructor& RowConstructor);
-  void UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor);
+  // Changes the record SetToRecord read under the statement's write lock.
+  // Values holds the SET values while they are stored; kept by the caller
+  // from row to row.
+  void UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor,
+                           std::vector<plat::Variant>& Values);
   void DeleteData(bool AllRows, std::vector<uint32_t>& List);
   void SetResultSetFieldFromVariant(int32_t FieldNo, const plat::Variant& Value);
   plat::Variant GetFieldData(int32_t FieldNo) { return DataSetGetFieldDataAsVariant(FieldNo); }
