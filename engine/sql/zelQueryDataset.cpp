@@ -942,17 +942,35 @@ void TZelQueryDataset::SetReadOnlyResultFields(TResultSetFields& Fields) {
 void TZelQueryDataset::InsertData(TResultSetFields& Fields) {
   const bool opened = !Active();
   if (opened) Open();
+  std::vector<std::string> names;
+  std::vector<plat::Variant> values;
+  for (int32_t i = 0; i < Fields.Count(); ++i) {
+    names.push_back(Fields.GetItems(i)->FieldName);
+    values.push_back(Fields.GetItems(i)->GetValue());
+  }
+  InsertRow(TargetFieldNos(names, "TZelQueryDataset.InsertData"), values);
+  if (opened) Close();
+}
+
+std::vector<int32_t> TZelQueryDataset::TargetFieldNos(const std::vector<std::string>& Names,
+                                                      const char* Context) {
+  std::vector<int32_t> out;
+  for (const std::string& name : Names) {
+    const int32_t no = GetFieldNo(name);
+    if (no < 0) ZelDatabaseError(0x2710, Context, name, this);
+    out.push_back(no);
+  }
+  return out;
+}
+
+void TZelQueryDataset::InsertRow(const std::vector<int32_t>& FieldNos,
+                                 const std::vector<plat::Variant>& Values) {
   RowsAffected_ = 0;
   ClearRecord(nullptr);
-  for (int32_t i = 0; i < Fields.Count(); ++i) {
-    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
-    if (no < 0)
-      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertData", Fields.GetItems(i)->FieldName, this);
-    SetResultSetFieldFromVariant(no, Fields.GetItems(i)->GetValue());
-  }
+  for (std::size_t i = 0; i < FieldNos.size() && i < Values.size(); ++i)
+    SetResultSetFieldFromVariant(FieldNos[i], Values[i]);
   AddRecord(true);
   RowsAffected_ = 1;
-  if (opened) Close();
 }
 
 void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQueryDataset& Source,
@@ -962,14 +980,9 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
   // Column i of Source goes to the column named by field i.
   const int32_t columns = std::min(Fields.Count(), Source.GetInternalFieldCount());
-  std::vector<int32_t> targets;
-  for (int32_t i = 0; i < columns; ++i) {
-    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
-    if (no < 0)
-      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertDataFromDataset",
-                       Fields.GetItems(i)->FieldName, this);
-    targets.push_back(no);
-  }
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < columns; ++i) names.push_back(Fields.GetItems(i)->FieldName);
+  const std::vector<int32_t> targets = TargetFieldNos(names, "TZelQueryDataset.InsertDataFromDataset");
   {
     const std::optional<TCursorLock> fill = LockForFill();
     const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);

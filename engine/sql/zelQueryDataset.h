@@ -215,6 +215,11 @@ class TZelQueryDataset : public TZelBaseTable {
 
   // --- Row operations on a target table (INSERT, UPDATE, DELETE) ---
   void InsertData(TResultSetFields& Fields);
+  // The field number of each named column (0x2710 for a name the table
+  // lacks); the table is open.
+  std::vector<int32_t> TargetFieldNos(const std::vector<std::string>& Names, const char* Context);
+  // One new record, Values[i] into field FieldNos[i], the rest null.
+  void InsertRow(const std::vector<int32_t>& FieldNos, const std::vector<plat::Variant>& Values);
   // Appends every row of Source, column i from Source's column i; with
   // Distinct only rows without an equal key in "idxdistinct".
   void InsertDataFromDataset(TResultSetFields& Fields, TZelQueryDataset& Source, bool ResetCount,

@@ -200,6 +200,45 @@ TEST_F(Query, InsertTakesItsParametersAndNullsForMissingValues) {
   EXPECT_THROW(Q.ParamByName("nosuch"), plat::EDatabaseError);
 }
 
+// A statement run again and again takes each run's parameters by name, the
+// first of a name as the list stands at that run: also after the host
+// reorders, renames or adds parameters between runs.
+TEST_F(Query, ARepeatedInsertFindsItsParametersAsTheListStandsAtEachRun) {
+  Exec("CREATE TABLE t1 (a INTEGER, b INTEGER, PRIMARY KEY (a))");
+  Q.SQL().SetText("INSERT INTO t1 (b, a) VALUES (:b + 100, :a)");
+  plat::TParams& params = Q.Params();
+  ASSERT_EQ(params.Count(), 2);  // b, a
+  const auto run = [&](int32_t A, int32_t B) {
+    Q.ParamByName("a")->SetAsInteger(A);
+    Q.ParamByName("b")->SetAsInteger(B);
+    Q.ExecSQL();
+  };
+  Db.StartTransaction();
+  run(1, 1);
+  run(2, 2);
+  params.Items(1)->SetIndex(0);  // a, b
+  run(3, 3);
+  params.Items(1)->SetName("B");
+  run(4, 4);
+  params.CreateParam(plat::ftInteger, "x", plat::ptInput);
+  params.Items(2)->SetIndex(0);  // x, a, B
+  run(5, 5);
+  // An earlier parameter that takes the name is the one found.
+  params.Items(0)->SetName("b");
+  params.Items(0)->SetAsInteger(50);
+  params.Items(1)->SetAsInteger(6);
+  Q.ExecSQL();
+  // A name no longer in the list is an error; the next run binds again.
+  params.Items(0)->SetName("y");
+  params.Items(1)->SetName("z");
+  EXPECT_THROW(Q.ExecSQL(), plat::EDatabaseError);
+  params.Items(1)->SetName("a");
+  params.Items(1)->SetAsInteger(7);
+  Q.ExecSQL();
+  Db.Commit();
+  EXPECT_EQ(Rows("t1"), "1,101;2,102;3,103;4,104;5,105;6,150;7,105");
+}
+
 TEST_F(Query, AFailedInsertLeavesTheTableAsItWasAndTheHostDecidesInItsTransaction) {
   Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
   Exec("INSERT INTO t1 VALUES (1, 'one')");
