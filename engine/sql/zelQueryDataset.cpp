@@ -1074,9 +1074,11 @@ void TZelQueryDataset::DeleteData(bool AllRows, std::vector<uint32_t>& List) {
   CheckPrivilegePresent(TableDef().PrivilegeFlags(), opDeleteDataBit);
   TCursorLock lock(*this, true);
   // Nothing reads the position after a row goes: the cursor is not put on
-  // the next row.
+  // the next row. The delete reads the record at the buffer's address
+  // itself (and refuses one not in use).
   for (uint32_t addr : List) {
-    SetToRecord(addr, nullptr, false, false);
+    SetRecordTrailer(RecBuf_.data(), addr, 0);
+    CurrentRecordFlag_ = true;
     DeleteRecord(nullptr, false);
     ++RowsAffected_;
   }
