@@ -219,7 +219,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
 
   // --- Record changes ---
   void AddRecord(bool AutoInc);
-  void UpdateRecord();
+  // With StoredRead the old record buffer already holds the stored record,
+  // read under the write lock held since (SetToRecord): it is not read again.
+  void UpdateRecord(bool StoredRead = false);
   // Deletes the current record; the cursor then stands on the next record
   // (the prior one at the end), or, without Reposition, on none.
   void DeleteRecord(const uint8_t* Buffer, bool Reposition = true);

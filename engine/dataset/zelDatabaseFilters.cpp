@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "engine/dataset/zelDatabase.h"
 #include "engine/storage/zelCommon.h"
@@ -352,17 +353,28 @@ void TFilterMgr::BuildCurrentFilter(TZelDataSet& Table, const std::vector<uint32
     for (const auto& [addr, recNo] : Evaluator_->DataProvider().MasterList())
       recNos.emplace(addr, recNo);
   const bool event = Table.HasFilterEvent();
+  // Addresses in ascending order hold no repeats: their positions are made
+  // only when first asked for (a statement that takes the whole list never
+  // asks).
+  const bool ascending =
+      std::adjacent_find(Passed.begin(), Passed.end(), std::greater_equal<uint32_t>()) == Passed.end();
   for (uint32_t addr : Passed) {
-    if (Positions_.count(addr) != 0) continue;
+    if (!ascending && Positions_.count(addr) != 0) continue;
     if (event && !Table.PassFilterEvent(addr)) continue;
     const auto recNo = recNos.find(addr);
-    Positions_.emplace(addr, static_cast<int32_t>(Current_.size()));
+    if (!ascending) Positions_.emplace(addr, static_cast<int32_t>(Current_.size()));
     Current_.push_back(addr);
     CurrentIndexRecNo_.push_back(recNo != recNos.end() ? recNo->second : 0);
   }
+  PositionsMade_ = !ascending;
 }
 
 int32_t TFilterMgr::PositionOf(uint32_t RecAddr) const {
+  if (!PositionsMade_) {
+    Positions_.reserve(Current_.size());
+    for (size_t i = 0; i < Current_.size(); ++i) Positions_.emplace(Current_[i], static_cast<int32_t>(i));
+    PositionsMade_ = true;
+  }
   const auto it = Positions_.find(RecAddr);
   return it == Positions_.end() ? -1 : it->second;
 }

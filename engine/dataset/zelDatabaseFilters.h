@@ -242,7 +242,8 @@ class ZEL_API TFilterMgr : public plat::TObject {
   // address) and each address's position.
   std::vector<uint32_t> Current_;
   std::vector<int32_t> CurrentIndexRecNo_;
-  std::unordered_map<uint32_t, int32_t> Positions_;
+  mutable std::unordered_map<uint32_t, int32_t> Positions_;
+  mutable bool PositionsMade_ = true;
 };
 
 }  // namespace zel

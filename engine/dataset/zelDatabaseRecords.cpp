@@ -23,6 +23,33 @@ bool SameKey(const std::vector<uint8_t>& A, const std::vector<uint8_t>& B) {
   return std::memcmp(A.data() + keBitmap, B.data() + keBitmap, A.size() - keBitmap) == 0;
 }
 
+// Whether every byte a key of Format is built from is the same in both
+// records (then so are the keys; otherwise they may still be).
+bool SameKeySource(const TKeyFormat& Format, const uint8_t* A, const uint8_t* B) {
+  for (int32_t i = 0; i < Format.FieldCount(); ++i) {
+    const TKeyFormat::TField& f = Format.Field(i);
+    if (f.NullFlagOffset >= 0) {
+      if ((A[f.NullFlagOffset] == 1) != (B[f.NullFlagOffset] == 1)) return false;
+      if (A[f.NullFlagOffset] != 1) continue;
+    }
+    size_t length = static_cast<size_t>(f.CoreSize);
+    if (f.Kind == kvString || f.Kind == kvWideString) {
+      length = static_cast<size_t>(f.FieldSize);
+      if (f.SizeMarkerOffset > 0 &&
+          std::memcmp(A + f.SizeMarkerOffset, B + f.SizeMarkerOffset, 2) != 0)
+        return false;
+    }
+    if (std::memcmp(A + f.RecBufOffset, B + f.RecBufOffset, length) != 0) return false;
+  }
+  return true;
+}
+
+// The record buffer as a write found it, to put back when the write fails:
+// only storing blobs changes it meanwhile.
+std::vector<uint8_t> BufferToRestore(const std::vector<uint8_t>& RecBuf, bool UsesBlobs) {
+  return UsesBlobs ? RecBuf : std::vector<uint8_t>();
+}
+
 }  // namespace
 
 void TZelDataSet::CheckPrivilegePresent(int32_t Flags, int32_t Privilege) const {
@@ -225,7 +252,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
 
   // From here on the record is being written: a failure takes back what was
   // written so far, so no record stays without its keys.
-  const std::vector<uint8_t> before(RecBuf_);
+  const std::vector<uint8_t> before = BufferToRestore(RecBuf_, RecordMgr_->InternalFields().UsesBlobs());
   std::vector<std::pair<uint32_t, int32_t>> newBlobs;
   uint32_t addr = 0;
   int32_t inserted = 0;
@@ -252,7 +279,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
     } catch (...) {
       // The first failure is the one to report.
     }
-    RecBuf_ = before;
+    if (!before.empty()) RecBuf_ = before;
     throw;
   }
   if (autoIncNo >= 0) header.SetRecordAutoIncVal(counter);
@@ -264,7 +291,7 @@ void TZelDataSet::AddRecord(bool AutoInc) {
 
 // ---------------------------------------------------------------- updating
 
-void TZelDataSet::UpdateRecord() {
+void TZelDataSet::UpdateRecord(bool StoredRead) {
   static const char* const Context = "TZelDataSet.UpdateRecord";
   CheckInternalActive();
   CheckPrivilegePresent(TableDef_->PrivilegeFlags(), opUpdateDataBit);
@@ -274,7 +301,7 @@ void TZelDataSet::UpdateRecord() {
   const uint32_t addr = BufferRecAddr(rec, RecordSize_);
   if (addr == 0) ZelDatabaseError(0x2204, Context, "", this);
   uint8_t* old = OldRecBuf_.data();
-  RecordMgr_->ReadRecord(addr, old, false);
+  if (!StoredRead || lock.Taken()) RecordMgr_->ReadRecord(addr, old, false);
   if (!CheckRecordFlags(old, rec, true)) ZelDatabaseError(0x2204, Context, "", this);
 
   struct TChange {
@@ -285,6 +312,7 @@ void TZelDataSet::UpdateRecord() {
   bool currentKeyMoved = false;
   for (int32_t i = 0; i < IndexMgr_->Count(); ++i) {
     TIndexItem* index = IndexMgr_->Items(i);
+    if (SameKeySource(index->BTree().Format(), old, rec)) continue;
     TChange change{index, KeyBytes(*index, old), KeyBytes(*index, rec)};
     // A key that stays is this record's own: only a new one can collide.
     if (SameKey(change.OldKey, change.NewKey)) continue;
@@ -303,7 +331,7 @@ void TZelDataSet::UpdateRecord() {
   }
 
   ix::StoreU32(rec + rpModificationStamp, ix::LoadU32(old + rpModificationStamp) + 1);
-  const std::vector<uint8_t> before(RecBuf_);
+  const std::vector<uint8_t> before = BufferToRestore(RecBuf_, RecordMgr_->InternalFields().UsesBlobs());
   std::vector<std::pair<uint32_t, int32_t>> newBlobs, oldBlobs;
   size_t deleted = 0, inserted = 0;
   bool written = false;
@@ -344,7 +372,7 @@ void TZelDataSet::UpdateRecord() {
     } catch (...) {
       // The first failure is the one to report.
     }
-    RecBuf_ = before;
+    if (!before.empty()) RecBuf_ = before;
     throw;
   }
   for (const auto& [blob, size] : oldBlobs) BlobInterface_->DeleteBlob(blob, size);

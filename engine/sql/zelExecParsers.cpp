@@ -1,5 +1,7 @@
 #include "engine/sql/zelExecParsers.h"
 
+#include <algorithm>
+
 #include "engine/expr/zelBaseParserOps.h"
 #include "engine/expr/zelExprParser.h"
 #include "engine/sql/zelSelectParser.h"
@@ -41,21 +43,46 @@ void ConvertLiteral(TZelRowConstructorElement& Element, plat::TFieldType FieldTy
   Element.SetData(result);
 }
 
-void BindNodes(TZelExprNode* Node, const plat::TParams& Params, int32_t Depth) {
+void BindNodes(TZelExprNode* Node, const plat::TParams& Params, TParamFinder& Finder, int32_t Depth) {
   if (Node == nullptr || Depth > 512) return;
   if (Node->Operator() == zeoPARAMETER || Node->OriginalOperator() == zeoPARAMETER) {
-    const plat::TParam* param = Params.ParamByName(plat::VarToStr(Node->OriginalData()));
+    const plat::TParam* param = Finder.Find(Params, plat::VarToStr(Node->OriginalData()));
     Node->SetKind(enkConst);
     Node->SetOperator(zeoCONST2);
     Node->SetData(param->Value());
     Node->SetDataType(param->DataType());
   }
-  BindNodes(Node->Left(), Params, Depth + 1);
-  BindNodes(Node->Right(), Params, Depth + 1);
-  for (TZelExprNode* arg : Node->Args()) BindNodes(arg, Params, Depth + 1);
+  BindNodes(Node->Left(), Params, Finder, Depth + 1);
+  BindNodes(Node->Right(), Params, Finder, Depth + 1);
+  for (TZelExprNode* arg : Node->Args()) BindNodes(arg, Params, Finder, Depth + 1);
 }
 
 }  // namespace
+
+plat::TParam* TParamFinder::Find(const plat::TParams& Params, const std::string& Name) {
+  for (const TEntry& entry : Entries_) {
+    if (entry.Name != Name) continue;
+    const int32_t count = static_cast<int32_t>(entry.Names.size());
+    if (count > Params.Count()) break;
+    int32_t same = 0;
+    while (same < count && Params.Items(same)->Name() == entry.Names[static_cast<size_t>(same)]) ++same;
+    if (same == count) return Params.Items(count - 1);
+    break;
+  }
+  plat::TParam* param = Params.ParamByName(Name);
+  TEntry entry{Name, {}};
+  for (int32_t i = 0; i < Params.Count(); ++i) {
+    entry.Names.push_back(Params.Items(i)->Name());
+    if (Params.Items(i) == param) break;
+  }
+  const auto old = std::find_if(Entries_.begin(), Entries_.end(),
+                                [&](const TEntry& e) { return e.Name == Name; });
+  if (old != Entries_.end())
+    *old = std::move(entry);
+  else
+    Entries_.push_back(std::move(entry));
+  return param;
+}
 
 TZelRowConstructorElement::TZelRowConstructorElement() = default;
 TZelRowConstructorElement::~TZelRowConstructorElement() = default;
@@ -83,12 +110,12 @@ void TZelRowConstructorElement::BindExprParams(const plat::TParams* Params) {
   if (!HasParameter_ || Params == nullptr) return;
   if (HasExpr()) {
     for (TZelExprNode* node = Expr_->FirstNode(); node != nullptr; node = node->Next())
-      BindNodes(node, *Params, 0);
+      BindNodes(node, *Params, Finder_, 0);
     return;
   }
   // The value takes the name's place, so the name is kept for the next run.
   if (ParamName_.empty()) ParamName_ = plat::VarToStr(Data_);
-  const plat::TParam* param = Params->ParamByName(ParamName_);
+  const plat::TParam* param = Finder_.Find(*Params, ParamName_);
   Data_ = param->IsNull() ? plat::Null() : param->Value();
 }
 

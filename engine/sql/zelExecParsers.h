@@ -17,6 +17,7 @@
 #include "platform/rtl/Variants.h"
 
 namespace plat {
+class TParam;
 class TParams;
 }
 
@@ -24,6 +25,23 @@ namespace zel {
 
 class TInternalFields;
 class TSelectFields;
+
+// Finds the parameter of a name run after run without comparing names the
+// collation's way each time: it keeps the names of the list up to the one
+// found, and while they are byte for byte the same, the same place holds
+// the first parameter of that name.
+class TParamFinder {
+ public:
+  // ParamByName's parameter (and its error for a name not in the list).
+  plat::TParam* Find(const plat::TParams& Params, const std::string& Name);
+
+ private:
+  struct TEntry {
+    std::string Name;
+    std::vector<std::string> Names;  // of the list up to the one found
+  };
+  std::vector<TEntry> Entries_;
+};
 
 class TZelRowConstructorElement {
  public:
@@ -48,6 +66,7 @@ class TZelRowConstructorElement {
   bool HasParameter_ = false;
   // The parameter a plain value names, once bound.
   std::string ParamName_;
+  TParamFinder Finder_;
 };
 
 class TZelUpdateRowConstructorElement : public TZelRowConstructorElement {

@@ -242,6 +242,15 @@ int32_t TZelDatasetBridge::GetSelectedBridgeRecordCount() {
   return TZelDataSet::FilterActive() ? GetFilterRecordCount() : GetTotalRecordCount();
 }
 
+bool TZelDatasetBridge::ListSelectedRecAddrs(std::vector<uint32_t>& List) {
+  if (!TZelDataSet::FilterActive()) return false;
+  TCursorLock lock(*this, false);
+  RefreshFilterIfStale();
+  List = FilterMgr_->GetCurrentFilterList();
+  Positioned_ = false;
+  return true;
+}
+
 void TZelDatasetBridge::MoveToRecAddr(uint32_t RecAddr) {
   Positioned_ = SetToRecord(RecAddr, nullptr, false, false);
 }
@@ -1042,7 +1051,7 @@ void TZelJoinDataProviderMgr::PrepareJoinExprEvaluator(const TZelExprNode* Node)
 }
 
 bool TZelJoinDataProviderMgr::PassesRemaining() {
-  if (RemainingExpr_ == nullptr || RemainingExpr_->FirstNode() == nullptr) return true;
+  if (!HasRemainingExpr()) return true;
   if (!Evaluator_->IsPrepared()) PrepareJoinExprEvaluator(nullptr);
   Evaluator_->Reset();
   return Evaluator_->Evaluate();

@@ -150,6 +150,9 @@ class TZelDatasetBridge : public TZelBaseTable {
   int32_t GetTotalBridgeRecordCount();
   // The rows the cursor's filter passes; every row without a filter.
   int32_t GetSelectedBridgeRecordCount();
+  // The addresses of the rows the cursor's filter passes, in the order a walk
+  // gives them; false without a filter.
+  bool ListSelectedRecAddrs(std::vector<uint32_t>& List);
   void MoveToRecAddr(uint32_t RecAddr);
   // The current record's buffer (RecordBufferSize bytes), and a copy of one
   // taken from it made current again without reading the table.
@@ -658,6 +661,8 @@ class TZelJoinDataProviderMgr : public plat::TObject {
   bool FirstProviderRecord();
   bool NextProviderRecord();
   void PrepareJoinExprEvaluator(const TZelExprNode* Node);
+  // Part of the WHERE condition is checked on the root's rows.
+  bool HasRemainingExpr() const { return RemainingExpr_ != nullptr && RemainingExpr_->FirstNode() != nullptr; }
   int32_t GetJoinCount() const { return static_cast<int32_t>(StdJoinProviders_.size()); }
   void Clear();
   // Every join made from now on matches this way where it can (tests).

@@ -927,6 +927,7 @@ void TZelQueryDataset::PopulateResultSetAddrList(std::vector<uint32_t>& List) {
   PLAT_ASSERT(RowSource_ != nullptr && RowSource_->IsSingleTable(),
               "RootProvider type is incorrect");
   List.clear();
+  if (RowSource_->ListRecAddrs(List)) return;
   for (bool more = RowSource_->FirstRow(); more; more = RowSource_->NextRow())
     List.push_back(RowSource_->GetRecAddr());
 }
@@ -941,17 +942,35 @@ void TZelQueryDataset::SetReadOnlyResultFields(TResultSetFields& Fields) {
 void TZelQueryDataset::InsertData(TResultSetFields& Fields) {
   const bool opened = !Active();
   if (opened) Open();
+  std::vector<std::string> names;
+  std::vector<plat::Variant> values;
+  for (int32_t i = 0; i < Fields.Count(); ++i) {
+    names.push_back(Fields.GetItems(i)->FieldName);
+    values.push_back(Fields.GetItems(i)->GetValue());
+  }
+  InsertRow(TargetFieldNos(names, "TZelQueryDataset.InsertData"), values);
+  if (opened) Close();
+}
+
+std::vector<int32_t> TZelQueryDataset::TargetFieldNos(const std::vector<std::string>& Names,
+                                                      const char* Context) {
+  std::vector<int32_t> out;
+  for (const std::string& name : Names) {
+    const int32_t no = GetFieldNo(name);
+    if (no < 0) ZelDatabaseError(0x2710, Context, name, this);
+    out.push_back(no);
+  }
+  return out;
+}
+
+void TZelQueryDataset::InsertRow(const std::vector<int32_t>& FieldNos,
+                                 const std::vector<plat::Variant>& Values) {
   RowsAffected_ = 0;
   ClearRecord(nullptr);
-  for (int32_t i = 0; i < Fields.Count(); ++i) {
-    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
-    if (no < 0)
-      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertData", Fields.GetItems(i)->FieldName, this);
-    SetResultSetFieldFromVariant(no, Fields.GetItems(i)->GetValue());
-  }
+  for (std::size_t i = 0; i < FieldNos.size() && i < Values.size(); ++i)
+    SetResultSetFieldFromVariant(FieldNos[i], Values[i]);
   AddRecord(true);
   RowsAffected_ = 1;
-  if (opened) Close();
 }
 
 void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQueryDataset& Source,
@@ -961,14 +980,9 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   if (Distinct) SetIndexIfDefined(ResultDistinctIndexName);
   // Column i of Source goes to the column named by field i.
   const int32_t columns = std::min(Fields.Count(), Source.GetInternalFieldCount());
-  std::vector<int32_t> targets;
-  for (int32_t i = 0; i < columns; ++i) {
-    const int32_t no = GetFieldNo(Fields.GetItems(i)->FieldName);
-    if (no < 0)
-      ZelDatabaseError(0x2710, "TZelQueryDataset.InsertDataFromDataset",
-                       Fields.GetItems(i)->FieldName, this);
-    targets.push_back(no);
-  }
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < columns; ++i) names.push_back(Fields.GetItems(i)->FieldName);
+  const std::vector<int32_t> targets = TargetFieldNos(names, "TZelQueryDataset.InsertDataFromDataset");
   {
     const std::optional<TCursorLock> fill = LockForFill();
     const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
@@ -1000,18 +1014,19 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   First();
 }
 
-void TZelQueryDataset::UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor) {
+void TZelQueryDataset::UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor,
+                                           std::vector<plat::Variant>& Values) {
   const bool opened = !Active();
   if (opened) Open();
   // Every SET value is taken from the row as it was before any is stored:
   // SET a = b, b = a swaps.
-  std::vector<plat::Variant> values;
+  Values.resize(static_cast<std::size_t>(RowConstructor.Count()));
   for (int32_t i = 0; i < RowConstructor.Count(); ++i)
-    values.push_back(RowConstructor.GetItems(i)->GetRowData());
+    Values[static_cast<std::size_t>(i)] = RowConstructor.GetItems(i)->GetRowData();
   for (int32_t i = 0; i < RowConstructor.Count(); ++i)
     SetResultSetFieldFromVariant(RowConstructor.GetItems(i)->TargetColumnIndex(),
-                                 values[static_cast<std::size_t>(i)]);
-  UpdateRecord();
+                                 Values[static_cast<std::size_t>(i)]);
+  UpdateRecord(true);
   if (opened) Close();
 }
 
@@ -1039,9 +1054,10 @@ void TZelQueryDataset::UpdateData(bool AllRows, const std::vector<uint32_t>& Lis
   TCursorLock lock(*this, true);
   // The target is open only for this statement and nothing reads its
   // position: the record is read by address, without a search of the index.
+  std::vector<plat::Variant> values;
   for (uint32_t addr : rows) {
     SetToRecord(addr, nullptr, false, false);
-    UpdateCurrentRecord(RowConstructor);
+    UpdateCurrentRecord(RowConstructor, values);
     ++RowsAffected_;
   }
 }
@@ -1058,9 +1074,11 @@ void TZelQueryDataset::DeleteData(bool AllRows, std::vector<uint32_t>& List) {
   CheckPrivilegePresent(TableDef().PrivilegeFlags(), opDeleteDataBit);
   TCursorLock lock(*this, true);
   // Nothing reads the position after a row goes: the cursor is not put on
-  // the next row.
+  // the next row. The delete reads the record at the buffer's address
+  // itself (and refuses one not in use).
   for (uint32_t addr : List) {
-    SetToRecord(addr, nullptr, false, false);
+    SetRecordTrailer(RecBuf_.data(), addr, 0);
+    CurrentRecordFlag_ = true;
     DeleteRecord(nullptr, false);
     ++RowsAffected_;
   }

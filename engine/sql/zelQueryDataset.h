@@ -66,6 +66,10 @@ class TZelResultRowSource {
   // The number of rows the source yields, when it can tell without reading
   // them; -1 otherwise.
   virtual int32_t GetKnownRecordCount() = 0;
+  // The record addresses of a single table's rows in the order FirstRow and
+  // NextRow give them, when the source knows them without reading the rows;
+  // false otherwise (List is then unchanged).
+  virtual bool ListRecAddrs(std::vector<uint32_t>& /*List*/) { return false; }
 };
 
 // One column of a result: its description and where its value comes from.
@@ -211,13 +215,22 @@ class TZelQueryDataset : public TZelBaseTable {
 
   // --- Row operations on a target table (INSERT, UPDATE, DELETE) ---
   void InsertData(TResultSetFields& Fields);
+  // The field number of each named column (0x2710 for a name the table
+  // lacks); the table is open.
+  std::vector<int32_t> TargetFieldNos(const std::vector<std::string>& Names, const char* Context);
+  // One new record, Values[i] into field FieldNos[i], the rest null.
+  void InsertRow(const std::vector<int32_t>& FieldNos, const std::vector<plat::Variant>& Values);
   // Appends every row of Source, column i from Source's column i; with
   // Distinct only rows without an equal key in "idxdistinct".
   void InsertDataFromDataset(TResultSetFields& Fields, TZelQueryDataset& Source, bool ResetCount,
                              bool Distinct);
   void UpdateData(bool AllRows, const std::vector<uint32_t>& List,
                   TZelUpdateRowConstructor& RowConstructor);
-  void UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor);
+  // Changes the record SetToRecord read under the statement's write lock.
+  // Values holds the SET values while they are stored; kept by the caller
+  // from row to row.
+  void UpdateCurrentRecord(TZelUpdateRowConstructor& RowConstructor,
+                           std::vector<plat::Variant>& Values);
   void DeleteData(bool AllRows, std::vector<uint32_t>& List);
   void SetResultSetFieldFromVariant(int32_t FieldNo, const plat::Variant& Value);
   plat::Variant GetFieldData(int32_t FieldNo) { return DataSetGetFieldDataAsVariant(FieldNo); }

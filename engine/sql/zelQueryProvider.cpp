@@ -112,6 +112,11 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool IsSingleTable() override { return Leaf() != nullptr; }
   uint32_t GetRecAddr() override { return Leaf()->DataBridge()->GetRecAddr(); }
   uint32_t GetRecModFlag() override { return Leaf()->DataBridge()->GetRecModFlag(); }
+  // Where the table's selection decides the rows alone, they are its list.
+  bool ListRecAddrs(std::vector<uint32_t>& List) override {
+    TZelNonJoinDataProvider* leaf = Leaf();
+    return leaf != nullptr && !Mgr_.HasRemainingExpr() && leaf->DataBridge()->ListSelectedRecAddrs(List);
+  }
   // The table's count leaves its selection out: exact only without WHERE.
   int32_t GetKnownRecordCount() override {
     return Leaf() != nullptr && !HasWhere_ ? Leaf()->GetRecordCount() : -1;
@@ -878,8 +883,12 @@ bool TZelQueryProviderItem::Prepare() {
     default:
       return Fail("Unrecognised SQL statement type");
   }
+  // The rows an UPDATE or DELETE changes are chosen when it runs, inside its
+  // transaction: choosing them here too would read the index twice.
+  const bool rowsChosenAtRun = !WhereOnly_ && (Engine_->GetSQLStatementType() == zsSQLDelete ||
+                                               Engine_->GetSQLStatementType() == zsSQLUpdate);
   for (TZelQueryProviderItem* child : Children_)
-    if (!child->Prepare()) return false;
+    if (!(rowsChosenAtRun && child->WhereOnly_) && !child->Prepare()) return false;
   return true;
 }
 

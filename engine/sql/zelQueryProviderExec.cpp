@@ -25,10 +25,22 @@ class TZelTargetRowProvider {
     Provider_.SetReadDataFromRecBuf(true);
   }
   TZelExprDataProvider* Get() { return &Provider_; }
+  // The target's field number of each INSERT column, found at the first
+  // run; and the values of the row being inserted.
+  bool ColumnsKnown() const { return ColumnsKnown_; }
+  const std::vector<int32_t>& Columns() const { return Columns_; }
+  void SetColumns(std::vector<int32_t> Value) {
+    Columns_ = std::move(Value);
+    ColumnsKnown_ = true;
+  }
+  std::vector<plat::Variant>& Row() { return Row_; }
 
  private:
   TZelDataProviderDBInterface DBInterface_;
   TZelExprDBDataProvider Provider_;
+  bool ColumnsKnown_ = false;
+  std::vector<int32_t> Columns_;
+  std::vector<plat::Variant> Row_;
 };
 
 namespace {
@@ -136,21 +148,33 @@ bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
     OpenTargetResultSet();
   }
   TCloseAtEnd close(*ResultSet_, keep);
-  if (KeptValues_ == nullptr) {
-    auto values = std::make_shared<TZelTargetRowProvider>(*ResultSet_);
-    parser.Values().Prepare(values->Get());
-    if (keep) KeptValues_ = std::move(values);
+  std::shared_ptr<TZelTargetRowProvider> target = KeptValues_;
+  if (target == nullptr) {
+    target = std::make_shared<TZelTargetRowProvider>(*ResultSet_);
+    parser.Values().Prepare(target->Get());
+    if (keep) KeptValues_ = target;
+  }
+  const plat::TStringList& columns = parser.Columns();
+  TZelRowConstructor& values = parser.Values();
+  if (!parser.HasSelectClause()) {
+    // Every value is taken before the record is cleared for the new row.
+    std::vector<plat::Variant>& row = target->Row();
+    row.clear();
+    for (int32_t i = 0; i < columns.Count(); ++i)
+      row.push_back(i < values.Count() ? values.GetItems(i)->GetRowData() : plat::Variant::MakeNull());
+    if (!target->ColumnsKnown()) {
+      std::vector<std::string> names;
+      for (int32_t i = 0; i < columns.Count(); ++i) names.push_back(columns.Strings(i));
+      target->SetColumns(ResultSet_->TargetFieldNos(names, "TZelQueryDataset.InsertData"));
+    }
+    ResultSet_->InsertRow(target->Columns(), row);
+    return true;
   }
   ResultFields_->Clear();
-  for (int32_t i = 0; i < parser.Columns().Count(); ++i) {
+  for (int32_t i = 0; i < columns.Count(); ++i) {
     TResultSetField* field = ResultFields_->Add();
-    field->FieldName = parser.Columns().Strings(i);
-    field->Value = i < parser.Values().Count() ? parser.Values().GetItems(i)->GetRowData()
-                                               : plat::Variant::MakeNull();
-  }
-  if (!parser.HasSelectClause()) {
-    ResultSet_->InsertData(*ResultFields_);
-    return true;
+    field->FieldName = columns.Strings(i);
+    field->Value = i < values.Count() ? values.GetItems(i)->GetRowData() : plat::Variant::MakeNull();
   }
   PLAT_ASSERT(Children_.size() == 1, "Insert select count is incorrect");
   TZelQueryProviderItem& select = *Children_[0];

@@ -512,6 +512,8 @@ TEST_P(QueryProviderTest, RowListOfDelete) {
   ASSERT_TRUE(Provider.PreparePlan()) << Provider.GetErrorsAsText();
   ASSERT_EQ(Provider.Count(), 2);
   EXPECT_TRUE(Provider.Items(1)->WhereOnly());
+  // The rows are chosen when the statement runs, which plans its WHERE.
+  ASSERT_TRUE(Provider.Items(1)->Prepare()) << Provider.GetErrorsAsText();
   std::vector<uint32_t> rows;
   Provider.Items(1)->CreateResultList(rows);
   EXPECT_EQ(rows.size(), 2u);

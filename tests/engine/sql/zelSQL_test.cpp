@@ -201,6 +201,45 @@ TEST_F(Query, InsertTakesItsParametersAndNullsForMissingValues) {
   EXPECT_THROW(Q.ParamByName("nosuch"), plat::EDatabaseError);
 }
 
+// A statement run again and again takes each run's parameters by name, the
+// first of a name as the list stands at that run: also after the host
+// reorders, renames or adds parameters between runs.
+TEST_F(Query, ARepeatedInsertFindsItsParametersAsTheListStandsAtEachRun) {
+  Exec("CREATE TABLE t1 (a INTEGER, b INTEGER, PRIMARY KEY (a))");
+  Q.SQL().SetText("INSERT INTO t1 (b, a) VALUES (:b + 100, :a)");
+  plat::TParams& params = Q.Params();
+  ASSERT_EQ(params.Count(), 2);  // b, a
+  const auto run = [&](int32_t A, int32_t B) {
+    Q.ParamByName("a")->SetAsInteger(A);
+    Q.ParamByName("b")->SetAsInteger(B);
+    Q.ExecSQL();
+  };
+  Db.StartTransaction();
+  run(1, 1);
+  run(2, 2);
+  params.Items(1)->SetIndex(0);  // a, b
+  run(3, 3);
+  params.Items(1)->SetName("B");
+  run(4, 4);
+  params.CreateParam(plat::ftInteger, "x", plat::ptInput);
+  params.Items(2)->SetIndex(0);  // x, a, B
+  run(5, 5);
+  // An earlier parameter that takes the name is the one found.
+  params.Items(0)->SetName("b");
+  params.Items(0)->SetAsInteger(50);
+  params.Items(1)->SetAsInteger(6);
+  Q.ExecSQL();
+  // A name no longer in the list is an error; the next run binds again.
+  params.Items(0)->SetName("y");
+  params.Items(1)->SetName("z");
+  EXPECT_THROW(Q.ExecSQL(), plat::EDatabaseError);
+  params.Items(1)->SetName("a");
+  params.Items(1)->SetAsInteger(7);
+  Q.ExecSQL();
+  Db.Commit();
+  EXPECT_EQ(Rows("t1"), "1,101;2,102;3,103;4,104;5,105;6,150;7,105");
+}
+
 TEST_F(Query, AFailedInsertLeavesTheTableAsItWasAndTheHostDecidesInItsTransaction) {
   Exec("CREATE TABLE t1 (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
   Exec("INSERT INTO t1 VALUES (1, 'one')");
@@ -419,6 +458,97 @@ TEST_F(QueryData, AKeyViolationRollsTheWholeStatementBack) {
             "0x2601");
   EXPECT_EQ(Select("SELECT COUNT(*) FROM emp"), "4");
   EXPECT_FALSE(Db.InTransaction());
+}
+
+// An UPDATE or DELETE changes exactly the rows a SELECT with its WHERE
+// reads, whether an index, the table's own selection or a check on each
+// row picks them; a rollback takes the change back.
+TEST_F(QueryData, UpdateAndDeleteChangeTheRowsTheirWhereSelects) {
+  const char* const wheres[] = {
+      "id BETWEEN 2 AND 3",       "pay > 150",
+      "id > 1 AND pay < 350",     "dept IS NULL",
+      "dept = 2 OR pay = 400",    "UPPER(name) = 'BOB'",
+      "id > 100",                 "dept IN (SELECT id FROM dept WHERE name = 'Dev')",
+      "pay + 0 >= 200 AND id < 4",
+      "EXISTS (SELECT id FROM dept WHERE id = 3) AND pay < 250",
+      "1 = 0 OR id = 4",
+  };
+  const std::string all = Select("SELECT id, name, dept, pay FROM emp ORDER BY id");
+  for (const char* where : wheres) {
+    SCOPED_TRACE(where);
+    const std::string picked = Select(std::string("SELECT id FROM emp WHERE ") + where + " ORDER BY id");
+    const auto count = picked.empty() ? 0 : std::count(picked.begin(), picked.end(), ';') + 1;
+    Db.StartTransaction();
+    EXPECT_EQ(Outcome(Q, std::string("UPDATE emp SET pay = pay + 1000 WHERE ") + where),
+              "ok " + std::to_string(count));
+    EXPECT_EQ(Select("SELECT id FROM emp WHERE pay >= 1000 ORDER BY id"), picked);
+    Db.Rollback();
+    EXPECT_EQ(Select("SELECT id, name, dept, pay FROM emp ORDER BY id"), all);
+    Db.StartTransaction();
+    EXPECT_EQ(Outcome(Q, std::string("DELETE FROM emp WHERE ") + where), "ok " + std::to_string(count));
+    EXPECT_EQ(Select(std::string("SELECT COUNT(*) FROM emp WHERE ") + where), "0");
+    EXPECT_EQ(Select("SELECT COUNT(*) FROM emp"), std::to_string(4 - count));
+    Db.Rollback();
+    EXPECT_EQ(Select("SELECT id, name, dept, pay FROM emp ORDER BY id"), all);
+  }
+}
+
+// An UPDATE that leaves an indexed column as it was, changes it, makes it
+// null or takes it from null keeps every index finding exactly its rows; a
+// key that collides part-way through the statement leaves every row and key
+// as it was.
+TEST_F(Query, UpdatesKeepTheIndexesOfTheColumnsTheyChange) {
+  Exec("CREATE TABLE k (id INTEGER NOT NULL, code VARCHAR(8), grp INTEGER, v INTEGER, PRIMARY KEY (id));"
+       "CREATE UNIQUE INDEX k_code ON k (code); CREATE INDEX k_grp ON k (grp)");
+  for (int32_t id = 1; id <= 6; ++id)
+    Exec("INSERT INTO k VALUES (" + std::to_string(id) + ", 'c" + std::to_string(id) + "', " +
+         (id == 6 ? std::string("NULL") : std::to_string(id % 3)) + ", " + std::to_string(id) + ")");
+  const auto state = [&] {
+    return Select("SELECT id, code, grp, v FROM k ORDER BY id") + " | " +
+           Select("SELECT code FROM k WHERE code >= 'c' ORDER BY code") + " | " +
+           Select("SELECT grp, id FROM k WHERE grp >= 0 ORDER BY grp, id") + " | " +
+           Select("SELECT id FROM k WHERE grp IS NULL ORDER BY id");
+  };
+  struct Case {
+    const char* Sql;
+    const char* Outcome;
+    const char* State;
+  } cases[] = {
+      {"UPDATE k SET v = v + 10, code = code WHERE grp = 1", "ok 2",
+       "1,c1,1,11;2,c2,2,2;3,c3,0,3;4,c4,1,14;5,c5,2,5;6,c6,null,6 | c1;c2;c3;c4;c5;c6 | "
+       "0,3;1,1;1,4;2,2;2,5 | 6"},
+      {"UPDATE k SET grp = NULL WHERE id <= 2", "ok 2",
+       "1,c1,null,11;2,c2,null,2;3,c3,0,3;4,c4,1,14;5,c5,2,5;6,c6,null,6 | c1;c2;c3;c4;c5;c6 | "
+       "0,3;1,4;2,5 | 1;2;6"},
+      {"UPDATE k SET grp = id WHERE grp IS NULL", "ok 3",
+       "1,c1,1,11;2,c2,2,2;3,c3,0,3;4,c4,1,14;5,c5,2,5;6,c6,6,6 | c1;c2;c3;c4;c5;c6 | "
+       "0,3;1,1;1,4;2,2;2,5;6,6 | "},
+      {"UPDATE k SET code = 'x' || code WHERE id > 4", "ok 2",
+       "1,c1,1,11;2,c2,2,2;3,c3,0,3;4,c4,1,14;5,xc5,2,5;6,xc6,6,6 | c1;c2;c3;c4;xc5;xc6 | "
+       "0,3;1,1;1,4;2,2;2,5;6,6 | "},
+      {"UPDATE k SET code = 'c' WHERE id = 1", "ok 1",
+       "1,c,1,11;2,c2,2,2;3,c3,0,3;4,c4,1,14;5,xc5,2,5;6,xc6,6,6 | c;c2;c3;c4;xc5;xc6 | "
+       "0,3;1,1;1,4;2,2;2,5;6,6 | "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    EXPECT_EQ(Outcome(Q, c.Sql), c.Outcome);
+    EXPECT_EQ(state(), c.State);
+  }
+  // The third row's new code is the fifth row's, after two rows changed:
+  // nothing stays changed. In the host's transaction a change that fits is
+  // taken back by the rollback.
+  Exec("UPDATE k SET code = 'xc3' WHERE id = 5");
+  const std::string before = state();
+  EXPECT_EQ(Outcome(Q, "UPDATE k SET code = 'x' || code, grp = grp + 100 WHERE id BETWEEN 1 AND 4")
+                .substr(0, 6),
+            "0x2601");
+  EXPECT_EQ(state(), before);
+  Db.StartTransaction();
+  EXPECT_EQ(Outcome(Q, "UPDATE k SET code = 'y' || code, grp = grp + 100 WHERE id BETWEEN 1 AND 4"), "ok 4");
+  EXPECT_EQ(Select("SELECT id FROM k WHERE grp >= 100 ORDER BY id"), "1;2;3;4");
+  Db.Rollback();
+  EXPECT_EQ(state(), before);
 }
 
 // Statements that delete and move thousands of keys merge and refill index
