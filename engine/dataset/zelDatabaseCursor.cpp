@@ -296,11 +296,11 @@ void TZelDataSet::InternalOpenDataSet() {
 
     PLAT_ASSERT(IndexMgr_->Count() > 0, "No indexes exist");
     if (IndexMgr_->Count() == 1 && IndexMgr_->Items(0)->IndexName() == LogicalRecNoIndexName) {
-      IndexName_ = LogicalRecNoIndexName;
+      SetCurrentIndexName(LogicalRecNoIndexName);
     } else if (IndexMgr_->FindIndex(IndexName_) == nullptr) {
       for (int32_t i = 0; i < IndexMgr_->Count(); ++i)
         if (!IndexMgr_->Items(i)->Hidden()) {
-          IndexName_ = IndexMgr_->Items(i)->IndexName();
+          SetCurrentIndexName(IndexMgr_->Items(i)->IndexName());
           break;
         }
     }
@@ -527,20 +527,30 @@ void TZelDataSet::WriteTableHeader() {
 // ---------------------------------------------------------------- navigation
 
 TIndexItem* TZelDataSet::CurrentIndex() const {
+  // Every step asks: the lookup by name is made again only after the name
+  // or the manager's items changed.
+  if (CurrentIndex_ != nullptr && CurrentIndexChanges_ == IndexMgr_->Changes()) return CurrentIndex_;
   TIndexItem* item = IndexMgr_->FindIndex(IndexName_);
   if (item == nullptr) ZelDatabaseErrorFmt(0x270D, "TZelDataSet.CurrentIndex", SzelIndexFmt, {IndexName_}, this);
+  CurrentIndex_ = item;
+  CurrentIndexChanges_ = IndexMgr_->Changes();
   return item;
+}
+
+void TZelDataSet::SetCurrentIndexName(const std::string& Name) {
+  IndexName_ = Name;
+  CurrentIndex_ = nullptr;
 }
 
 void TZelDataSet::InternalSetIndexName(const std::string& Name) {
   if (!Open_) {
-    IndexName_ = Name;
+    SetCurrentIndexName(Name);
     return;
   }
   TIndexItem* item = IndexMgr_->FindIndex(Name);
   if (item == nullptr)
     ZelDatabaseErrorFmt(0x270D, "TZelDataSet.InternalSetIndexName", SzelIndexFmt, {Name}, this);
-  IndexName_ = item->IndexName();
+  SetCurrentIndexName(item->IndexName());
   IndexMgr_->SetCurrentIndexName(IndexName_);
   CurrentRecordFlag_ = false;
   // Range keys are keys of the index they were built on.
@@ -568,6 +578,8 @@ void TZelDataSet::LoadFromIndex() {
   RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
   SetRecordTrailer(RecBuf_.data(), addr, index->GetRecordNo());
   CurrentRecordFlag_ = true;
+  // The first step from a range's end or a seek steps on from here.
+  KeepPosition();
 }
 
 bool TZelDataSet::DataSetMoveToEnd(bool Start) {
@@ -606,6 +618,16 @@ bool TZelDataSet::StepRecord(bool Forward) {
   if (RangeOn_) {
     // A step that leaves the range fails and keeps the record it came from.
     if (!RangeActive_) return false;
+    // From a kept position the index's next key tells whether the step
+    // leaves the range before the record is read.
+    if (!UseReadAheadBuffer_ || ReadAheadMode_ == raReadAheadInactive) {
+      const TKeptStep step = StepFromKeptPosition(Forward, true);
+      if (step == kpLeftRange) return false;
+      if (step == kpMoved) {
+        if (ReadAheadMode_ == raReadAheadUninitialized) ReadAheadMode_ = raReadAheadActive;
+        return true;
+      }
+    }
     const std::vector<uint8_t> from = RecBuf_;
     const bool wasCurrent = CurrentRecordFlag_;
     RangeOn_ = false;
@@ -620,10 +642,13 @@ bool TZelDataSet::StepRecord(bool Forward) {
     return false;
   }
   if (CurrentRecordFlag_ && GetFromReadAheadBuffer(Forward)) return true;
-  TCursorLock lock(*this, false);
   ReadAheadDirection_ = Forward ? rdForwards : rdBackwards;
   const auto center = plat::OnScopeExit([this] { ReadAheadDirection_ = rdCenter; });
-  if (!StepFromKeptPosition(Forward)) {
+  // A kept position is only trusted while the connection holds the table
+  // (or it is a memory table) and nothing changed it: that hold covers the
+  // step, which needs no lock of its own.
+  if (StepFromKeptPosition(Forward, false) != kpMoved) {
+    TCursorLock lock(*this, false);
     if (!InternalFind(Forward ? stGT : stLT, IndexName_, TSearchModifier{})) return false;
     KeepPosition();
   }
@@ -660,19 +685,22 @@ void TZelDataSet::KeepPosition() {
   KeptRecord_.assign(RecBuf_.begin(), RecBuf_.begin() + RecordSize_);
 }
 
-bool TZelDataSet::StepFromKeptPosition(bool Forward) {
+TZelDataSet::TKeptStep TZelDataSet::StepFromKeptPosition(bool Forward, bool InRange) {
   const bool kept = PositionKept_;
   PositionKept_ = false;
   // A search fills the read-ahead batch where a fetch asks for one.
   if (!kept || !CurrentRecordFlag_ || (UseReadAheadBuffer_ && ReadAheadMode_ != raReadAheadInactive))
-    return false;
+    return kpSearch;
   uint64_t stamp = 0;
-  if (!StableStamp(stamp) || stamp != KeptStamp_) return false;
+  if (!StableStamp(stamp) || stamp != KeptStamp_) return kpSearch;
   TIndexItem* index = CurrentIndex();
   const uint8_t* buffer = RecBuf_.data();
   if (index != KeptIndex_ || ix::LoadU32(buffer + RecordSize_ + rbKeyMarker) != 0 ||
-      BufferRecAddr(buffer, RecordSize_) != KeptRecAddr_ || index->GetRecordAddress() != KeptRecAddr_)
-    return false;
+      BufferRecAddr(buffer, RecordSize_) != KeptRecAddr_)
+    return kpSearch;
+  // The entry the index stands on gives both its record and its key.
+  const uint8_t* current = index->GetCurrentKeyBuf();
+  if (current == nullptr || ix::LoadU32(current + keAddress) != KeptRecAddr_) return kpSearch;
   // The search would start from the key in the buffer: it must still be the
   // key the index stands on, and the step must pass it as the search would.
   // A buffer unchanged since it was read there has that key: the index's
@@ -680,22 +708,26 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
   const uint8_t* from = nullptr;
   if (KeptRecord_.size() == static_cast<size_t>(RecordSize_) &&
       std::memcmp(KeptRecord_.data(), buffer, KeptRecord_.size()) == 0) {
-    const uint8_t* current = index->GetCurrentKeyBuf();
-    if (current == nullptr) return false;
     // A damaged length is left to the search to report.
     const uint16_t length = ix::LoadU16(current);
-    if (length > index->MaximumKeySize()) return false;
+    if (length > index->MaximumKeySize()) return kpSearch;
     KeptKey_.assign(current, current + length);
     from = KeptKey_.data();
   } else {
     index->CreateTempKeyBuffer(buffer);
     from = index->GetTempKeyBuffer();
-    if (index->CompareKeyToCurrentKey(0, from) != 0) return false;
+    if (index->CompareKeyBuffers(0, nullptr, nullptr, from, current) != 0) return kpSearch;
   }
-  if (!(Forward ? index->NextKey() : index->PriorKey())) return false;
-  if (index->CompareKeyToCurrentKey(0, from) == 0) return false;
-  const uint32_t addr = index->GetRecordAddress();
-  if (addr == 0) return false;
+  if (!(Forward ? index->NextKey() : index->PriorKey())) return kpSearch;
+  current = index->GetCurrentKeyBuf();
+  if (current == nullptr || index->CompareKeyBuffers(0, nullptr, nullptr, from, current) == 0)
+    return kpSearch;
+  const uint32_t addr = ix::LoadU32(current + keAddress);
+  if (addr == 0) return kpSearch;
+  // The index's key is the key of the record it names: out of the range,
+  // the buffer keeps the record the step came from.
+  if (InRange && !(CheckKeyBufInRange(current, rmRangeStart) && CheckKeyBufInRange(current, rmRangeEnd)))
+    return kpLeftRange;
   // The step moved the index by one entry from the number it had.
   const int32_t recNo = KeptRecNo_ > 0 ? KeptRecNo_ + (Forward ? 1 : -1) : index->GetRecordNo();
   RecordMgr_->ReadRecord(addr, RecBuf_.data(), true);
@@ -712,7 +744,7 @@ bool TZelDataSet::StepFromKeptPosition(bool Forward) {
   KeptRecAddr_ = addr;
   KeptRecNo_ = recNo;
   KeptRecord_.assign(RecBuf_.begin(), RecBuf_.begin() + RecordSize_);
-  return true;
+  return kpMoved;
 }
 
 // ---------------------------------------------------------------- read-ahead

@@ -577,12 +577,17 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // range holds no record.
   uint32_t SearchRangeEnd(TRangeMode Mode);
   void InvalidateRangePositions();
+  // IndexName_ becomes Name; the current index is looked up again.
+  void SetCurrentIndexName(const std::string& Name);
   // One step over the current index, without regard to the range.
   bool StepRecord(bool Forward);
   // The step from where the current index still stands on the record in
   // the buffer, when nothing can have changed the table since the cursor
-  // got there; false when the index must be searched instead.
-  bool StepFromKeptPosition(bool Forward);
+  // got there; kpSearch when the index must be searched instead. InRange:
+  // a next key outside the range ends the step (kpLeftRange) before the
+  // record is read, and the buffer keeps its record.
+  enum TKeptStep : uint8_t { kpMoved, kpLeftRange, kpSearch };
+  TKeptStep StepFromKeptPosition(bool Forward, bool InRange);
   // Notes that the current index stands on the record in the buffer.
   void KeepPosition();
   // The table's change stamp while no other process can change it: the
@@ -612,6 +617,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   TZelDataBase* DataBase_ = nullptr;
   std::string TableName_;
   std::string IndexName_;
+  // The item IndexName_ names, found at the index manager's change count
+  // CurrentIndexChanges_; null when it must be looked up again.
+  mutable TIndexItem* CurrentIndex_ = nullptr;
+  mutable uint64_t CurrentIndexChanges_ = 0;
   std::string Version_;
   bool Memory_ = false;
   bool ReadOnly_ = false;

@@ -427,6 +427,10 @@ TIndexItem* TIndexManager::FindIndexForFields(const plat::TStrings& Fields,
   return nullptr;
 }
 
+void TIndexManager::Update(plat::TCollectionItem*) {
+  ++Changes_;
+}
+
 void TIndexManager::InvalidateInternalBuffers() {
   for (int32_t i = 0; i < Count(); ++i) Items(i)->InvalidateInternalBuffers();
 }

@@ -240,6 +240,12 @@ class ZEL_API TIndexManager : public plat::TCollection {
   TIndexItem* FindIndexForFields(const plat::TStrings& Fields, bool CaseSensitiveOnly) const;
   void InvalidateInternalBuffers();
   void DumpInternalStatus(plat::TStrings& Strings);
+  // Moves on whenever an item is added, removed or moved: an item pointer
+  // taken at an equal count still points at a live item.
+  uint64_t Changes() const { return Changes_; }
+
+ protected:
+  void Update(plat::TCollectionItem* Item) override;
 
  private:
   void CountVisible();
@@ -253,6 +259,7 @@ class ZEL_API TIndexManager : public plat::TCollection {
   plat::TStrings* DebugStrings_ = nullptr;
   int32_t VisibleCount_ = 0;
   bool Opened_ = false;
+  uint64_t Changes_ = 0;
 };
 
 // Keys of one table's records in an in-memory sorted array, for sorting by

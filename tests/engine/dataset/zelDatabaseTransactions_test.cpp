@@ -845,6 +845,23 @@ class ReadHold : public SharedDatabase {
     C.UpdateRecord();
   }
 
+  // M: T's fields and key in memory (and the index ixV on V descending),
+  // with T's rows.
+  static void CreateMemoryCopy(TZelDataBase& Db, bool IndexV) {
+    TZelTable m;
+    m.SetDataBase(&Db);
+    m.SetTableName("M");
+    m.SetMemory(true);
+    m.FieldDefs().Add("K", plat::ftInteger);
+    m.FieldDefs().Add("V", plat::ftInteger);
+    m.IndexDefs().Add("ixK", "K", {plat::ixPrimary, plat::ixUnique});
+    if (IndexV) m.IndexDefs().Add("ixV", "V", {plat::ixDescending});
+    m.CreateTable();
+    auto c = Cursor(Db, true);
+    for (int32_t k = 10; k <= 60; k += 10) AddRow(*c, k);
+    c->DataSetClose();
+  }
+
   // A child that adds row K through a connection of its own: 0 when it
   // could, 1 for a lock error, 2 for another failure.
   int AppendInChild(int32_t K, int32_t Retries) {
@@ -944,20 +961,7 @@ TEST_F(ReadHold, TwoHoldersThatBothWriteDoNotWaitOnEachOther) {
 // the record it holds. A memory table's scan steps on in the same way.
 TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
   auto db = Connect();
-  {
-    // M: T's fields and key in memory, with T's rows.
-    TZelTable m;
-    m.SetDataBase(db.get());
-    m.SetTableName("M");
-    m.SetMemory(true);
-    m.FieldDefs().Add("K", plat::ftInteger);
-    m.FieldDefs().Add("V", plat::ftInteger);
-    m.IndexDefs().Add("ixK", "K", {plat::ixPrimary, plat::ixUnique});
-    m.CreateTable();
-    auto c = Cursor(*db, true);
-    for (int32_t k = 10; k <= 60; k += 10) AddRow(*c, k);
-    c->DataSetClose();
-  }
+  CreateMemoryCopy(*db, false);
   struct TCase {
     const char* Name;
     int32_t StandOn;
@@ -1020,6 +1024,101 @@ TEST_F(ReadHold, AScanSeesChangesMadeThroughTheSameConnection) {
     scan->DataSetClose();
     writer->DataSetClose();
   }
+}
+
+// Steps from a kept position take no lock of their own under a hold: they
+// still stop at a range's ends keeping the record they came from, search
+// from a key typed over the buffer, follow an index switched under them,
+// and see what a rollback took back.
+TEST_F(ReadHold, KeptStepsFollowRangesTypedKeysIndexSwitchesAndRollbacks) {
+  {
+    TZelDataBase only;
+    only.SetDataBaseName(File());
+    only.SetExclusive(true);
+    only.SetConnected(true);
+    Table(only)->AddIndex("ixV", "V", {plat::ixDescending});
+  }
+  auto db = Connect();
+  // T and M: K and V = 10 K, indexed on K and on V descending; rows 10..60.
+  CreateMemoryCopy(*db, true);
+  for (const bool memory : {false, true}) {
+    SCOPED_TRACE(memory ? "memory table" : "disk table");
+    TZelTable scan;
+    scan.SetDataBase(db.get());
+    scan.SetTableName(memory ? "M" : "T");
+    scan.SetMemory(memory);
+    scan.SetIndexName("ixK");
+    scan.Open();
+    auto writer = Cursor(*db, memory);
+    TTableReadHold hold(db.get());
+    // The keys met stepping from the first (or last) record of the range,
+    // and where the cursor stays after the step that failed.
+    const auto walk = [&](bool Forward) {
+      std::vector<int32_t> keys;
+      for (bool more = Forward ? scan.DataSetFirst() : scan.DataSetLast(); more;
+           more = Forward ? scan.DataSetNext() : scan.DataSetPrior())
+        keys.push_back(Key(scan));
+      keys.push_back(-Key(scan));
+      return keys;
+    };
+    scan.SetRange({plat::Variant(20)}, {plat::Variant(40)});
+    EXPECT_EQ(walk(true), (std::vector<int32_t>{20, 30, 40, -40}));
+    EXPECT_EQ(walk(false), (std::vector<int32_t>{40, 30, 20, -20}));
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 30);
+    // A row of the range goes, one comes in: the next step searches.
+    ChangeRow(*writer, 40, 35);
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 35);
+    EXPECT_FALSE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 35);
+    ChangeRow(*writer, 35, 40);
+    scan.CancelRange();
+
+    ASSERT_TRUE(scan.DataSetFirst());
+    ASSERT_TRUE(scan.DataSetNext());
+    ASSERT_EQ(Key(scan), 20);
+    // A key typed over the buffer is where the step starts from.
+    scan.DataSetSetFieldDataAsVariant(0, plat::Variant(35));
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 40);
+    scan.DataSetSetFieldDataAsVariant(0, plat::Variant(35));
+    ASSERT_TRUE(scan.DataSetPrior());
+    EXPECT_EQ(Key(scan), 30);
+    // On another index the step goes on in its order from the same record.
+    scan.InternalSetIndexName("ixV");
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 20);
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 10);
+    EXPECT_FALSE(scan.DataSetNext());
+    scan.InternalSetIndexName("ixK");
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 20);
+    ASSERT_TRUE(scan.DataSetNext());
+    EXPECT_EQ(Key(scan), 30);
+    scan.Close();
+    writer->DataSetClose();
+  }
+
+  // A row added and taken back by a rollback between two steps.
+  auto scan = Cursor(*db);
+  auto writer = Cursor(*db);
+  TTableReadHold hold(db.get());
+  ASSERT_TRUE(scan->DataSetFirst());
+  ASSERT_TRUE(scan->DataSetNext());
+  ASSERT_EQ(Key(*scan), 20);
+  db->StartTransaction();
+  AddRow(*writer, 25);
+  ASSERT_TRUE(scan->DataSetNext());
+  EXPECT_EQ(Key(*scan), 25);
+  db->Rollback();
+  ASSERT_TRUE(scan->DataSetNext());
+  EXPECT_EQ(Key(*scan), 30);
+  ASSERT_TRUE(scan->DataSetPrior());
+  EXPECT_EQ(Key(*scan), 20);
+  scan->DataSetClose();
+  writer->DataSetClose();
 }
 
 }  // namespace
