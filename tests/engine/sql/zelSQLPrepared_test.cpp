@@ -390,7 +390,9 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     SCOPED_TRACE(s.what);
     RunStep(s);
     EXPECT_EQ(users(), 1);
-    EXPECT_EQ(resultUsers(), 1);
+    // The plan's cursor on the result table, and the closed query's, both
+    // kept for the next open.
+    EXPECT_EQ(resultUsers(), 2);
     EXPECT_EQ(Q.RowsAffected(), 0) << "a SELECT affects no row";
   }
   // Terms the table's selection takes apart, and one it cannot take (no
@@ -438,7 +440,7 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     gone.Open();
     result = gone.TableName();
     gone.Close();
-    EXPECT_EQ(Db.GetLocalConnectedUserCount(result, true), 1);
+    EXPECT_EQ(Db.GetLocalConnectedUserCount(result, true), 2);
   }
   plat::TStringList memory;
   Db.GetTableNames(memory, true);
@@ -485,6 +487,43 @@ TEST_F(PreparedQuery, AKeptResultTableHoldsOnlyTheLatestRunsRows) {
       }
     }
   }
+}
+
+// A closed query whose plan is kept keeps its cursor on the result table
+// open for the next open, which takes it as a fresh one would be: the new
+// rows, no filter or range of before, and another database or statement
+// let go of it.
+TEST_F(PreparedQuery, AClosedQueryKeepsItsCursorOnlyForTheSameResult) {
+  const auto resultUsers = [&] { return Db.GetLocalConnectedUserCount(Q.TableName(), true); };
+  Q.SQL().SetText("SELECT id, name FROM t WHERE id >= :lo ORDER BY id");
+  const auto from = [&](int32_t Lo) { return [this, Lo] { Q.ParamByName("lo")->SetAsInteger(Lo); }; };
+  TZelDataBase other;
+  const Step steps[] = {
+      {"first open", [] {}, from(1), "1,a;2,b;3,c"},
+      {"fewer rows", [] {}, from(3), "3,c"},
+      {"more rows", [] {}, from(1), "1,a;2,b;3,c"},
+      {"filtered", [&] { Q.SetFilter("id <> 2"); Q.SetFiltered(true); }, from(1), "1,a;3,c"},
+      {"the filter on other rows", [] {}, from(2), "3,c"},
+      {"no longer filtered", [&] { Q.SetFiltered(false); }, from(2), "2,b;3,c"},
+      {"a statement run in between", [&] { Exec("UPDATE t SET name = 'x' WHERE id = 3"); }, from(2),
+       "2,b;3,x"},
+      {"another database set, and this one again",
+       [&] {
+         const std::string kept = Q.TableName();
+         Q.SetDataBase(&other);
+         EXPECT_EQ(Db.GetLocalConnectedUserCount(kept, true), 1);
+         Q.SetDataBase(&Db);
+       },
+       from(1), "1,a;2,b;3,x"},
+      {"the same text through a second close", [&] { Q.Close(); }, from(3), "3,x"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    RunStep(s);
+    EXPECT_EQ(resultUsers(), 2);
+  }
+  Q.UnPrepare();
+  EXPECT_EQ(resultUsers(), 0);
 }
 
 // Two bounds on one indexed column, however written, are read as one range
