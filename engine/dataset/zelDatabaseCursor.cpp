@@ -70,6 +70,7 @@ void TZelDataSet::CheckConnected() const {
 
 void TZelDataSet::SetDataBase(TZelDataBase* Value) {
   if (Value == DataBase_) return;
+  DatabaseChanging();
   CheckInternalInactive();
   if (DataBase_ != nullptr) {
     DataBase_->UnRegisterClient(this);

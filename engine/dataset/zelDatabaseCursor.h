@@ -463,6 +463,9 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void Resync(plat::TResyncMode Mode) override;
 
   void Notification(plat::TComponent* AComponent, plat::TOperation Operation) override;
+  // Called before the cursor takes another database: a closed dataset that
+  // kept its cursor open lets go of it here.
+  virtual void DatabaseChanging() {}
 
   // --- Locating records, record lists, blob access and the blob cache
   // (zelDatabaseLocate.cpp, zelDatabaseBlobs.cpp) ---

@@ -216,6 +216,18 @@ TZelFilterEvaluator::TZelFilterEvaluator(TZelDataSet& Table)
   for (int32_t i = 0; i < indexes.Count(); ++i) IndexQueryMgr()->Add(indexes.Items(i));
 }
 
+bool TZelFilterEvaluator::Serves(TZelDataSet& Table) {
+  if (Provider_->Table() != &Table ||
+      Provider_->GetProviderFields()->Count() != Table.TableDef().InternalFields().Count())
+    return false;
+  TIndexManager& indexes = Table.IndexManager();
+  const TIndexQueryMgr& offered = *IndexQueryMgr();
+  if (offered.Count() != indexes.Count()) return false;
+  for (int32_t i = 0; i < indexes.Count(); ++i)
+    if (offered.Items(i)->IndexInterface()->Index() != indexes.Items(i)) return false;
+  return true;
+}
+
 TZelFilterEvaluator::~TZelFilterEvaluator() {
   // The base outlives the provider and the table list it points at.
   Close();
@@ -268,8 +280,18 @@ bool TFilterMgr::AssignExpr(TZelDataSet& Table, TZelFilterExprDriver& Driver) {
     return Active_;
   }
   // Joining with the open filter needs its evaluator, which holds the
-  // accumulated expression; anything else starts afresh.
-  if (Evaluator_ == nullptr || Driver.OverwriteExpr() || !Active_) {
+  // accumulated expression. An expression that replaces the filter takes
+  // the open evaluator when it was made for the cursor as it stands (a
+  // kept statement's next run); anything else starts afresh.
+  if (Evaluator_ != nullptr && Active_ && Driver.OverwriteExpr() && Evaluator_->Serves(Table)) {
+    Active_ = false;
+    Stale_ = false;
+    ClearCurrentFilter();
+    Evaluator_->SetFilterText("");
+    Evaluator_->SetFilterOptions(FilterOptions_);
+    Evaluator_->SetQueryActive(QueryActive_);
+    HasExpr_ = false;
+  } else if (Evaluator_ == nullptr || Driver.OverwriteExpr() || !Active_) {
     CloseFilter();
     Evaluator_ = std::make_unique<TZelFilterEvaluator>(Table);
     Evaluator_->SetFilterOptions(FilterOptions_);
@@ -290,6 +312,10 @@ void TFilterMgr::CloseFilter() {
   Evaluator_.reset();
   Active_ = false;
   Stale_ = false;
+  ClearCurrentFilter();
+}
+
+void TFilterMgr::ClearCurrentFilter() {
   Current_.clear();
   CurrentIndexRecNo_.clear();
   Positions_.clear();
@@ -343,9 +369,7 @@ bool TFilterMgr::Evaluate(TZelFilterExprDriver* Driver) {
 }
 
 void TFilterMgr::BuildCurrentFilter(TZelDataSet& Table, const std::vector<uint32_t>& Passed) {
-  Current_.clear();
-  CurrentIndexRecNo_.clear();
-  Positions_.clear();
+  ClearCurrentFilter();
   // Record numbers only where the list follows the index (not for a query
   // that takes its rows in address order).
   std::unordered_map<uint32_t, int32_t> recNos;

@@ -146,6 +146,9 @@ class ZEL_API TZelFilterEvaluator : public TZelBaseFilterEvaluator {
   ~TZelFilterEvaluator() override;
   std::string ClassName() const override { return "TZelFilterEvaluator"; }
   TZelExprDBDataProvider& DataProvider() { return *Provider_; }
+  // Whether it was made for Table as the cursor stands: the same layout and
+  // the same open indexes offered.
+  bool Serves(TZelDataSet& Table);
 
  private:
   std::unique_ptr<TZelDataProviderDBInterface> DBInterface_;
@@ -220,6 +223,7 @@ class ZEL_API TFilterMgr : public plat::TObject {
   // then builds the current filter (rule 1).
   bool Evaluate(TZelFilterExprDriver* Driver);
   void BuildCurrentFilter(TZelDataSet& Table, const std::vector<uint32_t>& Passed);
+  void ClearCurrentFilter();
   int32_t PositionOf(uint32_t RecAddr) const;
 
   bool Active_ = false;

@@ -459,11 +459,23 @@ void TZelBaseTable::Flush() {
 
 // ---------------------------------------------------------------- opening and closing
 
-void TZelBaseTable::InternalOpen() {
+void TZelBaseTable::InternalOpen() { OpenDataset(false); }
+
+void TZelBaseTable::OpenDataset(bool CursorKept) {
   if (DataBase() == nullptr) ZelDatabaseError(0x2780, "TZelBaseTable.InternalOpen", "", this);
   if (!DataBase()->Connected()) DataBase()->SetConnected(true);
   CanModifyFlag_ = true;
-  DataSetOpen();
+  if (CursorKept) {
+    // Others may have changed the table meanwhile, even built its indexes
+    // anew: what the cursor read of it is read again.
+    for (int32_t i = 0; i < IndexManager().Count(); ++i)
+      IndexManager().Items(i)->BTree().ForgetPosition();
+    DumpInternalCaches();
+    DataSetClearRange();
+    FilterMgr().CloseFilter();
+  } else {
+    DataSetOpen();
+  }
   CursorOpenFlag_ = true;
   PendingSeek_ = 2;
   InternalInitFieldDefs();
@@ -504,13 +516,18 @@ void TZelBaseTable::QueryInternalFieldDefs(TInternalFields& Fields) {
   Fields.Open();
 }
 
-void TZelBaseTable::InternalClose() {
+void TZelBaseTable::InternalClose() { CloseDataset(false); }
+
+void TZelBaseTable::CloseDataset(bool KeepCursor) {
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   plat::TRecordBuffer buffer = ActiveBuffer();
   if (CursorOpen() && !IsEmpty() && buffer != nullptr && GetRecordStatus(buffer) == rbEdit)
     InternalReleaseRecordLock(ix::LoadU32(buffer + RecordSize() + rbRecAddr));
-  DataSetClose();
+  if (!KeepCursor)
+    DataSetClose();
+  else if (Locked())
+    InternalReleaseLock();
   CursorOpenFlag_ = false;
   CanModifyFlag_ = false;
   plat::FreeRecordMem(FilterBuffer_);

@@ -91,6 +91,12 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   // Called once before the first record is fetched after opening (the table
   // component applies its master range here).
   virtual void InternalCheckMasterRange() {}
+  // The dataset's open and close around the engine cursor. CursorKept: the
+  // cursor stayed open since the close before (a kept query's result) and is
+  // taken as it stands, its caches, range and filter dropped as a close
+  // would; KeepCursor leaves it open for such an open.
+  void OpenDataset(bool CursorKept);
+  void CloseDataset(bool KeepCursor);
   // Open and close the engine cursor only to read definitions.
   virtual void InternalOpenForDefs() { DataSetOpen(); }
   virtual void InternalCloseForDefs() { DataSetClose(); }

@@ -145,8 +145,19 @@ TZelExprNode::TZelExprNode() = default;
 TZelExprNode::~TZelExprNode() = default;
 
 TTableList* TZelExprNode::TableList() const {
-  if (!TableList_) TableList_ = std::make_unique<TTableList>();
+  if (!TableList_) {
+    TableList_ = std::make_shared<TTableList>();
+  } else if (TableList_.use_count() > 1) {
+    auto own = std::make_shared<TTableList>();
+    own->Assign(TableList_.get());
+    TableList_ = std::move(own);
+  }
   return TableList_.get();
+}
+
+const TTableList& TZelExprNode::Tables() const {
+  static const TTableList none;
+  return TableList_ ? *TableList_ : none;
 }
 
 void TZelExprNode::AssignNode(const TZelExprNode* Source) {
@@ -166,10 +177,7 @@ void TZelExprNode::AssignNode(const TZelExprNode* Source) {
   CaseInsensitiveMatch_ = Source->CaseInsensitiveMatch_;
   PartialMatch_ = Source->PartialMatch_;
   PartialLength_ = Source->PartialLength_;
-  if (Source->TableList_)
-    TableList()->Assign(Source->TableList_.get());
-  else if (TableList_)
-    TableList_->Clear();
+  TableList_ = Source->TableList_;
   ExprNodeDataProvider_ = Source->ExprNodeDataProvider_;
 }
 

@@ -186,7 +186,8 @@ class TZelExprNode : public plat::TObject {
   std::string ClassName() const override { return "TZelExprNode"; }
 
   // Copies everything but Next and Args; the token arguments are the same
-  // token references, the parser token and the table list are copies.
+  // token references, the parser token is a copy and the table list is
+  // shared until either node changes it.
   void AssignNode(const TZelExprNode* Source);
   // A new node assigned from this one whose Args hold new nodes assigned
   // from this node's arguments (one level deep). The new nodes belong to
@@ -234,8 +235,11 @@ class TZelExprNode : public plat::TObject {
   void SetPartialMatch(bool Value) { PartialMatch_ = Value; }
   int32_t PartialLength() const { return PartialLength_; }
   void SetPartialLength(int32_t Value) { PartialLength_ = Value; }
-  // Made on first use: most nodes never name a table.
+  // Made on first use: most nodes never name a table. The list is the
+  // node's own to change (a list shared with a copy is copied first).
   TTableList* TableList() const;
+  // The list to read, shared or not; an empty one when there is none.
+  const TTableList& Tables() const;
   TCustomExprNodeDataProvider* ExprNodeDataProvider() const { return ExprNodeDataProvider_; }
   void SetExprNodeDataProvider(TCustomExprNodeDataProvider* Value) {
     ExprNodeDataProvider_ = Value;
@@ -263,7 +267,9 @@ class TZelExprNode : public plat::TObject {
   bool CaseInsensitiveMatch_ = false;
   bool PartialMatch_ = false;
   int32_t PartialLength_ = -1;
-  mutable std::unique_ptr<TTableList> TableList_;
+  // Shared with the node's copies until one of them changes it: a tree is
+  // cloned on every run of a kept statement, and these lists are only read.
+  mutable std::shared_ptr<TTableList> TableList_;
   TCustomExprNodeDataProvider* ExprNodeDataProvider_ = nullptr;
   TZelExprOperator OriginalOperator_ = zeoNOTDEFINED;
   plat::Variant OriginalData_;

@@ -679,18 +679,23 @@ void TFilterOptimizer::PrepareList(TExprOptimizerNode* Opt) {
   if (op == zeoAND || op == zeoOR) {
     TExprOptimizerNode* l = Opt->Left;
     TExprOptimizerNode* r = Opt->Right;
-    // Two bounds on one index (BETWEEN, or > and <) read a single range.
+    // Two bounds on one index (BETWEEN, or > and <, in either order) read a
+    // single range.
     if (op == zeoAND && l->IndexInterface != nullptr && l->IndexInterface == r->IndexInterface &&
         l->OptimisationLevel == olFull && r->OptimisationLevel == olFull &&
         l->ExprNode->Kind() == enkRelOperator && r->ExprNode->Kind() == enkRelOperator) {
-      const TZelExprOperator lo = l->ExprNode->Operator();
-      const TZelExprOperator ro = r->ExprNode->Operator();
-      const bool lLow = lo == zeoGE || lo == zeoGT;
-      const bool rHigh = ro == zeoLE || ro == zeoLT;
-      if (lLow && rHigh) {
-        l->IndexInterface->GetBetweenRecordList(l->ExprNode->Right()->Data(), lo == zeoGE,
-                                                r->ExprNode->Right()->Data(), ro == zeoLE,
-                                                Opt->RecordList);
+      const auto isLow = [](const TExprOptimizerNode* N) {
+        return N->ExprNode->Operator() == zeoGE || N->ExprNode->Operator() == zeoGT;
+      };
+      const auto isHigh = [](const TExprOptimizerNode* N) {
+        return N->ExprNode->Operator() == zeoLE || N->ExprNode->Operator() == zeoLT;
+      };
+      const TExprOptimizerNode* low = isLow(l) ? l : r;
+      const TExprOptimizerNode* high = low == l ? r : l;
+      if (isLow(low) && isHigh(high)) {
+        l->IndexInterface->GetBetweenRecordList(
+            low->ExprNode->Right()->Data(), low->ExprNode->Operator() == zeoGE,
+            high->ExprNode->Right()->Data(), high->ExprNode->Operator() == zeoLE, Opt->RecordList);
         SortRecordList(Opt->RecordList);
         return;
       }

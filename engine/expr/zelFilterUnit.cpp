@@ -162,7 +162,9 @@ void TZelBaseFilterEvaluator::AssignExpr(TZelFilterExprDriver& Driver, TZelExprO
     Evaluate();
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started);
-  if (TDBLogger* logger = GDBLogger(); logger != nullptr)
+  // A kept statement assigns its filter on every run: a run too short to
+  // count adds nothing and skips the monitor's text list.
+  if (TDBLogger* logger = GDBLogger(); logger != nullptr && elapsed.count() > 0)
     logger->NamedMonitorDelta("BaseFilterEvaluator.AssignExpr time",
                               static_cast<int32_t>(elapsed.count()));
 }

@@ -905,8 +905,8 @@ void TZelStdJoinDataProvider::PrepareInternalFields() {
 std::string ZelFieldNodeTableName(const TZelExprNode& Node) {
   if (!Node.TokenArgs().empty() && Node.TokenArgs()[0] != nullptr)
     return Node.TokenArgs()[0]->Text();
-  if (Node.TableList()->Count() > 0) {
-    const TTableNameItem* item = Node.TableList()->Items(0);
+  if (Node.Tables().Count() > 0) {
+    const TTableNameItem* item = Node.Tables().Items(0);
     return item->CorrelationName().empty() ? item->TableName() : item->CorrelationName();
   }
   return "";

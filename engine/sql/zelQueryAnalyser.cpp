@@ -75,8 +75,8 @@ void TZelQueryAnalyser::CollectTables(const TZelExprNode* Node, TQueryAnalyserNo
       Node->Operator() == zeoSUBQUERY)
     Into.Opaque = true;
   if (Node->Kind() == enkField) {
-    if (Node->TableList()->Count() == 0) Into.Opaque = true;
-    Into.TableList->MergeLists(Into.TableList.get(), Node->TableList());
+    if (Node->Tables().Count() == 0) Into.Opaque = true;
+    Into.TableList->MergeLists(Into.TableList.get(), &Node->Tables());
   }
   CollectTables(Node->Left(), Into);
   CollectTables(Node->Right(), Into);

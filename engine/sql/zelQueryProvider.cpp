@@ -779,8 +779,8 @@ void TZelQueryProviderItem::ResetOuterFieldRefs(TZelExpr* Expr, std::vector<TOut
     TOuterFieldRef ref;
     ref.Node = node;
     ref.Field = plat::VarToStr(node->Data());
-    if (node->TableList()->Count() > 0) {
-      const TTableNameItem* t = node->TableList()->Items(0);
+    if (node->Tables().Count() > 0) {
+      const TTableNameItem* t = node->Tables().Items(0);
       ref.Table = !t->CorrelationName().empty() ? t->CorrelationName() : t->TableName();
     }
     BindOuterFieldRef(ref);

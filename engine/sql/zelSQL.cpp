@@ -78,6 +78,7 @@ TZelQuery::~TZelQuery() {
   try {
     Close();
     // A kept plan's result table is free to go then.
+    ReleaseKeptCursor();
     Provider_->ReleasePlans();
     TZelDataBase* db = DataBase();
     if (!TableName().empty() && db != nullptr && db->Connected() && GetExists())
@@ -170,6 +171,7 @@ void TZelQuery::WatchConnection(TZelDataBase* Database) {
   if (WatchedDataBase_ != nullptr) {
     ReleaseTarget();
     // A kept plan's table closes while the database is still connected.
+    ReleaseKeptCursor();
     Provider_->ReleasePlans();
     WatchedDataBase_->UnRegisterClient(&ConnectionWatch_);
   }
@@ -209,6 +211,8 @@ void TZelQuery::Prepare() {
 
 void TZelQuery::InternalPrepare() {
   const uint32_t start = GetMSTimeMarker();
+  // The statement's result table may go with it.
+  ReleaseKeptCursor();
   Provider_->SetSQL(SQL_->Text());
   // The parameter list is made here too, so that a text set before the
   // database still gets its parameters.
@@ -250,6 +254,7 @@ void TZelQuery::UnPrepare() {
   Prepared_ = false;
   CloseLiveBridge();
   ReleaseTarget();
+  ReleaseKeptCursor();
   Provider_->ReleasePlans();
 }
 
@@ -292,8 +297,8 @@ void TZelQuery::InternalDisconnect() {
 
 void TZelQuery::InternalOpen() {
   static const char* const Context = "TZelQuery.InternalOpen";
-  // The result lives in memory.
-  SetMemory(true);
+  // The result lives in memory (where a kept cursor already is).
+  if (!Memory()) SetMemory(true);
   ConnectDatabase(Context);
   // The plan of a run that succeeded may stay for the next open.
   bool succeeded = false;
@@ -315,6 +320,12 @@ void TZelQuery::InternalOpen() {
     if (!RunSucceeded_) RaiseSQLError(Context, Provider_->GetErrorsAsText());
     TZelQueryDataset& result = *Provider_->GetResultSet();
     try {
+      // The cursor kept open on this result table reads it as it was filled
+      // now; any other goes.
+      const bool reuse = CursorKept_ && CursorOpen() && !Provider_->GetIsLiveRequest() &&
+                         plat::AnsiSameText(TableName(), result.TableName());
+      if (!reuse) ReleaseKeptCursor();
+      CursorKept_ = false;
       // A reopen that made a result table of another name drops the old one.
       if (!TableName().empty() && !plat::AnsiSameText(TableName(), result.TableName()) &&
           DataBase()->GetLocalConnectedUserCount(TableName(), true) == 0) {
@@ -322,9 +333,11 @@ void TZelQuery::InternalOpen() {
         DataBase()->GetTableNames(names, true);
         if (names.IndexOf(TableName()) >= 0) DataBase()->DeleteTable(TableName(), true);
       }
-      SetTableName(result.TableName());
-      SetReadOnly(!Provider_->GetIsLiveRequest());
-      TZelBaseTable::InternalOpen();
+      if (!reuse) {
+        SetTableName(result.TableName());
+        SetReadOnly(!Provider_->GetIsLiveRequest());
+      }
+      OpenDataset(reuse);
       if (Provider_->GetIsLiveRequest()) {
         if (Bridge_ == nullptr) Bridge_ = std::make_unique<TZelDatasetBridge>();
         Bridge_->CloseBridge();
@@ -356,7 +369,20 @@ void TZelQuery::InternalOpen() {
 
 void TZelQuery::InternalClose() {
   CloseLiveBridge();
-  TZelBaseTable::InternalClose();
+  // A plan kept for the next open keeps its result table open: the cursor
+  // on it stays open too, rather than be opened again on the same table.
+  const TZelQueryDataset* result = Provider_->GetResultSet();
+  const bool keep = Prepared_ && !CreateDefsOnly_ && Provider_->PlanKeepable() &&
+                    result != nullptr && result->Active() &&
+                    plat::AnsiSameText(result->TableName(), TableName());
+  CloseDataset(keep);
+  CursorKept_ = keep;
+}
+
+void TZelQuery::ReleaseKeptCursor() {
+  if (!CursorKept_) return;
+  CursorKept_ = false;
+  DataSetClose();
 }
 
 void TZelQuery::InternalRefresh() {
@@ -456,8 +482,8 @@ void TZelQuery::InternalOpenForDefs() {
 }
 
 void TZelQuery::InternalCloseForDefs() {
-  CreateDefsOnly_ = false;
   InternalClose();
+  CreateDefsOnly_ = false;
 }
 
 void TZelQuery::ExecSQL() {
@@ -489,6 +515,8 @@ void TZelQuery::ExecSQL() {
 
 void TZelQuery::InternalExecSQL() {
   static const char* const Context = "TZelQuery.InternalExecSQL";
+  // A run lets go of the plan and so of its result table.
+  ReleaseKeptCursor();
   const auto release = plat::OnScopeExit([this] { Provider_->ReleasePlans(); });
   // Each run takes the master's current record.
   KeepOrPrepare();

@@ -126,8 +126,11 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   void InternalDelete() override;
   void InternalOpenForDefs() override;
   void InternalCloseForDefs() override;
+  void DatabaseChanging() override { ReleaseKeptCursor(); }
 
  private:
+  // Closes the cursor a close left open on the kept result table.
+  void ReleaseKeptCursor();
   void QueryChanged();
   void InternalPrepare();
   // Readies the statement for a run with the current parameter values:
@@ -181,6 +184,10 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   bool WasInTransaction_ = false;
   bool RunSucceeded_ = false;
   bool CreateDefsOnly_ = false;
+  // The cursor on the result table stayed open at the last close (the plan
+  // and its result table were kept): the next open of the statement takes
+  // it as it stands.
+  bool CursorKept_ = false;
   uint32_t PrepareTime_ = 0;
   uint32_t OpenTime_ = 0;
 };

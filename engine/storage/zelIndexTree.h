@@ -387,6 +387,13 @@ class ZEL_API TBTree : public plat::TObject {
                                     const TComparisonMarkers* Markers = nullptr);
   // Forgets the loaded pages, so that the next access reads them again.
   void InvalidateInternalBuffers();
+  // Forgets the place too, reading nothing: the tree may have been emptied
+  // and built anew meanwhile, its pages freed.
+  void ForgetPosition() {
+    Positioned_ = false;
+    PathStale_ = false;
+    InvalidateInternalBuffers();
+  }
 
   uint32_t Root() const { return RootRef_ != nullptr ? *RootRef_ : 0; }
   uint32_t Depth() const { return DepthRef_ != nullptr ? *DepthRef_ : 0; }

@@ -248,6 +248,19 @@ TEST(ZelExprNode, AssignNodeCopiesAllButNextAndArgs) {
   EXPECT_NE(copy->ParserToken(), t.root->ParserToken());
   ASSERT_EQ(copy->TableList()->Count(), 1);
   EXPECT_EQ(copy->TableList()->Items(0)->TableName(), "T1");
+  // Each node changes a table list of its own, whichever changes it first.
+  TZelExprNode* second =
+      expr.NewNode(enkUnknown, zeoNOTDEFINED, plat::Variant(), nullptr, nullptr, nullptr);
+  second->AssignNode(t.root);
+  second->TableList()->Items(0)->SetTableName("T2");
+  t.root->TableList()->Add()->SetTableName("T3");
+  EXPECT_EQ(copy->Tables().Count(), 1);
+  EXPECT_EQ(copy->Tables().Items(0)->TableName(), "T1");
+  ASSERT_EQ(second->Tables().Count(), 1);
+  EXPECT_EQ(second->Tables().Items(0)->TableName(), "T2");
+  ASSERT_EQ(t.root->Tables().Count(), 2);
+  EXPECT_EQ(t.root->Tables().Items(0)->TableName(), "T1");
+  t.root->TableList()->Delete(1);
   EXPECT_EQ(copy->ExprNodeDataProvider(), &provider);
   EXPECT_FALSE(provider.PrepareAndOpen());
 

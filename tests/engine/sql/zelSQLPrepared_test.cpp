@@ -90,6 +90,24 @@ class PreparedQuery : public querytest::Query {
     return rows;
   }
 
+  // One open of a table of steps: what changes before it, the parameters'
+  // values it takes, and the rows it shows.
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::function<void()> bind;
+    const char* rows;
+  };
+  // Makes S's change, binds and opens; answers whether the statement was
+  // kept.
+  bool RunStep(const Step& S) {
+    S.change();
+    S.bind();
+    bool kept = false;
+    EXPECT_EQ(Run(kept), S.rows);
+    return kept;
+  }
+
   std::string LastResult_;
 };
 
@@ -328,12 +346,7 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
   const std::string text = "SELECT id, name FROM t WHERE id = :id OR name = :name ORDER BY id";
   Q.SQL().SetText(text);
   Q.ParamByName("name")->SetAsString("");
-  struct Step {
-    const char* what;
-    std::function<void()> change;
-    std::function<void()> bind;
-    const char* rows;
-  } steps[] = {
+  const Step steps[] = {
       {"an integer", [] {}, [&] { Q.ParamByName("id")->SetAsInteger(1); }, "1,a"},
       {"another integer", [] {}, [&] { Q.ParamByName("id")->SetAsInteger(3); }, "3,c"},
       {"a string", [] {}, [&] { Q.ParamByName("id")->SetAsString("2"); }, "2,b"},
@@ -376,12 +389,11 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
-    s.change();
-    s.bind();
-    bool kept = false;
-    EXPECT_EQ(Run(kept), s.rows);
+    RunStep(s);
     EXPECT_EQ(users(), 1);
-    EXPECT_EQ(resultUsers(), 1);
+    // The plan's cursor on the result table, and the closed query's, both
+    // kept for the next open.
+    EXPECT_EQ(resultUsers(), 2);
     EXPECT_EQ(Q.RowsAffected(), 0) << "a SELECT affects no row";
   }
   // Terms the table's selection takes apart, and one it cannot take (no
@@ -429,7 +441,7 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
     gone.Open();
     result = gone.TableName();
     gone.Close();
-    EXPECT_EQ(Db.GetLocalConnectedUserCount(result, true), 1);
+    EXPECT_EQ(Db.GetLocalConnectedUserCount(result, true), 2);
   }
   plat::TStringList memory;
   Db.GetTableNames(memory, true);
@@ -575,6 +587,100 @@ TEST_F(PreparedQuery, AKeptResultTableHoldsOnlyTheLatestRunsRows) {
       if (i > 0) {
         EXPECT_TRUE(kept);
       }
+    }
+  }
+}
+
+// A closed query whose plan is kept keeps its cursor on the result table
+// open for the next open, which takes it as a fresh one would be: the new
+// rows, no filter or range of before, and another database or statement
+// let go of it.
+TEST_F(PreparedQuery, AClosedQueryKeepsItsCursorOnlyForTheSameResult) {
+  const auto resultUsers = [&] { return Db.GetLocalConnectedUserCount(Q.TableName(), true); };
+  Q.SQL().SetText("SELECT id, name FROM t WHERE id >= :lo ORDER BY id");
+  const auto from = [&](int32_t Lo) { return [this, Lo] { Q.ParamByName("lo")->SetAsInteger(Lo); }; };
+  TZelDataBase other;
+  const Step steps[] = {
+      {"first open", [] {}, from(1), "1,a;2,b;3,c"},
+      {"fewer rows", [] {}, from(3), "3,c"},
+      {"more rows", [] {}, from(1), "1,a;2,b;3,c"},
+      {"filtered", [&] { Q.SetFilter("id <> 2"); Q.SetFiltered(true); }, from(1), "1,a;3,c"},
+      {"the filter on other rows", [] {}, from(2), "3,c"},
+      {"no longer filtered", [&] { Q.SetFiltered(false); }, from(2), "2,b;3,c"},
+      {"a statement run in between", [&] { Exec("UPDATE t SET name = 'x' WHERE id = 3"); }, from(2),
+       "2,b;3,x"},
+      {"another database set, and this one again",
+       [&] {
+         const std::string kept = Q.TableName();
+         Q.SetDataBase(&other);
+         EXPECT_EQ(Db.GetLocalConnectedUserCount(kept, true), 1);
+         Q.SetDataBase(&Db);
+       },
+       from(1), "1,a;2,b;3,x"},
+      {"the same text through a second close", [&] { Q.Close(); }, from(3), "3,x"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    RunStep(s);
+    EXPECT_EQ(resultUsers(), 2);
+  }
+  Q.UnPrepare();
+  EXPECT_EQ(resultUsers(), 0);
+}
+
+// Two bounds on one indexed column, however written, are read as one range
+// of the index; a kept statement takes new bounds on every open (its table
+// and its filter stay), with rows changed between opens, duplicates, nulls,
+// bounds of other types and ranges that hold nothing.
+TEST_F(PreparedQuery, AKeptRangeTakesNewBoundsWrittenEitherWay) {
+  Exec("CREATE INDEX iv ON t (v); INSERT INTO t VALUES (4, 'd', 20); "
+       "INSERT INTO t (id, name) VALUES (5, 'e'); INSERT INTO t VALUES (6, 'f', -5)");
+  const char* const texts[] = {
+      "SELECT id FROM t WHERE v BETWEEN :lo AND :hi ORDER BY id",
+      "SELECT id FROM t WHERE v <= :hi AND v >= :lo ORDER BY id",
+      "SELECT id FROM t WHERE :hi >= v AND :lo <= v ORDER BY id",
+      "SELECT id FROM t WHERE v < :hi + 1 AND v > :lo - 1 ORDER BY id",
+  };
+  const auto bounds = [&](int32_t Lo, int32_t Hi) {
+    return [this, Lo, Hi] {
+      Q.ParamByName("lo")->SetAsInteger(Lo);
+      Q.ParamByName("hi")->SetAsInteger(Hi);
+    };
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    Q.SQL().SetText(text);
+    LastResult_.clear();
+    const Step steps[] = {
+        {"all", [] {}, bounds(-100, 100), "1;2;3;4;6"},
+        {"duplicates at the low end", [] {}, bounds(20, 30), "2;3;4"},
+        {"one value", [] {}, bounds(20, 20), "2;4"},
+        {"below every row", [] {}, bounds(-100, -6), ""},
+        {"low above high", [] {}, bounds(30, 10), ""},
+        {"text and float bounds",
+         [] {},
+         [&] {
+           Q.ParamByName("lo")->SetAsString("-5");
+           Q.ParamByName("hi")->SetAsFloat(10.0);
+         },
+         "1;6"},
+        {"a null bound", [] {}, [&] { Q.ParamByName("lo")->Clear(); }, ""},
+        {"a row changed between opens", [&] { Exec("UPDATE t SET v = 25 WHERE id = 5"); },
+         bounds(21, 29), "5"},
+        {"inside a transaction", [&] {
+           Db.StartTransaction();
+           Exec("INSERT INTO t VALUES (7, 'g', 22); DELETE FROM t WHERE id = 5");
+         },
+         bounds(21, 29), "7"},
+        {"after its rollback", [&] { Db.Rollback(); }, bounds(21, 29), "5"},
+        {"the change undone", [&] { Exec("UPDATE t SET v = NULL WHERE id = 5"); },
+         bounds(-100, 100), "1;2;3;4;6"},
+    };
+    bool first = true;
+    for (const Step& s : steps) {
+      SCOPED_TRACE(s.what);
+      EXPECT_EQ(RunStep(s), !first);
+      first = false;
     }
   }
 }
