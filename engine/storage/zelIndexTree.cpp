@@ -10,6 +10,7 @@
 
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataReadAhead.h"
+#include "platform/rtl/ScopeGuard.h"
 
 namespace zel {
 
@@ -464,11 +465,34 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
     return false;
   TNode& leaf = Leaf();
   if (leaf.Address() == 0 || !leaf.CheckIsLeaf() || leaf.CheckNodeEmpty()) return false;
+  // Keys taken in order (a run of deletes or inserts) are found at or just
+  // after where the last change left the cursor: a key above one entry and
+  // not above the next has the next one's place, in this leaf.
+  const int32_t used = leaf.Used();
+  int32_t at = Positions_.back();
+  int32_t result = 0;
+  bool placed = false;
+  if (at >= 0 && at < used && leaf.FindKeyByPosition(ksEQ, at) == at) {
+    const int32_t c = Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(at));
+    if (c > 0) {
+      const int32_t next = at + leaf.EntryLength(at);
+      if (next < used) {
+        at = next;
+        result = Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(at));
+        placed = result <= 0;
+      }
+    } else if (at > 0) {
+      result = c;
+      placed = Format_.CompareToOptimizedKey(
+                   0, Optimized_, leaf.EntryAt(leaf.FindKeyByPosition(ksLE, at - 1))) > 0;
+    }
+  }
   // Above the leaf's first key and not above its last, a descent chooses
   // this leaf on every level: each entry of the path holds a key not above
   // the leaf's first, and the entry after it one not below the leaf's last.
-  if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
-      Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0)
+  if (!placed &&
+      (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
+       Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0))
     return false;
   // The path left by the last search or change must still lead from the
   // root to the leaf, entry by entry.
@@ -481,15 +505,19 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
         node.EntryAddress(pos) != Levels_[static_cast<size_t>(level) + 1]->Address())
       return false;
   }
-  int32_t pos = 0;
-  Result = leaf.SearchNode(Optimized_, 0, false, pos);
+  if (placed) {
+    leaf.SetCursor(at);
+    Result = result;
+  } else {
+    Result = leaf.SearchNode(Optimized_, 0, false, at);
+  }
   for (int32_t level = 0; level < leafLevel; ++level)
     Levels_[static_cast<size_t>(level)]->SetCursor(Positions_[static_cast<size_t>(level)]);
-  Positions_.back() = pos;
+  Positions_.back() = at;
   PathStale_ = false;
   DescentValidForInsert_ = false;
   Positioned_ = true;
-  InsertPos_ = pos;
+  InsertPos_ = at;
   return true;
 }
 
@@ -685,7 +713,14 @@ int32_t TBTree::DeleteKey() {
   TNode& leaf = Leaf();
   const int32_t pos = Positions_.back();
   leaf.ReadKey(pos, RestoreKey_.data());
-  leaf.DeleteKey(pos);
+  if (leaf.ChangeInPlace()) {
+    // The key leaves the cached page itself, marked written at once: the
+    // page is neither copied into the buffer nor back.
+    const auto write = plat::OnScopeExit([&] { leaf.WriteNode(); });
+    leaf.DeleteKey(pos);
+  } else {
+    leaf.DeleteKey(pos);
+  }
   Positions_.back() = pos;
   FixUpLeafChange(true);
   return 0;
