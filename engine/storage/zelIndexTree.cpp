@@ -85,6 +85,7 @@ void TBTree::Open() {
 void TBTree::Close() {
   Levels_.clear();
   Positions_.clear();
+  SiblingNotes_.clear();
   Spare_ = std::make_unique<TNode>();
   Scratch_ = std::make_unique<TNode>();
   Open_ = false;
@@ -109,6 +110,7 @@ void TBTree::InvalidateInternalBuffers() {
   for (auto& level : Levels_) level->Invalidate();
   if (Spare_) Spare_->Invalidate();
   if (Scratch_) Scratch_->Invalidate();
+  std::fill(SiblingNotes_.begin(), SiblingNotes_.end(), TSiblingNote{});
   PathPrepared_ = false;
   DescentValidForInsert_ = false;
   AppendStamp_ = 0;
@@ -281,6 +283,7 @@ void TBTree::PreparePath() {
       Levels_.back()->Open(this, IOInterface_, PageSize_);
     }
     Positions_.assign(depth, 0);
+    SiblingNotes_.assign(depth, {});
     Positioned_ = false;
   }
   Levels_[0]->ReadNode(root);
@@ -935,6 +938,18 @@ void TBTree::SplitRoot() {
   PathPrepared_ = false;
 }
 
+bool TBTree::KeepsEntries(int32_t LeftUsed, int32_t RightUsed, int32_t RightFirst) const {
+  const int32_t total = LeftUsed + RightUsed;
+  if (PageSize_ / 3 >= total) return false;
+  if (LeftUsed == RightUsed) return true;
+  // The fuller side gives whole entries towards the half: the left its
+  // tail, always at least one; the right its head, none when its first
+  // entry reaches past the half or is its only one.
+  const int32_t half = total / 2;
+  if (LeftUsed > half) return false;
+  return half - LeftUsed < RightFirst || RightFirst >= RightUsed;
+}
+
 TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   TNode& node = *Levels_[static_cast<size_t>(Level)];
   TNode& parent = *Levels_[static_cast<size_t>(Level) - 1];
@@ -946,9 +961,21 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   bool useLeft = hasLeft;
   if (hasLeft && hasRight) useLeft = parent.EntryCount(leftPos) <= parent.EntryCount(rightPos);
   const uint32_t sibAddr = parent.EntryAddress(useLeft ? leftPos : rightPos);
+  const bool leaf = node.CheckIsLeaf();
+  const auto firstLength = [](const TNode& Node) {
+    return Node.CheckNodeEmpty() ? 0 : Node.EntryLength(0);
+  };
+  TSiblingNote& known = SiblingNotes_[static_cast<size_t>(Level)];
+  if (known.Addr == sibAddr && known.Leaf == leaf) {
+    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+    if (notes != nullptr && notes->Stamp == known.Stamp &&
+        (useLeft ? KeepsEntries(known.Used, node.Used(), firstLength(node))
+                 : KeepsEntries(node.Used(), known.Used, known.First)))
+      return {chNone, useLeft};
+  }
   TNode& sib = *Spare_;
   sib.ReadNode(sibAddr, true);
-  if (sib.CheckIsLeaf() != node.CheckIsLeaf() || sib.CheckNodeEmpty())
+  if (sib.CheckIsLeaf() != leaf || sib.CheckNodeEmpty())
     Corrupt("TBTree.Rebalance", "Sibling page does not match the tree");
   TNode& left = useLeft ? sib : node;
   TNode& right = useLeft ? node : sib;
@@ -970,7 +997,13 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     ReleasePage(sibAddr);
     return {chMerged, useLeft};
   }
-  if (left.Used() == right.Used()) return {chNone, useLeft};
+  if (KeepsEntries(left.Used(), right.Used(), firstLength(right))) {
+    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+    known = notes != nullptr
+                ? TSiblingNote{sibAddr, notes->Stamp, leaf, sib.Used(), firstLength(sib)}
+                : TSiblingNote{};
+    return {chNone, useLeft};
+  }
   // The records in the entries [From, To) of Node, so that the parent's
   // counts follow without a count of either page.
   const auto records = [](const TNode& Node, int32_t From, int32_t To) -> int64_t {

@@ -461,6 +461,10 @@ class ZEL_API TBTree : public plat::TObject {
   TLevelChange SplitNode(int32_t Level);
   void SplitRoot();
   TLevelChange Rebalance(int32_t Level);
+  // Whether a page too empty and its sibling keep their entries: no merge,
+  // and no whole entry to move towards the half. RightFirst is the length
+  // of the right page's first entry.
+  bool KeepsEntries(int32_t LeftUsed, int32_t RightUsed, int32_t RightFirst) const;
   void CollapseRoot();
   // Rewrites one link field of the page at Addr.
   void PatchLink(uint32_t Addr, int32_t Offset, uint32_t Value);
@@ -477,6 +481,18 @@ class ZEL_API TBTree : public plat::TObject {
   uint32_t* DepthRef_ = nullptr;
   std::vector<std::unique_ptr<TNode>> Levels_;
   std::vector<int32_t> Positions_;
+  // Per level, the sibling the last rebalance there read and left as it
+  // was, with its page's stamp (TPageNotes): while the page keeps that
+  // stamp, the next rebalance need not read it again to find that nothing
+  // moves. A run of deletes rebalances the same pages at every step.
+  struct TSiblingNote {
+    uint32_t Addr = 0;
+    uint64_t Stamp = 0;
+    bool Leaf = false;
+    int32_t Used = 0;
+    int32_t First = 0;
+  };
+  std::vector<TSiblingNote> SiblingNotes_;
   std::unique_ptr<TNode> Spare_;
   std::unique_ptr<TNode> Scratch_;
   TKeyFields KeyFields_;
