@@ -57,6 +57,7 @@ void TBTree::SetMaximumKeySize(int32_t Value) {
   WorkKey_.assign(size, 0);
   TempKey_.assign(size, 0);
   PendingKey_.assign(size, 0);
+  SiblingKey_.assign(size, 0);
   RestoreKey_.assign(size, 0);
 }
 
@@ -670,13 +671,17 @@ uint32_t TBTree::LeafCount(const TNode& Node) const {
   return static_cast<uint32_t>(Node.GetRecordCount());
 }
 
-void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count) {
-  if (Child.CheckNodeEmpty()) {
+void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count,
+                               const uint8_t* FirstKey) {
+  if (FirstKey != nullptr) {
+    std::memcpy(WorkKey_.data(), FirstKey, ix::LoadU16(FirstKey));
+  } else if (Child.CheckNodeEmpty()) {
     // Only a root's only child can be empty, and the root takes it over.
     StoreU32(Parent.MutableEntryAt(Pos) + keCount, 0);
     return;
+  } else {
+    Child.ReadKey(0, WorkKey_.data());
   }
-  Child.ReadKey(0, WorkKey_.data());
   StoreU32(WorkKey_.data() + keAddress, Child.Address());
   StoreU32(WorkKey_.data() + keCount,
            Count >= 0 ? static_cast<uint32_t>(Count) : LeafCount(Child));
@@ -866,7 +871,8 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
           break;
         case chRedistributed: {
           const int32_t sib = childChange.SiblingLeft ? node.FindKeyByPosition(ksLE, pos - 1) : next;
-          UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - childChange.Moved);
+          UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - childChange.Moved,
+                            SiblingKey_.data());
           break;
         }
         case chNone:
@@ -1036,6 +1042,9 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     right.MoveBlock(0, b, left, left.Used());
   }
   sib.WriteNode();
+  // The sibling's entry above takes its first key; taken while the page is
+  // at hand, not read again after the writes that follow.
+  sib.ReadKey(0, SiblingKey_.data());
   return {chRedistributed, useLeft, useLeft ? toRight : -toRight};
 }
 

@@ -449,8 +449,10 @@ class ZEL_API TBTree : public plat::TObject {
   uint32_t LeafCount(const TNode& Node) const;
   // Puts Node's first key, address and record count into the entry at Pos
   // of Parent; Count, when not negative, is the child's record count
-  // already known, which spares a count of the child.
-  void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count = -1);
+  // already known, which spares a count of the child, and FirstKey, when
+  // given, the child's first key, which spares a read of its page.
+  void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count = -1,
+                         const uint8_t* FirstKey = nullptr);
   // Works the changes of level Level upward to the root.
   void FixUpFrom(int32_t Level, bool Deleting);
   // Fixes the tree up after a key went into or out of the current leaf and
@@ -502,6 +504,8 @@ class ZEL_API TBTree : public plat::TObject {
   std::vector<uint8_t> WorkKey_;
   std::vector<uint8_t> TempKey_;
   std::vector<uint8_t> PendingKey_;
+  // The first key of the sibling a redistribution left, for its entry above.
+  std::vector<uint8_t> SiblingKey_;
   TComparisonMarkers SearchMarkers_;
   TOptimizedSearchKey Optimized_;
   TDBStringCompare DBStringCompare_ = nullptr;
