@@ -1,6 +1,7 @@
 #include "engine/storage/zelDiskCache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -34,6 +35,13 @@ uint32_t MaskFor(int32_t PageSize) {
 }
 
 }  // namespace
+
+uint64_t TPageNotes::NewStamp() {
+  // Shared by every cache and store of the process, so that a page of a
+  // store opened anew never shows a stamp a reader saw before.
+  static std::atomic<uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 // ---------------------------------------------------------------- TCachePage
 
@@ -290,7 +298,7 @@ void TCacheMgr::Empty(TCachePage* Page) {
     Page->Keyed_ = false;
   }
   Unlist(Page);
-  Page->Notes_.Valid = false;
+  Page->Notes_.Drop();
   SetState(Page, cpEmpty);
   Page->PageOwner_ = 0;
   Page->LowerAddress_ = 0;
@@ -373,7 +381,7 @@ void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t
     Empty(Page);
     throw;
   }
-  Page->Notes_.Valid = false;
+  Page->Notes_.Drop();
   Page->PageOwner_ = Owner;
   SetState(Page, cpClean);
   Page->AccessFlags_ = AccessFlags;
@@ -459,7 +467,7 @@ int32_t TCacheMgr::TransferWrite(const void* Buf, uint32_t Owner, uint32_t Upper
     }
     std::memcpy(page->Buffer() + offset, in, static_cast<size_t>(n));
     ++*Changes_;
-    page->Notes_.Valid = false;
+    page->Notes_.Drop();
     if (!keepOwner) {
       page->PageOwner_ = Owner;
       page->AccessFlags_ = AccessFlags;
@@ -533,8 +541,8 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
   if (page == nullptr || page->PageOwner_ != Owner)
     ZelDatabaseError(0x2185, "TCacheMgr.WriteCacheByRef", "WriteCacheByRef - page not found", this);
   page->AccessFlags_ = AccessFlags;
-  page->Notes_.Valid = false;
   ++*Changes_;
+  page->Notes_.Drop();
   if (InTransaction_) {
     SetState(page, cpDirty);
   } else {

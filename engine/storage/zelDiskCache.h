@@ -49,6 +49,16 @@ class TCacheMgr;
 struct TPageNotes {
   std::vector<int32_t> Offsets;
   bool Valid = false;
+  // Taken anew whenever the page's bytes change or it comes in, from one
+  // count for the whole process: a page that shows the stamp a reader saw
+  // still holds the bytes that reader saw.
+  uint64_t Stamp = 0;
+  // The page's bytes changed.
+  void Drop() {
+    Valid = false;
+    Stamp = NewStamp();
+  }
+  static uint64_t NewStamp();
 };
 
 // One cached page. Invariant: Buffer holds PageSize bytes from Open until

@@ -30,6 +30,7 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, int32_t PageSize) 
   IOInterface_ = IOInterface;
   PageSize_ = PageSize;
   SlotSize_ = Tree->Format().MaximumKeySize();
+  MinKeySize_ = Tree->Format().MinimumKeySize();
   const size_t size = static_cast<size_t>(PageSize) + 2 * static_cast<size_t>(SlotSize_);
   // A buffer of the same size is cleared now; another is made when used.
   if (Buffer_.size() == size)
@@ -249,34 +250,25 @@ void TNode::CopyFrom(const TNode& Source) {
 
 // ---------------------------------------------------------------- entries
 
-int32_t TNode::EntryLength(int32_t Pos) const {
+void TNode::BadEntry(int32_t Pos) const {
   const int32_t used = Used();
-  const int32_t min = Tree_->Format().MinimumKeySize();
-  if (Pos < 0 || Pos + min > used)
+  if (Pos < 0 || Pos + MinKeySize_ > used)
     ZelDatabaseErrorFmt(0x2305, "TNode.EntryLength", "Entry at %d of page %u past %d used",
                         {Pos, Address_, used}, this);
-  const int32_t len = LoadU16(Entries() + Pos);
-  if (len < min || len > SlotSize_ || Pos + len > used)
-    ZelDatabaseErrorFmt(0x2305, "TNode.EntryLength", "Entry at %d of page %u has length %d",
-                        {Pos, Address_, len}, this);
-  return len;
-}
-
-const uint8_t* TNode::EntryAt(int32_t Pos) const {
-  EntryLength(Pos);
-  return Entries() + Pos;
+  ZelDatabaseErrorFmt(0x2305, "TNode.EntryLength", "Entry at %d of page %u has length %d",
+                      {Pos, Address_, static_cast<int32_t>(LoadU16(Entries() + Pos))}, this);
 }
 
 const std::vector<int32_t>& TNode::Positions() const {
   if (PositionsValid_) return Positions_;
   Positions_.clear();
   const int32_t used = Used();
-  const int32_t min = Tree_->Format().MinimumKeySize();
+  const int32_t min = MinKeySize_;
   const uint8_t* e = Entries();
   // The checks of EntryLength, on every entry once.
   for (int32_t pos = 0; pos < used;) {
     const int32_t len = pos + min <= used ? LoadU16(e + pos) : 0;
-    if (len < min || len > SlotSize_ || pos + len > used) EntryLength(pos);
+    if (len < min || len > SlotSize_ || pos + len > used) BadEntry(pos);
     Positions_.push_back(pos);
     pos += len;
   }

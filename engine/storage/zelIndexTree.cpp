@@ -10,6 +10,7 @@
 
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataReadAhead.h"
+#include "platform/rtl/ScopeGuard.h"
 
 namespace zel {
 
@@ -56,6 +57,7 @@ void TBTree::SetMaximumKeySize(int32_t Value) {
   WorkKey_.assign(size, 0);
   TempKey_.assign(size, 0);
   PendingKey_.assign(size, 0);
+  SiblingKey_.assign(size, 0);
   RestoreKey_.assign(size, 0);
 }
 
@@ -84,6 +86,7 @@ void TBTree::Open() {
 void TBTree::Close() {
   Levels_.clear();
   Positions_.clear();
+  SiblingNotes_.clear();
   Spare_ = std::make_unique<TNode>();
   Scratch_ = std::make_unique<TNode>();
   Open_ = false;
@@ -108,6 +111,7 @@ void TBTree::InvalidateInternalBuffers() {
   for (auto& level : Levels_) level->Invalidate();
   if (Spare_) Spare_->Invalidate();
   if (Scratch_) Scratch_->Invalidate();
+  std::fill(SiblingNotes_.begin(), SiblingNotes_.end(), TSiblingNote{});
   PathPrepared_ = false;
   DescentValidForInsert_ = false;
   AppendStamp_ = 0;
@@ -280,6 +284,7 @@ void TBTree::PreparePath() {
       Levels_.back()->Open(this, IOInterface_, PageSize_);
     }
     Positions_.assign(depth, 0);
+    SiblingNotes_.assign(depth, {});
     Positioned_ = false;
   }
   Levels_[0]->ReadNode(root);
@@ -464,11 +469,34 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
     return false;
   TNode& leaf = Leaf();
   if (leaf.Address() == 0 || !leaf.CheckIsLeaf() || leaf.CheckNodeEmpty()) return false;
+  // Keys taken in order (a run of deletes or inserts) are found at or just
+  // after where the last change left the cursor: a key above one entry and
+  // not above the next has the next one's place, in this leaf.
+  const int32_t used = leaf.Used();
+  int32_t at = Positions_.back();
+  int32_t result = 0;
+  bool placed = false;
+  if (at >= 0 && at < used && leaf.FindKeyByPosition(ksEQ, at) == at) {
+    const int32_t c = Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(at));
+    if (c > 0) {
+      const int32_t next = at + leaf.EntryLength(at);
+      if (next < used) {
+        at = next;
+        result = Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(at));
+        placed = result <= 0;
+      }
+    } else if (at > 0) {
+      result = c;
+      placed = Format_.CompareToOptimizedKey(
+                   0, Optimized_, leaf.EntryAt(leaf.FindKeyByPosition(ksLE, at - 1))) > 0;
+    }
+  }
   // Above the leaf's first key and not above its last, a descent chooses
   // this leaf on every level: each entry of the path holds a key not above
   // the leaf's first, and the entry after it one not below the leaf's last.
-  if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
-      Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0)
+  if (!placed &&
+      (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
+       Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0))
     return false;
   // The path left by the last search or change must still lead from the
   // root to the leaf, entry by entry.
@@ -481,15 +509,19 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
         node.EntryAddress(pos) != Levels_[static_cast<size_t>(level) + 1]->Address())
       return false;
   }
-  int32_t pos = 0;
-  Result = leaf.SearchNode(Optimized_, 0, false, pos);
+  if (placed) {
+    leaf.SetCursor(at);
+    Result = result;
+  } else {
+    Result = leaf.SearchNode(Optimized_, 0, false, at);
+  }
   for (int32_t level = 0; level < leafLevel; ++level)
     Levels_[static_cast<size_t>(level)]->SetCursor(Positions_[static_cast<size_t>(level)]);
-  Positions_.back() = pos;
+  Positions_.back() = at;
   PathStale_ = false;
   DescentValidForInsert_ = false;
   Positioned_ = true;
-  InsertPos_ = pos;
+  InsertPos_ = at;
   return true;
 }
 
@@ -639,13 +671,17 @@ uint32_t TBTree::LeafCount(const TNode& Node) const {
   return static_cast<uint32_t>(Node.GetRecordCount());
 }
 
-void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count) {
-  if (Child.CheckNodeEmpty()) {
+void TBTree::UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count,
+                               const uint8_t* FirstKey) {
+  if (FirstKey != nullptr) {
+    std::memcpy(WorkKey_.data(), FirstKey, ix::LoadU16(FirstKey));
+  } else if (Child.CheckNodeEmpty()) {
     // Only a root's only child can be empty, and the root takes it over.
     StoreU32(Parent.MutableEntryAt(Pos) + keCount, 0);
     return;
+  } else {
+    Child.ReadKey(0, WorkKey_.data());
   }
-  Child.ReadKey(0, WorkKey_.data());
   StoreU32(WorkKey_.data() + keAddress, Child.Address());
   StoreU32(WorkKey_.data() + keCount,
            Count >= 0 ? static_cast<uint32_t>(Count) : LeafCount(Child));
@@ -685,7 +721,14 @@ int32_t TBTree::DeleteKey() {
   TNode& leaf = Leaf();
   const int32_t pos = Positions_.back();
   leaf.ReadKey(pos, RestoreKey_.data());
-  leaf.DeleteKey(pos);
+  if (leaf.ChangeInPlace()) {
+    // The key leaves the cached page itself, marked written at once: the
+    // page is neither copied into the buffer nor back.
+    const auto write = plat::OnScopeExit([&] { leaf.WriteNode(); });
+    leaf.DeleteKey(pos);
+  } else {
+    leaf.DeleteKey(pos);
+  }
   Positions_.back() = pos;
   FixUpLeafChange(true);
   return 0;
@@ -828,7 +871,8 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
           break;
         case chRedistributed: {
           const int32_t sib = childChange.SiblingLeft ? node.FindKeyByPosition(ksLE, pos - 1) : next;
-          UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - childChange.Moved);
+          UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - childChange.Moved,
+                            SiblingKey_.data());
           break;
         }
         case chNone:
@@ -900,6 +944,18 @@ void TBTree::SplitRoot() {
   PathPrepared_ = false;
 }
 
+bool TBTree::KeepsEntries(int32_t LeftUsed, int32_t RightUsed, int32_t RightFirst) const {
+  const int32_t total = LeftUsed + RightUsed;
+  if (PageSize_ / 3 >= total) return false;
+  if (LeftUsed == RightUsed) return true;
+  // The fuller side gives whole entries towards the half: the left its
+  // tail, always at least one; the right its head, none when its first
+  // entry reaches past the half or is its only one.
+  const int32_t half = total / 2;
+  if (LeftUsed > half) return false;
+  return half - LeftUsed < RightFirst || RightFirst >= RightUsed;
+}
+
 TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   TNode& node = *Levels_[static_cast<size_t>(Level)];
   TNode& parent = *Levels_[static_cast<size_t>(Level) - 1];
@@ -911,9 +967,21 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   bool useLeft = hasLeft;
   if (hasLeft && hasRight) useLeft = parent.EntryCount(leftPos) <= parent.EntryCount(rightPos);
   const uint32_t sibAddr = parent.EntryAddress(useLeft ? leftPos : rightPos);
+  const bool leaf = node.CheckIsLeaf();
+  const auto firstLength = [](const TNode& Node) {
+    return Node.CheckNodeEmpty() ? 0 : Node.EntryLength(0);
+  };
+  TSiblingNote& known = SiblingNotes_[static_cast<size_t>(Level)];
+  if (known.Addr == sibAddr && known.Leaf == leaf) {
+    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+    if (notes != nullptr && notes->Stamp == known.Stamp &&
+        (useLeft ? KeepsEntries(known.Used, node.Used(), firstLength(node))
+                 : KeepsEntries(node.Used(), known.Used, known.First)))
+      return {chNone, useLeft};
+  }
   TNode& sib = *Spare_;
   sib.ReadNode(sibAddr, true);
-  if (sib.CheckIsLeaf() != node.CheckIsLeaf() || sib.CheckNodeEmpty())
+  if (sib.CheckIsLeaf() != leaf || sib.CheckNodeEmpty())
     Corrupt("TBTree.Rebalance", "Sibling page does not match the tree");
   TNode& left = useLeft ? sib : node;
   TNode& right = useLeft ? node : sib;
@@ -935,7 +1003,13 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     ReleasePage(sibAddr);
     return {chMerged, useLeft};
   }
-  if (left.Used() == right.Used()) return {chNone, useLeft};
+  if (KeepsEntries(left.Used(), right.Used(), firstLength(right))) {
+    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+    known = notes != nullptr
+                ? TSiblingNote{sibAddr, notes->Stamp, leaf, sib.Used(), firstLength(sib)}
+                : TSiblingNote{};
+    return {chNone, useLeft};
+  }
   // The records in the entries [From, To) of Node, so that the parent's
   // counts follow without a count of either page.
   const auto records = [](const TNode& Node, int32_t From, int32_t To) -> int64_t {
@@ -968,6 +1042,9 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     right.MoveBlock(0, b, left, left.Used());
   }
   sib.WriteNode();
+  // The sibling's entry above takes its first key; taken while the page is
+  // at hand, not read again after the writes that follow.
+  sib.ReadKey(0, SiblingKey_.data());
   return {chRedistributed, useLeft, useLeft ? toRight : -toRight};
 }
 

@@ -119,8 +119,20 @@ class TNode : public plat::TObject {
   void MoveBlock(int32_t Pos, int32_t Size, TNode& Dest, int32_t DestPos);
 
   // The entry at Pos, checked to lie within the used bytes.
-  const uint8_t* EntryAt(int32_t Pos) const;
-  int32_t EntryLength(int32_t Pos) const;
+  const uint8_t* EntryAt(int32_t Pos) const {
+    EntryLength(Pos);
+    return Entries() + Pos;
+  }
+  int32_t EntryLength(int32_t Pos) const {
+    // Taken on every step over a page: the checks inline, the error apart.
+    const uint8_t* page = Page();
+    const int32_t used = static_cast<int32_t>(ix::LoadU32(page + ndUsed));
+    if (Pos >= 0 && Pos + MinKeySize_ <= used) {
+      const int32_t len = ix::LoadU16(page + NodeHeaderSize + Pos);
+      if (len >= MinKeySize_ && len <= SlotSize_ && Pos + len <= used) return len;
+    }
+    BadEntry(Pos);
+  }
   // The entry at the cursor; a cursor off the entries raises 0x2185 "Node
   // cursor out of range".
   const uint8_t* GetCurrentKey() const;
@@ -230,6 +242,8 @@ class TNode : public plat::TObject {
   // Takes the page at Address_ from the store: in place where it can.
   void Load(uint32_t Addr);
   void CheckOpen(const char* Context) const;
+  // Raises 0x2305 for the entry at Pos, which EntryLength found broken.
+  [[noreturn]] void BadEntry(int32_t Pos) const;
   // Checks what was read: leaf flag, used bytes, fixed-size slots.
   void CheckHeader() const;
   // The positions of the entries of a page of keys of varying length,
@@ -245,6 +259,7 @@ class TNode : public plat::TObject {
   TBaseIOInterface* IOInterface_ = nullptr;
   int32_t PageSize_ = 0;
   int32_t SlotSize_ = 0;
+  int32_t MinKeySize_ = 0;
   size_t BufferSize_ = 0;
   mutable std::vector<uint8_t> Buffer_;
   uint32_t Address_ = 0;
@@ -441,8 +456,10 @@ class ZEL_API TBTree : public plat::TObject {
   uint32_t LeafCount(const TNode& Node) const;
   // Puts Node's first key, address and record count into the entry at Pos
   // of Parent; Count, when not negative, is the child's record count
-  // already known, which spares a count of the child.
-  void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count = -1);
+  // already known, which spares a count of the child, and FirstKey, when
+  // given, the child's first key, which spares a read of its page.
+  void UpdateParentEntry(TNode& Parent, int32_t Pos, TNode& Child, int64_t Count = -1,
+                         const uint8_t* FirstKey = nullptr);
   // Works the changes of level Level upward to the root.
   void FixUpFrom(int32_t Level, bool Deleting);
   // Fixes the tree up after a key went into or out of the current leaf and
@@ -453,6 +470,10 @@ class ZEL_API TBTree : public plat::TObject {
   TLevelChange SplitNode(int32_t Level);
   void SplitRoot();
   TLevelChange Rebalance(int32_t Level);
+  // Whether a page too empty and its sibling keep their entries: no merge,
+  // and no whole entry to move towards the half. RightFirst is the length
+  // of the right page's first entry.
+  bool KeepsEntries(int32_t LeftUsed, int32_t RightUsed, int32_t RightFirst) const;
   void CollapseRoot();
   // Rewrites one link field of the page at Addr.
   void PatchLink(uint32_t Addr, int32_t Offset, uint32_t Value);
@@ -469,6 +490,18 @@ class ZEL_API TBTree : public plat::TObject {
   uint32_t* DepthRef_ = nullptr;
   std::vector<std::unique_ptr<TNode>> Levels_;
   std::vector<int32_t> Positions_;
+  // Per level, the sibling the last rebalance there read and left as it
+  // was, with its page's stamp (TPageNotes): while the page keeps that
+  // stamp, the next rebalance need not read it again to find that nothing
+  // moves. A run of deletes rebalances the same pages at every step.
+  struct TSiblingNote {
+    uint32_t Addr = 0;
+    uint64_t Stamp = 0;
+    bool Leaf = false;
+    int32_t Used = 0;
+    int32_t First = 0;
+  };
+  std::vector<TSiblingNote> SiblingNotes_;
   std::unique_ptr<TNode> Spare_;
   std::unique_ptr<TNode> Scratch_;
   TKeyFields KeyFields_;
@@ -478,6 +511,8 @@ class ZEL_API TBTree : public plat::TObject {
   std::vector<uint8_t> WorkKey_;
   std::vector<uint8_t> TempKey_;
   std::vector<uint8_t> PendingKey_;
+  // The first key of the sibling a redistribution left, for its entry above.
+  std::vector<uint8_t> SiblingKey_;
   TComparisonMarkers SearchMarkers_;
   TOptimizedSearchKey Optimized_;
   TDBStringCompare DBStringCompare_ = nullptr;

@@ -93,7 +93,7 @@ void TMemoryIOInterface::CheckSize(const TBlock& Block, int32_t Size, const char
 
 void TMemoryIOInterface::Changed(TBlock& Block) {
   ++*Changes_;
-  if (Block.Notes != nullptr) Block.Notes->Valid = false;
+  if (Block.Notes != nullptr) Block.Notes->Drop();
 }
 
 void TMemoryIOInterface::Empty(bool) {
@@ -172,7 +172,10 @@ TPageNotes* TMemoryIOInterface::BlockNotes(uint32_t Addr) {
 }
 
 TPageNotes& TMemoryIOInterface::NotesOf(TBlock& Block) {
-  if (Block.Notes == nullptr) Block.Notes = std::make_unique<TPageNotes>();
+  if (Block.Notes == nullptr) {
+    Block.Notes = std::make_unique<TPageNotes>();
+    Block.Notes->Stamp = TPageNotes::NewStamp();
+  }
   return *Block.Notes;
 }
 
