@@ -66,7 +66,18 @@ class TZelResultRowSource {
   // The number of rows the source yields, when it can tell without reading
   // them; -1 otherwise.
   virtual int32_t GetKnownRecordCount() = 0;
+  // The next FirstRow starts a read of every row: a source may then read
+  // them all at once, in the order it would give them.
+  virtual void ReadsEveryRow() {}
 };
+
+// Every record of Table in the order of its current index, read by one scan
+// of the record store instead of a step through the index and a read per
+// record: Rows gets each as the cursor holds it (the record and its
+// trailer, RecordBufferSize bytes). False (and no rows) where a scan would
+// not give the cursor's records (a filter, a range, blobs read apart from
+// the record), where two keys tie, or where they would take too much memory.
+bool ScanInIndexOrder(TZelDataSet& Table, std::vector<uint8_t>& Rows);
 
 // One column of a result: its description and where its value comes from.
 class TResultSetField {
@@ -253,6 +264,19 @@ class TZelQueryDataset : public TZelBaseTable {
   // Notes the plain columns whose stored bytes are those of their result
   // column: the same type, one that reads back exactly as stored.
   void PrepareRawColumns(TResultSetFields& Fields);
+  // A field of a fixed size whose stored bytes are those of a result
+  // column: copied by these offsets (Size > 0), without a look at the fields.
+  struct TFixedCopy {
+    int32_t Size = 0;
+    int32_t SourceData = 0;
+    int32_t SourceNull = 0;
+    int32_t TargetData = 0;
+    int32_t TargetNull = 0;
+    // For Source's bytes as Target's (Size 0 where they may differ).
+    static TFixedCopy Between(const TInternalFieldItem& Source, const TInternalFieldItem& Target);
+    // From is the source record, nullptr for a row that has none (Null).
+    void Copy(const uint8_t* From, uint8_t* Rec) const;
+  };
   // A result column filled with the stored bytes of its source column.
   struct TRawColumn {
     TZelBaseJoinDataProvider* Rows = nullptr;
@@ -260,6 +284,7 @@ class TZelQueryDataset : public TZelBaseTable {
     // field SourceIndex of the bridge.
     TZelNonJoinDataProvider* Table = nullptr;
     int32_t SourceIndex = -1;
+    TFixedCopy Fixed;
   };
   // Column FieldNo from the stored bytes of its source; false when they do
   // not fit it.

@@ -1,6 +1,7 @@
 #include "engine/sql/zelQueryProvider.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/expr/zelExprParser.h"
 #include "engine/sql/zelJoinDataProviderUnit.h"
@@ -83,8 +84,21 @@ class TZelPlanRowSource : public TZelResultRowSource {
     if (!Analyser_.CheckAnalysisComplete()) Mgr_.PrepareJoinExprEvaluator(where);
     return true;
   }
-  bool FirstRow() override { return Mgr_.FirstProviderRecord(); }
-  bool NextRow() override { return Mgr_.NextProviderRecord(); }
+  bool FirstRow() override {
+    Scanning_ = false;
+    Next_ = 0;
+    // One table read whole, with nothing left to test per row: one scan of
+    // its records instead of a step through its index per row.
+    TZelNonJoinDataProvider* leaf = Leaf();
+    if (std::exchange(EveryRow_, false) && leaf != nullptr && !leaf->ForceToNullValues() &&
+        Analyser_.CheckAnalysisComplete() && ScanInIndexOrder(*leaf->DataBridge(), Scanned_)) {
+      Scanning_ = true;
+      return NextScanned();
+    }
+    return Mgr_.FirstProviderRecord();
+  }
+  bool NextRow() override { return Scanning_ ? NextScanned() : Mgr_.NextProviderRecord(); }
+  void ReadsEveryRow() override { EveryRow_ = true; }
   TZelExprDataProvider* RootProvider() override { return Mgr_.RootProvider(); }
   bool IsSingleTable() override { return Leaf() != nullptr; }
   uint32_t GetRecAddr() override { return Leaf()->DataBridge()->GetRecAddr(); }
@@ -96,6 +110,18 @@ class TZelPlanRowSource : public TZelResultRowSource {
 
  private:
   TZelNonJoinDataProvider* Leaf() { return dynamic_cast<TZelNonJoinDataProvider*>(Mgr_.RootProvider()); }
+  // The next of the scanned rows made the table's current record.
+  bool NextScanned() {
+    TZelDatasetBridge& bridge = *Leaf()->DataBridge();
+    const auto stride = static_cast<std::size_t>(bridge.RecordBufferSize());
+    if ((Next_ + 1) * stride > Scanned_.size()) {
+      Scanning_ = false;
+      std::vector<uint8_t>().swap(Scanned_);
+      return false;
+    }
+    bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
+    return true;
+  }
 
   TZelQueryAnalyser Analyser_;
   TZelJoins Joins_;
@@ -105,6 +131,12 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool HasWhere_ = false;
   bool Keepable_ = false;
   bool WholeWhereSelected_ = false;
+  // The rows of a whole scan being given out (ScanInIndexOrder's), and the
+  // next one's number.
+  bool EveryRow_ = false;
+  bool Scanning_ = false;
+  std::vector<uint8_t> Scanned_;
+  std::size_t Next_ = 0;
 };
 
 }  // namespace
