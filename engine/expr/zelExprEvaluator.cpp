@@ -336,6 +336,10 @@ TExprEvaluatorNode* TExprEvaluator::BuildNode(TZelExprNode* Node) {
 }
 
 bool TExprEvaluator::Evaluate() {
+  // A comparison of an integer column with a number, as EvaluateRelop makes
+  // it, without the Variant of its outcome (a filter's scan asks every row).
+  if (Root_ != nullptr && Root_->ExprNode()->Kind() == enkRelOperator)
+    if (bool outcome = false; IntegerFieldRelop(Root_, outcome)) return outcome;
   const plat::Variant value = EvaluateValueExpr();
   try {
     return TZelOpEvaluator::IsTrue(value);
