@@ -78,20 +78,40 @@ class TResultRowProvider : public TZelExprDataProvider {
 
 // ---------------------------------------------------------------- whole scans
 
-bool ScanInIndexOrder(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
+bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
   constexpr std::size_t MostBytes = std::size_t{32} << 20;
   Rows.clear();
-  if (!Table.CursorOpen() || Table.TZelDataSet::FilterActive() || Table.RangeOn() ||
-      Table.HasFilterEvent())
-    return false;
+  if (!Table.CursorOpen() || Table.HasFilterEvent()) return false;
   for (int32_t i = 0; i < Table.GetInternalFieldCount(); ++i)
     if (Table.IsFieldBlob(i)) return false;
+  const auto recordSize = static_cast<std::size_t>(Table.RecordSize());
+  const auto stride = static_cast<std::size_t>(Table.RecordBufferSize());
+  const auto add = [&](std::vector<uint8_t>& To, uint32_t RecAddr, const uint8_t* Record) {
+    const std::size_t at = To.size();
+    To.resize(at + stride);
+    std::memcpy(To.data() + at, Record, recordSize);
+    ix::StoreU32(To.data() + at + recordSize + rbRecAddr, RecAddr);
+    ix::StoreU32(To.data() + at + recordSize + rbKeyMarker, 0);
+  };
+  if (Table.TZelDataSet::FilterActive()) {
+    // The filter lists its records in the cursor's order (and keeps to a
+    // range): they are read from its list, one by one but under one lock.
+    if (static_cast<std::size_t>(std::max(0, Table.GetFilterRecordCount())) * stride > MostBytes)
+      return false;
+    std::vector<uint8_t> rows;
+    Table.ReadFilterRecords([&](uint32_t RecAddr, int32_t RecNo, const uint8_t* Record) {
+      add(rows, RecAddr, Record);
+      ix::StoreU32(rows.data() + rows.size() - stride + recordSize + rbRecNo,
+                   static_cast<uint32_t>(RecNo));
+    });
+    Rows.swap(rows);
+    return true;
+  }
+  if (Table.RangeOn()) return false;
   TIndexItem* index = Table.CurrentIndex();
   if (index == nullptr) return false;
   const TKeyFormat& format = index->BTree().Format();
   const TKeyFormat::TField& first = format.Field(0);
-  const auto recordSize = static_cast<std::size_t>(Table.RecordSize());
-  const auto stride = static_cast<std::size_t>(Table.RecordBufferSize());
   const auto expected = static_cast<std::size_t>(std::max(0, index->GetRecordCount()));
   if (expected * stride > MostBytes) return false;
   std::vector<uint8_t> rows;
@@ -106,11 +126,7 @@ bool ScanInIndexOrder(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
       tooMany = true;
       return;
     }
-    const std::size_t at = rows.size();
-    rows.resize(at + stride);
-    std::memcpy(rows.data() + at, Record, recordSize);
-    ix::StoreU32(rows.data() + at + recordSize + rbRecAddr, RecAddr);
-    ix::StoreU32(rows.data() + at + recordSize + rbKeyMarker, 0);
+    add(rows, RecAddr, Record);
     const bool isNull = first.NullFlagOffset >= 0 && Record[first.NullFlagOffset] != 1;
     leads.push_back(KeyFieldLead(first, isNull ? nullptr : Record + first.RecBufOffset));
   });
@@ -1093,7 +1109,7 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
     // The source's records read at once where they can be, in the order its
     // cursor gives them; a column of the same fixed layout copied as bytes.
     std::vector<uint8_t> scanned;
-    const bool whole = ScanInIndexOrder(Source, scanned);
+    const bool whole = ReadCursorRecords(Source, scanned);
     const auto stride = static_cast<size_t>(Source.RecordBufferSize());
     size_t next = 0;
     const auto nextRow = [&](bool First) -> const uint8_t* {

@@ -71,13 +71,15 @@ class TZelResultRowSource {
   virtual void ReadsEveryRow() {}
 };
 
-// Every record of Table in the order of its current index, read by one scan
-// of the record store instead of a step through the index and a read per
-// record: Rows gets each as the cursor holds it (the record and its
-// trailer, RecordBufferSize bytes). False (and no rows) where a scan would
-// not give the cursor's records (a filter, a range, blobs read apart from
-// the record), where two keys tie, or where they would take too much memory.
-bool ScanInIndexOrder(TZelDataSet& Table, std::vector<uint8_t>& Rows);
+// Every record the cursor of Table gives, in its order, read at once instead
+// of by a step through the index and a read per record: Rows gets each as
+// the cursor holds it (the record and its trailer, RecordBufferSize bytes).
+// Without a filter one scan of the record store reads them, put in the
+// order of the current index by their keys; with one its list does. False
+// (and no rows) where that would not give the cursor's records (a range
+// without a filter, a filter handler, blobs read apart from the record),
+// where two keys tie, or where the records would take too much memory.
+bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows);
 
 // One column of a result: its description and where its value comes from.
 class TResultSetField {

@@ -87,11 +87,11 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool FirstRow() override {
     Scanning_ = false;
     Next_ = 0;
-    // One table read whole, with nothing left to test per row: one scan of
-    // its records instead of a step through its index per row.
+    // One table read whole, with nothing left to test per row: its records
+    // read at once instead of a step of its cursor per row.
     TZelNonJoinDataProvider* leaf = Leaf();
     if (std::exchange(EveryRow_, false) && leaf != nullptr && !leaf->ForceToNullValues() &&
-        Analyser_.CheckAnalysisComplete() && ScanInIndexOrder(*leaf->DataBridge(), Scanned_)) {
+        Analyser_.CheckAnalysisComplete() && ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
       Scanning_ = true;
       return NextScanned();
     }
@@ -131,7 +131,7 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool HasWhere_ = false;
   bool Keepable_ = false;
   bool WholeWhereSelected_ = false;
-  // The rows of a whole scan being given out (ScanInIndexOrder's), and the
+  // The rows of a whole scan being given out (ReadCursorRecords's), and the
   // next one's number.
   bool EveryRow_ = false;
   bool Scanning_ = false;
