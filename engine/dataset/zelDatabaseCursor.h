@@ -262,6 +262,10 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   // record by record through an index.
   using TRecordVisitor = std::function<void(uint32_t RecAddr, const uint8_t* Record)>;
   void ScanRecords(const TRecordVisitor& Visit);
+  // Every record of the active filter, in its order, under one read lock:
+  // Visit gets its address, its number as a move gives it, and its bytes.
+  void ReadFilterRecords(
+      const std::function<void(uint32_t RecAddr, int32_t RecNo, const uint8_t* Record)>& Visit);
   // Find under an active filter: the record found when the filter holds it,
   // else the filter's nearest record in the search's direction (none for
   // stEQ; stLEG looks forward, then back). The filter's list already keeps

@@ -535,6 +535,20 @@ void TZelDataSet::ScanRecords(const TRecordVisitor& Visit) {
   }
 }
 
+void TZelDataSet::ReadFilterRecords(
+    const std::function<void(uint32_t RecAddr, int32_t RecNo, const uint8_t* Record)>& Visit) {
+  CheckInternalActive();
+  TCursorLock lock(*this, false);
+  RefreshFilterIfStale();
+  std::vector<uint8_t> record(static_cast<size_t>(RecordSize_));
+  for (int32_t pos = 1;; ++pos) {
+    const uint32_t addr = FilterMgr_->RecordAt(pos);
+    if (addr == 0) break;
+    RecordMgr_->ReadRecord(addr, record.data(), false);
+    Visit(addr, FilterMgr_->GetRecNo(addr), record.data());
+  }
+}
+
 void TZelDataSet::LoadFilterRecord(uint32_t RecAddr) {
   RecordMgr_->ReadRecord(RecAddr, RecBuf_.data(), true);
   SetRecordTrailer(RecBuf_.data(), RecAddr, FilterMgr_->GetRecNo(RecAddr));

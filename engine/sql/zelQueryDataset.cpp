@@ -1,7 +1,9 @@
 #include "engine/sql/zelQueryDataset.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
+#include <numeric>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -22,6 +24,14 @@ namespace zel {
 namespace {
 
 constexpr const char* DatasetContext = "TZelQueryDataset";
+
+// Booleans and currency read back in a form of their own; values of these
+// types come back as the bytes they were stored as.
+bool ReadsBackAsStored(plat::TFieldType Type) {
+  return Type == plat::ftString || Type == plat::ftSmallint || Type == plat::ftWord ||
+         Type == plat::ftInteger || Type == plat::ftFloat || Type == plat::ftDate ||
+         Type == plat::ftTime || Type == plat::ftDateTime || Type == plat::ftBCD;
+}
 
 bool IsStringType(plat::TFieldType Type) {
   return Type == plat::ftString || Type == plat::ftFixedChar || Type == plat::ftWideString ||
@@ -65,6 +75,97 @@ class TResultRowProvider : public TZelExprDataProvider {
 };
 
 }  // namespace
+
+// ---------------------------------------------------------------- whole scans
+
+bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
+  constexpr std::size_t MostBytes = std::size_t{32} << 20;
+  Rows.clear();
+  if (!Table.CursorOpen() || Table.HasFilterEvent()) return false;
+  for (int32_t i = 0; i < Table.GetInternalFieldCount(); ++i)
+    if (Table.IsFieldBlob(i)) return false;
+  const auto recordSize = static_cast<std::size_t>(Table.RecordSize());
+  const auto stride = static_cast<std::size_t>(Table.RecordBufferSize());
+  const auto add = [&](std::vector<uint8_t>& To, uint32_t RecAddr, const uint8_t* Record) {
+    const std::size_t at = To.size();
+    To.resize(at + stride);
+    std::memcpy(To.data() + at, Record, recordSize);
+    ix::StoreU32(To.data() + at + recordSize + rbRecAddr, RecAddr);
+    ix::StoreU32(To.data() + at + recordSize + rbKeyMarker, 0);
+  };
+  if (Table.TZelDataSet::FilterActive()) {
+    // The filter lists its records in the cursor's order (and keeps to a
+    // range): they are read from its list, one by one but under one lock.
+    if (static_cast<std::size_t>(std::max(0, Table.GetFilterRecordCount())) * stride > MostBytes)
+      return false;
+    std::vector<uint8_t> rows;
+    Table.ReadFilterRecords([&](uint32_t RecAddr, int32_t RecNo, const uint8_t* Record) {
+      add(rows, RecAddr, Record);
+      ix::StoreU32(rows.data() + rows.size() - stride + recordSize + rbRecNo,
+                   static_cast<uint32_t>(RecNo));
+    });
+    Rows.swap(rows);
+    return true;
+  }
+  if (Table.RangeOn()) return false;
+  TIndexItem* index = Table.CurrentIndex();
+  if (index == nullptr) return false;
+  const TKeyFormat& format = index->BTree().Format();
+  const TKeyFormat::TField& first = format.Field(0);
+  const auto expected = static_cast<std::size_t>(std::max(0, index->GetRecordCount()));
+  if (expected * stride > MostBytes) return false;
+  std::vector<uint8_t> rows;
+  // Each row's first key field as a number (see KeyFieldLead): where these
+  // rise from row to row the rows are in the index's order.
+  std::vector<uint64_t> leads;
+  rows.reserve(expected * stride);
+  leads.reserve(expected);
+  bool tooMany = false;
+  Table.ScanRecords([&](uint32_t RecAddr, const uint8_t* Record) {
+    if (tooMany || rows.size() + stride > MostBytes) {
+      tooMany = true;
+      return;
+    }
+    add(rows, RecAddr, Record);
+    const bool isNull = first.NullFlagOffset >= 0 && Record[first.NullFlagOffset] != 1;
+    leads.push_back(KeyFieldLead(first, isNull ? nullptr : Record + first.RecBufOffset));
+  });
+  if (tooMany) return false;
+  const std::size_t count = leads.size();
+  std::size_t i = 1;
+  while (i < count && leads[i - 1] < leads[i]) ++i;
+  if (i < count) {
+    // Equal first fields, or records out of the index's order (a block
+    // used again): whole keys decide.
+    const auto keySize = static_cast<std::size_t>(format.MaximumKeySize());
+    if (count * keySize > MostBytes) return false;
+    std::vector<uint8_t> keys(count * keySize);
+    for (std::size_t k = 0; k < count; ++k)
+      format.BuildFromRecord(keys.data() + k * keySize, rows.data() + k * stride);
+    const auto before = [&](std::size_t A, std::size_t B) {
+      if (leads[A] != leads[B]) return leads[A] < leads[B];
+      return format.CompareKeys(0, nullptr, nullptr, keys.data() + A * keySize,
+                                keys.data() + B * keySize) < 0;
+    };
+    while (i < count && before(i - 1, i)) ++i;
+    if (i < count) {
+      std::vector<std::size_t> order(count);
+      std::iota(order.begin(), order.end(), std::size_t{0});
+      std::sort(order.begin(), order.end(), before);
+      for (std::size_t k = 1; k < count; ++k)
+        if (!before(order[k - 1], order[k])) return false;
+      std::vector<uint8_t> sorted(rows.size());
+      for (std::size_t k = 0; k < count; ++k)
+        std::memcpy(sorted.data() + k * stride, rows.data() + order[k] * stride, stride);
+      rows.swap(sorted);
+    }
+  }
+  // The number of each row in the index, as a step would give it.
+  for (std::size_t k = 0; k < count; ++k)
+    ix::StoreU32(rows.data() + k * stride + recordSize + rbRecNo, static_cast<uint32_t>(k + 1));
+  Rows.swap(rows);
+  return true;
+}
 
 // ---------------------------------------------------------------- result columns
 
@@ -356,7 +457,7 @@ class TZelQueryDataset::TDeferredKeys {
         const size_t at = keys.Bytes.size();
         keys.Bytes.insert(keys.Bytes.end(), key, key + ix::LoadU16(key));
         keys.Offsets.push_back(at);
-        if (index == Distinct) Seen_.insert(Signature(keys.Bytes.data() + at));
+        if (index == Distinct) Seen_.insert(KeySignature(keys.Bytes.data() + at));
       } while (tree.NextRecord());
     }
   }
@@ -393,6 +494,12 @@ class TZelQueryDataset::TDeferredKeys {
   bool AddRow() {
     uint8_t* rec = Dataset_.RecBuf_.data();
     const int32_t logicalNo = LogicalNo_ + 1;
+    // A duplicate is known from the record: no key is built for it.
+    std::string signature;
+    if (Distinct_ >= 0) {
+      signature = RecordSignature(rec);
+      if (Seen_.count(signature) != 0) return false;
+    }
     TRecordMgr::StampNewRecord(rec, OwnerFlag_, logicalNo);
     for (TKeys& keys : Keys_) {
       const TKeyFormat& format = keys.Index->BTree().Format();
@@ -400,15 +507,6 @@ class TZelQueryDataset::TDeferredKeys {
       keys.Bytes.resize(at + static_cast<size_t>(format.MaximumKeySize()));
       const int32_t len = format.BuildFromRecord(keys.Bytes.data() + at, rec);
       keys.Bytes.resize(at + static_cast<size_t>(len));
-    }
-    std::string signature;
-    if (Distinct_ >= 0) {
-      const TKeys& keys = Keys_[static_cast<size_t>(Distinct_)];
-      signature = Signature(keys.Bytes.data() + Staged(keys));
-      if (Seen_.count(signature) != 0) {
-        for (TKeys& k : Keys_) k.Bytes.resize(Staged(k));
-        return false;
-      }
     }
     uint32_t addr = 0;
     try {
@@ -465,25 +563,9 @@ class TZelQueryDataset::TDeferredKeys {
   // integer (Null first, or last when descending), so that the sort
   // compares whole keys only for equal numbers; 0 for every key otherwise.
   static uint64_t Lead(const TKeyFormat& Format, const uint8_t* Key) {
-    const TKeyFormat::TField& field = Format.Field(0);
     const uint8_t* value = nullptr;
     int32_t size = 0;
-    uint64_t lead = 0;
-    switch (field.Kind) {
-      case kvInteger:
-        if (Format.LocateValue(Key, 0, value, size))
-          lead = (ix::LoadU32(value) ^ 0x80000000u) + 1ull;
-        break;
-      case kvSmallint:
-        if (Format.LocateValue(Key, 0, value, size)) lead = (ix::LoadU16(value) ^ 0x8000u) + 1ull;
-        break;
-      case kvWord:
-        if (Format.LocateValue(Key, 0, value, size)) lead = ix::LoadU16(value) + 1ull;
-        break;
-      default:
-        return 0;
-    }
-    return field.Descending ? (1ull << 33) - lead : lead;
+    return KeyFieldLead(Format.Field(0), Format.LocateValue(Key, 0, value, size) ? value : nullptr);
   }
 
   // Where the key of the row being added starts.
@@ -492,13 +574,36 @@ class TZelQueryDataset::TDeferredKeys {
                ? 0
                : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
   }
-  // The distinct columns of a key: its bytes without the record number.
-  std::string Signature(const uint8_t* Key) const {
+  // The distinct columns of a row, from its key or its record: a null mark
+  // for each and the bytes of those that are not null (integers: equal
+  // bytes are equal values). ValueOf gives field I's bytes, nullptr for Null.
+  template <typename TValueOf>
+  std::string Signature(TValueOf ValueOf) const {
     const TKeyFormat& format = Keys_[static_cast<size_t>(Distinct_)].Index->BTree().Format();
-    const int32_t recNo = format.Field(format.FieldCount() - 1).CoreSize;
-    const int32_t len = ix::LoadU16(Key);
-    return std::string(reinterpret_cast<const char*>(Key) + keBitmap,
-                       static_cast<size_t>(len - keBitmap - recNo));
+    std::string signature;
+    for (int32_t i = 0; i + 1 < format.FieldCount(); ++i) {
+      const uint8_t* value = ValueOf(format.Field(i), i);
+      signature += value != nullptr ? '\1' : '\0';
+      if (value != nullptr)
+        signature.append(reinterpret_cast<const char*>(value),
+                         static_cast<size_t>(format.Field(i).CoreSize));
+    }
+    return signature;
+  }
+  std::string KeySignature(const uint8_t* Key) const {
+    const TKeyFormat& format = Keys_[static_cast<size_t>(Distinct_)].Index->BTree().Format();
+    return Signature([&](const TKeyFormat::TField&, int32_t I) -> const uint8_t* {
+      const uint8_t* value = nullptr;
+      int32_t size = 0;
+      return format.LocateValue(Key, I, value, size) ? value : nullptr;
+    });
+  }
+  // As the key built from the record would have it (BuildFromRecord).
+  std::string RecordSignature(const uint8_t* Record) const {
+    return Signature([&](const TKeyFormat::TField& F, int32_t) -> const uint8_t* {
+      return F.NullFlagOffset >= 0 && Record[F.NullFlagOffset] != 1 ? nullptr
+                                                                    : Record + F.RecBufOffset;
+    });
   }
 
   TZelQueryDataset& Dataset_;
@@ -592,12 +697,7 @@ void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
     for (int32_t k = 0; k < sources->Count() && source == nullptr; ++k)
       if (sources->GetIndex(k)->FieldNo() == field->SourceFieldNo) source = sources->GetIndex(k);
     const plat::TFieldType type = GetInternalField(i)->DataType();
-    // Booleans and currency read back in a form of their own; the other
-    // types come back as the bytes they were stored as.
-    const bool exact = type == plat::ftString || type == plat::ftSmallint || type == plat::ftWord ||
-                       type == plat::ftInteger || type == plat::ftFloat || type == plat::ftDate ||
-                       type == plat::ftTime || type == plat::ftDateTime || type == plat::ftBCD;
-    if (source == nullptr || !exact || source->DataType() != type) continue;
+    if (source == nullptr || !ReadsBackAsStored(type) || source->DataType() != type) continue;
     TRawColumn& column = RawSources_[static_cast<size_t>(i)];
     column.Rows = rows;
     // A table's field is found in its bridge once, not at every row.
@@ -610,18 +710,50 @@ void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
       if (item->DataType() == type) {
         column.Table = table;
         column.SourceIndex = k;
+        column.Fixed = TFixedCopy::Between(*item, *GetInternalField(i));
       }
       break;
     }
   }
 }
 
+TZelQueryDataset::TFixedCopy TZelQueryDataset::TFixedCopy::Between(
+    const TInternalFieldItem& Source, const TInternalFieldItem& Target) {
+  TFixedCopy copy;
+  if (Source.DataType() != Target.DataType() || !ReadsBackAsStored(Target.DataType()) ||
+      Source.IsVariable() || Target.IsVariable() || Source.FieldSize() != Target.FieldSize())
+    return copy;
+  copy.Size = Target.FieldSize();
+  copy.SourceData = Source.DataOffset();
+  copy.SourceNull = Source.NullFlagOffset();
+  copy.TargetData = Target.DataOffset();
+  copy.TargetNull = Target.NullFlagOffset();
+  return copy;
+}
+
+void TZelQueryDataset::TFixedCopy::Copy(const uint8_t* From, uint8_t* Rec) const {
+  // As DataSetSetFieldDataToRecBuf stores a value of the field's size, or Null.
+  uint8_t* to = Rec + TargetData;
+  if (From == nullptr || From[SourceNull] == 0) {
+    Rec[TargetNull] = 0;
+    std::memset(to, 0, static_cast<size_t>(Size));
+  } else {
+    Rec[TargetNull] = 1;
+    std::memcpy(to, From + SourceData, static_cast<size_t>(Size));
+  }
+}
+
 bool TZelQueryDataset::CopyRawColumn(const TRawColumn& Column, int32_t SourceFieldNo,
                                      int32_t FieldNo) {
+  TZelDatasetBridge* bridge = Column.Table != nullptr ? Column.Table->DataBridge() : nullptr;
+  if (Column.Fixed.Size > 0 && bridge != nullptr && bridge->CursorOpen()) {
+    const bool row = !Column.Table->ForceToNullValues() && bridge->HasBridgeRecord();
+    Column.Fixed.Copy(row ? bridge->RecordBuffer() : nullptr, RecBuf_.data());
+    return true;
+  }
   TDataHolder& holder = *RawHolder_;
   holder.SetUsesStream(false);
   holder.SetData(nullptr);
-  TZelDatasetBridge* bridge = Column.Table != nullptr ? Column.Table->DataBridge() : nullptr;
   const TInternalFieldItem* source = bridge != nullptr && bridge->CursorOpen() &&
                                              Column.SourceIndex < bridge->GetInternalFieldCount()
                                          ? bridge->GetInternalField(Column.SourceIndex)
@@ -675,6 +807,7 @@ void TZelQueryDataset::PopulateResultSet(TResultSetFields& Fields, bool Distinct
   {
     const std::optional<TCursorLock> fill = LockForFill();
     const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
+    if (MaxRecords_ <= 0) RowSource_->ReadsEveryRow();
     for (bool more = RowSource_->FirstRow(); more;) {
       ClearRecord(nullptr);
       FillColumns(Fields, false);
@@ -846,6 +979,7 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
     bool clearedIsNull = true;
     for (int32_t i = 0; i < Fields.Count(); ++i)
       if (Fields.GetItems(i)->IsAggregate() && IsFieldBlob(i)) clearedIsNull = false;
+    RowSource_->ReadsEveryRow();
     for (bool more = RowSource_->FirstRow(); more;) {
       uint32_t addr = single;
       if (Grouped) {
@@ -986,12 +1120,32 @@ void TZelQueryDataset::InsertDataFromDataset(TResultSetFields& Fields, TZelQuery
   {
     const std::optional<TCursorLock> fill = LockForFill();
     const std::unique_ptr<TDeferredKeys> keys = DeferKeys(Distinct);
-    for (bool more = Source.DataSetFirst(); more; more = Source.DataSetNext()) {
+    // The source's records read at once where they can be, in the order its
+    // cursor gives them; a column of the same fixed layout copied as bytes.
+    std::vector<uint8_t> scanned;
+    const bool whole = ReadCursorRecords(Source, scanned);
+    const auto stride = static_cast<size_t>(Source.RecordBufferSize());
+    size_t next = 0;
+    const auto nextRow = [&](bool First) -> const uint8_t* {
+      if (whole)
+        return (next + 1) * stride <= scanned.size() ? scanned.data() + stride * next++ : nullptr;
+      const bool more = First ? Source.DataSetFirst() : Source.DataSetNext();
+      return more ? Source.RecordBuffer() : nullptr;
+    };
+    std::vector<TFixedCopy> fixed;
+    for (int32_t i = 0; i < columns; ++i)
+      fixed.push_back(TFixedCopy::Between(*Source.GetInternalField(i),
+                                          *GetInternalField(targets[static_cast<size_t>(i)])));
+    for (const uint8_t* from = nextRow(true); from != nullptr; from = nextRow(false)) {
       ClearRecord(nullptr);
       for (int32_t i = 0; i < columns; ++i) {
+        if (fixed[static_cast<size_t>(i)].Size > 0) {
+          fixed[static_cast<size_t>(i)].Copy(from, RecBuf_.data());
+          continue;
+        }
         plat::Variant value;
         if (!Source.IsFieldBlob(i)) {
-          value = Source.DataSetGetFieldDataAsVariant(i);
+          value = Source.DataSetGetFieldDataFromRecBufAsVariant(from, i);
         } else {
           plat::TMemoryStream stream;
           bool isNull = true;

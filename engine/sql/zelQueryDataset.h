@@ -70,7 +70,20 @@ class TZelResultRowSource {
   // NextRow give them, when the source knows them without reading the rows;
   // false otherwise (List is then unchanged).
   virtual bool ListRecAddrs(std::vector<uint32_t>& /*List*/) { return false; }
+  // The next FirstRow starts a read of every row: a source may then read
+  // them all at once, in the order it would give them.
+  virtual void ReadsEveryRow() {}
 };
+
+// Every record the cursor of Table gives, in its order, read at once instead
+// of by a step through the index and a read per record: Rows gets each as
+// the cursor holds it (the record and its trailer, RecordBufferSize bytes).
+// Without a filter one scan of the record store reads them, put in the
+// order of the current index by their keys; with one its list does. False
+// (and no rows) where that would not give the cursor's records (a range
+// without a filter, a filter handler, blobs read apart from the record),
+// where two keys tie, or where the records would take too much memory.
+bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows);
 
 // One column of a result: its description and where its value comes from.
 class TResultSetField {
@@ -266,6 +279,19 @@ class TZelQueryDataset : public TZelBaseTable {
   // Notes the plain columns whose stored bytes are those of their result
   // column: the same type, one that reads back exactly as stored.
   void PrepareRawColumns(TResultSetFields& Fields);
+  // A field of a fixed size whose stored bytes are those of a result
+  // column: copied by these offsets (Size > 0), without a look at the fields.
+  struct TFixedCopy {
+    int32_t Size = 0;
+    int32_t SourceData = 0;
+    int32_t SourceNull = 0;
+    int32_t TargetData = 0;
+    int32_t TargetNull = 0;
+    // For Source's bytes as Target's (Size 0 where they may differ).
+    static TFixedCopy Between(const TInternalFieldItem& Source, const TInternalFieldItem& Target);
+    // From is the source record, nullptr for a row that has none (Null).
+    void Copy(const uint8_t* From, uint8_t* Rec) const;
+  };
   // A result column filled with the stored bytes of its source column.
   struct TRawColumn {
     TZelBaseJoinDataProvider* Rows = nullptr;
@@ -273,6 +299,7 @@ class TZelQueryDataset : public TZelBaseTable {
     // field SourceIndex of the bridge.
     TZelNonJoinDataProvider* Table = nullptr;
     int32_t SourceIndex = -1;
+    TFixedCopy Fixed;
   };
   // Column FieldNo from the stored bytes of its source; false when they do
   // not fit it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/expr/zelExprParser.h"
 #include "engine/sql/zelJoinDataProviderUnit.h"
@@ -106,8 +107,21 @@ class TZelPlanRowSource : public TZelResultRowSource {
     if (!Complete_) Mgr_.PrepareJoinExprEvaluator(where);
     return true;
   }
-  bool FirstRow() override { return Mgr_.FirstProviderRecord(); }
-  bool NextRow() override { return Mgr_.NextProviderRecord(); }
+  bool FirstRow() override {
+    Scanning_ = false;
+    Next_ = 0;
+    // One table read whole, with nothing left to test per row: its records
+    // read at once instead of a step of its cursor per row.
+    TZelNonJoinDataProvider* leaf = Leaf();
+    if (std::exchange(EveryRow_, false) && leaf != nullptr && !leaf->ForceToNullValues() &&
+        Complete_ && ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
+      Scanning_ = true;
+      return NextScanned();
+    }
+    return Mgr_.FirstProviderRecord();
+  }
+  bool NextRow() override { return Scanning_ ? NextScanned() : Mgr_.NextProviderRecord(); }
+  void ReadsEveryRow() override { EveryRow_ = true; }
   TZelExprDataProvider* RootProvider() override { return Mgr_.RootProvider(); }
   bool IsSingleTable() override { return Leaf() != nullptr; }
   uint32_t GetRecAddr() override { return Leaf()->DataBridge()->GetRecAddr(); }
@@ -136,6 +150,18 @@ class TZelPlanRowSource : public TZelResultRowSource {
     return join != nullptr && dynamic_cast<const TZelNonJoinDataProvider*>(join->InnerProvider()) &&
            dynamic_cast<const TZelNonJoinDataProvider*>(join->OuterProvider());
   }
+  // The next of the scanned rows made the table's current record.
+  bool NextScanned() {
+    TZelDatasetBridge& bridge = *Leaf()->DataBridge();
+    const auto stride = static_cast<std::size_t>(bridge.RecordBufferSize());
+    if ((Next_ + 1) * stride > Scanned_.size()) {
+      Scanning_ = false;
+      std::vector<uint8_t>().swap(Scanned_);
+      return false;
+    }
+    bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
+    return true;
+  }
 
   TZelQueryAnalyser Analyser_;
   TZelJoins Joins_;
@@ -148,6 +174,12 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool Keepable_ = false;
   // The table the whole WHERE condition went to as its selection, if any.
   TZelBaseJoinDataProvider* WholeWhereTable_ = nullptr;
+  // The rows of a whole scan being given out (ReadCursorRecords's), and the
+  // next one's number.
+  bool EveryRow_ = false;
+  bool Scanning_ = false;
+  std::vector<uint8_t> Scanned_;
+  std::size_t Next_ = 0;
 };
 
 }  // namespace

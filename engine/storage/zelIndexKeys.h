@@ -318,4 +318,25 @@ class TKeyFormat {
   TDBStringCompare StringCompare_ = nullptr;
 };
 
+// A number that orders the values of an integer key field as the field
+// does: Value is the stored bytes, nullptr for Null (first, or last when
+// descending). 0 for every value of a field of another kind.
+inline uint64_t KeyFieldLead(const TKeyFormat::TField& Field, const uint8_t* Value) {
+  uint64_t lead = 0;
+  switch (Field.Kind) {
+    case kvInteger:
+      if (Value != nullptr) lead = (ix::LoadU32(Value) ^ 0x80000000u) + 1ull;
+      break;
+    case kvSmallint:
+      if (Value != nullptr) lead = (ix::LoadU16(Value) ^ 0x8000u) + 1ull;
+      break;
+    case kvWord:
+      if (Value != nullptr) lead = ix::LoadU16(Value) + 1ull;
+      break;
+    default:
+      return 0;
+  }
+  return Field.Descending ? (1ull << 33) - lead : lead;
+}
+
 }  // namespace zel
