@@ -117,10 +117,15 @@ const uint8_t* TZelExprDBDataProvider::DataBuffer() const {
   return ReadDataFromRecBuf_ ? CheckTable().RecordBuffer() : Buffer_.data();
 }
 
+const TInternalFieldItem& TZelExprDBDataProvider::Field(int32_t FieldNo) const {
+  if (const TInternalFieldItem* field = ScannedField(FieldNo)) return *field;
+  return *CheckTable().GetInternalField(InternalFieldNo(FieldNo));
+}
+
 plat::Variant TZelExprDBDataProvider::GetDataAsVariant(int32_t FieldNo) {
   TZelDataSet& table = CheckTable();
   const int32_t fieldNo = InternalFieldNo(FieldNo);
-  const TInternalFieldItem& field = *table.GetInternalField(fieldNo);
+  const TInternalFieldItem& field = Field(FieldNo);
   const plat::TFieldType type = field.DataType();
   if (type == plat::ftMemo || type == plat::ftFmtMemo) {
     plat::TMemoryStream text;
@@ -139,15 +144,14 @@ bool TZelExprDBDataProvider::IsFieldNull(int32_t FieldNo) {
 }
 
 bool TZelExprDBDataProvider::GetFieldText(int32_t FieldNo, std::string_view& Text, bool& IsNull) {
-  TZelDataSet& table = CheckTable();
-  const TInternalFieldItem& field = *table.GetInternalField(InternalFieldNo(FieldNo));
-  return table.DataSetGetFieldTextFromRecBuf(DataBuffer(), field, Text, IsNull);
+  return CheckTable().DataSetGetFieldTextFromRecBuf(DataBuffer(), Field(FieldNo), Text, IsNull);
 }
 
 bool TZelExprDBDataProvider::GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) {
-  TZelDataSet& table = CheckTable();
-  const TInternalFieldItem& field = *table.GetInternalField(InternalFieldNo(FieldNo));
-  return table.DataSetGetFieldIntegerFromRecBuf(DataBuffer(), field, Value, IsNull);
+  // A scan's condition reads each record this way: the shortest path.
+  if (const TInternalFieldItem* field = ScannedField(FieldNo))
+    return Table_->DataSetGetFieldIntegerFromRecBuf(Scanned_, *field, Value, IsNull);
+  return CheckTable().DataSetGetFieldIntegerFromRecBuf(DataBuffer(), Field(FieldNo), Value, IsNull);
 }
 
 void TZelExprDBDataProvider::GetDefaultRecordList(TCompoundList& List) {
@@ -174,8 +178,15 @@ bool TZelExprDBDataProvider::ScanRecords(const std::function<void(void* RecAddr)
   if (table.RangeOn() || ReadDataFromRecBuf_) return false;
   struct TStandDown {
     const uint8_t*& Scanned;
-    ~TStandDown() { Scanned = nullptr; }
-  } standDown{Scanned_};
+    std::vector<const TInternalFieldItem*>& Fields;
+    ~TStandDown() {
+      Scanned = nullptr;
+      Fields.clear();
+    }
+  } standDown{Scanned_, ScannedFields_};
+  ScannedFields_.clear();
+  for (int32_t i = 0; i < table.GetInternalFieldCount(); ++i)
+    ScannedFields_.push_back(table.GetInternalField(i));
   table.ScanRecords([&](uint32_t RecAddr, const uint8_t* Record) {
     Scanned_ = Record;
     Visit(IntToListEntry(static_cast<int32_t>(RecAddr)));

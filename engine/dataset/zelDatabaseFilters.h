@@ -126,14 +126,24 @@ class ZEL_API TZelExprDBDataProvider : public TZelExprDataProvider {
  private:
   TZelDataSet& CheckTable() const;
   const uint8_t* DataBuffer() const;
+  // The cursor's field of a provider field number.
+  const TInternalFieldItem& Field(int32_t FieldNo) const;
   // The cursor's internal field number of a provider field number.
   int32_t InternalFieldNo(int32_t FieldNo) const { return FieldNo - 1; }
+  // The field as the running scan resolved it; null outside a scan.
+  const TInternalFieldItem* ScannedField(int32_t FieldNo) const {
+    const auto i = static_cast<size_t>(InternalFieldNo(FieldNo));
+    return Scanned_ != nullptr && i < ScannedFields_.size() ? ScannedFields_[i] : nullptr;
+  }
 
   TZelDataSet* Table_ = nullptr;
   std::vector<uint8_t> Buffer_;
   bool ReadDataFromRecBuf_ = false;
   // The record a scan stands on, read in place; null outside a scan.
   const uint8_t* Scanned_ = nullptr;
+  // The cursor's fields by internal number while a scan runs, looked up once
+  // for the scan rather than once per record read; empty outside a scan.
+  std::vector<const TInternalFieldItem*> ScannedFields_;
   std::vector<std::pair<uint32_t, int32_t>> MasterList_;
 };
 

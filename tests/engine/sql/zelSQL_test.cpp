@@ -1411,6 +1411,35 @@ TEST_F(Subquery, ACorrelatedExistsPicksTheRowsToChange) {
   EXPECT_EQ(Select("SELECT id FROM o"), (std::set<int>{1, 2, 3, 6}));
 }
 
+TEST_F(Subquery, AScanReadsEachFieldOfTheRecordItStandsOn) {
+  // A condition without an index is decided on each record as the scan reads
+  // it: fields first, inside and last in the record, Nulls, texts, and a
+  // subquery that scans the same table while the outer scan stands on a row.
+  struct Case {
+    const char* Sql;
+    std::set<int> Want;
+  };
+  const Case cases[] = {
+      {"SELECT id FROM o WHERE id > 4", {5, 6}},
+      {"SELECT id FROM o WHERE cid >= 2", {3, 5, 6}},
+      {"SELECT id FROM o WHERE cid <> 1", {3, 5, 6}},
+      {"SELECT id FROM o WHERE amt < 3", {5, 6}},
+      {"SELECT id FROM o WHERE 7 = amt", {3}},
+      {"SELECT id FROM o WHERE amt > 2 AND cid <= 2", {1, 2, 3}},
+      {"SELECT id FROM o WHERE name = 'c' OR amt = 10", {1, 5, 6}},
+      {"SELECT id FROM o WHERE name > 'b'", {3, 5, 6}},
+      {"SELECT id FROM c WHERE v > 1", {2, 3, 5}},
+      {"SELECT id FROM o WHERE amt > 2 AND cid IN (SELECT cid FROM o WHERE amt < 8)", {1, 2, 3}},
+      {"SELECT id FROM o o1 WHERE amt > 5 AND NOT EXISTS (SELECT id FROM o o2 WHERE o2.amt > "
+       "o1.amt)",
+       {1}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Select(c.Sql), c.Want) << c.Sql;
+  // The same statement after the scanned rows changed.
+  Exec("UPDATE o SET amt = 20 WHERE id = 5");
+  EXPECT_EQ(Select("SELECT id FROM o WHERE amt > 9"), (std::set<int>{1, 5}));
+}
+
 TEST_F(Subquery, AKeptSubqueryIsReadAgainAtEachRun) {
   // The values of an IN subquery and the open table of a correlated EXISTS
   // are kept for one run of the prepared statement only.
