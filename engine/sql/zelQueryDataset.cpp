@@ -1073,19 +1073,6 @@ void TZelQueryDataset::SetReadOnlyResultFields(TResultSetFields& Fields) {
 
 // ---------------------------------------------------------------- row operations
 
-void TZelQueryDataset::InsertData(TResultSetFields& Fields) {
-  const bool opened = !Active();
-  if (opened) Open();
-  std::vector<std::string> names;
-  std::vector<plat::Variant> values;
-  for (int32_t i = 0; i < Fields.Count(); ++i) {
-    names.push_back(Fields.GetItems(i)->FieldName);
-    values.push_back(Fields.GetItems(i)->GetValue());
-  }
-  InsertRow(TargetFieldNos(names, "TZelQueryDataset.InsertData"), values);
-  if (opened) Close();
-}
-
 std::vector<int32_t> TZelQueryDataset::TargetFieldNos(const std::vector<std::string>& Names,
                                                       const char* Context) {
   std::vector<int32_t> out;

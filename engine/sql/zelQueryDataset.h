@@ -227,7 +227,6 @@ class TZelQueryDataset : public TZelBaseTable {
   void SetReadOnlyResultFields(TResultSetFields& Fields);
 
   // --- Row operations on a target table (INSERT, UPDATE, DELETE) ---
-  void InsertData(TResultSetFields& Fields);
   // The field number of each named column (0x2710 for a name the table
   // lacks); the table is open.
   std::vector<int32_t> TargetFieldNos(const std::vector<std::string>& Names, const char* Context);

@@ -407,8 +407,11 @@ TEST_P(QueryProviderTest, RowOperationsOnATable) {
   TResultSetField* no = values.Add();
   no->FieldName = "dept_id";
   no->Value = plat::Variant(50);
-  target.InsertData(values);
+  target.Open();
+  target.InsertRow(target.TargetFieldNos({"dname", "dept_id"}, "test"),
+                   {plat::Variant("Ops"), plat::Variant(50)});
   EXPECT_EQ(target.GetRowsAffected(), 1);
+  target.Close();
   // Rows of another result go in by the names of the fields, in order.
   Select("SELECT dname, dept_id + 100 FROM dept WHERE dept_id < 30");
   target.Open();
