@@ -280,8 +280,9 @@ class ZEL_API TZelDataBase : public plat::TCustomConnection {
   void RefreshDataSets() noexcept;
   void CancelDataSets() noexcept;
   void RollbackDataSets() noexcept;
-  // The transaction ended: the locks of every cursor went with it.
-  void ForgetCursorLocks() noexcept;
+  // The transaction ended: the locks of Cursors (InternalCursors) went
+  // with it.
+  void ForgetCursorLocks(const std::vector<TZelDataSet*>& Cursors) noexcept;
   void SendTransactionEnd() noexcept;
   // The database's own cursors (catalogue and system tables).
   std::vector<TZelDataSet*> InternalCursors() const;

@@ -70,11 +70,13 @@ void TZelDataBase::Commit() {
   if (DiskMgr_ == nullptr || IsMemoryDatabase() || !Connected_) return;
   if (!DiskMgr_->IsTransactionActive()) ZelDatabaseError(0x2811, "TZelDataBase.Commit", "", this);
   // Headers changed under a lock a cursor still holds go into the
-  // transaction before its locks end with it.
-  for (TZelDataSet* cursor : InternalCursors())
+  // transaction before its locks end with it. The cursors are gathered once:
+  // a statement's own transaction ends on every run.
+  const std::vector<TZelDataSet*> cursors = InternalCursors();
+  for (TZelDataSet* cursor : cursors)
     if (cursor->WriteLocked()) cursor->UnlockTable();
   DiskMgr_->DiskCommit();
-  ForgetCursorLocks();
+  ForgetCursorLocks(cursors);
   SendTransactionEnd();
 }
 
@@ -131,8 +133,8 @@ std::vector<TZelDataSet*> TZelDataBase::InternalCursors() const {
   return cursors;
 }
 
-void TZelDataBase::ForgetCursorLocks() noexcept {
-  for (TZelDataSet* cursor : InternalCursors()) cursor->ForgetLocks();
+void TZelDataBase::ForgetCursorLocks(const std::vector<TZelDataSet*>& Cursors) noexcept {
+  for (TZelDataSet* cursor : Cursors) cursor->ForgetLocks();
   HeaderLocked_ = DiskMgr_ != nullptr && DiskMgr_->HeaderWriteLocked();
 }
 

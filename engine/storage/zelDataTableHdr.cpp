@@ -33,9 +33,10 @@ std::string TableHeaderText(const char* Resource) {
 
 TTableHeader::TTableHeader(plat::TCollection* Collection) : plat::TCollectionItem(Collection) {}
 
-TTableHeaderMgr* TTableHeader::Mgr() const {
-  return dynamic_cast<TTableHeaderMgr*>(Collection());
-}
+// Headers are made by their manager's Add only, so the collection is one;
+// the header is reached on every lock of a table, too often for a cast that
+// checks.
+TTableHeaderMgr* TTableHeader::Mgr() const { return static_cast<TTableHeaderMgr*>(Collection()); }
 
 void TTableHeader::CheckOffset(int32_t Offset, int32_t Width, const char* Context) const {
   if (Offset < 0 || int64_t{Offset} + Width > static_cast<int64_t>(Buffer_.size()))

@@ -752,7 +752,10 @@ void TBTree::LoadSortedKeys(const std::vector<const uint8_t*>& Keys) {
   std::vector<uint8_t> store, upper;
   std::vector<size_t> offsets, starts;
   std::vector<uint32_t> addrs;
-  std::vector<uint8_t> page(static_cast<size_t>(PageSize_));
+  // Cleared once per page written: a kept statement's result table loads
+  // its few keys on every run, where clearing costs more than the keys.
+  const auto page = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(PageSize_));
+  const auto clear = [&page, this] { std::memset(page.get(), 0, static_cast<size_t>(PageSize_)); };
   const int32_t room = PageSize_ - NodeHeaderSize - Format_.MaximumKeySize();
   bool leaf = true;
   uint32_t depth = 1;
@@ -770,32 +773,33 @@ void TBTree::LoadSortedKeys(const std::vector<const uint8_t*>& Keys) {
     }
     const bool top = starts.size() == 1;
     if (!top && depth >= MaxDepth) ZelDatabaseError(0x2185, Context, "Index too deep", this);
-    std::fill(page.begin(), page.end(), uint8_t{0});
     addrs.assign(starts.size(), root);
-    if (!top)
-      for (uint32_t& addr : addrs) addr = IOInterface_->AllocateNewAddress(PageSize_, page.data());
+    if (!top) {
+      clear();
+      for (uint32_t& addr : addrs) addr = IOInterface_->AllocateNewAddress(PageSize_, page.get());
+    }
     upper.clear();
     offsets.clear();
     for (size_t p = 0; p < starts.size(); ++p) {
       const size_t from = starts[p];
       const size_t to = p + 1 < starts.size() ? starts[p + 1] : level.size();
-      std::fill(page.begin(), page.end(), uint8_t{0});
-      StoreU32(page.data() + ndLeaf, leaf ? 1 : 0);
+      clear();
+      StoreU32(page.get() + ndLeaf, leaf ? 1 : 0);
       if (leaf) {
-        StoreU32(page.data() + ndNext, p + 1 < addrs.size() ? addrs[p + 1] : 0);
-        StoreU32(page.data() + ndPrior, p > 0 ? addrs[p - 1] : 0);
+        StoreU32(page.get() + ndNext, p + 1 < addrs.size() ? addrs[p + 1] : 0);
+        StoreU32(page.get() + ndPrior, p > 0 ? addrs[p - 1] : 0);
       }
       int32_t at = NodeHeaderSize;
       uint32_t count = 0;
       for (size_t i = from; i < to; ++i) {
         const int32_t len = ix::LoadU16(level[i]);
-        std::memcpy(page.data() + at, level[i], static_cast<size_t>(len));
-        if (leaf) StoreU32(page.data() + at + keCount, 0);
+        std::memcpy(page.get() + at, level[i], static_cast<size_t>(len));
+        if (leaf) StoreU32(page.get() + at + keCount, 0);
         at += len;
         count += leaf ? 1 : LoadU32(level[i] + keCount);
       }
-      StoreU32(page.data() + ndUsed, static_cast<uint32_t>(at - NodeHeaderSize));
-      IOInterface_->WriteBlock(addrs[p], PageSize_, page.data());
+      StoreU32(page.get() + ndUsed, static_cast<uint32_t>(at - NodeHeaderSize));
+      IOInterface_->WriteBlock(addrs[p], PageSize_, page.get());
       if (top) break;
       // The page's entry above: its first key, its address and its records.
       const int32_t len = ix::LoadU16(level[from]);
