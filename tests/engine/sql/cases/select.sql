@@ -80,6 +80,25 @@ set
 40
 NULL
 
+# Integer columns are told apart by their bytes: Null against Null, in a
+# row of its own and within the rows already there from the first part.
+SELECT DISTINCT a.dept_id, b.dept_id FROM emp a, emp b WHERE b.id = a.id OR b.id = 4
+set
+10|10
+20|20
+30|30
+NULL|NULL
+10|NULL
+20|NULL
+30|NULL
+
+SELECT dept_id FROM emp UNION SELECT dept_id FROM emp WHERE dept_id IS NULL OR id < 3
+set
+10
+20
+30
+NULL
+
 SELECT dept_id FROM dept UNION ALL SELECT dept_id FROM emp WHERE id < 3
 set
 10
