@@ -80,12 +80,24 @@ class TByteRowMap {
  private:
   uint64_t Hash(const uint8_t* Row) const {
     uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (size_t at = 0; at < Width_; at += 8) {
-      uint64_t word = 0;
-      std::memcpy(&word, Row + at, std::min<size_t>(8, Width_ - at));
-      h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+    const auto mix = [&h](uint64_t Word) {
+      h = (h ^ Word) * 0xBF58476D1CE4E5B9ull;
       h ^= h >> 31;
+    };
+    if (Width_ < 8) {
+      uint64_t word = 0;
+      for (size_t at = 0; at < Width_; ++at) word = word << 8 | Row[at];
+      mix(word);
+      return h;
     }
+    // Whole words, the last one ending at the row's end (it may overlap).
+    uint64_t word = 0;
+    for (size_t at = 0; at + 8 < Width_; at += 8) {
+      std::memcpy(&word, Row + at, 8);
+      mix(word);
+    }
+    std::memcpy(&word, Row + Width_ - 8, 8);
+    mix(word);
     return h;
   }
   // Links row number Row - 1 into the first free slot of its probe.
@@ -143,12 +155,16 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
     if (Table.IsFieldBlob(i)) return false;
   const auto recordSize = static_cast<std::size_t>(Table.RecordSize());
   const auto stride = static_cast<std::size_t>(Table.RecordBufferSize());
+  // Rows are written into room made ahead, Used bytes of it taken: a
+  // resize per row would clear its bytes first.
+  std::size_t used = 0;
   const auto add = [&](std::vector<uint8_t>& To, uint32_t RecAddr, const uint8_t* Record) {
-    const std::size_t at = To.size();
-    To.resize(at + stride);
-    std::memcpy(To.data() + at, Record, recordSize);
-    ix::StoreU32(To.data() + at + recordSize + rbRecAddr, RecAddr);
-    ix::StoreU32(To.data() + at + recordSize + rbKeyMarker, 0);
+    if (used + stride > To.size()) To.resize(std::max(used + stride, To.size() * 2));
+    uint8_t* to = To.data() + used;
+    used += stride;
+    std::memcpy(to, Record, recordSize);
+    std::memset(to + recordSize, 0, RecordBufferTrailer);
+    ix::StoreU32(to + recordSize + rbRecAddr, RecAddr);
   };
   if (Table.TZelDataSet::FilterActive()) {
     // The filter lists its records in the cursor's order (and keeps to a
@@ -158,9 +174,10 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
     std::vector<uint8_t> rows;
     Table.ReadFilterRecords([&](uint32_t RecAddr, int32_t RecNo, const uint8_t* Record) {
       add(rows, RecAddr, Record);
-      ix::StoreU32(rows.data() + rows.size() - stride + recordSize + rbRecNo,
+      ix::StoreU32(rows.data() + used - stride + recordSize + rbRecNo,
                    static_cast<uint32_t>(RecNo));
     });
+    rows.resize(used);
     Rows.swap(rows);
     return true;
   }
@@ -175,11 +192,11 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
   // Each row's first key field as a number (see KeyFieldLead): where these
   // rise from row to row the rows are in the index's order.
   std::vector<uint64_t> leads;
-  rows.reserve(expected * stride);
+  rows.resize(expected * stride);
   leads.reserve(expected);
   bool tooMany = false;
   Table.ScanRecords([&](uint32_t RecAddr, const uint8_t* Record) {
-    if (tooMany || rows.size() + stride > MostBytes) {
+    if (tooMany || used + stride > MostBytes) {
       tooMany = true;
       return;
     }
@@ -188,6 +205,7 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
     leads.push_back(KeyFieldLead(first, isNull ? nullptr : Record + first.RecBufOffset));
   });
   if (tooMany) return false;
+  rows.resize(used);
   const std::size_t count = leads.size();
   std::size_t i = 1;
   while (i < count && leads[i - 1] < leads[i]) ++i;
@@ -549,10 +567,8 @@ class TZelQueryDataset::TDeferredKeys {
     if (count < 2 || Index.KeyFields().Count() != count ||
         Index.KeyFields().Items(count - 1)->FieldName() != LogicalRecNoIndexName)
       return false;
-    for (int32_t i = 0; i + 1 < count; ++i) {
-      const TKeyValueKind kind = format.Field(i).Kind;
-      if (kind != kvSmallint && kind != kvWord && kind != kvInteger) return false;
-    }
+    for (int32_t i = 0; i + 1 < count; ++i)
+      if (!IsIntegerKey(format.Field(i))) return false;
     return true;
   }
 
@@ -605,11 +621,28 @@ class TZelQueryDataset::TDeferredKeys {
       order.clear();
       order.reserve(keys.Offsets.size());
       for (size_t at : keys.Offsets)
-        order.emplace_back(Lead(format, keys.Bytes.data() + at), keys.Bytes.data() + at);
-      std::sort(order.begin(), order.end(), [&format](const auto& A, const auto& B) {
-        if (A.first != B.first) return A.first < B.first;
-        return format.CompareKeys(0, nullptr, nullptr, A.second, B.second) < 0;
-      });
+        order.emplace_back(Lead(format, 0, keys.Bytes.data() + at), keys.Bytes.data() + at);
+      std::sort(order.begin(), order.end(),
+                [](const auto& A, const auto& B) { return A.first < B.first; });
+      // Each run of equal numbers is put in order apart: by the second
+      // field's number where the first field's is its order (an integer),
+      // whole keys deciding the rest.
+      const bool second = format.FieldCount() > 1 && IsIntegerKey(format.Field(0));
+      for (size_t at = 0; at < order.size();) {
+        size_t end = at + 1;
+        while (end < order.size() && order[end].first == order[at].first) ++end;
+        if (end - at > 1) {
+          for (size_t k = at; k < end; ++k)
+            order[k].first = second ? Lead(format, 1, order[k].second) : 0;
+          std::sort(order.begin() + static_cast<std::ptrdiff_t>(at),
+                    order.begin() + static_cast<std::ptrdiff_t>(end),
+                    [&format](const auto& A, const auto& B) {
+                      if (A.first != B.first) return A.first < B.first;
+                      return format.CompareKeys(0, nullptr, nullptr, A.second, B.second) < 0;
+                    });
+        }
+        at = end;
+      }
       sorted.clear();
       sorted.reserve(order.size());
       for (const auto& entry : order) sorted.push_back(entry.second);
@@ -627,13 +660,19 @@ class TZelQueryDataset::TDeferredKeys {
     bool HadKeys = false;
   };
 
-  // A number that orders keys as their first field does, where that is an
+  // A number that orders keys as their field Field does, where that is an
   // integer (Null first, or last when descending), so that the sort
   // compares whole keys only for equal numbers; 0 for every key otherwise.
-  static uint64_t Lead(const TKeyFormat& Format, const uint8_t* Key) {
+  static uint64_t Lead(const TKeyFormat& Format, int32_t Field, const uint8_t* Key) {
     const uint8_t* value = nullptr;
     int32_t size = 0;
-    return KeyFieldLead(Format.Field(0), Format.LocateValue(Key, 0, value, size) ? value : nullptr);
+    return KeyFieldLead(Format.Field(Field),
+                        Format.LocateValue(Key, Field, value, size) ? value : nullptr);
+  }
+  // A field whose values are integers: equal values are equal bytes, and
+  // KeyFieldLead gives their order.
+  static bool IsIntegerKey(const TKeyFormat::TField& Field) {
+    return Field.Kind == kvSmallint || Field.Kind == kvWord || Field.Kind == kvInteger;
   }
 
   // Where the key of the row being added starts.
@@ -654,10 +693,12 @@ class TZelQueryDataset::TDeferredKeys {
       const uint8_t* value = ValueOf(field, i);
       const auto size = static_cast<size_t>(field.CoreSize);
       *to++ = value != nullptr ? 1 : 0;
-      if (value != nullptr)
-        std::memcpy(to, value, size);
-      else
+      if (value == nullptr)
         std::memset(to, 0, size);
+      else if (size == 4)  // the common Integer, copied without a call
+        std::memcpy(to, value, 4);
+      else
+        std::memcpy(to, value, size);
       to += size;
     }
     return Signature_.data();
