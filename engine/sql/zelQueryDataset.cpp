@@ -5,7 +5,6 @@
 #include <exception>
 #include <numeric>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "engine/sql/zelJoinDataProviderUnit.h"
 #include "engine/storage/zelCommonError.h"
@@ -50,6 +49,76 @@ void CollectAggregateNodes(TZelExprNode* Node, std::vector<TZelExprNode*>& Nodes
   for (TZelExprNode* arg : Node->Args()) CollectAggregateNodes(arg, Nodes, Depth + 1);
 }
 
+// Rows of one width kept by their bytes, each with a number: an equal row is
+// found by a hash of its bytes and one compare, with nothing allocated per
+// row looked up. Bytes stand for values only where equal values are equal
+// bytes (integers, each after a Null mark, zeros for Null).
+class TByteRowMap {
+ public:
+  explicit TByteRowMap(size_t Width) : Width_(Width) {}
+
+  size_t Width() const { return Width_; }
+  // The number kept with Row's bytes; nullptr when they are not kept.
+  uint32_t* Find(const uint8_t* Row) {
+    if (Slots_.empty()) return nullptr;
+    const size_t mask = Slots_.size() - 1;
+    for (size_t i = Hash(Row) & mask;; i = (i + 1) & mask) {
+      const uint32_t slot = Slots_[i];
+      if (slot == 0) return nullptr;
+      if (std::memcmp(Rows_.data() + (slot - 1) * Width_, Row, Width_) == 0)
+        return &Values_[slot - 1];
+    }
+  }
+  // Keeps Row's bytes, which Find does not know yet, with Value.
+  void Add(const uint8_t* Row, uint32_t Value) {
+    if ((Values_.size() + 1) * 2 > Slots_.size()) Grow();
+    Rows_.insert(Rows_.end(), Row, Row + Width_);
+    Values_.push_back(Value);
+    Place(static_cast<uint32_t>(Values_.size()));
+  }
+
+ private:
+  uint64_t Hash(const uint8_t* Row) const {
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    const auto mix = [&h](uint64_t Word) {
+      h = (h ^ Word) * 0xBF58476D1CE4E5B9ull;
+      h ^= h >> 31;
+    };
+    if (Width_ < 8) {
+      uint64_t word = 0;
+      for (size_t at = 0; at < Width_; ++at) word = word << 8 | Row[at];
+      mix(word);
+      return h;
+    }
+    // Whole words, the last one ending at the row's end (it may overlap).
+    uint64_t word = 0;
+    for (size_t at = 0; at + 8 < Width_; at += 8) {
+      std::memcpy(&word, Row + at, 8);
+      mix(word);
+    }
+    std::memcpy(&word, Row + Width_ - 8, 8);
+    mix(word);
+    return h;
+  }
+  // Links row number Row - 1 into the first free slot of its probe.
+  void Place(uint32_t Row) {
+    const size_t mask = Slots_.size() - 1;
+    size_t i = Hash(Rows_.data() + (Row - 1) * Width_) & mask;
+    while (Slots_[i] != 0) i = (i + 1) & mask;
+    Slots_[i] = Row;
+  }
+  void Grow() {
+    Slots_.assign(std::max<size_t>(64, Slots_.size() * 2), 0);
+    for (uint32_t row = 1; row <= Values_.size(); ++row) Place(row);
+  }
+
+  size_t Width_;
+  std::vector<uint8_t> Rows_;  // end to end, Width_ bytes each
+  std::vector<uint32_t> Values_;
+  // A power of two of them, at most half in use: row number + 1, 0 free.
+  std::vector<uint32_t> Slots_;
+};
+
 // Reads the rows of the result table for the HAVING condition.
 class TResultRowProvider : public TZelExprDataProvider {
  public:
@@ -86,12 +155,16 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
     if (Table.IsFieldBlob(i)) return false;
   const auto recordSize = static_cast<std::size_t>(Table.RecordSize());
   const auto stride = static_cast<std::size_t>(Table.RecordBufferSize());
+  // Rows are written into room made ahead, Used bytes of it taken: a
+  // resize per row would clear its bytes first.
+  std::size_t used = 0;
   const auto add = [&](std::vector<uint8_t>& To, uint32_t RecAddr, const uint8_t* Record) {
-    const std::size_t at = To.size();
-    To.resize(at + stride);
-    std::memcpy(To.data() + at, Record, recordSize);
-    ix::StoreU32(To.data() + at + recordSize + rbRecAddr, RecAddr);
-    ix::StoreU32(To.data() + at + recordSize + rbKeyMarker, 0);
+    if (used + stride > To.size()) To.resize(std::max(used + stride, To.size() * 2));
+    uint8_t* to = To.data() + used;
+    used += stride;
+    std::memcpy(to, Record, recordSize);
+    std::memset(to + recordSize, 0, RecordBufferTrailer);
+    ix::StoreU32(to + recordSize + rbRecAddr, RecAddr);
   };
   if (Table.TZelDataSet::FilterActive()) {
     // The filter lists its records in the cursor's order (and keeps to a
@@ -101,9 +174,10 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
     std::vector<uint8_t> rows;
     Table.ReadFilterRecords([&](uint32_t RecAddr, int32_t RecNo, const uint8_t* Record) {
       add(rows, RecAddr, Record);
-      ix::StoreU32(rows.data() + rows.size() - stride + recordSize + rbRecNo,
+      ix::StoreU32(rows.data() + used - stride + recordSize + rbRecNo,
                    static_cast<uint32_t>(RecNo));
     });
+    rows.resize(used);
     Rows.swap(rows);
     return true;
   }
@@ -118,11 +192,11 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
   // Each row's first key field as a number (see KeyFieldLead): where these
   // rise from row to row the rows are in the index's order.
   std::vector<uint64_t> leads;
-  rows.reserve(expected * stride);
+  rows.resize(expected * stride);
   leads.reserve(expected);
   bool tooMany = false;
   Table.ScanRecords([&](uint32_t RecAddr, const uint8_t* Record) {
-    if (tooMany || rows.size() + stride > MostBytes) {
+    if (tooMany || used + stride > MostBytes) {
       tooMany = true;
       return;
     }
@@ -131,6 +205,7 @@ bool ReadCursorRecords(TZelDataSet& Table, std::vector<uint8_t>& Rows) {
     leads.push_back(KeyFieldLead(first, isNull ? nullptr : Record + first.RecBufOffset));
   });
   if (tooMany) return false;
+  rows.resize(used);
   const std::size_t count = leads.size();
   std::size_t i = 1;
   while (i < count && leads[i - 1] < leads[i]) ++i;
@@ -443,6 +518,14 @@ class TZelQueryDataset::TDeferredKeys {
       : Dataset_(Dataset), Header_(*Dataset.TableDef_->TableHeader()) {
     OwnerFlag_ = Dataset.TableDef_->RecordInterface()->OwnerFlag();
     LogicalNo_ = Header_.GetLogicalRecordNo();
+    if (Distinct != nullptr) {
+      DistinctFormat_ = &Distinct->BTree().Format();
+      size_t width = 0;
+      for (int32_t i = 0; i + 1 < DistinctFormat_->FieldCount(); ++i)
+        width += 1 + static_cast<size_t>(DistinctFormat_->Field(i).CoreSize);
+      Seen_.emplace(width);
+      Signature_.resize(width);
+    }
     TIndexManager& indexes = *Dataset.IndexMgr_;
     for (int32_t i = 0; i < indexes.Count(); ++i) {
       TIndexItem* index = indexes.Items(i);
@@ -457,7 +540,10 @@ class TZelQueryDataset::TDeferredKeys {
         const size_t at = keys.Bytes.size();
         keys.Bytes.insert(keys.Bytes.end(), key, key + ix::LoadU16(key));
         keys.Offsets.push_back(at);
-        if (index == Distinct) Seen_.insert(KeySignature(keys.Bytes.data() + at));
+        if (index == Distinct) {
+          const uint8_t* signature = KeySignature(keys.Bytes.data() + at);
+          if (Seen_->Find(signature) == nullptr) Seen_->Add(signature, 0);
+        }
       } while (tree.NextRecord());
     }
   }
@@ -481,10 +567,8 @@ class TZelQueryDataset::TDeferredKeys {
     if (count < 2 || Index.KeyFields().Count() != count ||
         Index.KeyFields().Items(count - 1)->FieldName() != LogicalRecNoIndexName)
       return false;
-    for (int32_t i = 0; i + 1 < count; ++i) {
-      const TKeyValueKind kind = format.Field(i).Kind;
-      if (kind != kvSmallint && kind != kvWord && kind != kvInteger) return false;
-    }
+    for (int32_t i = 0; i + 1 < count; ++i)
+      if (!IsIntegerKey(format.Field(i))) return false;
     return true;
   }
 
@@ -495,10 +579,10 @@ class TZelQueryDataset::TDeferredKeys {
     uint8_t* rec = Dataset_.RecBuf_.data();
     const int32_t logicalNo = LogicalNo_ + 1;
     // A duplicate is known from the record: no key is built for it.
-    std::string signature;
+    const uint8_t* signature = nullptr;
     if (Distinct_ >= 0) {
       signature = RecordSignature(rec);
-      if (Seen_.count(signature) != 0) return false;
+      if (Seen_->Find(signature) != nullptr) return false;
     }
     TRecordMgr::StampNewRecord(rec, OwnerFlag_, logicalNo);
     for (TKeys& keys : Keys_) {
@@ -520,7 +604,7 @@ class TZelQueryDataset::TDeferredKeys {
       ix::StoreU32(keys.Bytes.data() + at + keAddress, addr);
       keys.Offsets.push_back(at);
     }
-    if (Distinct_ >= 0) Seen_.insert(std::move(signature));
+    if (Distinct_ >= 0) Seen_->Add(signature, 0);
     LogicalNo_ = logicalNo;
     return true;
   }
@@ -537,11 +621,28 @@ class TZelQueryDataset::TDeferredKeys {
       order.clear();
       order.reserve(keys.Offsets.size());
       for (size_t at : keys.Offsets)
-        order.emplace_back(Lead(format, keys.Bytes.data() + at), keys.Bytes.data() + at);
-      std::sort(order.begin(), order.end(), [&format](const auto& A, const auto& B) {
-        if (A.first != B.first) return A.first < B.first;
-        return format.CompareKeys(0, nullptr, nullptr, A.second, B.second) < 0;
-      });
+        order.emplace_back(Lead(format, 0, keys.Bytes.data() + at), keys.Bytes.data() + at);
+      std::sort(order.begin(), order.end(),
+                [](const auto& A, const auto& B) { return A.first < B.first; });
+      // Each run of equal numbers is put in order apart: by the second
+      // field's number where the first field's is its order (an integer),
+      // whole keys deciding the rest.
+      const bool second = format.FieldCount() > 1 && IsIntegerKey(format.Field(0));
+      for (size_t at = 0; at < order.size();) {
+        size_t end = at + 1;
+        while (end < order.size() && order[end].first == order[at].first) ++end;
+        if (end - at > 1) {
+          for (size_t k = at; k < end; ++k)
+            order[k].first = second ? Lead(format, 1, order[k].second) : 0;
+          std::sort(order.begin() + static_cast<std::ptrdiff_t>(at),
+                    order.begin() + static_cast<std::ptrdiff_t>(end),
+                    [&format](const auto& A, const auto& B) {
+                      if (A.first != B.first) return A.first < B.first;
+                      return format.CompareKeys(0, nullptr, nullptr, A.second, B.second) < 0;
+                    });
+        }
+        at = end;
+      }
       sorted.clear();
       sorted.reserve(order.size());
       for (const auto& entry : order) sorted.push_back(entry.second);
@@ -559,13 +660,19 @@ class TZelQueryDataset::TDeferredKeys {
     bool HadKeys = false;
   };
 
-  // A number that orders keys as their first field does, where that is an
+  // A number that orders keys as their field Field does, where that is an
   // integer (Null first, or last when descending), so that the sort
   // compares whole keys only for equal numbers; 0 for every key otherwise.
-  static uint64_t Lead(const TKeyFormat& Format, const uint8_t* Key) {
+  static uint64_t Lead(const TKeyFormat& Format, int32_t Field, const uint8_t* Key) {
     const uint8_t* value = nullptr;
     int32_t size = 0;
-    return KeyFieldLead(Format.Field(0), Format.LocateValue(Key, 0, value, size) ? value : nullptr);
+    return KeyFieldLead(Format.Field(Field),
+                        Format.LocateValue(Key, Field, value, size) ? value : nullptr);
+  }
+  // A field whose values are integers: equal values are equal bytes, and
+  // KeyFieldLead gives their order.
+  static bool IsIntegerKey(const TKeyFormat::TField& Field) {
+    return Field.Kind == kvSmallint || Field.Kind == kvWord || Field.Kind == kvInteger;
   }
 
   // Where the key of the row being added starts.
@@ -574,32 +681,37 @@ class TZelQueryDataset::TDeferredKeys {
                ? 0
                : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
   }
-  // The distinct columns of a row, from its key or its record: a null mark
-  // for each and the bytes of those that are not null (integers: equal
-  // bytes are equal values). ValueOf gives field I's bytes, nullptr for Null.
+  // The distinct columns of a row, from its key or its record, in
+  // Signature_: for each a null mark and its bytes, zeros for Null
+  // (integers: equal bytes are equal values). ValueOf gives field I's
+  // bytes, nullptr for Null.
   template <typename TValueOf>
-  std::string Signature(TValueOf ValueOf) const {
-    const TKeyFormat& format = Keys_[static_cast<size_t>(Distinct_)].Index->BTree().Format();
-    std::string signature;
-    for (int32_t i = 0; i + 1 < format.FieldCount(); ++i) {
-      const uint8_t* value = ValueOf(format.Field(i), i);
-      signature += value != nullptr ? '\1' : '\0';
-      if (value != nullptr)
-        signature.append(reinterpret_cast<const char*>(value),
-                         static_cast<size_t>(format.Field(i).CoreSize));
+  const uint8_t* Signature(TValueOf ValueOf) {
+    uint8_t* to = Signature_.data();
+    for (int32_t i = 0; i + 1 < DistinctFormat_->FieldCount(); ++i) {
+      const TKeyFormat::TField& field = DistinctFormat_->Field(i);
+      const uint8_t* value = ValueOf(field, i);
+      const auto size = static_cast<size_t>(field.CoreSize);
+      *to++ = value != nullptr ? 1 : 0;
+      if (value == nullptr)
+        std::memset(to, 0, size);
+      else if (size == 4)  // the common Integer, copied without a call
+        std::memcpy(to, value, 4);
+      else
+        std::memcpy(to, value, size);
+      to += size;
     }
-    return signature;
+    return Signature_.data();
   }
-  std::string KeySignature(const uint8_t* Key) const {
-    const TKeyFormat& format = Keys_[static_cast<size_t>(Distinct_)].Index->BTree().Format();
+  const uint8_t* KeySignature(const uint8_t* Key) {
     return Signature([&](const TKeyFormat::TField&, int32_t I) -> const uint8_t* {
       const uint8_t* value = nullptr;
       int32_t size = 0;
-      return format.LocateValue(Key, I, value, size) ? value : nullptr;
+      return DistinctFormat_->LocateValue(Key, I, value, size) ? value : nullptr;
     });
   }
   // As the key built from the record would have it (BuildFromRecord).
-  std::string RecordSignature(const uint8_t* Record) const {
+  const uint8_t* RecordSignature(const uint8_t* Record) {
     return Signature([&](const TKeyFormat::TField& F, int32_t) -> const uint8_t* {
       return F.NullFlagOffset >= 0 && Record[F.NullFlagOffset] != 1 ? nullptr
                                                                     : Record + F.RecBufOffset;
@@ -612,7 +724,10 @@ class TZelQueryDataset::TDeferredKeys {
   int32_t LogicalNo_ = 0;
   std::vector<TKeys> Keys_;
   int32_t Distinct_ = -1;
-  std::unordered_set<std::string> Seen_;
+  const TKeyFormat* DistinctFormat_ = nullptr;
+  // The distinct columns of every row, and the row being added's.
+  std::optional<TByteRowMap> Seen_;
+  std::vector<uint8_t> Signature_;
   bool Loaded_ = false;
 };
 
@@ -972,8 +1087,11 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
         byBytes.push_back(no);
       }
     }
-    std::unordered_map<std::string, uint32_t> groupAddrs;
-    std::string key;
+    size_t keyWidth = 0;
+    for (const int32_t no : byBytes)
+      keyWidth += 1 + static_cast<size_t>(GetInternalField(no)->FieldSize());
+    TByteRowMap groupAddrs(keyWidth);
+    std::vector<uint8_t> key(keyWidth);
     // A cleared record holds Null in every column but a blob's: the
     // aggregates' columns are not set to it again for every row.
     bool clearedIsNull = true;
@@ -985,22 +1103,25 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
       if (Grouped) {
         ClearRecord(nullptr);
         FillColumns(Fields, clearedIsNull);
-        uint32_t* kept = nullptr;
+        const uint32_t* kept = nullptr;
         if (!byBytes.empty()) {
-          key.clear();
+          uint8_t* to = key.data();
           for (const int32_t no : byBytes) {
             const bool isNull = GetIsFieldNullFromRecBuf(RecBuf_.data(), no);
-            key += isNull ? '\0' : '\1';
-            if (isNull) continue;
             const TInternalFieldItem* f = GetInternalField(no);
-            key.append(reinterpret_cast<const char*>(RecBuf_.data() + f->DataOffset()),
-                       static_cast<size_t>(f->FieldSize()));
+            const auto size = static_cast<size_t>(f->FieldSize());
+            *to++ = isNull ? 0 : 1;
+            if (isNull)
+              std::memset(to, 0, size);
+            else
+              std::memcpy(to, RecBuf_.data() + f->DataOffset(), size);
+            to += size;
           }
-          kept = &groupAddrs.try_emplace(key, 0).first->second;
+          kept = groupAddrs.Find(key.data());
         }
-        if (kept != nullptr && *kept != 0) {
+        if (kept != nullptr) {
           addr = *kept;
-        } else if (kept == nullptr && KeyExists()) {
+        } else if (byBytes.empty() && KeyExists()) {
           LoadFromIndex();
           addr = CurrentRecAddr();
         } else {
@@ -1008,7 +1129,7 @@ void TZelQueryDataset::PopulateAggregateResultSet(TResultSetFields& Fields, bool
           ++groups;
           addr = CurrentRecAddr();
           CreateAccumulators(Fields, addr);
-          if (kept != nullptr) *kept = addr;
+          if (!byBytes.empty()) groupAddrs.Add(key.data(), addr);
         }
       }
       for (int32_t i = 0; i < Fields.Count(); ++i) {

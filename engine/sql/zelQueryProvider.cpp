@@ -116,6 +116,7 @@ class TZelPlanRowSource : public TZelResultRowSource {
     if (std::exchange(EveryRow_, false) && leaf != nullptr && !leaf->ForceToNullValues() &&
         Complete_ && ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
       Scanning_ = true;
+      ScanBridge_ = leaf->DataBridge();
       return NextScanned();
     }
     return Mgr_.FirstProviderRecord();
@@ -152,7 +153,7 @@ class TZelPlanRowSource : public TZelResultRowSource {
   }
   // The next of the scanned rows made the table's current record.
   bool NextScanned() {
-    TZelDatasetBridge& bridge = *Leaf()->DataBridge();
+    TZelDatasetBridge& bridge = *ScanBridge_;
     const auto stride = static_cast<std::size_t>(bridge.RecordBufferSize());
     if ((Next_ + 1) * stride > Scanned_.size()) {
       Scanning_ = false;
@@ -180,6 +181,8 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool Scanning_ = false;
   std::vector<uint8_t> Scanned_;
   std::size_t Next_ = 0;
+  // The scanned table's bridge, found once per scan rather than per row.
+  TZelDatasetBridge* ScanBridge_ = nullptr;
 };
 
 }  // namespace

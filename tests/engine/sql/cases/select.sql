@@ -67,6 +67,31 @@ ordered
 1|3000
 4|4000
 
+# Two integer columns: ties on the first ordered by the second, its Nulls
+# last where it descends; then an integer column before a string one.
+SELECT a.dept_id, b.dept_id FROM emp a, emp b WHERE b.id = 4 OR b.id = a.id ORDER BY 1, 2 DESC
+ordered
+NULL|NULL
+10|10
+10|10
+10|NULL
+10|NULL
+20|20
+20|20
+20|NULL
+20|NULL
+30|30
+30|NULL
+
+SELECT dept_id, name FROM emp ORDER BY dept_id DESC, name
+ordered
+30|NULL
+20|Bob
+20|eve
+10|Ann
+10|Cid
+NULL|Dee
+
 SELECT e.name, d.dname FROM emp e, dept d WHERE e.dept_id = d.dept_id AND e.id < 3
 set
 Ann|Sales
@@ -78,6 +103,25 @@ set
 20
 30
 40
+NULL
+
+# Integer columns are told apart by their bytes: Null against Null, in a
+# row of its own and within the rows already there from the first part.
+SELECT DISTINCT a.dept_id, b.dept_id FROM emp a, emp b WHERE b.id = a.id OR b.id = 4
+set
+10|10
+20|20
+30|30
+NULL|NULL
+10|NULL
+20|NULL
+30|NULL
+
+SELECT dept_id FROM emp UNION SELECT dept_id FROM emp WHERE dept_id IS NULL OR id < 3
+set
+10
+20
+30
 NULL
 
 SELECT dept_id FROM dept UNION ALL SELECT dept_id FROM emp WHERE id < 3
