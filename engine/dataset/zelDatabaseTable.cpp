@@ -220,7 +220,10 @@ bool TZelBaseTable::GetCanModify() {
 // ---------------------------------------------------------------- field values
 
 bool TZelBaseTable::GetFieldData(plat::TField* Field, void* Buffer) {
-  plat::TRecordBuffer rec = GetActiveRecBuf();
+  // Browsing, the common case, reads the active record without the state switch.
+  plat::TRecordBuffer rec = State() != plat::dsBrowse ? GetActiveRecBuf()
+                            : IsEmpty()                ? nullptr
+                                                       : ActiveBuffer();
   if (rec == nullptr) return false;
   if (Field->FieldNo() < 1) {
     // Key buffers hold no calculated fields.
