@@ -220,7 +220,10 @@ bool TZelBaseTable::GetCanModify() {
 // ---------------------------------------------------------------- field values
 
 bool TZelBaseTable::GetFieldData(plat::TField* Field, void* Buffer) {
-  plat::TRecordBuffer rec = GetActiveRecBuf();
+  // Browsing, the common case, reads the active record without the state switch.
+  plat::TRecordBuffer rec = State() != plat::dsBrowse ? GetActiveRecBuf()
+                            : IsEmpty()                ? nullptr
+                                                       : ActiveBuffer();
   if (rec == nullptr) return false;
   if (Field->FieldNo() < 1) {
     // Key buffers hold no calculated fields.
@@ -235,34 +238,44 @@ bool TZelBaseTable::GetFieldData(plat::TField* Field, void* Buffer) {
   const bool isNull = rec[f->NullFlagOffset()] != kfValue;
   if (Buffer == nullptr || IsBlobFieldType(f->DataType())) return !isNull;
   const size_t native = static_cast<size_t>(std::max(Field->DataSize(), 0));
-  std::memset(Buffer, 0, native);
-  if (isNull) return false;
-  const uint8_t* p = rec + f->DataOffset();
   auto* out = static_cast<uint8_t*>(Buffer);
+  if (isNull) {
+    std::memset(out, 0, native);
+    return false;
+  }
+  const uint8_t* p = rec + f->DataOffset();
   switch (f->DataType()) {
     case plat::ftString: {
+      std::memset(out, 0, native);
       const size_t len = std::min<size_t>(static_cast<size_t>(f->ReadSizeMarker(rec)),
                                           native > 0 ? native - 1 : 0);
       std::memcpy(out, p, len);
       break;
     }
     case plat::ftWideString: {
+      std::memset(out, 0, native);
       const size_t len = std::min<size_t>(static_cast<size_t>(f->ReadSizeMarker(rec)) & ~size_t{1},
                                           native >= 2 ? native - 2 : 0);
       std::memcpy(out, p, len);
       break;
     }
     case plat::ftBoolean:
+      std::memset(out, 0, native);
       ix::StoreU16(out, p[0] != 0 ? 1 : 0);
       break;
     case plat::ftDate:
     case plat::ftTime:
     case plat::ftDateTime:
+      std::memset(out, 0, native);
       plat::DateTimeToNative(f->DataType(), ix::LoadDouble(p), out);
       break;
-    default:
-      std::memcpy(out, p, std::min(native, static_cast<size_t>(f->FieldSize())));
+    default: {
+      // The stored bytes are the native value: only bytes past them are cleared.
+      const size_t size = std::min(native, static_cast<size_t>(f->FieldSize()));
+      std::memcpy(out, p, size);
+      if (native > size) std::memset(out + size, 0, native - size);
       break;
+    }
   }
   return true;
 }

@@ -59,6 +59,8 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   int32_t CompareBookmarks(const plat::TBookmark& Bookmark1,
                            const plat::TBookmark& Bookmark2) override;
   bool GetFieldData(plat::TField* Field, void* Buffer) override;
+  // From the record's null flag (or the calculated field's has-value byte).
+  bool FieldHasValue(plat::TField* Field) override { return GetFieldData(Field, nullptr); }
   void SetFieldData(plat::TField* Field, const void* Buffer) override;
   std::unique_ptr<plat::TStream> CreateBlobStream(plat::TField* Field,
                                                   plat::TBlobStreamMode Mode) override;

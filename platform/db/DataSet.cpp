@@ -704,6 +704,11 @@ bool TDataSet::GetFieldData(TField*, void*) {
   return false;
 }
 
+bool TDataSet::FieldHasValue(TField* Field) {
+  TField::TNativeBuffer buffer;
+  return Field->ReadNative(buffer);
+}
+
 void TDataSet::SetFieldData(TField*, const void*) {}
 
 std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField*, TBlobStreamMode) {

@@ -257,6 +257,10 @@ class PLAT_API TDataSet : public TComponent {
   // Field values of the record the state selects, in native format (see
   // Fields.h); false when null or when there is no record.
   virtual bool GetFieldData(TField* Field, void* Buffer);
+  // Whether the field has a value in the record the state selects (what
+  // GetFieldData returns), for TField::IsNull. Base: reads the value; a
+  // dataset that can tell from a null flag answers without the copy.
+  virtual bool FieldHasValue(TField* Field);
   virtual void SetFieldData(TField* Field, const void* Buffer);
   virtual std::unique_ptr<TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode);
   virtual bool GetCurrentRecord(TRecordBuffer Buffer);

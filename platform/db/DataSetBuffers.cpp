@@ -43,6 +43,11 @@ void TDataSet::ActivateBuffers() {
 
 void TDataSet::MoveBuffer(int32_t CurIndex, int32_t NewIndex) {
   if (CurIndex == NewIndex) return;
+  // A ring of one record and the scratch buffer: every step of it swaps them.
+  if (CurIndex - NewIndex == 1 || NewIndex - CurIndex == 1) {
+    std::swap(buffers_[static_cast<size_t>(CurIndex)], buffers_[static_cast<size_t>(NewIndex)]);
+    return;
+  }
   auto first = buffers_.begin();
   if (CurIndex < NewIndex)
     std::rotate(first + CurIndex, first + CurIndex + 1, first + NewIndex + 1);

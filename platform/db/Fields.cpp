@@ -323,6 +323,8 @@ void TField::SetAsVariant(const Variant& Value) {
 }
 
 bool TField::GetIsNull() const {
+  // The value under validation is the proposed one, not the record's.
+  if (dataSet_ != nullptr && !validating_) return !dataSet_->FieldHasValue(const_cast<TField*>(this));
   TNativeBuffer buffer;
   return !ReadNative(buffer);
 }

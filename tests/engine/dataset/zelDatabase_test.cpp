@@ -160,6 +160,86 @@ TEST_P(DatabaseSuite, RecordsGoInBrowseInEveryOrderAndComeOut) {
   t.Close();
 }
 
+// IsNull answers from the record the state selects: browsed, edited, new,
+// key and calculated records, an emptied table, and the value OnValidate is
+// offered (not the record's).
+TEST_P(DatabaseSuite, IsNullFollowsTheRecordOfEachState) {
+  TZelTable& t = MakeItems();
+  t.InitFieldDefs();
+  for (int32_t i = 0; i < t.FieldDefs().Count(); ++i) t.FieldDefs().Items(i)->CreateField(&t);
+  auto* twice = new plat::TIntegerField(&t);
+  twice->SetFieldName("Twice");
+  twice->SetCalculated(true);
+  twice->SetDataSet(&t);
+  t.OnCalcFields = [](plat::TDataSet* D) {
+    plat::TField* qty = D->FieldByName("Qty");
+    if (!qty->IsNull()) D->FieldByName("Twice")->SetAsInteger(2 * qty->AsInteger());
+  };
+  t.Open();
+  t.Append();
+  t.FieldByName("Name")->SetAsString("full");
+  t.FieldByName("Qty")->SetAsInteger(9);
+  t.FieldByName("Price")->SetAsFloat(0);
+  t.FieldByName("Cost")->SetAsFloat(1.25);
+  t.FieldByName("Day")->SetAsDateTime(plat::EncodeDate(2024, 1, 2));
+  t.FieldByName("Flag")->SetAsBoolean(false);
+  t.Post();
+  t.Append();
+  t.FieldByName("Name")->SetAsString("");
+  t.Post();
+
+  // One letter a field: N for Null, v for a value; each agrees with a read
+  // of the value.
+  const std::vector<const char*> names = {"Name", "Qty", "Price", "Cost", "Day", "Flag", "Twice"};
+  const auto nulls = [&] {
+    std::string s;
+    for (const char* name : names) {
+      plat::TField* field = t.FieldByName(name);
+      EXPECT_EQ(field->IsNull(), field->AsVariant().IsNull()) << name;
+      s += field->IsNull() ? 'N' : 'v';
+    }
+    return s;
+  };
+  t.First();
+  EXPECT_EQ(nulls(), "vvvvvvv");
+  t.Next();
+  EXPECT_EQ(nulls(), "vNNNNNN") << "an empty string is a value";
+  t.Edit();
+  t.FieldByName("Name")->Clear();
+  t.FieldByName("Qty")->SetAsInteger(4);
+  EXPECT_EQ(nulls(), "NvNNNNv") << "the edited record";
+  t.Cancel();
+  EXPECT_EQ(nulls(), "vNNNNNN");
+  t.Append();
+  EXPECT_EQ(nulls(), "NNNNNNN") << "a new record";
+  t.Cancel();
+
+  t.SetIndexName("ixQty");
+  t.SetKey();
+  EXPECT_TRUE(t.FieldByName("Qty")->IsNull()) << "an empty key";
+  t.FieldByName("Qty")->SetAsInteger(9);
+  EXPECT_FALSE(t.FieldByName("Qty")->IsNull());
+  EXPECT_TRUE(t.FieldByName("Twice")->IsNull()) << "a key has no calculated fields";
+  EXPECT_TRUE(t.GotoKey());
+  EXPECT_EQ(nulls(), "vvvvvvv");
+
+  // OnValidate sees the value being written: Null over a value, a value
+  // over Null.
+  std::vector<bool> offered;
+  t.FieldByName("Price")->OnValidate = [&](plat::TField* F) { offered.push_back(F->IsNull()); };
+  t.Edit();
+  t.FieldByName("Price")->Clear();
+  t.FieldByName("Price")->SetAsFloat(2.5);
+  t.Post();
+  EXPECT_EQ(offered, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(t.FieldByName("Price")->IsNull());
+
+  t.EmptyTable();
+  EXPECT_EQ(nulls(), "NNNNNNN") << "no record";
+  t.Close();
+  EXPECT_TRUE(t.FieldByName("Qty")->IsNull()) << "a closed table";
+}
+
 // After a post the cursor stands on the record posted, with its number in
 // the current index, and steps to its neighbours there: for a new record, a
 // key moved by an edit, and an edit that keeps the key.
