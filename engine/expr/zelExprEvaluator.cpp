@@ -338,8 +338,14 @@ TExprEvaluatorNode* TExprEvaluator::BuildNode(TZelExprNode* Node) {
 bool TExprEvaluator::Evaluate() {
   // A whole-number field compared with a whole number, the condition of
   // many a scan, is decided without a Variant.
-  if (Root_ != nullptr && Root_->ExprNode()->Kind() == enkRelOperator)
-    if (bool outcome = false; IntegerFieldRelop(Root_, outcome)) return outcome;
+  bool outcome = false;
+  if (Root_ != nullptr && Root_->ExprNode()->Kind() == enkRelOperator &&
+      IntegerFieldRelop(Root_, outcome))
+    return outcome;
+  return EvaluateCondition();
+}
+
+bool TExprEvaluator::EvaluateCondition() {
   const plat::Variant value = EvaluateValueExpr();
   try {
     return TZelOpEvaluator::IsTrue(value);
@@ -462,47 +468,72 @@ plat::Variant TExprEvaluator::EvaluateArith(TExprEvaluatorNode* Node) {
   return TZelOpEvaluator::EvaluateArithExprValues(expr->Operator(), left, right);
 }
 
-bool TExprEvaluator::IntegerFieldRelop(TExprEvaluatorNode* Node, bool& Outcome) {
-  TExprEvaluatorNode* left = Node->Left();
+bool TExprEvaluator::TakeIntegerTest(TExprEvaluatorNode* Node, TZelIntegerTest& Test) {
+  // The parser puts a field left of a constant, so only that side is looked at.
+  TExprEvaluatorNode* field = Node->Left();
   TExprEvaluatorNode* right = Node->Right();
-  if (left == nullptr || right == nullptr) return false;
-  const bool fieldLeft = left->ExprNode()->Kind() == enkField;
-  TExprEvaluatorNode* field = fieldLeft ? left : right;
-  const TZelExprNode* other = (fieldLeft ? right : left)->ExprNode();
-  if (field->ExprNode()->Kind() != enkField ||
-      (other->Kind() != enkConst && other->Kind() != enkParam))
-    return false;
+  if (field == nullptr || right == nullptr || field->ExprNode()->Kind() != enkField) return false;
+  const TZelExprNode* other = right->ExprNode();
+  if (other->Kind() != enkConst && other->Kind() != enkParam) return false;
   const plat::TVarType type = other->Data().VarType();
   if (type != plat::varSmallint && type != plat::varInteger && type != plat::varInt64) return false;
+  const TZelExprOperator op = Node->ExprNode()->Operator();
+  if (op < zeoEQ || op > zeoLE) return false;
+  Test.State = TZelIntegerTest::itApplies;
+  Test.Provider = field->DataProvider();
+  Test.FieldNo = field->FieldRef()->FieldNo();
+  Test.Operator = op;
+  Test.Given = other->Data().AsInt64();
+  return true;
+}
+
+namespace {
+
+// The settled comparison on the current row; false where the field gives
+// no whole number (a Null, or a provider that reads it otherwise).
+inline bool RunIntegerTest(const TZelIntegerTest& Test, bool& Outcome) {
   int64_t stored = 0;
   bool isNull = true;
-  if (!field->DataProvider()->GetFieldInteger(field->FieldRef()->FieldNo(), stored, isNull) ||
-      isNull)
-    return false;
-  const int64_t given = other->Data().AsInt64();
-  const int64_t a = fieldLeft ? stored : given;
-  const int64_t b = fieldLeft ? given : stored;
-  switch (Node->ExprNode()->Operator()) {
+  if (!Test.Provider->GetFieldInteger(Test.FieldNo, stored, isNull) || isNull) return false;
+  switch (Test.Operator) {
     case zeoEQ:
-      Outcome = a == b;
-      return true;
+      Outcome = stored == Test.Given;
+      break;
     case zeoNE:
-      Outcome = a != b;
-      return true;
+      Outcome = stored != Test.Given;
+      break;
     case zeoGT:
-      Outcome = a > b;
-      return true;
+      Outcome = stored > Test.Given;
+      break;
     case zeoLT:
-      Outcome = a < b;
-      return true;
+      Outcome = stored < Test.Given;
+      break;
     case zeoGE:
-      Outcome = a >= b;
-      return true;
-    case zeoLE:
-      Outcome = a <= b;
-      return true;
+      Outcome = stored >= Test.Given;
+      break;
     default:
-      return false;
+      Outcome = stored <= Test.Given;
+      break;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TExprEvaluator::IntegerFieldRelop(TExprEvaluatorNode* Node, bool& Outcome) {
+  const TZelIntegerTest& settled = Node->IntegerTest();
+  if (settled.State == TZelIntegerTest::itApplies) return RunIntegerTest(settled, Outcome);
+  if (settled.State == TZelIntegerTest::itNone) return false;
+  TZelIntegerTest now;
+  return TakeIntegerTest(Node, now) && RunIntegerTest(now, Outcome);
+}
+
+void TExprEvaluator::SettleConstants() {
+  for (TExprEvaluatorNode* node = Nodes_; node != nullptr; node = node->Next()) {
+    if (node->ExprNode()->Kind() != enkRelOperator) continue;
+    TZelIntegerTest& test = node->IntegerTest();
+    test = TZelIntegerTest();
+    if (!TakeIntegerTest(node, test)) test.State = TZelIntegerTest::itNone;
   }
 }
 
@@ -935,6 +966,7 @@ void TExprResultListGenerator::CreateResultList(TZelExprDataProvider& Provider, 
   TExprEvaluator evaluator;
   evaluator.SetExcludeRelopNulls(ExcludeRelopNulls);
   evaluator.Prepare(&Provider, Root);
+  evaluator.SettleConstants();
   for (int32_t i = 0; i < count; ++i) {
     void* address = CandidateList.List1().Items(i);
     // A row that cannot be read is not part of the result.
@@ -953,7 +985,10 @@ bool TExprResultListGenerator::ScanResultList(TZelExprDataProvider& Provider, TZ
   Scanned = 0;
   TExprEvaluator evaluator;
   evaluator.SetExcludeRelopNulls(ExcludeRelopNulls);
-  if (Root != nullptr) evaluator.Prepare(&Provider, Root);
+  if (Root != nullptr) {
+    evaluator.Prepare(&Provider, Root);
+    evaluator.SettleConstants();
+  }
   return Provider.ScanRecords([&](void* Address) {
     ++Scanned;
     if (Root != nullptr) {

@@ -148,6 +148,18 @@ class TZelLikePattern {
   bool ByRuns_ = false;
 };
 
+// A comparison of a whole-number field with a whole-number constant or
+// parameter, taken apart once for a run of rows in which constants stay
+// (TExprEvaluator::SettleConstants): the field is always on the left.
+struct TZelIntegerTest {
+  enum TState : uint8_t { itUnsettled, itApplies, itNone };
+  TState State = itUnsettled;
+  TZelExprDataProvider* Provider = nullptr;
+  int32_t FieldNo = 0;
+  TZelExprOperator Operator = zeoNOTDEFINED;
+  int64_t Given = 0;
+};
+
 // One node of the evaluator's tree, standing for one expression node.
 class TExprEvaluatorNode : public plat::TObject {
  public:
@@ -166,6 +178,7 @@ class TExprEvaluatorNode : public plat::TObject {
   // The pattern of a LIKE node, kept between rows.
   TZelLikePattern& LikePattern() { return LikePattern_; }
   std::vector<TExprEvaluatorNode*>& Args() { return Args_; }
+  TZelIntegerTest& IntegerTest() { return IntegerTest_; }
   TZelExprDataProvider* DataProvider() const { return DataProvider_; }
   void SetDataProvider(TZelExprDataProvider* Value) { DataProvider_ = Value; }
 
@@ -177,6 +190,7 @@ class TExprEvaluatorNode : public plat::TObject {
   TInternalFieldItem* FieldRef_ = nullptr;
   std::vector<TExprEvaluatorNode*> Args_;
   TZelLikePattern LikePattern_;
+  TZelIntegerTest IntegerTest_;
   TZelExprDataProvider* DataProvider_ = nullptr;
 };
 
@@ -215,6 +229,12 @@ class TExprEvaluator : public plat::TObject {
   // Starts a row. No result outlives the row it was computed for, so there
   // is nothing to forget.
   void Reset() {}
+  // Promises that no constant or parameter of the tree changes until the
+  // next Prepare (a scan or a list of candidates, not the rows of a query
+  // whose outer references are set as constants): comparisons of a
+  // whole-number field with a whole-number constant are then taken apart
+  // here once rather than at every row.
+  void SettleConstants();
   void Clear();
 
   TExprEvaluatorNode* Root() const { return Root_; }
@@ -227,6 +247,8 @@ class TExprEvaluator : public plat::TObject {
 
  private:
   TExprEvaluatorNode* BuildNode(TZelExprNode* Node);
+  // Evaluate's way for every condition it does not decide at once.
+  bool EvaluateCondition();
   plat::Variant EvaluateNode(TExprEvaluatorNode* Node);
   // The node's value: a constant or parameter is read in place, anything
   // else is evaluated into Slot.
@@ -237,6 +259,9 @@ class TExprEvaluator : public plat::TObject {
   // compared on the stored value; false (Outcome unset) for any other
   // comparison, and where the field is Null.
   static bool IntegerFieldRelop(TExprEvaluatorNode* Node, bool& Outcome);
+  // Whether the comparison Node has that shape as its constants stand now;
+  // Test is filled when it has.
+  static bool TakeIntegerTest(TExprEvaluatorNode* Node, TZelIntegerTest& Test);
   plat::Variant EvaluateStringRelop(TZelExprNode* Node, const plat::Variant& Left,
                                     const plat::Variant& Right);
   plat::Variant EvaluateLogical(TExprEvaluatorNode* Node);

@@ -664,9 +664,10 @@ TEST_F(Query, ConditionsNoIndexNarrowsSeeExactlyTheLiveRows) {
 }
 
 // A whole-number column against a whole-number constant or parameter is
-// compared on the stored value; any other shape of the same comparison
-// (here the column in arithmetic) goes the general way. Both must pick the
-// same rows, Nulls and negative values included, on either side.
+// compared on the stored value, taken apart once per scan; any other shape
+// of the same comparison (here the column in arithmetic) goes the general
+// way. Both must pick the same rows, Nulls and negative values included, on
+// either side, alone or within a condition.
 TEST_F(Query, WholeNumberComparisonsPickTheRowsOfTheGeneralComparison) {
   Exec("CREATE TABLE n (id INTEGER NOT NULL, s SMALLINT, i INTEGER, f FLOAT, PRIMARY KEY (id))");
   const char* const values[] = {"NULL", "-32768", "-7", "-1", "0", "1", "7", "32767"};
@@ -684,6 +685,11 @@ TEST_F(Query, WholeNumberComparisonsPickTheRowsOfTheGeneralComparison) {
         SCOPED_TRACE(col + " " + o + " " + c);
         EXPECT_EQ(ids(col + " " + o + " " + c), ids(col + " + 0 " + o + " " + c));
         EXPECT_EQ(ids(c + " " + o + " " + col), ids(c + " " + o + " " + col + " + 0"));
+        // Within a condition, and on candidates an index picked.
+        EXPECT_EQ(ids("f > 0 AND " + c + " " + o + " " + col),
+                  ids("f > 0 AND " + c + " " + o + " " + col + " + 0"));
+        EXPECT_EQ(ids("id > 5 AND " + col + " " + o + " " + c),
+                  ids("id > 5 AND " + col + " + 0 " + o + " " + c));
       }
   // A parameter is read as it is set at each run; a float one takes the
   // general way.
