@@ -1089,6 +1089,27 @@ INSTANTIATE_TEST_SUITE_P(
 // Two cursors' trees over one index: what one changes, the other sees in
 // full once told to drop its loaded pages, however the pages were cached
 // and whatever it had worked out from them before.
+// The file's string-key trees (root, depth) are whole, each holds Records
+// keys, and no index page lies outside them.
+void ExpectTreesIntact(const std::string& File, const Layout& L,
+                       const std::vector<std::pair<uint32_t, uint32_t>>& Trees, size_t Records) {
+  TKeyFormat format;
+  format.Setup(L.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
+  EXPECT_TRUE(testsupport::IndexesAreIntact(File, [&](testsupport::IndexCheck& check) {
+    for (const auto& [root, depth] : Trees) {
+      testsupport::IndexTreeDesc desc;
+      desc.Root = root;
+      desc.Depth = depth;
+      desc.Unique = true;
+      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B);
+      };
+      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, Records);
+    }
+    check.CheckNoStrayPages(kIndexOwner);
+  }));
+}
+
 TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
   testsupport::TempDir dir;
   const std::string file = dir.File("two.zel");
@@ -1139,21 +1160,7 @@ TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
     trees.emplace_back(a.root, a.depth);
   }
   }
-  TKeyFormat format;
-  format.Setup(l.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
-  EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
-    for (const auto& [root, depth] : trees) {
-      testsupport::IndexTreeDesc desc;
-      desc.Root = root;
-      desc.Depth = depth;
-      desc.Unique = true;
-      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
-        return format.CompareKeys(0, nullptr, nullptr, A, B);
-      };
-      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, 1250u);
-    }
-    check.CheckNoStrayPages(kIndexOwner);
-  }));
+  ExpectTreesIntact(file, l, trees, 1250);
 }
 
 TEST(BTree, ASecondTreeKeepsItsPagesOnlyWhileTheyHoldWhatItSaw) {
@@ -1198,21 +1205,7 @@ TEST(BTree, ASecondTreeKeepsItsPagesOnlyWhileTheyHoldWhatItSaw) {
     trees.emplace_back(a.root, a.depth);
   }
   }
-  TKeyFormat format;
-  format.Setup(l.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
-  EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
-    for (const auto& [root, depth] : trees) {
-      testsupport::IndexTreeDesc desc;
-      desc.Root = root;
-      desc.Depth = depth;
-      desc.Unique = true;
-      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
-        return format.CompareKeys(0, nullptr, nullptr, A, B);
-      };
-      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, 1620u);
-    }
-    check.CheckNoStrayPages(kIndexOwner);
-  }));
+  ExpectTreesIntact(file, l, trees, 1620);
 }
 
 // ---------------------------------------------------------------- stored bytes
