@@ -384,34 +384,29 @@ TZelDataSet::TCursorLock::~TCursorLock() {
 
 void TZelDataSet::InternalSetReadLock() {
   CheckConnected();
-  // While this connection keeps the table locked (inside a transaction, until
-  // its end) no other process can change it; when nothing was written
-  // through the connection either, the header read last is still current.
-  const TDiskMgr* disk = TableDef_->Memory() ? nullptr : DataBase_->DiskMgr();
-  const bool current = HeaderSeen_ && HeaderStampValid_ && disk != nullptr && disk->IsOpen() &&
-                       disk->ChangeStamp() == HeaderStamp_ &&
-                       disk->TableLockHeld(static_cast<uint32_t>(TableDef_->TableID()));
+  const bool current = HeaderCurrent();
   DataBase_->LockTable(*TableDef_, ltRead);
   ReadLocked_ = true;
-  if (current && disk->ChangeStamp() == HeaderStamp_) {
+  if (current && HeaderCurrent()) {
     ApplyHeaderFirstEmpty();
     return;
   }
-  // Nothing but this process writes a memory table's header: while its
-  // store has not changed since the header was read, the header is current.
-  uint64_t stamp = 0;
-  if (HeaderSeen_ && HeaderStampValid_ && MemoryHeaderStamp(*TableDef_, stamp) &&
-      stamp == HeaderStamp_)
-    return;
   ReadTableHeader();
 }
 
 void TZelDataSet::InternalSetWriteLock() {
   CheckConnected();
   if (ReadOnly_) ZelDatabaseError(0x2A0E, "TZelDataSet.InternalSetWriteLock", TableName_, this);
+  // Inside a transaction the table stays locked from one write to the next:
+  // the header this cursor wrote last is then still the stored one.
+  const bool current = HeaderCurrent();
   if (!TableDef_->Memory()) DataBase_->LockTable(*TableDef_, ltWrite);
   WriteLocked_ = true;
   ReadLocked_ = true;
+  if (current && HeaderCurrent()) {
+    ApplyHeaderFirstEmpty();
+    return;
+  }
   ReadTableHeader();
 }
 
@@ -421,6 +416,7 @@ void TZelDataSet::InternalReleaseLock() {
   if (WriteLocked_) {
     try {
       WriteTableHeader();
+      if (Open_ && HeaderSeen_) NoteHeaderStamp();
     } catch (...) {
       failure = std::current_exception();
     }
@@ -481,16 +477,30 @@ void TZelDataSet::ReadTableHeader() {
   HeaderSeen_ = true;
   IndexMgr_->ReadIndexHeaders(changed);
   ApplyHeaderFirstEmpty();
-  const TDiskMgr* disk = def.Memory() ? nullptr : DataBase_->DiskMgr();
-  HeaderStampValid_ = disk != nullptr && disk->IsOpen();
-  if (HeaderStampValid_) HeaderStamp_ = disk->ChangeStamp();
-  if (def.Memory()) HeaderStampValid_ = MemoryHeaderStamp(def, HeaderStamp_);
+  NoteHeaderStamp();
   if (changed) {
     ClearBlobCache();
     InvalidateReadAhead();
     InvalidateRangePositions();
     InvalidateFilter();
   }
+}
+
+bool TZelDataSet::HeaderCurrent() const {
+  if (!HeaderSeen_ || !HeaderStampValid_) return false;
+  uint64_t stamp = 0;
+  if (TableDef_->Memory()) return MemoryHeaderStamp(*TableDef_, stamp) && stamp == HeaderStamp_;
+  const TDiskMgr* disk = DataBase_->DiskMgr();
+  return disk != nullptr && disk->IsOpen() && disk->ChangeStamp() == HeaderStamp_ &&
+         disk->TableLockHeld(static_cast<uint32_t>(TableDef_->TableID()));
+}
+
+void TZelDataSet::NoteHeaderStamp() {
+  const TTableDef& def = *TableDef_;
+  const TDiskMgr* disk = def.Memory() || DataBase_ == nullptr ? nullptr : DataBase_->DiskMgr();
+  HeaderStampValid_ = disk != nullptr && disk->IsOpen();
+  if (HeaderStampValid_) HeaderStamp_ = disk->ChangeStamp();
+  if (def.Memory()) HeaderStampValid_ = MemoryHeaderStamp(def, HeaderStamp_);
 }
 
 void TZelDataSet::ApplyHeaderFirstEmpty() {

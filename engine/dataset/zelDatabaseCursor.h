@@ -519,6 +519,14 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void InternalOpenDataSet();
   void InternalCloseDataSet();
   void ReadTableHeader();
+  // Whether the header in memory is still the stored one: nothing was
+  // written through the connection since it was read or written (its stamp
+  // is unchanged) and, on disk, the connection held the table all along, so
+  // no other process could change it either.
+  bool HeaderCurrent() const;
+  // Takes the stamp HeaderCurrent goes by, once the header in memory is the
+  // stored one.
+  void NoteHeaderStamp();
   // The free-space starts of the header in memory, as the table's stores use them.
   void ApplyHeaderFirstEmpty();
   void WriteTableHeader();

@@ -38,52 +38,12 @@ TTableHeader::TTableHeader(plat::TCollection* Collection) : plat::TCollectionIte
 // checks.
 TTableHeaderMgr* TTableHeader::Mgr() const { return static_cast<TTableHeaderMgr*>(Collection()); }
 
-void TTableHeader::CheckOffset(int32_t Offset, int32_t Width, const char* Context) const {
-  if (Offset < 0 || int64_t{Offset} + Width > static_cast<int64_t>(Buffer_.size()))
-    ZelDatabaseError(0x2185, Context, TableHeaderText(SzelOffsetValueIsOutOfRange), this);
+void TTableHeader::OffsetError(const char* Context) const {
+  ZelDatabaseError(0x2185, Context, TableHeaderText(SzelOffsetValueIsOutOfRange), this);
 }
 
-uint32_t TTableHeader::Get(int32_t Offset) const {
-  CheckOffset(Offset, 4, "TTableHeader.GetHeaderValue");
-  return LoadU32(Buffer_.data() + Offset);
-}
-
-void TTableHeader::Set(int32_t Offset, uint32_t Value) {
-  CheckOffset(Offset, 4, "TTableHeader.SetHeaderValue");
-  uint8_t* p = Buffer_.data() + Offset;
-  if (LoadU32(p) == Value) return;
-  StoreU32(p, Value);
-  Dirty_ = true;
-}
-
-int32_t TTableHeader::SlotOffset(int32_t I, const char* Context) const {
-  if (I < 0 || I >= GetIndexCount())
-    ZelDatabaseError(0x2185, Context, TableHeaderText(SzelIndexFieldOutOfRange), this);
-  return thIndexSlots + thIndexSlotSize * I;
-}
-
-uint32_t TTableHeader::GetIndexRoot(int32_t I) const {
-  return Get(SlotOffset(I, "TTableHeader.GetIndexRoot"));
-}
-
-void TTableHeader::SetIndexRoot(int32_t I, uint32_t Root) {
-  Set(SlotOffset(I, "TTableHeader.SetIndexRoot"), Root);
-}
-
-uint16_t TTableHeader::GetIndexDepth(int32_t I) const {
-  const int32_t offset = SlotOffset(I, "TTableHeader.GetIndexDepth") + 4;
-  CheckOffset(offset, 2, "TTableHeader.GetIndexDepth");
-  return static_cast<uint16_t>(Buffer_[static_cast<size_t>(offset)] |
-                               (Buffer_[static_cast<size_t>(offset) + 1] << 8));
-}
-
-void TTableHeader::SetIndexDepth(int32_t I, uint16_t Depth) {
-  const int32_t offset = SlotOffset(I, "TTableHeader.SetIndexDepth") + 4;
-  CheckOffset(offset, 2, "TTableHeader.SetIndexDepth");
-  if (GetIndexDepth(I) == Depth) return;
-  Buffer_[static_cast<size_t>(offset)] = static_cast<uint8_t>(Depth);
-  Buffer_[static_cast<size_t>(offset) + 1] = static_cast<uint8_t>(Depth >> 8);
-  Dirty_ = true;
+void TTableHeader::SlotError(const char* Context) const {
+  ZelDatabaseError(0x2185, Context, TableHeaderText(SzelIndexFieldOutOfRange), this);
 }
 
 void TTableHeader::SetHeaderSize(int32_t Size) {

@@ -92,10 +92,25 @@ class ZEL_API TTableHeader : public plat::TCollectionItem {
     Set(thInternalGenerator, static_cast<uint32_t>(Value));
   }
   // Index slot I must be below IndexCount.
-  uint32_t GetIndexRoot(int32_t I) const;
-  void SetIndexRoot(int32_t I, uint32_t Root);
-  uint16_t GetIndexDepth(int32_t I) const;
-  void SetIndexDepth(int32_t I, uint16_t Depth);
+  // Every index change of a row saves its slot: the accessors are inline,
+  // with only their failures out of line.
+  uint32_t GetIndexRoot(int32_t I) const { return Get(SlotOffset(I, "TTableHeader.GetIndexRoot")); }
+  void SetIndexRoot(int32_t I, uint32_t Root) { Set(SlotOffset(I, "TTableHeader.SetIndexRoot"), Root); }
+  uint16_t GetIndexDepth(int32_t I) const {
+    const int32_t offset = SlotOffset(I, "TTableHeader.GetIndexDepth") + 4;
+    CheckOffset(offset, 2, "TTableHeader.GetIndexDepth");
+    return static_cast<uint16_t>(Buffer_[static_cast<size_t>(offset)] |
+                                 (Buffer_[static_cast<size_t>(offset) + 1] << 8));
+  }
+  void SetIndexDepth(int32_t I, uint16_t Depth) {
+    const int32_t offset = SlotOffset(I, "TTableHeader.SetIndexDepth") + 4;
+    CheckOffset(offset, 2, "TTableHeader.SetIndexDepth");
+    uint8_t* p = Buffer_.data() + offset;
+    if ((p[0] | (p[1] << 8)) == Depth) return;
+    p[0] = static_cast<uint8_t>(Depth);
+    p[1] = static_cast<uint8_t>(Depth >> 8);
+    Dirty_ = true;
+  }
 
   // Reallocates a zeroed buffer of Size bytes and stores Size in it.
   void SetHeaderSize(int32_t Size);
@@ -120,10 +135,27 @@ class ZEL_API TTableHeader : public plat::TCollectionItem {
   const std::vector<uint8_t>& Buffer() const { return Buffer_; }
 
  private:
-  uint32_t Get(int32_t Offset) const;
-  void Set(int32_t Offset, uint32_t Value);
-  int32_t SlotOffset(int32_t I, const char* Context) const;
-  void CheckOffset(int32_t Offset, int32_t Width, const char* Context) const;
+  uint32_t Get(int32_t Offset) const {
+    CheckOffset(Offset, 4, "TTableHeader.GetHeaderValue");
+    const uint8_t* p = Buffer_.data() + Offset;
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+  }
+  void Set(int32_t Offset, uint32_t Value) {
+    CheckOffset(Offset, 4, "TTableHeader.SetHeaderValue");
+    if (Get(Offset) == Value) return;
+    uint8_t* p = Buffer_.data() + Offset;
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(Value >> (8 * i));
+    Dirty_ = true;
+  }
+  int32_t SlotOffset(int32_t I, const char* Context) const {
+    if (I < 0 || I >= GetIndexCount()) SlotError(Context);
+    return thIndexSlots + thIndexSlotSize * I;
+  }
+  void CheckOffset(int32_t Offset, int32_t Width, const char* Context) const {
+    if (Offset < 0 || int64_t{Offset} + Width > static_cast<int64_t>(Buffer_.size())) OffsetError(Context);
+  }
+  [[noreturn]] void SlotError(const char* Context) const;
+  [[noreturn]] void OffsetError(const char* Context) const;
   TBaseIOInterface& Store(const char* Context) const;
   // Raises 0x2103 when a header read from the file has an index count its
   // size cannot hold, or a slot with a root but no depth (or the reverse).

@@ -75,6 +75,8 @@ void TNode::Load(uint32_t Addr) {
   View_ = IOInterface_->BlockInPlace(Addr, PageSize_, notes, Changes_);
   if (View_ != nullptr) {
     Seen_ = *Changes_;
+    ViewNotes_ = IOInterface_->IOMode() != iomMemory ? notes : nullptr;
+    ViewStamp_ = notes != nullptr ? notes->Stamp : 0;
   } else {
     Changes_.reset();
     IOInterface_->ReadBlock(Addr, PageSize_, Buffer());
@@ -108,6 +110,13 @@ void TNode::Load(uint32_t Addr) {
 void TNode::TakeViewAgain() const {
   // The cache changed since the page was taken: its buffer may hold another
   // page now, or this page with other bytes. Take it again, positions too.
+  // A page whose notes kept their stamp holds the bytes the view saw (a page
+  // that comes in or changes takes a new one).
+  if (ViewNotes_ != nullptr && IOInterface_->BlockNotes(Address_) == ViewNotes_ &&
+      ViewNotes_->Stamp == ViewStamp_) {
+    Seen_ = *Changes_;
+    return;
+  }
   auto* self = const_cast<TNode*>(this);
   const uint32_t addr = Address_;
   const int32_t cursor = Cursor_;
@@ -149,6 +158,8 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   const bool known = notes != nullptr && notes->Valid;
   IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
   if (known) notes->Valid = true;
+  // The view holds the change itself.
+  if (page == View_ && notes != nullptr && notes == ViewNotes_) ViewStamp_ = notes->Stamp;
   return true;
 }
 

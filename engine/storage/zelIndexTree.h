@@ -233,6 +233,7 @@ class TNode : public plat::TObject {
   void Own();
   void DropView() {
     View_ = nullptr;
+    ViewNotes_ = nullptr;
     Changes_.reset();
     Synced_ = false;
     InPlace_ = false;
@@ -278,6 +279,12 @@ class TNode : public plat::TObject {
   mutable uint8_t* View_ = nullptr;
   mutable std::shared_ptr<uint64_t> Changes_;
   mutable uint64_t Seen_ = 0;
+  // The notes of the cached page the view is, and their stamp when the view
+  // was taken or last changed by this node: while a disk cache still finds
+  // those notes for the address with that stamp, the view and its positions
+  // hold, whatever else the cache changed.
+  mutable TPageNotes* ViewNotes_ = nullptr;
+  mutable uint64_t ViewStamp_ = 0;
 };
 
 // One index as a B-tree of pages in an index block store.

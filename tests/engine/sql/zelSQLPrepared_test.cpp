@@ -739,5 +739,81 @@ TEST_F(PreparedQuery, AnInsertKeepsItsTargetOpenOnlyForTheHostsTransaction) {
   EXPECT_EQ(users(), 0);
 }
 
+TEST_F(PreparedQuery, AKeptInsertFollowsWhatChangesTheTableBetweenRuns) {
+  // A run inside a transaction takes the table's header as this cursor last
+  // wrote it, unless something else was written since: every change below
+  // moves rows, pages or the trees' roots under the kept cursor.
+  Q.SQL().SetText("INSERT INTO t (id, name, v) VALUES (:id, :name, :v)");
+  int32_t id = 1000;
+  int32_t rows = 3;
+  const auto insert = [&](int32_t Count) {
+    for (int32_t n = 0; n < Count; ++n, ++id, ++rows) {
+      Q.ParamByName("id")->SetAsInteger(id);
+      Q.ParamByName("name")->SetAsString("q" + std::to_string(id % 97));
+      Q.ParamByName("v")->SetAsInteger(id % 5);
+      Q.ExecSQL();
+    }
+  };
+  const auto count = [&](const std::string& Where) { return Select("SELECT COUNT(*) FROM t WHERE " + Where); };
+  struct Case {
+    const char* what;
+    std::function<void()> between;
+    bool inTransaction;
+  } cases[] = {
+      {"nothing", [] {}, true},
+      {"rows added by another statement of the connection",
+       [&] {
+         for (int32_t n = 0; n < 300; ++n, ++id, ++rows)
+           Exec("INSERT INTO t VALUES (" + std::to_string(id) + ", 'e', 9)");
+       },
+       true},
+      {"rows deleted by another statement of the connection",
+       [&] {
+         rows -= std::stoi(count("v = 9"));
+         Exec("DELETE FROM t WHERE v = 9");
+       },
+       true},
+      {"keys changed by another statement of the connection",
+       [&] { Exec("UPDATE t SET name = 'a' WHERE v = 3"); }, true},
+      {"a commit, then rows added by another process",
+       [&] {
+         Db.Commit();
+         std::string text;
+         for (int32_t n = 0; n < 300; ++n, ++id, ++rows)
+           text += "INSERT INTO t VALUES (" + std::to_string(id) + ", 'p', 8);";
+         EXPECT_EQ(OtherProcessRuns(text), 0);
+       },
+       false},
+      {"a rolled back run",
+       [&] {
+         Db.Rollback();
+         Db.StartTransaction();
+         insert(300);
+         Db.Rollback();
+         rows -= 500;
+       },
+       false},
+      {"an index added by another process",
+       [&] {
+         Db.Commit();
+         ExecInChild("CREATE INDEX iv ON t (v)");
+         Db.SetConnected(true);
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Db.StartTransaction();
+    insert(200);
+    c.between();
+    if (!c.inTransaction) Db.StartTransaction();
+    insert(200);
+    EXPECT_EQ(count("id > 0"), std::to_string(rows));
+    Db.Commit();
+    // The index on the names finds every row.
+    EXPECT_EQ(count("name >= ''"), std::to_string(rows));
+  }
+}
+
 }  // namespace
 }  // namespace zel

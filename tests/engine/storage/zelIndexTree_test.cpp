@@ -1089,6 +1089,27 @@ INSTANTIATE_TEST_SUITE_P(
 // Two cursors' trees over one index: what one changes, the other sees in
 // full once told to drop its loaded pages, however the pages were cached
 // and whatever it had worked out from them before.
+// The file's string-key trees (root, depth) are whole, each holds Records
+// keys, and no index page lies outside them.
+void ExpectTreesIntact(const std::string& File, const Layout& L,
+                       const std::vector<std::pair<uint32_t, uint32_t>>& Trees, size_t Records) {
+  TKeyFormat format;
+  format.Setup(L.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
+  EXPECT_TRUE(testsupport::IndexesAreIntact(File, [&](testsupport::IndexCheck& check) {
+    for (const auto& [root, depth] : Trees) {
+      testsupport::IndexTreeDesc desc;
+      desc.Root = root;
+      desc.Depth = depth;
+      desc.Unique = true;
+      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
+        return format.CompareKeys(0, nullptr, nullptr, A, B);
+      };
+      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, Records);
+    }
+    check.CheckNoStrayPages(kIndexOwner);
+  }));
+}
+
 TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
   testsupport::TempDir dir;
   const std::string file = dir.File("two.zel");
@@ -1139,21 +1160,52 @@ TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
     trees.emplace_back(a.root, a.depth);
   }
   }
-  TKeyFormat format;
-  format.Setup(l.keys, 0, 0, ikMinStringLen, DBANSICompareStrings);
-  EXPECT_TRUE(testsupport::IndexesAreIntact(file, [&](testsupport::IndexCheck& check) {
-    for (const auto& [root, depth] : trees) {
-      testsupport::IndexTreeDesc desc;
-      desc.Root = root;
-      desc.Depth = depth;
-      desc.Unique = true;
-      desc.Compare = [&format](const uint8_t* A, const uint8_t* B) {
-        return format.CompareKeys(0, nullptr, nullptr, A, B);
-      };
-      EXPECT_EQ(check.CheckTree(desc, kIndexOwner).Records, 1250u);
+  ExpectTreesIntact(file, l, trees, 1250);
+}
+
+TEST(BTree, ASecondTreeKeepsItsPagesOnlyWhileTheyHoldWhatItSaw) {
+  // The second tree is not told of the first one's changes: the pages it
+  // holds in place must be taken again once changed, while the ones not
+  // changed stay as they are, whatever else the cache wrote.
+  testsupport::TempDir dir;
+  const std::string file = dir.File("kept.zel");
+  Layout l({{"S", plat::ftString, 60}}, true);
+  std::mt19937 rng(78);
+  std::vector<std::pair<uint32_t, uint32_t>> trees;
+  {
+  Storage s(file);
+  for (const bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
+    Tree a(l, *s.store, ikMinStringLen, soANSI);
+    if (inTransaction) s.disk->DiskStartTransaction(false);
+    std::vector<std::vector<uint8_t>> records;
+    for (int32_t i = 1; i <= 1500; ++i) {
+      records.push_back(l.NewRecord(i));
+      l.SetString(records.back(), 0, RandomText(rng, 59, false));
+      a.Insert(records.back(), 0x100u + static_cast<uint32_t>(i) * 4);
     }
-    check.CheckNoStrayPages(kIndexOwner);
-  }));
+    Tree b(l, *s.store, ikMinStringLen, soANSI, a.root, a.depth);
+    for (const auto& rec : records) ASSERT_EQ(b.Search(rec, stEQ), 0);
+    // Short keys land between the long ones and move the entries after them.
+    for (int32_t round = 0; round < 3; ++round) {
+      for (int32_t i = 0; i < 40; ++i) {
+        records.push_back(l.NewRecord(5000 + round * 100 + i));
+        l.SetString(records.back(), 0, RandomText(rng, 3, false));
+        a.Insert(records.back(), 0x40000u + static_cast<uint32_t>(round * 100 + i) * 4);
+      }
+      ASSERT_EQ(a.depth, b.depth);
+      for (size_t i = 0; i < records.size(); ++i) {
+        ASSERT_EQ(b.Search(records[i], stEQ), 0) << "key " << i;
+        EXPECT_EQ(b.tree.GetRecAddr(), i < 1500 ? 0x100u + static_cast<uint32_t>(i + 1) * 4
+                                                : 0x40000u + static_cast<uint32_t>((i - 1500) / 40 * 100 +
+                                                                                  (i - 1500) % 40) * 4);
+      }
+    }
+    if (inTransaction) s.disk->DiskCommit();
+    trees.emplace_back(a.root, a.depth);
+  }
+  }
+  ExpectTreesIntact(file, l, trees, 1620);
 }
 
 // ---------------------------------------------------------------- stored bytes
