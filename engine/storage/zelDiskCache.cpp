@@ -92,6 +92,7 @@ void TCacheMgr::Trace(const std::string& Line) {
 void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
   Close();
   ++*Changes_;
+  ++*Slots_;
   PageCount_ = Count;
   PageSize_ = PageSize;
   LRUCounter_ = 0;
@@ -106,6 +107,7 @@ void TCacheMgr::Open(int32_t Count, int32_t PageSize) {
 
 void TCacheMgr::Close() {
   ++*Changes_;
+  ++*Slots_;
   Clear();
   CleanPages_.clear();
   BufferBlocks_.clear();
@@ -293,6 +295,7 @@ void TCacheMgr::Rekey(TCachePage* Page, uint32_t Lower, uint32_t Upper) {
 
 void TCacheMgr::Empty(TCachePage* Page) {
   ++*Changes_;
+  ++*Slots_;
   if (Page->Keyed_) {
     TableRemove(Page);
     Page->Keyed_ = false;
@@ -372,6 +375,7 @@ void TCacheMgr::Fetch(TCachePage* Page, uint32_t Owner, uint32_t Upper, uint32_t
                       uint32_t AccessFlags, const uint8_t* Ahead) {
   ++Misses_;
   ++*Changes_;
+  ++*Slots_;
   try {
     if (Ahead != nullptr)
       std::memcpy(Page->Buffer(), Ahead, static_cast<size_t>(PageSize_));
@@ -568,6 +572,7 @@ void TCacheMgr::RemoveAfterWrite(uint32_t Lower, uint32_t Upper) {
 
 void TCacheMgr::ClearCache() {
   ++*Changes_;
+  ++*Slots_;
   // The use list holds every page that is not empty: a cache that holds a
   // few pages is cleared without a walk over all its slots.
   for (TCachePage* page = Oldest_; page != nullptr;) {

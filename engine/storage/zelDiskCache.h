@@ -164,6 +164,10 @@ class TCacheMgr : public THashCollection {
   // holds: a reader that keeps a pointer into a page takes it again when the
   // count moved. Shared, so that such a reader may outlive the cache.
   const std::shared_ptr<uint64_t>& Changes() const { return Changes_; }
+  // Counts only the changes of the page a buffer holds (a page read into it
+  // or dropped from it): while it stands, a reader's page keeps its buffer
+  // and its notes, and the notes' stamp tells whether its bytes changed.
+  const std::shared_ptr<uint64_t>& Slots() const { return Slots_; }
 
   void Open(int32_t Count, int32_t PageSize);
   void Close();
@@ -271,6 +275,7 @@ class TCacheMgr : public THashCollection {
   // not walk a cache that a long transaction has filled with dirty ones.
   std::unordered_map<uint32_t, TCachePage*> CleanPages_;
   std::shared_ptr<uint64_t> Changes_ = std::make_shared<uint64_t>(0);
+  std::shared_ptr<uint64_t> Slots_ = std::make_shared<uint64_t>(0);
   // Page buffers come from blocks of several pages, freed at Close.
   std::vector<std::unique_ptr<uint8_t[]>> BufferBlocks_;
   int32_t BlockPagesLeft_ = 0;

@@ -64,24 +64,36 @@ void TNode::ReadNode(uint32_t Addr, bool Force) {
   // A page already here keeps its cursor: the tree's path relies on it.
   if (!Force && Addr != 0 && Addr == Address_) return;
   Cursor_ = 0;
+  // Read again, a page viewed in the cache unchanged since is what the
+  // store holds: no lookup.
+  if (Addr != 0 && Addr == Address_ && View_ != nullptr && (ViewCurrent() || ConfirmView())) return;
   Address_ = 0;
   PositionsValid_ = false;
   DropView();
   Load(Addr);
 }
 
+bool TNode::TakeView(uint32_t Addr, TPageNotes*& Notes) {
+  Notes = nullptr;
+  View_ = IOInterface_->BlockInPlace(Addr, PageSize_, Notes, Changes_, Slots_);
+  if (View_ == nullptr || Slots_ == nullptr) {
+    View_ = nullptr;
+    ViewNotes_ = nullptr;
+    Changes_.reset();
+    Slots_.reset();
+    Notes = nullptr;
+    return false;
+  }
+  Seen_ = *Changes_;
+  SeenSlots_ = *Slots_;
+  ViewNotes_ = Notes;
+  ViewStamp_ = Notes != nullptr ? Notes->Stamp : 0;
+  return true;
+}
+
 void TNode::Load(uint32_t Addr) {
   TPageNotes* notes = nullptr;
-  View_ = IOInterface_->BlockInPlace(Addr, PageSize_, notes, Changes_);
-  if (View_ != nullptr) {
-    Seen_ = *Changes_;
-    ViewNotes_ = IOInterface_->IOMode() != iomMemory ? notes : nullptr;
-    ViewStamp_ = notes != nullptr ? notes->Stamp : 0;
-  } else {
-    Changes_.reset();
-    IOInterface_->ReadBlock(Addr, PageSize_, Buffer());
-    notes = nullptr;
-  }
+  if (!TakeView(Addr, notes)) IOInterface_->ReadBlock(Addr, PageSize_, Buffer());
   Address_ = Addr;
   try {
     CheckHeader();
@@ -108,15 +120,10 @@ void TNode::Load(uint32_t Addr) {
 }
 
 void TNode::TakeViewAgain() const {
-  // The cache changed since the page was taken: its buffer may hold another
-  // page now, or this page with other bytes. Take it again, positions too.
-  // A page whose notes kept their stamp holds the bytes the view saw (a page
-  // that comes in or changes takes a new one).
-  if (ViewNotes_ != nullptr && IOInterface_->BlockNotes(Address_) == ViewNotes_ &&
-      ViewNotes_->Stamp == ViewStamp_) {
-    Seen_ = *Changes_;
-    return;
-  }
+  // The cache changed since the page was taken: unless the page kept its
+  // buffer and its bytes, the buffer may hold another page now, or this
+  // page with other bytes. Take it again, positions too.
+  if (ConfirmView()) return;
   auto* self = const_cast<TNode*>(this);
   const uint32_t addr = Address_;
   const int32_t cursor = Cursor_;
@@ -146,8 +153,8 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   if (page == nullptr) {
     if (!Synced_) return false;
     // The cached page holds the buffer's bytes: both take the count.
-    std::shared_ptr<uint64_t> changes;
-    page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes);
+    std::shared_ptr<uint64_t> changes, slots;
+    page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes, slots);
     if (page == nullptr) return false;
     StoreU32(Buffer() + NodeHeaderSize + Pos + keCount, Count);
   }
@@ -158,8 +165,7 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   const bool known = notes != nullptr && notes->Valid;
   IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
   if (known) notes->Valid = true;
-  // The view holds the change itself.
-  if (page == View_ && notes != nullptr && notes == ViewNotes_) ViewStamp_ = notes->Stamp;
+  if (page == View_) SeeOwnWrite();
   return true;
 }
 
@@ -178,12 +184,17 @@ void TNode::WriteNode() {
     InPlace_ = false;
     if (!ChangedInPlace_) return;
     ChangedInPlace_ = false;
-    PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
+    // The page is where the changes left it, whatever the cache counted
+    // since (a sibling changed in place alongside may have been written
+    // first): it is not taken again.
+    PLAT_ASSERT(static_cast<int32_t>(LoadU32(View_ + ndUsed)) <= PageSize_ - NodeHeaderSize,
+                "Index page overflow on write");
     IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
     // The change is this node's own: its view stays, with the positions.
-    Seen_ = *Changes_;
+    SeeOwnWrite();
     if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
-      if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+      TPageNotes* notes = ViewNotes_ != nullptr ? ViewNotes_ : IOInterface_->BlockNotes(Address_);
+      if (notes != nullptr) {
         notes->Offsets = Positions_;
         notes->Valid = true;
       }
@@ -196,24 +207,18 @@ void TNode::WriteNode() {
   PLAT_ASSERT(Used() <= PageSize_ - NodeHeaderSize, "Index page overflow on write");
   IOInterface_->WriteBlock(Address_, PageSize_, Buffer());
   Synced_ = true;
-  // The page now holds this buffer's bytes: its entry positions, when known,
-  // go with it.
-  if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
-    if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
-      notes->Offsets = Positions_;
-      notes->Valid = true;
-    }
-  }
   // A memory store's block now holds the buffer's bytes: read in place
   // again, later count changes and inserts go straight into it instead of
-  // through the buffer and a copy of the whole page.
-  if (IOInterface_->IOMode() == iomMemory) {
-    TPageNotes* notes = nullptr;
-    View_ = IOInterface_->BlockInPlace(Address_, PageSize_, notes, Changes_);
-    if (View_ != nullptr)
-      Seen_ = *Changes_;
-    else
-      Changes_.reset();
+  // through the buffer and a copy of the whole page. (A cached disk page
+  // is changed through the buffer again more often than not: it stays
+  // there.)
+  TPageNotes* notes = nullptr;
+  if (IOInterface_->IOMode() != iomMemory || !TakeView(Address_, notes))
+    notes = IOInterface_->BlockNotes(Address_);
+  // The page's entry positions, when known, go with it.
+  if (notes != nullptr && PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
+    notes->Offsets = Positions_;
+    notes->Valid = true;
   }
 }
 
@@ -385,7 +390,7 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   PositionsValid_ = false;
   IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
   // The change is this node's own: its view stays, with the positions.
-  Seen_ = *Changes_;
+  SeeOwnWrite();
   if (at < 0) return true;
   NoteInsertedEntry(at, Pos, len);
   if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {

@@ -834,54 +834,89 @@ void TBTree::FixUpLeafChange(bool Deleting) {
   DescentValidForInsert_ = false;
 }
 
+void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
+                                bool InPlace) {
+  TNode& node = *Levels_[static_cast<size_t>(Level)];
+  TNode& child = *Levels_[static_cast<size_t>(Level) + 1];
+  int32_t& pos = Positions_[static_cast<size_t>(Level)];
+  if (ChildChange.Kind == chMerged && ChildChange.SiblingLeft) {
+    // The child took over its left sibling; the sibling's entry goes.
+    const int32_t sib = node.FindKeyByPosition(ksLE, pos - 1);
+    node.DeleteKey(sib);
+    pos = sib;
+  }
+  if (ChildChange.Kind == chRedistributed) {
+    // The one record more or less, and what came from or went to the
+    // sibling.
+    const int64_t count = int64_t{node.EntryCount(pos)} + (Deleting ? -1 : 1);
+    UpdateParentEntry(node, pos, child, count + ChildChange.Moved);
+  } else if (ChildChange.Kind == chNone) {
+    // One record more or less below the entry, none moved to or from a
+    // sibling: its count moves by one, with no recount of the child; in
+    // the cached page itself while the key stays.
+    const uint32_t count = node.EntryCount(pos);
+    const uint32_t moved = Deleting ? count - 1 : count + 1;
+    if (!EntryMatchesChild(node, pos, child))
+      UpdateParentEntry(node, pos, child, moved);
+    else if (InPlace || !node.SetCountInPlace(pos, moved))
+      StoreU32(node.MutableEntryAt(pos) + keCount, moved);
+  } else {
+    UpdateParentEntry(node, pos, child);
+  }
+  const int32_t next = pos + node.EntryLength(pos);
+  switch (ChildChange.Kind) {
+    case chMerged:
+      if (!ChildChange.SiblingLeft) node.DeleteKey(next);
+      break;
+    case chSplit:
+      node.InsertKey(next, PendingKey_.data());
+      break;
+    case chRedistributed: {
+      const int32_t sib = ChildChange.SiblingLeft ? node.FindKeyByPosition(ksLE, pos - 1) : next;
+      UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - ChildChange.Moved,
+                        SiblingKey_.data());
+      break;
+    }
+    case chNone:
+      break;
+  }
+}
+
 void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
   TLevelChange childChange;
   for (int32_t level = Level; level >= 0; --level) {
     TNode& node = *Levels_[static_cast<size_t>(level)];
     if (level < Level) {
-      TNode& child = *Levels_[static_cast<size_t>(level) + 1];
-      int32_t& pos = Positions_[static_cast<size_t>(level)];
-      if (childChange.Kind == chMerged && childChange.SiblingLeft) {
-        // The child took over its left sibling; the sibling's entry goes.
-        const int32_t sib = node.FindKeyByPosition(ksLE, pos - 1);
-        node.DeleteKey(sib);
-        pos = sib;
-      }
-      if (childChange.Kind == chRedistributed) {
-        // The one record more or less, and what came from or went to the
-        // sibling.
-        const int64_t count = int64_t{node.EntryCount(pos)} + (Deleting ? -1 : 1);
-        UpdateParentEntry(node, pos, child, count + childChange.Moved);
-      } else if (childChange.Kind == chNone) {
-        // One record more or less below the entry, none moved to or from a
-        // sibling: its count moves by one, with no recount of the child; in
-        // the cached page itself while the key stays.
-        const uint32_t count = node.EntryCount(pos);
-        const uint32_t moved = Deleting ? count - 1 : count + 1;
-        if (!EntryMatchesChild(node, pos, child))
-          UpdateParentEntry(node, pos, child, moved);
-        else if (!node.SetCountInPlace(pos, moved))
-          StoreU32(node.MutableEntryAt(pos) + keCount, moved);
-      } else {
-        UpdateParentEntry(node, pos, child);
-      }
-      const int32_t next = pos + node.EntryLength(pos);
-      switch (childChange.Kind) {
-        case chMerged:
-          if (!childChange.SiblingLeft) node.DeleteKey(next);
-          break;
-        case chSplit:
-          node.InsertKey(next, PendingKey_.data());
-          break;
-        case chRedistributed: {
-          const int32_t sib = childChange.SiblingLeft ? node.FindKeyByPosition(ksLE, pos - 1) : next;
-          UpdateParentEntry(node, sib, *Spare_, int64_t{node.EntryCount(sib)} - childChange.Moved,
-                            SiblingKey_.data());
-          break;
+      // A delete changes the entries here in the cached page itself when
+      // they cannot outgrow it, written before anything else is read, and
+      // even when the change fails: the cache must not keep bytes it was not
+      // told of.
+      bool inPlace =
+          Deleting && node.RoomForKey(2 * Format_.MaximumKeySize()) && node.ChangeInPlace();
+      if (inPlace) {
+        // The child's page, the only other one read here, is taken first;
+        // should that have moved this page in the cache, the change goes
+        // through the buffer after all.
+        TNode& child = *Levels_[static_cast<size_t>(level) + 1];
+        child.Page();
+        if (!node.ViewCurrent()) {
+          node.WriteNode();
+          inPlace = false;
         }
-        case chNone:
-          break;
       }
+      try {
+        UpdateEntriesAbove(level, childChange, Deleting, inPlace);
+      } catch (...) {
+        if (inPlace) {
+          try {
+            node.WriteNode();
+          } catch (...) {
+            // The first failure is the one to report.
+          }
+        }
+        throw;
+      }
+      if (inPlace) node.WriteNode();
     }
     TLevelChange change;
     if (node.CheckNodeFull()) {
@@ -1034,9 +1069,22 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   const int32_t move = fromLeft ? left.Used() - b : b;
   // Nothing moved: both pages stay as they were, and so do their entries.
   if (move == 0) return {chNone, useLeft};
-  // The sibling is written right after the move: it changes in the cached
-  // page itself where it can.
-  sib.ChangeInPlace();
+  // Both pages are written right after the move: they change in the cached
+  // pages themselves where they can (each ends near half full, within its
+  // page), and are written even when the move fails half way.
+  bool nodeInPlace = node.ChangeInPlace();
+  const bool sibInPlace = sib.ChangeInPlace();
+  if (nodeInPlace && !node.ViewCurrent()) {
+    // Taking the sibling moved the node's page in the cache.
+    node.WriteNode();
+    nodeInPlace = false;
+  }
+  const auto writeSib = plat::OnScopeFailure([&] {
+    if (sibInPlace) sib.WriteNode();
+  });
+  const auto writeNode = plat::OnScopeFailure([&] {
+    if (nodeInPlace) node.WriteNode();
+  });
   int64_t toRight = 0;
   if (fromLeft) {
     toRight = records(left, b, left.Used());
@@ -1046,6 +1094,7 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     right.MoveBlock(0, b, left, left.Used());
   }
   sib.WriteNode();
+  if (nodeInPlace) node.WriteNode();
   // The sibling's entry above takes its first key; taken while the page is
   // at hand, not read again after the writes that follow.
   sib.ReadKey(0, SiblingKey_.data());

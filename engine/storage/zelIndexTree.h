@@ -203,7 +203,7 @@ class TNode : public plat::TObject {
   // The page's bytes: the cached page when read in place (taken again when
   // the cache changed since), else the buffer.
   const uint8_t* Page() const {
-    if (View_ != nullptr && *Changes_ != Seen_) TakeViewAgain();
+    if (View_ != nullptr && !ViewCurrent()) TakeViewAgain();
     return View_ != nullptr ? View_ : Buffer();
   }
   // The buffer, holding a copy of the page first when it was read in place;
@@ -231,10 +231,31 @@ class TNode : public plat::TObject {
   // changes keep the entries within the page.
   bool ChangeInPlace();
   void Own();
+  // Nothing in the cache changed since the view was taken or confirmed.
+  bool ViewCurrent() const { return *Changes_ == Seen_; }
+  // Confirms a view whose cache changed since: true (and the view current
+  // again) when the page kept its buffer and its bytes, which spares a
+  // lookup of the page.
+  bool ConfirmView() const {
+    if (ViewNotes_ == nullptr || *Slots_ != SeenSlots_ || ViewNotes_->Stamp != ViewStamp_)
+      return false;
+    Seen_ = *Changes_;
+    return true;
+  }
+  // Takes the view as current after this node's own write to the page.
+  void SeeOwnWrite() {
+    Seen_ = *Changes_;
+    SeenSlots_ = *Slots_;
+    if (ViewNotes_ != nullptr) ViewStamp_ = ViewNotes_->Stamp;
+  }
+  // Takes the page at Addr in place from the store, with its notes; false
+  // (no view, Notes null) where the store cannot.
+  bool TakeView(uint32_t Addr, TPageNotes*& Notes);
   void DropView() {
     View_ = nullptr;
     ViewNotes_ = nullptr;
     Changes_.reset();
+    Slots_.reset();
     Synced_ = false;
     InPlace_ = false;
     ChangedInPlace_ = false;
@@ -279,11 +300,12 @@ class TNode : public plat::TObject {
   mutable uint8_t* View_ = nullptr;
   mutable std::shared_ptr<uint64_t> Changes_;
   mutable uint64_t Seen_ = 0;
-  // The notes of the cached page the view is, and their stamp when the view
-  // was taken or last changed by this node: while a disk cache still finds
-  // those notes for the address with that stamp, the view and its positions
-  // hold, whatever else the cache changed.
+  // The notes of the page viewed (null where the store keeps none), valid
+  // while the cache's slot count stands, that count and their stamp when
+  // last seen.
   mutable TPageNotes* ViewNotes_ = nullptr;
+  mutable std::shared_ptr<uint64_t> Slots_;
+  mutable uint64_t SeenSlots_ = 0;
   mutable uint64_t ViewStamp_ = 0;
 };
 
@@ -469,6 +491,11 @@ class ZEL_API TBTree : public plat::TObject {
                          const uint8_t* FirstKey = nullptr);
   // Works the changes of level Level upward to the root.
   void FixUpFrom(int32_t Level, bool Deleting);
+  // Puts the change of the level below (ChildChange, and the one record
+  // more or less) into the entries of level Level; with InPlace its node
+  // changes the cached page itself, which the caller then writes.
+  void UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
+                          bool InPlace);
   // Fixes the tree up after a key went into or out of the current leaf and
   // leaves the tree positioned on it; on a fault the buffered path is dropped.
   void FixUpLeafChange(bool Deleting);

@@ -180,12 +180,16 @@ TPageNotes& TMemoryIOInterface::NotesOf(TBlock& Block) {
 }
 
 uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
-                                          std::shared_ptr<uint64_t>& Changes) {
+                                          std::shared_ptr<uint64_t>& Changes,
+                                          std::shared_ptr<uint64_t>& Slots) {
   TBlock* block = Find(Addr);
   // The plain read reports what is wrong.
   if (block == nullptr || Size < 0 || Size > block->Size) return nullptr;
   Notes = &NotesOf(*block);
   Changes = Changes_;
+  // A block's notes go with it when it is released: any change may have
+  // dropped them.
+  Slots = Changes_;
   return block->Data.get();
 }
 

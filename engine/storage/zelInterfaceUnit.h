@@ -87,10 +87,12 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   // The page of Size bytes at Addr where the store's page cache holds it,
   // with its notes and the cache's change count (the pointer stays good
   // while the count stands); null where the store reads through no page
-  // cache of that page size. The page may be changed in place and then
-  // marked written with WriteBlockByRef.
+  // cache of that page size. While the slot count stands, the page keeps
+  // its buffer and its notes, whose stamp moves with its bytes. The page
+  // may be changed in place and then marked written with WriteBlockByRef.
   virtual uint8_t* BlockInPlace(uint32_t /*Addr*/, int32_t /*Size*/, TPageNotes*& /*Notes*/,
-                                std::shared_ptr<uint64_t>& /*Changes*/) {
+                                std::shared_ptr<uint64_t>& /*Changes*/,
+                                std::shared_ptr<uint64_t>& /*Slots*/) {
     return nullptr;
   }
   virtual void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf);
@@ -173,7 +175,8 @@ class ZEL_API TDiskIOInterface : public TBaseIOInterface {
   void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) override;
   TPageNotes* BlockNotes(uint32_t Addr) override;
   uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
-                        std::shared_ptr<uint64_t>& Changes) override;
+                        std::shared_ptr<uint64_t>& Changes,
+                        std::shared_ptr<uint64_t>& Slots) override;
   void WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) override;
   void ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf) override;
   void ListBlocks(std::vector<uint32_t>& List) override;
@@ -233,7 +236,8 @@ class TMemoryIOInterface : public TBaseIOInterface {
   // Blocks are read in place, as a page cache's pages are.
   TPageNotes* BlockNotes(uint32_t Addr) override;
   uint8_t* BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
-                        std::shared_ptr<uint64_t>& Changes) override;
+                        std::shared_ptr<uint64_t>& Changes,
+                        std::shared_ptr<uint64_t>& Slots) override;
   void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) override;
   uint64_t Changes() const override { return *Changes_; }
 

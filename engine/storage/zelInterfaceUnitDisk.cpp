@@ -164,7 +164,8 @@ TPageNotes* TDiskIOInterface::BlockNotes(uint32_t Addr) {
 }
 
 uint8_t* TDiskIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*& Notes,
-                                        std::shared_ptr<uint64_t>& Changes) {
+                                        std::shared_ptr<uint64_t>& Changes,
+                                        std::shared_ptr<uint64_t>& Slots) {
   CheckOpen("TDiskIOInterface.BlockInPlace");
   CheckRange(Addr, Size, "TDiskIOInterface.BlockInPlace");
   TCacheMgr* cache = DiskMgr_->File().PageCacheFor(AccessFlags_);
@@ -176,6 +177,7 @@ uint8_t* TDiskIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNotes*
   Notes = cache->PageNotes(TableID_, 0, Addr);
   if (Notes == nullptr) return nullptr;
   Changes = cache->Changes();
+  Slots = cache->Slots();
   return p;
 }
 
