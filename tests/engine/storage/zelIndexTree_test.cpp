@@ -1110,6 +1110,18 @@ void ExpectTreesIntact(const std::string& File, const Layout& L,
   }));
 }
 
+// Records 1..1500 with random 59-character keys, inserted into T with the
+// record addresses 0x100 + 4 * number.
+std::vector<std::vector<uint8_t>> InsertLongTexts(Tree& T, const Layout& L, std::mt19937& Rng) {
+  std::vector<std::vector<uint8_t>> records;
+  for (int32_t i = 1; i <= 1500; ++i) {
+    records.push_back(L.NewRecord(i));
+    L.SetString(records.back(), 0, RandomText(Rng, 59, false));
+    T.Insert(records.back(), 0x100u + static_cast<uint32_t>(i) * 4);
+  }
+  return records;
+}
+
 TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
   testsupport::TempDir dir;
   const std::string file = dir.File("two.zel");
@@ -1121,13 +1133,8 @@ TEST(BTree, ASecondTreeSeesTheFirstTreesChanges) {
   for (const bool inTransaction : {false, true}) {
     SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
     Tree a(l, *s.store, ikMinStringLen, soANSI);
-    std::vector<std::vector<uint8_t>> records;
     if (inTransaction) s.disk->DiskStartTransaction(false);
-    for (int32_t i = 1; i <= 1500; ++i) {
-      records.push_back(l.NewRecord(i));
-      l.SetString(records.back(), 0, RandomText(rng, 59, false));
-      a.Insert(records.back(), 0x100u + static_cast<uint32_t>(i) * 4);
-    }
+    std::vector<std::vector<uint8_t>> records = InsertLongTexts(a, l, rng);
     Tree b(l, *s.store, ikMinStringLen, soANSI, a.root, a.depth);
     for (const auto& rec : records) ASSERT_EQ(b.Search(rec, stEQ), 0);
     // The first tree deletes every other key and inserts longer ones, which
@@ -1178,12 +1185,7 @@ TEST(BTree, ASecondTreeKeepsItsPagesOnlyWhileTheyHoldWhatItSaw) {
     SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
     Tree a(l, *s.store, ikMinStringLen, soANSI);
     if (inTransaction) s.disk->DiskStartTransaction(false);
-    std::vector<std::vector<uint8_t>> records;
-    for (int32_t i = 1; i <= 1500; ++i) {
-      records.push_back(l.NewRecord(i));
-      l.SetString(records.back(), 0, RandomText(rng, 59, false));
-      a.Insert(records.back(), 0x100u + static_cast<uint32_t>(i) * 4);
-    }
+    std::vector<std::vector<uint8_t>> records = InsertLongTexts(a, l, rng);
     Tree b(l, *s.store, ikMinStringLen, soANSI, a.root, a.depth);
     for (const auto& rec : records) ASSERT_EQ(b.Search(rec, stEQ), 0);
     // Short keys land between the long ones and move the entries after them.
