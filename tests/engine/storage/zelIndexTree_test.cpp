@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <random>
@@ -1425,6 +1427,187 @@ TEST(BTreeFile, DeleteRunsLeaveTheBytesOfDeletesMadeOneByOne) {
     }
     EXPECT_EQ(digests[0], digests[1]);
   }
+}
+
+// Deletes that lengthen the entries above a leaf. The pages are loaded as
+// full as they go, each leaf starting with a short key and going on with
+// long ones, so the pages above hold short entries only and are nearly
+// full. A leaf's first key deleted when that leaves the leaf too empty takes
+// keys from its right sibling: both entries above take long keys at once,
+// past the room of the page above, which must split rather than overflow.
+// Later batches replace the first keys of leaves, and merge and
+// redistribute pages on every level in both directions; after each batch
+// the tree is whole and holds the model's keys, in order.
+TEST(BTreeFile, DeletesThatLengthenTheEntriesAboveSplitThePagesAbove) {
+  Layout l({{"S", plat::ftString, 401}}, false);
+  std::vector<bool> longKey;
+  const auto record = [&](int32_t N) {
+    std::vector<uint8_t> rec = l.NewRecord(N);
+    char text[16];
+    std::snprintf(text, sizeof text, "%06d", N);
+    l.SetString(rec, 0, text + std::string(longKey[static_cast<size_t>(N)] ? 370 : 0, 'x'));
+    return rec;
+  };
+  const auto address = [](int32_t N) { return 0x100u + static_cast<uint32_t>(N) * 4; };
+  testsupport::TempDir dir;
+  const std::string file = dir.File("lengthen.zel");
+  std::set<int32_t> alive;
+  uint32_t root = 0;
+  uint32_t depth = 0;
+  {
+    Storage s(file);
+    Tree t(l, *s.store, ikMinStringLen, soANSI);
+    const TKeyFormat& format = t.tree.Format();
+    std::vector<uint8_t> scratch(static_cast<size_t>(t.tree.MaximumKeySize()));
+    const auto keyLength = [&](int32_t N) {
+      return format.BuildFromRecord(scratch.data(), record(N).data());
+    };
+    // Key 0 short and key 1 long, only to measure them.
+    longKey = {false, true};
+    const int32_t shortLen = keyLength(0);
+    const int32_t longLen = keyLength(1);
+    // The loader starts a page where the next entry would reach this room
+    // (the page would count as full); the leaves are laid out by the same
+    // rule: a short key, long keys, short keys up to the room. Two and a
+    // half pages above the leaves take their short first keys, under a root.
+    const int32_t room = static_cast<int32_t>(kPage) - NodeHeaderSize - t.tree.MaximumKeySize();
+    int32_t perUpper = 1;
+    for (int32_t used = shortLen; used + shortLen < room; used += shortLen) ++perUpper;
+    longKey.clear();
+    std::vector<std::vector<int32_t>> leaves;
+    while (leaves.size() < static_cast<size_t>(2 * perUpper + perUpper / 2)) {
+      std::vector<int32_t>& leaf = leaves.emplace_back();
+      int32_t used = 0;
+      const auto add = [&](bool Long) {
+        leaf.push_back(static_cast<int32_t>(longKey.size()));
+        longKey.push_back(Long);
+        used += Long ? longLen : shortLen;
+      };
+      add(false);
+      while (used + longLen + shortLen < room) add(true);
+      while (used + shortLen < room) add(false);
+    }
+    const int32_t count = static_cast<int32_t>(longKey.size());
+    std::vector<uint8_t> bytes;
+    std::vector<size_t> offsets;
+    for (int32_t n = 0; n < count; ++n) {
+      offsets.push_back(bytes.size());
+      bytes.resize(bytes.size() + scratch.size());
+      const int32_t len = format.BuildFromRecord(bytes.data() + offsets.back(), record(n).data());
+      bytes.resize(offsets.back() + static_cast<size_t>(len));
+      ix::StoreU32(bytes.data() + offsets.back() + keAddress, address(n));
+      alive.insert(n);
+    }
+    std::vector<const uint8_t*> keys;
+    for (const size_t at : offsets) keys.push_back(bytes.data() + at);
+    s.disk->DiskStartTransaction(false);
+    t.tree.LoadSortedKeys(keys);
+    s.disk->DiskCommit();
+    ASSERT_EQ(t.depth, 3u);
+
+    // The first leaf under a page above: its keys go, the longest first,
+    // while it stays at least half full, then its short first key empties
+    // it below half; the key after the first stays, so the leaf's new first
+    // key is long.
+    const auto emptyingFirstKeyLast = [&](const std::vector<int32_t>& Leaf) {
+      int32_t used = 0;
+      for (const int32_t n : Leaf) used += keyLength(n);
+      std::vector<int32_t> rest(Leaf.begin() + 2, Leaf.end());
+      std::stable_sort(rest.begin(), rest.end(),
+                       [&](int32_t A, int32_t B) { return keyLength(A) > keyLength(B); });
+      std::vector<int32_t> batch;
+      for (const int32_t n : rest) {
+        if (used - keyLength(n) + NodeHeaderSize < static_cast<int32_t>(kPage) / 2) continue;
+        batch.push_back(n);
+        used -= keyLength(n);
+      }
+      EXPECT_LT(used - shortLen + NodeHeaderSize, static_cast<int32_t>(kPage) / 2);
+      batch.push_back(Leaf.front());
+      return batch;
+    };
+    std::mt19937 rng(5151);
+    struct Batch {
+      const char* Name;
+      bool InTransaction;
+      // Pages the batch adds to the tree; -1: not pinned.
+      int32_t PagesAdded;
+      std::function<std::vector<int32_t>()> Keys;
+    };
+    const Batch batches[] = {
+        {"first keys that empty their leaves", true, 2,
+         [&] {
+           std::vector<int32_t> keys = emptyingFirstKeyLast(leaves[0]);
+           const std::vector<int32_t> more = emptyingFirstKeyLast(leaves[static_cast<size_t>(perUpper)]);
+           keys.insert(keys.end(), more.begin(), more.end());
+           return keys;
+         }},
+        {"the first keys of leaves", false, -1,
+         [&] {
+           std::vector<int32_t> keys;
+           for (size_t i = static_cast<size_t>(perUpper) + 2; i < leaves.size(); ++i)
+             keys.push_back(leaves[i].front());
+           return keys;
+         }},
+        {"all but the last key of every other leaf, backwards", true, -1,
+         [&] {
+           std::vector<int32_t> keys;
+           for (size_t i = leaves.size() - 1; i >= 2; i -= 2)
+             for (size_t k = leaves[i].size() - 1; k-- > 0;)
+               if (alive.count(leaves[i][k]) != 0) keys.push_back(leaves[i][k]);
+           return keys;
+         }},
+        {"a random half of the rest", false, -1,
+         [&] {
+           std::vector<int32_t> keys;
+           for (const int32_t n : alive)
+             if (rng() % 2 == 0) keys.push_back(n);
+           std::shuffle(keys.begin(), keys.end(), rng);
+           return keys;
+         }},
+        {"all but every four hundredth key, backwards", true, -1,
+         [&] {
+           std::vector<int32_t> keys;
+           for (auto it = alive.rbegin(); it != alive.rend(); ++it)
+             if (*it % 400 != 0) keys.push_back(*it);
+           return keys;
+         }},
+    };
+    size_t pages = CheckTree(t, *s.store).Pages.size();
+    for (const Batch& b : batches) {
+      SCOPED_TRACE(b.Name);
+      const std::vector<int32_t> keys = b.Keys();
+      ASSERT_FALSE(keys.empty());
+      if (b.InTransaction) s.disk->DiskStartTransaction(false);
+      for (const int32_t n : keys) {
+        ASSERT_EQ(t.Search(record(n), stEQ), 0) << n;
+        ASSERT_EQ(t.tree.GetRecAddr(), address(n)) << n;
+        ASSERT_EQ(t.tree.DeleteKey(), 0) << n;
+        alive.erase(n);
+      }
+      if (b.InTransaction) s.disk->DiskCommit();
+      const auto report = CheckTree(t, *s.store);
+      ASSERT_TRUE(report.Ok()) << report.Report();
+      if (b.PagesAdded >= 0) {
+        EXPECT_EQ(report.Pages.size(), pages + static_cast<size_t>(b.PagesAdded));
+      }
+      pages = report.Pages.size();
+      std::vector<uint32_t> expected;
+      for (const int32_t n : alive) expected.push_back(address(n));
+      std::vector<uint32_t> inLeaves;
+      for (const std::vector<uint8_t>& entry : report.LeafEntries)
+        inLeaves.push_back(ix::LoadU32(entry.data() + keAddress));
+      EXPECT_EQ(inLeaves, expected);
+      std::vector<uint32_t> walked;
+      for (bool more = t.tree.SetCursorToEnd(true); more; more = t.tree.NextRecord())
+        walked.push_back(t.tree.GetRecAddr());
+      EXPECT_EQ(walked, expected);
+      EXPECT_EQ(t.tree.GetRecordCount(true), static_cast<int32_t>(alive.size()));
+    }
+    EXPECT_LT(t.depth, 3u);
+    root = t.root;
+    depth = t.depth;
+  }
+  ExpectIndexIntact(file, l, ikMinStringLen, root, depth, alive.size());
 }
 
 // A run of deletes rolled back leaves the file as it was and the tree whole
