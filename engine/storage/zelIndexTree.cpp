@@ -494,10 +494,13 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   // Above the leaf's first key and not above its last, a descent chooses
   // this leaf on every level: each entry of the path holds a key not above
   // the leaf's first, and the entry after it one not below the leaf's last.
-  if (!placed &&
-      (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
-       Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0))
-    return false;
+  int32_t neighbour = 0;
+  if (!placed) {
+    if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0)
+      neighbour = 1;
+    else if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0)
+      neighbour = -1;
+  }
   // The path left by the last search or change must still lead from the
   // root to the leaf, entry by entry.
   const int32_t leafLevel = LeafLevel();
@@ -512,8 +515,10 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   if (placed) {
     leaf.SetCursor(at);
     Result = result;
-  } else {
+  } else if (neighbour == 0) {
     Result = leaf.SearchNode(Optimized_, 0, false, at);
+  } else if (!SearchNeighbourLeaf(neighbour > 0, Result, at)) {
+    return false;
   }
   for (int32_t level = 0; level < leafLevel; ++level)
     Levels_[static_cast<size_t>(level)]->SetCursor(Positions_[static_cast<size_t>(level)]);
@@ -522,6 +527,55 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   DescentValidForInsert_ = false;
   Positioned_ = true;
   InsertPos_ = at;
+  return true;
+}
+
+bool TBTree::SearchNeighbourLeaf(bool Next, int32_t& Result, int32_t& At) {
+  // A descent ends in the last leaf whose first key lies below the search
+  // key (the first leaf when none does), every entry above carrying its
+  // child's first key; when every key of that leaf lies below the search
+  // key, it steps on to the next leaf's first entry.
+  TNode& leaf = Leaf();
+  const auto compare = [this](const TNode& Node, int32_t Pos) {
+    return Format_.CompareToOptimizedKey(0, Optimized_, Node.EntryAt(Pos));
+  };
+  if (Next) {
+    // Above every key of this leaf, whose first key lies below the search
+    // key: the descent ends here or further on.
+    if (leaf.GetNext() == 0 || !StepLeaf(true)) return false;
+    TNode& next = Leaf();
+    const int32_t first = compare(next, 0);
+    if (first <= 0) {
+      // The descent ends on the leaf before and steps on to this one.
+      At = 0;
+      Result = first;
+      return true;
+    }
+    if (compare(next, next.LastPosition()) > 0) return false;
+    Result = next.SearchNode(Optimized_, 0, false, At);
+    return true;
+  }
+  // Not above this leaf's first key: the descent ends on the prior leaf,
+  // and stays there unless every key of it lies below the search key.
+  const int32_t first = compare(leaf, 0);
+  const uint32_t prior = leaf.GetPrior();
+  if (prior == 0) {
+    At = 0;
+    Result = first;
+    return true;
+  }
+  TNode& peek = *Spare_;
+  peek.ReadNode(prior, true);
+  if (!peek.CheckIsLeaf() || peek.CheckNodeEmpty() || peek.GetNext() != leaf.Address())
+    return false;
+  if (compare(peek, peek.LastPosition()) > 0) {
+    At = 0;
+    Result = first;
+    return true;
+  }
+  if (peek.GetPrior() != 0 && compare(peek, 0) <= 0) return false;
+  if (!StepLeaf(false)) return false;
+  Result = Leaf().SearchNode(Optimized_, 0, false, At);
   return true;
 }
 

@@ -476,6 +476,12 @@ class ZEL_API TBTree : public plat::TObject {
   // above its last): the outcome of a descent, without one. Result is the
   // comparison at the leaf cursor; false (nothing done) otherwise.
   bool SearchKeptLeaf(int32_t& Result);
+  // For SearchKeptLeaf, whose path is whole and whose search key lies above
+  // the leaf's last key (Next) or not above its first: the outcome of a
+  // descent from the neighbouring leaf, the path moved there when the key
+  // lies in it. Result and At as a descent leaves them; false when the
+  // neighbour cannot tell (the path may have moved: a descent follows).
+  bool SearchNeighbourLeaf(bool Next, int32_t& Result, int32_t& At);
   // Makes the cursor usable after a change: searches the key it was left on.
   void EnsurePath();
   // Moves the cursor one record on or back; false at the end of the index.
