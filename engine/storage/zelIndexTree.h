@@ -242,6 +242,13 @@ class TNode : public plat::TObject {
     Seen_ = *Changes_;
     return true;
   }
+  // The notes of the page viewed while they are still its notes, else null.
+  TPageNotes* HeldNotes() const {
+    return View_ != nullptr && *Slots_ == SeenSlots_ ? ViewNotes_ : nullptr;
+  }
+  // Marks the page changed in the cache (Page, with its Notes when known)
+  // as written.
+  void MarkWritten(TPageNotes* Notes, const uint8_t* Page);
   // Takes the view as current after this node's own write to the page.
   void SeeOwnWrite() {
     Seen_ = *Changes_;
