@@ -889,7 +889,7 @@ void TBTree::FixUpLeafChange(bool Deleting) {
 }
 
 void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
-                                bool InPlace) {
+                                bool InPlace, bool ChildFirstKept) {
   TNode& node = *Levels_[static_cast<size_t>(Level)];
   TNode& child = *Levels_[static_cast<size_t>(Level) + 1];
   int32_t& pos = Positions_[static_cast<size_t>(Level)];
@@ -910,7 +910,7 @@ void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, 
     // the cached page itself while the key stays.
     const uint32_t count = node.EntryCount(pos);
     const uint32_t moved = Deleting ? count - 1 : count + 1;
-    if (!EntryMatchesChild(node, pos, child))
+    if (!ChildFirstKept && !EntryMatchesChild(node, pos, child))
       UpdateParentEntry(node, pos, child, moved);
     else if (InPlace || !node.SetCountInPlace(pos, moved))
       StoreU32(node.MutableEntryAt(pos) + keCount, moved);
@@ -938,8 +938,15 @@ void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, 
 
 void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
   TLevelChange childChange;
+  // The child's first key is the one it had, which its entry here carries
+  // (rule 3): a change past a page's first entry leaves it, and so does a
+  // change of no more than a count below an entry.
+  bool childFirstKept = false;
   for (int32_t level = Level; level >= 0; --level) {
     TNode& node = *Levels_[static_cast<size_t>(level)];
+    const bool past = Positions_[static_cast<size_t>(level)] > 0;
+    const bool firstKept =
+        level == Level ? past : childChange.Kind == chNone && (childFirstKept || past);
     if (level < Level) {
       // A delete changes the entries here in the cached page itself when
       // they cannot outgrow it, written before anything else is read, and
@@ -959,7 +966,7 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         }
       }
       try {
-        UpdateEntriesAbove(level, childChange, Deleting, inPlace);
+        UpdateEntriesAbove(level, childChange, Deleting, inPlace, childFirstKept);
       } catch (...) {
         if (inPlace) {
           try {
@@ -985,6 +992,7 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
     }
     node.WriteNode();
     childChange = change;
+    childFirstKept = firstKept;
   }
   if (Deleting) CollapseRoot();
 }
@@ -1064,9 +1072,15 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   const auto firstLength = [](const TNode& Node) {
     return Node.CheckNodeEmpty() ? 0 : Node.EntryLength(0);
   };
+  // The sibling's notes; the spare node holds them when it still views
+  // the sibling, which spares a lookup.
+  const auto sibNotes = [&]() -> const TPageNotes* {
+    const TPageNotes* held = Spare_->Address() == sibAddr ? Spare_->HeldNotes() : nullptr;
+    return held != nullptr ? held : IOInterface_->BlockNotes(sibAddr);
+  };
   TSiblingNote& known = SiblingNotes_[static_cast<size_t>(Level)];
   if (known.Addr == sibAddr && known.Leaf == leaf) {
-    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+    const TPageNotes* notes = sibNotes();
     if (notes != nullptr && notes->Stamp == known.Stamp &&
         (useLeft ? KeepsEntries(known.Used, node.Used(), firstLength(node))
                  : KeepsEntries(node.Used(), known.Used, known.First)))
@@ -1078,7 +1092,11 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     Corrupt("TBTree.Rebalance", "Sibling page does not match the tree");
   TNode& left = useLeft ? sib : node;
   TNode& right = useLeft ? node : sib;
-  const int32_t total = left.Used() + right.Used();
+  // Both pages' used bytes, read once: nothing below changes them before
+  // the move.
+  const int32_t leftUsed = left.Used();
+  const int32_t rightUsed = right.Used();
+  const int32_t total = leftUsed + rightUsed;
   if (PageSize_ / 3 >= total) {
     PLAT_ASSERT(total + MaximumKeySize_ <= PageSize_, "Merged index page would not fit");
     node.BlockInsert(useLeft ? 0 : node.Used(), sib.Used(), sib, 0);
@@ -1096,10 +1114,11 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     ReleasePage(sibAddr);
     return {chMerged, useLeft};
   }
-  if (KeepsEntries(left.Used(), right.Used(), firstLength(right))) {
-    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+  if (KeepsEntries(leftUsed, rightUsed, firstLength(right))) {
+    const TPageNotes* notes = sibNotes();
     known = notes != nullptr
-                ? TSiblingNote{sibAddr, notes->Stamp, leaf, sib.Used(), firstLength(sib)}
+                ? TSiblingNote{sibAddr, notes->Stamp, leaf, useLeft ? leftUsed : rightUsed,
+                               firstLength(sib)}
                 : TSiblingNote{};
     return {chNone, useLeft};
   }
@@ -1112,15 +1131,15 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     return n;
   };
   const int32_t half = total / 2;
-  const bool fromLeft = left.Used() > half;
+  const bool fromLeft = leftUsed > half;
   int32_t b = 0;
   if (fromLeft) {
     b = left.FindKeyByPosition(ksLE, half);
     if (b <= 0) b = left.EntryLength(0);
   } else {
-    b = std::max(right.FindKeyByPosition(ksLE, half - left.Used()), 0);
+    b = std::max(right.FindKeyByPosition(ksLE, half - leftUsed), 0);
   }
-  const int32_t move = fromLeft ? left.Used() - b : b;
+  const int32_t move = fromLeft ? leftUsed - b : b;
   // Nothing moved: both pages stay as they were, and so do their entries.
   if (move == 0) return {chNone, useLeft};
   // Both pages are written right after the move: they change in the cached
@@ -1141,11 +1160,11 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   });
   int64_t toRight = 0;
   if (fromLeft) {
-    toRight = records(left, b, left.Used());
+    toRight = records(left, b, leftUsed);
     left.MoveBlock(b, move, right, 0);
   } else {
     toRight = -records(right, 0, b);
-    right.MoveBlock(0, b, left, left.Used());
+    right.MoveBlock(0, b, left, leftUsed);
   }
   sib.WriteNode();
   if (nodeInPlace) node.WriteNode();
