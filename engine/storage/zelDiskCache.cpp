@@ -45,7 +45,9 @@ uint64_t TPageNotes::NewStamp() {
 
 // ---------------------------------------------------------------- TCachePage
 
-TCachePage::TCachePage(plat::TCollection* Collection) : THashCollectionItem(Collection) {}
+TCachePage::TCachePage(plat::TCollection* Collection) : THashCollectionItem(Collection) {
+  Notes_.Page = this;
+}
 
 TCachePage::~TCachePage() = default;
 
@@ -560,6 +562,22 @@ int32_t TCacheMgr::WriteCacheByRef(const void* /*Buf*/, uint32_t Owner, uint32_t
   }
   Touch(page);
   return Count;
+}
+
+bool TCacheMgr::RewriteDirtyByRef(TPageNotes& Notes, uint32_t Owner, uint32_t Position,
+                                  uint32_t AccessFlags) {
+  TCachePage* page = Notes.Page;
+  // A dirty page stays in the cache, under its key, until the transaction
+  // ends: the notes' page is the one a lookup would find.
+  if (page == nullptr || &page->Notes_ != &Notes || !InTransaction_ || page->State_ != cpDirty ||
+      !page->Keyed_ || page->UpperAddress_ != 0 || page->LowerAddress_ != Position ||
+      page->PageOwner_ != Owner)
+    return false;
+  page->AccessFlags_ = AccessFlags;
+  ++*Changes_;
+  page->Notes_.Drop();
+  Touch(page);
+  return true;
 }
 
 void TCacheMgr::RemovePage(uint32_t Lower, uint32_t Upper) {

@@ -41,6 +41,7 @@ using TIOTransferBlockProc =
                        uint32_t Lower, uint32_t AccessFlags)>;
 
 class TCacheMgr;
+class TCachePage;
 
 // What a reader worked out from a cached page's bytes (such as where its
 // entries start), kept with the page so that the next reader need not work
@@ -53,6 +54,10 @@ struct TPageNotes {
   // count for the whole process: a page that shows the stamp a reader saw
   // still holds the bytes that reader saw.
   uint64_t Stamp = 0;
+  // The cached page these notes belong to (null for a store without a
+  // page cache), so that a reader holding them finds the page again
+  // without a lookup.
+  TCachePage* Page = nullptr;
   // The page's bytes changed.
   void Drop() {
     Valid = false;
@@ -183,6 +188,12 @@ class TCacheMgr : public THashCollection {
   // ReadCacheByRef.
   int32_t WriteCacheByRef(const void* Buf, uint32_t Owner, uint32_t Upper, uint32_t Position,
                           int32_t Count, uint32_t AccessFlags);
+  // WriteCacheByRef for the page whose notes these are, found through them,
+  // when the running transaction changed it already: the page stays dirty
+  // and only its change is counted. False (nothing done) when the notes'
+  // page is not Owner's page at Position, dirty in the transaction.
+  bool RewriteDirtyByRef(TPageNotes& Notes, uint32_t Owner, uint32_t Position,
+                         uint32_t AccessFlags);
   // Each page touched is keyed with the upper address of its own end (base
   // address plus PageSize): the transaction cache's keys.
   int32_t ReadCacheToPageBoundary(void* Buf, uint32_t Owner, uint32_t Position, int32_t Count,

@@ -219,6 +219,17 @@ int32_t TZelFile::SeekAndWriteZelFileByRef(const void* Buf, uint32_t Position, i
   return PageCache_->WriteCacheByRef(Buf, TableID, 0, Position, Count, AccessFlags);
 }
 
+bool TZelFile::RewriteDirtyPageByRef(TPageNotes& Notes, uint32_t Position, uint32_t TableID,
+                                     uint32_t AccessFlags) {
+  // The page was read and written through the cache at this position in
+  // the transaction: the checks of the first write hold.
+  if (!UsesPageCache(AccessFlags) ||
+      !PageCache_->RewriteDirtyByRef(Notes, TableID, Position, AccessFlags))
+    return false;
+  ++ChangeStamp_;
+  return true;
+}
+
 uint32_t TZelFile::SeekAndAppendZelFile(const void* Buf, int32_t Count, uint32_t TableID,
                                         uint32_t AccessFlags) {
   ++ChangeStamp_;

@@ -100,6 +100,11 @@ class TZelFile : public plat::TObject {
   // Marks a page changed through such a pointer as written.
   int32_t SeekAndWriteZelFileByRef(const void* Buf, uint32_t Position, int32_t Count,
                                    uint32_t TableID, uint32_t AccessFlags);
+  // The same for a whole page that the running transaction changed already,
+  // found through its notes (TCacheMgr::RewriteDirtyByRef); false, nothing
+  // done, when it is not such a page.
+  bool RewriteDirtyPageByRef(TPageNotes& Notes, uint32_t Position, uint32_t TableID,
+                             uint32_t AccessFlags);
   // Writes at the logical end of the file; returns the position written.
   uint32_t SeekAndAppendZelFile(const void* Buf, int32_t Count, uint32_t TableID,
                                 uint32_t AccessFlags);

@@ -161,9 +161,10 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   StoreU32(page + NodeHeaderSize + Pos + keCount, Count);
   // The entries stay where they are: their known positions stay with the
   // page when it is marked written.
+  if (notes == nullptr) notes = HeldNotes();
   if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
-  IOInterface_->WriteBlockByRef(Address_, PageSize_, page);
+  MarkWritten(notes, page);
   if (known) notes->Valid = true;
   if (page == View_) SeeOwnWrite();
   return true;
@@ -178,6 +179,13 @@ bool TNode::ChangeInPlace() {
   return true;
 }
 
+void TNode::MarkWritten(TPageNotes* Notes, const uint8_t* Page) {
+  // A page the transaction changed before is marked written again without
+  // a lookup or the checks its first write made.
+  if (Notes == nullptr || !IOInterface_->RewriteBlockByRef(Address_, *Notes))
+    IOInterface_->WriteBlockByRef(Address_, PageSize_, Page);
+}
+
 void TNode::WriteNode() {
   CheckOpen("TNode.WriteNode");
   if (InPlace_) {
@@ -189,7 +197,7 @@ void TNode::WriteNode() {
     // first): it is not taken again.
     PLAT_ASSERT(static_cast<int32_t>(LoadU32(View_ + ndUsed)) <= PageSize_ - NodeHeaderSize,
                 "Index page overflow on write");
-    IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+    MarkWritten(HeldNotes(), View_);
     // The change is this node's own: its view stays, with the positions.
     SeeOwnWrite();
     if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {

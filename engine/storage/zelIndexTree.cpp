@@ -494,10 +494,13 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   // Above the leaf's first key and not above its last, a descent chooses
   // this leaf on every level: each entry of the path holds a key not above
   // the leaf's first, and the entry after it one not below the leaf's last.
-  if (!placed &&
-      (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0 ||
-       Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0))
-    return false;
+  int32_t neighbour = 0;
+  if (!placed) {
+    if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(leaf.LastPosition())) > 0)
+      neighbour = 1;
+    else if (Format_.CompareToOptimizedKey(0, Optimized_, leaf.EntryAt(0)) <= 0)
+      neighbour = -1;
+  }
   // The path left by the last search or change must still lead from the
   // root to the leaf, entry by entry.
   const int32_t leafLevel = LeafLevel();
@@ -512,8 +515,10 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   if (placed) {
     leaf.SetCursor(at);
     Result = result;
-  } else {
+  } else if (neighbour == 0) {
     Result = leaf.SearchNode(Optimized_, 0, false, at);
+  } else if (!SearchNeighbourLeaf(neighbour > 0, Result, at)) {
+    return false;
   }
   for (int32_t level = 0; level < leafLevel; ++level)
     Levels_[static_cast<size_t>(level)]->SetCursor(Positions_[static_cast<size_t>(level)]);
@@ -522,6 +527,55 @@ bool TBTree::SearchKeptLeaf(int32_t& Result) {
   DescentValidForInsert_ = false;
   Positioned_ = true;
   InsertPos_ = at;
+  return true;
+}
+
+bool TBTree::SearchNeighbourLeaf(bool Next, int32_t& Result, int32_t& At) {
+  // A descent ends in the last leaf whose first key lies below the search
+  // key (the first leaf when none does), every entry above carrying its
+  // child's first key; when every key of that leaf lies below the search
+  // key, it steps on to the next leaf's first entry.
+  TNode& leaf = Leaf();
+  const auto compare = [this](const TNode& Node, int32_t Pos) {
+    return Format_.CompareToOptimizedKey(0, Optimized_, Node.EntryAt(Pos));
+  };
+  if (Next) {
+    // Above every key of this leaf, whose first key lies below the search
+    // key: the descent ends here or further on.
+    if (leaf.GetNext() == 0 || !StepLeaf(true)) return false;
+    TNode& next = Leaf();
+    const int32_t first = compare(next, 0);
+    if (first <= 0) {
+      // The descent ends on the leaf before and steps on to this one.
+      At = 0;
+      Result = first;
+      return true;
+    }
+    if (compare(next, next.LastPosition()) > 0) return false;
+    Result = next.SearchNode(Optimized_, 0, false, At);
+    return true;
+  }
+  // Not above this leaf's first key: the descent ends on the prior leaf,
+  // and stays there unless every key of it lies below the search key.
+  const int32_t first = compare(leaf, 0);
+  const uint32_t prior = leaf.GetPrior();
+  if (prior == 0) {
+    At = 0;
+    Result = first;
+    return true;
+  }
+  TNode& peek = *Spare_;
+  peek.ReadNode(prior, true);
+  if (!peek.CheckIsLeaf() || peek.CheckNodeEmpty() || peek.GetNext() != leaf.Address())
+    return false;
+  if (compare(peek, peek.LastPosition()) > 0) {
+    At = 0;
+    Result = first;
+    return true;
+  }
+  if (peek.GetPrior() != 0 && compare(peek, 0) <= 0) return false;
+  if (!StepLeaf(false)) return false;
+  Result = Leaf().SearchNode(Optimized_, 0, false, At);
   return true;
 }
 
@@ -835,7 +889,7 @@ void TBTree::FixUpLeafChange(bool Deleting) {
 }
 
 void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
-                                bool InPlace) {
+                                bool InPlace, bool ChildFirstKept) {
   TNode& node = *Levels_[static_cast<size_t>(Level)];
   TNode& child = *Levels_[static_cast<size_t>(Level) + 1];
   int32_t& pos = Positions_[static_cast<size_t>(Level)];
@@ -856,7 +910,7 @@ void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, 
     // the cached page itself while the key stays.
     const uint32_t count = node.EntryCount(pos);
     const uint32_t moved = Deleting ? count - 1 : count + 1;
-    if (!EntryMatchesChild(node, pos, child))
+    if (!ChildFirstKept && !EntryMatchesChild(node, pos, child))
       UpdateParentEntry(node, pos, child, moved);
     else if (InPlace || !node.SetCountInPlace(pos, moved))
       StoreU32(node.MutableEntryAt(pos) + keCount, moved);
@@ -884,8 +938,15 @@ void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, 
 
 void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
   TLevelChange childChange;
+  // The child's first key is the one it had, which its entry here carries
+  // (rule 3): a change past a page's first entry leaves it, and so does a
+  // change of no more than a count below an entry.
+  bool childFirstKept = false;
   for (int32_t level = Level; level >= 0; --level) {
     TNode& node = *Levels_[static_cast<size_t>(level)];
+    const bool past = Positions_[static_cast<size_t>(level)] > 0;
+    const bool firstKept =
+        level == Level ? past : childChange.Kind == chNone && (childFirstKept || past);
     if (level < Level) {
       // A delete changes the entries here in the cached page itself when
       // they cannot outgrow it, written before anything else is read, and
@@ -905,7 +966,7 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         }
       }
       try {
-        UpdateEntriesAbove(level, childChange, Deleting, inPlace);
+        UpdateEntriesAbove(level, childChange, Deleting, inPlace, childFirstKept);
       } catch (...) {
         if (inPlace) {
           try {
@@ -931,6 +992,7 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
     }
     node.WriteNode();
     childChange = change;
+    childFirstKept = firstKept;
   }
   if (Deleting) CollapseRoot();
 }
@@ -1010,9 +1072,15 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   const auto firstLength = [](const TNode& Node) {
     return Node.CheckNodeEmpty() ? 0 : Node.EntryLength(0);
   };
+  // The sibling's notes; the spare node holds them when it still views
+  // the sibling, which spares a lookup.
+  const auto sibNotes = [&]() -> const TPageNotes* {
+    const TPageNotes* held = Spare_->Address() == sibAddr ? Spare_->HeldNotes() : nullptr;
+    return held != nullptr ? held : IOInterface_->BlockNotes(sibAddr);
+  };
   TSiblingNote& known = SiblingNotes_[static_cast<size_t>(Level)];
   if (known.Addr == sibAddr && known.Leaf == leaf) {
-    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+    const TPageNotes* notes = sibNotes();
     if (notes != nullptr && notes->Stamp == known.Stamp &&
         (useLeft ? KeepsEntries(known.Used, node.Used(), firstLength(node))
                  : KeepsEntries(node.Used(), known.Used, known.First)))
@@ -1024,7 +1092,11 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     Corrupt("TBTree.Rebalance", "Sibling page does not match the tree");
   TNode& left = useLeft ? sib : node;
   TNode& right = useLeft ? node : sib;
-  const int32_t total = left.Used() + right.Used();
+  // Both pages' used bytes, read once: nothing below changes them before
+  // the move.
+  const int32_t leftUsed = left.Used();
+  const int32_t rightUsed = right.Used();
+  const int32_t total = leftUsed + rightUsed;
   if (PageSize_ / 3 >= total) {
     PLAT_ASSERT(total + MaximumKeySize_ <= PageSize_, "Merged index page would not fit");
     node.BlockInsert(useLeft ? 0 : node.Used(), sib.Used(), sib, 0);
@@ -1042,10 +1114,11 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     ReleasePage(sibAddr);
     return {chMerged, useLeft};
   }
-  if (KeepsEntries(left.Used(), right.Used(), firstLength(right))) {
-    const TPageNotes* notes = IOInterface_->BlockNotes(sibAddr);
+  if (KeepsEntries(leftUsed, rightUsed, firstLength(right))) {
+    const TPageNotes* notes = sibNotes();
     known = notes != nullptr
-                ? TSiblingNote{sibAddr, notes->Stamp, leaf, sib.Used(), firstLength(sib)}
+                ? TSiblingNote{sibAddr, notes->Stamp, leaf, useLeft ? leftUsed : rightUsed,
+                               firstLength(sib)}
                 : TSiblingNote{};
     return {chNone, useLeft};
   }
@@ -1058,15 +1131,15 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
     return n;
   };
   const int32_t half = total / 2;
-  const bool fromLeft = left.Used() > half;
+  const bool fromLeft = leftUsed > half;
   int32_t b = 0;
   if (fromLeft) {
     b = left.FindKeyByPosition(ksLE, half);
     if (b <= 0) b = left.EntryLength(0);
   } else {
-    b = std::max(right.FindKeyByPosition(ksLE, half - left.Used()), 0);
+    b = std::max(right.FindKeyByPosition(ksLE, half - leftUsed), 0);
   }
-  const int32_t move = fromLeft ? left.Used() - b : b;
+  const int32_t move = fromLeft ? leftUsed - b : b;
   // Nothing moved: both pages stay as they were, and so do their entries.
   if (move == 0) return {chNone, useLeft};
   // Both pages are written right after the move: they change in the cached
@@ -1087,11 +1160,11 @@ TBTree::TLevelChange TBTree::Rebalance(int32_t Level) {
   });
   int64_t toRight = 0;
   if (fromLeft) {
-    toRight = records(left, b, left.Used());
+    toRight = records(left, b, leftUsed);
     left.MoveBlock(b, move, right, 0);
   } else {
     toRight = -records(right, 0, b);
-    right.MoveBlock(0, b, left, left.Used());
+    right.MoveBlock(0, b, left, leftUsed);
   }
   sib.WriteNode();
   if (nodeInPlace) node.WriteNode();

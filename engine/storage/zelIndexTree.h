@@ -242,6 +242,13 @@ class TNode : public plat::TObject {
     Seen_ = *Changes_;
     return true;
   }
+  // The notes of the page viewed while they are still its notes, else null.
+  TPageNotes* HeldNotes() const {
+    return View_ != nullptr && *Slots_ == SeenSlots_ ? ViewNotes_ : nullptr;
+  }
+  // Marks the page changed in the cache (Page, with its Notes when known)
+  // as written.
+  void MarkWritten(TPageNotes* Notes, const uint8_t* Page);
   // Takes the view as current after this node's own write to the page.
   void SeeOwnWrite() {
     Seen_ = *Changes_;
@@ -476,6 +483,12 @@ class ZEL_API TBTree : public plat::TObject {
   // above its last): the outcome of a descent, without one. Result is the
   // comparison at the leaf cursor; false (nothing done) otherwise.
   bool SearchKeptLeaf(int32_t& Result);
+  // For SearchKeptLeaf, whose path is whole and whose search key lies above
+  // the leaf's last key (Next) or not above its first: the outcome of a
+  // descent from the neighbouring leaf, the path moved there when the key
+  // lies in it. Result and At as a descent leaves them; false when the
+  // neighbour cannot tell (the path may have moved: a descent follows).
+  bool SearchNeighbourLeaf(bool Next, int32_t& Result, int32_t& At);
   // Makes the cursor usable after a change: searches the key it was left on.
   void EnsurePath();
   // Moves the cursor one record on or back; false at the end of the index.
@@ -493,9 +506,11 @@ class ZEL_API TBTree : public plat::TObject {
   void FixUpFrom(int32_t Level, bool Deleting);
   // Puts the change of the level below (ChildChange, and the one record
   // more or less) into the entries of level Level; with InPlace its node
-  // changes the cached page itself, which the caller then writes.
+  // changes the cached page itself, which the caller then writes. With
+  // ChildFirstKept the child's first key is known to be the one its entry
+  // carries.
   void UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
-                          bool InPlace);
+                          bool InPlace, bool ChildFirstKept);
   // Fixes the tree up after a key went into or out of the current leaf and
   // leaves the tree positioned on it; on a fault the buffered path is dropped.
   void FixUpLeafChange(bool Deleting);

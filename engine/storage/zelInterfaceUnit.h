@@ -78,6 +78,10 @@ class ZEL_API TBaseIOInterface : public plat::TObject {
   virtual void ReleaseBlock(uint32_t Addr, int32_t Size);
   virtual void WriteBlock(uint32_t Addr, int32_t Size, const void* Buf);
   virtual void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf);
+  // WriteBlockByRef of a whole page held in place (BlockInPlace, with its
+  // Notes) that the running transaction changed already, the short way;
+  // false, nothing done, where the store cannot (WriteBlockByRef then).
+  virtual bool RewriteBlockByRef(uint32_t /*Addr*/, TPageNotes& /*Notes*/) { return false; }
   virtual void ReadBlock(uint32_t Addr, int32_t Size, void* Buf);
   // P points at the stored bytes, valid until the next access to the store.
   virtual void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P);
@@ -171,6 +175,7 @@ class ZEL_API TDiskIOInterface : public TBaseIOInterface {
   void ReleaseBlock(uint32_t Addr, int32_t Size) override;
   void WriteBlock(uint32_t Addr, int32_t Size, const void* Buf) override;
   void WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) override;
+  bool RewriteBlockByRef(uint32_t Addr, TPageNotes& Notes) override;
   void ReadBlock(uint32_t Addr, int32_t Size, void* Buf) override;
   void ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) override;
   TPageNotes* BlockNotes(uint32_t Addr) override;

@@ -187,6 +187,11 @@ void TDiskIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void* 
   DiskMgr_->WriteCustomSizeByRef(Addr, Size, TableID_, AccessFlags_, Buf);
 }
 
+bool TDiskIOInterface::RewriteBlockByRef(uint32_t Addr, TPageNotes& Notes) {
+  CheckOpen("TDiskIOInterface.RewriteBlockByRef");
+  return DiskMgr_->File().RewriteDirtyPageByRef(Notes, Addr, TableID_, AccessFlags_);
+}
+
 void TDiskIOInterface::GetGlobalFirstEmpty() {
   if (!IsGlobal())
     ZelDatabaseError(0x2185, "TDiskIOInterface.GetGlobalFirstEmpty",

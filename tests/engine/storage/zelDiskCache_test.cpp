@@ -365,6 +365,50 @@ TEST_F(CacheTest, ByRefAccessSharesThePageBuffer) {
   ExpectError(0x2185, "", [&] { cache.ReadCacheByRef(1, 0, kPage - 2, 8, 1, p); });
 }
 
+// A page changed through a pointer and marked written once in a
+// transaction is marked written again through its notes, without a lookup:
+// only while it is that owner's page at that place and still dirty. Taken
+// anywhere else, the change would be lost (a clean page is written at once
+// or dropped, not at commit) or land on another page. Taken, the change
+// counts as one: the readers' change count moves and the notes are dropped.
+TEST_F(CacheTest, APageDirtyInTheTransactionIsMarkedWrittenAgainThroughItsNotes) {
+  OpenCache(4);
+  uint8_t* p = nullptr;
+  cache.ReadCacheByRef(1, 0, kPage, 8, 1, p);
+  TPageNotes* notes = cache.PageNotes(1, 0, kPage);
+  ASSERT_NE(notes, nullptr);
+  // Outside a transaction the page is written at once: never the short way.
+  p[0] = 0x11;
+  EXPECT_FALSE(cache.RewriteDirtyByRef(*notes, 1, kPage, 1));
+  cache.WriteCacheByRef(p, 1, 0, kPage, kPage, 1);
+  EXPECT_EQ(disk.Page(kPage)[0], 0x11);
+  cache.StartTransaction();
+  // Clean in the transaction: the first write goes the long way.
+  EXPECT_FALSE(cache.RewriteDirtyByRef(*notes, 1, kPage, 1));
+  p[0] = 0x22;
+  cache.WriteCacheByRef(p, 1, 0, kPage, kPage, 1);
+  // Another owner, another place, another page's notes: refused.
+  EXPECT_FALSE(cache.RewriteDirtyByRef(*notes, 2, kPage, 1));
+  EXPECT_FALSE(cache.RewriteDirtyByRef(*notes, 1, 2 * kPage, 1));
+  TPageNotes copy = *notes;
+  EXPECT_FALSE(cache.RewriteDirtyByRef(copy, 1, kPage, 1));
+  // Dirty: taken, counted and the notes dropped.
+  notes->Valid = true;
+  const uint64_t changes = *cache.Changes();
+  const uint64_t stamp = notes->Stamp;
+  p[0] = 0x33;
+  EXPECT_TRUE(cache.RewriteDirtyByRef(*notes, 1, kPage, 1));
+  EXPECT_EQ(*cache.Changes(), changes + 1);
+  EXPECT_FALSE(notes->Valid);
+  EXPECT_NE(notes->Stamp, stamp);
+  EXPECT_EQ(disk.Count('W'), 1);
+  cache.Commit();
+  EXPECT_EQ(disk.Count('W'), 2);
+  EXPECT_EQ(disk.Page(kPage)[0], 0x33);
+  // Clean again after the commit: refused.
+  EXPECT_FALSE(cache.RewriteDirtyByRef(*notes, 1, kPage, 1));
+}
+
 TEST_F(CacheTest, PageBoundaryAccessesKeyEachPageByItsEnd) {
   OpenCache(4);
   std::vector<uint8_t> data(2 * kPage, 0x31);

@@ -1429,6 +1429,77 @@ TEST(BTreeFile, DeleteRunsLeaveTheBytesOfDeletesMadeOneByOne) {
   }
 }
 
+// A search right after a delete starts from the leaf the delete left; when
+// the key lies beyond that leaf (the run crossed into the next one, or a
+// rebalance moved its keys into the prior one) the neighbouring leaf
+// decides without a descent. Each such search must land where a descent
+// from the root lands: same answer, same record number (the whole path),
+// same record. Runs in both directions over every other key, probing the
+// next key present and the absent key before it, across leaves that empty,
+// merge and take keys from either side.
+TEST(BTreeFile, SearchesAfterADeleteLandWhereADescentDoes) {
+  constexpr int32_t kCount = 12000;
+  struct Case {
+    const char* Name;
+    int32_t From;
+    int32_t To;
+    int32_t By;
+  };
+  const Case cases[] = {
+      {"ascending", 2000, 10000, 2},
+      {"descending", 10000, 2000, -2},
+  };
+  Layout l({{"S", plat::ftString, 61}}, false);
+  const auto record = [&](int32_t N) { return NumberedRecord(l, N, 'x'); };
+  const auto address = [](int32_t N) { return 0x100u + static_cast<uint32_t>(N) * 4; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testsupport::TempDir dir;
+    const std::string file = dir.File("probe.zel");
+    uint32_t root = 0;
+    uint32_t depth = 0;
+    size_t left = 0;
+    {
+      Storage s(file);
+      Tree t(l, *s.store, ikMinStringLen, soANSI);
+      s.disk->DiskStartTransaction(false);
+      // Even numbers only: the odd ones are the absent keys between them.
+      for (int32_t n = 2; n <= kCount; n += 2) t.Insert(record(n), address(n));
+      ASSERT_EQ(t.depth, 3u);
+      left = kCount / 2;
+      struct Landing {
+        int32_t Result;
+        int32_t RecNo;
+        uint32_t Addr;
+      };
+      const auto land = [&](int32_t N, TIndexSearchType Type) {
+        const int32_t r = t.Search(record(N), Type);
+        return Landing{r, t.tree.GetRecordNo(), t.tree.Positioned() ? t.tree.GetRecAddr() : 0};
+      };
+      for (int32_t n = c.From; c.By > 0 ? n <= c.To : n >= c.To; n += c.By) {
+        ASSERT_EQ(t.Search(record(n), stEQ), 0) << n;
+        ASSERT_EQ(t.tree.GetRecAddr(), address(n));
+        ASSERT_EQ(t.tree.DeleteKey(), 0) << n;
+        --left;
+        // The probe alternates, so each kind follows a delete in turn.
+        const int32_t probe = n % 4 == 0 ? n + c.By : n + c.By / 2;
+        const TIndexSearchType type = probe % 2 == 0 ? stEQ : stGE;
+        const Landing kept = land(probe, type);
+        t.tree.InvalidateInternalBuffers();
+        const Landing descent = land(probe, type);
+        ASSERT_EQ(kept.Result, descent.Result) << n << " probe " << probe;
+        ASSERT_EQ(kept.RecNo, descent.RecNo) << n << " probe " << probe;
+        ASSERT_EQ(kept.Addr, descent.Addr) << n << " probe " << probe;
+      }
+      s.disk->DiskCommit();
+      root = t.root;
+      depth = t.depth;
+      EXPECT_EQ(t.tree.GetRecordCount(), static_cast<int32_t>(left));
+    }
+    ExpectIndexIntact(file, l, ikMinStringLen, root, depth, left);
+  }
+}
+
 // Deletes that lengthen the entries above a leaf. The pages are loaded as
 // full as they go, each leaf starting with a short key and going on with
 // long ones, so the pages above hold short entries only and are nearly
