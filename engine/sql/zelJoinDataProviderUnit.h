@@ -349,6 +349,7 @@ class TZelNonJoinDataProvider : public TZelBaseJoinDataProvider {
 
   TInternalFields* GetProviderFields() override;
   plat::Variant GetDataAsVariant(int32_t FieldNo) override;
+  bool GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) override;
   TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name) override;
   void SetProviderName(const std::string& Name) override;
   void GetRawFieldData(int32_t FieldNo, TDataHolder& Holder) override;

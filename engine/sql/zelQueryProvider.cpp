@@ -412,6 +412,21 @@ uint64_t TQueryExprNodeDataProvider::RowsStamp() {
   return Item_.IsCorrelated() || !Item_.ResultSet().Active() ? 0 : Stamp_;
 }
 
+uint64_t TQueryExprNodeDataProvider::ListedValuesStamp() {
+  if (!Item_.ValuesListable()) return 0;
+  if (Item_.RowSource() == nullptr && !Item_.PreparePlan()) return 0;
+  // A new plan may give other rows.
+  if (ListedPlan_ != Item_.PlansMade()) {
+    ListedPlan_ = Item_.PlansMade();
+    ++Stamp_;
+  }
+  return Stamp_;
+}
+
+void TQueryExprNodeDataProvider::ListColumnValues(std::vector<plat::Variant>& Values) {
+  Item_.ListColumnValues(Values);
+}
+
 bool TQueryExprNodeDataProvider::HasAnyRow() {
   TZelParserEngine& engine = Item_.Engine();
   TSelectFields& select = Item_.GetSelectResultSetFields();
@@ -894,6 +909,48 @@ bool TZelQueryProviderItem::PlanKeepable() const {
   return true;
 }
 
+bool TZelQueryProviderItem::ValuesListable() {
+  if (Provider_.MaxRecords() > 0) return false;
+  // The parsed statement decides the rest: found out once.
+  if (Listable_ == TListable::Unknown) {
+    Listable_ = TListable::No;
+    // A statement that writes may change the rows as it goes.
+    const TZelQueryProviderItem* top = this;
+    while (top->ParentQuery() != nullptr) top = top->ParentQuery();
+    const TSelectFields& select = GetSelectResultSetFields();
+    const TZelExpr* having = Engine_->HavingParser().Expr();
+    if (WhereOnly_ || IsCorrelated_ || GetSQLStatementType() != zsSQLSelect || top == this ||
+        top->GetSQLStatementType() != zsSQLSelect || select.Count() != 1 ||
+        select.ContainsAggregateColumns() || select.ContainsGroupedOutput() ||
+        Engine_->HasUnionStatement() || (having != nullptr && having->FirstNode() != nullptr))
+      return false;
+    const TSelectFieldItem& column = *select.GetItems(0);
+    if (!column.HasAggregateFunction && column.SourceTableItem != nullptr &&
+        ZelIsIntegralType(column.DataType))
+      Listable_ = TListable::Yes;
+  }
+  return Listable_ == TListable::Yes;
+}
+
+void TZelQueryProviderItem::ListColumnValues(std::vector<plat::Variant>& Values) {
+  PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  TTableReadHold hold(Provider_.Database());
+  // The column's table and field, found as the result's column finds them.
+  const TSelectFieldItem& column = *GetSelectResultSetFields().GetItems(0);
+  const TTableNameItem& table = *column.SourceTableItem;
+  TZelExprDataProvider* root = RowSource_->RootProvider();
+  TZelExprDataProvider* rows =
+      !table.CorrelationName().empty() ? root->FindProvider(table.CorrelationName()) : nullptr;
+  if (rows == nullptr) rows = root->FindProvider(table.TableName());
+  PLAT_ASSERT(rows != nullptr, "The result set field data provider could not be found");
+  const TInternalFieldItem* field = rows->FindField(nullptr, column.SourceFieldName);
+  // A column the table does not hold reads as the result's would: Null.
+  const int32_t fieldNo = field != nullptr ? field->FieldNo() : -1;
+  RowSource_->ReadsEveryRow();
+  for (bool more = RowSource_->FirstRow(); more; more = RowSource_->NextRow())
+    Values.push_back(fieldNo >= 0 ? rows->GetDataAsVariant(fieldNo) : plat::Null());
+}
+
 void TZelQueryProviderItem::ForgetChild(TZelQueryProviderItem* Child) {
   const auto it = std::find(Children_.begin(), Children_.end(), Child);
   if (it == Children_.end()) return;
@@ -930,6 +987,7 @@ bool TZelQueryProviderItem::Prepare() {
 bool TZelQueryProviderItem::PreparePlan() {
   // Planning opens the tables and samples their indexes.
   TTableReadHold hold(Provider_.Database());
+  ++PlansMade_;
   WhereExpr_.reset();
   if (TZelExpr* where = Engine_->WhereParser().Expr(); where != nullptr && where->FirstNode() != nullptr) {
     WhereExpr_ = std::make_unique<TZelExpr>();
