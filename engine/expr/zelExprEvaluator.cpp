@@ -298,6 +298,7 @@ void TExprEvaluator::Clear() {
   Nodes_ = nullptr;
   Owned_.clear();
   SubqueryValues_.clear();
+  LastKept_ = nullptr;
 }
 
 void TExprEvaluator::Prepare(TZelExprDataProvider* Provider, TZelExprNode* Root) {
@@ -339,9 +340,13 @@ bool TExprEvaluator::Evaluate() {
   // A whole-number field compared with a whole number, the condition of
   // many a scan, is decided without a Variant.
   bool outcome = false;
-  if (Root_ != nullptr && Root_->ExprNode()->Kind() == enkRelOperator &&
-      IntegerFieldRelop(Root_, outcome))
-    return outcome;
+  if (Root_ == nullptr) return EvaluateCondition();
+  const TZelExprNode* root = Root_->ExprNode();
+  if (root->Kind() == enkRelOperator && IntegerFieldRelop(Root_, outcome)) return outcome;
+  // So is a whole-number field looked up among a subquery's listed values.
+  if (root->Kind() == enkNonRelPredicate && root->Operator() == zeoIN &&
+      ListedIntegerIn(Root_, outcome))
+    return root->ParserToken()->Token() == zstNotIn ? !outcome : outcome;
   return EvaluateCondition();
 }
 
@@ -659,7 +664,12 @@ bool IsIntegerValue(const plat::Variant& Value) {
 const TZelSubqueryValues& TExprEvaluator::KeptSubqueryValues(const TExprEvaluatorNode* Node,
                                                              TCustomExprNodeDataProvider& Rows,
                                                              uint64_t Stamp, bool Listed) {
-  TZelSubqueryValues& kept = SubqueryValues_[Node];
+  // Most conditions read one subquery, row after row: its values are at hand.
+  if (LastKept_ != nullptr && LastKept_->first == Node && LastKept_->second.Rows == &Rows &&
+      LastKept_->second.Stamp == Stamp)
+    return LastKept_->second;
+  LastKept_ = &*SubqueryValues_.try_emplace(Node).first;
+  TZelSubqueryValues& kept = LastKept_->second;
   if (kept.Rows == &Rows && kept.Stamp == Stamp) return kept;
   kept = TZelSubqueryValues();
   if (Listed) {

@@ -295,6 +295,8 @@ class TExprEvaluator : public plat::TObject {
   bool ExcludeRelopNulls_ = false;
   std::vector<std::unique_ptr<TExprEvaluatorNode>> Owned_;
   std::unordered_map<const TExprEvaluatorNode*, TZelSubqueryValues> SubqueryValues_;
+  // The entry of SubqueryValues_ read last (its elements stay where they are).
+  std::pair<const TExprEvaluatorNode* const, TZelSubqueryValues>* LastKept_ = nullptr;
 };
 
 // Filters a record list with a condition: the interface the filter and the

@@ -110,11 +110,12 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool FirstRow() override {
     Scanning_ = false;
     Next_ = 0;
-    // One table read whole, with nothing left to test per row: its records
-    // read at once instead of a step of its cursor per row.
+    // One table read whole: its records read at once instead of a step of
+    // its cursor per row, each tested against what the table's selection
+    // left of the condition as it is given out.
     TZelNonJoinDataProvider* leaf = Leaf();
     if (std::exchange(EveryRow_, false) && leaf != nullptr && !leaf->ForceToNullValues() &&
-        Complete_ && ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
+        ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
       Scanning_ = true;
       ScanBridge_ = leaf->DataBridge();
       return NextScanned();
@@ -151,17 +152,20 @@ class TZelPlanRowSource : public TZelResultRowSource {
     return join != nullptr && dynamic_cast<const TZelNonJoinDataProvider*>(join->InnerProvider()) &&
            dynamic_cast<const TZelNonJoinDataProvider*>(join->OuterProvider());
   }
-  // The next of the scanned rows made the table's current record.
+  // The next of the scanned rows that passes the rest of the condition made
+  // the table's current record.
   bool NextScanned() {
     TZelDatasetBridge& bridge = *ScanBridge_;
     const auto stride = static_cast<std::size_t>(bridge.RecordBufferSize());
-    if ((Next_ + 1) * stride > Scanned_.size()) {
-      Scanning_ = false;
-      std::vector<uint8_t>().swap(Scanned_);
-      return false;
+    for (;;) {
+      if ((Next_ + 1) * stride > Scanned_.size()) {
+        Scanning_ = false;
+        std::vector<uint8_t>().swap(Scanned_);
+        return false;
+      }
+      bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
+      if (Mgr_.PassesRemaining()) return true;
     }
-    bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
-    return true;
   }
 
   TZelQueryAnalyser Analyser_;

@@ -1333,6 +1333,41 @@ TEST_F(Subquery, InAndExistsGiveTheRowsOfSqlsNullRules) {
     EXPECT_EQ(Select(std::string("SELECT id FROM c WHERE ") + c.Where), c.Want) << c.Where;
 }
 
+// A table read whole is read at once and each row checked against what its
+// selection left of the condition (subqueries, an OR over one): the rows and
+// their order are those of a read that steps the cursor row by row (as a
+// row limit makes it), and a correlated subquery reads the row checked.
+TEST_F(Subquery, AWholeReadChecksTheRestOfTheConditionAsAStepwiseReadDoes) {
+  TZelQuery stepped;
+  stepped.SetDataBase(&Db);
+  stepped.SetMaxRecords(1 << 30);
+  const auto read = [](TZelQuery& Query, const std::string& Text) {
+    Query.Close();
+    Query.SQL().SetText(Text);
+    Query.Open();
+    const std::string rows = Browse(Query);
+    Query.Close();
+    return rows;
+  };
+  const struct {
+    const char* Where;
+    const char* Rows;
+  } cases[] = {
+      {"id IN (SELECT cid FROM o)", "1,1,a;2,2,b;3,3,C"},
+      {"name IN (SELECT name FROM o)", "2,2,b"},
+      {"id NOT IN (SELECT cid FROM o WHERE cid IS NOT NULL)", "4,null,d;5,5,null"},
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.amt > 5)", "1,1,a;2,2,b"},
+      {"v > 1 AND id IN (SELECT cid FROM o WHERE amt > 2)", "2,2,b"},
+      {"v > 2 OR id IN (SELECT cid FROM o WHERE amt > 9)", "1,1,a;3,3,C;5,5,null"},
+      {"id IN (SELECT cid FROM o WHERE amt > 100)", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string text = std::string("SELECT * FROM c WHERE ") + c.Where;
+    EXPECT_EQ(read(Q, text), c.Rows) << c.Where;
+    EXPECT_EQ(read(stepped, text), c.Rows) << c.Where;
+  }
+}
+
 // The values of an IN subquery of one integer column are read off its
 // planned rows, and an integer field is looked up among them as stored: a
 // field that a LEFT JOIN extends with Null, small integers on either side
