@@ -340,17 +340,19 @@ bool TExprEvaluator::Evaluate() {
   // A whole-number field compared with a whole number, the condition of
   // many a scan, is decided without a Variant.
   bool outcome = false;
-  if (Root_ == nullptr) return EvaluateCondition();
-  const TZelExprNode* root = Root_->ExprNode();
-  if (root->Kind() == enkRelOperator && IntegerFieldRelop(Root_, outcome)) return outcome;
-  // So is a whole-number field looked up among a subquery's listed values.
-  if (root->Kind() == enkNonRelPredicate && root->Operator() == zeoIN &&
-      ListedIntegerIn(Root_, outcome))
-    return root->ParserToken()->Token() == zstNotIn ? !outcome : outcome;
+  if (Root_ != nullptr && Root_->ExprNode()->Kind() == enkRelOperator &&
+      IntegerFieldRelop(Root_, outcome))
+    return outcome;
   return EvaluateCondition();
 }
 
 bool TExprEvaluator::EvaluateCondition() {
+  // So is a whole-number field looked up among a subquery's listed values.
+  if (const TZelExprNode* root = Root_ != nullptr ? Root_->ExprNode() : nullptr;
+      root != nullptr && root->Kind() == enkNonRelPredicate && root->Operator() == zeoIN) {
+    if (bool found = false; ListedIntegerIn(Root_, found))
+      return root->ParserToken()->Token() == zstNotIn ? !found : found;
+  }
   const plat::Variant value = EvaluateValueExpr();
   try {
     return TZelOpEvaluator::IsTrue(value);

@@ -164,7 +164,7 @@ class TZelPlanRowSource : public TZelResultRowSource {
         return false;
       }
       bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
-      if (Mgr_.PassesRemaining()) return true;
+      if (Complete_ || Mgr_.PassesRemaining()) return true;
     }
   }
 
