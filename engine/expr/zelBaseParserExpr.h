@@ -153,6 +153,12 @@ class TCustomExprNodeDataProvider : public plat::TObject {
   // then; 0 when they may change at every PrepareAndOpen (a correlated
   // subquery), when nothing may be kept.
   virtual uint64_t RowsStamp() { return 0; }
+  // Rows of one column whose values can be listed where they are read,
+  // without PrepareAndOpen making their result: a stamp as RowsStamp's for
+  // the values ListColumnValues gives now; 0 when they cannot.
+  virtual uint64_t ListedValuesStamp() { return 0; }
+  // The column's values, in the rows' order, appended to Values.
+  virtual void ListColumnValues(std::vector<plat::Variant>& Values) { (void)Values; }
   // Whether there is a row (EXISTS): PrepareAndOpen and First, unless the
   // query engine can tell without making the rows.
   virtual bool HasAnyRow() { return PrepareAndOpen() && First(); }

@@ -298,6 +298,7 @@ void TExprEvaluator::Clear() {
   Nodes_ = nullptr;
   Owned_.clear();
   SubqueryValues_.clear();
+  LastKept_ = nullptr;
 }
 
 void TExprEvaluator::Prepare(TZelExprDataProvider* Provider, TZelExprNode* Root) {
@@ -346,6 +347,12 @@ bool TExprEvaluator::Evaluate() {
 }
 
 bool TExprEvaluator::EvaluateCondition() {
+  // So is a whole-number field looked up among a subquery's listed values.
+  if (const TZelExprNode* root = Root_ != nullptr ? Root_->ExprNode() : nullptr;
+      root != nullptr && root->Kind() == enkNonRelPredicate && root->Operator() == zeoIN) {
+    if (bool found = false; ListedIntegerIn(Root_, found))
+      return root->ParserToken()->Token() == zstNotIn ? !found : found;
+  }
   const plat::Variant value = EvaluateValueExpr();
   try {
     return TZelOpEvaluator::IsTrue(value);
@@ -658,29 +665,37 @@ bool IsIntegerValue(const plat::Variant& Value) {
 
 const TZelSubqueryValues& TExprEvaluator::KeptSubqueryValues(const TExprEvaluatorNode* Node,
                                                              TCustomExprNodeDataProvider& Rows,
-                                                             uint64_t Stamp) {
-  TZelSubqueryValues& kept = SubqueryValues_[Node];
+                                                             uint64_t Stamp, bool Listed) {
+  // Most conditions read one subquery, row after row: its values are at hand.
+  if (LastKept_ != nullptr && LastKept_->first == Node && LastKept_->second.Rows == &Rows &&
+      LastKept_->second.Stamp == Stamp)
+    return LastKept_->second;
+  LastKept_ = &*SubqueryValues_.try_emplace(Node).first;
+  TZelSubqueryValues& kept = LastKept_->second;
   if (kept.Rows == &Rows && kept.Stamp == Stamp) return kept;
   kept = TZelSubqueryValues();
-  bool nullKept = false;
-  bool unknownKept = false;
-  if (Rows.First()) {
+  if (Listed) {
+    Rows.ListColumnValues(kept.Values);
+  } else if (Rows.First()) {
     if (Rows.ColumnCount() > 1)
       ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateInPredicate", "", this);
     do {
-      plat::Variant value = Rows.ColumnValue(0);
-      if (IsIntegerValue(value)) {
-        kept.Integers.insert(value.AsInt64());
-      } else if (value.IsNull() || value.IsEmpty()) {
-        // Every Null (and every unknown) compares alike: one is enough.
-        bool& seen = value.IsNull() ? nullKept : unknownKept;
-        if (!seen) kept.NonIntegers.push_back(value);
-        seen = true;
-      } else {
-        kept.AllIntegers = false;
-      }
-      kept.Values.push_back(std::move(value));
+      kept.Values.push_back(Rows.ColumnValue(0));
     } while (Rows.Next());
+  }
+  bool nullKept = false;
+  bool unknownKept = false;
+  for (const plat::Variant& value : kept.Values) {
+    if (IsIntegerValue(value)) {
+      kept.Integers.insert(value.AsInt64());
+    } else if (value.IsNull() || value.IsEmpty()) {
+      // Every Null (and every unknown) compares alike: one is enough.
+      bool& seen = value.IsNull() ? nullKept : unknownKept;
+      if (!seen) kept.NonIntegers.push_back(value);
+      seen = true;
+    } else {
+      kept.AllIntegers = false;
+    }
   }
   // Stamped last: rows that failed to read are read again.
   kept.Rows = &Rows;
@@ -688,8 +703,33 @@ const TZelSubqueryValues& TExprEvaluator::KeptSubqueryValues(const TExprEvaluato
   return kept;
 }
 
+bool TExprEvaluator::ListedIntegerIn(TExprEvaluatorNode* Node, bool& Found) {
+  TExprEvaluatorNode* left = Node->Left();
+  const TZelExprNode* expr = Node->ExprNode();
+  if (left == nullptr || left->ExprNode()->Kind() != enkField || expr->Args().size() != 1 ||
+      expr->Args()[0] == nullptr || expr->Args()[0]->Kind() != enkSubquery)
+    return false;
+  int64_t stored = 0;
+  bool isNull = true;
+  if (!left->DataProvider()->GetFieldInteger(left->FieldRef()->FieldNo(), stored, isNull) || isNull)
+    return false;
+  TCustomExprNodeDataProvider* rows = expr->Args()[0]->ExprNodeDataProvider();
+  PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
+  const uint64_t listed = rows->ListedValuesStamp();
+  if (listed == 0) return false;
+  const TZelSubqueryValues& kept = KeptSubqueryValues(Node, *rows, listed, true);
+  if (!kept.AllIntegers) return false;
+  Found = kept.Integers.count(stored) > 0;
+  // A Null among the values leaves a value not found unknown.
+  return Found || kept.NonIntegers.empty();
+}
+
 plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
   TZelExprNode* expr = Node->ExprNode();
+  if (bool found = false; ListedIntegerIn(Node, found)) {
+    const plat::Variant result(found);
+    return expr->ParserToken()->Token() == zstNotIn ? Negate(result) : result;
+  }
   const plat::Variant value = EvaluateNode(Node->Left());
   bool unknownSeen = false;
   bool found = false;
@@ -710,17 +750,21 @@ plat::Variant TExprEvaluator::EvaluateInPredicate(TExprEvaluatorNode* Node) {
       expr->Args()[0]->Kind() == enkSubquery) {
     TCustomExprNodeDataProvider* rows = expr->Args()[0]->ExprNodeDataProvider();
     PLAT_ASSERT(rows != nullptr, "ExprNodeDataProvider is not assigned");
-    if (rows->PrepareAndOpen()) {
+    // Rows that stay for the statement's run are read once; an integer is
+    // then looked up, and only Nulls and unknowns remain to compare.
+    const auto lookUp = [&](const TZelSubqueryValues& Kept) {
+      if (Kept.AllIntegers && IsIntegerValue(value)) {
+        found = Kept.Integers.count(value.AsInt64()) > 0;
+        for (size_t i = 0; !found && i < Kept.NonIntegers.size(); ++i) test(Kept.NonIntegers[i]);
+      } else {
+        for (size_t i = 0; !found && i < Kept.Values.size(); ++i) test(Kept.Values[i]);
+      }
+    };
+    if (const uint64_t listed = rows->ListedValuesStamp(); listed != 0) {
+      lookUp(KeptSubqueryValues(Node, *rows, listed, true));
+    } else if (rows->PrepareAndOpen()) {
       if (const uint64_t stamp = rows->RowsStamp(); stamp != 0) {
-        // Rows that stay for the statement's run are read once; an integer
-        // is then looked up, and only Nulls and unknowns remain to compare.
-        const TZelSubqueryValues& kept = KeptSubqueryValues(Node, *rows, stamp);
-        if (kept.AllIntegers && IsIntegerValue(value)) {
-          found = kept.Integers.count(value.AsInt64()) > 0;
-          for (size_t i = 0; !found && i < kept.NonIntegers.size(); ++i) test(kept.NonIntegers[i]);
-        } else {
-          for (size_t i = 0; !found && i < kept.Values.size(); ++i) test(kept.Values[i]);
-        }
+        lookUp(KeptSubqueryValues(Node, *rows, stamp, false));
       } else if (rows->First()) {
         if (rows->ColumnCount() > 1)
           ZelDatabaseError(kErrMultipleColumns, "TExprEvaluator.EvaluateInPredicate", "", this);

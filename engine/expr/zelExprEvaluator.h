@@ -269,6 +269,10 @@ class TExprEvaluator : public plat::TObject {
   plat::Variant EvaluateFunction(TExprEvaluatorNode* Node);
   plat::Variant EvaluateLike(TExprEvaluatorNode* Node);
   plat::Variant EvaluateInPredicate(TExprEvaluatorNode* Node);
+  // "field IN (subquery)" with the field's stored whole number and the
+  // subquery's listed values (ListedValuesStamp): Found, where that decides
+  // it; false where the Variant way must.
+  bool ListedIntegerIn(TExprEvaluatorNode* Node, bool& Found);
   plat::Variant EvaluateCastExpr(TZelExprNode* Node, const plat::Variant& Value);
   plat::Variant EvaluateExtractExpr(TZelExprNode* Node, const plat::Variant& Value);
   plat::Variant EvaluateSubqueryValue(TZelExprNode* Subquery, const char* Caller);
@@ -278,9 +282,11 @@ class TExprEvaluator : public plat::TObject {
                                    const plat::Variant& Value, bool SubqueryOnLeft);
   plat::Variant Compare(TZelExprOperator Operator, const plat::Variant& Left,
                         const plat::Variant& Right) const;
-  // The subquery's values, read again only when its rows changed.
+  // The subquery's values, read again only when its rows changed: listed
+  // by Rows where Listed, else read from its result.
   const TZelSubqueryValues& KeptSubqueryValues(const TExprEvaluatorNode* Node,
-                                               TCustomExprNodeDataProvider& Rows, uint64_t Stamp);
+                                               TCustomExprNodeDataProvider& Rows, uint64_t Stamp,
+                                               bool Listed);
 
   TExprEvaluatorNode* Root_ = nullptr;
   TExprEvaluatorNode* Nodes_ = nullptr;
@@ -289,6 +295,8 @@ class TExprEvaluator : public plat::TObject {
   bool ExcludeRelopNulls_ = false;
   std::vector<std::unique_ptr<TExprEvaluatorNode>> Owned_;
   std::unordered_map<const TExprEvaluatorNode*, TZelSubqueryValues> SubqueryValues_;
+  // The entry of SubqueryValues_ read last (its elements stay where they are).
+  std::pair<const TExprEvaluatorNode* const, TZelSubqueryValues>* LastKept_ = nullptr;
 };
 
 // Filters a record list with a condition: the interface the filter and the

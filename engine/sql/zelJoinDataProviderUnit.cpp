@@ -639,6 +639,16 @@ plat::Variant TZelNonJoinDataProvider::GetDataAsVariant(int32_t FieldNo) {
   return value;
 }
 
+bool TZelNonJoinDataProvider::GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) {
+  if (ForceToNullValues_ || !HasRow()) {
+    Value = 0;
+    IsNull = true;
+    return true;
+  }
+  return DataBridge_->DataSetGetFieldIntegerFromRecBuf(DataBridge_->CurrentRecordBytes(),
+                                                       *DataBridge_->FieldOfNo(FieldNo), Value, IsNull);
+}
+
 TInternalFieldItem* TZelNonJoinDataProvider::FindField(const TParserToken*,
                                                        const std::string& Name) {
   TInternalFields* fields = GetProviderFields();

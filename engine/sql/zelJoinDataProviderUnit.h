@@ -349,6 +349,7 @@ class TZelNonJoinDataProvider : public TZelBaseJoinDataProvider {
 
   TInternalFields* GetProviderFields() override;
   plat::Variant GetDataAsVariant(int32_t FieldNo) override;
+  bool GetFieldInteger(int32_t FieldNo, int64_t& Value, bool& IsNull) override;
   TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name) override;
   void SetProviderName(const std::string& Name) override;
   void GetRawFieldData(int32_t FieldNo, TDataHolder& Holder) override;
@@ -663,6 +664,8 @@ class TZelJoinDataProviderMgr : public plat::TObject {
   void PrepareJoinExprEvaluator(const TZelExprNode* Node);
   // Part of the WHERE condition is checked on the root's rows.
   bool HasRemainingExpr() const { return RemainingExpr_ != nullptr && RemainingExpr_->FirstNode() != nullptr; }
+  // Whether the current row passes what the tables left of the condition.
+  bool PassesRemaining();
   int32_t GetJoinCount() const { return static_cast<int32_t>(StdJoinProviders_.size()); }
   void Clear();
   // Every join made from now on matches this way where it can (tests).
@@ -671,8 +674,6 @@ class TZelJoinDataProviderMgr : public plat::TObject {
   void DescribePlan(plat::TStrings& Lines) const;
 
  private:
-  bool PassesRemaining();
-
   std::vector<std::unique_ptr<TZelNonJoinDataProvider>> NonJoinProviders_;
   std::vector<std::unique_ptr<TZelStdJoinDataProvider>> StdJoinProviders_;
   std::vector<std::unique_ptr<TZelDatasetBridge>> Bridges_;

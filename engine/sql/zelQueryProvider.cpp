@@ -110,11 +110,12 @@ class TZelPlanRowSource : public TZelResultRowSource {
   bool FirstRow() override {
     Scanning_ = false;
     Next_ = 0;
-    // One table read whole, with nothing left to test per row: its records
-    // read at once instead of a step of its cursor per row.
+    // One table read whole: its records read at once instead of a step of
+    // its cursor per row, each tested against what the table's selection
+    // left of the condition as it is given out.
     TZelNonJoinDataProvider* leaf = Leaf();
     if (std::exchange(EveryRow_, false) && leaf != nullptr && !leaf->ForceToNullValues() &&
-        Complete_ && ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
+        ReadCursorRecords(*leaf->DataBridge(), Scanned_)) {
       Scanning_ = true;
       ScanBridge_ = leaf->DataBridge();
       return NextScanned();
@@ -151,17 +152,20 @@ class TZelPlanRowSource : public TZelResultRowSource {
     return join != nullptr && dynamic_cast<const TZelNonJoinDataProvider*>(join->InnerProvider()) &&
            dynamic_cast<const TZelNonJoinDataProvider*>(join->OuterProvider());
   }
-  // The next of the scanned rows made the table's current record.
+  // The next of the scanned rows that passes the rest of the condition made
+  // the table's current record.
   bool NextScanned() {
     TZelDatasetBridge& bridge = *ScanBridge_;
     const auto stride = static_cast<std::size_t>(bridge.RecordBufferSize());
-    if ((Next_ + 1) * stride > Scanned_.size()) {
-      Scanning_ = false;
-      std::vector<uint8_t>().swap(Scanned_);
-      return false;
+    for (;;) {
+      if ((Next_ + 1) * stride > Scanned_.size()) {
+        Scanning_ = false;
+        std::vector<uint8_t>().swap(Scanned_);
+        return false;
+      }
+      bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
+      if (Complete_ || Mgr_.PassesRemaining()) return true;
     }
-    bridge.RestoreRecordBytes(Scanned_.data() + Next_++ * stride);
-    return true;
   }
 
   TZelQueryAnalyser Analyser_;
@@ -410,6 +414,21 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen() {
 
 uint64_t TQueryExprNodeDataProvider::RowsStamp() {
   return Item_.IsCorrelated() || !Item_.ResultSet().Active() ? 0 : Stamp_;
+}
+
+uint64_t TQueryExprNodeDataProvider::ListedValuesStamp() {
+  if (!Item_.ValuesListable()) return 0;
+  if (Item_.RowSource() == nullptr && !Item_.PreparePlan()) return 0;
+  // A new plan may give other rows.
+  if (ListedPlan_ != Item_.PlansMade()) {
+    ListedPlan_ = Item_.PlansMade();
+    ++Stamp_;
+  }
+  return Stamp_;
+}
+
+void TQueryExprNodeDataProvider::ListColumnValues(std::vector<plat::Variant>& Values) {
+  Item_.ListColumnValues(Values);
 }
 
 bool TQueryExprNodeDataProvider::HasAnyRow() {
@@ -894,6 +913,48 @@ bool TZelQueryProviderItem::PlanKeepable() const {
   return true;
 }
 
+bool TZelQueryProviderItem::ValuesListable() {
+  if (Provider_.MaxRecords() > 0) return false;
+  // The parsed statement decides the rest: found out once.
+  if (Listable_ == TListable::Unknown) {
+    Listable_ = TListable::No;
+    // A statement that writes may change the rows as it goes.
+    const TZelQueryProviderItem* top = this;
+    while (top->ParentQuery() != nullptr) top = top->ParentQuery();
+    const TSelectFields& select = GetSelectResultSetFields();
+    const TZelExpr* having = Engine_->HavingParser().Expr();
+    if (WhereOnly_ || IsCorrelated_ || GetSQLStatementType() != zsSQLSelect || top == this ||
+        top->GetSQLStatementType() != zsSQLSelect || select.Count() != 1 ||
+        select.ContainsAggregateColumns() || select.ContainsGroupedOutput() ||
+        Engine_->HasUnionStatement() || (having != nullptr && having->FirstNode() != nullptr))
+      return false;
+    const TSelectFieldItem& column = *select.GetItems(0);
+    if (!column.HasAggregateFunction && column.SourceTableItem != nullptr &&
+        ZelIsIntegralType(column.DataType))
+      Listable_ = TListable::Yes;
+  }
+  return Listable_ == TListable::Yes;
+}
+
+void TZelQueryProviderItem::ListColumnValues(std::vector<plat::Variant>& Values) {
+  PLAT_ASSERT(RowSource_ != nullptr, "Result set is not assigned");
+  TTableReadHold hold(Provider_.Database());
+  // The column's table and field, found as the result's column finds them.
+  const TSelectFieldItem& column = *GetSelectResultSetFields().GetItems(0);
+  const TTableNameItem& table = *column.SourceTableItem;
+  TZelExprDataProvider* root = RowSource_->RootProvider();
+  TZelExprDataProvider* rows =
+      !table.CorrelationName().empty() ? root->FindProvider(table.CorrelationName()) : nullptr;
+  if (rows == nullptr) rows = root->FindProvider(table.TableName());
+  PLAT_ASSERT(rows != nullptr, "The result set field data provider could not be found");
+  const TInternalFieldItem* field = rows->FindField(nullptr, column.SourceFieldName);
+  // A column the table does not hold reads as the result's would: Null.
+  const int32_t fieldNo = field != nullptr ? field->FieldNo() : -1;
+  RowSource_->ReadsEveryRow();
+  for (bool more = RowSource_->FirstRow(); more; more = RowSource_->NextRow())
+    Values.push_back(fieldNo >= 0 ? rows->GetDataAsVariant(fieldNo) : plat::Null());
+}
+
 void TZelQueryProviderItem::ForgetChild(TZelQueryProviderItem* Child) {
   const auto it = std::find(Children_.begin(), Children_.end(), Child);
   if (it == Children_.end()) return;
@@ -930,6 +991,7 @@ bool TZelQueryProviderItem::Prepare() {
 bool TZelQueryProviderItem::PreparePlan() {
   // Planning opens the tables and samples their indexes.
   TTableReadHold hold(Provider_.Database());
+  ++PlansMade_;
   WhereExpr_.reset();
   if (TZelExpr* where = Engine_->WhereParser().Expr(); where != nullptr && where->FirstNode() != nullptr) {
     WhereExpr_ = std::make_unique<TZelExpr>();

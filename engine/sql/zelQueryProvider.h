@@ -47,6 +47,8 @@ class TQueryExprNodeDataProvider : public TCustomExprNodeDataProvider {
   std::string ClassName() const override { return "TQueryExprNodeDataProvider"; }
   bool PrepareAndOpen() override;
   uint64_t RowsStamp() override;
+  uint64_t ListedValuesStamp() override;
+  void ListColumnValues(std::vector<plat::Variant>& Values) override;
   bool HasAnyRow() override;
   bool First() override;
   bool Next() override;
@@ -55,8 +57,10 @@ class TQueryExprNodeDataProvider : public TCustomExprNodeDataProvider {
 
  private:
   TZelQueryProviderItem& Item_;
-  // Counts the results made.
+  // Counts the results made and the plans whose values were listed.
   uint64_t Stamp_ = 0;
+  // The item's plan whose values the stamp stands for.
+  uint64_t ListedPlan_ = 0;
 };
 
 class TZelQueryProviderItem {
@@ -172,6 +176,14 @@ class TZelQueryProviderItem {
   void ReleaseKeptRows();
   // The plan made can serve the next run (see ReleasePlans).
   bool PlanKeepable() const;
+  // Counts the plans made (PreparePlan).
+  uint64_t PlansMade() const { return PlansMade_; }
+  // An uncorrelated subquery of a SELECT whose one column is an integer
+  // column of its tables, without grouping, HAVING, UNION or row limit: its
+  // values can be read off its planned rows as its result would hold them.
+  bool ValuesListable();
+  // Those values, in the rows' order, appended to Values.
+  void ListColumnValues(std::vector<plat::Variant>& Values);
 
  private:
   void InternalCreateObjects();
@@ -220,6 +232,9 @@ class TZelQueryProviderItem {
   bool ResultTableCreated_ = false;
   bool WhereOnly_ = false;
   bool ChildrenReleased_ = false;
+  uint64_t PlansMade_ = 0;
+  enum class TListable : uint8_t { Unknown, No, Yes };
+  TListable Listable_ = TListable::Unknown;
 };
 
 class TZelQueryProvider {

@@ -453,6 +453,53 @@ TEST_F(PreparedQuery, AKeptPlanTakesNewValuesAndSeesEveryChange) {
   EXPECT_EQ(users(), 0);
 }
 
+// The values of an IN subquery are read off its rows once per run, not
+// kept from run to run: each run shows what changed its table (by this
+// connection, another one or another process, inside a transaction and
+// after its rollback), the new value of its parameter, and the new text.
+TEST_F(PreparedQuery, AnInSubqueryReadsItsValuesAtEveryRun) {
+  Exec("CREATE TABLE o (id INTEGER, tid INTEGER, amt INTEGER, PRIMARY KEY (id));"
+       "INSERT INTO o VALUES (1, 1, 5); INSERT INTO o VALUES (2, 2, 9); INSERT INTO o VALUES (3, 9, 9)");
+  const char* in = "SELECT id, name FROM t WHERE id IN (SELECT tid FROM o WHERE amt > :a)";
+  const char* notIn = "SELECT id, name FROM t WHERE id NOT IN (SELECT tid FROM o WHERE amt > :a)";
+  Q.SQL().SetText(in);
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    int32_t a;
+    const char* rows;
+  } steps[] = {
+      {"first run", [] {}, 0, "1,a;2,b"},
+      {"another value", [] {}, 6, "2,b"},
+      {"a row added by another statement", [&] { Exec("INSERT INTO o VALUES (4, 3, 7)"); }, 6,
+       "2,b;3,c"},
+      {"a row changed by another connection",
+       [&] { ExecElsewhere("UPDATE o SET amt = 1 WHERE id = 2", false); }, 6, "3,c"},
+      {"a row deleted by another process",
+       [&] { EXPECT_EQ(OtherProcessRuns("DELETE FROM o WHERE id = 4"), 0); }, 4, "1,a"},
+      {"a row added inside the host's transaction",
+       [&] {
+         Db.StartTransaction();
+         Exec("INSERT INTO o VALUES (5, 2, 8)");
+       },
+       4, "1,a;2,b"},
+      {"and gone with its rollback", [&] { Db.Rollback(); }, 4, "1,a"},
+      {"a Null among the values", [&] { Exec("INSERT INTO o VALUES (6, NULL, 9)"); }, 4, "1,a"},
+      {"the text changes to NOT IN: the Null leaves the others unknown",
+       [&] { Q.SQL().SetText(notIn); }, 4, ""},
+      {"and the Null gone", [&] { Exec("DELETE FROM o WHERE id = 6"); }, 4, "2,b;3,c"},
+      {"another value", [] {}, 100, "1,a;2,b;3,c"},
+      {"the text changes back", [&] { Q.SQL().SetText(in); }, 4, "1,a"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.change();
+    Q.ParamByName("a")->SetAsInteger(s.a);
+    bool kept = false;
+    EXPECT_EQ(Run(kept), s.rows);
+  }
+}
+
 // A join of two disk tables keeps its plan, and so both tables, open from
 // open to open like a SELECT of one: each open takes the new values, the
 // tables' selections are applied again and the join chooses how to match

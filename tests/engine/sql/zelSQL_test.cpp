@@ -1333,6 +1333,70 @@ TEST_F(Subquery, InAndExistsGiveTheRowsOfSqlsNullRules) {
     EXPECT_EQ(Select(std::string("SELECT id FROM c WHERE ") + c.Where), c.Want) << c.Where;
 }
 
+// A table read whole is read at once and each row checked against what its
+// selection left of the condition (subqueries, an OR over one): the rows and
+// their order are those of a read that steps the cursor row by row (as a
+// row limit makes it), and a correlated subquery reads the row checked.
+TEST_F(Subquery, AWholeReadChecksTheRestOfTheConditionAsAStepwiseReadDoes) {
+  TZelQuery stepped;
+  stepped.SetDataBase(&Db);
+  stepped.SetMaxRecords(1 << 30);
+  const auto read = [](TZelQuery& Query, const std::string& Text) {
+    Query.Close();
+    Query.SQL().SetText(Text);
+    Query.Open();
+    const std::string rows = Browse(Query);
+    Query.Close();
+    return rows;
+  };
+  const struct {
+    const char* Where;
+    const char* Rows;
+  } cases[] = {
+      {"id IN (SELECT cid FROM o)", "1,1,a;2,2,b;3,3,C"},
+      {"name IN (SELECT name FROM o)", "2,2,b"},
+      {"id NOT IN (SELECT cid FROM o WHERE cid IS NOT NULL)", "4,null,d;5,5,null"},
+      {"EXISTS (SELECT id FROM o WHERE o.cid = c.id AND o.amt > 5)", "1,1,a;2,2,b"},
+      {"v > 1 AND id IN (SELECT cid FROM o WHERE amt > 2)", "2,2,b"},
+      {"v > 2 OR id IN (SELECT cid FROM o WHERE amt > 9)", "1,1,a;3,3,C;5,5,null"},
+      {"id IN (SELECT cid FROM o WHERE amt > 100)", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string text = std::string("SELECT * FROM c WHERE ") + c.Where;
+    EXPECT_EQ(read(Q, text), c.Rows) << c.Where;
+    EXPECT_EQ(read(stepped, text), c.Rows) << c.Where;
+  }
+}
+
+// The values of an IN subquery of one integer column are read off its
+// planned rows, and an integer field is looked up among them as stored: a
+// field that a LEFT JOIN extends with Null, small integers on either side
+// and Nulls among the values still give the rows of SQL's rules.
+TEST_F(Subquery, InOverIntegerColumnsKeepsSqlsNullRules) {
+  Exec("CREATE TABLE p (id INTEGER NOT NULL, s SMALLINT, PRIMARY KEY (id))");
+  for (const char* sql : {"INSERT INTO p VALUES (1, 1)", "INSERT INTO p VALUES (2, 3)",
+                          "INSERT INTO p VALUES (3, NULL)", "INSERT INTO p VALUES (4, 9)"})
+    Exec(sql);
+  struct Case {
+    const char* Text;
+    std::set<int> Want;
+  };
+  const Case cases[] = {
+      // The joined rows' amounts: 10, 3, 7, 1, and Null for c 4 and 5.
+      {"SELECT c.id FROM c LEFT JOIN o ON o.cid = c.id WHERE o.amt IN (SELECT id FROM p)", {1, 3}},
+      {"SELECT c.id FROM c LEFT JOIN o ON o.cid = c.id WHERE o.amt NOT IN (SELECT id FROM p)",
+       {1, 2}},
+      // p.s holds 1, 3, 9 and Null; c.v 1, 2, 3, 5 and Null.
+      {"SELECT id FROM c WHERE v IN (SELECT s FROM p)", {1, 3}},
+      {"SELECT id FROM c WHERE v NOT IN (SELECT s FROM p WHERE s IS NOT NULL)", {2, 5}},
+      {"SELECT id FROM p WHERE s IN (SELECT v FROM c)", {1, 2}},
+      {"SELECT id FROM p WHERE s NOT IN (SELECT v FROM c WHERE v IS NOT NULL)", {4}},
+      {"SELECT id FROM p WHERE s IN (SELECT v FROM c WHERE v > 100)", {}},
+      {"SELECT id FROM p WHERE s NOT IN (SELECT v FROM c WHERE v > 100)", {1, 2, 3, 4}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Select(c.Text), c.Want) << c.Text;
+}
+
 // Over many outer rows a correlated EXISTS whose only outer value is its
 // key stops seeking each row's key once that has cost about a pass over the
 // table, and looks the keys up among those of the rows that pass the rest
