@@ -491,7 +491,9 @@ void TZelBaseTable::OpenDataset(bool CursorKept) {
   }
   CursorOpenFlag_ = true;
   PendingSeek_ = 2;
-  InternalInitFieldDefs();
+  // A kept cursor has the layout it had at the last open: definitions built
+  // then, and not changed since (any change clears Updated), still show it.
+  if (!CursorKept || !FieldDefs().Updated()) InitFieldDefs();
   if (DefaultFields()) CreateFields();
   BindFields(true);
   // Fields the user may not read are hidden, those he may not change are

@@ -598,7 +598,7 @@ void TDataSet::CreateFields() {
   for (int32_t i = 0; i < fieldDefs_->Count(); ++i) {
     TFieldDef* def = fieldDefs_->Items(i);
     if (def->DataType() != ftUnknown && !def->Attributes().Contains(faHiddenCol))
-      def->CreateField(this);
+      def->CreateField(this, this);
   }
 }
 
@@ -772,8 +772,12 @@ PLAT_DATASET_EVENT(DoOnCalcFields, OnCalcFields)
 // ---- definitions that make fields (declared in DB.h) ----
 
 TField* TFieldDef::CreateField(TComponent* Owner) const {
-  TDataSet* dataSet =
-      Collection() != nullptr ? dynamic_cast<TDataSet*>(Collection()->Owner()) : nullptr;
+  return CreateField(Owner, Collection() != nullptr ? dynamic_cast<TDataSet*>(Collection()->Owner())
+                                                    : nullptr);
+}
+
+TField* TFieldDef::CreateField(TComponent* Owner, TDataSet* DataSet) const {
+  TDataSet* dataSet = DataSet;
   std::unique_ptr<TField> field(NewField(DataType(), nullptr));
   if (field == nullptr) DatabaseErrorFmt(SUnknownFieldType, {Name()}, dataSet);
   switch (DataType()) {
