@@ -417,8 +417,10 @@ void TDataSet::AppendRecord(const std::vector<Variant>& Values) {
 }
 
 void TDataSet::FreeFieldBuffers() {
+  // Every blob field says so (IsBlob is final there): the others skip the cast.
   for (TField* field : *fields_)
-    if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->SetModified(false);
+    if (field->IsBlob())
+      if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->SetModified(false);
 }
 
 void TDataSet::Refresh() {
