@@ -597,11 +597,16 @@ bool TZelBaseTable::CreateTable() {
 }
 
 void TZelBaseTable::EmptyTable() {
+  EmptyTableUnpositioned();
+  First();
+}
+
+void TZelBaseTable::EmptyTableUnpositioned() {
   CheckBrowseMode();
   if (!Memory() && DataBase() != nullptr && DataBase()->InTransaction())
     ZelDatabaseError(0x278A, "TZelBaseTable.EmptyTable", "", this);
   DataSetEmptyTable();
-  First();
+  ClearBuffers();
 }
 
 // ---------------------------------------------------------------- the table component

@@ -475,7 +475,9 @@ void TZelQueryDataset::PrepareEmptyResultSet(bool Created) {
   if (TableName().empty()) SetTableName("testqry");
   if (Created) {
     if (!Active()) Open();
-    EmptyTable();
+    // A fill ends on its first row; left unfilled (definitions only), the
+    // emptied buffers show the empty table as First would.
+    EmptyTableUnpositioned();
   } else {
     CreateResultSetTable();
   }
