@@ -630,7 +630,9 @@ bool FieldTypeFits(TFieldType FieldType, TFieldType DefType) {
 
 void TDataSet::BindFields(bool Binding) {
   calcFieldsSize_ = 0;
+  int32_t position = -1;
   for (TField* field : *fields_) {
+    ++position;
     if (!Binding) {
       field->fieldNo_ = 0;
       field->offset_ = 0;
@@ -641,7 +643,14 @@ void TDataSet::BindFields(bool Binding) {
       field->offset_ = calcFieldsSize_;
       calcFieldsSize_ += field->DataSize() + 1;
     } else {
-      auto* def = static_cast<TFieldDef*>(fieldDefs_->TDefCollection::Find(field->FieldName()));
+      // Default fields stand where their definitions do: a non-empty name
+      // found there is the one the search finds (such names are unique).
+      TFieldDef* def = nullptr;
+      if (position < fieldDefs_->Count() && !field->FieldName().empty() &&
+          AnsiSameText(fieldDefs_->Items(position)->Name(), field->FieldName()))
+        def = fieldDefs_->Items(position);
+      else
+        def = static_cast<TFieldDef*>(fieldDefs_->TDefCollection::Find(field->FieldName()));
       if (def == nullptr) DatabaseErrorFmt(SFieldNotFound, {field->DisplayName()}, this);
       if (!FieldTypeFits(field->DataType(), def->DataType()))
         DatabaseErrorFmt(SFieldTypeMismatch,
