@@ -403,8 +403,13 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   void ValidateObjectName(const std::string& Name, const std::string& Context) const;
 
   // --- Field values by internal field number (0-based) ---
-  int32_t GetInternalFieldCount() const;
-  TInternalFieldItem* GetInternalField(int32_t FieldNo) const;
+  // Inline: every field read of every row comes through here.
+  int32_t GetInternalFieldCount() const { return RecordMgr_->InternalFields().Count(); }
+  TInternalFieldItem* GetInternalField(int32_t FieldNo) const {
+    const TInternalFields& fields = RecordMgr_->InternalFields();
+    if (FieldNo < 0 || FieldNo >= fields.Count()) InternalFieldNoError(FieldNo);
+    return static_cast<TInternalFieldItem*>(fields.Items(FieldNo));
+  }
   int32_t GetFieldNo(const std::string& Name) const;
   bool IsFieldBlob(int32_t FieldNo) const;
   bool GetIsFieldNullFromRecBuf(const uint8_t* RecBuf, int32_t FieldNo) const;
@@ -516,6 +521,7 @@ class ZEL_API TZelDataSet : public plat::TDataSet {
   bool UseBlobCache_ = false;
 
  protected:
+  [[noreturn]] void InternalFieldNoError(int32_t FieldNo) const;
   void InternalOpenDataSet();
   void InternalCloseDataSet();
   void ReadTableHeader();

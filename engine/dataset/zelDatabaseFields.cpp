@@ -11,14 +11,8 @@ namespace zel {
 
 // ---------------------------------------------------------------- field access
 
-int32_t TZelDataSet::GetInternalFieldCount() const {
-  return RecordMgr_->InternalFields().Count();
-}
-
-TInternalFieldItem* TZelDataSet::GetInternalField(int32_t FieldNo) const {
-  if (FieldNo < 0 || FieldNo >= GetInternalFieldCount())
-    ZelDatabaseErrorFmt(0x2701, "TZelDataSet.GetInternalField", "%d", {FieldNo}, this);
-  return RecordMgr_->InternalFields().GetIndex(FieldNo);
+void TZelDataSet::InternalFieldNoError(int32_t FieldNo) const {
+  ZelDatabaseErrorFmt(0x2701, "TZelDataSet.GetInternalField", "%d", {FieldNo}, this);
 }
 
 int32_t TZelDataSet::GetFieldNo(const std::string& Name) const {

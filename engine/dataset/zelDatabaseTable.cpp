@@ -272,8 +272,15 @@ bool TZelBaseTable::GetFieldData(plat::TField* Field, void* Buffer) {
     default: {
       // The stored bytes are the native value: only bytes past them are cleared.
       const size_t size = std::min(native, static_cast<size_t>(f->FieldSize()));
-      std::memcpy(out, p, size);
-      if (native > size) std::memset(out + size, 0, native - size);
+      // The common widths (an Integer, a Float) are copied without a call.
+      if (size == 4 && native == 4) {
+        std::memcpy(out, p, 4);
+      } else if (size == 8 && native == 8) {
+        std::memcpy(out, p, 8);
+      } else {
+        std::memcpy(out, p, size);
+        if (native > size) std::memset(out + size, 0, native - size);
+      }
       break;
     }
   }
@@ -491,7 +498,9 @@ void TZelBaseTable::OpenDataset(bool CursorKept) {
   }
   CursorOpenFlag_ = true;
   PendingSeek_ = 2;
-  InternalInitFieldDefs();
+  // A kept cursor has the layout it had at the last open: definitions built
+  // then, and not changed since (any change clears Updated), still show it.
+  if (!CursorKept || !FieldDefs().Updated()) InitFieldDefs();
   if (DefaultFields()) CreateFields();
   BindFields(true);
   // Fields the user may not read are hidden, those he may not change are
@@ -595,11 +604,16 @@ bool TZelBaseTable::CreateTable() {
 }
 
 void TZelBaseTable::EmptyTable() {
+  EmptyTableUnpositioned();
+  First();
+}
+
+void TZelBaseTable::EmptyTableUnpositioned() {
   CheckBrowseMode();
   if (!Memory() && DataBase() != nullptr && DataBase()->InTransaction())
     ZelDatabaseError(0x278A, "TZelBaseTable.EmptyTable", "", this);
   DataSetEmptyTable();
-  First();
+  ClearBuffers();
 }
 
 // ---------------------------------------------------------------- the table component

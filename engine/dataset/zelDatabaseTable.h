@@ -99,6 +99,10 @@ class ZEL_API TZelBaseTable : public TZelDataSet {
   // would; KeepCursor leaves it open for such an open.
   void OpenDataset(bool CursorKept);
   void CloseDataset(bool KeepCursor);
+  // EmptyTable for one who positions the dataset himself next (a result
+  // about to be filled): the buffers let go of the old rows, no first
+  // record is looked for in the empty table.
+  void EmptyTableUnpositioned();
   // Open and close the engine cursor only to read definitions.
   virtual void InternalOpenForDefs() { DataSetOpen(); }
   virtual void InternalCloseForDefs() { DataSetClose(); }

@@ -475,7 +475,9 @@ void TZelQueryDataset::PrepareEmptyResultSet(bool Created) {
   if (TableName().empty()) SetTableName("testqry");
   if (Created) {
     if (!Active()) Open();
-    EmptyTable();
+    // A fill ends on its first row; left unfilled (definitions only), the
+    // emptied buffers show the empty table as First would.
+    EmptyTableUnpositioned();
   } else {
     CreateResultSetTable();
   }
@@ -802,10 +804,19 @@ void TZelQueryDataset::FillColumns(TResultSetFields& Fields, bool SkipAggregates
 void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
   RawSources_.assign(static_cast<size_t>(Fields.Count()), TRawColumn());
   if (RawHolder_ == nullptr) RawHolder_ = std::make_unique<TDataHolder>();
+  // Columns of one table follow each other: its provider is cast once.
+  const void* castFrom = nullptr;
+  TZelBaseJoinDataProvider* castRows = nullptr;
+  TZelNonJoinDataProvider* castTable = nullptr;
   for (int32_t i = 0; i < Fields.Count() && i < GetInternalFieldCount(); ++i) {
     TResultSetField* field = Fields.GetItems(i);
     if (field->IsAggregate() || field->IsComputed() || field->SourceFieldNo < 0) continue;
-    auto* rows = dynamic_cast<TZelBaseJoinDataProvider*>(field->DataProvider);
+    if (castFrom != field->DataProvider) {
+      castFrom = field->DataProvider;
+      castRows = dynamic_cast<TZelBaseJoinDataProvider*>(field->DataProvider);
+      castTable = dynamic_cast<TZelNonJoinDataProvider*>(castRows);
+    }
+    TZelBaseJoinDataProvider* rows = castRows;
     TInternalFields* sources = rows != nullptr ? rows->GetProviderFields() : nullptr;
     if (sources == nullptr) continue;
     const TInternalFieldItem* source = nullptr;
@@ -816,7 +827,7 @@ void TZelQueryDataset::PrepareRawColumns(TResultSetFields& Fields) {
     TRawColumn& column = RawSources_[static_cast<size_t>(i)];
     column.Rows = rows;
     // A table's field is found in its bridge once, not at every row.
-    auto* table = dynamic_cast<TZelNonJoinDataProvider*>(rows);
+    TZelNonJoinDataProvider* table = castTable;
     const TZelDatasetBridge* bridge = table != nullptr ? table->DataBridge() : nullptr;
     if (bridge == nullptr || !bridge->CursorOpen()) continue;
     for (int32_t k = 0; k < bridge->GetInternalFieldCount(); ++k) {

@@ -141,6 +141,7 @@ using TUpdateStatusSet = TSet<TUpdateStatus>;
 enum TParamType : uint8_t { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
 
 class TDefCollection;
+class TDataSet;
 class TField;
 
 // A collection item with a name that is unique (ignoring case) within its
@@ -217,6 +218,9 @@ class PLAT_API TFieldDef : public TNamedItem {
   // to that dataset). A type without a field class raises EDatabaseError
   // "Field '%s' is of an unknown type".
   TField* CreateField(TComponent* Owner) const;
+  // The same for the dataset that owns these definitions, known to the
+  // caller: a dataset making its default fields skips finding itself.
+  TField* CreateField(TComponent* Owner, TDataSet* DataSet) const;
 
   // From another TFieldDef: name, type, size, precision, attributes and
   // field number.

@@ -417,8 +417,10 @@ void TDataSet::AppendRecord(const std::vector<Variant>& Values) {
 }
 
 void TDataSet::FreeFieldBuffers() {
+  // Every blob field says so (IsBlob is final there): the others skip the cast.
   for (TField* field : *fields_)
-    if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->SetModified(false);
+    if (field->IsBlob())
+      if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->SetModified(false);
 }
 
 void TDataSet::Refresh() {
@@ -598,7 +600,7 @@ void TDataSet::CreateFields() {
   for (int32_t i = 0; i < fieldDefs_->Count(); ++i) {
     TFieldDef* def = fieldDefs_->Items(i);
     if (def->DataType() != ftUnknown && !def->Attributes().Contains(faHiddenCol))
-      def->CreateField(this);
+      def->CreateField(this, this);
   }
 }
 
@@ -628,7 +630,9 @@ bool FieldTypeFits(TFieldType FieldType, TFieldType DefType) {
 
 void TDataSet::BindFields(bool Binding) {
   calcFieldsSize_ = 0;
+  int32_t position = -1;
   for (TField* field : *fields_) {
+    ++position;
     if (!Binding) {
       field->fieldNo_ = 0;
       field->offset_ = 0;
@@ -639,7 +643,14 @@ void TDataSet::BindFields(bool Binding) {
       field->offset_ = calcFieldsSize_;
       calcFieldsSize_ += field->DataSize() + 1;
     } else {
-      auto* def = static_cast<TFieldDef*>(fieldDefs_->TDefCollection::Find(field->FieldName()));
+      // Default fields stand where their definitions do: a non-empty name
+      // found there is the one the search finds (such names are unique).
+      TFieldDef* def = nullptr;
+      if (position < fieldDefs_->Count() && !field->FieldName().empty() &&
+          AnsiSameText(fieldDefs_->Items(position)->Name(), field->FieldName()))
+        def = fieldDefs_->Items(position);
+      else
+        def = static_cast<TFieldDef*>(fieldDefs_->TDefCollection::Find(field->FieldName()));
       if (def == nullptr) DatabaseErrorFmt(SFieldNotFound, {field->DisplayName()}, this);
       if (!FieldTypeFits(field->DataType(), def->DataType()))
         DatabaseErrorFmt(SFieldTypeMismatch,
@@ -772,8 +783,12 @@ PLAT_DATASET_EVENT(DoOnCalcFields, OnCalcFields)
 // ---- definitions that make fields (declared in DB.h) ----
 
 TField* TFieldDef::CreateField(TComponent* Owner) const {
-  TDataSet* dataSet =
-      Collection() != nullptr ? dynamic_cast<TDataSet*>(Collection()->Owner()) : nullptr;
+  return CreateField(Owner, Collection() != nullptr ? dynamic_cast<TDataSet*>(Collection()->Owner())
+                                                    : nullptr);
+}
+
+TField* TFieldDef::CreateField(TComponent* Owner, TDataSet* DataSet) const {
+  TDataSet* dataSet = DataSet;
   std::unique_ptr<TField> field(NewField(DataType(), nullptr));
   if (field == nullptr) DatabaseErrorFmt(SUnknownFieldType, {Name()}, dataSet);
   switch (DataType()) {

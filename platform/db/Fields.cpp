@@ -449,7 +449,18 @@ bool TField::ReadFixed(void* Value, size_t Bytes) const {
               "Fixed field value too large");
   alignas(8) uint8_t buffer[kFixedScratch] = {};
   if (!GetData(buffer)) return false;
-  std::memcpy(Value, buffer, Bytes);
+  // The common widths copied inline: every numeric field of every row comes here.
+  switch (Bytes) {
+    case 8:
+      std::memcpy(Value, buffer, 8);
+      break;
+    case 4:
+      std::memcpy(Value, buffer, 4);
+      break;
+    default:
+      std::memcpy(Value, buffer, Bytes);
+      break;
+  }
   return true;
 }
 

@@ -632,7 +632,7 @@ class PLAT_API TBlobField : public TField {
  public:
   explicit TBlobField(TComponent* AOwner);
   std::string ClassName() const override { return "TBlobField"; }
-  bool IsBlob() const override { return true; }
+  bool IsBlob() const final { return true; }
   TFieldType BlobType() const { return DataType(); }
   void SetBlobType(TFieldType Value);
   bool Modified() const { return modified_; }

@@ -85,7 +85,16 @@ class PreparedQuery : public querytest::Query {
     Q.Open();
     Kept = !LastResult_.empty() && Q.TableName() == LastResult_;
     LastResult_ = Q.TableName();
+    // The fields, and the definitions they were made from, of this result.
+    LastFields_.clear();
+    std::string defs;
+    for (int32_t i = 0; i < Q.FieldCount(); ++i)
+      LastFields_ += (i ? "," : "") + Q.Fields().Fields(i)->FieldName();
+    for (int32_t i = 0; i < Q.FieldDefs().Count(); ++i)
+      defs += (i ? "," : "") + Q.FieldDefs().Items(i)->Name();
+    EXPECT_EQ(defs, LastFields_);
     const std::string rows = querytest::Browse(Q);
+    if (BeforeClose_) BeforeClose_();
     Q.Close();
     return rows;
   }
@@ -109,36 +118,52 @@ class PreparedQuery : public querytest::Query {
   }
 
   std::string LastResult_;
+  std::string LastFields_;
+  // What a test does to the open query before Run closes it.
+  std::function<void()> BeforeClose_;
 };
 
 TEST_F(PreparedQuery, AKeptSelectShowsWhatChangedBetweenOpens) {
   Q.SQL().SetText("SELECT * FROM t WHERE id = :id");
+  // The open before this one leaves its first field hidden: fields are made
+  // anew at each open, also on a kept cursor.
+  BeforeClose_ = [&] {
+    if (Q.FieldCount() > 0) Q.Fields().Fields(0)->SetVisible(false);
+  };
   struct Step {
     const char* what;
     std::function<void()> change;
     int32_t id;
     const char* rows;
     bool kept;
+    const char* fields;
   } steps[] = {
-      {"first open", [] {}, 1, "1,a,10", false},
-      {"another value", [] {}, 2, "2,b,20", true},
-      {"a value with no row", [] {}, 9, "", true},
+      {"first open", [] {}, 1, "1,a,10", false, "id,name,v"},
+      {"another value", [] {}, 2, "2,b,20", true, "id,name,v"},
+      {"a value with no row", [] {}, 9, "", true, "id,name,v"},
+      {"field definitions changed while closed",
+       [&] { Q.FieldDefs().Items(0)->SetName("changed"); }, 1, "1,a,10", true, "id,name,v"},
+      {"field definitions cleared while closed", [&] { Q.FieldDefs().Clear(); }, 1, "1,a,10", true,
+       "id,name,v"},
       {"row changed by another connection",
-       [&] { ExecElsewhere("UPDATE t SET v = 21 WHERE id = 2", false); }, 2, "2,b,21", true},
+       [&] { ExecElsewhere("UPDATE t SET v = 21 WHERE id = 2", false); }, 2, "2,b,21", true,
+       "id,name,v"},
       {"row added by another connection",
-       [&] { ExecElsewhere("INSERT INTO t VALUES (4, 'd', 40)", false); }, 4, "4,d,40", true},
-      {"row deleted by this connection", [&] { Exec("DELETE FROM t WHERE id = 4"); }, 4, "", true},
+       [&] { ExecElsewhere("INSERT INTO t VALUES (4, 'd', 40)", false); }, 4, "4,d,40", true,
+       "id,name,v"},
+      {"row deleted by this connection", [&] { Exec("DELETE FROM t WHERE id = 4"); }, 4, "", true,
+       "id,name,v"},
       {"column added by this connection (reconnecting exclusively)",
-       [&] { Exec("ALTER TABLE t ADD w INTEGER"); }, 2, "2,b,21,null", false},
-      {"unchanged again", [] {}, 3, "3,c,30,null", true},
+       [&] { Exec("ALTER TABLE t ADD w INTEGER"); }, 2, "2,b,21,null", false, "id,name,v,w"},
+      {"unchanged again", [] {}, 3, "3,c,30,null", true, "id,name,v,w"},
       {"column dropped by a forked process", [&] { ExecInChild("ALTER TABLE t DROP w"); }, 2,
-       "2,b,21", false},
+       "2,b,21", false, "id,name,v"},
       {"index dropped by another connection",
        [&] {
          Db.SetConnected(false);
          ExecElsewhere("DROP INDEX t iname", true);
        },
-       1, "1,a,10", false},
+       1, "1,a,10", false, "id,name,v"},
       {"column renamed by this connection holding the file exclusively",
        [&] {
          Db.SetConnected(false);
@@ -150,16 +175,19 @@ TEST_F(PreparedQuery, AKeptSelectShowsWhatChangedBetweenOpens) {
          LastResult_ = Q.TableName();
          Exec("ALTER TABLE t ALTER name TO label");
        },
-       3, "3,c,30", false},
+       3, "3,c,30", false, "id,label,v"},
       {"column added by a forked process while this one is disconnected",
        [&] {
          Db.SetConnected(false);
          Db.SetExclusive(false);
          ExecInChild("ALTER TABLE t ADD x VARCHAR(5)");
        },
-       1, "1,a,10,null", false},
+       1, "1,a,10,null", false, "id,label,v,x"},
       {"the text changes, the parameter keeps its value",
-       [&] { Q.SQL().SetText("SELECT label FROM t WHERE id = :id"); }, 0, "a", false},
+       [&] { Q.SQL().SetText("SELECT label FROM t WHERE id = :id"); }, 0, "a", false, "label"},
+      {"and changes back to more fields", [&] { Q.SQL().SetText("SELECT v, id FROM t WHERE id = :id"); },
+       2, "21,2", false, "v,id"},
+      {"kept with those", [] {}, 3, "30,3", true, "v,id"},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
@@ -168,6 +196,7 @@ TEST_F(PreparedQuery, AKeptSelectShowsWhatChangedBetweenOpens) {
     bool kept = false;
     EXPECT_EQ(Run(kept), s.rows);
     EXPECT_EQ(kept, s.kept);
+    EXPECT_EQ(LastFields_, s.fields);
   }
   Q.Close();
   Q.UnPrepare();
