@@ -119,6 +119,35 @@ class TByteRowMap {
   std::vector<uint32_t> Slots_;
 };
 
+// Puts entries in the order of their numbers, equal numbers as they came:
+// a pass per byte in which the numbers differ, from the lowest byte up,
+// instead of a sort by comparisons (few entries are sorted by those).
+template <typename TEntry>
+void SortByNumber(std::vector<TEntry>& Entries) {
+  const size_t count = Entries.size();
+  if (count < 256) {
+    std::stable_sort(Entries.begin(), Entries.end(),
+                     [](const TEntry& A, const TEntry& B) { return A.first < B.first; });
+    return;
+  }
+  uint64_t differ = 0;
+  for (const TEntry& e : Entries) differ |= e.first ^ Entries.front().first;
+  std::vector<TEntry> spare(count);
+  for (int32_t shift = 0; shift < 64; shift += 8) {
+    if (((differ >> shift) & 0xFF) == 0) continue;
+    size_t at[256] = {};
+    for (const TEntry& e : Entries) ++at[(e.first >> shift) & 0xFF];
+    size_t sum = 0;
+    for (size_t& n : at) {
+      const size_t here = n;
+      n = sum;
+      sum += here;
+    }
+    for (const TEntry& e : Entries) spare[at[(e.first >> shift) & 0xFF]++] = e;
+    Entries.swap(spare);
+  }
+}
+
 // Reads the rows of the result table for the HAVING condition.
 class TResultRowProvider : public TZelExprDataProvider {
  public:
@@ -539,8 +568,10 @@ class TZelQueryDataset::TDeferredKeys {
       keys.HadKeys = true;
       do {
         const uint8_t* key = tree.GetCurrentKeyBuf();
-        const size_t at = keys.Bytes.size();
-        keys.Bytes.insert(keys.Bytes.end(), key, key + ix::LoadU16(key));
+        const size_t at = keys.Used;
+        const size_t length = ix::LoadU16(key);
+        std::memcpy(Room(keys, length), key, length);
+        keys.Used += length;
         keys.Offsets.push_back(at);
         if (index == Distinct) {
           const uint8_t* signature = KeySignature(keys.Bytes.data() + at);
@@ -587,23 +618,18 @@ class TZelQueryDataset::TDeferredKeys {
       if (Seen_->Find(signature) != nullptr) return false;
     }
     TRecordMgr::StampNewRecord(rec, OwnerFlag_, logicalNo);
+    // Each key is built past the used bytes and taken once the record is
+    // written: a failed write leaves no key behind.
     for (TKeys& keys : Keys_) {
       const TKeyFormat& format = keys.Index->BTree().Format();
-      const size_t at = keys.Bytes.size();
-      keys.Bytes.resize(at + static_cast<size_t>(format.MaximumKeySize()));
-      const int32_t len = format.BuildFromRecord(keys.Bytes.data() + at, rec);
-      keys.Bytes.resize(at + static_cast<size_t>(len));
+      format.BuildFromRecord(Room(keys, static_cast<size_t>(format.MaximumKeySize())), rec);
     }
-    uint32_t addr = 0;
-    try {
-      addr = Dataset_.RecordMgr_->AddRecord(rec);
-    } catch (...) {
-      for (TKeys& k : Keys_) k.Bytes.resize(Staged(k));
-      throw;
-    }
+    const uint32_t addr = Dataset_.RecordMgr_->AddRecord(rec);
     for (TKeys& keys : Keys_) {
-      const size_t at = Staged(keys);
-      ix::StoreU32(keys.Bytes.data() + at + keAddress, addr);
+      const size_t at = keys.Used;
+      uint8_t* key = keys.Bytes.data() + at;
+      ix::StoreU32(key + keAddress, addr);
+      keys.Used += ix::LoadU16(key);
       keys.Offsets.push_back(at);
     }
     if (Distinct_ >= 0) Seen_->Add(signature, 0);
@@ -624,8 +650,7 @@ class TZelQueryDataset::TDeferredKeys {
       order.reserve(keys.Offsets.size());
       for (size_t at : keys.Offsets)
         order.emplace_back(Lead(format, 0, keys.Bytes.data() + at), keys.Bytes.data() + at);
-      std::sort(order.begin(), order.end(),
-                [](const auto& A, const auto& B) { return A.first < B.first; });
+      SortByNumber(order);
       // Each run of equal numbers is put in order apart: by the second
       // field's number where the first field's is its order (an integer),
       // whole keys deciding the rest.
@@ -656,8 +681,10 @@ class TZelQueryDataset::TDeferredKeys {
  private:
   struct TKeys {
     TIndexItem* Index = nullptr;
-    // The keys end to end; Offsets holds where each written row's starts.
+    // The keys end to end in the first Used bytes; Offsets holds where each
+    // written row's starts.
     std::vector<uint8_t> Bytes;
+    size_t Used = 0;
     std::vector<size_t> Offsets;
     bool HadKeys = false;
   };
@@ -677,11 +704,12 @@ class TZelQueryDataset::TDeferredKeys {
     return Field.Kind == kvSmallint || Field.Kind == kvWord || Field.Kind == kvInteger;
   }
 
-  // Where the key of the row being added starts.
-  static size_t Staged(const TKeys& Keys) {
-    return Keys.Offsets.empty()
-               ? 0
-               : Keys.Offsets.back() + ix::LoadU16(Keys.Bytes.data() + Keys.Offsets.back());
+  // Size bytes of room past Keys' used bytes: grown by doubling, as a
+  // resize per key would clear the bytes it adds every time.
+  static uint8_t* Room(TKeys& Keys, size_t Size) {
+    if (Keys.Used + Size > Keys.Bytes.size())
+      Keys.Bytes.resize(std::max(Keys.Used + Size, Keys.Bytes.size() * 2));
+    return Keys.Bytes.data() + Keys.Used;
   }
   // The distinct columns of a row, from its key or its record, in
   // Signature_: for each a null mark and its bytes, zeros for Null
@@ -865,7 +893,13 @@ void TZelQueryDataset::TFixedCopy::Copy(const uint8_t* From, uint8_t* Rec) const
     std::memset(to, 0, static_cast<size_t>(Size));
   } else {
     Rec[TargetNull] = 1;
-    std::memcpy(to, From + SourceData, static_cast<size_t>(Size));
+    // The common widths (an Integer, a Float) are copied without a call.
+    if (Size == 4)
+      std::memcpy(to, From + SourceData, 4);
+    else if (Size == 8)
+      std::memcpy(to, From + SourceData, 8);
+    else
+      std::memcpy(to, From + SourceData, static_cast<size_t>(Size));
   }
 }
 

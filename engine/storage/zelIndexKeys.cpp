@@ -243,7 +243,11 @@ int32_t TKeyFormat::BuildFromRecord(uint8_t* Dest, const uint8_t* RecBuf) const 
       ix::StoreU16(Dest + p, static_cast<uint16_t>(len));
       p += 2;
     }
-    std::memcpy(Dest + p, RecBuf + f.RecBufOffset, static_cast<size_t>(len));
+    // An Integer, the common field, is copied without a call.
+    if (len == 4)
+      std::memcpy(Dest + p, RecBuf + f.RecBufOffset, 4);
+    else
+      std::memcpy(Dest + p, RecBuf + f.RecBufOffset, static_cast<size_t>(len));
     p += len;
     Dest[keBitmap + i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
   }

@@ -120,12 +120,25 @@ uint32_t TMemoryIOInterface::AllocateNewAddress(int32_t Size, const void* Buf) {
   const size_t index = page - FirstPage_;
   if (index >= Pages_.size()) Pages_.resize(index + 1);
   if (Pages_[index] == nullptr) Pages_[index] = std::make_unique<TSlotPage>();
-  TBlock& block = Pages_[index]->Slots[addr & (SlotsPerPage - 1)];
-  block.Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity > 0 ? capacity : 1));
+  TSlotPage& slots = *Pages_[index];
+  const uint32_t slot = addr & (SlotsPerPage - 1);
+  TBlock& block = slots.Slots[slot];
+  if (capacity > 0 && capacity <= MostRoomBlock &&
+      capacity == static_cast<int32_t>(BlockSize_) &&
+      (slots.Room == nullptr || slots.RoomBlock == capacity)) {
+    if (slots.Room == nullptr) {
+      slots.Room = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity) * SlotsPerPage);
+      slots.RoomBlock = capacity;
+    }
+    block.Data = slots.Room.get() + static_cast<size_t>(capacity) * slot;
+  } else {
+    block.Own = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity > 0 ? capacity : 1));
+    block.Data = block.Own.get();
+  }
   block.Size = capacity;
-  if (Size > 0) std::memcpy(block.Data.get(), Buf, static_cast<size_t>(Size));
-  if (capacity > Size) std::memset(block.Data.get() + Size, 0, static_cast<size_t>(capacity - Size));
-  ++Pages_[index]->Live;
+  if (Size > 0) std::memcpy(block.Data, Buf, static_cast<size_t>(Size));
+  if (capacity > Size) std::memset(block.Data + Size, 0, static_cast<size_t>(capacity - Size));
+  ++slots.Live;
   ++Count_;
   ++NextAddress_;
   return addr;
@@ -158,8 +171,8 @@ void TMemoryIOInterface::WriteBlock(uint32_t Addr, int32_t Size, const void* Buf
   CheckSize(*block, Size, "TMemoryIOInterface.WriteBlock", "Write page error - block too small");
   Changed(*block);
   // A block changed in place is only marked written.
-  if (Size > 0 && Buf != block->Data.get())
-    std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
+  if (Size > 0 && Buf != block->Data)
+    std::memmove(block->Data, Buf, static_cast<size_t>(Size));
 }
 
 void TMemoryIOInterface::WriteBlockByRef(uint32_t Addr, int32_t Size, const void* Buf) {
@@ -190,7 +203,7 @@ uint8_t* TMemoryIOInterface::BlockInPlace(uint32_t Addr, int32_t Size, TPageNote
   // A block's notes go with it when it is released: any change may have
   // dropped them.
   Slots = Changes_;
-  return block->Data.get();
+  return block->Data;
 }
 
 void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const void* Buf) {
@@ -202,7 +215,7 @@ void TMemoryIOInterface::WriteBlockHeader(uint32_t Addr, int32_t Size, const voi
   CheckSize(*block, Size, "TMemoryIOInterface.WriteBlockHeader",
             "Write header error - block too small");
   Changed(*block);
-  if (Size > 0) std::memmove(block->Data.get(), Buf, static_cast<size_t>(Size));
+  if (Size > 0) std::memmove(block->Data, Buf, static_cast<size_t>(Size));
 }
 
 void TMemoryIOInterface::ReadBlock(uint32_t Addr, int32_t Size, void* Buf) {
@@ -217,13 +230,13 @@ void TMemoryIOInterface::ReadBlock(uint32_t Addr, int32_t Size, void* Buf) {
     ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock",
                      "Read page error - block address not found", this);
   }
-  if (Buf == block->Data.get())
+  if (Buf == block->Data)
     ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock", "Read page error - buffers equal",
                      this);
   if (Buf == nullptr)
     ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlock", "Unassigned memory pointer", this);
   CheckSize(*block, Size, "TMemoryIOInterface.ReadBlock", "Read page error - block too small");
-  if (Size > 0) std::memcpy(Buf, block->Data.get(), static_cast<size_t>(Size));
+  if (Size > 0) std::memcpy(Buf, block->Data, static_cast<size_t>(Size));
 }
 
 void TMemoryIOInterface::ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P) {
@@ -232,7 +245,7 @@ void TMemoryIOInterface::ReadBlockByRef(uint32_t Addr, int32_t Size, uint8_t*& P
     ZelDatabaseError(0x2185, "TMemoryIOInterface.ReadBlockByRef",
                      "Read page error - block address not found", this);
   CheckSize(*block, Size, "TMemoryIOInterface.ReadBlockByRef", "Read page error - block too small");
-  P = block->Data.get();
+  P = block->Data;
 }
 
 void TMemoryIOInterface::ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf) {
@@ -243,8 +256,8 @@ void TMemoryIOInterface::ReadBlockHeader(uint32_t Addr, int32_t Size, void* Buf)
                      "Read header error - nil pointer", this);
   CheckSize(*block, Size, "TMemoryIOInterface.ReadBlockHeader",
             "Read header error - block too small");
-  if (Size > 0 && Buf != block->Data.get())
-    std::memcpy(Buf, block->Data.get(), static_cast<size_t>(Size));
+  if (Size > 0 && Buf != block->Data)
+    std::memcpy(Buf, block->Data, static_cast<size_t>(Size));
 }
 
 void TMemoryIOInterface::ListBlocks(std::vector<uint32_t>& List) {

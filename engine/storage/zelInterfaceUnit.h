@@ -248,7 +248,9 @@ class TMemoryIOInterface : public TBaseIOInterface {
 
  private:
   struct TBlock {
-    std::unique_ptr<uint8_t[]> Data;  // null: no block at the address
+    uint8_t* Data = nullptr;  // null: no block at the address
+    // The block's bytes where they are not in its page's room.
+    std::unique_ptr<uint8_t[]> Own;
     int32_t Size = 0;
     // Made when a reader first keeps notes on the block (index pages).
     std::unique_ptr<TPageNotes> Notes;
@@ -261,7 +263,14 @@ class TMemoryIOInterface : public TBaseIOInterface {
   struct TSlotPage {
     TBlock Slots[SlotsPerPage];
     uint32_t Live = 0;
+    // Room for a block of RoomBlock bytes in every slot, made with the
+    // page's first block of that size: blocks of the store's (small) block
+    // size, records, take no allocation each.
+    std::unique_ptr<uint8_t[]> Room;
+    int32_t RoomBlock = 0;
   };
+  // The largest block size kept in a page's room.
+  static constexpr int32_t MostRoomBlock = 256;
 
   TBlock* Find(uint32_t Addr);
   // Block's notes, made when first asked for.

@@ -202,6 +202,45 @@ TEST(MemoryIOInterface, ReadsAndWritesAreChecked) {
   EXPECT_EQ(store.GetNextMemoryBlockAddress(0), 0u);
 }
 
+TEST(MemoryIOInterface, BlocksOfMixedSizesInOnePageKeepTheirBytes) {
+  // Blocks of the block size share their page's room; larger ones, and
+  // blocks of a block size set later, are kept apart in the same pages.
+  TMemoryIOInterface store;
+  store.SetBlockSize(16);
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> blocks;
+  const auto add = [&](size_t Size) {
+    std::vector<uint8_t> data = Sample(Size, static_cast<uint32_t>(blocks.size() + 1));
+    blocks.emplace_back(store.AllocateNewAddress(static_cast<int32_t>(Size), data.data()), data);
+  };
+  const auto expectBlocks = [&](const char* Step) {
+    SCOPED_TRACE(Step);
+    for (const auto& [addr, data] : blocks) {
+      std::vector<uint8_t> out(data.size());
+      store.ReadBlock(addr, static_cast<int32_t>(out.size()), out.data());
+      EXPECT_EQ(out, data) << addr;
+    }
+  };
+  for (int32_t i = 0; i < 150; ++i) add(i % 3 == 2 ? 40 : 16);
+  store.SetBlockSize(24);
+  for (int32_t i = 0; i < 100; ++i) add(i % 2 == 0 ? 24 : 16);
+  expectBlocks("added");
+  for (size_t i = 0; i < blocks.size(); i += 5) {
+    blocks[i].second = Sample(blocks[i].second.size(), 99);
+    store.WriteBlock(blocks[i].first, static_cast<int32_t>(blocks[i].second.size()),
+                     blocks[i].second.data());
+  }
+  expectBlocks("written");
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> kept;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (i % 4 == 1)
+      store.ReleaseBlock(blocks[i].first, static_cast<int32_t>(blocks[i].second.size()));
+    else
+      kept.push_back(blocks[i]);
+  }
+  blocks = kept;
+  expectBlocks("thinned");
+  EXPECT_EQ(store.BlockCount(), static_cast<int32_t>(blocks.size()));
+}
 // ---------------------------------------------------------------- blob chains
 
 struct BlobFixture {
