@@ -1004,11 +1004,11 @@ bool TZelQueryProviderItem::PreparePlan() {
     try {
       if (kept->Rebind(*this)) return true;
     } catch (...) {
-      RowSource_.reset();
+      DropRowSource();
       throw;
     }
   }
-  RowSource_.reset();
+  DropRowSource();
   if (Provider_.RowSourceFactory())
     RowSource_ = Provider_.RowSourceFactory()(*this);
   else
@@ -1025,7 +1025,17 @@ bool TZelQueryProviderItem::ResultFieldNameUsed(const std::string& Name) const {
   return false;
 }
 
+void TZelQueryProviderItem::DropRowSource() {
+  FieldsMadeOver_ = nullptr;
+  RowSource_.reset();
+}
+
 void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
+  // The same select items over the same open tables come out as they did.
+  if (ResultTableCreated_ && FieldsMadeOver_ != nullptr && FieldsMadeOver_ == RowSource_.get())
+    return;
+  FieldsMadeOver_ = nullptr;
+  bool plain = true;
   ResultFields_->Clear();
   if (!ResultTableCreated_) Dataset.FieldDefs().Clear();
   TSelectFields& select = GetSelectResultSetFields();
@@ -1053,6 +1063,7 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
         TInternalFieldItem* source = provider->FindField(nullptr, item->SourceFieldName);
         field->SourceFieldNo = source != nullptr ? source->FieldNo() : -1;
       } else {
+        plain = false;
         PLAT_ASSERT(item->ExprRoot != nullptr, "Select field expr root is not assigned");
         field->DataProvider = root;
         field->Evaluator = std::make_unique<TExprEvaluator>();
@@ -1060,6 +1071,8 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
         field->Evaluator->SetDBStringCompare(Dataset.GetDBStringCompare());
         field->Evaluator->Prepare(root, item->ExprRoot);
       }
+    } else {
+      plain = false;
     }
     // Later columns of a taken name get "_1", "_2" ... appended to the name
     // as it stands, so the suffixes add up; a name that would pass the
@@ -1077,6 +1090,7 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
     if (!ResultTableCreated_)
       Dataset.FieldDefs().Add(name, field->DataType, field->FieldSize, false);
   }
+  if (plain) FieldsMadeOver_ = RowSource_.get();
 }
 
 std::string TZelQueryProviderItem::GetResultSetFieldNameFromSortKey(const std::string& Key) const {

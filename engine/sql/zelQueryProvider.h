@@ -114,6 +114,8 @@ class TZelQueryProviderItem {
   // or DELETE changes); the plan reads one table.
   void CreateResultList(std::vector<uint32_t>& List);
   void CreateResultSetFields(TZelQueryDataset& Dataset);
+  // Forgets the plan, and the columns found over it.
+  void DropRowSource();
   void CreateResultSetIndexes(TZelQueryDataset& Dataset);
   std::string GetResultSetFieldNameFromSortKey(const std::string& Key) const;
   void PrepareHavingExpr();
@@ -215,6 +217,10 @@ class TZelQueryProviderItem {
   std::unique_ptr<TZelExpr> WhereExpr_;
   std::unique_ptr<TZelExpr> HavingExpr_;
   std::unique_ptr<TZelResultRowSource> RowSource_;
+  // The row source whose providers ResultFields_ was made over, while every
+  // column is a plain one: a kept plan's next run finds its columns as the
+  // last one did (see CreateResultSetFields).
+  const TZelResultRowSource* FieldsMadeOver_ = nullptr;
   std::unique_ptr<TZelQueryDataset> ResultSet_;
   std::unique_ptr<TQueryExprNodeDataProvider> NodeDataProvider_;
   std::unique_ptr<TZelKeptCorrelatedRows> KeptRows_;
