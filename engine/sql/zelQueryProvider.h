@@ -89,7 +89,9 @@ class TZelQueryProviderItem {
   bool Prepare();
   bool PreparePlan();
   void BindParams(TZelExpr* Expr);
-  void BindExprParams(TZelExpr* Expr);
+  // Bound adds each parameter node bound and the parameter's name.
+  void BindExprParams(TZelExpr* Expr,
+                      std::vector<std::pair<TZelExprNode*, std::string>>* Bound = nullptr);
   // The ON conditions of the FROM clause.
   void BindFromParams();
   // An outer field of a correlated subquery's WHERE tree, made a constant
@@ -215,6 +217,12 @@ class TZelQueryProviderItem {
   std::unique_ptr<TZelSelectAnalyser> SelectAnalyser_;
   std::unique_ptr<TResultSetFields> ResultFields_;
   std::unique_ptr<TZelExpr> WhereExpr_;
+  // The parameter nodes of WhereExpr_ with their parameters' names, and
+  // whether the tree stands as bound: the last plan only read it (the
+  // whole WHERE went to its table as that table's selection), so that the
+  // next run can give the nodes their new values instead of cloning anew.
+  std::vector<std::pair<TZelExprNode*, std::string>> WhereParams_;
+  bool WhereAsBound_ = false;
   std::unique_ptr<TZelExpr> HavingExpr_;
   std::unique_ptr<TZelResultRowSource> RowSource_;
   // The row source whose providers ResultFields_ was made over, while every
