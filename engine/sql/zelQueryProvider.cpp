@@ -72,6 +72,11 @@ class TZelPlanRowSource : public TZelResultRowSource {
   // WHERE condition: the plan's shape does not depend on the values the
   // WHERE tree holds, so it can serve the next run with other ones.
   bool Keepable() const { return Keepable_; }
+  // Rebind passes the WHERE tree on to the one table as it is, and reads
+  // nothing else of it.
+  bool TakesWhereAsIs() {
+    return Keepable_ && WholeWhereTable_ != nullptr && Leaf() != nullptr;
+  }
   // Takes the item's WHERE tree bound anew (other parameter values) while
   // the tables stay open: the selections are analysed and applied again,
   // and a join chooses how to match anew, as planning would. False when a
@@ -850,16 +855,26 @@ void TZelQueryProviderItem::BindOuterFieldRef(const TOuterFieldRef& Ref) {
   Ref.Node->SetData(value.IsEmpty() ? plat::Null() : value);
 }
 
-void TZelQueryProviderItem::BindExprParams(TZelExpr* Expr) {
+namespace {
+
+void BindNode(TZelExprNode& Node, const plat::TParam& Param) {
+  Node.SetData(Param.IsNull() ? plat::Null() : Param.Value());
+  Node.SetOperator(zeoCONST2);
+  Node.SetKind(enkConst);
+  Node.SetDataType(Param.DataType());
+}
+
+}  // namespace
+
+void TZelQueryProviderItem::BindExprParams(
+    TZelExpr* Expr, std::vector<std::pair<TZelExprNode*, std::string>>* Bound) {
   plat::TParams* params = Provider_.Params();
   if (Expr == nullptr || params == nullptr) return;
   for (TZelExprNode* node = Expr->FirstNode(); node != nullptr; node = node->Next()) {
     if (node->Operator() != zeoPARAMETER) continue;
-    plat::TParam* param = params->ParamByName(plat::VarToStr(node->Data()));
-    node->SetData(param->IsNull() ? plat::Null() : param->Value());
-    node->SetOperator(zeoCONST2);
-    node->SetKind(enkConst);
-    node->SetDataType(param->DataType());
+    std::string name = plat::VarToStr(node->Data());
+    BindNode(*node, *params->ParamByName(name));
+    if (Bound != nullptr) Bound->emplace_back(node, std::move(name));
   }
 }
 
@@ -992,23 +1007,46 @@ bool TZelQueryProviderItem::PreparePlan() {
   // Planning opens the tables and samples their indexes.
   TTableReadHold hold(Provider_.Database());
   ++PlansMade_;
-  WhereExpr_.reset();
-  if (TZelExpr* where = Engine_->WhereParser().Expr(); where != nullptr && where->FirstNode() != nullptr) {
-    WhereExpr_ = std::make_unique<TZelExpr>();
-    WhereExpr_->CloneFromTree(where->FirstNode());
-    if (IsCorrelated_) ResetOuterFieldRefs(WhereExpr_.get());
-    BindParams(WhereExpr_.get());
+  auto* kept = dynamic_cast<TZelPlanRowSource*>(RowSource_.get());
+  plat::TParams* params = Provider_.Params();
+  // A tree the last run only read is what a new clone bound now would be,
+  // but for the parameters' values and types.
+  if (WhereAsBound_ && kept != nullptr && kept->TakesWhereAsIs() && params != nullptr) {
+    for (const auto& [node, name] : WhereParams_) BindNode(*node, *params->ParamByName(name));
+  } else {
+    WhereAsBound_ = false;
+    WhereParams_.clear();
+    WhereExpr_.reset();
+    if (TZelExpr* where = Engine_->WhereParser().Expr(); where != nullptr && where->FirstNode() != nullptr) {
+      WhereExpr_ = std::make_unique<TZelExpr>();
+      WhereExpr_->CloneFromTree(where->FirstNode());
+      if (IsCorrelated_) ResetOuterFieldRefs(WhereExpr_.get());
+      // A SELECT's own tree is bound by its parameters' names alone, so it
+      // can be bound again in place (an INSERT or UPDATE binds its values
+      // instead, a correlated tree takes the outer row's too).
+      if (Engine_->GetSQLStatementType() == zsSQLSelect && !IsCorrelated_ && params != nullptr) {
+        BindExprParams(WhereExpr_.get(), &WhereParams_);
+        WhereAsBound_ = true;
+      } else {
+        BindParams(WhereExpr_.get());
+      }
+    }
   }
+  // Until the plan is known to leave the tree as it is.
+  const bool bound = std::exchange(WhereAsBound_, false);
   BindFromParams();
-  if (auto* kept = dynamic_cast<TZelPlanRowSource*>(RowSource_.get()); kept != nullptr) {
+  if (kept != nullptr) {
     try {
-      if (kept->Rebind(*this)) return true;
+      if (kept->Rebind(*this)) {
+        WhereAsBound_ = bound && kept->TakesWhereAsIs();
+        return true;
+      }
     } catch (...) {
-      RowSource_.reset();
+      DropRowSource();
       throw;
     }
   }
-  RowSource_.reset();
+  DropRowSource();
   if (Provider_.RowSourceFactory())
     RowSource_ = Provider_.RowSourceFactory()(*this);
   else
@@ -1025,7 +1063,17 @@ bool TZelQueryProviderItem::ResultFieldNameUsed(const std::string& Name) const {
   return false;
 }
 
+void TZelQueryProviderItem::DropRowSource() {
+  FieldsMadeOver_ = nullptr;
+  RowSource_.reset();
+}
+
 void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
+  // The same select items over the same open tables come out as they did.
+  if (ResultTableCreated_ && FieldsMadeOver_ != nullptr && FieldsMadeOver_ == RowSource_.get())
+    return;
+  FieldsMadeOver_ = nullptr;
+  bool plain = true;
   ResultFields_->Clear();
   if (!ResultTableCreated_) Dataset.FieldDefs().Clear();
   TSelectFields& select = GetSelectResultSetFields();
@@ -1053,6 +1101,7 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
         TInternalFieldItem* source = provider->FindField(nullptr, item->SourceFieldName);
         field->SourceFieldNo = source != nullptr ? source->FieldNo() : -1;
       } else {
+        plain = false;
         PLAT_ASSERT(item->ExprRoot != nullptr, "Select field expr root is not assigned");
         field->DataProvider = root;
         field->Evaluator = std::make_unique<TExprEvaluator>();
@@ -1060,6 +1109,8 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
         field->Evaluator->SetDBStringCompare(Dataset.GetDBStringCompare());
         field->Evaluator->Prepare(root, item->ExprRoot);
       }
+    } else {
+      plain = false;
     }
     // Later columns of a taken name get "_1", "_2" ... appended to the name
     // as it stands, so the suffixes add up; a name that would pass the
@@ -1077,6 +1128,7 @@ void TZelQueryProviderItem::CreateResultSetFields(TZelQueryDataset& Dataset) {
     if (!ResultTableCreated_)
       Dataset.FieldDefs().Add(name, field->DataType, field->FieldSize, false);
   }
+  if (plain) FieldsMadeOver_ = RowSource_.get();
 }
 
 std::string TZelQueryProviderItem::GetResultSetFieldNameFromSortKey(const std::string& Key) const {

@@ -89,7 +89,9 @@ class TZelQueryProviderItem {
   bool Prepare();
   bool PreparePlan();
   void BindParams(TZelExpr* Expr);
-  void BindExprParams(TZelExpr* Expr);
+  // Bound adds each parameter node bound and the parameter's name.
+  void BindExprParams(TZelExpr* Expr,
+                      std::vector<std::pair<TZelExprNode*, std::string>>* Bound = nullptr);
   // The ON conditions of the FROM clause.
   void BindFromParams();
   // An outer field of a correlated subquery's WHERE tree, made a constant
@@ -114,6 +116,8 @@ class TZelQueryProviderItem {
   // or DELETE changes); the plan reads one table.
   void CreateResultList(std::vector<uint32_t>& List);
   void CreateResultSetFields(TZelQueryDataset& Dataset);
+  // Forgets the plan, and the columns found over it.
+  void DropRowSource();
   void CreateResultSetIndexes(TZelQueryDataset& Dataset);
   std::string GetResultSetFieldNameFromSortKey(const std::string& Key) const;
   void PrepareHavingExpr();
@@ -213,8 +217,18 @@ class TZelQueryProviderItem {
   std::unique_ptr<TZelSelectAnalyser> SelectAnalyser_;
   std::unique_ptr<TResultSetFields> ResultFields_;
   std::unique_ptr<TZelExpr> WhereExpr_;
+  // The parameter nodes of WhereExpr_ with their parameters' names, and
+  // whether the tree stands as bound: the last plan only read it (the
+  // whole WHERE went to its table as that table's selection), so that the
+  // next run can give the nodes their new values instead of cloning anew.
+  std::vector<std::pair<TZelExprNode*, std::string>> WhereParams_;
+  bool WhereAsBound_ = false;
   std::unique_ptr<TZelExpr> HavingExpr_;
   std::unique_ptr<TZelResultRowSource> RowSource_;
+  // The row source whose providers ResultFields_ was made over, while every
+  // column is a plain one: a kept plan's next run finds its columns as the
+  // last one did (see CreateResultSetFields).
+  const TZelResultRowSource* FieldsMadeOver_ = nullptr;
   std::unique_ptr<TZelQueryDataset> ResultSet_;
   std::unique_ptr<TQueryExprNodeDataProvider> NodeDataProvider_;
   std::unique_ptr<TZelKeptCorrelatedRows> KeptRows_;

@@ -170,6 +170,7 @@ bool TZelQueryProviderItem::InternalExecuteInsertStatement() {
     ResultSet_->InsertRow(target->Columns(), row);
     return true;
   }
+  FieldsMadeOver_ = nullptr;
   ResultFields_->Clear();
   for (int32_t i = 0; i < columns.Count(); ++i) {
     TResultSetField* field = ResultFields_->Add();
@@ -318,7 +319,7 @@ void TZelQueryProvider::ReleasePlans(bool KeepOpen) {
     item->ReleaseKeptRows();
     if (item->RowSource_ == nullptr) continue;
     if (item->ResultSet_->RowSource() == item->RowSource_.get()) item->ResultSet_->SetRowSource(nullptr);
-    if (!keep) item->RowSource_.reset();
+    if (!keep) item->DropRowSource();
   }
   // The result table a kept plan left open.
   if (!keep && !Items_.empty() && Items_[0]->GetSQLStatementType() == zsSQLSelect &&

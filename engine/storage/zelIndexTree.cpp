@@ -167,14 +167,19 @@ void TBTree::CreateTree() {
 void TBTree::EmptyTree(bool DropRoot) {
   CheckOpen("TBTree.EmptyTree");
   const uint32_t root = *RootRef_;
-  if (root != 0) {
+  const uint32_t depth = root != 0 ? *DepthRef_ : 0;
+  if (root != 0 && (depth == 0 || depth > MaxDepth)) Corrupt("TBTree.EmptyTree", "Invalid tree depth");
+  if (depth == 1) {
+    // The root alone (a kept statement's result table, emptied on every
+    // run): nothing to gather.
+    InvalidateInternalBuffers();
+    ReleasePage(root);
+  } else if (root != 0) {
     // Gather every page first, so that a damaged tree is found out before
     // anything is released; a page met twice means the tree is corrupt.
     std::vector<uint32_t> pages;
     std::unordered_set<uint32_t> seen;
     std::vector<std::pair<uint32_t, uint32_t>> todo{{root, 0}};
-    const uint32_t depth = *DepthRef_;
-    if (depth == 0 || depth > MaxDepth) Corrupt("TBTree.EmptyTree", "Invalid tree depth");
     while (!todo.empty()) {
       const auto [addr, level] = todo.back();
       todo.pop_back();
