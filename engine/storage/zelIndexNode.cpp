@@ -381,27 +381,57 @@ void TNode::NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len) {
 bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   CheckOpen("TNode.InsertKeyInPlace");
   // A memory store's block is the page itself: no copy to change and copy
-  // back. A page that splits takes the buffer path, so that a failed split
-  // leaves the stored page as it was.
-  if (View_ == nullptr || IOInterface_->IOMode() != iomMemory) return false;
-  const uint8_t* page = Page();
-  if (View_ == nullptr || page != View_) return false;
+  // back. So is a cached disk page the running transaction changed already:
+  // the file still holds what it held, and a rollback drops the page. A page
+  // that splits takes the buffer path, so that a failed split leaves the
+  // stored page as it was.
+  const bool memory = IOInterface_->IOMode() == iomMemory;
+  if (View_ == nullptr && (memory || !Synced_)) return false;
+  // Taking a changed page again may lose the view.
+  Page();
+  if (View_ == nullptr && (memory || !Synced_)) return false;
   const int32_t len = Tree_->Format().CheckedLength(Key, "TNode.InsertKeyInPlace");
   const int32_t used = Used();
   PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
   if (used + len + NodeHeaderSize + SlotSize_ >= PageSize_) return false;
+  uint8_t* target = View_;
+  TPageNotes* notes = nullptr;
+  if (!memory) {
+    std::shared_ptr<uint64_t> changes, slots;
+    if (target == nullptr) {
+      // The buffer holds what this node last wrote, which the cached page
+      // holds.
+      target = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes, slots);
+      if (target == nullptr || changes == nullptr || slots == nullptr) return false;
+    } else {
+      notes = HeldNotes();
+    }
+    // Marked written before the key goes in, which nothing reads in between:
+    // the mark is what tells whether the transaction changed the page
+    // already.
+    if (notes == nullptr || !IOInterface_->RewriteBlockByRef(Address_, *notes)) return false;
+    if (View_ == nullptr) {
+      // The node reads the cached page from now on, not the buffer.
+      View_ = target;
+      ViewNotes_ = notes;
+      Changes_ = std::move(changes);
+      Slots_ = std::move(slots);
+      Synced_ = false;
+    }
+  }
   const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
-  uint8_t* e = View_ + NodeHeaderSize;
+  uint8_t* e = target + NodeHeaderSize;
   std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
   std::memcpy(e + Pos, Key, static_cast<size_t>(len));
-  ix::StoreU32(View_ + ndUsed, static_cast<uint32_t>(used + len));
+  ix::StoreU32(target + ndUsed, static_cast<uint32_t>(used + len));
   PositionsValid_ = false;
-  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  if (memory) IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
   // The change is this node's own: its view stays, with the positions.
   SeeOwnWrite();
   if (at < 0) return true;
   NoteInsertedEntry(at, Pos, len);
-  if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
+  if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
+  if (notes != nullptr) {
     notes->Offsets = Positions_;
     notes->Valid = true;
   }

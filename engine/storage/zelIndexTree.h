@@ -101,9 +101,9 @@ class TNode : public plat::TObject {
 
   int32_t FindKeyByPosition(TKeySearchType Type, int32_t Pos) const;
   void InsertKey(int32_t Pos, const uint8_t* Key);
-  // InsertKey straight into a memory store's block read in place, marked
-  // written; false (nothing done) when the page is not such a block or
-  // would have to split.
+  // InsertKey straight into a memory store's block, or a cached disk page
+  // the running transaction changed already, marked written; false (nothing
+  // done) when the page is neither or would have to split.
   bool InsertKeyInPlace(int32_t Pos, const uint8_t* Key);
   // Known entry positions take an entry of Len bytes put at Pos, the At-th.
   void NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len);
