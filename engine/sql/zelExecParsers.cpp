@@ -46,7 +46,11 @@ void ConvertLiteral(TZelRowConstructorElement& Element, plat::TFieldType FieldTy
 void BindNodes(TZelExprNode* Node, const plat::TParams& Params, TParamFinder& Finder, int32_t Depth) {
   if (Node == nullptr || Depth > 512) return;
   if (Node->Operator() == zeoPARAMETER || Node->OriginalOperator() == zeoPARAMETER) {
-    const plat::TParam* param = Finder.Find(Params, plat::VarToStr(Node->OriginalData()));
+    // The name is read in place where the node holds it as text.
+    const std::string* name = Node->OriginalData().StringRef();
+    const plat::TParam* param = name != nullptr
+                                    ? Finder.Find(Params, *name)
+                                    : Finder.Find(Params, plat::VarToStr(Node->OriginalData()));
     Node->SetKind(enkConst);
     Node->SetOperator(zeoCONST2);
     Node->SetData(param->Value());
