@@ -150,10 +150,10 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   EntryLength(Pos);
   uint8_t* page = View_;
   TPageNotes* notes = nullptr;
+  std::shared_ptr<uint64_t> changes, slots;
   if (page == nullptr) {
     if (!Synced_) return false;
     // The cached page holds the buffer's bytes: both take the count.
-    std::shared_ptr<uint64_t> changes, slots;
     page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes, slots);
     if (page == nullptr) return false;
     StoreU32(Buffer() + NodeHeaderSize + Pos + keCount, Count);
@@ -164,7 +164,9 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   if (notes == nullptr) notes = HeldNotes();
   if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
-  MarkWritten(notes, page);
+  // A page the transaction changed already is read in place from now on,
+  // so that the next count needs no lookup of the page.
+  if (MarkWritten(notes, page) && page != View_) AdoptView(page, notes, changes, slots);
   if (known) notes->Valid = true;
   if (page == View_) SeeOwnWrite();
   return true;
@@ -179,11 +181,23 @@ bool TNode::ChangeInPlace() {
   return true;
 }
 
-void TNode::MarkWritten(TPageNotes* Notes, const uint8_t* Page) {
+bool TNode::MarkWritten(TPageNotes* Notes, const uint8_t* Page) {
   // A page the transaction changed before is marked written again without
   // a lookup or the checks its first write made.
-  if (Notes == nullptr || !IOInterface_->RewriteBlockByRef(Address_, *Notes))
-    IOInterface_->WriteBlockByRef(Address_, PageSize_, Page);
+  if (Notes != nullptr && IOInterface_->RewriteBlockByRef(Address_, *Notes)) return true;
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, Page);
+  return false;
+}
+
+void TNode::AdoptView(uint8_t* Page, TPageNotes* Notes, std::shared_ptr<uint64_t>& Changes,
+                      std::shared_ptr<uint64_t>& Slots) {
+  if (Notes == nullptr || Changes == nullptr || Slots == nullptr) return;
+  View_ = Page;
+  ViewNotes_ = Notes;
+  Changes_ = std::move(Changes);
+  Slots_ = std::move(Slots);
+  Synced_ = false;
+  SeeOwnWrite();
 }
 
 void TNode::WriteNode() {
@@ -410,14 +424,8 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
     // the mark is what tells whether the transaction changed the page
     // already.
     if (notes == nullptr || !IOInterface_->RewriteBlockByRef(Address_, *notes)) return false;
-    if (View_ == nullptr) {
-      // The node reads the cached page from now on, not the buffer.
-      View_ = target;
-      ViewNotes_ = notes;
-      Changes_ = std::move(changes);
-      Slots_ = std::move(slots);
-      Synced_ = false;
-    }
+    // The node reads the cached page from now on, not the buffer.
+    if (View_ == nullptr) AdoptView(target, notes, changes, slots);
   }
   const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
   uint8_t* e = target + NodeHeaderSize;

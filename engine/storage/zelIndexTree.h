@@ -247,8 +247,13 @@ class TNode : public plat::TObject {
     return View_ != nullptr && *Slots_ == SeenSlots_ ? ViewNotes_ : nullptr;
   }
   // Marks the page changed in the cache (Page, with its Notes when known)
-  // as written.
-  void MarkWritten(TPageNotes* Notes, const uint8_t* Page);
+  // as written; true when the running transaction had changed it already.
+  bool MarkWritten(TPageNotes* Notes, const uint8_t* Page);
+  // Reads the cached Page (from BlockInPlace, with its Notes and counts),
+  // which holds what the buffer holds, in place from now on; nothing done
+  // without the notes and counts.
+  void AdoptView(uint8_t* Page, TPageNotes* Notes, std::shared_ptr<uint64_t>& Changes,
+                 std::shared_ptr<uint64_t>& Slots);
   // Takes the view as current after this node's own write to the page.
   void SeeOwnWrite() {
     Seen_ = *Changes_;
