@@ -216,10 +216,7 @@ void TNode::WriteNode() {
     SeeOwnWrite();
     if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
       TPageNotes* notes = ViewNotes_ != nullptr ? ViewNotes_ : IOInterface_->BlockNotes(Address_);
-      if (notes != nullptr) {
-        notes->Offsets = Positions_;
-        notes->Valid = true;
-      }
+      if (notes != nullptr) KeepPositions(*notes);
     }
     return;
   }
@@ -238,10 +235,8 @@ void TNode::WriteNode() {
   if (IOInterface_->IOMode() != iomMemory || !TakeView(Address_, notes))
     notes = IOInterface_->BlockNotes(Address_);
   // The page's entry positions, when known, go with it.
-  if (notes != nullptr && PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
-    notes->Offsets = Positions_;
-    notes->Valid = true;
-  }
+  if (notes != nullptr && PositionsValid_ && Tree_->Format().KeyType() != ikFixed)
+    KeepPositions(*notes);
 }
 
 void TNode::SetAddress(uint32_t Addr) {
@@ -439,11 +434,16 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   if (at < 0) return true;
   NoteInsertedEntry(at, Pos, len);
   if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
-  if (notes != nullptr) {
-    notes->Offsets = Positions_;
-    notes->Valid = true;
-  }
+  if (notes != nullptr) KeepPositions(*notes);
   return true;
+}
+
+void TNode::KeepPositions(TPageNotes& Notes) const {
+  // A page taking one key after another grows its positions by one each
+  // time: the notes get the node's room, not a new copy at every insert.
+  if (Notes.Offsets.capacity() < Positions_.size()) Notes.Offsets.reserve(Positions_.capacity());
+  Notes.Offsets = Positions_;
+  Notes.Valid = true;
 }
 
 int32_t TNode::EntryIndexAt(int32_t Pos, int32_t Used) const {

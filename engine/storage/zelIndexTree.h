@@ -254,6 +254,8 @@ class TNode : public plat::TObject {
   // without the notes and counts.
   void AdoptView(uint8_t* Page, TPageNotes* Notes, std::shared_ptr<uint64_t>& Changes,
                  std::shared_ptr<uint64_t>& Slots);
+  // Hands the known entry positions to the page's notes.
+  void KeepPositions(TPageNotes& Notes) const;
   // Takes the view as current after this node's own write to the page.
   void SeeOwnWrite() {
     Seen_ = *Changes_;
