@@ -382,9 +382,13 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
 }
 
 void TNode::NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len) {
-  const auto it = Positions_.insert(Positions_.begin() + At, Pos);
-  for (auto next = it + 1; next != Positions_.end(); ++next) *next += Len;
+  InsertPosition(Positions_, At, Pos, Len);
   PositionsValid_ = true;
+}
+
+void TNode::InsertPosition(std::vector<int32_t>& Positions, int32_t At, int32_t Pos, int32_t Len) {
+  const auto it = Positions.insert(Positions.begin() + At, Pos);
+  for (auto next = it + 1; next != Positions.end(); ++next) *next += Len;
 }
 
 bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
@@ -405,6 +409,7 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   if (used + len + NodeHeaderSize + SlotSize_ >= PageSize_) return false;
   uint8_t* target = View_;
   TPageNotes* notes = nullptr;
+  bool notesKnown = false;
   if (!memory) {
     std::shared_ptr<uint64_t> changes, slots;
     if (target == nullptr) {
@@ -418,7 +423,9 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
     // Marked written before the key goes in, which nothing reads in between:
     // the mark is what tells whether the transaction changed the page
     // already.
-    if (notes == nullptr || !IOInterface_->RewriteBlockByRef(Address_, *notes)) return false;
+    if (notes == nullptr) return false;
+    notesKnown = notes->Valid;
+    if (!IOInterface_->RewriteBlockByRef(Address_, *notes)) return false;
     // The node reads the cached page from now on, not the buffer.
     if (View_ == nullptr) AdoptView(target, notes, changes, slots);
   }
@@ -434,7 +441,15 @@ bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   if (at < 0) return true;
   NoteInsertedEntry(at, Pos, len);
   if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
-  if (notes != nullptr) KeepPositions(*notes);
+  if (notes == nullptr) return true;
+  // Positions the notes knew are those of the bytes the node saw, its own:
+  // they take the entry as the node's did, without a copy of them all.
+  if (notesKnown && notes->Offsets.size() + 1 == Positions_.size()) {
+    InsertPosition(notes->Offsets, at, Pos, len);
+    notes->Valid = true;
+  } else {
+    KeepPositions(*notes);
+  }
   return true;
 }
 

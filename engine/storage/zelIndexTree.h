@@ -107,6 +107,10 @@ class TNode : public plat::TObject {
   bool InsertKeyInPlace(int32_t Pos, const uint8_t* Key);
   // Known entry positions take an entry of Len bytes put at Pos, the At-th.
   void NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len);
+  // Positions (of a page's entries) take an entry of Len bytes put at Pos,
+  // the At-th.
+  static void InsertPosition(std::vector<int32_t>& Positions, int32_t At, int32_t Pos,
+                             int32_t Len);
   void DeleteKey(int32_t Pos);
   void UpdateKey(int32_t Pos, const uint8_t* Key);
   // Copies the entry at Pos into Key (MaximumKeySize bytes of room).
