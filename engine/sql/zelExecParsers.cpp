@@ -46,7 +46,11 @@ void ConvertLiteral(TZelRowConstructorElement& Element, plat::TFieldType FieldTy
 void BindNodes(TZelExprNode* Node, const plat::TParams& Params, TParamFinder& Finder, int32_t Depth) {
   if (Node == nullptr || Depth > 512) return;
   if (Node->Operator() == zeoPARAMETER || Node->OriginalOperator() == zeoPARAMETER) {
-    const plat::TParam* param = Finder.Find(Params, plat::VarToStr(Node->OriginalData()));
+    // The name is read in place where the node holds it as text.
+    const std::string* name = Node->OriginalData().StringRef();
+    const plat::TParam* param = name != nullptr
+                                    ? Finder.Find(Params, *name)
+                                    : Finder.Find(Params, plat::VarToStr(Node->OriginalData()));
     Node->SetKind(enkConst);
     Node->SetOperator(zeoCONST2);
     Node->SetData(param->Value());
@@ -59,28 +63,25 @@ void BindNodes(TZelExprNode* Node, const plat::TParams& Params, TParamFinder& Fi
 
 }  // namespace
 
-plat::TParam* TParamFinder::Find(const plat::TParams& Params, const std::string& Name) {
-  for (const TEntry& entry : Entries_) {
-    if (entry.Name != Name) continue;
-    const int32_t count = static_cast<int32_t>(entry.Names.size());
-    if (count > Params.Count()) break;
-    int32_t same = 0;
-    while (same < count && Params.Items(same)->Name() == entry.Names[static_cast<size_t>(same)]) ++same;
-    if (same == count) return Params.Items(count - 1);
-    break;
+void TParamFinder::Start(const plat::TParams& Params) {
+  const int32_t count = Params.Count();
+  bool same = static_cast<size_t>(count) == List_.size();
+  for (int32_t i = 0; same && i < count; ++i) {
+    const plat::TParam* param = Params.Items(i);
+    const auto& [seen, name] = List_[static_cast<size_t>(i)];
+    same = param == seen && param->Name() == name;
   }
+  if (same) return;
+  Found_.clear();
+  List_.clear();
+  for (int32_t i = 0; i < count; ++i) List_.emplace_back(Params.Items(i), Params.Items(i)->Name());
+}
+
+plat::TParam* TParamFinder::Find(const plat::TParams& Params, std::string_view Name) {
+  for (const auto& [name, param] : Found_)
+    if (name == Name) return param;
   plat::TParam* param = Params.ParamByName(Name);
-  TEntry entry{Name, {}};
-  for (int32_t i = 0; i < Params.Count(); ++i) {
-    entry.Names.push_back(Params.Items(i)->Name());
-    if (Params.Items(i) == param) break;
-  }
-  const auto old = std::find_if(Entries_.begin(), Entries_.end(),
-                                [&](const TEntry& e) { return e.Name == Name; });
-  if (old != Entries_.end())
-    *old = std::move(entry);
-  else
-    Entries_.push_back(std::move(entry));
+  Found_.emplace_back(std::string(Name), param);
   return param;
 }
 
@@ -106,16 +107,16 @@ void TZelRowConstructorElement::Prepare(TZelExprDataProvider* Provider) {
   Evaluator_->Prepare(Provider, Expr_->FirstNode());
 }
 
-void TZelRowConstructorElement::BindExprParams(const plat::TParams* Params) {
+void TZelRowConstructorElement::BindExprParams(const plat::TParams* Params, TParamFinder& Finder) {
   if (!HasParameter_ || Params == nullptr) return;
   if (HasExpr()) {
     for (TZelExprNode* node = Expr_->FirstNode(); node != nullptr; node = node->Next())
-      BindNodes(node, *Params, Finder_, 0);
+      BindNodes(node, *Params, Finder, 0);
     return;
   }
   // The value takes the name's place, so the name is kept for the next run.
   if (ParamName_.empty()) ParamName_ = plat::VarToStr(Data_);
-  const plat::TParam* param = Finder_.Find(*Params, ParamName_);
+  const plat::TParam* param = Finder.Find(*Params, ParamName_);
   Data_ = param->IsNull() ? plat::Null() : param->Value();
 }
 

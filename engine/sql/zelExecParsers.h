@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/expr/zelBaseParser.h"
@@ -26,21 +28,20 @@ namespace zel {
 class TInternalFields;
 class TSelectFields;
 
-// Finds the parameter of a name run after run without comparing names the
-// collation's way each time: it keeps the names of the list up to the one
-// found, and while they are byte for byte the same, the same place holds
-// the first parameter of that name.
+// Finds the parameters of one statement's values run after run without
+// comparing names the collation's way each time: the list is looked at once
+// per run, and while it holds the same parameters under byte for byte the
+// same names, a name found before names the same parameter.
 class TParamFinder {
  public:
+  // Takes the list for a run; what was found in another list is forgotten.
+  void Start(const plat::TParams& Params);
   // ParamByName's parameter (and its error for a name not in the list).
-  plat::TParam* Find(const plat::TParams& Params, const std::string& Name);
+  plat::TParam* Find(const plat::TParams& Params, std::string_view Name);
 
  private:
-  struct TEntry {
-    std::string Name;
-    std::vector<std::string> Names;  // of the list up to the one found
-  };
-  std::vector<TEntry> Entries_;
+  std::vector<std::pair<const plat::TParam*, std::string>> List_;
+  std::vector<std::pair<std::string, plat::TParam*>> Found_;
 };
 
 class TZelRowConstructorElement {
@@ -55,7 +56,9 @@ class TZelRowConstructorElement {
   const plat::Variant& Data() const { return Data_; }
   plat::Variant GetRowData();
   void Prepare(TZelExprDataProvider* Provider);
-  void BindExprParams(const plat::TParams* Params);
+  // Takes the values of the parameters named, through Finder, started on
+  // Params for the run.
+  void BindExprParams(const plat::TParams* Params, TParamFinder& Finder);
   bool HasParameter() const { return HasParameter_; }
   void SetHasParameter(bool Value) { HasParameter_ = Value; }
 
@@ -66,7 +69,6 @@ class TZelRowConstructorElement {
   bool HasParameter_ = false;
   // The parameter a plain value names, once bound.
   std::string ParamName_;
-  TParamFinder Finder_;
 };
 
 class TZelUpdateRowConstructorElement : public TZelRowConstructorElement {
@@ -95,12 +97,15 @@ class TZelRowConstructorOf {
     for (auto& item : Items_) item->Prepare(Provider);
   }
   void BindParams(const plat::TParams* Params) {
+    if (Params == nullptr) return;
+    Finder_.Start(*Params);
     for (auto& item : Items_)
-      if (item->HasParameter()) item->BindExprParams(Params);
+      if (item->HasParameter()) item->BindExprParams(Params, Finder_);
   }
 
  private:
   std::vector<std::unique_ptr<Element>> Items_;
+  TParamFinder Finder_;
 };
 
 using TZelRowConstructor = TZelRowConstructorOf<TZelRowConstructorElement>;

@@ -68,7 +68,10 @@ TZelQuery::TZelQuery(plat::TComponent* AOwner)
       Params_(std::make_unique<plat::TParams>(this)),
       Provider_(std::make_unique<TZelQueryProvider>()),
       DataLink_(std::make_unique<TZelQueryDataLink>(this)) {
-  SQL_->OnChange = [this](plat::TObject*) { QueryChanged(); };
+  SQL_->OnChange = [this](plat::TObject*) {
+    ++SQLChanges_;
+    QueryChanged();
+  };
   Provider_->SetParams(Params_.get());
 }
 
@@ -491,10 +494,15 @@ void TZelQuery::ExecSQL() {
   if (DataBase() == nullptr) ZelDatabaseError(kErrNoDatabase, Context, "", this);
   if (Active()) Close();
   ConnectDatabase(Context);
-  const std::string text = SQL_->Text();
-  if (text != ScriptText_ || ScriptPieces_.empty()) {
-    ScriptPieces_ = SplitSQLScript(text);
-    ScriptText_ = text;
+  // The lines are joined again only after the list told of a change, or
+  // while it is inside an update, which tells of its changes at the end.
+  if (ScriptPieces_.empty() || SQLChanges_ != ScriptChanges_ || SQL_->UpdateCount() != 0) {
+    const std::string text = SQL_->Text();
+    if (text != ScriptText_ || ScriptPieces_.empty()) {
+      ScriptPieces_ = SplitSQLScript(text);
+      ScriptText_ = text;
+    }
+    ScriptChanges_ = SQLChanges_;
   }
   if (ScriptPieces_.size() <= 1) {
     InternalExecSQL();

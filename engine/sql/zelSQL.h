@@ -165,6 +165,10 @@ class ZEL_API TZelQuery : public TZelBaseTable {
   // The statements of the SQL text ScriptText_.
   std::string ScriptText_;
   std::vector<std::string> ScriptPieces_;
+  // The changes the SQL list told of, and their count when ScriptText_ was
+  // taken.
+  uint64_t SQLChanges_ = 0;
+  uint64_t ScriptChanges_ = 0;
   // Registered with WatchedDataBase_ for its connect events; set only while
   // that database stayed connected since the statement was prepared.
   plat::TObject ConnectionWatch_;

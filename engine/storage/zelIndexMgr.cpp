@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <typeinfo>
 
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataTableHdr.h"
@@ -72,7 +73,12 @@ TIndexItem::TIndexItem(plat::TCollection* Collection)
 TIndexItem::~TIndexItem() = default;
 
 TIndexManager* TIndexItem::Manager() const {
-  return dynamic_cast<TIndexManager*>(Collection());
+  // Asked several times per record written: the usual owner is told by its
+  // exact type, without the walk of a cast.
+  plat::TCollection* owner = Collection();
+  if (owner != nullptr && typeid(*owner) == typeid(TIndexManager))
+    return static_cast<TIndexManager*>(owner);
+  return dynamic_cast<TIndexManager*>(owner);
 }
 
 void TIndexItem::Assign(const plat::TPersistent* Source) {

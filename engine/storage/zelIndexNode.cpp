@@ -150,10 +150,10 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   EntryLength(Pos);
   uint8_t* page = View_;
   TPageNotes* notes = nullptr;
+  std::shared_ptr<uint64_t> changes, slots;
   if (page == nullptr) {
     if (!Synced_) return false;
     // The cached page holds the buffer's bytes: both take the count.
-    std::shared_ptr<uint64_t> changes, slots;
     page = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes, slots);
     if (page == nullptr) return false;
     StoreU32(Buffer() + NodeHeaderSize + Pos + keCount, Count);
@@ -164,7 +164,9 @@ bool TNode::SetCountInPlace(int32_t Pos, uint32_t Count) {
   if (notes == nullptr) notes = HeldNotes();
   if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
   const bool known = notes != nullptr && notes->Valid;
-  MarkWritten(notes, page);
+  // A page the transaction changed already is read in place from now on,
+  // so that the next count needs no lookup of the page.
+  if (MarkWritten(notes, page) && page != View_) AdoptView(page, notes, changes, slots);
   if (known) notes->Valid = true;
   if (page == View_) SeeOwnWrite();
   return true;
@@ -179,11 +181,23 @@ bool TNode::ChangeInPlace() {
   return true;
 }
 
-void TNode::MarkWritten(TPageNotes* Notes, const uint8_t* Page) {
+bool TNode::MarkWritten(TPageNotes* Notes, const uint8_t* Page) {
   // A page the transaction changed before is marked written again without
   // a lookup or the checks its first write made.
-  if (Notes == nullptr || !IOInterface_->RewriteBlockByRef(Address_, *Notes))
-    IOInterface_->WriteBlockByRef(Address_, PageSize_, Page);
+  if (Notes != nullptr && IOInterface_->RewriteBlockByRef(Address_, *Notes)) return true;
+  IOInterface_->WriteBlockByRef(Address_, PageSize_, Page);
+  return false;
+}
+
+void TNode::AdoptView(uint8_t* Page, TPageNotes* Notes, std::shared_ptr<uint64_t>& Changes,
+                      std::shared_ptr<uint64_t>& Slots) {
+  if (Notes == nullptr || Changes == nullptr || Slots == nullptr) return;
+  View_ = Page;
+  ViewNotes_ = Notes;
+  Changes_ = std::move(Changes);
+  Slots_ = std::move(Slots);
+  Synced_ = false;
+  SeeOwnWrite();
 }
 
 void TNode::WriteNode() {
@@ -202,10 +216,7 @@ void TNode::WriteNode() {
     SeeOwnWrite();
     if (PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
       TPageNotes* notes = ViewNotes_ != nullptr ? ViewNotes_ : IOInterface_->BlockNotes(Address_);
-      if (notes != nullptr) {
-        notes->Offsets = Positions_;
-        notes->Valid = true;
-      }
+      if (notes != nullptr) KeepPositions(*notes);
     }
     return;
   }
@@ -224,10 +235,8 @@ void TNode::WriteNode() {
   if (IOInterface_->IOMode() != iomMemory || !TakeView(Address_, notes))
     notes = IOInterface_->BlockNotes(Address_);
   // The page's entry positions, when known, go with it.
-  if (notes != nullptr && PositionsValid_ && Tree_->Format().KeyType() != ikFixed) {
-    notes->Offsets = Positions_;
-    notes->Valid = true;
-  }
+  if (notes != nullptr && PositionsValid_ && Tree_->Format().KeyType() != ikFixed)
+    KeepPositions(*notes);
 }
 
 void TNode::SetAddress(uint32_t Addr) {
@@ -373,39 +382,83 @@ void TNode::InsertKey(int32_t Pos, const uint8_t* Key) {
 }
 
 void TNode::NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len) {
-  const auto it = Positions_.insert(Positions_.begin() + At, Pos);
-  for (auto next = it + 1; next != Positions_.end(); ++next) *next += Len;
+  InsertPosition(Positions_, At, Pos, Len);
   PositionsValid_ = true;
+}
+
+void TNode::InsertPosition(std::vector<int32_t>& Positions, int32_t At, int32_t Pos, int32_t Len) {
+  const auto it = Positions.insert(Positions.begin() + At, Pos);
+  for (auto next = it + 1; next != Positions.end(); ++next) *next += Len;
 }
 
 bool TNode::InsertKeyInPlace(int32_t Pos, const uint8_t* Key) {
   CheckOpen("TNode.InsertKeyInPlace");
   // A memory store's block is the page itself: no copy to change and copy
-  // back. A page that splits takes the buffer path, so that a failed split
-  // leaves the stored page as it was.
-  if (View_ == nullptr || IOInterface_->IOMode() != iomMemory) return false;
-  const uint8_t* page = Page();
-  if (View_ == nullptr || page != View_) return false;
+  // back. So is a cached disk page the running transaction changed already:
+  // the file still holds what it held, and a rollback drops the page. A page
+  // that splits takes the buffer path, so that a failed split leaves the
+  // stored page as it was.
+  const bool memory = IOInterface_->IOMode() == iomMemory;
+  if (View_ == nullptr && (memory || !Synced_)) return false;
+  // Taking a changed page again may lose the view.
+  Page();
+  if (View_ == nullptr && (memory || !Synced_)) return false;
   const int32_t len = Tree_->Format().CheckedLength(Key, "TNode.InsertKeyInPlace");
   const int32_t used = Used();
   PLAT_ASSERT(Pos >= 0 && Pos <= used, "Insert position outside the page");
   if (used + len + NodeHeaderSize + SlotSize_ >= PageSize_) return false;
+  uint8_t* target = View_;
+  TPageNotes* notes = nullptr;
+  bool notesKnown = false;
+  if (!memory) {
+    std::shared_ptr<uint64_t> changes, slots;
+    if (target == nullptr) {
+      // The buffer holds what this node last wrote, which the cached page
+      // holds.
+      target = IOInterface_->BlockInPlace(Address_, PageSize_, notes, changes, slots);
+      if (target == nullptr || changes == nullptr || slots == nullptr) return false;
+    } else {
+      notes = HeldNotes();
+    }
+    // Marked written before the key goes in, which nothing reads in between:
+    // the mark is what tells whether the transaction changed the page
+    // already.
+    if (notes == nullptr) return false;
+    notesKnown = notes->Valid;
+    if (!IOInterface_->RewriteBlockByRef(Address_, *notes)) return false;
+    // The node reads the cached page from now on, not the buffer.
+    if (View_ == nullptr) AdoptView(target, notes, changes, slots);
+  }
   const int32_t at = PositionsValid_ ? EntryIndexAt(Pos, used) : -1;
-  uint8_t* e = View_ + NodeHeaderSize;
+  uint8_t* e = target + NodeHeaderSize;
   std::memmove(e + Pos + len, e + Pos, static_cast<size_t>(used - Pos));
   std::memcpy(e + Pos, Key, static_cast<size_t>(len));
-  ix::StoreU32(View_ + ndUsed, static_cast<uint32_t>(used + len));
+  ix::StoreU32(target + ndUsed, static_cast<uint32_t>(used + len));
   PositionsValid_ = false;
-  IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
+  if (memory) IOInterface_->WriteBlockByRef(Address_, PageSize_, View_);
   // The change is this node's own: its view stays, with the positions.
   SeeOwnWrite();
   if (at < 0) return true;
   NoteInsertedEntry(at, Pos, len);
-  if (TPageNotes* notes = IOInterface_->BlockNotes(Address_)) {
-    notes->Offsets = Positions_;
+  if (notes == nullptr) notes = IOInterface_->BlockNotes(Address_);
+  if (notes == nullptr) return true;
+  // Positions the notes knew are those of the bytes the node saw, its own:
+  // they take the entry as the node's did, without a copy of them all.
+  if (notesKnown && notes->Offsets.size() + 1 == Positions_.size()) {
+    InsertPosition(notes->Offsets, at, Pos, len);
     notes->Valid = true;
+  } else {
+    KeepPositions(*notes);
   }
   return true;
+}
+
+void TNode::KeepPositions(TPageNotes& Notes) const {
+  // A page taking one key after another grows its positions by one each
+  // time: the notes get the node's room, not a new copy at every insert.
+  if (Notes.Offsets.capacity() < Positions_.size()) Notes.Offsets.reserve(Positions_.capacity());
+  Notes.Offsets = Positions_;
+  Notes.Valid = true;
 }
 
 int32_t TNode::EntryIndexAt(int32_t Pos, int32_t Used) const {

@@ -101,12 +101,16 @@ class TNode : public plat::TObject {
 
   int32_t FindKeyByPosition(TKeySearchType Type, int32_t Pos) const;
   void InsertKey(int32_t Pos, const uint8_t* Key);
-  // InsertKey straight into a memory store's block read in place, marked
-  // written; false (nothing done) when the page is not such a block or
-  // would have to split.
+  // InsertKey straight into a memory store's block, or a cached disk page
+  // the running transaction changed already, marked written; false (nothing
+  // done) when the page is neither or would have to split.
   bool InsertKeyInPlace(int32_t Pos, const uint8_t* Key);
   // Known entry positions take an entry of Len bytes put at Pos, the At-th.
   void NoteInsertedEntry(int32_t At, int32_t Pos, int32_t Len);
+  // Positions (of a page's entries) take an entry of Len bytes put at Pos,
+  // the At-th.
+  static void InsertPosition(std::vector<int32_t>& Positions, int32_t At, int32_t Pos,
+                             int32_t Len);
   void DeleteKey(int32_t Pos);
   void UpdateKey(int32_t Pos, const uint8_t* Key);
   // Copies the entry at Pos into Key (MaximumKeySize bytes of room).
@@ -247,8 +251,15 @@ class TNode : public plat::TObject {
     return View_ != nullptr && *Slots_ == SeenSlots_ ? ViewNotes_ : nullptr;
   }
   // Marks the page changed in the cache (Page, with its Notes when known)
-  // as written.
-  void MarkWritten(TPageNotes* Notes, const uint8_t* Page);
+  // as written; true when the running transaction had changed it already.
+  bool MarkWritten(TPageNotes* Notes, const uint8_t* Page);
+  // Reads the cached Page (from BlockInPlace, with its Notes and counts),
+  // which holds what the buffer holds, in place from now on; nothing done
+  // without the notes and counts.
+  void AdoptView(uint8_t* Page, TPageNotes* Notes, std::shared_ptr<uint64_t>& Changes,
+                 std::shared_ptr<uint64_t>& Slots);
+  // Hands the known entry positions to the page's notes.
+  void KeepPositions(TPageNotes& Notes) const;
   // Takes the view as current after this node's own write to the page.
   void SeeOwnWrite() {
     Seen_ = *Changes_;

@@ -1681,63 +1681,85 @@ TEST(BTreeFile, DeletesThatLengthenTheEntriesAboveSplitThePagesAbove) {
   ExpectIndexIntact(file, l, ikMinStringLen, root, depth, alive.size());
 }
 
-// A run of deletes rolled back leaves the file as it was and the tree whole
-// for a tree read anew; the same run made again and kept leaves the bytes of
-// a run made without the detour.
-TEST(BTreeFile, ARolledBackDeleteRunLeavesTheFileAsItWas) {
+// A run of deletes or inserts rolled back leaves the file as it was and the
+// tree whole for a tree read anew; the same run made again and kept leaves
+// the bytes of a run made without the detour. Both runs change leaves the
+// transaction changed already in the cached pages themselves.
+TEST(BTreeFile, ARolledBackRunLeavesTheFileAsItWas) {
   constexpr int32_t kCount = 4000;
+  struct Case {
+    const char* Name;
+    bool Inserting;
+    int32_t After;
+  };
+  // The inserts put back every other key of 500..3900, left out at first.
+  const auto inRun = [](int32_t N) { return N >= 500 && N <= 3900 && N % 2 == 1; };
+  const Case cases[] = {{"deletes", false, kCount - 3401}, {"inserts", true, kCount}};
   Layout l({{"S", plat::ftString, 61}}, false);
   const auto record = [&](int32_t N) { return NumberedRecord(l, N, 'y'); };
   const auto address = [](int32_t N) { return 0x100u + static_cast<uint32_t>(N) * 4; };
-  testsupport::TempDir dir;
-  uint64_t digests[2] = {};
-  uint32_t root = 0;
-  uint32_t depth = 0;
-  for (const bool detour : {false, true}) {
-    SCOPED_TRACE(detour ? "after a rollback" : "straight");
-    const std::string file = dir.File(detour ? "detour.zel" : "straight.zel");
-    {
-      Storage s(file);
-      Tree t(l, *s.store, ikMinStringLen, soANSI);
-      s.disk->DiskStartTransaction(false);
-      for (int32_t n = 1; n <= kCount; ++n) t.Insert(record(n), address(n));
-      s.disk->DiskCommit();
-      const uint32_t keptRoot = t.root;
-      const uint32_t keptDepth = t.depth;
-      const auto deleteRun = [&] {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testsupport::TempDir dir;
+    uint64_t digests[2] = {};
+    uint32_t root = 0;
+    uint32_t depth = 0;
+    const int32_t before = c.Inserting ? kCount - 1700 : kCount;
+    for (const bool detour : {false, true}) {
+      SCOPED_TRACE(detour ? "after a rollback" : "straight");
+      const std::string file = dir.File(detour ? "detour.zel" : "straight.zel");
+      {
+        Storage s(file);
+        Tree t(l, *s.store, ikMinStringLen, soANSI);
         s.disk->DiskStartTransaction(false);
-        for (int32_t n = 500; n <= 3900; ++n) {
-          ASSERT_EQ(t.Search(record(n), stEQ), 0) << n;
-          ASSERT_EQ(t.tree.DeleteKey(), 0) << n;
+        for (int32_t n = 1; n <= kCount; ++n)
+          if (!c.Inserting || !inRun(n)) t.Insert(record(n), address(n));
+        s.disk->DiskCommit();
+        const uint32_t keptRoot = t.root;
+        const uint32_t keptDepth = t.depth;
+        const auto run = [&] {
+          s.disk->DiskStartTransaction(false);
+          for (int32_t n = 500; n <= 3900; ++n) {
+            if (c.Inserting) {
+              if (inRun(n)) t.Insert(record(n), address(n));
+              continue;
+            }
+            ASSERT_EQ(t.Search(record(n), stEQ), 0) << n;
+            ASSERT_EQ(t.tree.DeleteKey(), 0) << n;
+          }
+        };
+        if (detour) {
+          const uint64_t digest = FileDigest(file);
+          run();
+          s.disk->DiskRollback();
+          EXPECT_EQ(FileDigest(file), digest);
+          // The table header is read again after a rollback: root, depth
+          // and the buffered pages go back to what the file holds.
+          t.root = keptRoot;
+          t.depth = keptDepth;
+          t.tree.InvalidateInternalBuffers();
+          Tree fresh(l, *s.store, ikMinStringLen, soANSI, t.root, t.depth);
+          EXPECT_EQ(fresh.tree.GetRecordCount(), before);
+          for (int32_t n = 1; n <= kCount; ++n) {
+            if (c.Inserting && inRun(n)) {
+              EXPECT_NE(fresh.Search(record(n), stEQ), 0) << n;
+              continue;
+            }
+            ASSERT_EQ(fresh.Search(record(n), stEQ), 0) << n;
+            EXPECT_EQ(fresh.tree.GetRecAddr(), address(n));
+          }
         }
-      };
-      if (detour) {
-        const uint64_t before = FileDigest(file);
-        deleteRun();
-        s.disk->DiskRollback();
-        EXPECT_EQ(FileDigest(file), before);
-        // The table header is read again after a rollback: root, depth
-        // and the buffered pages go back to what the file holds.
-        t.root = keptRoot;
-        t.depth = keptDepth;
-        t.tree.InvalidateInternalBuffers();
-        Tree fresh(l, *s.store, ikMinStringLen, soANSI, t.root, t.depth);
-        EXPECT_EQ(fresh.tree.GetRecordCount(), kCount);
-        for (int32_t n = 1; n <= kCount; ++n) {
-          ASSERT_EQ(fresh.Search(record(n), stEQ), 0) << n;
-          EXPECT_EQ(fresh.tree.GetRecAddr(), address(n));
-        }
+        run();
+        s.disk->DiskCommit();
+        EXPECT_EQ(t.tree.GetRecordCount(), c.After);
+        root = t.root;
+        depth = t.depth;
       }
-      deleteRun();
-      s.disk->DiskCommit();
-      EXPECT_EQ(t.tree.GetRecordCount(), kCount - 3401);
-      root = t.root;
-      depth = t.depth;
+      digests[detour ? 1 : 0] = FileDigest(file);
+      ExpectIndexIntact(file, l, ikMinStringLen, root, depth, static_cast<size_t>(c.After));
     }
-    digests[detour ? 1 : 0] = FileDigest(file);
-    ExpectIndexIntact(file, l, ikMinStringLen, root, depth, kCount - 3401);
+    EXPECT_EQ(digests[0], digests[1]);
   }
-  EXPECT_EQ(digests[0], digests[1]);
 }
 
 // Index pages of an enciphered store are read and changed in the page cache
