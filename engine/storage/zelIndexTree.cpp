@@ -956,9 +956,12 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
       // A delete changes the entries here in the cached page itself when
       // they cannot outgrow it, written before anything else is read, and
       // even when the change fails: the cache must not keep bytes it was not
-      // told of.
-      bool inPlace =
-          Deleting && node.RoomForKey(2 * Format_.MaximumKeySize()) && node.ChangeInPlace();
+      // told of. A count alone (the child's first key kept) goes through
+      // SetCountInPlace instead, which keeps the page's known positions
+      // without a copy of them.
+      const bool countOnly = childChange.Kind == chNone && childFirstKept;
+      bool inPlace = Deleting && !countOnly && node.RoomForKey(2 * Format_.MaximumKeySize()) &&
+                     node.ChangeInPlace();
       if (inPlace) {
         // The child's page, the only other one read here, is taken first;
         // should that have moved this page in the cache, the change goes
