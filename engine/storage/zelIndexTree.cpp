@@ -956,10 +956,14 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
       // A delete changes the entries here in the cached page itself when
       // they cannot outgrow it, written before anything else is read, and
       // even when the change fails: the cache must not keep bytes it was not
-      // told of. A count alone (the child's first key kept) goes through
-      // SetCountInPlace instead, which keeps the page's known positions
-      // without a copy of them.
-      const bool countOnly = childChange.Kind == chNone && childFirstKept;
+      // told of. A count alone (the child's first key kept, or still the
+      // entry's key) goes through SetCountInPlace instead, which keeps the
+      // page's known positions without a copy of them.
+      const bool countOnly =
+          childChange.Kind == chNone &&
+          (childFirstKept ||
+           (Deleting && EntryMatchesChild(node, Positions_[static_cast<size_t>(level)],
+                                          *Levels_[static_cast<size_t>(level) + 1])));
       bool inPlace = Deleting && !countOnly && node.RoomForKey(2 * Format_.MaximumKeySize()) &&
                      node.ChangeInPlace();
       if (inPlace) {
@@ -974,7 +978,7 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
         }
       }
       try {
-        UpdateEntriesAbove(level, childChange, Deleting, inPlace, childFirstKept);
+        UpdateEntriesAbove(level, childChange, Deleting, inPlace, countOnly);
       } catch (...) {
         if (inPlace) {
           try {
