@@ -40,6 +40,10 @@ const ZelErr& ZelFindErr(int32_t Code) {
   return ZelErrTable[0];
 }
 
+[[gnu::noinline]] void ZelNotOpenError(const char* Context, const plat::TObject* Sender) {
+  ZelDatabaseError(0x2180, Context, "", Sender);
+}
+
 void ZelDatabaseError(int32_t Code, const std::string& Context, const std::string& CustomMsg,
                       const plat::TObject* Sender) {
   const ZelErr& entry = ZelFindErr(Code);

@@ -54,6 +54,10 @@ ZEL_API const ZelErr& ZelFindErr(int32_t Code);
                                            const std::string& CustomMsg = "",
                                            const plat::TObject* Sender = nullptr);
 
+// Error 0x2180 (not open) under Context; out of line, so that the open checks
+// made before every page or record access inline.
+[[noreturn]] ZEL_API void ZelNotOpenError(const char* Context, const plat::TObject* Sender);
+
 // As ZelDatabaseError, with the detail text made by Format(Fmt, Args).
 [[noreturn]] ZEL_API void ZelDatabaseErrorFmt(int32_t Code, const std::string& Context,
                                               std::string_view Fmt,

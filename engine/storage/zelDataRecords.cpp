@@ -49,19 +49,9 @@ void TRecordMgr::SetRecordSize(int32_t Size) {
   RecordSize_ = Size;
 }
 
-namespace {
-
-// Kept out of line, so that the check before every record read and write
-// inlines.
-[[noreturn]] [[gnu::noinline]] void NotOpen(const char* Context, const plat::TObject* Sender) {
-  ZelDatabaseError(0x2180, Context, "", Sender);
-}
-
-}  // namespace
-
 void TRecordMgr::CheckOpen(const char* Context) const {
   if (Buffer_ == nullptr || IOInterface_ == nullptr) [[unlikely]]
-    NotOpen(Context, this);
+    ZelNotOpenError(Context, this);
 }
 
 void TRecordMgr::Open(TBaseIOInterface* IOInterface) {

@@ -114,7 +114,8 @@ void TDiskIOInterface::Close() {
 }
 
 void TDiskIOInterface::CheckOpen(const char* Context) const {
-  if (DiskMgr_ == nullptr || Buffer_.empty()) ZelDatabaseError(0x2180, Context, "", this);
+  if (DiskMgr_ == nullptr || Buffer_.empty()) [[unlikely]]
+    ZelNotOpenError(Context, this);
 }
 
 void TDiskIOInterface::CheckRange(uint32_t Addr, int32_t Size, const char* Context) const {
