@@ -9,6 +9,7 @@
 #include "engine/storage/zelCommon.h"
 #include "platform/db/DBConsts.h"
 #include "platform/db/Fields.h"
+#include "platform/rtl/Bytes.h"
 
 namespace zel {
 
@@ -272,15 +273,8 @@ bool TZelBaseTable::GetFieldData(plat::TField* Field, void* Buffer) {
     default: {
       // The stored bytes are the native value: only bytes past them are cleared.
       const size_t size = std::min(native, static_cast<size_t>(f->FieldSize()));
-      // The common widths (an Integer, a Float) are copied without a call.
-      if (size == 4 && native == 4) {
-        std::memcpy(out, p, 4);
-      } else if (size == 8 && native == 8) {
-        std::memcpy(out, p, 8);
-      } else {
-        std::memcpy(out, p, size);
-        if (native > size) std::memset(out + size, 0, native - size);
-      }
+      plat::CopyBytes(out, p, size);
+      if (native > size) std::memset(out + size, 0, native - size);
       break;
     }
   }

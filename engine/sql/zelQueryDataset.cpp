@@ -14,6 +14,7 @@
 #include "engine/storage/zelDataTableHdr.h"
 #include "engine/storage/zelIndexKeys.h"
 #include "engine/storage/zelIndexMgr.h"
+#include "platform/rtl/Bytes.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/Strings.h"
@@ -893,13 +894,7 @@ void TZelQueryDataset::TFixedCopy::Copy(const uint8_t* From, uint8_t* Rec) const
     std::memset(to, 0, static_cast<size_t>(Size));
   } else {
     Rec[TargetNull] = 1;
-    // The common widths (an Integer, a Float) are copied without a call.
-    if (Size == 4)
-      std::memcpy(to, From + SourceData, 4);
-    else if (Size == 8)
-      std::memcpy(to, From + SourceData, 8);
-    else
-      std::memcpy(to, From + SourceData, static_cast<size_t>(Size));
+    plat::CopyBytes(to, From + SourceData, static_cast<size_t>(Size));
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/storage/zelCommon.h"
 #include "engine/storage/zelDataFields.h"
+#include "platform/rtl/Bytes.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Published.h"
 #include "platform/rtl/Strings.h"
@@ -243,11 +244,7 @@ int32_t TKeyFormat::BuildFromRecord(uint8_t* Dest, const uint8_t* RecBuf) const 
       ix::StoreU16(Dest + p, static_cast<uint16_t>(len));
       p += 2;
     }
-    // An Integer, the common field, is copied without a call.
-    if (len == 4)
-      std::memcpy(Dest + p, RecBuf + f.RecBufOffset, 4);
-    else
-      std::memcpy(Dest + p, RecBuf + f.RecBufOffset, static_cast<size_t>(len));
+    plat::CopyBytes(Dest + p, RecBuf + f.RecBufOffset, static_cast<size_t>(len));
     p += len;
     Dest[keBitmap + i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
   }

@@ -894,7 +894,7 @@ void TBTree::FixUpLeafChange(bool Deleting) {
 }
 
 void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
-                                bool InPlace, bool ChildFirstKept) {
+                                bool InPlace, bool CountOnly) {
   TNode& node = *Levels_[static_cast<size_t>(Level)];
   TNode& child = *Levels_[static_cast<size_t>(Level) + 1];
   int32_t& pos = Positions_[static_cast<size_t>(Level)];
@@ -915,7 +915,7 @@ void TBTree::UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, 
     // the cached page itself while the key stays.
     const uint32_t count = node.EntryCount(pos);
     const uint32_t moved = Deleting ? count - 1 : count + 1;
-    if (!ChildFirstKept && !EntryMatchesChild(node, pos, child))
+    if (!CountOnly)
       UpdateParentEntry(node, pos, child, moved);
     else if (InPlace || !node.SetCountInPlace(pos, moved))
       StoreU32(node.MutableEntryAt(pos) + keCount, moved);
@@ -958,12 +958,12 @@ void TBTree::FixUpFrom(int32_t Level, bool Deleting) {
       // even when the change fails: the cache must not keep bytes it was not
       // told of. A count alone (the child's first key kept, or still the
       // entry's key) goes through SetCountInPlace instead, which keeps the
-      // page's known positions without a copy of them.
+      // page's known positions without a copy of them. Asked once here, the
+      // entry's match is not asked again below.
       const bool countOnly =
           childChange.Kind == chNone &&
-          (childFirstKept ||
-           (Deleting && EntryMatchesChild(node, Positions_[static_cast<size_t>(level)],
-                                          *Levels_[static_cast<size_t>(level) + 1])));
+          (childFirstKept || EntryMatchesChild(node, Positions_[static_cast<size_t>(level)],
+                                               *Levels_[static_cast<size_t>(level) + 1]));
       bool inPlace = Deleting && !countOnly && node.RoomForKey(2 * Format_.MaximumKeySize()) &&
                      node.ChangeInPlace();
       if (inPlace) {

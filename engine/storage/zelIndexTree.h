@@ -517,11 +517,12 @@ class ZEL_API TBTree : public plat::TObject {
   void FixUpFrom(int32_t Level, bool Deleting);
   // Puts the change of the level below (ChildChange, and the one record
   // more or less) into the entries of level Level; with InPlace its node
-  // changes the cached page itself, which the caller then writes. With
-  // ChildFirstKept the child's first key is known to be the one its entry
-  // carries.
+  // changes the cached page itself, which the caller then writes. Where
+  // the child changed by its count alone, CountOnly tells whether the entry
+  // carries the child's first key (only the count changes) or not (the
+  // entry takes the key too).
   void UpdateEntriesAbove(int32_t Level, const TLevelChange& ChildChange, bool Deleting,
-                          bool InPlace, bool ChildFirstKept);
+                          bool InPlace, bool CountOnly);
   // Fixes the tree up after a key went into or out of the current leaf and
   // leaves the tree positioned on it; on a fault the buffered path is dropped.
   void FixUpLeafChange(bool Deleting);

@@ -8,6 +8,7 @@
 #include "platform/db/DBConsts.h"
 #include "platform/db/DataSet.h"
 #include "platform/db/FieldNative.h"
+#include "platform/rtl/Bytes.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/ScopeGuard.h"
@@ -449,18 +450,7 @@ bool TField::ReadFixed(void* Value, size_t Bytes) const {
               "Fixed field value too large");
   alignas(8) uint8_t buffer[kFixedScratch] = {};
   if (!GetData(buffer)) return false;
-  // The common widths copied inline: every numeric field of every row comes here.
-  switch (Bytes) {
-    case 8:
-      std::memcpy(Value, buffer, 8);
-      break;
-    case 4:
-      std::memcpy(Value, buffer, 4);
-      break;
-    default:
-      std::memcpy(Value, buffer, Bytes);
-      break;
-  }
+  CopyBytes(Value, buffer, Bytes);
   return true;
 }
 
